@@ -1,0 +1,260 @@
+/*
+ * VOQ_OSAL.h - public interface of the platform layer.
+ *
+ * Errors, dynamic modules, locks, time-ordered queues with cursors and waits,
+ * named shared memory, wall-clock time and byte order. Pure C (C11 and C++17
+ * clean); included by the library, by components and by hosts.
+ *
+ * Unless said otherwise an operation stores its failure code for the calling
+ * thread (OSAL_dwGetLastError) and returns false, null or nothing.
+ */
+#ifndef VOQ_OSAL_H
+#define VOQ_OSAL_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Calling convention and visibility --------------------------------- */
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define OSAL_CALL __stdcall
+#define OSAL_CDECL __cdecl
+#else
+#define OSAL_CALL
+#define OSAL_CDECL
+#endif
+
+#if defined(_WIN32)
+#define OSAL_API /* exports come from the .def file */
+#elif defined(__GNUC__)
+#define OSAL_API __attribute__((visibility("default")))
+#else
+#define OSAL_API
+#endif
+
+/* ---- Basic types -------------------------------------------------------- */
+
+/* Boolean byte: 0 false, 1 true. */
+typedef uint8_t BOOL8;
+
+/* A 16-bit string code unit; the platform's wchar_t is 32 bits on Linux. */
+#if defined(_WIN32)
+typedef wchar_t WCHAR16;
+#elif defined(__cplusplus)
+typedef char16_t WCHAR16;
+#else
+typedef uint16_t WCHAR16;
+#endif
+
+/* A time value: bits 0-30 of dwMicroseconds hold microseconds, bit 31 marks a
+ * RELATIVE value (a duration counted from now) rather than a point in time. */
+typedef struct TimeVal {
+    uint32_t dwMicroseconds;
+    int32_t i32Seconds;
+} TimeVal;
+
+#define OSAL_TIME_RELATIVE 0x80000000u
+#define OSAL_TIME_USEC_MASK 0x7FFFFFFFu
+
+/* Zero: do not wait. */
+OSAL_API extern const TimeVal OSAL_stTimeNoWait;
+/* No limit. It carries the RELATIVE bit, so "RELATIVE and not infinite"
+ * tests must compare against it explicitly. */
+OSAL_API extern const TimeVal OSAL_stTimeInfinite;
+
+/* ---- Error codes --------------------------------------------------------- */
+
+/* Codes shared by the platform layer and the library; every one has a text
+ * (OSAL_pszGetErrorText). */
+enum {
+    OSAL_ERR_NONE = 0,
+    OSAL_ERR_PREV_LEVEL = 1024,        /* previous level of a closed handle invalid */
+    OSAL_ERR_NOT_AVAILABLE = 1025,
+    OSAL_ERR_NO_MEMORY = 1026,
+    OSAL_ERR_INVALID_HANDLE = 1027,
+    OSAL_ERR_INVALID_ARG = 1028,
+    OSAL_ERR_NAME_NOT_FOUND = 1029,    /* a name not exported by a module */
+    OSAL_ERR_LOAD_FAILED = 1030,       /* a module cannot be loaded */
+    OSAL_ERR_SYSTEM = 1031,            /* an operating-system call failed */
+    OSAL_ERR_SHORT_PACKET = 1032,
+    OSAL_ERR_ATTACH_COPY = 1033,
+    OSAL_ERR_INVALID_SIZE = 1034,
+    OSAL_ERR_MODULE_REFUSED = 1035,
+    OSAL_ERR_INIT_FAILED = 1036,
+    OSAL_ERR_QUEUE_FULL = 1037,        /* a put into a full queue */
+    OSAL_ERR_DUPLICATE_ID = 1046,
+    OSAL_ERR_INVALID_LEVEL = 2048,
+    OSAL_ERR_INFO_MISMATCH = 2055,
+    OSAL_ERR_TYPE_RANGE = 2056,
+    OSAL_ERR_VERSION_MISMATCH = 2057,
+    OSAL_ERR_NOT_OWNER = 2058,
+    OSAL_ERR_NOT_COMPLETE = 2060,
+    OSAL_ERR_ID_MISMATCH = 2061,
+    OSAL_ERR_NO_OWNER = 2062
+};
+
+/* Argument kinds of OSAL_vSetLastErrorArgs / OSAL_vSetLastErrorText. */
+#define OSAL_ARG_NONE 0u
+#define OSAL_ARG_DWORD 3u
+#define OSAL_ARG_STRING 14u /* a narrow NUL-terminated string, copied */
+
+/* Severity of an error stored with a text. */
+#define OSAL_SEVERITY_ERROR 2u
+
+/* ---- Start and end -------------------------------------------------------- */
+
+/* Starts the layer; counted, so every successful call needs one OSAL_vDeinit. */
+OSAL_API BOOL8 OSAL_CALL OSAL_boInit(void);
+OSAL_API void OSAL_CALL OSAL_vDeinit(void);
+
+/* ---- Errors (all per thread) --------------------------------------------- */
+
+/* The fixed text of a code, or null for an unknown code. Static storage; the
+ * caller copies it if it keeps it. */
+OSAL_API const char *OSAL_CALL OSAL_pszGetErrorText(uint32_t dwCode);
+/* Stores a code with no argument, severity 0 and no text. */
+OSAL_API void OSAL_CALL OSAL_vSetLastError(uint32_t dwCode);
+OSAL_API uint32_t OSAL_CALL OSAL_dwGetLastError(void);
+/* Stores a code with an argument. OSAL_ARG_STRING copies the string that
+ * pvValue points to; OSAL_ARG_DWORD takes the value from (uintptr_t)pvValue. */
+OSAL_API void OSAL_CALL OSAL_vSetLastErrorArgs(uint32_t dwCode, uint32_t dwArgKind,
+                                               const void *pvValue);
+/* Stores a code with a severity, a message text (copied; may be null) and an
+ * argument as OSAL_vSetLastErrorArgs. */
+OSAL_API void OSAL_CALL OSAL_vSetLastErrorText(uint32_t dwCode, uint32_t dwSeverity,
+                                               const char *pszText, uint32_t dwArgKind,
+                                               const void *pvValue);
+/* The severity stored with the last error (0 when none was given). */
+OSAL_API uint32_t OSAL_CALL OSAL_dwGetLastErrorSeverity(void);
+/* The last error's string argument, or null. Valid until the thread stores
+ * its next error. */
+OSAL_API const char *OSAL_CALL OSAL_pszGetLastErrorArg(void);
+/* A readable description of the last error: its code's text, the stored
+ * message and the argument. Valid until the thread stores its next error. */
+OSAL_API const char *OSAL_CALL OSAL_pszGetLastErrorText(void);
+
+/* ---- Modules -------------------------------------------------------------- */
+
+typedef struct OSAL_Module *OSAL_HMODULE;
+typedef void (OSAL_CALL *OSAL_PFN)(void);
+
+/* Loads a module. A name with a path separator is used as given; a bare name
+ * is looked for in the current directory, then in the running program's
+ * directory, then by the system loader. Failure: null, OSAL_ERR_LOAD_FAILED
+ * with the loader's message as string argument (1028 for a null name). */
+OSAL_API OSAL_HMODULE OSAL_CALL OSAL_hLoadLibraryA(const char *pszPath);
+OSAL_API OSAL_HMODULE OSAL_CALL OSAL_hLoadLibraryW(const WCHAR16 *pwszPath);
+/* Releases a module. False with 1027 for a null or unknown handle. */
+OSAL_API BOOL8 OSAL_CALL OSAL_boFreeLibrary(OSAL_HMODULE hModule);
+/* Looks up a function or data export of the module itself (never of one of its
+ * dependencies). Null with OSAL_ERR_NAME_NOT_FOUND when absent. */
+OSAL_API OSAL_PFN OSAL_CALL OSAL_pfnGetProcAddress(OSAL_HMODULE hModule, const char *pszName);
+OSAL_API OSAL_PFN OSAL_CALL OSAL_pfnGetProcAddressW(OSAL_HMODULE hModule,
+                                                     const WCHAR16 *pwszName);
+
+/* ---- Mutexes -------------------------------------------------------------- */
+
+typedef struct OSAL_Mutex *OSAL_HMUTEX;
+
+/* A recursive in-process lock. Null with 1026 when it cannot be made. */
+OSAL_API OSAL_HMUTEX OSAL_CALL OSAL_hMutexCreate(void);
+OSAL_API void OSAL_CALL OSAL_vMutexDelete(OSAL_HMUTEX hMutex);
+/* Blocks until taken. False (1027) for a null handle. */
+OSAL_API BOOL8 OSAL_CALL OSAL_boMutexLock(OSAL_HMUTEX hMutex);
+OSAL_API void OSAL_CALL OSAL_vMutexUnlock(OSAL_HMUTEX hMutex);
+
+/* ---- Time-ordered queues -------------------------------------------------- */
+
+typedef struct OSAL_Queue *OSAL_HQUEUE;
+typedef struct OSAL_QueueCursor *OSAL_HQCURSOR;
+
+/* Deletes an element left in a queue when the queue is deleted, or one
+ * removed with OSAL_boQueueRemove(..., 1). */
+typedef void (OSAL_CALL *OSAL_PFN_QDELETE)(void *pvItem);
+/* Marks an element with a 32-bit value; called by OSAL_boQueuePut on an item
+ * that a full queue refuses, with the value OSAL_ERR_QUEUE_FULL. */
+typedef void (OSAL_CALL *OSAL_PFN_QMARK)(void *pvItem, uint32_t dwValue);
+/* Order of a queue: true when pvSecond is not earlier than pvFirst. */
+typedef BOOL8 (OSAL_CALL *OSAL_PFN_QORDER)(const void *pvFirst, const void *pvSecond);
+
+/* A queue of at most dwCapacity items (0 means no limit). */
+OSAL_API OSAL_HQUEUE OSAL_CALL OSAL_hQueueCreate(uint32_t dwCapacity, OSAL_PFN_QDELETE pfnDelete);
+/* Deletes the queue and, through the delete function, every item left in it.
+ * No thread may wait on it or hold its cursor any more. */
+OSAL_API void OSAL_CALL OSAL_vQueueDelete(OSAL_HQUEUE hQueue);
+OSAL_API void OSAL_CALL OSAL_vQueueSetMarkFunction(OSAL_HQUEUE hQueue, OSAL_PFN_QMARK pfnMark);
+/* Puts an item behind every item that is not later than it. A null item only
+ * wakes the waiters. False with OSAL_ERR_QUEUE_FULL when the queue is full. */
+OSAL_API BOOL8 OSAL_CALL OSAL_boQueuePut(OSAL_HQUEUE hQueue, void *pvItem, OSAL_PFN_QORDER pfnOrder);
+/* Waits until the queue changes or the deadline passes. A change made after
+ * this thread's previous wait-for-change on the queue counts, so a put made
+ * between a walk and the wait is never missed. True when a change was seen;
+ * a null put or an interrupt ends the wait with true as well. */
+OSAL_API BOOL8 OSAL_CALL OSAL_boQueueWaitChange(OSAL_HQUEUE hQueue, TimeVal stDeadline);
+/* Takes (Get) or looks at (Peek) the first item. With boWait, waits for one
+ * until the deadline (NoWait, Infinite, RELATIVE duration or absolute wall
+ * clock time); a null put or an interrupt ends the wait with null. */
+OSAL_API void *OSAL_CALL OSAL_pvQueueGet(OSAL_HQUEUE hQueue, BOOL8 boWait, TimeVal stDeadline);
+OSAL_API void *OSAL_CALL OSAL_pvQueuePeek(OSAL_HQUEUE hQueue, BOOL8 boWait, TimeVal stDeadline);
+/* Ends the current waits on the queue without changing the change count. */
+OSAL_API void OSAL_CALL OSAL_vQueueInterrupt(OSAL_HQUEUE hQueue);
+/* A counter that moves on every put, take, insert and remove. */
+OSAL_API uint32_t OSAL_CALL OSAL_dwQueueGetChangeCount(OSAL_HQUEUE hQueue);
+/* Locks the queue for the calling thread (re-entrant) and returns a cursor
+ * before the first item. */
+OSAL_API OSAL_HQCURSOR OSAL_CALL OSAL_hQueueLock(OSAL_HQUEUE hQueue);
+/* The next item in queue order, or null at the end. */
+OSAL_API void *OSAL_CALL OSAL_pvQueueNext(OSAL_HQCURSOR hCursor);
+/* Inserts an item in order while the queue is locked. */
+OSAL_API BOOL8 OSAL_CALL OSAL_boQueueInsert(OSAL_HQCURSOR hCursor, void *pvItem,
+                                            OSAL_PFN_QORDER pfnOrder);
+/* Unlinks the item the cursor returned last; boDelete also deletes it. */
+OSAL_API BOOL8 OSAL_CALL OSAL_boQueueRemove(OSAL_HQCURSOR hCursor, BOOL8 boDelete);
+/* Releases the cursor and the lock it holds. */
+OSAL_API void OSAL_CALL OSAL_vQueueUnlock(OSAL_HQCURSOR hCursor);
+
+/* ---- Named shared memory -------------------------------------------------- */
+
+/* A segment handle; its first field addresses the contents. */
+typedef struct OSAL_SharedMem {
+    void *pvData;
+} OSAL_SharedMem;
+typedef OSAL_SharedMem *OSAL_HSHMEM;
+
+#define OSAL_SHM_OPEN 0u   /* open an existing segment */
+#define OSAL_SHM_CREATE 1u /* create the segment, zero-filled, or open it */
+
+/* Opens a named segment of dwSize bytes. The name is private to the user;
+ * VOQ_OSAL_SHM_PREFIX, when set, goes in front of it. The segment lives
+ * while any process has it open. */
+OSAL_API OSAL_HSHMEM OSAL_CALL OSAL_hSharedMemOpen(uint32_t dwSize, const char *pszName,
+                                                   uint32_t dwMode);
+OSAL_API void OSAL_CALL OSAL_vSharedMemClose(OSAL_HSHMEM hShm);
+/* Cross-process lock of the segment; released by the system when the holder
+ * dies. Not re-entrant. */
+OSAL_API BOOL8 OSAL_CALL OSAL_boSharedMemLock(OSAL_HSHMEM hShm);
+OSAL_API void OSAL_CALL OSAL_vSharedMemUnlock(OSAL_HSHMEM hShm);
+
+/* ---- Time and byte order ---------------------------------------------------- */
+
+/* The current wall-clock time, absolute, in microseconds since the epoch. */
+OSAL_API void OSAL_CALL OSAL_vGetSystemTime(TimeVal *pstTime);
+
+#define OSAL_BO_TO_NETWORK 1u   /* host variable into the packet */
+#define OSAL_BO_FROM_NETWORK 0u /* packet into the host variable */
+
+/* Converts one unit of dwWidth (1, 2, 4 or 8) bytes between the packet (network
+ * order, most significant byte first) and a host variable. False (1034) for
+ * any other width, 1028 for a null pointer. */
+OSAL_API BOOL8 OSAL_CALL OSAL_boConvertByteOrder(void *pvPacket, void *pvHost, uint32_t dwWidth,
+                                                 uint32_t dwDirection);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VOQ_OSAL_H */

@@ -1,0 +1,85 @@
+/*
+ * ZERA_Component.h - the kit for component authors.
+ *
+ * A component is a module file named <Name>.COMPONENT that the library loads
+ * for one stack level. It exports the functions declared here; the library
+ * finds them by name and calls them with the platform's standard calling
+ * convention. Define the binding exports with one line:
+ *
+ *     ZERA_COMPONENT_BINDING()
+ *
+ * and write ZERA_vInfoBlockInitialize, ZERA_boSetupParListA (and/or W),
+ * ZERA_boModuleInit and ZERA_boModuleDeinit. Everything else is optional.
+ * Pure C (C11 and C++17 clean).
+ */
+#ifndef ZERA_COMPONENT_H
+#define ZERA_COMPONENT_H
+
+#include "VOQ_ZERA_Comp.h"
+
+#ifdef __cplusplus
+extern "C" {
+#define ZERA_COMPONENT_EXTERN_C extern "C"
+#else
+#define ZERA_COMPONENT_EXTERN_C
+#endif
+
+/* Required: fill the level's own info block and the block that says what the
+ * level accepts above it. */
+ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock);
+/* Required in the width the level is added with: build the level's stack
+ * parameters with the parameter-list operations and store the list at
+ * ppstStackParams; the level owns it from then on. dwFlags is the own info
+ * block's dwFlags. */
+ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams);
+ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams);
+/* Required: the level is linked; false refuses it (store a code first to say
+ * why, else the add reports 1036). */
+ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h);
+/* Required: the level is being removed; the result is ignored. */
+ZERA_API BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h);
+/* Optional: the level's status or stack parameters changed. */
+ZERA_API void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h);
+ZERA_API void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h);
+/* Optional, used only in pairs: the stack became complete and started (start
+ * the level's threads), or left that state (stop them). */
+ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsA(StackHandle *h);
+ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsA(StackHandle *h);
+ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsW(StackHandle *h);
+ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsW(StackHandle *h);
+/* Optional: the size and number of the level's identifier blocks; zeros pick
+ * the defaults (3 blocks of 16384). */
+ZERA_API EvIdManagerConfig ZERA_CALL ZERA_stGetEvIdManagerConfig(StackHandle *h);
+
+/* Optional data exports: the component's name; the level is named after it
+ * ("Filter.COMPONENT" gives "Filter"). */
+/* ZERA_API const char ZERA_hsModuleName[];    */
+/* ZERA_API const WCHAR16 ZERA_lsModuleName[]; */
+
+/* Types under which the library calls these exports. */
+typedef BOOL8 (ZERA_CALL *ZERA_PFN_MODULE_INIT_API)(StackHandle *h);
+typedef void (ZERA_CALL *ZERA_PFN_INFOBLOCK_INIT)(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock);
+typedef BOOL8 (ZERA_CALL *ZERA_PFN_SETUP_PARLIST)(uint32_t dwFlags, Param **ppstStackParams);
+typedef BOOL8 (ZERA_CALL *ZERA_PFN_MODULE_INIT)(StackHandle *h);
+typedef BOOL8 (ZERA_CALL *ZERA_PFN_MODULE_DEINIT)(StackHandle *h);
+typedef void (ZERA_CALL *ZERA_PFN_MODULE_NOTIFY)(StackHandle *h);
+typedef BOOL8 (ZERA_CALL *ZERA_PFN_COMMU_THREADS)(StackHandle *h);
+typedef EvIdManagerConfig (ZERA_CALL *ZERA_PFN_EVID_CONFIG)(StackHandle *h);
+
+/* Defines the component's binding exports ZERA_boModuleInitAPIA/W, which
+ * forward to the library's binding. */
+#define ZERA_COMPONENT_BINDING()                                                     \
+    ZERA_COMPONENT_EXTERN_C ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInitAPIA(StackHandle *h) \
+    {                                                                                \
+        return ZERA_boModuleBindLevelA(h);                                           \
+    }                                                                                \
+    ZERA_COMPONENT_EXTERN_C ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInitAPIW(StackHandle *h) \
+    {                                                                                \
+        return ZERA_boModuleBindLevelW(h);                                           \
+    }
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZERA_COMPONENT_H */

@@ -1,0 +1,41 @@
+/*
+ * ZERA_Host.h - the kit for host programs: a ready level 0 in one call.
+ *
+ * A host needs level 0 ready before it adds anything: its descriptor's link
+ * word holding the masked null, its entry table filled with the library's own
+ * operations, and an empty parameter list. ZERA_hHostStackCreate does all of
+ * that; ZERA_boHostStackDestroy removes every level above and releases it.
+ * A host that keeps its own handle setup calls ZERA_vHostDescriptorInit on its
+ * descriptor before the level-0 handle is first used.
+ * Pure C (C11 and C++17 clean).
+ */
+#ifndef ZERA_HOST_H
+#define ZERA_HOST_H
+
+#include "VOQ_ZERA_Comp.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Prepares a descriptor for a stack with no level above 0: the link holds the
+ * masked null and the level mask has only bit 0. */
+ZERA_API void ZERA_CALL ZERA_vHostDescriptorInit(HostStackDescriptor *pstDesc);
+
+/* Creates a ready level-0 handle. pstDesc is the host's descriptor (it stays
+ * the host's and must outlive the stack), or null to have one made that the
+ * handle owns. The caller owns the handle and releases it with
+ * ZERA_boHostStackDestroy. Null with the code of what failed (1026 for
+ * memory). */
+ZERA_API StackHandle *ZERA_CALL ZERA_hHostStackCreate(HostStackDescriptor *pstDesc);
+
+/* Removes every level above level 0 from the top down, then releases the
+ * level-0 handle, its parameter list and, if the kit made it, its descriptor.
+ * False with 1027 for an invalid handle or one that is not level 0. */
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostStackDestroy(StackHandle *h0);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZERA_HOST_H */

@@ -1,0 +1,26 @@
+/*
+ * common/test_hooks.h - hooks that only test builds (ZERA_TEST_HOOKS) compile
+ * into the library. Included by tests and by src/common.
+ */
+#ifndef ZERA_COMMON_TEST_HOOKS_H
+#define ZERA_COMMON_TEST_HOOKS_H
+
+#include "VOQ_ZERA_Comp.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(ZERA_TEST_HOOKS)
+/* After n more successful allocations every allocation of the library fails,
+ * until called again; a negative n turns failures off. */
+ZERA_API void ZERA_vTestFailAllocAfter(long n);
+/* Allocations made by the library since the last call to ZERA_vTestFailAllocAfter. */
+ZERA_API long ZERA_lTestAllocCount(void);
+#endif
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZERA_COMMON_TEST_HOOKS_H */
