@@ -51,10 +51,18 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsW(StackHandle *h);
  * the defaults (3 blocks of 16384). */
 ZERA_API EvIdManagerConfig ZERA_CALL ZERA_stGetEvIdManagerConfig(StackHandle *h);
 
-/* Optional data exports: the component's name; the level is named after it
- * ("Filter.COMPONENT" gives "Filter"). */
-/* ZERA_API const char ZERA_hsModuleName[];    */
-/* ZERA_API const WCHAR16 ZERA_lsModuleName[]; */
+/* Optional data exports: the component's name, read from the export of the
+ * level's width ("ZERA_hsModuleName" narrow, "ZERA_lsModuleName" wide). A
+ * path and one suffix of .DLL, .EXE, .COMPONENT or .PLUGIN are cut off:
+ * "C:\\comp\\Filter.component" names the level "Filter". Define both with
+ * ZERA_COMPONENT_NAME("Filter.COMPONENT"). */
+
+/* A wide (WCHAR16) string literal. */
+#if defined(_WIN32)
+#define ZERA_WTEXT(s) L##s
+#else
+#define ZERA_WTEXT(s) u##s
+#endif
 
 /* Types under which the library calls these exports. */
 typedef BOOL8 (ZERA_CALL *ZERA_PFN_MODULE_INIT_API)(StackHandle *h);
@@ -77,6 +85,12 @@ typedef EvIdManagerConfig (ZERA_CALL *ZERA_PFN_EVID_CONFIG)(StackHandle *h);
     {                                                                                \
         return ZERA_boModuleBindLevelW(h);                                           \
     }
+
+/* Defines the data exports ZERA_hsModuleName and ZERA_lsModuleName from one
+ * narrow string literal. */
+#define ZERA_COMPONENT_NAME(name)                                                   \
+    ZERA_COMPONENT_EXTERN_C ZERA_API const char ZERA_hsModuleName[] = name;         \
+    ZERA_COMPONENT_EXTERN_C ZERA_API const WCHAR16 ZERA_lsModuleName[] = ZERA_WTEXT(name);
 
 #ifdef __cplusplus
 }

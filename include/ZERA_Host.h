@@ -18,20 +18,25 @@
 extern "C" {
 #endif
 
-/* Prepares a descriptor for a stack with no level above 0: the link holds the
- * masked null and the level mask has only bit 0. */
+/* Prepares a descriptor for a stack with no level above 0: the link word
+ * holds the masked null and the level mask has only bit 0. The host's two
+ * words of its own are left alone. 1028 for a null descriptor. */
 ZERA_API void ZERA_CALL ZERA_vHostDescriptorInit(HostStackDescriptor *pstDesc);
 
 /* Creates a ready level-0 handle. pstDesc is the host's descriptor (it stays
- * the host's and must outlive the stack), or null to have one made that the
- * handle owns. The caller owns the handle and releases it with
- * ZERA_boHostStackDestroy. Null with the code of what failed (1026 for
- * memory). */
+ * the host's, is prepared with ZERA_vHostDescriptorInit and must outlive the
+ * stack), or null to have one made that the handle owns: the kit then points
+ * pfnLevelContextRelease at its own release. The caller owns the handle and
+ * releases it with ZERA_boHostStackDestroy. Null with the code of what failed
+ * (1026 for memory); the host's descriptor is untouched when the handle
+ * cannot be made. */
 ZERA_API StackHandle *ZERA_CALL ZERA_hHostStackCreate(HostStackDescriptor *pstDesc);
 
 /* Removes every level above level 0 from the top down, then releases the
- * level-0 handle, its parameter list and, if the kit made it, its descriptor.
- * False with 1027 for an invalid handle or one that is not level 0. */
+ * level-0 handle, its name and parameter list, and calls its
+ * pfnLevelContextRelease (when set) with its descriptor, which frees a
+ * descriptor the kit made. False with 1027 for an invalid handle or one that
+ * is not a level 0 with a descriptor; nothing is released then. */
 ZERA_API BOOL8 ZERA_CALL ZERA_boHostStackDestroy(StackHandle *h0);
 
 #ifdef __cplusplus

@@ -40,11 +40,23 @@ WCHAR16 *DupWide(const WCHAR16 *src);
 
 }  // namespace zera
 
+// Marks an internal declaration that the tests call directly: exported from
+// test builds (ZERA_TEST_HOOKS) only, hidden in release builds.
+#if !defined(ZERA_TEST_HOOKS)
+#define ZERA_TEST_VISIBLE
+#elif defined(_WIN32) && defined(VOQ_ZERA_Comp_EXPORTS)
+#define ZERA_TEST_VISIBLE __declspec(dllexport)
+#elif defined(_WIN32)
+#define ZERA_TEST_VISIBLE __declspec(dllimport)
+#else
+#define ZERA_TEST_VISIBLE __attribute__((visibility("default")))
+#endif
+
 // Exports `alias` as a second name of the extern "C" function `target` (same
 // address). Windows builds get the alias from the .def file instead.
 #if defined(__ELF__)
 #define ZERA_EXPORT_ALIAS(ret, alias, target, params) \
-    extern "C" ZERA_API ret ZERA_CALL alias params __attribute__((alias(#target)));
+    extern "C" ZERA_API ret ZERA_CALL alias params __attribute__((__alias__(#target)));
 #else
 #define ZERA_EXPORT_ALIAS(ret, alias, target, params)
 #endif

@@ -1,0 +1,167 @@
+// handle/stack_handle.cpp - the level handle: creating, binding, closing and
+// checking it, and the masked link from level 0 to level 1.
+//
+// No handle operation takes a lock: levels are created, bound and closed by
+// the thread that adds or removes them, and the chain is read without locks.
+#include "handle/handle.h"
+
+namespace {
+
+// The size a valid record states: 316 on 32-bit targets, larger where
+// pointers are wider.
+constexpr uint32_t kHandleSize = sizeof(StackHandle);
+
+// The queues' element-delete function: a queue hands its items over as void*.
+void OSAL_CALL DeleteQueuedEvent(void *pvItem) { ZERA_vDeleteEvent(static_cast<Event *>(pvItem)); }
+
+HostStackDescriptor *DescriptorOf(const StackHandle *h) {
+    return static_cast<HostStackDescriptor *>(h->pvLevelContext);
+}
+
+// Releases a record and whatever of its info blocks, queues and lock exists.
+void ReleaseHandle(StackHandle *h) {
+    ZERA_boInfoBlockDelete(h->pstInfoBlock);
+    ZERA_boInfoBlockDelete(h->pstUpperInfoBlock);
+    if (h->hSendQueue != nullptr) OSAL_vQueueDelete(h->hSendQueue);
+    if (h->hRecvQueue != nullptr) OSAL_vQueueDelete(h->hRecvQueue);
+    if (h->hMutex != nullptr) OSAL_vMutexDelete(h->hMutex);
+    h->dwMagic = 0;
+    zera::Free(h);
+}
+
+// Whether a new level may be created on `parent`; stores the refusal's code.
+bool ParentAccepted(StackHandle *parent) {
+    if (!ZERA_boHandleCheck(parent, 0)) return false;
+    // A level 0 without its descriptor cannot say whether it has a level above.
+    if (parent->u8Level == 0 && DescriptorOf(parent) == nullptr) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
+        return false;
+    }
+    if (zera::NextLevelOf(parent) != nullptr) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
+        return false;
+    }
+    // Level 31 is the highest: its child's bit would not fit the level masks.
+    if (parent->u8Level >= ZERA_MAX_LEVEL) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_LEVEL);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+namespace zera {
+
+void WriteLevel1Link(HostStackDescriptor *pstDesc, StackHandle *pstUpper) {
+    pstDesc->dwNextLevelLink = reinterpret_cast<ZERA_UPTR>(pstUpper) ^ PointerKey();
+}
+
+StackHandle *ReadLevel1Link(const HostStackDescriptor *pstDesc) {
+    return reinterpret_cast<StackHandle *>(pstDesc->dwNextLevelLink ^ PointerKey());
+}
+
+StackHandle *NextLevelOf(const StackHandle *h) {
+    if (h->u8Level != 0) return h->pstNextLevel;
+    const HostStackDescriptor *desc = DescriptorOf(h);
+    return desc != nullptr ? ReadLevel1Link(desc) : nullptr;
+}
+
+}  // namespace zera
+
+extern "C" {
+
+ZERA_API StackHandle *ZERA_CALL ZERA_hHandleCreate(StackHandle *hParent) {
+    auto *h = static_cast<StackHandle *>(zera::AllocZero(1, sizeof(StackHandle)));
+    if (h == nullptr) {
+        OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
+        return nullptr;
+    }
+    h->dwMagic = ZERA_HANDLE_MAGIC;
+    h->dwSize = kHandleSize;
+    h->stTimeOffset = OSAL_stTimeNoWait;
+
+    h->pstInfoBlock = ZERA_pstInfoBlockCreate();
+    h->pstUpperInfoBlock = ZERA_pstInfoBlockCreate();
+    h->hSendQueue = OSAL_hQueueCreate(ZERA_QUEUE_CAPACITY, DeleteQueuedEvent);
+    h->hRecvQueue = OSAL_hQueueCreate(ZERA_QUEUE_CAPACITY, DeleteQueuedEvent);
+    h->hMutex = OSAL_hMutexCreate();
+    if (h->pstInfoBlock == nullptr || h->pstUpperInfoBlock == nullptr || h->hSendQueue == nullptr ||
+        h->hRecvQueue == nullptr || h->hMutex == nullptr) {
+        ReleaseHandle(h);
+        OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
+        return nullptr;
+    }
+    // The record came zero-filled: statistics, load figures, masks, links,
+    // level, width and context are all clear.
+    h->dwWantedTypes = 0xFFFFFFFFu;
+    if (hParent == nullptr) return h;
+
+    if (!ParentAccepted(hParent)) {
+        ReleaseHandle(h);
+        return nullptr;
+    }
+    h->u8Level = static_cast<uint8_t>(hParent->u8Level + 1);
+    hParent->dwWantedLevels |= 1u << h->u8Level;
+    h->dwLowerWantedLevels = hParent->dwLowerWantedLevels | hParent->dwWantedLevels;
+    return h;
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boHandleBind(StackHandle *hLower, StackHandle *hUpper) {
+    if (!ZERA_boHandleCheck(hLower, 0) || !ZERA_boHandleCheck(hUpper, 0)) return 0;
+    if (hLower == hUpper) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
+        return 0;
+    }
+    HostStackDescriptor *desc = hLower->u8Level == 0 ? DescriptorOf(hLower) : nullptr;
+    if (hLower->u8Level == 0 && desc == nullptr) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
+        return 0;
+    }
+    if (zera::NextLevelOf(hLower) != nullptr || hUpper->pstPrevLevel != nullptr) return 0;
+    if (desc != nullptr) {
+        zera::WriteLevel1Link(desc, hUpper);
+    } else {
+        hLower->pstNextLevel = hUpper;
+    }
+    hUpper->pstPrevLevel = hLower;
+    return 1;
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boHandleClose(StackHandle *h) {
+    if (!ZERA_boHandleCheck(h, 1)) return 0;
+    if (zera::NextLevelOf(h) != nullptr) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
+        return 0;
+    }
+    StackHandle *prev = h->pstPrevLevel;
+    if (prev != nullptr) {
+        if (!ZERA_boHandleCheck(prev, 0)) {
+            OSAL_vSetLastError(OSAL_ERR_PREV_LEVEL);
+            return 0;
+        }
+        if (prev->u8Level != 0) {
+            prev->pstNextLevel = nullptr;
+        } else if (HostStackDescriptor *desc = DescriptorOf(prev)) {
+            zera::WriteLevel1Link(desc, nullptr);
+        }
+    }
+    ReleaseHandle(h);
+    return 1;
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boHandleCheck(StackHandle *h, uint32_t /*dwFlag*/) {
+    if (h == nullptr || h->dwMagic != ZERA_HANDLE_MAGIC || h->dwSize != kHandleSize ||
+        h->hSendQueue == nullptr || h->hRecvQueue == nullptr || !ZERA_boInfoBlockCheck(h->pstInfoBlock) ||
+        !ZERA_boInfoBlockCheck(h->pstUpperInfoBlock)) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
+        return 0;
+    }
+    return 1;
+}
+
+ZERA_API StackHandle *ZERA_CALL ZERA_hHandleGetNextLevel(StackHandle *h) {
+    return h != nullptr ? zera::NextLevelOf(h) : nullptr;
+}
+
+}  // extern "C"
