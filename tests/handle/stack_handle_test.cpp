@@ -227,11 +227,9 @@ TEST(StackHandle, CloseDeletesQueuedEvents) {
     TestStack stack;
     StackHandle *h1 = stack.Add();
     for (OSAL_HQUEUE queue : {h1->hSendQueue, h1->hRecvQueue}) {
-        auto *ev = static_cast<Event *>(ZERA_pvCalloc(1, sizeof(Event)));
-        auto *node = static_cast<Attachment *>(ZERA_pvCalloc(1, sizeof(Attachment)));
+        Event *ev = ZERA_pstCreateEvent(1, 1, 16);
         ASSERT_NE(ev, nullptr);
-        ASSERT_NE(node, nullptr);
-        ev->pstAttachments = node;
+        ASSERT_NE(*ZERA_ppstCheckParListA(ev, 1, 0, 1, 0), nullptr);  // a node with its list
         ASSERT_TRUE(OSAL_boQueuePut(queue, ev, AnyOrder));
     }
     // The queues own the events now; the leak checker sees whether close

@@ -1,0 +1,190 @@
+// evid/evid_manager.cpp - the identifier manager of a level: a ring of
+// reserved runs from which the even identifiers are handed out in order.
+//
+// Every field of an EvIdManager is guarded by its hMutex, except pstLevel and
+// hMutex themselves, which change only in init and deinit (the owner of the
+// level must not run those concurrently with other manager operations). The
+// segment is reached only through the block operations of the manager's
+// level, with the manager's lock held (lock order in evid/evid.h).
+#include <cstring>
+
+#include "evid/evid.h"
+
+namespace zera {
+
+namespace {
+
+constexpr uint8_t kDefaultSlots = 3;
+constexpr uint16_t kDefaultIdsPerSlot = 16384;
+
+bool IsEmptyMark(uint32_t value) { return value >= ZERA_EVID_RESERVED_FIRST; }
+
+// Locks an initialised manager and checks its level. False with 1028 (null
+// manager or none initialised), the lock's code, or 1027 (the level; the
+// lock is released again).
+bool LockManager(EvIdManager *manager) {
+    if (manager == nullptr || manager->pstLevel == nullptr) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
+        return false;
+    }
+    if (!OSAL_boMutexLock(manager->hMutex)) return false;
+    if (!ZERA_boHandleCheck(manager->pstLevel, 0)) {
+        OSAL_vMutexUnlock(manager->hMutex);
+        return false;
+    }
+    return true;
+}
+
+// Reserves a run for every empty slot, in slot order, and starts over at
+// slot 0; a slot that gets no run keeps the empty mark. Lock held.
+void FillSlots(EvIdManager *manager) {
+    for (uint32_t slot = 0; slot < manager->u8NumBlocks; ++slot) {
+        if (IsEmptyMark(manager->padwBlocks[slot]))
+            manager->padwBlocks[slot] = ZERA_dwEvIdGetBlock(manager->pstLevel, manager->u16BlockSize);
+    }
+    manager->u8CurBlock = 0;
+    manager->dwNextId = manager->padwBlocks[0];
+}
+
+// Returns every reserved run and marks its slot empty, also when the return
+// is refused (the run then stays marked in the segment for as long as the
+// segment lives). Lock held.
+void ReturnAllRuns(EvIdManager *manager) {
+    for (uint32_t slot = 0; slot < manager->u8NumBlocks; ++slot) {
+        uint32_t &run = manager->padwBlocks[slot];
+        if (!IsEmptyMark(run)) ZERA_boEvIdFreeBlock(manager->pstLevel, run);
+        run = ZERA_EVID_NONE;
+    }
+}
+
+// The run in use is spent: moves to the next slot and exchanges the run it
+// holds (used u8NumBlocks - 1 exchanges ago, so identifiers handed out from
+// it have had time to die) for a fresh one. Without a fresh run, or when the
+// old one cannot be returned, the slot keeps what it has. Lock held.
+void MoveToNextSlot(EvIdManager *manager) {
+    manager->u8CurBlock = static_cast<uint8_t>((manager->u8CurBlock + 1) % manager->u8NumBlocks);
+    uint32_t &run = manager->padwBlocks[manager->u8CurBlock];
+    const uint32_t fresh = ZERA_dwEvIdGetBlock(manager->pstLevel, manager->u16BlockSize);
+    if (fresh != kNoIdRun) {
+        // An empty slot (its earlier fill failed) takes the fresh run as it is.
+        if (IsEmptyMark(run) || ZERA_boEvIdFreeBlock(manager->pstLevel, run)) {
+            run = fresh;
+        } else {
+            ZERA_boEvIdFreeBlock(manager->pstLevel, fresh);
+        }
+    }
+    manager->dwNextId = run;
+}
+
+// Hands out the next identifier into *id, filling an empty manager first.
+// False, the manager left empty, when slot 0 gets no run. Lock held.
+bool TakeNextId(EvIdManager *manager, uint32_t *id) {
+    if (IsEmptyMark(manager->dwNextId)) FillSlots(manager);
+    if (IsEmptyMark(manager->dwNextId)) return false;
+    *id = manager->dwNextId;
+    manager->dwNextId += 2;
+    const uint64_t runEnd =
+        static_cast<uint64_t>(manager->padwBlocks[manager->u8CurBlock]) + manager->u16BlockSize;
+    if (manager->dwNextId >= runEnd) MoveToNextSlot(manager);
+    return true;
+}
+
+}  // namespace
+
+bool DrawEventId(EvIdManager *manager, uint32_t *id) {
+    if (!LockManager(manager)) return false;
+    const bool drawn = TakeNextId(manager, id);
+    OSAL_vMutexUnlock(manager->hMutex);
+    return drawn;
+}
+
+}  // namespace zera
+
+extern "C" {
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdManagerInit(StackHandle *h, EvIdManager *pstManager,
+                                                const EvIdManagerConfig *pstConfig) {
+    if (!ZERA_boHandleCheck(h, 1)) return 0;
+    // An initialised manager would lose its lock, its table and its runs.
+    if (pstManager == nullptr || pstConfig == nullptr || pstManager->pstLevel != nullptr) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
+        return 0;
+    }
+    OSAL_HMUTEX mutex = OSAL_hMutexCreate();
+    if (mutex == nullptr) return 0;
+    if (!OSAL_boMutexLock(mutex)) {
+        OSAL_vMutexDelete(mutex);
+        return 0;
+    }
+    uint8_t slots = pstConfig->u8NumBlocks;
+    uint16_t idsPerSlot = pstConfig->u16BlockSize;
+    if (slots == 0 || idsPerSlot == 0) {
+        slots = zera::kDefaultSlots;
+        idsPerSlot = zera::kDefaultIdsPerSlot;
+    }
+    auto *table = static_cast<uint32_t *>(zera::Alloc(slots * sizeof(uint32_t)));
+    if (table == nullptr) {
+        OSAL_vMutexUnlock(mutex);
+        OSAL_vMutexDelete(mutex);
+        OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
+        return 0;
+    }
+    for (uint32_t slot = 0; slot < slots; ++slot) table[slot] = ZERA_EVID_NONE;
+    pstManager->hMutex = mutex;
+    pstManager->dwNextId = ZERA_EVID_NONE;
+    pstManager->u8CurBlock = 0;
+    pstManager->u8NumBlocks = slots;
+    pstManager->u16BlockSize = idsPerSlot;
+    pstManager->padwBlocks = table;
+    pstManager->pstLevel = h;
+    OSAL_vMutexUnlock(mutex);
+    return 1;
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdManagerDeinit(EvIdManager *pstManager) {
+    if (!zera::LockManager(pstManager)) return 0;
+    OSAL_HMUTEX mutex = pstManager->hMutex;
+    pstManager->hMutex = nullptr;
+    zera::ReturnAllRuns(pstManager);
+    zera::Free(pstManager->padwBlocks);
+    std::memset(pstManager, 0, sizeof *pstManager);
+    OSAL_vMutexUnlock(mutex);
+    OSAL_vMutexDelete(mutex);
+    return 1;
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdManagerPreAllocIdBlocks(EvIdManager *pstManager) {
+    if (!zera::LockManager(pstManager)) return 0;
+    if ((pstManager->pstLevel->dwStatus & ZERA_STATUS_COMPLETE) == 0) {
+        OSAL_vMutexUnlock(pstManager->hMutex);
+        OSAL_vSetLastError(OSAL_ERR_NOT_COMPLETE);
+        return 0;
+    }
+    zera::FillSlots(pstManager);
+    OSAL_vMutexUnlock(pstManager->hMutex);
+    return 1;
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdManagerFreeIdBlocks(EvIdManager *pstManager) {
+    if (!zera::LockManager(pstManager)) return 0;
+    zera::ReturnAllRuns(pstManager);
+    pstManager->dwNextId = ZERA_EVID_NONE;
+    OSAL_vMutexUnlock(pstManager->hMutex);
+    return 1;
+}
+
+ZERA_API uint32_t ZERA_CALL ZERA_dwEvIdManagerGetNextId(EvIdManager *pstManager, BOOL8 boReserved) {
+    if (boReserved) {
+        OSAL_vSetLastError(OSAL_ERR_NOT_AVAILABLE);
+        return ZERA_EVID_NONE;
+    }
+    // The reported failures of this operation are 0 (no usable manager or
+    // level) and ZERA_EVID_NONE (no run to be had).
+    if (!zera::LockManager(pstManager)) return 0;
+    uint32_t id = 0;
+    const bool drawn = zera::TakeNextId(pstManager, &id);
+    OSAL_vMutexUnlock(pstManager->hMutex);
+    return drawn ? id : ZERA_EVID_NONE;
+}
+
+}  // extern "C"
