@@ -62,8 +62,8 @@ typedef struct TimeVal {
 
 /* Zero: do not wait. */
 OSAL_API extern const TimeVal OSAL_stTimeNoWait;
-/* No limit. It carries the RELATIVE bit, so "RELATIVE and not infinite"
- * tests must compare against it explicitly. */
+/* No limit: {0xFFFFFFFF, 0x7FFFFFFF}. It carries the RELATIVE bit, so
+ * "RELATIVE and not infinite" tests must compare against it explicitly. */
 OSAL_API extern const TimeVal OSAL_stTimeInfinite;
 
 /* ---- Error codes --------------------------------------------------------- */
@@ -120,7 +120,8 @@ OSAL_API const char *OSAL_CALL OSAL_pszGetErrorText(uint32_t dwCode);
 OSAL_API void OSAL_CALL OSAL_vSetLastError(uint32_t dwCode);
 OSAL_API uint32_t OSAL_CALL OSAL_dwGetLastError(void);
 /* Stores a code with an argument. OSAL_ARG_STRING copies the string that
- * pvValue points to; OSAL_ARG_DWORD takes the value from (uintptr_t)pvValue. */
+ * pvValue points to (cut at 1023 bytes); OSAL_ARG_DWORD takes the value from
+ * (uintptr_t)pvValue. Storing never fails and never allocates. */
 OSAL_API void OSAL_CALL OSAL_vSetLastErrorArgs(uint32_t dwCode, uint32_t dwArgKind,
                                                const void *pvValue);
 /* Stores a code with a severity, a message text (copied; may be null) and an
@@ -134,7 +135,9 @@ OSAL_API uint32_t OSAL_CALL OSAL_dwGetLastErrorSeverity(void);
  * its next error. */
 OSAL_API const char *OSAL_CALL OSAL_pszGetLastErrorArg(void);
 /* A readable description of the last error: its code's text, the stored
- * message and the argument. Valid until the thread stores its next error. */
+ * message and the argument, as "<text> (<code>): <message>: <argument>"
+ * ("Unknown error" for a code without text). Valid until the thread stores
+ * its next error. */
 OSAL_API const char *OSAL_CALL OSAL_pszGetLastErrorText(void);
 
 /* ---- Modules -------------------------------------------------------------- */
@@ -148,10 +151,13 @@ typedef void (OSAL_CALL *OSAL_PFN)(void);
  * with the loader's message as string argument (1028 for a null name). */
 OSAL_API OSAL_HMODULE OSAL_CALL OSAL_hLoadLibraryA(const char *pszPath);
 OSAL_API OSAL_HMODULE OSAL_CALL OSAL_hLoadLibraryW(const WCHAR16 *pwszPath);
-/* Releases a module. False with 1027 for a null or unknown handle. */
+/* Releases a module. False with 1027 for a null or unknown handle (also one
+ * released already). */
 OSAL_API BOOL8 OSAL_CALL OSAL_boFreeLibrary(OSAL_HMODULE hModule);
 /* Looks up a function or data export of the module itself (never of one of its
- * dependencies). Null with OSAL_ERR_NAME_NOT_FOUND when absent. */
+ * dependencies). Null with OSAL_ERR_NAME_NOT_FOUND (the name as argument) when
+ * absent, 1027 for a null or unknown handle, 1028 for a null or empty name.
+ * The W variant converts the name one unit to one byte ('?' above 0xFF). */
 OSAL_API OSAL_PFN OSAL_CALL OSAL_pfnGetProcAddress(OSAL_HMODULE hModule, const char *pszName);
 OSAL_API OSAL_PFN OSAL_CALL OSAL_pfnGetProcAddressW(OSAL_HMODULE hModule,
                                                      const WCHAR16 *pwszName);
@@ -165,6 +171,7 @@ OSAL_API OSAL_HMUTEX OSAL_CALL OSAL_hMutexCreate(void);
 OSAL_API void OSAL_CALL OSAL_vMutexDelete(OSAL_HMUTEX hMutex);
 /* Blocks until taken. False (1027) for a null handle. */
 OSAL_API BOOL8 OSAL_CALL OSAL_boMutexLock(OSAL_HMUTEX hMutex);
+/* An unlock by a thread that does not hold the lock is refused (1031). */
 OSAL_API void OSAL_CALL OSAL_vMutexUnlock(OSAL_HMUTEX hMutex);
 
 /* ---- Time-ordered queues -------------------------------------------------- */
@@ -181,23 +188,46 @@ typedef void (OSAL_CALL *OSAL_PFN_QMARK)(void *pvItem, uint32_t dwValue);
 /* Order of a queue: true when pvSecond is not earlier than pvFirst. */
 typedef BOOL8 (OSAL_CALL *OSAL_PFN_QORDER)(const void *pvFirst, const void *pvSecond);
 
-/* A queue of at most dwCapacity items (0 means no limit). */
+/* A queue of at most dwCapacity items (0 means no limit). Null with 1026 when
+ * it cannot be made.
+ *
+ * Every operation below stores 1027 for a null queue or cursor. An empty
+ * queue or a deadline that passes is no failure: null or false, no code.
+ *
+ * Wakes: a null put or an interrupt ends every wait in progress on the queue.
+ * A null put also stays pending for every other thread that is not waiting
+ * right now: that thread's next wait that would block ends at once (null or
+ * true), so a break fired between a look at a flag and the following wait is
+ * never lost. A thread that has not used the queue before counts as having
+ * missed the latest null put of another thread, so its first wait may end at
+ * once after any earlier null put. An interrupt directly followed by a null
+ * put from the same thread counts as one wake for the threads the interrupt
+ * ended. A pending wake is used up only by a wait that it ends. */
 OSAL_API OSAL_HQUEUE OSAL_CALL OSAL_hQueueCreate(uint32_t dwCapacity, OSAL_PFN_QDELETE pfnDelete);
 /* Deletes the queue and, through the delete function, every item left in it.
  * No thread may wait on it or hold its cursor any more. */
 OSAL_API void OSAL_CALL OSAL_vQueueDelete(OSAL_HQUEUE hQueue);
 OSAL_API void OSAL_CALL OSAL_vQueueSetMarkFunction(OSAL_HQUEUE hQueue, OSAL_PFN_QMARK pfnMark);
-/* Puts an item behind every item that is not later than it. A null item only
- * wakes the waiters. False with OSAL_ERR_QUEUE_FULL when the queue is full. */
+/* Puts an item behind every item that is not later than it: O(1) at the
+ * tail, O(log n) elsewhere. The queue orders with the function of its latest
+ * put or insert. A null item only wakes the waiters (pfnOrder may be null
+ * then). False with OSAL_ERR_QUEUE_FULL when the queue is full (the mark
+ * function, if set, is called on the refused item with 1037 first), 1026 when
+ * memory runs out, 1028 for an item without an order function; the item then
+ * stays with the caller. Waits while another thread holds the cursor lock. */
 OSAL_API BOOL8 OSAL_CALL OSAL_boQueuePut(OSAL_HQUEUE hQueue, void *pvItem, OSAL_PFN_QORDER pfnOrder);
 /* Waits until the queue changes or the deadline passes. A change made after
  * this thread's previous wait-for-change on the queue counts, so a put made
  * between a walk and the wait is never missed. True when a change was seen;
- * a null put or an interrupt ends the wait with true as well. */
+ * a null put or an interrupt ends the wait with true as well. With
+ * OSAL_stTimeNoWait it only reports (and forgets) the changes so far; it
+ * does not consume a pending wake. */
 OSAL_API BOOL8 OSAL_CALL OSAL_boQueueWaitChange(OSAL_HQUEUE hQueue, TimeVal stDeadline);
 /* Takes (Get) or looks at (Peek) the first item. With boWait, waits for one
  * until the deadline (NoWait, Infinite, RELATIVE duration or absolute wall
- * clock time); a null put or an interrupt ends the wait with null. */
+ * clock time); a null put or an interrupt ends the wait with null. An
+ * absolute deadline follows steps of the wall clock: a forward step ends a
+ * wait that is now due at once, a backward step makes it longer. */
 OSAL_API void *OSAL_CALL OSAL_pvQueueGet(OSAL_HQUEUE hQueue, BOOL8 boWait, TimeVal stDeadline);
 OSAL_API void *OSAL_CALL OSAL_pvQueuePeek(OSAL_HQUEUE hQueue, BOOL8 boWait, TimeVal stDeadline);
 /* Ends the current waits on the queue without changing the change count. */
@@ -205,14 +235,22 @@ OSAL_API void OSAL_CALL OSAL_vQueueInterrupt(OSAL_HQUEUE hQueue);
 /* A counter that moves on every put, take, insert and remove. */
 OSAL_API uint32_t OSAL_CALL OSAL_dwQueueGetChangeCount(OSAL_HQUEUE hQueue);
 /* Locks the queue for the calling thread (re-entrant) and returns a cursor
- * before the first item. */
+ * before the first item. Blocks while another thread holds the lock; puts,
+ * takes, inserts and removes of the holding thread go on without blocking.
+ * Null with 1026 when memory runs out. Each cursor needs its own unlock. */
 OSAL_API OSAL_HQCURSOR OSAL_CALL OSAL_hQueueLock(OSAL_HQUEUE hQueue);
-/* The next item in queue order, or null at the end. */
+/* The next item in queue order, or null at the end. When the item the cursor
+ * stands on is unlinked (by this cursor or by a take of the holding thread),
+ * the cursor stays at its place and goes on with the item that followed. */
 OSAL_API void *OSAL_CALL OSAL_pvQueueNext(OSAL_HQCURSOR hCursor);
-/* Inserts an item in order while the queue is locked. */
+/* Inserts an item in order while the queue is locked. False with 1037 when the
+ * queue is full (no mark), 1026 when memory runs out, 1028 for a null item or
+ * order function. */
 OSAL_API BOOL8 OSAL_CALL OSAL_boQueueInsert(OSAL_HQCURSOR hCursor, void *pvItem,
                                             OSAL_PFN_QORDER pfnOrder);
-/* Unlinks the item the cursor returned last; boDelete also deletes it. */
+/* Unlinks the item the cursor returned last; boDelete also deletes it. False
+ * with 1028 when there is none (nothing returned yet, removed already, or the
+ * last Next found the end). */
 OSAL_API BOOL8 OSAL_CALL OSAL_boQueueRemove(OSAL_HQCURSOR hCursor, BOOL8 boDelete);
 /* Releases the cursor and the lock it holds. */
 OSAL_API void OSAL_CALL OSAL_vQueueUnlock(OSAL_HQCURSOR hCursor);
@@ -230,12 +268,21 @@ typedef OSAL_SharedMem *OSAL_HSHMEM;
 
 /* Opens a named segment of dwSize bytes. The name is private to the user;
  * VOQ_OSAL_SHM_PREFIX, when set, goes in front of it. The segment lives
- * while any process has it open. */
+ * while any process has it open: when the last handle is closed, or its
+ * process dies, the contents go, and the next OSAL_SHM_CREATE starts from
+ * zeros. Failures: 1028 for a null or empty name, one with '/' or a mode
+ * other than 0 and 1; 1034 for size 0 or a segment smaller than dwSize;
+ * 1031 with the system's reason (for OSAL_SHM_OPEN of a segment nobody has
+ * open: "No such file or directory"); 1026. A handle belongs to the process
+ * that opened it: a child made by fork opens its own. */
 OSAL_API OSAL_HSHMEM OSAL_CALL OSAL_hSharedMemOpen(uint32_t dwSize, const char *pszName,
                                                    uint32_t dwMode);
 OSAL_API void OSAL_CALL OSAL_vSharedMemClose(OSAL_HSHMEM hShm);
 /* Cross-process lock of the segment; released by the system when the holder
- * dies. Not re-entrant. */
+ * dies. Excludes other processes and other handles of this process. Not
+ * re-entrant: a second lock by the holding thread fails with 1031 instead of
+ * hanging, and so does an unlock by a thread that does not hold it. Closing
+ * a handle releases its holder's lock. */
 OSAL_API BOOL8 OSAL_CALL OSAL_boSharedMemLock(OSAL_HSHMEM hShm);
 OSAL_API void OSAL_CALL OSAL_vSharedMemUnlock(OSAL_HSHMEM hShm);
 
@@ -249,7 +296,8 @@ OSAL_API void OSAL_CALL OSAL_vGetSystemTime(TimeVal *pstTime);
 
 /* Converts one unit of dwWidth (1, 2, 4 or 8) bytes between the packet (network
  * order, most significant byte first) and a host variable. False (1034) for
- * any other width, 1028 for a null pointer. */
+ * any other width, 1028 for a null pointer or another direction; nothing is
+ * written then. Neither side needs to be aligned. */
 OSAL_API BOOL8 OSAL_CALL OSAL_boConvertByteOrder(void *pvPacket, void *pvHost, uint32_t dwWidth,
                                                  uint32_t dwDirection);
 

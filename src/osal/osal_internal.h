@@ -1,0 +1,100 @@
+/*
+ * osal/osal_internal.h - what the two halves of the platform layer share:
+ * its allocator (with the test-only failure hook), the helpers that store
+ * error codes, and wall-clock time in microseconds.
+ *
+ * Internal: included by src/osal/ and src/osal/<half>/ only; the library
+ * above sees the platform layer through include/VOQ_OSAL.h alone.
+ */
+#ifndef OSAL_OSAL_INTERNAL_H
+#define OSAL_OSAL_INTERNAL_H
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+
+#include "VOQ_OSAL.h"
+
+namespace osal {
+
+// ---- Memory ----------------------------------------------------------------
+
+// Heap blocks of the platform layer. Every allocation comes from here so that
+// the test hook can make any of them fail. Null on failure; no code is stored.
+void *Alloc(size_t size);
+void *AllocZero(size_t count, size_t size);
+void Free(void *p);
+
+// A standard allocator over Alloc/Free for the containers of the layer. It
+// throws std::bad_alloc on failure; interface functions catch it and store
+// OSAL_ERR_NO_MEMORY.
+template <class T>
+struct Allocator {
+    using value_type = T;
+    Allocator() noexcept = default;
+    template <class U>
+    Allocator(const Allocator<U> &) noexcept {}
+    T *allocate(size_t n) {
+        if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+        void *p = Alloc(n * sizeof(T));
+        if (!p) throw std::bad_alloc();
+        return static_cast<T *>(p);
+    }
+    void deallocate(T *p, size_t) noexcept { Free(p); }
+    template <class U>
+    bool operator==(const Allocator<U> &) const noexcept { return true; }
+    template <class U>
+    bool operator!=(const Allocator<U> &) const noexcept { return false; }
+};
+
+// Heap copy of a narrow string, or null when memory runs out (no code stored).
+char *DupString(const char *s);
+// Narrow heap copy of a 16-bit string: one byte per unit, units above 0xFF
+// become '?'. Null when memory runs out (no code stored) or s is null.
+char *WideToNarrowDup(const WCHAR16 *s);
+
+// ---- Errors ----------------------------------------------------------------
+
+// Stores a code with the text of errnum (strerror) as its string argument,
+// prefixed by what failed ("shm_open: Permission denied").
+void SetErrorFromErrno(uint32_t code, const char *what, int errnum);
+
+// ---- Time ------------------------------------------------------------------
+
+constexpr int64_t kMicrosPerSecond = 1000000;
+// A deadline that never comes.
+constexpr int64_t kNever = INT64_MAX;
+
+inline bool IsInfinite(const TimeVal &t) {
+    return t.dwMicroseconds == OSAL_stTimeInfinite.dwMicroseconds &&
+           t.i32Seconds == OSAL_stTimeInfinite.i32Seconds;
+}
+inline bool IsNoWait(const TimeVal &t) { return t.dwMicroseconds == 0 && t.i32Seconds == 0; }
+inline bool IsRelative(const TimeVal &t) { return (t.dwMicroseconds & OSAL_TIME_RELATIVE) != 0; }
+
+// The value of a TimeVal in microseconds, the RELATIVE bit ignored.
+inline int64_t ToMicros(const TimeVal &t) {
+    return static_cast<int64_t>(t.i32Seconds) * kMicrosPerSecond +
+           static_cast<int64_t>(t.dwMicroseconds & OSAL_TIME_USEC_MASK);
+}
+// An absolute TimeVal in normal form (microseconds below one million).
+TimeVal FromMicros(int64_t micros);
+
+// The wall clock in microseconds since the epoch, as OSAL_vGetSystemTime
+// reports it (test builds add the controllable offset). Platform half.
+int64_t NowMicros();
+// The test clock's offset in microseconds (0 outside test builds).
+int64_t ClockOffsetMicros();
+
+// The wall-clock moment (microseconds) at which a wait with this deadline
+// ends: kNever for OSAL_stTimeInfinite, now + duration for a RELATIVE value,
+// the value itself for an absolute one. NoWait gives now.
+int64_t DeadlineMicros(const TimeVal &deadline, int64_t now);
+
+// Wakes the queue waits so that they measure their deadlines against a
+// changed test clock. Platform half; only test builds call it.
+void NotifyClockChanged();
+
+}  // namespace osal
+
+#endif  // OSAL_OSAL_INTERNAL_H

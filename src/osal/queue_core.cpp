@@ -1,0 +1,330 @@
+// osal/queue_core.cpp - ordered items, cursor positions and wake bookkeeping
+// of a queue (see queue_core.h); the caller holds the queue's mutex.
+#include "osal/queue_core.h"
+
+#include <cstring>
+#include <new>
+
+namespace osal {
+
+QueueCore::QueueCore(uint32_t capacity, OSAL_PFN_QDELETE pfnDeleteItem, uint32_t chunkSlots)
+    : pfnDelete(pfnDeleteItem),
+      capacity_(capacity),
+      chunkSlots_(chunkSlots < kMinChunkSlots ? kMinChunkSlots : chunkSlots) {}
+
+QueueCore::~QueueCore() {
+    FreeChunks();
+    while (waiters_) {
+        Waiter *w = waiters_;
+        waiters_ = w->next;
+        w->~Waiter();
+        Free(w);
+    }
+}
+
+void QueueCore::FreeChunks() {
+    while (head_) {
+        Chunk *c = head_;
+        head_ = c->next;
+        Free(c);
+    }
+    tail_ = nullptr;
+    index_.clear();
+    size_ = 0;
+}
+
+size_t QueueCore::IndexOf(const Chunk *c) const {
+    if (c == head_) return 0;
+    if (c == tail_) return index_.size() - 1;
+    size_t i = 1;
+    while (index_[i].chunk != c) ++i;
+    return i;
+}
+
+bool QueueCore::Prepare(Chunk **spare) {
+    if (index_.size() == index_.capacity()) {
+        try {
+            index_.reserve(index_.empty() ? 16 : index_.capacity() * 2);
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+    }
+    void *block = Alloc(sizeof(Chunk) + chunkSlots_ * sizeof(void *));
+    if (!block) return false;
+    Chunk *c = static_cast<Chunk *>(block);
+    c->slots = reinterpret_cast<void **>(c + 1);
+    *spare = c;
+    return true;
+}
+
+void QueueCore::LinkChunk(Chunk *c, Chunk *after, size_t at) {
+    c->prev = after;
+    c->next = after ? after->next : head_;
+    if (c->next)
+        c->next->prev = c;
+    else
+        tail_ = c;
+    if (after)
+        after->next = c;
+    else
+        head_ = c;
+    index_.insert(index_.begin() + static_cast<std::ptrdiff_t>(at), IndexEntry{c, nullptr});  // room reserved
+}
+
+void QueueCore::Compact(Chunk *c) {
+    const uint32_t shift = c->begin;
+    std::memmove(c->slots, c->slots + shift, (c->end - shift) * sizeof(void *));
+    for (Cursor *k = cursors_; k; k = k->next)
+        if (k->where == Cursor::kAfter && k->chunk == c) k->pos -= shift;
+    c->end -= shift;
+    c->begin = 0;
+}
+
+void QueueCore::Split(size_t at, Chunk *fresh) {
+    Chunk *c = index_[at].chunk;
+    const uint32_t mid = chunkSlots_ / 2;
+    void *oldLast = index_[at].last;
+    std::memcpy(fresh->slots, c->slots + mid, (c->end - mid) * sizeof(void *));
+    fresh->begin = 0;
+    fresh->end = c->end - mid;
+    c->end = mid;
+    for (Cursor *k = cursors_; k; k = k->next) {
+        if (k->where == Cursor::kAfter && k->chunk == c && k->pos >= mid) {
+            k->chunk = fresh;
+            k->pos -= mid;
+        }
+    }
+    LinkChunk(fresh, c, at + 1);
+    index_[at + 1].last = oldLast;
+    index_[at].last = c->slots[mid - 1];
+}
+
+void QueueCore::Append(void *item, Chunk *spare) {
+    if (!tail_ || tail_->end == chunkSlots_) {
+        if (tail_ && tail_->begin >= chunkSlots_ / 4) {
+            Compact(tail_);
+        } else {
+            spare->begin = spare->end = 0;
+            LinkChunk(spare, tail_, index_.size());
+        }
+    }
+    tail_->slots[tail_->end++] = item;
+    index_.back().last = item;
+}
+
+void QueueCore::InsertBefore(size_t at, uint32_t slot, void *item, Chunk *spare) {
+    Chunk *c = index_[at].chunk;
+    if (slot == c->begin && c->begin > 0) {
+        c->slots[--c->begin] = item;  // no item moves, so no cursor does
+    } else if (c->end < chunkSlots_) {
+        std::memmove(c->slots + slot + 1, c->slots + slot, (c->end - slot) * sizeof(void *));
+        c->slots[slot] = item;
+        ++c->end;
+        for (Cursor *k = cursors_; k; k = k->next)
+            if (k->where == Cursor::kAfter && k->chunk == c && k->pos >= slot) ++k->pos;
+    } else if (c->begin > 0) {
+        std::memmove(c->slots + c->begin - 1, c->slots + c->begin, (slot - c->begin) * sizeof(void *));
+        --c->begin;
+        c->slots[slot - 1] = item;
+        for (Cursor *k = cursors_; k; k = k->next)
+            if (k->where == Cursor::kAfter && k->chunk == c && k->pos < slot) --k->pos;
+    } else {
+        Split(at, spare);
+        const uint32_t mid = chunkSlots_ / 2;
+        if (slot <= mid)
+            InsertBefore(at, slot, item, nullptr);
+        else
+            InsertBefore(at + 1, slot - mid, item, nullptr);
+        return;
+    }
+    index_[at].last = c->slots[c->end - 1];
+}
+
+QueueCore::InsertResult QueueCore::Insert(void *item, OSAL_PFN_QORDER order) {
+    if (capacity_ != 0 && size_ >= capacity_) return InsertResult::kFull;
+    order_ = order;
+    Chunk *spare = nullptr;
+    if (!tail_ || !Less(item, index_.back().last)) {
+        // Not earlier than the last item: it goes to the tail.
+        const bool needChunk = !tail_ || (tail_->end == chunkSlots_ && tail_->begin < chunkSlots_ / 4);
+        if (needChunk && !Prepare(&spare)) return InsertResult::kNoMemory;
+        Append(item, spare);
+    } else {
+        // Behind every item that is not later than it: the upper bound, first
+        // among the chunks' last items, then inside that chunk.
+        size_t lo = 0, hi = index_.size() - 1;
+        while (lo < hi) {
+            size_t mid = lo + (hi - lo) / 2;
+            if (Less(item, index_[mid].last))
+                hi = mid;
+            else
+                lo = mid + 1;
+        }
+        Chunk *c = index_[lo].chunk;
+        uint32_t a = c->begin, b = c->end - 1;
+        while (a < b) {
+            uint32_t mid = a + (b - a) / 2;
+            if (Less(item, c->slots[mid]))
+                b = mid;
+            else
+                a = mid + 1;
+        }
+        const bool full = c->begin == 0 && c->end == chunkSlots_;
+        if (full && !Prepare(&spare)) return InsertResult::kNoMemory;
+        InsertBefore(lo, a, item, spare);
+    }
+    ++size_;
+    ++changeCount_;
+    return InsertResult::kOk;
+}
+
+void *QueueCore::PopFront() {
+    if (!head_) return nullptr;
+    void *item = head_->slots[head_->begin];
+    EraseAt(head_, head_->begin);
+    return item;
+}
+
+void QueueCore::EraseAt(Chunk *c, uint32_t pos) {
+    for (Cursor *k = cursors_; k; k = k->next) {
+        if (k->where == Cursor::kAfter && k->chunk == c && k->pos == pos) {
+            // The cursor stays where the item was: just after the one before.
+            k->removable = false;
+            if (pos > c->begin) {
+                k->pos = pos - 1;
+            } else if (c->prev) {
+                k->chunk = c->prev;
+                k->pos = c->prev->end - 1;
+            } else {
+                k->where = Cursor::kBeforeFirst;
+            }
+        }
+    }
+    const bool wasLast = pos == c->end - 1;
+    if (pos == c->begin) {
+        ++c->begin;
+    } else {
+        std::memmove(c->slots + pos, c->slots + pos + 1, (c->end - pos - 1) * sizeof(void *));
+        --c->end;
+        for (Cursor *k = cursors_; k; k = k->next)
+            if (k->where == Cursor::kAfter && k->chunk == c && k->pos > pos) --k->pos;
+    }
+    --size_;
+    ++changeCount_;
+    if (c->begin == c->end) {
+        // Empty chunks do not stay; no cursor stands in one (see above).
+        index_.erase(index_.begin() + static_cast<std::ptrdiff_t>(IndexOf(c)));
+        if (c->prev)
+            c->prev->next = c->next;
+        else
+            head_ = c->next;
+        if (c->next)
+            c->next->prev = c->prev;
+        else
+            tail_ = c->prev;
+        Free(c);
+    } else if (wasLast) {
+        index_[IndexOf(c)].last = c->slots[c->end - 1];
+    }
+}
+
+void QueueCore::DeleteAll() {
+    for (Cursor *c = cursors_; c; c = c->next) {
+        c->where = Cursor::kBeforeFirst;
+        c->removable = false;
+    }
+    if (pfnDelete)
+        for (Chunk *c = head_; c; c = c->next)
+            for (uint32_t i = c->begin; i < c->end; ++i) pfnDelete(c->slots[i]);
+    FreeChunks();
+}
+
+void QueueCore::Attach(Cursor *c) {
+    c->where = Cursor::kBeforeFirst;
+    c->removable = false;
+    c->prev = nullptr;
+    c->next = cursors_;
+    if (cursors_) cursors_->prev = c;
+    cursors_ = c;
+}
+
+void QueueCore::Detach(Cursor *c) {
+    if (c->prev)
+        c->prev->next = c->next;
+    else if (cursors_ == c)
+        cursors_ = c->next;
+    if (c->next) c->next->prev = c->prev;
+    c->prev = c->next = nullptr;
+}
+
+void *QueueCore::Next(Cursor *k) {
+    Chunk *c;
+    uint32_t pos;
+    if (k->where == Cursor::kBeforeFirst) {
+        c = head_;
+        pos = c ? c->begin : 0;
+    } else {
+        c = k->chunk;
+        pos = k->pos + 1;
+        if (pos >= c->end) {
+            c = c->next;
+            pos = c ? c->begin : 0;
+        }
+    }
+    if (!c) {
+        k->removable = false;  // stays where it is, so a later item is still found
+        return nullptr;
+    }
+    k->where = Cursor::kAfter;
+    k->chunk = c;
+    k->pos = pos;
+    k->removable = true;
+    return c->slots[pos];
+}
+
+bool QueueCore::RemoveCurrent(Cursor *k, void **item) {
+    if (!k->removable) return false;
+    *item = k->chunk->slots[k->pos];
+    EraseAt(k->chunk, k->pos);  // moves k to the item before, or before the first
+    return true;
+}
+
+QueueCore::Waiter *QueueCore::FindWaiter(std::thread::id thread, bool create) {
+    for (Waiter *w = waiters_; w; w = w->next)
+        if (w->thread == thread) return w;
+    if (!create) return nullptr;
+    void *block = Alloc(sizeof(Waiter));
+    if (!block) return nullptr;
+    Waiter *w = new (block) Waiter();
+    w->thread = thread;
+    w->seenChange = changeCount_;
+    w->pending = anyNullPut_ && lastNullPutBy_ != thread;
+    w->next = waiters_;
+    waiters_ = w;
+    return w;
+}
+
+void QueueCore::Wake(WakeKind kind, std::thread::id by) {
+    uint64_t seq = ++wakeSeq_;
+    // A break is an interrupt followed by a null put from the same thread:
+    // the threads the interrupt woke have already been told.
+    bool sameBreak = kind == WakeKind::kNullPut && lastWakeKind_ == WakeKind::kInterrupt && lastWakeBy_ == by;
+    for (Waiter *w = waiters_; w; w = w->next) {
+        if (w->waiting) {
+            if (!w->woken) {
+                w->woken = true;
+                w->wokenBy = seq;
+            }
+        } else if (kind == WakeKind::kNullPut && w->thread != by && !(sameBreak && w->wokenBy == seq - 1)) {
+            w->pending = true;
+        }
+    }
+    lastWakeKind_ = kind;
+    lastWakeBy_ = by;
+    if (kind == WakeKind::kNullPut) {
+        anyNullPut_ = true;
+        lastNullPutBy_ = by;
+    }
+}
+
+}  // namespace osal

@@ -1,0 +1,162 @@
+/*
+ * osal/queue_core.h - the portable heart of a time-ordered queue: the ordered
+ * items, the cursor positions that walk them, the change count and the
+ * per-thread bookkeeping that makes waits neither lose nor invent wake-ups.
+ * It has no lock of its own: each half wraps it in its platform's mutex and
+ * condition variable (posix/queue.cpp, win/queue.cpp) and calls every member
+ * with that mutex held.
+ *
+ * Internal: included by src/osal/ and its halves, and by tests.
+ */
+#ifndef OSAL_QUEUE_CORE_H
+#define OSAL_QUEUE_CORE_H
+
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+#include "osal/osal_internal.h"
+
+namespace osal {
+
+class QueueCore {
+public:
+    // Items live in chunks: sorted runs of up to kChunkSlots item pointers in
+    // slots [begin, end), linked in queue order and listed in an index that
+    // also holds each chunk's last item. A put searches the index and then
+    // one chunk, so the memory it touches stays small and close together as
+    // the queue grows; a put at the tail appends to the last chunk.
+    static constexpr uint32_t kChunkSlots = 128;
+    static constexpr uint32_t kMinChunkSlots = 4;
+    struct Chunk {
+        Chunk *prev;
+        Chunk *next;
+        uint32_t begin;
+        uint32_t end;
+        void **slots;  // chunkSlots_ item pointers, in the same block right behind the chunk
+    };
+
+    // Where a cursor stands: before the first item, or just after the item in
+    // chunk->slots[pos]. `removable` is true while that item is the one Next
+    // returned last and it is still linked.
+    struct Cursor {
+        enum Where { kBeforeFirst, kAfter };
+        Where where = kBeforeFirst;
+        Chunk *chunk = nullptr;
+        uint32_t pos = 0;
+        bool removable = false;
+        Cursor *prev = nullptr;
+        Cursor *next = nullptr;
+    };
+
+    // What one thread knows about the queue. A wake (null put or interrupt)
+    // ends the waits in progress; a null put also leaves a pending wake for
+    // each thread that is not waiting, so that a break fired between that
+    // thread's last look and its wait still ends the wait.
+    struct Waiter {
+        std::thread::id thread;
+        uint32_t seenChange = 0;  // change count at the thread's last wait-for-change
+        bool waiting = false;     // inside a blocking wait now
+        bool woken = false;       // a wake ended the current wait
+        bool pending = false;     // the next blocking wait ends at once
+        uint64_t wokenBy = 0;     // sequence number of the wake that last ended a wait (0: none)
+        Waiter *next = nullptr;
+    };
+
+    enum class WakeKind { kNullPut, kInterrupt };
+    enum class InsertResult { kOk, kFull, kNoMemory };
+
+    // chunkSlots (at least kMinChunkSlots) sets the size of a chunk; only
+    // tests choose another than kChunkSlots.
+    QueueCore(uint32_t capacity, OSAL_PFN_QDELETE pfnDelete, uint32_t chunkSlots = kChunkSlots);
+    ~QueueCore();
+    QueueCore(const QueueCore &) = delete;
+    QueueCore &operator=(const QueueCore &) = delete;
+
+    bool Empty() const { return size_ == 0; }
+    size_t Size() const { return size_; }
+    uint32_t ChangeCount() const { return changeCount_; }
+
+    // Puts an item behind every item that order says is not later than it.
+    // O(1) when it belongs at the tail, O(log n) otherwise. Moves the change
+    // count on success; kFull when the capacity is reached, kNoMemory when a
+    // node cannot be had (the queue is unchanged in both cases).
+    InsertResult Insert(void *item, OSAL_PFN_QORDER order);
+    // The first item, or null.
+    void *Front() const { return head_ ? head_->slots[head_->begin] : nullptr; }
+    // Unlinks and returns the first item (null when empty); moves the change count.
+    void *PopFront();
+    // Hands every item to the delete function (when there is one) and empties
+    // the queue. Used when the queue itself goes away.
+    void DeleteAll();
+
+    // Cursors must be attached before use and detached before they go away;
+    // items unlinked by anyone move the attached cursors off them.
+    void Attach(Cursor *c);
+    void Detach(Cursor *c);
+    // The item after the cursor in queue order, or null at the end.
+    void *Next(Cursor *c);
+    // Unlinks the item the cursor returned last and stores it in *item; false
+    // when there is none (nothing returned yet, already removed, or the last
+    // Next reached the end). The cursor then stands where the item was.
+    bool RemoveCurrent(Cursor *c, void **item);
+
+    // The record of a thread, made on first use with the current change count
+    // as seen. A new record starts with a pending wake when another thread has
+    // put a null item before: it may be the break meant for this thread's first
+    // wait, and ending that wait once too often is harmless where missing it
+    // hangs. Null (only with create) when memory runs out.
+    Waiter *FindWaiter(std::thread::id thread, bool create);
+    // Ends the current waits; a null put also leaves pending wakes (see
+    // Waiter). A null put that directly follows an interrupt of the same
+    // thread (one break) adds nothing for the threads that interrupt woke,
+    // and the thread that wakes never leaves one for itself.
+    void Wake(WakeKind kind, std::thread::id by);
+
+    OSAL_PFN_QDELETE pfnDelete;
+    OSAL_PFN_QMARK pfnMark = nullptr;
+
+private:
+    struct IndexEntry {
+        Chunk *chunk;
+        void *last;  // chunk->slots[chunk->end - 1]
+    };
+
+    // a before b in queue order.
+    bool Less(const void *a, const void *b) const { return !order_(b, a); }
+    // Position of a chunk in index_.
+    size_t IndexOf(const Chunk *c) const;
+    // Makes room for one more index entry and one chunk; false (nothing
+    // changed) when memory runs out. The chunk is handed back through *spare.
+    bool Prepare(Chunk **spare);
+    // Links a new chunk after `after` (null: as the first) at index position at.
+    void LinkChunk(Chunk *c, Chunk *after, size_t at);
+    // Moves the items of c to the front of its slots.
+    void Compact(Chunk *c);
+    // Splits the full chunk at index position at; the upper half goes to fresh.
+    void Split(size_t at, Chunk *fresh);
+    void Append(void *item, Chunk *spare);
+    void InsertBefore(size_t at, uint32_t slot, void *item, Chunk *spare);
+    void EraseAt(Chunk *c, uint32_t pos);
+    void FreeChunks();
+
+    OSAL_PFN_QORDER order_ = nullptr;  // the function of the latest put or insert
+    std::vector<IndexEntry, Allocator<IndexEntry>> index_;
+    Chunk *head_ = nullptr;
+    Chunk *tail_ = nullptr;
+    size_t size_ = 0;
+    uint32_t capacity_;  // 0: no limit
+    uint32_t chunkSlots_;
+    uint32_t changeCount_ = 0;
+    Cursor *cursors_ = nullptr;
+    Waiter *waiters_ = nullptr;
+    uint64_t wakeSeq_ = 0;  // number of wakes so far
+    WakeKind lastWakeKind_ = WakeKind::kNullPut;
+    std::thread::id lastWakeBy_{};
+    bool anyNullPut_ = false;          // a null item has been put
+    std::thread::id lastNullPutBy_{};  // by this thread, the last time
+};
+
+}  // namespace osal
+
+#endif  // OSAL_QUEUE_CORE_H

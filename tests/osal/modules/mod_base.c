@@ -1,0 +1,10 @@
+/* tests/osal/modules/mod_base.c - a module that another test module depends
+ * on; the loader tests check that its exports are not found through the
+ * module that depends on it. Built by tests/CMakeLists.txt. */
+#define EXPORT __attribute__((visibility("default")))
+
+EXPORT int OsalTestBaseValue(void);
+EXPORT int OsalTestBaseValue(void) { return 7; }
+
+EXPORT extern const int OsalTestBaseData;
+const int OsalTestBaseData = 5;
