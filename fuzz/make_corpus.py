@@ -86,6 +86,85 @@ LISTS = {
 SEEDS['fuzz_param_list_a'] = LISTS
 SEEDS['fuzz_param_list_w'] = LISTS
 
+
+def byte(v):
+    return bytes([v & 0xFF])
+
+
+def word(v):
+    return struct.pack('>H', v & 0xFFFF)
+
+
+def qword(v):
+    return struct.pack('>Q', v & 0xFFFFFFFFFFFFFFFF)
+
+
+def timeval(usec, sec):
+    """Seconds first, then the microseconds with the RELATIVE bit."""
+    return dword(sec) + dword(usec)
+
+
+def event(etype, size, body, attachments=(), level=3, error=0, evid=0x1234, flags=0x8):
+    """attachments: (level, selector, list bytes) in list order."""
+    out = byte(etype) + byte(level) + byte(error) + dword(size) + dword(evid)
+    out += timeval(0x80000010, 2) + dword(flags)
+    for alevel, selector, lst in attachments:
+        out += byte(alevel) + byte(selector) + lst
+    return out + byte(0) + body
+
+
+def data_body(payload, aux1=0x1122334455667788, aux2=7, options=0x08, aux3=9, queue_op=1, repeat=3):
+    return (qword(aux1) + qword(aux2) + byte(options) + byte(aux3) + byte(queue_op) + word(repeat)
+            + timeval(0x80001000, 0) + stream(payload))
+
+
+def items_body(count, items):
+    """items: (kind, value) pairs."""
+    out = dword(count)
+    for kind, v in items:
+        out += byte(kind) + (dword(v) if kind == 0 else qword(v))
+    return out
+
+
+ATTACHED = ((4, 1, plist(GAIN, MODE, TERMINATOR)), (3, 0, plist(RATE, ID, TERMINATOR)))
+SEEDS['event_reader'] = {
+    'data0': event(0, 5, data_body(b'hello')),
+    'data1_attached': event(1, 3, data_body(b'abc'), ATTACHED),
+    'data2_empty': event(2, 0, data_body(b''), ((5, 0, plist(TERMINATOR)),)),
+    'items_status': event(3, 12, items_body(1, [(0, 0x80000003)])),
+    'items_mixed': event(3, 44, items_body(3, [(1, 1 << 40), (0, 5), (2, 0xFFFFFFFFFFFFFFFF)]), ATTACHED),
+    'items_none': event(3, 16, items_body(0, [])),
+    'interval': event(4, 0, timeval(0x80000200, 3)),
+    'interval_wide_text': event(4, 0, timeval(0x80000200, 3), ((9, 1, plist(WIDE, EMPTY, TERMINATOR)),)),
+}
+
+
+def level_record(level, lst):
+    return byte(level) + lst
+
+
+def description(count, entries):
+    """entries, top down: (level, list, status, name)."""
+    out = byte(count)
+    for level, lst, status, name in entries:
+        out += level_record(level, lst) + dword(status) + hstring(name)
+    return out
+
+
+SEEDS['level_reader'] = {
+    'level_full': level_record(2, plist(GAIN, MODE, ID, TERMINATOR)),
+    'level_changed_only': level_record(2, plist(TERMINATOR)),
+    'description': description(3, [(2, plist(GAIN, TERMINATOR), 1, 'Layer'),
+                                    (1, plist(RATE, WIDE, TERMINATOR), 1, 'Caf\xe9'),
+                                    (0, plist(TERMINATOR), 0x40000001, 'VOQ_ZERA')]),
+    'description_unnamed': description(1, [(5, plist(EMPTY, TERMINATOR), 0, None)]),
+}
+
+SEEDS['stats_reader'] = {
+    'counters': b''.join(dword(0x01010101 * (i + 1)) for i in range(12)) + word(10) + word(4) + word(90) + word(40),
+    'saturated': dword(0xFFFFFFFF) * 12 + word(0xFFFF) * 4,
+}
+
 for target, seeds in SEEDS.items():
     folder = os.path.join(HERE, 'corpus', target)
     os.makedirs(folder, exist_ok=True)

@@ -10,6 +10,27 @@
  *
  * and write ZERA_vInfoBlockInitialize, ZERA_boSetupParListA (and/or W),
  * ZERA_boModuleInit and ZERA_boModuleDeinit. Everything else is optional.
+ *
+ * Adding a component (ZERA_bAddToStackA/W) refuses it with 1035, the file
+ * name as the error's argument and a text that says why, when the module
+ * exports "ZERA_boDeleteStack" (it is no component), lacks the binding
+ * export of the add's width, or when the binding finds a required export
+ * missing: ZERA_vInfoBlockInitialize, the ZERA_boSetupParListA/W of the
+ * add's width, ZERA_boModuleInit or ZERA_boModuleDeinit. A refused module
+ * runs none of its code on the level (only a failing parameter setup has
+ * run) and is unloaded again.
+ *
+ * The life of a level: ZERA_vInfoBlockInitialize and the parameter setup
+ * (binding), then ZERA_boModuleInit once the level is linked on top of the
+ * stack; while the stack is complete and started the start export has
+ * run, and the stop export runs when it leaves that state (also before the
+ * level is removed); ZERA_boModuleDeinit last. A component keeps what it
+ * needs per level in the level's pvLevelContext (set in its init, released
+ * in its deinit): one module serves every level it is added to. Its threads
+ * should not read the stack-parameter list while the host may set it: the
+ * notification, which runs after every change, is the place to copy values.
+ * See examples/components for three small complete components.
+ *
  * Pure C (C11 and C++17 clean).
  */
 #ifndef ZERA_COMPONENT_H
@@ -33,10 +54,13 @@ ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoB
  * block's dwFlags. */
 ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams);
 ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams);
-/* Required: the level is linked; false refuses it (store a code first to say
- * why, else the add reports 1036). */
+/* Required (a component without it is refused): the level is linked; false
+ * refuses it (store a code first to say why, else the add reports 1036) and
+ * the level is released without ZERA_boModuleDeinit. */
 ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h);
-/* Required: the level is being removed; the result is ignored. */
+/* Required (a component without it is refused): the level is being removed
+ * (after the stop export, when the stack was running); the result is
+ * ignored. */
 ZERA_API BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h);
 /* Optional: the level's status or stack parameters changed. */
 ZERA_API void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h);
@@ -48,7 +72,8 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsA(StackHandle *h);
 ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsW(StackHandle *h);
 ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsW(StackHandle *h);
 /* Optional: the size and number of the level's identifier blocks; zeros pick
- * the defaults (3 blocks of 16384). */
+ * the defaults (3 blocks of 16384). Not called on a stack without identifier
+ * management (ZERA_STATUS_NO_EVID), whose levels get no manager. */
 ZERA_API EvIdManagerConfig ZERA_CALL ZERA_stGetEvIdManagerConfig(StackHandle *h);
 
 /* Optional data exports: the component's name, read from the export of the

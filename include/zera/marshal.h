@@ -1,6 +1,7 @@
 /*
  * zera/marshal.h - marshal packets and the tagless wire encoding of scalars,
- * streams, strings, parameters and parameter lists.
+ * streams, strings, parameters and parameter lists, events, stack levels and
+ * statistics, and the stack description packet.
  *
  * A packet is a growable byte buffer with a write end and an independent
  * read cursor. Items carry no tags, lengths of their own or padding: a reader
@@ -134,6 +135,101 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boUnmarshalParamW(ZERA_HPACKET hPacket, Param *pst
  * *ppList is left as it was). */
 ZERA_API BOOL8 ZERA_CALL ZERA_boUnmarshalParamListA(ZERA_HPACKET hPacket, Param **ppList);
 ZERA_API BOOL8 ZERA_CALL ZERA_boUnmarshalParamListW(ZERA_HPACKET hPacket, Param **ppList);
+
+/* ---- Events, stack levels and statistics --------------------------------------------
+ *
+ * An event: Byte type, Byte level, Byte error, DWord area size S, DWord
+ * identifier, TimeVal time stamp, DWord flags; its attachments (Byte level,
+ * Byte selector, parameter list) in list order and a Byte 0; then by type:
+ * data events (0-2) QWord u64Aux1, QWord u64Aux2, Byte u8Options, Byte
+ * u8Aux3, Byte u8QueueOp, Word u16RepeatCount, TimeVal stPeriod and the data
+ * as a byte stream of S bytes; item lists (3) DWord dwItemCount and, unless
+ * it is 0, every item of the area (Byte kind, DWord value for kind 0, QWord
+ * for kinds 1 and 2); intervals (4) TimeVal stInterval. The owner fields are
+ * not carried. */
+
+/* Writes pstEvent with its attachments, narrow or wide by its boWideAttach;
+ * their change marks are cleared. Refused before anything is written: false
+ * without a code for a null event; 2056 for a type other than 0 to 4 or an
+ * item kind other than 0 to 2; 1034 for an area size above 0x7FFFFFFF, a
+ * data or item area that passes the event's own block, or an item whose
+ * dwItemSize is not that of its kind (12, or 16) or that does not end
+ * within dwItemsSize; 1028 for an attachment of level 0 (its level byte
+ * would end the attachments) or without a list, or a missing data or item
+ * area. Later failures (1027 null packet, 1026/1034 no room) leave what was
+ * written before in the packet. */
+ZERA_API BOOL8 ZERA_CALL ZERA_boMarshalZERAEvent(ZERA_HPACKET hPacket, Event *pstEvent);
+/* Reads an event into *ppstEvent (set to null first); the caller owns it
+ * (ZERA_boDeleteEvent). Its attachments are read as wide lists when
+ * boWideAttach is set, and stand in the reverse order of the writer's. False
+ * without a code for a null address; otherwise false with *ppstEvent null
+ * and nothing kept: 2056 a type byte other than 0 to 4 or an item kind
+ * other than 0 to 2; 1034 a level above 63 or S above 0x3FFFFFFF, a data
+ * stream whose length is not S, an item that would not end within S; 1032
+ * a short packet (also an S larger than the bytes left for a data event);
+ * 1026 memory; the codes of the parameter-list reader; 1027 a null packet. */
+ZERA_API BOOL8 ZERA_CALL ZERA_boUnmarshalZERAEvent(ZERA_HPACKET hPacket, Event **ppstEvent, BOOL8 boWideAttach);
+
+/* Writes Byte u8Level and h's stack parameters (all records, or with
+ * boChangedOnly the changed ones as ZERA_boMarshalParamListA does), after
+ * refreshing their settable bits through h's own entry slot 9 (10 for a
+ * wide level) when the slot is filled. h is not checked (a remote level's
+ * record may be written too). False with 1028 (null h or no parameter
+ * list), 1027 (null packet) or the list writer's code. */
+ZERA_API BOOL8 ZERA_CALL ZERA_boMarshalStackHandleLevel(ZERA_HPACKET hPacket, StackHandle *h, BOOL8 boChangedOnly);
+/* Reads a stack level into a new zeroed record: u8Level, pstStackParams
+ * (wide lists when boWide is set) and boWide. The record is a plain
+ * container that never passes ZERA_boHandleCheck; the caller owns it and
+ * releases it with ZERA_vDeleteStackHandleLevel. On success *ppstLevel is
+ * replaced (what it held is not freed). False without a code for a null
+ * address; else with 1026 or the reader's code, *ppstLevel unchanged and
+ * nothing kept. */
+ZERA_API BOOL8 ZERA_CALL ZERA_boUnmarshalStackHandleLevel(ZERA_HPACKET hPacket, StackHandle **ppstLevel,
+                                                          BOOL8 boWide);
+/* Releases a record made by ZERA_boUnmarshalStackHandleLevel or
+ * ZERA_boUnmarshalStackDescriptionEntryA/W: its parameter list and the
+ * record. Null is ignored; never pass a live level's handle. */
+ZERA_API void ZERA_CALL ZERA_vDeleteStackHandleLevel(StackHandle *pstLevel);
+
+/* A statistics block is the ZERA_STATS_WORDS (14) words that
+ * ZERA_boGetStatistics fills: twelve counters, then u16LoadA | u16LoadB << 16
+ * and u16LoadAMax | u16LoadBMax << 16. On the wire (56 bytes): the twelve
+ * counters as DWords, then the four load figures as Words. The writer stops
+ * at the first failing item (1027 null packet, 1028 null block); the reader
+ * too, keeping the items read before it in the block. */
+ZERA_API BOOL8 ZERA_CALL ZERA_boMarshalStatistics(ZERA_HPACKET hPacket, const uint32_t *pdwStatistics);
+ZERA_API BOOL8 ZERA_CALL ZERA_boUnmarshalStatistics(ZERA_HPACKET hPacket, uint32_t *pdwStatistics);
+
+/* ---- The stack description packet --------------------------------------------------------
+ *
+ * Entry slot 0 of every level holds the level-marshalling hook, called as
+ * ZERA_PFN_MARSHAL_LEVEL: it describes level h and every level above it in a
+ * new packet that the caller owns (ZERA_boMarshalPacketDelete or
+ * ZERA_vRetrieveStackHandleDone). The packet holds a count byte, u8Count plus
+ * the number of levels above h (so a caller passing 1 reads the number of
+ * entries), then one entry per level from the topmost down to h: the level
+ * record (ZERA_boMarshalStackHandleLevel), its dwStatus as a DWord and its
+ * component name as a string. With boChangedOnly (low byte) a level's entry
+ * carries only the parameters that changed since the last description;
+ * after levels were added or removed through h, every level from h up is
+ * described in full. Null with 1028 for a null h, 1027 for a level above
+ * that fails the check or has an empty slot, or the code of a failed write;
+ * nothing is left behind then. The chain must not change meanwhile. */
+#define ZERA_ENTRY_MARSHAL_LEVEL 0
+typedef ZERA_HPACKET (ZERA_CALL *ZERA_PFN_MARSHAL_LEVEL)(StackHandle *h, uint32_t boChangedOnly, uint8_t u8Count);
+
+/* Reads the next entry of a stack description packet (after its count byte,
+ * which ZERA_boUnmarshalByte reads): the level record as
+ * ZERA_boUnmarshalStackHandleLevel makes it (narrow lists for A, wide for W),
+ * the status word, and the component name (a heap string the caller frees
+ * with ZERA_vFree; null when the level has none). The wire form does not
+ * depend on the levels' widths, so either reader reads any entry. On
+ * success the three outputs are replaced; on failure they are unchanged and
+ * nothing is kept: 1028 a null output address, or the reader's code. */
+ZERA_API BOOL8 ZERA_CALL ZERA_boUnmarshalStackDescriptionEntryA(ZERA_HPACKET hPacket, StackHandle **ppstLevel,
+                                                                uint32_t *pdwStatus, char **ppszName);
+ZERA_API BOOL8 ZERA_CALL ZERA_boUnmarshalStackDescriptionEntryW(ZERA_HPACKET hPacket, StackHandle **ppstLevel,
+                                                                uint32_t *pdwStatus, WCHAR16 **ppwszName);
 
 #ifdef __cplusplus
 }

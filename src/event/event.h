@@ -1,8 +1,9 @@
 // event/event.h - what the event subsystem offers the rest of the library:
 // time arithmetic on TimeVal values, the size of an event's own data or item
-// area, and the lookup of a stack parameter that attaching needs (provided
-// by the stack subsystem). The sending, receiving, input-filter and
-// restore-parameter files of this folder add their declarations here.
+// area and its growth, the shared pieces of the event flow (sending, taking
+// due events, the input filter, receiving, restoring parameters), and the
+// lookup of a stack parameter that attaching needs (provided by the stack
+// subsystem).
 //
 // Internal: included by src/ and by tests only. Events carry no lock: one
 // thread at a time uses an event (its owner).
@@ -56,6 +57,88 @@ ZERA_TEST_VISIBLE uint32_t EventAreaSize(const Event *event);
 // The address of the area directly behind the header.
 uint8_t *OwnArea(Event *event);
 const uint8_t *OwnArea(const Event *event);
+
+// Grows the block of `event` so that its own area holds at least `areaSize`
+// bytes (a smaller size changes nothing). The header and the area's bytes
+// move with the block; a pbData (types 0-2) or pbItems (type 3) that
+// addressed the own area addresses the new one. Returns the event's address
+// afterwards, or null with 1026 when memory runs out (the event is then
+// unchanged at its old address). Only an event that nobody else can reach
+// (e.g. unlinked from its queue) may be grown: its address changes.
+Event *GrowEventArea(Event *event, uint32_t areaSize);
+
+// ---- The event flow (send.cpp, send_queue_take.cpp, input_filter.cpp,
+// receive.cpp, restore_params.cpp) ------------------------------------------
+//
+// Lock order: a caller's break mutex (ZERA_pstGetNextSendEvent,
+// ZERA_vBreak*Wait) before a queue's cursor lock (OSAL_hQueueLock); a null
+// put takes no cursor lock, so a break never waits for a walk. Under a send
+// queue's cursor lock the flow reads the stack's time (slot 24) and copies
+// events; the input filter runs only after the lock is released, except
+// within a cancel, whose ZERA_vSetRestoreParams runs under its own walk's
+// lock (the component's notification and a status announcement with it).
+
+// A level's dwStatus and its three masks are read and written without a lock
+// by the threads of several levels (a component's threads read bit 30 while
+// the host starts or stops the stack; filters read the masks that a level
+// sets). These keep each such access whole and free of data races; they
+// order nothing else.
+template <typename T>
+T LoadRelaxed(const T &field) {
+    return __atomic_load_n(&field, __ATOMIC_RELAXED);
+}
+template <typename T>
+void StoreRelaxed(T &field, T value) {
+    __atomic_store_n(&field, value, __ATOMIC_RELAXED);
+}
+
+// Types under which the flow's entry slots are called (slot numbers:
+// zera::EntrySlot in handle/handle.h; the stack subsystem's stack/stack.h
+// gives the types of the other slots).
+using PfnSendEventIntl = BOOL8(ZERA_CALL *)(StackHandle *h, Event *pstEvent);
+using PfnSetEventTypes = BOOL8(ZERA_CALL *)(StackHandle *h, uint32_t dwLevelMask, uint32_t dwTypeMask);
+using PfnBreakRecvEventWait = void(ZERA_CALL *)(StackHandle *h, BOOL8 *pboBreak, OSAL_HMUTEX hBreakMutex);
+using PfnConfigInputFilter = BOOL8(ZERA_CALL *)(StackHandle *h, uint8_t u8Level, uint32_t *pdwLevelMask,
+                                               uint32_t *pdwTypeMask, BOOL8 boSet);
+using PfnSetRestoreParams = void(ZERA_CALL *)(StackHandle *h, Event *pstEvent);
+using PfnReceiveEventIntl = Event *(ZERA_CALL *)(StackHandle *h, uint32_t dwLevelMask, uint32_t dwTypeMask,
+                                                 const TimeVal *pstTimeout, BOOL8 boRemove);
+using PfnErrorText = char *(ZERA_CALL *)(StackHandle *h, uint8_t u8Level, uint32_t dwCode);
+using PfnFreeMemory = void(ZERA_CALL *)(void *pv);
+
+// Bits of a type-1 event's u8QueueOp.
+constexpr uint8_t kQueueOpMask = 0x03;
+constexpr uint8_t kQueueOpInsert = 0;
+constexpr uint8_t kQueueOpModify = 1;
+constexpr uint8_t kQueueOpCancel = 2;
+constexpr uint8_t kQueueOpRefused = 3;
+constexpr uint8_t kModifyGroupsMask = 0x0C;  // 4: all groups and u8Options, 8: the chosen groups, 12: both
+constexpr uint8_t kModifyData = 0x10;
+constexpr uint8_t kModifyTimeStamp = 0x20;
+constexpr uint8_t kModifyFlags = 0x40;
+constexpr uint8_t kModifyAttachments = 0x80;
+
+// Wildcards of a cancel's identifier.
+constexpr uint32_t kCancelAll = 0xFFFFFFC0u;
+constexpr uint32_t kCancelAllButMasters = 0xFFFFFFE0u;
+constexpr uint32_t kCancelMasters = 0xFFFFFFE1u;
+
+// Whether ev is a repeating master: a type-1 event with the REPEATING option.
+// Other types' u8Options bytes are not read.
+inline bool IsRepeatingType1(const Event *ev) {
+    return ev->i32Type == ZERA_EVENT_DATA && (ev->u8Options & ZERA_OPT_REPEATING) != 0;
+}
+
+// The time of h's stack as h's entry slot 24 reads it. When the slot fails
+// or is empty (false), *time gets the platform's clock, so that it always
+// holds a usable time.
+bool ReadLevelTime(StackHandle *h, TimeVal *time);
+
+// Puts `ev`, unlinked from h's send queue under `cursor`, back in time-stamp
+// order and releases the cursor. When it cannot go back, it is not lost:
+// bit 16 (ZERA_EVF_REQUEUE_FAILED) is set and, after the lock is released,
+// ZERA_vInputFilter(h, ev) takes it. True when it went back into the queue.
+bool PutBackAndUnlock(StackHandle *h, OSAL_HQCURSOR cursor, Event *ev);
 
 // ---- Stack parameters (provided by the stack subsystem) -------------------------
 

@@ -101,6 +101,24 @@ uint8_t *OwnArea(Event *event) { return reinterpret_cast<uint8_t *>(event + 1); 
 
 const uint8_t *OwnArea(const Event *event) { return reinterpret_cast<const uint8_t *>(event + 1); }
 
+Event *GrowEventArea(Event *event, uint32_t areaSize) {
+    EventPrefix *prefix = PrefixOf(event);
+    if (areaSize <= prefix->dwAreaSize) return event;
+    const bool dataInOwnArea = IsDataType(event->i32Type) && event->pbData == OwnArea(event);
+    const bool itemsInOwnArea = event->i32Type == ZERA_EVENT_ITEMS && event->pbItems == OwnArea(event);
+    void *grown = zera::Realloc(prefix, sizeof(EventPrefix) + sizeof(Event) + areaSize);
+    if (grown == nullptr) {
+        OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
+        return nullptr;
+    }
+    prefix = static_cast<EventPrefix *>(grown);
+    prefix->dwAreaSize = areaSize;
+    event = reinterpret_cast<Event *>(prefix + 1);
+    if (dataInOwnArea) event->pbData = OwnArea(event);
+    if (itemsInOwnArea) event->pbItems = OwnArea(event);
+    return event;
+}
+
 }  // namespace zera
 
 extern "C" {
@@ -144,7 +162,7 @@ ZERA_API Event *ZERA_CALL ZERA_pstCreateEvent(int32_t i32Type, uint8_t u8Level, 
 ZERA_API Event *ZERA_CALL ZERA_pstCreateEventEx(StackHandle *h, int32_t i32Type, uint8_t u8Level,
                                                 uint32_t dwSize, BOOL8 boRepeat, uint16_t u16RepeatCount) {
     if (!ZERA_boHandleCheck(h, 1)) return nullptr;
-    const bool managed = (h->dwStatus & ZERA_STATUS_NO_EVID) == 0;
+    const bool managed = (zera::LoadRelaxed(h->dwStatus) & ZERA_STATUS_NO_EVID) == 0;
     uint32_t id = 0;
     if (boRepeat) {
         if (i32Type != ZERA_EVENT_DATA) {
@@ -185,7 +203,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boSetEventID(Event *pstEvent, StackHandle *h, uint
         OSAL_vSetLastError(OSAL_ERR_INVALID_SIZE);
         return 0;
     }
-    if ((h->dwStatus & ZERA_STATUS_NO_EVID) == 0) {
+    if ((zera::LoadRelaxed(h->dwStatus) & ZERA_STATUS_NO_EVID) == 0) {
         pstEvent->pstOwner = h;
         pstEvent->dwOwnerEventId = dwEventId;
     }

@@ -21,7 +21,8 @@ uint32_t PreviousBlock(uint32_t block) { return block == 0 ? kIdBlockCount - 1 :
 // False with the code stored when h or the level above is refused.
 bool RouteBlockRequest(StackHandle *h, StackHandle **next) {
     if (!ZERA_boHandleCheck(h, 1)) return false;
-    if ((h->dwStatus & ZERA_STATUS_COMPLETE) == 0) {
+    // The status word changes under running component threads: read it whole.
+    if ((__atomic_load_n(&h->dwStatus, __ATOMIC_RELAXED) & ZERA_STATUS_COMPLETE) == 0) {
         OSAL_vSetLastError(OSAL_ERR_NOT_COMPLETE);
         return false;
     }

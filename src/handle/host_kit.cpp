@@ -2,34 +2,43 @@
 // call, and its removal.
 //
 // A ready level 0 is: the handle, its descriptor holding the masked null, the
-// entry table of a level without module, and an empty parameter list. The
-// steps that belong to other subsystems are the functions marked "TO FILL"
-// below; each says who fills it.
+// entry table of a level without module, and an empty parameter list. Its
+// pstUpperInfoBlock stays empty (version 0.0, no flags, no ranges): a host
+// that expects components of another version family fills it before its
+// first add.
 #include "handle/handle.h"
+#include "param/param.h"
 
 namespace {
 
 void ZERA_CALL ReleaseKitDescriptor(void *pvDesc) { zera::Free(pvDesc); }
 
-// TO FILL (module binding): the table of a level without module,
-//   ZERA_vModuleInitAPIHooksUp(h0->apfnEntry);
-//   ZERA_vModuleInitAPIHooksDown(h0->apfnEntry, nullptr);
-bool FillHostEntryTable(StackHandle * /*h0*/) { return true; }
+// The table of a level without module: the library's own operations in
+// every slot, none of a component.
+bool FillHostEntryTable(StackHandle *h0) {
+    ZERA_vModuleInitAPIHooksUp(h0->apfnEntry);
+    ZERA_vModuleInitAPIHooksDown(h0->apfnEntry, nullptr);
+    return true;
+}
 
-// TO FILL (parameter lists): an empty list in h0->pstStackParams; false with
-// the list operation's code when it cannot be made.
-bool CreateHostParamList(StackHandle * /*h0*/) { return true; }
+// An empty stack-parameter list: the stack-wide lookups and the stack
+// description read level 0's list like any other. False with 1026.
+bool CreateHostParamList(StackHandle *h0) {
+    if (zera::CreateParamList(&h0->pstStackParams)) return true;
+    OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
+    return false;
+}
 
-// TO FILL (parameter lists): release h0->pstStackParams and clear it.
-void ReleaseHostParamList(StackHandle * /*h0*/) {}
+void ReleaseHostParamList(StackHandle *h0) {
+    zera::DeleteParamList(h0->pstStackParams);
+    h0->pstStackParams = nullptr;
+}
 
-// TO FILL (adding and removing levels): remove every level above h0 from the
-// top down; false with the removal's code when one cannot be removed. Until
-// then a stack with a level above 0 is refused.
+// Removes every level above h0, from the top down; false with the removal's
+// code when one cannot be removed (the levels below it then stay).
 bool RemoveLevelsAbove(StackHandle *h0) {
     if (ZERA_hHandleGetNextLevel(h0) == nullptr) return true;
-    OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
-    return false;
+    return ZERA_boRemoveFromStackA(h0, 1) != 0;
 }
 
 // Closes a level 0 that has no level above and releases what the kit gave

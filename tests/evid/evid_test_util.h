@@ -20,7 +20,8 @@ namespace zt {
 
 // Level 0 from the host kit and `above` levels created and bound on top of
 // it by hand. Every level is complete (unless asked otherwise) and its slots
-// 30 and 31 hold the block operations, as binding will fill them. At the end
+// 9, 10, 30 and 31 hold the parameter lookups and the block operations, as
+// binding fills them. At the end
 // managers still initialised are deinitialised, lists in pstStackParams of
 // levels 1 and up are deleted, and the levels are closed from the top.
 class LevelChain {
@@ -37,6 +38,9 @@ public:
         for (StackHandle *h : levels_) {
             h->apfnEntry[30] = reinterpret_cast<ZERA_PFN>(&ZERA_dwEvIdGetBlock);
             h->apfnEntry[31] = reinterpret_cast<ZERA_PFN>(&ZERA_boEvIdFreeBlock);
+            // Stack-parameter lookups climb through slots 9 and 10.
+            h->apfnEntry[9] = reinterpret_cast<ZERA_PFN>(&ZERA_pstGetStackParamA);
+            h->apfnEntry[10] = reinterpret_cast<ZERA_PFN>(&ZERA_pstGetStackParamW);
         }
         SetComplete(complete);
     }

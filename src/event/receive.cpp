@@ -1,0 +1,243 @@
+// event/receive.cpp - receiving: taking (or looking at) the wanted events
+// of the next level's receive queue with a time-out, breaking such waits,
+// the masks with which a level asks for events, and the small services a
+// level reaches through its neighbour's table: error texts (slot 32), the
+// release of what they hand out (slot 33), and the release of a stack
+// description packet.
+//
+// Several threads may receive from one queue. A receive locks the queue
+// only while it walks it and waits without any lock; the change count read
+// before the walk tells a put made between the walk and the wait (which the
+// wait then reports at once) from a wake-up without a change (a break). A
+// break that wakes a receive at the same moment as a change is told by the
+// break count of the queue (below), so it is not lost either.
+#include <atomic>
+#include <cstring>
+
+#include "event/event.h"
+#include "stack/stack.h"
+
+namespace {
+
+constexpr uint32_t kAllBits = 0xFFFFFFFFu;
+
+// Breaks of receive waits, counted per receive queue (hashed into a few
+// slots; two queues that share a slot only cost a receive on the other one
+// an early return, which a break may cause anyway).
+constexpr size_t kBreakSlots = 256;
+std::atomic<uint32_t> g_breakCounts[kBreakSlots];
+
+std::atomic<uint32_t> &BreakCount(OSAL_HQUEUE queue) {
+    const auto key = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(queue));
+    return g_breakCounts[(key * 0x9E3779B97F4A7C15ull) >> 56];
+}
+
+// Tries a few times to read the change count at the moment this thread
+// synchronises with the queue, so that a later count equal to it means
+// "nothing changed since". Under a stream of puts the last reading is used.
+uint32_t SynchroniseChangeCount(OSAL_HQUEUE queue) {
+    uint32_t count = OSAL_dwQueueGetChangeCount(queue);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        OSAL_boQueueWaitChange(queue, OSAL_stTimeNoWait);
+        const uint32_t after = OSAL_dwQueueGetChangeCount(queue);
+        if (after == count) break;
+        count = after;
+    }
+    return count;
+}
+
+bool Wanted(const Event *ev, uint32_t levelMask, uint32_t typeMask) {
+    const uint32_t levelBit = ev->u8Level < 32 ? 1u << ev->u8Level : 0u;
+    const uint32_t typeBit = 1u << (static_cast<uint32_t>(ev->i32Type) & 31u);
+    return (levelMask & levelBit) != 0 && (typeMask & typeBit) != 0;
+}
+
+// One walk of the queue under its lock: the first wanted event, unlinked
+// when `remove`. Null when none is there, or when the queue cannot be locked
+// or the event unlinked (it then stays queued).
+Event *FindWanted(OSAL_HQUEUE queue, uint32_t levelMask, uint32_t typeMask, bool remove) {
+    OSAL_HQCURSOR cursor = OSAL_hQueueLock(queue);
+    if (cursor == nullptr) return nullptr;
+    Event *found = nullptr;
+    while (auto *item = static_cast<Event *>(OSAL_pvQueueNext(cursor))) {
+        if (!Wanted(item, levelMask, typeMask)) continue;
+        if (!remove || OSAL_boQueueRemove(cursor, 0)) found = item;
+        break;
+    }
+    OSAL_vQueueUnlock(cursor);
+    return found;
+}
+
+// The level above h, checked, for the operations that read its queue.
+StackHandle *ReceivingLevel(StackHandle *h) {
+    if (!ZERA_boHandleCheck(h, 1)) return nullptr;
+    return zera::CheckedNextLevel(h);
+}
+
+Event *ReceiveThroughNext(StackHandle *h, uint32_t levelMask, uint32_t typeMask, const TimeVal *timeout, bool remove) {
+    StackHandle *next = ReceivingLevel(h);
+    if (next == nullptr) return nullptr;
+    auto receive = zera::EntryOf<zera::PfnReceiveEventIntl>(next, zera::kEntryReceiveEvent);
+    return receive != nullptr ? receive(next, levelMask, typeMask, timeout, remove ? 1 : 0) : nullptr;
+}
+
+// A heap copy (ZERA_pvMalloc) of a narrow text, or null.
+char *CopyText(const char *text) {
+    const size_t size = std::strlen(text) + 1;
+    auto *copy = static_cast<char *>(ZERA_pvMalloc(size));
+    if (copy != nullptr) std::memcpy(copy, text, size);
+    return copy;
+}
+
+}  // namespace
+
+extern "C" {
+
+ZERA_API Event *ZERA_CALL ZERA_pstReceiveEvent(StackHandle *h, uint32_t dwLevelMask, uint32_t dwTypeMask,
+                                               const TimeVal *pstTimeout) {
+    return ReceiveThroughNext(h, dwLevelMask, dwTypeMask, pstTimeout, true);
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boWaitEvent(StackHandle *h, uint32_t dwLevelMask, uint32_t dwTypeMask,
+                                          const TimeVal *pstTimeout) {
+    return ReceiveThroughNext(h, dwLevelMask, dwTypeMask, pstTimeout, false) != nullptr ? 1 : 0;
+}
+
+ZERA_API Event *ZERA_CALL ZERA_pstReceiveEventIntl(StackHandle *h, uint32_t dwLevelMask, uint32_t dwTypeMask,
+                                                   const TimeVal *pstTimeout, BOOL8 boRemove) {
+    if (!ZERA_boHandleCheck(h, 1)) return nullptr;
+    if (pstTimeout == nullptr) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
+        return nullptr;
+    }
+    const TimeVal timeout = *pstTimeout;
+    const bool infinite = zera::TimeIsInfinite(timeout);
+    TimeVal deadline = timeout;
+    if (zera::TimeIsRelative(timeout) && !infinite) {
+        TimeVal now;
+        OSAL_vGetSystemTime(&now);
+        deadline = zera::TimeSum(now, timeout);
+    }
+    OSAL_HQUEUE queue = h->hRecvQueue;
+    if (dwLevelMask == kAllBits && dwTypeMask == kAllBits) {
+        const BOOL8 wait = zera::TimeIsNoWait(timeout) ? 0 : 1;
+        void *item = boRemove ? OSAL_pvQueueGet(queue, wait, deadline) : OSAL_pvQueuePeek(queue, wait, deadline);
+        return static_cast<Event *>(item);
+    }
+    const uint32_t breaks = BreakCount(queue).load(std::memory_order_acquire);
+    const bool remove = boRemove != 0;
+    // A wanted event that is there already needs no synchronising.
+    if (Event *found = FindWanted(queue, dwLevelMask, dwTypeMask, remove)) return found;
+    for (;;) {
+        // Changes from here on end the wait; so the walk after this sees
+        // everything put before it.
+        const uint32_t changes = SynchroniseChangeCount(queue);
+        if (Event *found = FindWanted(queue, dwLevelMask, dwTypeMask, remove)) return found;
+        if (!infinite) {
+            TimeVal now;
+            OSAL_vGetSystemTime(&now);
+            if (zera::TimeIsLater(now, deadline)) return nullptr;
+        }
+        if (!OSAL_boQueueWaitChange(queue, deadline)) return nullptr;
+        if (BreakCount(queue).load(std::memory_order_acquire) != breaks) return nullptr;
+        if (OSAL_dwQueueGetChangeCount(queue) == changes) return nullptr;  // woken without a change: broken
+        if (Event *found = FindWanted(queue, dwLevelMask, dwTypeMask, remove)) return found;
+    }
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boSetEventTypes(StackHandle *h, uint32_t dwLevelMask, uint32_t dwTypeMask) {
+    if (!ZERA_boHandleCheck(h, 1)) return 0;
+    zera::StoreRelaxed(h->dwWantedLevels, dwLevelMask);
+    zera::StoreRelaxed(h->dwWantedTypes, dwTypeMask);
+    if (zera::NextLevelOf(h) == nullptr) return 1;
+    StackHandle *next = zera::CheckedNextLevel(h);
+    if (next == nullptr) return 0;
+    // The host that names no level wants what level 1 produces.
+    if (h->u8Level == 0 && dwLevelMask == 0) {
+        zera::StoreRelaxed(h->dwWantedLevels, next->u8Level < 32 ? 1u << next->u8Level : 0u);
+    }
+    zera::StoreRelaxed(next->dwLowerWantedLevels,
+                       zera::LoadRelaxed(h->dwLowerWantedLevels) | zera::LoadRelaxed(h->dwWantedLevels));
+    // The next level keeps its own masks and passes the union on upwards.
+    auto setTypes = zera::EntryOf<zera::PfnSetEventTypes>(next, zera::kEntrySetEventTypes);
+    return setTypes != nullptr
+               ? setTypes(next, zera::LoadRelaxed(next->dwWantedLevels), zera::LoadRelaxed(next->dwWantedTypes))
+               : 0;
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boGetEventTypes(StackHandle *h, uint32_t *pdwLevelMask, uint32_t *pdwTypeMask) {
+    if (!ZERA_boHandleCheck(h, 1)) return 0;
+    if (pdwLevelMask == nullptr || pdwTypeMask == nullptr) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
+        return 0;
+    }
+    *pdwLevelMask = zera::LoadRelaxed(h->dwWantedLevels);
+    *pdwTypeMask = zera::LoadRelaxed(h->dwWantedTypes);
+    return 1;
+}
+
+ZERA_API void ZERA_CALL ZERA_vBreakRecvEventWait(StackHandle *h, BOOL8 *pboBreak, OSAL_HMUTEX hBreakMutex) {
+    if (h == nullptr) return;
+    StackHandle *next = zera::NextLevelOf(h);
+    if (next == nullptr) return;
+    auto breakWait = zera::EntryOf<zera::PfnBreakRecvEventWait>(next, zera::kEntryBreakRecvEventWait);
+    if (breakWait != nullptr) breakWait(next, pboBreak, hBreakMutex);
+}
+
+ZERA_API void ZERA_CALL ZERA_vBreakRecvEventWaitIntl(StackHandle *h, BOOL8 *pboBreak, OSAL_HMUTEX hBreakMutex) {
+    if (hBreakMutex != nullptr) OSAL_boMutexLock(hBreakMutex);
+    if (pboBreak != nullptr) *pboBreak = 1;
+    if (h != nullptr) {
+        // The interrupt ends the waits in progress; the null put (one wake
+        // with it) also ends the next wait of a receiver that is between its
+        // look at the flag and its wait.
+        BreakCount(h->hRecvQueue).fetch_add(1, std::memory_order_release);
+        OSAL_vQueueInterrupt(h->hRecvQueue);
+        OSAL_boQueuePut(h->hRecvQueue, nullptr, nullptr);
+    }
+    if (hBreakMutex != nullptr) OSAL_vMutexUnlock(hBreakMutex);
+}
+
+ZERA_API void ZERA_CALL ZERA_vRetrieveStackHandleDone(ZERA_HPACKET hPacket) {
+    const uint32_t code = OSAL_dwGetLastError();
+    ZERA_boMarshalPacketDelete(hPacket);
+    OSAL_vSetLastError(code);
+}
+
+}  // extern "C"
+
+namespace zera {
+
+char *ZERA_CALL ErrorTextEntry(StackHandle *h, uint8_t u8Level, uint32_t dwCode) {
+    if (h == nullptr) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
+        return nullptr;
+    }
+    if (u8Level <= h->u8Level) {
+        const char *text = OSAL_pszGetErrorText(dwCode);
+        return text != nullptr ? CopyText(text) : nullptr;
+    }
+    if (NextLevelOf(h) == nullptr) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_LEVEL);
+        return nullptr;
+    }
+    StackHandle *next = CheckedNextLevel(h);
+    if (next == nullptr) return nullptr;
+    auto getText = EntryOf<PfnErrorText>(next, kEntryGetErrorText);
+    if (getText == nullptr) return nullptr;
+    char *theirs = getText(next, u8Level, dwCode);
+    if (theirs == nullptr) return nullptr;
+    // Each level hands down a block of its own making, released where it was made.
+    char *mine = CopyText(theirs);
+    auto release = EntryOf<PfnFreeMemory>(next, kEntryFreeMemory);
+    if (release != nullptr) {
+        release(theirs);
+    } else {
+        ZERA_vFree(theirs);
+    }
+    return mine;
+}
+
+void ZERA_CALL FreeMemoryEntry(void *pv) { ZERA_vFree(pv); }
+
+}  // namespace zera

@@ -1,0 +1,334 @@
+// event/send.cpp - sending events: the checks at the sender's level, the
+// climb through entry slot 35 of every level, the turn of the stack status
+// event at the top of the stack, and what an event does where it arrives:
+// join the send queue, or (type 1) cancel queued events or modify one.
+//
+// Any thread may send on any level. A put locks the queue by itself; a
+// cancel or modify holds the queue's cursor lock from its search until its
+// changes are made and the changed event is back in order, so no taker sees
+// an event half-changed.
+#include <cstring>
+#include <utility>
+
+#include "event/event.h"
+#include "stack/stack.h"
+
+namespace {
+
+using zera::TimeIsInfinite;
+using zera::TimeIsLater;
+using zera::TimeIsRelative;
+
+constexpr uint32_t kStatusValueOffset = 8;  // behind the item's kind and size
+constexpr TimeVal kShortestInterval = {OSAL_TIME_RELATIVE, 2};
+constexpr uint8_t kOptionGroups = ZERA_OPT_AUX1 | ZERA_OPT_AUX2 | ZERA_OPT_AUX3 | ZERA_OPT_REPEATING;
+
+bool Refuse(uint32_t code) {
+    OSAL_vSetLastError(code);
+    return false;
+}
+
+// Identifiers that a repeating or modifying event may carry: the others are
+// "none" and the cancel wildcards.
+bool IsUsableId(uint32_t id) { return id != 0 && id < ZERA_EVID_RESERVED_FIRST; }
+
+uint8_t QueueOpOf(const Event *ev) {
+    return ev->i32Type == ZERA_EVENT_DATA ? static_cast<uint8_t>(ev->u8QueueOp & zera::kQueueOpMask) : 0;
+}
+
+// Hands the event to the next level's slot 35. The owner moves along with
+// it, and back again when the next level refuses (the caller keeps the
+// event then and may send it again).
+bool Forward(StackHandle *h, Event *ev) {
+    StackHandle *next = zera::NextLevelOf(h);
+    if (!ZERA_boHandleCheck(next, 0)) return false;
+    auto send = zera::EntryOf<zera::PfnSendEventIntl>(next, zera::kEntrySendEventIntl);
+    if (send == nullptr) return false;
+    StackHandle *owner = ev->pstOwner;
+    if (owner != nullptr) ev->pstOwner = next;
+    if (send(next, ev)) return true;
+    ev->pstOwner = owner;
+    return false;
+}
+
+void WriteStatusValue(Event *ev, uint32_t status) {
+    std::memcpy(ev->pbItems + kStatusValueOffset, &status, sizeof status);
+}
+
+// A stack status event at the topmost level h, carrying `value`. When bit 31
+// of the value differs from h's, the sender asks for a fresh announcement:
+// a complete stack makes one from h's own status (with bit 31 toggled), an
+// incomplete one sends the toggled status down in this event.
+bool TurnStackStatus(StackHandle *h, Event *ev, uint32_t value) {
+    const uint32_t status = zera::LoadRelaxed(h->dwStatus);
+    if (((status ^ value) & ZERA_STATUS_BIT31) == 0) {
+        WriteStatusValue(ev, status);
+        ev->u8Level = h->u8Level;
+        ZERA_vInputFilter(h, ev);
+        return true;
+    }
+    const uint32_t toggled = status ^ ZERA_STATUS_BIT31;
+    zera::StoreRelaxed(h->dwStatus, toggled);
+    if ((toggled & ZERA_STATUS_COMPLETE) == 0) {
+        WriteStatusValue(ev, toggled);
+        ev->u8Level = h->u8Level;
+        ZERA_vInputFilter(h, ev);
+        return true;
+    }
+    // An empty notification slot is a component without one, not an error.
+    ZERA_PFN notify = h->apfnEntry[h->boWide ? zera::kEntryModuleNotifyW : zera::kEntryModuleNotifyA];
+    if (notify != nullptr) reinterpret_cast<zera::PfnModuleNotify>(notify)(h);
+    ZERA_vUpdateStackStatus(h, status);
+    return ZERA_boDeleteEvent(ev) != 0;
+}
+
+bool CancelMatches(uint32_t id, const Event *item) {
+    switch (id) {
+        case zera::kCancelAll: return true;
+        case zera::kCancelAllButMasters: return !zera::IsRepeatingType1(item);
+        case zera::kCancelMasters: return zera::IsRepeatingType1(item);
+        default: return item->dwEventId == id;
+    }
+}
+
+// Removes and deletes the queued events of level h that the event's
+// identifier names. Its attachments are applied to the stack parameters
+// around the walk (a selector-1 change is thus undone again).
+bool Cancel(StackHandle *h, Event *ev) {
+    OSAL_HQCURSOR cursor = OSAL_hQueueLock(h->hSendQueue);
+    if (cursor == nullptr) return false;
+    ZERA_vSetRestoreParams(h, ev);
+    bool removed = false;
+    while (auto *item = static_cast<Event *>(OSAL_pvQueueNext(cursor))) {
+        if (item->u8Level == h->u8Level && CancelMatches(ev->dwEventId, item) && OSAL_boQueueRemove(cursor, 1)) {
+            removed = true;
+        }
+    }
+    // The taker may be waiting for the event that was first.
+    OSAL_boQueuePut(h->hSendQueue, nullptr, nullptr);
+    OSAL_vQueueUnlock(cursor);
+    ZERA_vSetRestoreParams(h, ev);
+    if (!removed) return false;
+    ZERA_boDeleteEvent(ev);
+    return true;
+}
+
+bool Insert(StackHandle *h, Event *ev) {
+    if (ev->i32Type == ZERA_EVENT_INTERVAL) {
+        if (!TimeIsRelative(ev->stInterval)) return Refuse(OSAL_ERR_INVALID_ARG);
+        if (!TimeIsInfinite(ev->stInterval) && TimeIsLater(kShortestInterval, ev->stInterval)) {
+            ev->stInterval = kShortestInterval;
+        }
+    }
+    return OSAL_boQueuePut(h->hSendQueue, ev, ZERA_boTimeStampCompare) != 0;
+}
+
+// How many bytes may be written at a data event's pbData: its own area, or a
+// buffer of the creator's own taken at its declared size.
+uint32_t DataRoom(const Event *ev) {
+    return ev->pbData == zera::OwnArea(ev) ? zera::EventAreaSize(ev) : ev->dwDataSize;
+}
+
+// Whether the event's data can be read: within its block when pbData
+// addresses its own area; any other buffer is taken as the creator declared it.
+bool DataReadable(const Event *ev) {
+    if (ev->pbData == zera::OwnArea(ev)) return ev->dwDataSize <= zera::EventAreaSize(ev);
+    return ev->pbData != nullptr || ev->dwDataSize == 0;
+}
+
+// What a modify takes over, from the event's u8QueueOp and u8Options.
+struct ModifyPlan {
+    uint8_t op;
+    uint8_t groups;    // option groups, by u8Options bits 0-3
+    bool takeOptions;  // u8Options itself
+    bool resort;       // the match's time stamp (or address) changes
+};
+
+ModifyPlan PlanModify(const Event *ev) {
+    ModifyPlan plan{ev->u8QueueOp, 0, false, false};
+    const uint8_t mode = plan.op & zera::kModifyGroupsMask;
+    if (mode == 4) {
+        plan.groups = kOptionGroups;
+        plan.takeOptions = true;
+    } else if (mode != 0) {
+        plan.groups = ev->u8Options & kOptionGroups;
+        plan.takeOptions = mode == 12;
+    }
+    // A repeat group moves the time stamp too, whatever the sender's options.
+    plan.resort = (plan.op & zera::kModifyTimeStamp) != 0 || (zera::IsRepeatingType1(ev) && mode != 0) ||
+                  (plan.groups & ZERA_OPT_REPEATING) != 0;
+    return plan;
+}
+
+// Applies the plan's changes to the match, which the cursor lock keeps from
+// every other thread. Growing the data needs the match unlinked (PlanModify
+// and Modify see to that); *match then follows the block. False (1026) when
+// it cannot grow; nothing is changed then.
+bool ApplyModify(StackHandle *h, const ModifyPlan &plan, Event *ev, Event **match) {
+    Event *m = *match;
+    if (plan.op & zera::kModifyData) {
+        const uint32_t size = ev->dwDataSize;
+        if (size > DataRoom(m)) {
+            Event *grown = zera::GrowEventArea(m, size);
+            if (grown == nullptr) return false;
+            *match = m = grown;
+            m->pbData = zera::OwnArea(m);
+        }
+        m->dwDataSize = size;
+        if (size != 0) std::memmove(m->pbData, ev->pbData, size);
+    }
+    if (plan.op & zera::kModifyTimeStamp) m->stTimeStamp = ev->stTimeStamp;
+    if (plan.op & zera::kModifyFlags) m->dwFlags = ev->dwFlags;
+    if (plan.op & zera::kModifyAttachments) {
+        // Each list keeps the width it was made in.
+        std::swap(m->pstAttachments, ev->pstAttachments);
+        std::swap(m->boWideAttach, ev->boWideAttach);
+    }
+    if (plan.takeOptions) m->u8Options = ev->u8Options;
+    if (plan.groups & ZERA_OPT_AUX1) m->u64Aux1 = ev->u64Aux1;
+    if (plan.groups & ZERA_OPT_AUX2) m->u64Aux2 = ev->u64Aux2;
+    if (plan.groups & ZERA_OPT_AUX3) m->u8Aux3 = ev->u8Aux3;
+    if (plan.groups & ZERA_OPT_REPEATING) {
+        if ((plan.op & zera::kModifyTimeStamp) == 0) {
+            // The next delivery moves by the change of period, but not into the past.
+            TimeVal next = zera::TimeSum(zera::TimeDifference(m->stTimeStamp, m->stPeriod), ev->stPeriod);
+            TimeVal now;
+            if (zera::ReadLevelTime(h, &now) && TimeIsLater(now, next)) next = now;
+            m->stTimeStamp = next;
+        }
+        m->stPeriod = ev->stPeriod;
+        m->u16RepeatCount = ev->u16RepeatCount;
+    }
+    return true;
+}
+
+// Changes the one queued type-1 event of level h that has the event's
+// identifier, then deletes the event.
+bool Modify(StackHandle *h, Event *ev) {
+    ModifyPlan plan = PlanModify(ev);
+    if ((plan.op & zera::kModifyData) && !DataReadable(ev)) return Refuse(OSAL_ERR_INVALID_SIZE);
+    OSAL_HQCURSOR cursor = OSAL_hQueueLock(h->hSendQueue);
+    if (cursor == nullptr) return false;
+    Event *match = nullptr;
+    while (auto *item = static_cast<Event *>(OSAL_pvQueueNext(cursor))) {
+        if (item->u8Level != h->u8Level || item->i32Type != ZERA_EVENT_DATA || item->dwEventId != ev->dwEventId) {
+            continue;
+        }
+        if (match != nullptr) {
+            // Which of the two is meant cannot be told: neither is changed.
+            if (plan.resort) {
+                zera::PutBackAndUnlock(h, cursor, match);
+            } else {
+                OSAL_vQueueUnlock(cursor);
+            }
+            return Refuse(OSAL_ERR_DUPLICATE_ID);
+        }
+        match = item;
+        if ((plan.op & zera::kModifyData) && (ev->dwDataSize > item->dwDataSize || ev->dwDataSize > DataRoom(item))) {
+            plan.resort = true;
+        }
+        if (plan.resort && !OSAL_boQueueRemove(cursor, 0)) {
+            OSAL_vQueueUnlock(cursor);
+            return false;
+        }
+    }
+    if (match == nullptr) {
+        OSAL_vQueueUnlock(cursor);
+        return false;
+    }
+    if (!ApplyModify(h, plan, ev, &match)) {
+        zera::PutBackAndUnlock(h, cursor, match);
+        return Refuse(OSAL_ERR_NO_MEMORY);
+    }
+    if (plan.resort) {
+        if (!zera::PutBackAndUnlock(h, cursor, match)) return false;
+    } else {
+        OSAL_vQueueUnlock(cursor);
+    }
+    ZERA_boDeleteEvent(ev);
+    return true;
+}
+
+// The checks of ZERA_boSendEvent that need no change of the event; on
+// success *oneShot tells whether a handed-out copy of a repeating event is
+// sent on as a one-shot.
+bool CheckSend(StackHandle *h, const Event *ev, const TimeVal *sendTime, bool *oneShot) {
+    if ((zera::LoadRelaxed(h->dwStatus) & ZERA_STATUS_NO_EVID) == 0) {
+        if (ev->pstOwner == nullptr) return Refuse(OSAL_ERR_NO_OWNER);
+        if (ev->pstOwner != h) return Refuse(OSAL_ERR_NOT_OWNER);
+        if (ev->dwEventId != ev->dwOwnerEventId) return Refuse(OSAL_ERR_ID_MISMATCH);
+        if (!ZERA_boHandleCheck(ev->pstOwner, 0)) return false;
+    }
+    *oneShot = false;
+    const uint8_t op = ev->u8QueueOp & zera::kQueueOpMask;
+    if (ev->i32Type == ZERA_EVENT_DATA) {
+        if ((ev->u8Options & ZERA_OPT_REPEATING) != 0 && op == zera::kQueueOpInsert) {
+            // The host may send a copy again as a new master.
+            *oneShot = (ev->u8Options & ZERA_OPT_COPY) != 0 && h->u8Level != 0;
+            if (!*oneShot && !IsUsableId(ev->dwEventId)) return Refuse(OSAL_ERR_INVALID_SIZE);
+        }
+        if (op == zera::kQueueOpModify && !IsUsableId(ev->dwEventId)) return Refuse(OSAL_ERR_INVALID_SIZE);
+    } else if (op != 0) {
+        return Refuse(OSAL_ERR_INVALID_SIZE);
+    }
+    if (sendTime == nullptr || TimeIsInfinite(*sendTime)) return Refuse(OSAL_ERR_INVALID_ARG);
+    return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boSendEvent(StackHandle *h, Event *pstEvent, uint32_t dwSendFlags,
+                                          const TimeVal *pstSendTime) {
+    if (pstEvent == nullptr || pstEvent->u8Level > ZERA_MAX_LEVEL) return Refuse(OSAL_ERR_INVALID_ARG);
+    if (!ZERA_boHandleCheck(h, 1)) return 0;
+    bool oneShot = false;
+    if (!CheckSend(h, pstEvent, pstSendTime, &oneShot)) return 0;
+    auto send = zera::EntryOf<zera::PfnSendEventIntl>(h, zera::kEntrySendEventIntl);
+    if (send == nullptr) return 0;
+
+    if (zera::IsRepeatingType1(pstEvent) && (pstEvent->u8QueueOp & zera::kQueueOpMask) == zera::kQueueOpInsert) {
+        if (h->u8Level == 0) pstEvent->u8Options &= static_cast<uint8_t>(~ZERA_OPT_COPY);
+        if (oneShot) {
+            pstEvent->u8Options &= static_cast<uint8_t>(~ZERA_OPT_REPEATING);
+            pstEvent->u16RepeatCount = 0;
+            pstEvent->stPeriod = OSAL_stTimeNoWait;
+        }
+    }
+    if (pstEvent->u8Level == 0) pstEvent->u8Level = 1;
+    pstEvent->dwFlags = dwSendFlags;
+    pstEvent->stTimeStamp = *pstSendTime;
+    return send(h, pstEvent);
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boSendEventIntl(StackHandle *h, Event *pstEvent) {
+    if (!ZERA_boHandleCheck(h, 1)) return 0;
+    if (pstEvent == nullptr) return Refuse(OSAL_ERR_INVALID_ARG);
+    uint32_t status = 0;
+    if (zera::ReadStackStatusEvent(pstEvent, &status)) {
+        if (zera::NextLevelOf(h) != nullptr) return Forward(h, pstEvent) ? 1 : 0;
+        return TurnStackStatus(h, pstEvent, status) ? 1 : 0;
+    }
+    if (h->u8Level < pstEvent->u8Level) return Forward(h, pstEvent) ? 1 : 0;
+    if (h->u8Level > pstEvent->u8Level) return Refuse(OSAL_ERR_INVALID_LEVEL);
+
+    const uint8_t op = QueueOpOf(pstEvent);
+    if (op == zera::kQueueOpRefused) return 0;
+    if (op == zera::kQueueOpCancel) return Cancel(h, pstEvent) ? 1 : 0;
+    if (TimeIsRelative(pstEvent->stTimeStamp)) {
+        TimeVal now;
+        zera::ReadLevelTime(h, &now);
+        pstEvent->stTimeStamp = zera::TimeSum(now, pstEvent->stTimeStamp);
+    }
+    const bool changesRepetition =
+        op == zera::kQueueOpInsert || (pstEvent->u8QueueOp & zera::kModifyGroupsMask) != 0;
+    if (zera::IsRepeatingType1(pstEvent) && changesRepetition &&
+        (!TimeIsRelative(pstEvent->stPeriod) || TimeIsInfinite(pstEvent->stPeriod))) {
+        return Refuse(OSAL_ERR_INVALID_SIZE);
+    }
+    if (op == zera::kQueueOpModify) return Modify(h, pstEvent) ? 1 : 0;
+    return Insert(h, pstEvent) ? 1 : 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,63 @@
+/*
+ * Completer.c - a test component whose level completes the stack (own
+ * dwFlags 8) and takes anything on top. Narrow and wide; it traces its init,
+ * deinit, notifications and the start and stop of its threads (it starts
+ * none), and has a parameter "Mode" settable while the stack is stopped.
+ */
+#include "test_component.h"
+
+ZERA_COMPONENT_BINDING()
+ZERA_COMPONENT_NAME("Completer.COMPONENT")
+
+ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
+    Trace(TRACE_INFO, NULL);
+    StandardBlocks(pstInfoBlock, pstUpperInfoBlock, ZERA_INFO_COMPLETES_STACK);
+}
+
+static BOOL8 Setup(int wide, Param **pp) {
+    uint32_t count = 0;
+    return CreateList(pp) && AddDWord(wide, pp, &count, "Mode", ZERA_ACCESS_STOPPED, ZERA_ATTR_ATTACHABLE, 0);
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) {
+    (void)dwFlags;
+    return Setup(0, ppstStackParams);
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams) {
+    (void)dwFlags;
+    return Setup(1, ppstStackParams);
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
+    Trace(TRACE_INIT, h);
+    return 1;
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
+    Trace(TRACE_DEINIT, h);
+    return 1;
+}
+
+ZERA_API void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h) { Trace(TRACE_NOTIFY, h); }
+ZERA_API void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) { Trace(TRACE_NOTIFY, h); }
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsA(StackHandle *h) {
+    Trace(TRACE_START, h);
+    return 1;
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsA(StackHandle *h) {
+    Trace(TRACE_STOP, h);
+    return 1;
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsW(StackHandle *h) {
+    Trace(TRACE_START, h);
+    return 1;
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsW(StackHandle *h) {
+    Trace(TRACE_STOP, h);
+    return 1;
+}

@@ -1,0 +1,30 @@
+/*
+ * InitFailsCode.c - a component whose ZERA_boModuleInit refuses the level
+ * after storing a code of its own (2056): the add leaves that code.
+ * It builds a parameter list, so the refusal must release it.
+ */
+#include "test_component.h"
+
+ZERA_COMPONENT_BINDING()
+
+ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
+    Trace(TRACE_INFO, NULL);
+    StandardBlocks(pstInfoBlock, pstUpperInfoBlock, ZERA_INFO_COMPLETES_STACK);
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) {
+    (void)dwFlags;
+    uint32_t count = 0;
+    return CreateList(ppstStackParams) && AddString(0, ppstStackParams, &count, "Name", 0, 0, "refused");
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
+    Trace(TRACE_INIT, h);
+    OSAL_vSetLastError(OSAL_ERR_TYPE_RANGE);
+    return 0;
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
+    Trace(TRACE_DEINIT, h);
+    return 1;
+}

@@ -1,0 +1,51 @@
+/*
+ * Layer.c - a test component that fits anywhere and takes anything on top:
+ * the plain level of test stacks. Narrow and wide; a settable "Gain", a
+ * stack-wide string "Wide10" (so that a stack-wide set of a number passes it
+ * over), and an identifier manager of its own size (2 slots of 64).
+ */
+#include "test_component.h"
+
+ZERA_COMPONENT_BINDING()
+ZERA_COMPONENT_NAME("Layer.COMPONENT")
+
+ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
+    Trace(TRACE_INFO, NULL);
+    StandardBlocks(pstInfoBlock, pstUpperInfoBlock, 0);
+}
+
+static BOOL8 Setup(int wide, Param **pp) {
+    uint32_t count = 0;
+    return CreateList(pp) && AddDWord(wide, pp, &count, "Gain", ZERA_ACCESS_ALWAYS, ZERA_ATTR_ATTACHABLE, 1) &&
+           AddString(wide, pp, &count, "Wide10", ZERA_ACCESS_WIDE_READY, 0, "text");
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) {
+    (void)dwFlags;
+    return Setup(0, ppstStackParams);
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams) {
+    (void)dwFlags;
+    return Setup(1, ppstStackParams);
+}
+
+ZERA_API EvIdManagerConfig ZERA_CALL ZERA_stGetEvIdManagerConfig(StackHandle *h) {
+    (void)h;
+    EvIdManagerConfig config = {64, 2, 0};
+    return config;
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
+    Trace(TRACE_INIT, h);
+    return 1;
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
+    Trace(TRACE_DEINIT, h);
+    return 1;
+}
+
+ZERA_API void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h) { Trace(TRACE_NOTIFY, h); }
+
+ZERA_API void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) { Trace(TRACE_NOTIFY, h); }

@@ -1,0 +1,64 @@
+/*
+ * Params.c - a test component with a stack parameter of every access class
+ * ("A0" to "A12", numbers), a string ("Text"), a real ("Ratio"), two
+ * stack-wide numbers ("Wide10", class 10, and "Wide11", class 11) and
+ * "Clamp", which its notification holds at 100 at most. Narrow and wide;
+ * fits anywhere, takes anything on top, traces init, deinit and notify.
+ */
+#include <stdio.h>
+
+#include "test_component.h"
+
+ZERA_COMPONENT_BINDING()
+ZERA_COMPONENT_NAME("Params.COMPONENT")
+
+#define CLAMP_LIMIT 100u
+
+ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
+    Trace(TRACE_INFO, NULL);
+    StandardBlocks(pstInfoBlock, pstUpperInfoBlock, 0);
+}
+
+static BOOL8 Setup(int wide, Param **pp) {
+    uint32_t count = 0;
+    if (!CreateList(pp)) return 0;
+    for (uint32_t access = 0; access <= 12; ++access) {
+        char name[8];
+        snprintf(name, sizeof name, "A%u", (unsigned)access);
+        if (!AddDWord(wide, pp, &count, name, access, 0, 0)) return 0;
+    }
+    return AddString(wide, pp, &count, "Text", ZERA_ACCESS_ALWAYS, ZERA_ATTR_ATTACHABLE, "initial") &&
+           AddReal(wide, pp, &count, "Ratio", ZERA_ACCESS_ANY_TIME, ZERA_ATTR_ATTACHABLE, 0.5) &&
+           AddDWord(wide, pp, &count, "Wide10", ZERA_ACCESS_WIDE_READY, ZERA_ATTR_ATTACHABLE, 0) &&
+           AddDWord(wide, pp, &count, "Wide11", ZERA_ACCESS_WIDE_RUNNING, 0, 0) &&
+           AddDWord(wide, pp, &count, "Clamp", ZERA_ACCESS_ALWAYS, 0, 0);
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) {
+    (void)dwFlags;
+    return Setup(0, ppstStackParams);
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams) {
+    (void)dwFlags;
+    return Setup(1, ppstStackParams);
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
+    Trace(TRACE_INIT, h);
+    return 1;
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
+    Trace(TRACE_DEINIT, h);
+    return 1;
+}
+
+static void Notify(StackHandle *h) {
+    Trace(TRACE_NOTIFY, h);
+    Param *clamp = OwnParam(h, "Clamp");
+    if (clamp != NULL && clamp->uValue.dw > CLAMP_LIMIT) clamp->uValue.dw = CLAMP_LIMIT;
+}
+
+ZERA_API void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h) { Notify(h); }
+ZERA_API void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) { Notify(h); }

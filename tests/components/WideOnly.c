@@ -1,0 +1,35 @@
+/*
+ * WideOnly.c - a component with only the wide parameter setup
+ * (ZERA_boSetupParListW): a wide add binds it, a narrow add is refused with
+ * 1035. Its stack parameters and names are wide: "Label" (a string) and
+ * "Count" (a number).
+ */
+#include "test_component.h"
+
+ZERA_COMPONENT_BINDING()
+ZERA_COMPONENT_NAME("WideOnly.COMPONENT")
+
+ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
+    Trace(TRACE_INFO, NULL);
+    StandardBlocks(pstInfoBlock, pstUpperInfoBlock, 0);
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams) {
+    (void)dwFlags;
+    uint32_t count = 0;
+    return CreateList(ppstStackParams) &&
+           AddString(1, ppstStackParams, &count, "Label", ZERA_ACCESS_ALWAYS, ZERA_ATTR_ATTACHABLE, "wide") &&
+           AddDWord(1, ppstStackParams, &count, "Count", ZERA_ACCESS_ALWAYS, 0, 3);
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
+    Trace(TRACE_INIT, h);
+    return 1;
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
+    Trace(TRACE_DEINIT, h);
+    return 1;
+}
+
+ZERA_API void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) { Trace(TRACE_NOTIFY, h); }

@@ -1,0 +1,105 @@
+/*
+ * test_component.h - shared by the test components: a trace of the calls a
+ * module receives, the standard info blocks, and helpers that build stack
+ * parameters in either width.
+ *
+ * Included by tests/components/<Name>.c only. Every includer is a module of
+ * its own, so each module has its own trace; a level's calls are recorded
+ * with its level number. The tests read the trace through the module's data
+ * exports "TestTrace" and "TestTraceCount" while they hold the module loaded.
+ */
+#ifndef ZERA_TESTS_COMPONENTS_TEST_COMPONENT_H
+#define ZERA_TESTS_COMPONENTS_TEST_COMPONENT_H
+
+#include <string.h>
+
+#include "ZERA_Component.h"
+
+/* Kinds of traced calls; an entry is (kind << 8) | level. */
+enum {
+    TRACE_INFO = 1,   /* ZERA_vInfoBlockInitialize (level 0: it gets no handle) */
+    TRACE_INIT = 2,   /* ZERA_boModuleInit */
+    TRACE_DEINIT = 3, /* ZERA_boModuleDeinit */
+    TRACE_NOTIFY = 4, /* ZERA_vModuleNotifyA/W */
+    TRACE_START = 5,  /* ZERA_boModuleStartCommuThreadsA/W */
+    TRACE_STOP = 6    /* ZERA_boModuleStopCommuThreadsA/W */
+};
+
+#define TEST_TRACE_CAPACITY 256u
+
+ZERA_API uint32_t TestTrace[TEST_TRACE_CAPACITY];
+ZERA_API uint32_t TestTraceCount;
+
+static inline void Trace(uint32_t kind, const StackHandle *h) {
+    if (TestTraceCount < TEST_TRACE_CAPACITY) {
+        TestTrace[TestTraceCount++] = kind << 8 | (h != NULL ? h->u8Level : 0u);
+    }
+}
+
+/* The blocks of the test family: version 0.1 on both; the upper block takes
+ * any level on top (flags 0x01). Ranges stay open. */
+static inline void StandardBlocks(InfoBlock *own, InfoBlock *upper, uint32_t ownFlags) {
+    own->dwVersion = 0x00000001u;
+    own->dwFlags = ownFlags;
+    upper->dwVersion = 0x00000001u;
+    upper->dwFlags = 0x01u;
+}
+
+/* A narrow name or text widened into a buffer of 64 units. */
+typedef struct WideText {
+    WCHAR16 units[64];
+} WideText;
+
+static inline WideText Widen(const char *s) {
+    WideText w;
+    size_t i = 0;
+    for (; s[i] != '\0' && i + 1 < sizeof w.units / sizeof w.units[0]; ++i) {
+        w.units[i] = (WCHAR16)(unsigned char)s[i];
+    }
+    w.units[i] = 0;
+    return w;
+}
+
+static inline BOOL8 CreateList(Param **pp) { return ZERA_boCreateParListA(pp); }
+
+static inline BOOL8 AddDWord(int wide, Param **pp, uint32_t *count, const char *name, uint32_t access,
+                             uint8_t attributes, uint32_t value) {
+    ParamValue **cursor = NULL;
+    if (!wide) {
+        return ZERA_boAddParamA(1, 0, pp, count, &cursor, ZERA_PARAM_DWORD, access, attributes, 0, 0, name, value);
+    }
+    WideText w = Widen(name);
+    return ZERA_boAddParamW(1, 0, pp, count, &cursor, ZERA_PARAM_DWORD, access, attributes, 0, 0, w.units, value);
+}
+
+static inline BOOL8 AddString(int wide, Param **pp, uint32_t *count, const char *name, uint32_t access,
+                              uint8_t attributes, const char *value) {
+    ParamValue **cursor = NULL;
+    if (!wide) {
+        return ZERA_boAddParamA(1, 0, pp, count, &cursor, ZERA_PARAM_STRING, access, attributes, 0, 0, name, value);
+    }
+    WideText w = Widen(name);
+    WideText v = Widen(value);
+    return ZERA_boAddParamW(1, 0, pp, count, &cursor, ZERA_PARAM_STRING, access, attributes, 0, 0, w.units,
+                            v.units);
+}
+
+static inline BOOL8 AddReal(int wide, Param **pp, uint32_t *count, const char *name, uint32_t access,
+                            uint8_t attributes, double value) {
+    ParamValue **cursor = NULL;
+    if (!wide) {
+        return ZERA_boAddParamA(1, 0, pp, count, &cursor, ZERA_PARAM_REAL, access, attributes, 0, 0, name, value);
+    }
+    WideText w = Widen(name);
+    return ZERA_boAddParamW(1, 0, pp, count, &cursor, ZERA_PARAM_REAL, access, attributes, 0, 0, w.units, value);
+}
+
+/* The level's own parameter of that name (narrow or wide by the level). */
+static inline Param *OwnParam(StackHandle *h, const char *name) {
+    if (h->pstStackParams == NULL) return NULL;
+    if (!h->boWide) return ZERA_pastFindParamA(h->pstStackParams, name);
+    WideText w = Widen(name);
+    return ZERA_pastFindParamW(h->pstStackParams, w.units);
+}
+
+#endif /* ZERA_TESTS_COMPONENTS_TEST_COMPONENT_H */

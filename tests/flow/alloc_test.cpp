@@ -1,0 +1,75 @@
+// flow/alloc_test.cpp - the event flow when memory runs out: nothing queued
+// is lost or half-changed, and what the caller still owns is reported so.
+#include "common/test_hooks.h"
+#include "flow/flow_test_util.h"
+
+namespace {
+
+using namespace ft;
+
+constexpr uint32_t kAll = 0xFFFFFFFFu;
+constexpr int64_t kSecond = 1000000;
+
+struct AllocFailureGuard {
+    ~AllocFailureGuard() {
+        ZERA_vTestFailAllocAfter(-1);
+        OSAL_vTestFailAllocAfter(-1);
+    }
+};
+
+TEST(FlowOutOfMemory, AModifyThatCannotGrowLeavesTheQueuedEventAsItWas) {
+    AllocFailureGuard guard;
+    Stack stack({"Layer"});
+    Event *queued = Data(ZERA_EVENT_DATA, 1, 4);
+    std::memcpy(queued->pbData, "abcd", 4);
+    queued->dwEventId = 5;
+    ASSERT_TRUE(Send(stack.h0(), queued, Relative(60 * kSecond)));
+    Event *grow = QueueOp(1, 5, ZERA_QOP_MODIFY | ZERA_QOP_DATA | ZERA_QOP_FLAGS, 64);
+    grow->dwFlags = 0;
+    ZERA_vTestFailAllocAfter(0);
+    EXPECT_FALSE(Send(stack.h0(), grow, Relative(0), 0x77));
+    EXPECT_EQ(OSAL_dwGetLastError(), uint32_t{OSAL_ERR_NO_MEMORY});
+    ZERA_vTestFailAllocAfter(-1);
+    const std::vector<Event *> left = Queued(stack[1]->hSendQueue);
+    ASSERT_EQ(left, std::vector<Event *>{queued});
+    EXPECT_EQ(queued->dwDataSize, 4u);
+    EXPECT_EQ(std::memcmp(queued->pbData, "abcd", 4), 0);
+    EXPECT_EQ(queued->dwFlags, 0u);
+    ZERA_boDeleteEvent(grow);
+
+    // Without a cursor there is no walk: a cancel or modify stays the caller's.
+    Event *cancel = QueueOp(1, 5, ZERA_QOP_CANCEL);
+    OSAL_vTestFailAllocAfter(0);
+    EXPECT_FALSE(Send(stack.h0(), cancel, Relative(0)));
+    OSAL_vTestFailAllocAfter(-1);
+    EXPECT_EQ(Queued(stack[1]->hSendQueue), std::vector<Event *>{queued});
+    EXPECT_TRUE(Send(stack.h0(), cancel, Relative(0)));
+}
+
+TEST(FlowOutOfMemory, ARepetitionWithoutACopyMovesOnAndAFilterWithoutACopyStillDelivers) {
+    AllocFailureGuard guard;
+    Stack stack({"Layer", "Layer"});
+    BreakFlag brk;
+    Event *master = Master(stack.h0(), 1, 0, kSecond);
+    const int64_t due = NowMicros() - 1000;
+    ASSERT_TRUE(Send(stack.h0(), master, Absolute(due)));
+    ZERA_vTestFailAllocAfter(0);
+    EXPECT_EQ(Take(stack[1], brk), nullptr);
+    ZERA_vTestFailAllocAfter(-1);
+    EXPECT_EQ(Queued(stack[1]->hSendQueue), std::vector<Event *>{master});
+    EXPECT_EQ(Micros(master->stTimeStamp), due + kSecond);
+
+    // Level 1 and level 0 both want level 2's events; the copy for level 1
+    // cannot be made, the event itself still reaches level 0.
+    ASSERT_TRUE(ZERA_boSetEventTypes(stack.h0(), 1u << 2, kAll));
+    ASSERT_TRUE(ZERA_boSetEventTypes(stack[1], 1u << 2, kAll));
+    Event *ev = Data(ZERA_EVENT_DATA, 2);
+    ZERA_vTestFailAllocAfter(0);
+    ZERA_vInputFilter(stack[2], ev);
+    ZERA_vTestFailAllocAfter(-1);
+    EXPECT_TRUE(Queued(stack[2]->hRecvQueue).empty());
+    EXPECT_EQ(ZERA_pstReceiveEvent(stack.h0(), kAll, kAll, &OSAL_stTimeNoWait), ev);
+    ZERA_boDeleteEvent(ev);
+}
+
+}  // namespace

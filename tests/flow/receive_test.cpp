@@ -1,0 +1,145 @@
+// flow/receive_test.cpp - receiving from the next level's queue by masks
+// with every form of time-out, breaking a receive, the receive masks and
+// their propagation, error texts through the levels, and the packet release.
+#include <atomic>
+#include <thread>
+
+#include "flow/flow_test_util.h"
+
+namespace {
+
+using namespace ft;
+
+constexpr uint32_t kAll = 0xFFFFFFFFu;
+constexpr int64_t kSecond = 1000000;
+
+// An event "from" level `level`, put into h's receive queue by hand.
+Event *PutFrom(StackHandle *h, uint8_t level, int32_t type, int64_t stampMicros) {
+    Event *ev = ZERA_pstCreateEvent(type, level, 0);
+    ev->stTimeStamp = Absolute(stampMicros);
+    EXPECT_TRUE(OSAL_boQueuePut(h->hRecvQueue, ev, ZERA_boTimeStampCompare));
+    return ev;
+}
+
+TEST(Receive, ChoosesByLevelAndTypeAndLeavesTheRestQueued) {
+    Stack stack({"Layer", "Layer"});
+    StackHandle *h1 = stack[1], *h2 = stack[2];
+    EXPECT_EQ(ZERA_pstReceiveEvent(h1, kAll, kAll, &OSAL_stTimeNoWait), nullptr);
+    Event *fromThree = PutFrom(h2, 3, 1, 100);
+    Event *fromTwo = PutFrom(h2, 2, 1, 200);
+    Event *typeFive = PutFrom(h2, 2, 5, 300);
+    EXPECT_TRUE(ZERA_boWaitEvent(h1, 1u << 2, 1u << 5, &OSAL_stTimeNoWait));
+    EXPECT_EQ(ZERA_pstReceiveEvent(h1, 1u << 2, 1u << 5, &OSAL_stTimeNoWait), typeFive);
+    EXPECT_EQ(ZERA_pstReceiveEvent(h1, 1u << 2, kAll, &OSAL_stTimeNoWait), fromTwo);
+    EXPECT_EQ(ZERA_pstReceiveEvent(h1, 1u << 2, kAll, &OSAL_stTimeNoWait), nullptr);
+    EXPECT_EQ(Queued(h2->hRecvQueue), std::vector<Event *>{fromThree});
+    EXPECT_EQ(ZERA_pstReceiveEvent(h1, kAll, kAll, &OSAL_stTimeNoWait), fromThree);
+    for (Event *ev : {fromThree, fromTwo, typeFive}) ZERA_boDeleteEvent(ev);
+
+    EXPECT_EQ(ZERA_pstReceiveEvent(h2, kAll, kAll, &OSAL_stTimeNoWait), nullptr);  // the top has no next level
+    EXPECT_EQ(OSAL_dwGetLastError(), uint32_t{OSAL_ERR_INVALID_HANDLE});
+    EXPECT_EQ(ZERA_pstReceiveEvent(h1, kAll, kAll, nullptr), nullptr);
+    EXPECT_EQ(OSAL_dwGetLastError(), uint32_t{OSAL_ERR_INVALID_ARG});
+}
+
+TEST(Receive, TimeOutsRelativeAbsoluteAndAPutDuringTheWait) {
+    Stack stack({"Layer"});
+    StackHandle *h0 = stack.h0();
+    for (uint32_t masks : {kAll, 0x2u}) {
+        double start = Seconds();
+        const TimeVal half = Relative(500000);
+        EXPECT_EQ(ZERA_pstReceiveEvent(h0, masks, kAll, &half), nullptr);
+        EXPECT_GE(Seconds() - start, 0.45);
+        EXPECT_LT(Seconds() - start, 3.0);
+        start = Seconds();
+        const TimeVal past = Absolute(NowMicros() - kSecond);
+        EXPECT_EQ(ZERA_pstReceiveEvent(h0, masks, kAll, &past), nullptr);
+        EXPECT_LT(Seconds() - start, 1.0);
+    }
+    // An unwanted event wakes the receive, which goes on waiting for a wanted one.
+    Event *wanted = ZERA_pstCreateEvent(ZERA_EVENT_DATA, 1, 0);
+    std::thread producer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        PutFrom(stack[1], 2, 1, NowMicros());
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        wanted->stTimeStamp = Absolute(NowMicros());
+        EXPECT_TRUE(OSAL_boQueuePut(stack[1]->hRecvQueue, wanted, ZERA_boTimeStampCompare));
+    });
+    EXPECT_EQ(ZERA_pstReceiveEvent(h0, 0x2, kAll, &OSAL_stTimeInfinite), wanted);
+    producer.join();
+    ZERA_boDeleteEvent(wanted);
+    Drain(stack[1]->hRecvQueue);
+}
+
+TEST(Receive, ABreakEndsAWaitWithoutLimitAndTheReceiverSleepsMeanwhile) {
+    Stack stack({"Layer"});
+    for (uint32_t masks : {kAll, 0x2u}) {
+        BreakFlag brk;
+        std::atomic<double> cpu{-1};
+        Event *got = reinterpret_cast<Event *>(1);
+        std::thread receiver([&] {
+            const double before = ThreadCpuSeconds();
+            got = ZERA_pstReceiveEvent(stack.h0(), masks, kAll, &OSAL_stTimeInfinite);
+            cpu = ThreadCpuSeconds() - before;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ZERA_vBreakRecvEventWait(stack.h0(), &brk.flag, brk.mutex);
+        receiver.join();
+        EXPECT_EQ(got, nullptr);
+        EXPECT_TRUE(brk.Set());
+        EXPECT_LT(cpu.load(), 0.03) << "the idle receiver must sleep";
+    }
+    ZERA_vBreakRecvEventWait(stack[1], nullptr, nullptr);  // no next level: nothing to break
+}
+
+TEST(Receive, MasksAndTheirPropagationUpwards) {
+    {
+        Stack lone;
+        ASSERT_TRUE(ZERA_boSetEventTypes(lone.h0(), 0, kAll));
+        EXPECT_EQ(lone.h0()->dwWantedLevels, 0u);
+    }
+    Stack stack({"Layer", "Layer", "Layer"});
+    ASSERT_TRUE(ZERA_boSetEventTypes(stack.h0(), 0, kAll));
+    EXPECT_EQ(stack.h0()->dwWantedLevels, 0x2u);
+    ASSERT_TRUE(ZERA_boSetEventTypes(stack[1], 0x4, 0x6));
+    for (uint32_t level = 2; level <= 3; ++level) EXPECT_TRUE(stack[level]->dwLowerWantedLevels & 0x4) << level;
+    EXPECT_EQ(stack[3]->dwLowerWantedLevels, 0x2u | 0x4u | stack[2]->dwWantedLevels);
+    ASSERT_TRUE(ZERA_boSetEventTypes(stack[2], 0, 0x1));
+    EXPECT_EQ(stack[2]->dwWantedLevels, 0u);
+    uint32_t levels = 0, types = 0;
+    ASSERT_TRUE(ZERA_boGetEventTypes(stack[1], &levels, &types));
+    EXPECT_EQ(levels, 0x4u);
+    EXPECT_EQ(types, 0x6u);
+    EXPECT_FALSE(ZERA_boGetEventTypes(stack[1], &levels, nullptr));
+    EXPECT_EQ(OSAL_dwGetLastError(), uint32_t{OSAL_ERR_INVALID_ARG});
+    EXPECT_FALSE(ZERA_boSetEventTypes(nullptr, 0, 0));
+    EXPECT_EQ(OSAL_dwGetLastError(), uint32_t{OSAL_ERR_INVALID_HANDLE});
+}
+
+TEST(Receive, ErrorTextsComeFromTheLevelAskedFor) {
+    Stack stack({"Layer", "Layer"});
+    StackHandle *h1 = stack[1];
+    using ErrorText = char *(ZERA_CALL *)(StackHandle *, uint8_t, uint32_t);
+    auto text = reinterpret_cast<ErrorText>(h1->apfnEntry[32]);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text(h1, 3, OSAL_ERR_INVALID_ARG), nullptr);
+    EXPECT_EQ(OSAL_dwGetLastError(), uint32_t{OSAL_ERR_INVALID_LEVEL});
+    for (uint8_t level : {0, 2}) {
+        char *got = text(h1, level, OSAL_ERR_INVALID_ARG);
+        ASSERT_NE(got, nullptr);
+        EXPECT_STREQ(got, OSAL_pszGetErrorText(OSAL_ERR_INVALID_ARG));
+        reinterpret_cast<void(ZERA_CALL *)(void *)>(h1->apfnEntry[33])(got);
+    }
+    EXPECT_EQ(text(h1, 1, 0xDEAD), nullptr);  // a code without text
+    EXPECT_EQ(text(nullptr, 1, 1), nullptr);
+    EXPECT_EQ(OSAL_dwGetLastError(), uint32_t{OSAL_ERR_INVALID_ARG});
+
+    // Releasing a stack description packet leaves the caller's error code.
+    ZERA_HPACKET packet = ZERA_hMarshalPacketCreate(nullptr, 0);
+    ASSERT_NE(packet, nullptr);
+    OSAL_vSetLastError(2056);
+    ZERA_vRetrieveStackHandleDone(packet);
+    EXPECT_EQ(OSAL_dwGetLastError(), 2056u);
+}
+
+}  // namespace
