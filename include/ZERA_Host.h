@@ -29,7 +29,10 @@ ZERA_API void ZERA_CALL ZERA_vHostDescriptorInit(HostStackDescriptor *pstDesc);
  * pfnLevelContextRelease at its own release. The caller owns the handle and
  * releases it with ZERA_boHostStackDestroy. Null with the code of what failed
  * (1026 for memory); the host's descriptor is untouched when the handle
- * cannot be made. */
+ * cannot be made. The level's pstUpperInfoBlock stays empty (version 0.0,
+ * no flags, no ranges): it takes a level-1 component of major version 0
+ * with an open range A; a host that expects another version family fills
+ * it before its first add. */
 ZERA_API StackHandle *ZERA_CALL ZERA_hHostStackCreate(HostStackDescriptor *pstDesc);
 
 /* Removes every level above level 0 from the top down, then releases the

@@ -1,22 +1,32 @@
-// tools/main.cpp - the host tool. For now it loads the library and reports
-// its version and the platform's time; the stack commands come with the
-// stack operations.
+// tools/main.cpp - the host tool `zera`: picks the command and hands it the
+// rest of the command line.
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
-#include "VOQ_ZERA_Comp.h"
-#include "ZERA_Host.h"
+#include "cli.h"
+#include "commands.h"
 
-int main() {
-    TimeVal now{};
-    OSAL_vGetSystemTime(&now);
-    std::printf("VOQ_ZERA_Comp %s, platform time %d.%06u\n", ZERA_TOOL_VERSION, now.i32Seconds,
-                now.dwMicroseconds & OSAL_TIME_USEC_MASK);
-    StackHandle *h0 = ZERA_hHostStackCreate(nullptr);
-    if (h0 == nullptr) {
-        std::printf("cannot create a host level: %s\n", OSAL_pszGetLastErrorText());
-        return 1;
+int main(int argc, char **argv) {
+    if (argc < 2) {
+        tool::PrintMainUsage(stderr);
+        return tool::kExitUsage;
     }
-    std::printf("host level %u ready, named %s\n", h0->u8Level, ZERA_hsComponentNameA(h0, 0) ? ZERA_hsComponentNameA(h0, 0) : "(unnamed)");
-    ZERA_boHostStackDestroy(h0);
-    return 0;
+    const std::string command = argv[1];
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    if (command == "run") return tool::CommandRun(args);
+    if (command == "inspect") return tool::CommandInspect(args);
+    if (command == "describe") return tool::CommandDescribe(args);
+    if (command == "version" || command == "--version") {
+        std::printf("zera %s\n", ZERA_TOOL_VERSION);
+        return tool::kExitOk;
+    }
+    if (command == "help" || command == "--help" || command == "-h") {
+        tool::PrintMainUsage(stdout);
+        return tool::kExitOk;
+    }
+    std::fprintf(stderr, "zera: unknown command '%s'\n\n", command.c_str());
+    tool::PrintMainUsage(stderr);
+    return tool::kExitUsage;
 }

@@ -1,0 +1,56 @@
+// tools/cli.h - the host tool's command line: the options of each command,
+// parsed into plain records, and the usage texts. Included by the tool's
+// sources only.
+#ifndef ZERA_TOOLS_CLI_H
+#define ZERA_TOOLS_CLI_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace tool {
+
+// A parameter to set before the stack starts: --set LEVEL:NAME=VALUE.
+struct ParamSetting {
+    uint32_t level = 0;
+    std::string name;
+    std::string value;  // parsed by the parameter's type once the stack is built
+};
+
+// A schedule of host events: --send LEVEL:PERIOD_MS[:COUNT]; count 0 repeats
+// until the run ends.
+struct SendSchedule {
+    uint32_t level = 0;
+    uint32_t periodMs = 0;
+    uint32_t count = 0;
+};
+
+struct RunOptions {
+    std::vector<std::string> components;  // empty: the sample stack
+    double durationSeconds = 5.0;
+    std::vector<ParamSetting> settings;
+    std::vector<SendSchedule> sends;
+    bool json = false;
+};
+
+struct DescribeOptions {
+    std::vector<std::string> components;
+    bool json = false;
+};
+
+// The sample stack, bottom to top.
+const std::vector<std::string> &SampleStack();
+
+// Each parser reads the arguments after the command name. On a bad argument
+// it prints a message naming it to stderr and returns false; --help prints
+// the command's usage to stdout and sets *help.
+bool ParseRun(const std::vector<std::string> &args, RunOptions *out, bool *help);
+bool ParseInspect(const std::vector<std::string> &args, std::string *component, bool *help);
+bool ParseDescribe(const std::vector<std::string> &args, DescribeOptions *out, bool *help);
+
+void PrintMainUsage(std::FILE *to);
+
+}  // namespace tool
+
+#endif  // ZERA_TOOLS_CLI_H

@@ -1,0 +1,22 @@
+// tools/commands.h - the tool's commands; each takes the arguments after
+// its name and returns the process's exit status (0 success, 1 a stack or
+// module failure, 2 a bad command line). Included by the tool's sources only.
+#ifndef ZERA_TOOLS_COMMANDS_H
+#define ZERA_TOOLS_COMMANDS_H
+
+#include <string>
+#include <vector>
+
+namespace tool {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+int CommandRun(const std::vector<std::string> &args);
+int CommandInspect(const std::vector<std::string> &args);
+int CommandDescribe(const std::vector<std::string> &args);
+
+}  // namespace tool
+
+#endif  // ZERA_TOOLS_COMMANDS_H

@@ -1,0 +1,42 @@
+// tools/params.h - stack parameters as the tool shows and sets them: their
+// names, types, access classes, values and permitted values, and a set that
+// checks the value against what the parameter permits first. Included by
+// the tool's sources only.
+#ifndef ZERA_TOOLS_PARAMS_H
+#define ZERA_TOOLS_PARAMS_H
+
+#include <string>
+#include <vector>
+
+#include "VOQ_ZERA_Comp.h"
+
+namespace tool {
+
+struct ParamView {
+    std::string name;
+    std::string text;  // the additional text after the name, may be empty
+    std::string type;  // "string", "dword", "dword2", "real" or "type N"
+    uint32_t access = 0;
+    std::string accessText;  // when it may be set
+    uint32_t attributes = 0;
+    std::string attributeText;
+    std::string value;
+    std::vector<std::string> permitted;  // "5", "10..20"
+    bool valueIsNumber = false;
+};
+
+// Reads a terminated array of parameters of a narrow (wide false) or wide list.
+std::vector<ParamView> ViewParams(const Param *list, bool wide);
+
+// When a parameter of access class `access` may be set.
+const char *AccessText(uint32_t access);
+
+// Sets the parameter `name` of level `level` to the value written as text,
+// parsed by the parameter's type and checked against its permitted values.
+// False with a message on a bad value or a refusal by the library.
+bool SetParamFromText(StackHandle *h0, uint32_t level, const std::string &name, const std::string &value,
+                      std::string *error);
+
+}  // namespace tool
+
+#endif  // ZERA_TOOLS_PARAMS_H

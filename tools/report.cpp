@@ -1,0 +1,175 @@
+// tools/report.cpp - the tool's reports as text tables and JSON.
+#include "report.h"
+
+#include <string>
+
+#include "host_stack.h"
+
+namespace tool {
+
+namespace {
+
+const char *const kKindNames[ZERA_STATS_KINDS] = {"kind0", "kind1", "kind2"};
+const char *const kColumnNames[4] = {"eventsA", "eventsB", "bytesA", "bytesB"};
+
+uint32_t Low(uint32_t word) { return word & 0xFFFFu; }
+uint32_t High(uint32_t word) { return word >> 16; }
+
+double Rate(uint64_t n, double seconds) { return seconds > 0 ? static_cast<double>(n) / seconds : 0; }
+
+}  // namespace
+
+void PrintParams(const std::vector<ParamView> &params, int indent, std::FILE *out) {
+    if (params.empty()) {
+        std::fprintf(out, "%*s(no stack parameters)\n", indent, "");
+        return;
+    }
+    for (const ParamView &p : params) {
+        std::fprintf(out, "%*s%-12s %-7s = %-10s access %u (%s); attributes %s", indent, "", p.name.c_str(),
+                     p.type.c_str(), p.value.c_str(), p.access, p.accessText.c_str(), p.attributeText.c_str());
+        if (!p.permitted.empty()) {
+            std::string list;
+            for (const std::string &v : p.permitted) list += (list.empty() ? "" : ", ") + v;
+            std::fprintf(out, "; permitted %s", list.c_str());
+        }
+        if (!p.text.empty()) std::fprintf(out, "; \"%s\"", p.text.c_str());
+        std::fputc('\n', out);
+    }
+}
+
+void WriteParamsJson(const std::vector<ParamView> &params, JsonWriter *json) {
+    json->BeginArray();
+    for (const ParamView &p : params) {
+        json->BeginObject();
+        json->Field("name", p.name);
+        if (!p.text.empty()) json->Field("text", p.text);
+        json->Field("type", p.type);
+        json->Key("value");
+        if (p.valueIsNumber) json->Raw(p.value);
+        else json->String(p.value);
+        json->Field("access", p.access);
+        json->Field("settable_when", p.accessText);
+        json->Field("attributes", p.attributes);
+        json->Key("permitted");
+        json->BeginArray();
+        for (const std::string &v : p.permitted) json->String(v);
+        json->EndArray();
+        json->EndObject();
+    }
+    json->EndArray();
+}
+
+void PrintRunReport(const RunReport &report, std::FILE *out) {
+    std::string stack;
+    for (const std::string &c : report.components) stack += (stack.empty() ? "" : " ") + c;
+    std::fprintf(out, "stack: %s; ran %.2f s%s\n\n", stack.c_str(), report.seconds,
+                 report.interrupted ? " (interrupted)" : "");
+    std::fprintf(out, "%-5s %-12s %-18s %-6s %10s %10s %12s %12s %11s %11s\n", "level", "component", "status", "kind",
+                 "eventsA", "eventsB", "bytesA", "bytesB", "loadA (max)", "loadB (max)");
+    for (const LevelReport &l : report.levels) {
+        for (uint32_t kind = 0; kind < ZERA_STATS_KINDS; ++kind) {
+            const uint32_t *c = &l.statistics[kind * 4];
+            const bool first = kind == 0;
+            std::fprintf(out, "%-5s %-12s %-18s %-6s %10u %10u %12u %12u", first ? std::to_string(l.level).c_str() : "",
+                         first ? l.component.c_str() : "", first ? StatusWords(l.status).c_str() : "",
+                         kKindNames[kind], c[0], c[1], c[2], c[3]);
+            if (first) {
+                const std::string a = std::to_string(Low(l.statistics[12])) + " (" + std::to_string(Low(l.statistics[13])) + ")";
+                const std::string b = std::to_string(High(l.statistics[12])) + " (" + std::to_string(High(l.statistics[13])) + ")";
+                std::fprintf(out, " %11s %11s\n", a.c_str(), b.c_str());
+            } else {
+                std::fputc('\n', out);
+            }
+        }
+    }
+    std::fprintf(out, "\nstack parameters\n");
+    for (const LevelReport &l : report.levels) {
+        std::fprintf(out, "  level %u (%s)\n", l.level, l.component.c_str());
+        PrintParams(l.params, 4, out);
+    }
+    std::fprintf(out, "\nhost events\n");
+    std::fprintf(out, "  %-5s %10s %10s %10s %12s %10s\n", "level", "sent", "taken", "queued", "received", "recv/s");
+    for (const LevelReport &l : report.levels) {
+        std::fprintf(out, "  %-5u %10llu %10llu %10llu %12llu %10.1f\n", l.level,
+                     static_cast<unsigned long long>(l.hostSent), static_cast<unsigned long long>(l.hostTaken),
+                     static_cast<unsigned long long>(l.hostQueued), static_cast<unsigned long long>(l.received),
+                     Rate(l.received, report.seconds));
+    }
+    std::fprintf(out, "  %-5s %10llu %10llu %10llu %12llu %10.1f\n", "total",
+                 static_cast<unsigned long long>(report.TotalSent()), static_cast<unsigned long long>(report.TotalTaken()),
+                 static_cast<unsigned long long>(report.TotalQueued()),
+                 static_cast<unsigned long long>(report.TotalReceived()), Rate(report.TotalReceived(), report.seconds));
+    std::fprintf(out, "  sent %llu = taken %llu + still queued %llu\n", static_cast<unsigned long long>(report.TotalSent()),
+                 static_cast<unsigned long long>(report.TotalTaken()),
+                 static_cast<unsigned long long>(report.TotalQueued()));
+    uint64_t status = 0;
+    for (const LevelReport &l : report.levels) status += l.receivedOther;
+    std::fprintf(out, "  received at level 0: %llu data events, %llu other (stack status) events\n",
+                 static_cast<unsigned long long>(report.TotalReceived()), static_cast<unsigned long long>(status));
+    if (report.sendFailures != 0) {
+        std::fprintf(out, "  %llu sends refused, the last with %s\n",
+                     static_cast<unsigned long long>(report.sendFailures), report.lastSendError.c_str());
+    }
+}
+
+void PrintRunReportJson(const RunReport &report, std::FILE *out) {
+    JsonWriter json(out);
+    json.BeginObject();
+    json.Key("components");
+    json.BeginArray();
+    for (const std::string &c : report.components) json.String(c);
+    json.EndArray();
+    json.Key("seconds");
+    json.Real(report.seconds);
+    json.Key("interrupted");
+    json.Bool(report.interrupted);
+    json.Key("levels");
+    json.BeginArray();
+    for (const LevelReport &l : report.levels) {
+        json.BeginObject();
+        json.Field("level", l.level);
+        json.Field("component", l.component);
+        json.Field("status", l.status);
+        json.Field("status_words", StatusWords(l.status));
+        json.Key("statistics");
+        json.BeginObject();
+        for (uint32_t kind = 0; kind < ZERA_STATS_KINDS; ++kind) {
+            json.Key(kKindNames[kind]);
+            json.BeginObject();
+            for (uint32_t col = 0; col < 4; ++col) json.Field(kColumnNames[col], l.statistics[kind * 4 + col]);
+            json.EndObject();
+        }
+        json.EndObject();
+        json.Key("load");
+        json.BeginObject();
+        json.Field("a", Low(l.statistics[12]));
+        json.Field("b", High(l.statistics[12]));
+        json.Field("a_max", Low(l.statistics[13]));
+        json.Field("b_max", High(l.statistics[13]));
+        json.EndObject();
+        json.Key("host_events");
+        json.BeginObject();
+        json.Field("sent", l.hostSent);
+        json.Field("taken", l.hostTaken);
+        json.Field("queued", l.hostQueued);
+        json.Field("received", l.received);
+        json.Field("received_status", l.receivedOther);
+        json.EndObject();
+        json.Key("params");
+        WriteParamsJson(l.params, &json);
+        json.EndObject();
+    }
+    json.EndArray();
+    json.Key("totals");
+    json.BeginObject();
+    json.Field("sent", report.TotalSent());
+    json.Field("taken", report.TotalTaken());
+    json.Field("queued", report.TotalQueued());
+    json.Field("received", report.TotalReceived());
+    json.Field("send_failures", report.sendFailures);
+    json.EndObject();
+    json.EndObject();
+    json.End();
+}
+
+}  // namespace tool
