@@ -147,12 +147,7 @@ bool PutBackAndUnlock(StackHandle *h, OSAL_HQCURSOR cursor, Event *ev);
 // checked (1027), a level of 0 or below h's is refused (2048), the request
 // climbs to that level, and no parameter of that name gives null with 1028.
 // The record belongs to that level's list. Reads only the chain of levels and
-// the lists; takes no lock.
-//
-// Until the stack subsystem defines it, a stand-in in
-// event/stack_param_lookup.cpp searches pstStackParams of the level found by
-// climbing from h (a weak definition on ELF builds, which the stack
-// subsystem's own replaces).
+// the lists; takes no lock. Defined by the stack subsystem.
 Param *FindStackParam(StackHandle *h, uint8_t level, bool wide, const void *name);
 
 }  // namespace zera

@@ -33,9 +33,8 @@ char *ZERA_CALL ErrorTextEntry(StackHandle *h, uint8_t u8Level, uint32_t dwCode)
 void ZERA_CALL FreeMemoryEntry(void *pv);
 
 // Slot 0: the level-marshalling hook (the stack description packet of h and
-// every level above it). The caller owns the packet. Defined by whoever
-// writes the stack description packet (event/flow_stubs.cpp holds a
-// stand-in returning null until then).
+// every level above it). The caller owns the packet. Defined with the
+// stack description (handle/stack_description.cpp).
 ZERA_HPACKET ZERA_CALL MarshalLevelHook(StackHandle *h, uint32_t boChangedOnly, uint8_t u8Count);
 
 // ---- Neighbours: module binding (handle/binding.cpp) -----------------------------

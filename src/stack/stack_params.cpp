@@ -310,7 +310,6 @@ void MarkLevelsChanged(StackHandle *h) {
     if (h->pstStackParams != nullptr) h->pstStackParams[0].u8ChangeFlags |= ZERA_CHANGE_LEVELS;
 }
 
-// Replaces the stand-in of event/stack_param_lookup.cpp.
 Param *FindStackParam(StackHandle *h, uint8_t level, bool wide, const void *name) {
     return GetStackParam(wide, h, level, name);
 }
