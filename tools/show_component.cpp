@@ -1,4 +1,4 @@
-// tools/inspect_command.cpp - `zera inspect`: what a component module says
+// tools/show_component.cpp - `zera inspect`: what a component module says
 // about itself: its name, its info blocks and its stack parameters.
 //
 // The library decides whether it takes a module, so the module is first
