@@ -150,28 +150,17 @@ QueueCore::InsertResult QueueCore::Insert(void *item, OSAL_PFN_QORDER order) {
         if (needChunk && !Prepare(&spare)) return InsertResult::kNoMemory;
         Append(item, spare);
     } else {
-        // Behind every item that is not later than it: the upper bound, first
-        // among the chunks' last items, then inside that chunk.
-        size_t lo = 0, hi = index_.size() - 1;
-        while (lo < hi) {
-            size_t mid = lo + (hi - lo) / 2;
-            if (Less(item, index_[mid].last))
-                hi = mid;
-            else
-                lo = mid + 1;
-        }
-        Chunk *c = index_[lo].chunk;
-        uint32_t a = c->begin, b = c->end - 1;
-        while (a < b) {
-            uint32_t mid = a + (b - a) / 2;
-            if (Less(item, c->slots[mid]))
-                b = mid;
-            else
-                a = mid + 1;
-        }
+        // Behind every item that is not later than it: the first chunk whose
+        // last item is later, then the first such item inside it.
+        const IndexEntry *entry =
+            FirstLater<true>(item, index_.data(), index_.size(), [](const IndexEntry &e) { return e.last; });
+        const size_t at = static_cast<size_t>(entry - index_.data());
+        Chunk *c = entry->chunk;
+        const uint32_t a = static_cast<uint32_t>(
+            FirstLater<false>(item, c->slots + c->begin, c->end - c->begin, [](void *p) { return p; }) - c->slots);
         const bool full = c->begin == 0 && c->end == chunkSlots_;
         if (full && !Prepare(&spare)) return InsertResult::kNoMemory;
-        InsertBefore(lo, a, item, spare);
+        InsertBefore(at, a, item, spare);
     }
     ++size_;
     ++changeCount_;

@@ -28,6 +28,12 @@ uint32_t RecordCount(ZERA_HPACKET h) {
 const Bytes kGain = {0, 0, 0, 6, 'G', 'a', 'i', 'n', 0, 0, 0x01, 0x02, 0x11, 0x01, 0x00, 0, 0, 0, 5, 0, 0, 0, 0};
 const Bytes kTerminator = {0, 0, 0, 0, 0x01, 0x03};
 
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes &p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
 TEST(ParamWire, GainExampleIs23Bytes) {
     for (bool wide : {false, true}) {
         ListBuilder b(wide);
@@ -290,17 +296,10 @@ TEST(ParamWire, ReplaceFreesTheOldParameter) {
 
 TEST(ParamWire, BrokenListsCanStillBeWalkedAndDeleted) {
     Bytes zero = {0, 0, 0, 0};
-    Bytes cutList = {0, 0, 0, 3};
-    cutList.insert(cutList.end(), kGain.begin(), kGain.end());
-    cutList.insert(cutList.end(), kGain.begin(), kGain.end() - 1);
-    Bytes earlyEnd = {0, 0, 0, 3};
-    earlyEnd.insert(earlyEnd.end(), kGain.begin(), kGain.end());
-    earlyEnd.insert(earlyEnd.end(), kTerminator.begin(), kTerminator.end());
-    earlyEnd.insert(earlyEnd.end(), kGain.begin(), kGain.end());
-    Bytes noTerminator = {0, 0, 0, 1};
-    noTerminator.insert(noTerminator.end(), kGain.begin(), kGain.end());
-    Bytes bogusCount = {0xFF, 0xFF, 0xFF, 0xF0};
-    bogusCount.insert(bogusCount.end(), kGain.begin(), kGain.end());
+    Bytes cutList = Cat({{0, 0, 0, 3}, kGain, Bytes(kGain.begin(), kGain.end() - 1)});
+    Bytes earlyEnd = Cat({{0, 0, 0, 3}, kGain, kTerminator, kGain});
+    Bytes noTerminator = Cat({{0, 0, 0, 1}, kGain});
+    Bytes bogusCount = Cat({{0xFF, 0xFF, 0xFF, 0xF0}, kGain});
 
     const struct {
         const Bytes *bytes;
