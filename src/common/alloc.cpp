@@ -2,6 +2,8 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "common/cache_line.h"
+
 #include "common/common.h"
 #include "common/test_hooks.h"
 
@@ -31,6 +33,10 @@ void *Alloc(size_t size) { return ZERA_ALLOWED() ? std::malloc(size) : nullptr; 
 void *AllocZero(size_t count, size_t size) { return ZERA_ALLOWED() ? std::calloc(count, size) : nullptr; }
 void *Realloc(void *p, size_t size) { return ZERA_ALLOWED() ? std::realloc(p, size) : nullptr; }
 void Free(void *p) { std::free(p); }
+bool MayAllocate() { return ZERA_ALLOWED(); }
+
+void *AllocZeroLineAligned(size_t size) { return ZERA_ALLOWED() ? lines::AllocZero(size) : nullptr; }
+void FreeLineAligned(void *p) { lines::Free(p); }
 
 }  // namespace zera
 

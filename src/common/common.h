@@ -21,6 +21,14 @@ void *Alloc(size_t size);
 void *AllocZero(size_t count, size_t size);
 void *Realloc(void *p, size_t size);
 void Free(void *p);
+// A zero-filled block on whole cache lines of its own (common/cache_line.h),
+// for records that threads on several processors read while one of them
+// writes a part of it. Null on failure. Freed with FreeLineAligned only.
+void *AllocZeroLineAligned(size_t size);
+void FreeLineAligned(void *p);
+// False when the test hook says the next allocation is to fail (it then
+// counts as one): for blocks the library recycles instead of allocating.
+bool MayAllocate();
 
 // 16-bit strings (WCHAR16 is not the platform's wchar_t on Linux).
 size_t WLen(const WCHAR16 *s);

@@ -6,7 +6,27 @@
 // builds, the record's number from the table of live records, which is its
 // identifier when no manager gives one (see zera/event.h).
 #include <cstddef>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
+
+#include "common/spin.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define ZERA_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZERA_ASAN 1
+#endif
+#endif
+#if defined(ZERA_ASAN)
+#include <sanitizer/asan_interface.h>
+#define ZERA_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define ZERA_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define ZERA_POISON(p, n) ((void)(p), (void)(n))
+#define ZERA_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
 
 #include "event/event.h"
 #include "evid/evid.h"
@@ -17,7 +37,8 @@ namespace {
 struct EventPrefix {
     uint32_t dwAreaSize;  // bytes of the block behind the header
     uint32_t dwRecordId;  // 64-bit builds: the number from the live-record table
-    uint32_t adwUnused[2];
+    uint32_t dwPooled;    // 1: a block of the pool's size (BlockPool), which may go back to it
+    uint32_t dwUnused;
 };
 static_assert(sizeof(EventPrefix) % alignof(std::max_align_t) == 0, "the header keeps the heap's alignment");
 
@@ -27,6 +48,7 @@ EventPrefix *PrefixOf(const Event *event) {
 
 bool IsDataType(int32_t type) { return type >= ZERA_EVENT_DATA0 && type <= ZERA_EVENT_DATA2; }
 
+
 #if UINTPTR_MAX > 0xFFFFFFFFu
 // Numbers for the records that live in this process: record slot s has the
 // identifier 2s + 1. Fresh slots are used while the table has room; once it
@@ -35,7 +57,7 @@ bool IsDataType(int32_t type) { return type >= ZERA_EVENT_DATA0 && type <= ZERA_
 class LiveRecordTable {
 public:
     bool Acquire(uint32_t *id) {
-        std::lock_guard<std::mutex> hold(mutex_);
+        std::lock_guard<spin::SpinLock> hold(mutex_);
         uint32_t slot;
         if (used_ < capacity_) {
             slot = used_++;
@@ -53,7 +75,7 @@ public:
     }
 
     void Release(uint32_t id) {
-        std::lock_guard<std::mutex> hold(mutex_);
+        std::lock_guard<spin::SpinLock> hold(mutex_);
         const uint32_t slot = (id - 1) / 2;
         links_[slot] = 0;
         if (freeTail_ != 0) {
@@ -80,7 +102,9 @@ private:
         return true;
     }
 
-    std::mutex mutex_;  // guards every field below
+    // Guards every field below. The creating and the deleting thread of an
+    // event are often two, and both hold it for a few instructions only.
+    spin::SpinLock mutex_;
     uint32_t *links_ = nullptr;  // for a freed slot: the next freed slot + 1, 0 at the end
     uint32_t capacity_ = 0;
     uint32_t used_ = 0;  // slots handed out at least once
@@ -90,6 +114,119 @@ private:
 
 LiveRecordTable g_liveRecords;
 #endif
+
+// Gives a block back to the heap, and its record number to the table.
+void ReleaseBlock(EventPrefix *prefix) {
+#if UINTPTR_MAX > 0xFFFFFFFFu
+    g_liveRecords.Release(prefix->dwRecordId);
+#endif
+    zera::Free(prefix);
+}
+
+// Blocks of events with a small area, kept when such events are deleted and
+// handed out again when they are made. Events are often made on one thread
+// and deleted on another; going to the heap (and, on 64-bit builds, to the
+// table of live records) for both makes the two threads contend for the same
+// locks on every event. A kept block keeps its record number, which no live
+// event has.
+//
+// Deleting threads append blocks to a shared list; a making thread takes the
+// whole list at once, when it has grown to a batch, into a list of its own
+// and makes its next events from that without a lock. So the shared list's
+// cache line moves between the threads once per batch rather than twice per
+// event, and blocks come back oldest first, a batch at the earliest: a
+// deleted event's number is not the next one handed out. Both lists are
+// bounded; what they hold is freed when their thread ends or the library
+// goes away.
+class BlockPool {
+public:
+    static constexpr uint32_t kArea = 64;  // areas up to this size get a pool block
+    static constexpr size_t kBlockSize = sizeof(EventPrefix) + sizeof(Event) + kArea;
+
+    BlockPool() = default;
+    BlockPool(const BlockPool &) = delete;
+    BlockPool &operator=(const BlockPool &) = delete;
+    ~BlockPool() { FreeAll(&shared_); }
+
+    // A block given back before (its prefix as it was, the rest not), or null.
+    EventPrefix *Take() {
+        List &own = t_own.list;
+        if (own.head == nullptr) {
+            std::lock_guard<spin::SpinLock> hold(lock_);
+            if (shared_.count < kBatch) return nullptr;
+            own = shared_;
+            shared_ = List{};
+        }
+        return Pop(&own);
+    }
+
+    // Keeps a block of kBlockSize; false (nothing kept) when the pool is full.
+    bool Give(EventPrefix *block) {
+        std::lock_guard<spin::SpinLock> hold(lock_);
+        if (shared_.count >= kMaxBlocks) return false;
+        Append(&shared_, block);
+        return true;
+    }
+
+private:
+    static constexpr uint32_t kBatch = 64;
+    static constexpr uint32_t kMaxBlocks = 512;
+
+    // A chain of blocks, oldest first. A block's link lies where its event
+    // header began; the rest of the header and the area are poisoned for
+    // the address checker while the block is kept.
+    struct List {
+        EventPrefix *head = nullptr;
+        EventPrefix *tail = nullptr;
+        uint32_t count = 0;
+    };
+    // The list a thread took; freed with the thread.
+    struct OwnList {
+        List list;
+        ~OwnList() { FreeAll(&list); }
+    };
+
+    static constexpr size_t kLinkSize = sizeof(EventPrefix *);
+    static void SetLink(EventPrefix *block, EventPrefix *next) { std::memcpy(block + 1, &next, kLinkSize); }
+    static EventPrefix *Link(const EventPrefix *block) {
+        EventPrefix *next;
+        std::memcpy(&next, block + 1, kLinkSize);
+        return next;
+    }
+    static uint8_t *Kept(EventPrefix *block) { return reinterpret_cast<uint8_t *>(block + 1) + kLinkSize; }
+    static constexpr size_t kKeptSize = kBlockSize - sizeof(EventPrefix) - kLinkSize;
+
+    static void Append(List *list, EventPrefix *block) {
+        SetLink(block, nullptr);
+        if (list->tail != nullptr) {
+            SetLink(list->tail, block);
+        } else {
+            list->head = block;
+        }
+        list->tail = block;
+        ++list->count;
+        ZERA_POISON(Kept(block), kKeptSize);
+    }
+    static EventPrefix *Pop(List *list) {
+        EventPrefix *block = list->head;
+        if (block == nullptr) return nullptr;
+        list->head = Link(block);
+        if (list->head == nullptr) list->tail = nullptr;
+        --list->count;
+        ZERA_UNPOISON(Kept(block), kKeptSize);
+        return block;
+    }
+    static void FreeAll(List *list) {
+        while (EventPrefix *block = Pop(list)) ReleaseBlock(block);
+    }
+
+    static thread_local OwnList t_own;
+    spin::SpinLock lock_;  // guards shared_
+    List shared_;
+};
+
+thread_local BlockPool::OwnList BlockPool::t_own;
+BlockPool g_blockPool;
 
 }  // namespace
 
@@ -113,6 +250,7 @@ Event *GrowEventArea(Event *event, uint32_t areaSize) {
     }
     prefix = static_cast<EventPrefix *>(grown);
     prefix->dwAreaSize = areaSize;
+    prefix->dwPooled = 0;  // no longer of the pool's size
     event = reinterpret_cast<Event *>(prefix + 1);
     if (dataInOwnArea) event->pbData = OwnArea(event);
     if (itemsInOwnArea) event->pbItems = OwnArea(event);
@@ -130,21 +268,37 @@ ZERA_API Event *ZERA_CALL ZERA_pstCreateEvent(int32_t i32Type, uint8_t u8Level, 
     }
     const bool hasArea = IsDataType(i32Type) || i32Type == ZERA_EVENT_ITEMS;
     const uint32_t area = hasArea ? dwSize : 0;
-    auto *prefix = static_cast<EventPrefix *>(zera::AllocZero(1, sizeof(EventPrefix) + sizeof(Event) + area));
+    const bool pooled = area <= BlockPool::kArea;
+    EventPrefix *prefix = nullptr;
+    uint32_t recordId = 0;
+    if (!pooled) {
+        prefix = static_cast<EventPrefix *>(zera::AllocZero(1, sizeof(EventPrefix) + sizeof(Event) + area));
+    } else if (zera::MayAllocate()) {
+        prefix = g_blockPool.Take();
+        if (prefix != nullptr) {
+            recordId = prefix->dwRecordId;
+            std::memset(prefix, 0, BlockPool::kBlockSize);
+        } else {
+            prefix = static_cast<EventPrefix *>(std::calloc(1, BlockPool::kBlockSize));
+        }
+    }
     if (prefix == nullptr) {
         OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
         return nullptr;
     }
+    prefix->dwPooled = pooled ? 1 : 0;
     auto *event = reinterpret_cast<Event *>(prefix + 1);
     prefix->dwAreaSize = area;
 #if UINTPTR_MAX > 0xFFFFFFFFu
-    if (!g_liveRecords.Acquire(&prefix->dwRecordId)) {
+    if (recordId == 0 && !g_liveRecords.Acquire(&recordId)) {
         zera::Free(prefix);
         OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
         return nullptr;
     }
+    prefix->dwRecordId = recordId;
     event->dwEventId = prefix->dwRecordId;
 #else
+    (void)recordId;
     event->dwEventId = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(event));
 #endif
     event->i32Type = i32Type;
@@ -226,10 +380,8 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boDeleteEvent(Event *pstEvent) {
         zera::Free(node);
     }
     EventPrefix *prefix = PrefixOf(pstEvent);
-#if UINTPTR_MAX > 0xFFFFFFFFu
-    g_liveRecords.Release(prefix->dwRecordId);
-#endif
-    zera::Free(prefix);
+    if (prefix->dwPooled && g_blockPool.Give(prefix)) return 1;  // keeps its record number
+    ReleaseBlock(prefix);
     return 1;
 }
 

@@ -65,7 +65,8 @@ Refusal RefusingRule(const InfoBlock &p, const InfoBlock &q) {
 extern "C" {
 
 ZERA_API InfoBlock *ZERA_CALL ZERA_pstInfoBlockCreate(void) {
-    auto *block = static_cast<InfoBlock *>(zera::AllocZero(1, sizeof(InfoBlock)));
+    // Read by every check of its handle, from every thread: on lines of its own.
+    auto *block = static_cast<InfoBlock *>(zera::AllocZeroLineAligned(sizeof(InfoBlock)));
     if (block != nullptr) {
         block->dwMagic = ZERA_INFOBLOCK_MAGIC;
         block->dwSize = kInfoBlockSize;
@@ -80,7 +81,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boInfoBlockCheck(const InfoBlock *pstBlock) {
 ZERA_API BOOL8 ZERA_CALL ZERA_boInfoBlockDelete(InfoBlock *pstBlock) {
     if (!ZERA_boInfoBlockCheck(pstBlock)) return 0;
     pstBlock->dwMagic = 0;
-    zera::Free(pstBlock);
+    zera::FreeLineAligned(pstBlock);
     return 1;
 }
 

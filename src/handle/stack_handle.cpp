@@ -26,7 +26,7 @@ void ReleaseHandle(StackHandle *h) {
     if (h->hRecvQueue != nullptr) OSAL_vQueueDelete(h->hRecvQueue);
     if (h->hMutex != nullptr) OSAL_vMutexDelete(h->hMutex);
     h->dwMagic = 0;
-    zera::Free(h);
+    zera::FreeLineAligned(h);
 }
 
 // Whether a new level may be created on `parent`; stores the refusal's code.
@@ -72,7 +72,9 @@ StackHandle *NextLevelOf(const StackHandle *h) {
 extern "C" {
 
 ZERA_API StackHandle *ZERA_CALL ZERA_hHandleCreate(StackHandle *hParent) {
-    auto *h = static_cast<StackHandle *>(zera::AllocZero(1, sizeof(StackHandle)));
+    // On a line of its own: receivers read the links and the entry table
+    // while the level's own thread writes its statistics and time offset.
+    auto *h = static_cast<StackHandle *>(zera::AllocZeroLineAligned(sizeof(StackHandle)));
     if (h == nullptr) {
         OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
         return nullptr;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/cache_line.h"
 #include "osal/osal_internal.h"
 #include "osal/osal_test_hooks.h"
 
@@ -33,6 +34,8 @@ void *AllocZero(size_t count, size_t size) {
     return std::calloc(count ? count : 1, size ? size : 1);
 }
 void Free(void *p) { std::free(p); }
+void *AllocZeroLines(size_t size) { return OSAL_ALLOWED() ? lines::AllocZero(size) : nullptr; }
+void FreeLines(void *p) { lines::Free(p); }
 
 char *DupString(const char *s) {
     if (!s) return nullptr;

@@ -24,6 +24,11 @@ namespace osal {
 void *Alloc(size_t size);
 void *AllocZero(size_t count, size_t size);
 void Free(void *p);
+// A zero-filled block on whole cache lines of its own, for objects that
+// threads on several processors use at once (queues, mutexes). Freed with
+// FreeLines only.
+void *AllocZeroLines(size_t size);
+void FreeLines(void *p);
 
 // A standard allocator over Alloc/Free for the containers of the layer. It
 // throws std::bad_alloc on failure; interface functions catch it and store
@@ -90,6 +95,9 @@ int64_t ClockOffsetMicros();
 // ends: kNever for OSAL_stTimeInfinite, now + duration for a RELATIVE value,
 // the value itself for an absolute one. NoWait gives now.
 int64_t DeadlineMicros(const TimeVal &deadline, int64_t now);
+// The same, reading the clock only when the deadline depends on it.
+int64_t DeadlineMicros(const TimeVal &deadline);
+
 
 // Wakes the queue waits so that they measure their deadlines against a
 // changed test clock. Platform half; only test builds call it.

@@ -28,6 +28,8 @@ void QueueCore::FreeChunks() {
         head_ = c->next;
         Free(c);
     }
+    Free(spare_);
+    spare_ = nullptr;
     tail_ = nullptr;
     index_.clear();
     size_ = 0;
@@ -48,6 +50,11 @@ bool QueueCore::Prepare(Chunk **spare) {
         } catch (const std::bad_alloc &) {
             return false;
         }
+    }
+    if (spare_) {
+        *spare = spare_;
+        spare_ = nullptr;
+        return true;
     }
     void *block = Alloc(sizeof(Chunk) + chunkSlots_ * sizeof(void *));
     if (!block) return false;
@@ -211,7 +218,12 @@ void QueueCore::EraseAt(Chunk *c, uint32_t pos) {
             c->next->prev = c->prev;
         else
             tail_ = c->prev;
-        Free(c);
+        // One empty chunk is kept, so that a queue that keeps running empty
+        // does not free and allocate a chunk for every item.
+        if (spare_)
+            Free(c);
+        else
+            spare_ = c;
     } else if (wasLast) {
         index_[IndexOf(c)].last = c->slots[c->end - 1];
     }

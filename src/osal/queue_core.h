@@ -183,6 +183,7 @@ private:
     std::vector<IndexEntry, Allocator<IndexEntry>> index_;
     Chunk *head_ = nullptr;
     Chunk *tail_ = nullptr;
+    Chunk *spare_ = nullptr;  // an unlinked empty chunk for the next Prepare
     size_t size_ = 0;
     uint32_t capacity_;  // 0: no limit
     uint32_t chunkSlots_;

@@ -34,4 +34,10 @@ int64_t DeadlineMicros(const TimeVal &deadline, int64_t now) {
     return ToMicros(deadline);
 }
 
+int64_t DeadlineMicros(const TimeVal &deadline) {
+    if (IsInfinite(deadline)) return kNever;
+    if (!IsRelative(deadline) && !IsNoWait(deadline)) return ToMicros(deadline);
+    return DeadlineMicros(deadline, NowMicros());
+}
+
 }  // namespace osal

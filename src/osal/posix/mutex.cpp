@@ -19,7 +19,7 @@ struct OSAL_Mutex {
 extern "C" {
 
 OSAL_API OSAL_HMUTEX OSAL_CALL OSAL_hMutexCreate(void) {
-    void *block = osal::Alloc(sizeof(OSAL_Mutex));
+    void *block = osal::AllocZeroLines(sizeof(OSAL_Mutex));
     if (!block) {
         OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
         return nullptr;
@@ -33,7 +33,7 @@ OSAL_API OSAL_HMUTEX OSAL_CALL OSAL_hMutexCreate(void) {
     pthread_mutexattr_destroy(&attr);
     if (rc != 0) {
         m->~OSAL_Mutex();
-        osal::Free(m);
+        osal::FreeLines(m);
         osal::SetErrorFromErrno(rc == ENOMEM ? OSAL_ERR_NO_MEMORY : OSAL_ERR_SYSTEM, "pthread_mutex_init", rc);
         return nullptr;
     }
@@ -47,7 +47,7 @@ OSAL_API void OSAL_CALL OSAL_vMutexDelete(OSAL_HMUTEX hMutex) {
     }
     pthread_mutex_destroy(&hMutex->mutex);
     hMutex->~OSAL_Mutex();
-    osal::Free(hMutex);
+    osal::FreeLines(hMutex);
 }
 
 OSAL_API BOOL8 OSAL_CALL OSAL_boMutexLock(OSAL_HMUTEX hMutex) {

@@ -11,12 +11,20 @@
 #include <new>
 #include <thread>
 
+#include "common/spin.h"
 #include "osal/osal_internal.h"
 #include "osal/osal_test_hooks.h"
 #include "osal/queue_core.h"
 
 struct OSAL_Queue {
-    pthread_mutex_t mutex;  // guards everything below
+    pthread_mutex_t mutex;  // guards everything below but the two atomics
+    // Moves whenever `changed` would be broadcast to a sleeper, and `items`
+    // follows the number of items: a thread about to wait watches them for a
+    // moment without the mutex, so that it neither sleeps nor holds up the
+    // putting thread when the next item is about to come. Next to the mutex,
+    // on the cache line that both threads of a stream need anyway.
+    std::atomic<uint32_t> pulse{0};
+    std::atomic<uint32_t> items{0};
     pthread_cond_t changed;  // broadcast on every change, wake, unlock and clock step
     osal::QueueCore core;
     bool locked = false;     // a thread holds the cursor lock
@@ -105,12 +113,30 @@ void Sleep(OSAL_Queue *q, int64_t deadline) {
     --q->sleepers;
 }
 
+// How long a thread that is about to sleep first watches the queue: long
+// enough to catch the next item of a steady stream without two system calls,
+// short against anything a sleeping thread would notice.
+constexpr int kSpinRounds = 200;
+
+// Watches the pulse, without q->mutex, until it moves or the rounds are
+// over. Only a hint: the caller looks at the queue under the mutex after it.
+void WatchPulse(const OSAL_Queue *q, uint32_t seen) {
+    for (int i = 0; i < kSpinRounds && q->pulse.load(std::memory_order_acquire) == seen; ++i) spin::CpuRelax();
+}
+
+// After a change of the items, made under q->mutex; the pulse moves later
+// (Pulse), once the mutex may be free.
+void NoteItems(OSAL_Queue *q) { q->items.store(static_cast<uint32_t>(q->core.Size()), std::memory_order_relaxed); }
+void Pulse(OSAL_Queue *q) { q->pulse.fetch_add(1, std::memory_order_release); }
+
 // Blocks until the caller may use the items. Caller holds q->mutex.
 void WaitForAccess(OSAL_Queue *q) {
     while (!Accessible(q)) Sleep(q, kNever);
 }
 
 void WakeSleepers(OSAL_Queue *q) {
+    NoteItems(q);
+    Pulse(q);
     if (q->sleepers) pthread_cond_broadcast(&q->changed);
 }
 
@@ -118,8 +144,10 @@ void WakeSleepers(OSAL_Queue *q) {
 // woken thread does not run into the mutex its waker still holds. The
 // change it reacts to was made under the mutex, so no wake-up is lost.
 void UnlockAndWake(OSAL_Queue *q, bool changed) {
+    if (changed) NoteItems(q);
     const bool wake = changed && q->sleepers != 0;
     pthread_mutex_unlock(&q->mutex);
+    if (changed) Pulse(q);
     if (wake) pthread_cond_broadcast(&q->changed);
 }
 
@@ -130,8 +158,15 @@ void *TakeOrPeek(OSAL_HQUEUE q, BOOL8 boWait, TimeVal stDeadline, bool take) {
         return nullptr;
     }
     const bool mayWait = boWait && !osal::IsNoWait(stDeadline);
-    // Only a call that may wait reads the clock: takes stay cheap.
-    const int64_t deadline = mayWait ? osal::DeadlineMicros(stDeadline, osal::NowMicros()) : 0;
+    // Only a call that may wait until a relative deadline reads the clock:
+    // takes stay cheap.
+    const int64_t deadline = mayWait ? osal::DeadlineMicros(stDeadline) : 0;
+    if (mayWait && q->items.load(std::memory_order_relaxed) == 0) {
+        // Nothing to take: wait for the next change a moment before taking
+        // the mutex (a null put in that moment is kept for this thread, as
+        // for any thread that is not waiting yet).
+        WatchPulse(q, q->pulse.load(std::memory_order_acquire));
+    }
     pthread_mutex_lock(&q->mutex);
     WaitForAccess(q);
     // A thread that may wait becomes known to the queue now, so that a null
@@ -163,13 +198,31 @@ void *TakeOrPeek(OSAL_HQUEUE q, BOOL8 boWait, TimeVal stDeadline, bool take) {
             break;
         }
         if (w->woken) break;
-        if (access && osal::NowMicros() >= deadline) break;
+        if (access && deadline != kNever && osal::NowMicros() >= deadline) break;
         Sleep(q, access ? deadline : kNever);
     }
     w->waiting = false;
     w->woken = false;
     UnlockAndWake(q, item && take);
     return item;
+}
+
+// A put and a take hold the mutex only for a few instructions, so a thread
+// that finds it taken spins a little before it sleeps (where the system
+// offers that): a stream between two threads then costs no system calls for
+// the mutex.
+int InitQueueMutex(pthread_mutex_t *mutex) {
+#if defined(PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP)
+    pthread_mutexattr_t attr;
+    int rc = pthread_mutexattr_init(&attr);
+    if (rc != 0) return rc;
+    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ADAPTIVE_NP);
+    rc = pthread_mutex_init(mutex, &attr);
+    pthread_mutexattr_destroy(&attr);
+    return rc;
+#else
+    return pthread_mutex_init(mutex, nullptr);
+#endif
 }
 
 }  // namespace
@@ -197,20 +250,20 @@ OSAL_API void OSAL_CALL OSAL_vTestSetQueueChunkSlots(uint32_t dwSlots) { g_testC
 #endif
 
 OSAL_API OSAL_HQUEUE OSAL_CALL OSAL_hQueueCreate(uint32_t dwCapacity, OSAL_PFN_QDELETE pfnDelete) {
-    void *block = osal::Alloc(sizeof(OSAL_Queue));
+    void *block = osal::AllocZeroLines(sizeof(OSAL_Queue));
     if (!block) {
         OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
         return nullptr;
     }
     OSAL_Queue *q = new (block) OSAL_Queue(dwCapacity, pfnDelete, ChunkSlots());
-    int rc = pthread_mutex_init(&q->mutex, nullptr);
+    int rc = InitQueueMutex(&q->mutex);
     if (rc == 0) {
         rc = pthread_cond_init(&q->changed, nullptr);  // default clock: CLOCK_REALTIME
         if (rc != 0) pthread_mutex_destroy(&q->mutex);
     }
     if (rc != 0) {
         q->~OSAL_Queue();
-        osal::Free(block);
+        osal::FreeLines(block);
         osal::SetErrorFromErrno(OSAL_ERR_NO_MEMORY, "pthread_cond_init", rc);
         return nullptr;
     }
@@ -228,7 +281,7 @@ OSAL_API void OSAL_CALL OSAL_vQueueDelete(OSAL_HQUEUE hQueue) {
     pthread_cond_destroy(&hQueue->changed);
     pthread_mutex_destroy(&hQueue->mutex);
     hQueue->~OSAL_Queue();
-    osal::Free(hQueue);
+    osal::FreeLines(hQueue);
 }
 
 OSAL_API void OSAL_CALL OSAL_vQueueSetMarkFunction(OSAL_HQUEUE hQueue, OSAL_PFN_QMARK pfnMark) {
@@ -282,7 +335,7 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueueWaitChange(OSAL_HQUEUE hQueue, TimeVal stDe
         OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
         return 0;
     }
-    const int64_t deadline = osal::DeadlineMicros(stDeadline, osal::NowMicros());
+    const int64_t deadline = osal::DeadlineMicros(stDeadline);
     pthread_mutex_lock(&hQueue->mutex);
     QueueCore &core = hQueue->core;
     QueueCore::Waiter *w = core.FindWaiter(std::this_thread::get_id(), true);
@@ -299,12 +352,23 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueueWaitChange(OSAL_HQUEUE hQueue, TimeVal stDe
         } else {
             w->waiting = true;
             w->woken = false;
+            bool watched = false;
             for (;;) {
                 if (core.ChangeCount() != w->seenChange || w->woken) {
                     changed = true;
                     break;
                 }
-                if (osal::NowMicros() >= deadline) break;
+                if (deadline != kNever && osal::NowMicros() >= deadline) break;
+                if (!watched) {
+                    // The next change may be a moment away: watch for it
+                    // without the mutex before sleeping.
+                    watched = true;
+                    const uint32_t seen = hQueue->pulse.load(std::memory_order_acquire);
+                    pthread_mutex_unlock(&hQueue->mutex);
+                    WatchPulse(hQueue, seen);
+                    pthread_mutex_lock(&hQueue->mutex);
+                    continue;
+                }
                 Sleep(hQueue, deadline);
             }
             w->waiting = false;
