@@ -46,6 +46,28 @@ void WideToNarrow(char *dst, size_t dstBytes, const WCHAR16 *src);
 char *DupNarrow(const char *src);
 WCHAR16 *DupWide(const WCHAR16 *src);
 
+// A level's dwStatus and its three masks are read and written without a lock
+// by the threads of several levels (a component's threads read bit 30 while
+// the host starts or stops the stack; filters read the masks that a level
+// sets). These keep each such access whole and free of data races; they
+// order nothing else.
+template <typename T>
+T LoadRelaxed(const T &field) {
+#if defined(_MSC_VER)
+    return *static_cast<const volatile T *>(&field);  // whole for aligned words on the targets
+#else
+    return __atomic_load_n(&field, __ATOMIC_RELAXED);
+#endif
+}
+template <typename T>
+void StoreRelaxed(T &field, T value) {
+#if defined(_MSC_VER)
+    *static_cast<volatile T *>(&field) = value;
+#else
+    __atomic_store_n(&field, value, __ATOMIC_RELAXED);
+#endif
+}
+
 }  // namespace zera
 
 // Marks an internal declaration that the tests call directly: exported from

@@ -78,20 +78,6 @@ Event *GrowEventArea(Event *event, uint32_t areaSize);
 // within a cancel, whose ZERA_vSetRestoreParams runs under its own walk's
 // lock (the component's notification and a status announcement with it).
 
-// A level's dwStatus and its three masks are read and written without a lock
-// by the threads of several levels (a component's threads read bit 30 while
-// the host starts or stops the stack; filters read the masks that a level
-// sets). These keep each such access whole and free of data races; they
-// order nothing else.
-template <typename T>
-T LoadRelaxed(const T &field) {
-    return __atomic_load_n(&field, __ATOMIC_RELAXED);
-}
-template <typename T>
-void StoreRelaxed(T &field, T value) {
-    __atomic_store_n(&field, value, __ATOMIC_RELAXED);
-}
-
 // Types under which the flow's entry slots are called (slot numbers:
 // zera::EntrySlot in handle/handle.h; the stack subsystem's stack/stack.h
 // gives the types of the other slots).

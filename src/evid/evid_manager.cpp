@@ -155,7 +155,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdManagerDeinit(EvIdManager *pstManager) {
 
 ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdManagerPreAllocIdBlocks(EvIdManager *pstManager) {
     if (!zera::LockManager(pstManager)) return 0;
-    if ((__atomic_load_n(&pstManager->pstLevel->dwStatus, __ATOMIC_RELAXED) & ZERA_STATUS_COMPLETE) == 0) {
+    if ((zera::LoadRelaxed(pstManager->pstLevel->dwStatus) & ZERA_STATUS_COMPLETE) == 0) {
         OSAL_vMutexUnlock(pstManager->hMutex);
         OSAL_vSetLastError(OSAL_ERR_NOT_COMPLETE);
         return 0;

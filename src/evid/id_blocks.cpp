@@ -22,7 +22,7 @@ uint32_t PreviousBlock(uint32_t block) { return block == 0 ? kIdBlockCount - 1 :
 bool RouteBlockRequest(StackHandle *h, StackHandle **next) {
     if (!ZERA_boHandleCheck(h, 1)) return false;
     // The status word changes under running component threads: read it whole.
-    if ((__atomic_load_n(&h->dwStatus, __ATOMIC_RELAXED) & ZERA_STATUS_COMPLETE) == 0) {
+    if ((zera::LoadRelaxed(h->dwStatus) & ZERA_STATUS_COMPLETE) == 0) {
         OSAL_vSetLastError(OSAL_ERR_NOT_COMPLETE);
         return false;
     }

@@ -2,97 +2,71 @@
 // by type, the owner's identifier, attachments copied in reverse order,
 // splitting the attachments at a level, and failures that leave the source
 // as it was and leak nothing.
-#include "event/event.h"
 #include "event/event_test_util.h"
 
 namespace {
 
 using zt::ExpectCode;
+using zt::Area;
 using zt::NodeLevels;
 
-// An event with a node per level (in the given head-first order) and
-// selector, each holding a string, a dword and a real parameter.
+// An event with a node per (level, selector), in the given head-first order,
+// each holding a string, a dword (ten times its level) and a real.
 Event *WithNodes(bool wide, std::vector<std::pair<uint8_t, uint8_t>> nodes) {
     Event *ev = ZERA_pstCreateEvent(1, 1, 6);
-    EXPECT_NE(ev, nullptr);
     ev->boWideAttach = wide ? 1 : 0;
     for (auto it = nodes.rbegin(); it != nodes.rend(); ++it) {
-        Attachment *node = *ZERA_ppstCheckParListA(ev, it->first, it->second, 1, 0);
-        EXPECT_NE(node, nullptr);
-        zt::AddToNode(node, wide, "Mode", ZERA_PARAM_STRING, 3, 0x30, zt::StringValue("fast"));
-        zt::AddToNode(node, wide, "Gain", ZERA_PARAM_DWORD, 0, 0x10, zt::DWordValue(it->first * 10u));
-        ParamData ratio;
-        ratio.r = 0.25;
-        zt::AddToNode(node, wide, "Ratio", ZERA_PARAM_REAL, 8, 0x90, ratio);
+        zt::ListBuilder b(wide);
+        b.Str("Mode", "fast", 0x30);
+        b.DWord("Gain", it->first * 10u, ZERA_PARAM_DWORD, 3);
+        b.Real("Ratio", 0.25);
+        b.list[2].u8Attributes = 0x90;
+        zt::GiveList(b, *ZERA_ppstCheckParListA(ev, it->first, it->second, 1, 0));
     }
-    EXPECT_EQ(zt::NodeCount(ev), nodes.size());
+    EXPECT_EQ(NodeLevels(ev).size(), nodes.size());
     return ev;
 }
 
-TEST(EventClone, DataEventCopyIsMarkedAndKeepsHeaderAndData) {
-    Event *ev = ZERA_pstCreateEvent(1, 7, 5);
-    ASSERT_NE(ev, nullptr);
-    std::memcpy(ev->pbData, "hello", 5);
-    ev->u8Error = 3;
-    ev->dwFlags = 0x8;
-    ev->stTimeStamp = TimeVal{123, 45};
-    ev->u64Aux1 = 0x1122334455667788ull;
-    ev->u8Aux3 = 9;
-    ev->u8Options = ZERA_OPT_REPEATING;
-    ev->u16RepeatCount = 4;
-    ev->stPeriod = TimeVal{OSAL_TIME_RELATIVE | 5, 0};
-
-    Event *copy = ZERA_pstCloneEvent(ev);
-    ASSERT_NE(copy, nullptr);
-    EXPECT_NE(copy, ev);
-    EXPECT_EQ(copy->dwEventId, ev->dwEventId);
-    EXPECT_EQ(copy->u8Options, ZERA_OPT_REPEATING | ZERA_OPT_COPY);
-    EXPECT_EQ(copy->pbData, reinterpret_cast<uint8_t *>(copy + 1));
-    EXPECT_EQ(std::memcmp(copy->pbData, "hello", 5), 0);
-    EXPECT_EQ(copy->dwDataSize, 5u);
-    EXPECT_EQ(copy->u8Error, 3);
-    EXPECT_EQ(copy->dwFlags, 0x8u);
-    EXPECT_EQ(copy->stTimeStamp.i32Seconds, 45);
-    EXPECT_EQ(copy->u64Aux1, ev->u64Aux1);
-    EXPECT_EQ(copy->u8Aux3, 9);
-    EXPECT_EQ(copy->u16RepeatCount, 4);
-    EXPECT_EQ(copy->stPeriod.dwMicroseconds, ev->stPeriod.dwMicroseconds);
-    EXPECT_EQ(copy->pstOwner, nullptr);
-    EXPECT_EQ(ev->u8Options, ZERA_OPT_REPEATING);  // the source is not marked
-    EXPECT_TRUE(ZERA_boDeleteEvent(copy));
-    EXPECT_TRUE(ZERA_boDeleteEvent(ev));
-}
-
-TEST(EventClone, ItemIntervalAndBareEventsAreNotMarked) {
-    Event *items = ZERA_pstCreateEvent(3, 0, 12);
-    ASSERT_NE(items, nullptr);
-    auto *item = reinterpret_cast<EventItem *>(items->pbItems);
-    item->dwKind = 0;
-    item->dwItemSize = 12;
-    item->dw = 0xABCD;
-    items->dwItemCount = 1;
-    Event *copy = ZERA_pstCloneEvent(items);
-    ASSERT_NE(copy, nullptr);
-    EXPECT_EQ(copy->pbItems, reinterpret_cast<uint8_t *>(copy + 1));
-    EXPECT_EQ(copy->dwItemCount, 1u);
-    EXPECT_EQ(std::memcmp(copy->pbItems, items->pbItems, 12), 0);
-
-    Event *interval = ZERA_pstCreateEvent(4, 2, 0);
-    ASSERT_NE(interval, nullptr);
-    interval->stInterval = TimeVal{OSAL_TIME_RELATIVE, 3};
-    Event *intervalCopy = ZERA_pstCloneEvent(interval);
-    ASSERT_NE(intervalCopy, nullptr);
-    EXPECT_EQ(intervalCopy->stInterval.i32Seconds, 3);
-    // The bytes where a data event keeps u8Options stay as the source has them.
-    EXPECT_EQ(std::memcmp(intervalCopy, interval, sizeof(Event)), 0);
-
-    Event *bare = ZERA_pstCreateEvent(9, 0, 100);
-    ASSERT_NE(bare, nullptr);
-    Event *bareCopy = ZERA_pstCloneEvent(bare);
-    ASSERT_NE(bareCopy, nullptr);
-    EXPECT_EQ(std::memcmp(bareCopy, bare, sizeof(Event)), 0);
-    EXPECT_EQ(zera::EventAreaSize(bareCopy), 0u);
-    for (Event *e : {items, copy, interval, intervalCopy, bare, bareCopy}) EXPECT_TRUE(ZERA_boDeleteEvent(e));
+// The copy's header is the source's with its own area (and the COPY mark on
+// data events); the area's bytes are the source's.
+TEST(EventClone, CopiesHeaderAndAreaAndMarksDataEvents) {
+    // Areas in a block of the pool and in one of their own.
+    const std::pair<int32_t, uint32_t> cases[] = {{1, 12}, {2, 100}, {3, 12}, {3, 100}, {4, 12}, {9, 12}};
+    for (auto [type, size] : cases) {
+        SCOPED_TRACE(testing::Message() << "type " << type << " size " << size);
+        Event *ev = ZERA_pstCreateEvent(type, 7, size);
+        ASSERT_NE(ev, nullptr);
+        std::memset(Area(ev), 0x5A, zera::EventAreaSize(ev));
+        ev->u8Error = 3;
+        ev->dwFlags = 0x8;
+        ev->stTimeStamp = TimeVal{123, 45};
+        if (type <= 2) {
+            ev->u64Aux1 = 0x1122334455667788ull;
+            ev->u8Aux3 = 9;
+            ev->u8Options = ZERA_OPT_REPEATING;
+            ev->u16RepeatCount = 4;
+            ev->stPeriod = TimeVal{OSAL_TIME_RELATIVE | 5, 0};
+        } else if (type == 3) {
+            ev->dwItemCount = 1;
+        } else if (type == 4) {
+            ev->stInterval = TimeVal{OSAL_TIME_RELATIVE, 3};  // where a data event keeps u8Options
+        }
+        Event *copy = ZERA_pstCloneEvent(ev);
+        ASSERT_NE(copy, nullptr);
+        Event expected = *ev;
+        if (type <= 2) {
+            expected.pbData = Area(copy);
+            expected.u8Options |= ZERA_OPT_COPY;
+        } else if (type == 3) {
+            expected.pbItems = Area(copy);
+        }
+        EXPECT_EQ(std::memcmp(copy, &expected, sizeof expected), 0);
+        EXPECT_EQ(zera::EventAreaSize(copy), type <= 3 ? size : 0u);
+        EXPECT_EQ(std::memcmp(Area(copy), Area(ev), zera::EventAreaSize(copy)), 0);
+        EXPECT_EQ(ev->u8Options, type <= 2 ? ZERA_OPT_REPEATING : 0);  // the source is not marked
+        EXPECT_TRUE(ZERA_boDeleteEvent(copy));
+        EXPECT_TRUE(ZERA_boDeleteEvent(ev));
+    }
 }
 
 TEST(EventClone, CopyOfAnOwnedEventIsOwnedUnderTheSameIdentifier) {
@@ -107,6 +81,7 @@ TEST(EventClone, CopyOfAnOwnedEventIsOwnedUnderTheSameIdentifier) {
     EXPECT_EQ(copy->dwEventId, 4242u);
     EXPECT_EQ(copy->dwOwnerEventId, 4242u);
     EXPECT_EQ(copy->pstOwner, chain[0]);
+    EXPECT_TRUE(ZERA_boDeleteEvent(copy));
 
     // An owner that no longer passes the check: no copy, 1027.
     StackHandle gone{};
@@ -114,7 +89,6 @@ TEST(EventClone, CopyOfAnOwnedEventIsOwnedUnderTheSameIdentifier) {
     OSAL_vSetLastError(0);
     EXPECT_EQ(ZERA_pstCloneEvent(ev), nullptr);
     ExpectCode(OSAL_ERR_INVALID_HANDLE);
-    EXPECT_TRUE(ZERA_boDeleteEvent(copy));
     EXPECT_TRUE(ZERA_boDeleteEvent(ev));
 }
 
@@ -122,44 +96,39 @@ TEST(EventClone, RefusesANullEventAndAnAreaLargerThanItsBlock) {
     OSAL_vSetLastError(0);
     EXPECT_EQ(ZERA_pstCloneEvent(nullptr), nullptr);
     ExpectCode(OSAL_ERR_INVALID_ARG);
-    OSAL_vSetLastError(0);
     EXPECT_EQ(ZERA_pstInternalCloneEventAndSplitAttachment(nullptr, 1), nullptr);
     ExpectCode(OSAL_ERR_INVALID_ARG);
-
-    Event *ev = ZERA_pstCreateEvent(3, 0, 12);
-    ASSERT_NE(ev, nullptr);
-    ev->dwItemsSize = 13;
-    OSAL_vSetLastError(0);
-    EXPECT_EQ(ZERA_pstCloneEvent(ev), nullptr);
-    ExpectCode(OSAL_ERR_INVALID_SIZE);
-    EXPECT_TRUE(ZERA_boDeleteEvent(ev));
+    for (uint32_t size : {12u, 100u}) {  // a block of the pool and one of its own
+        Event *ev = ZERA_pstCreateEvent(3, 0, size);
+        ASSERT_NE(ev, nullptr);
+        ev->dwItemsSize = size + 1;
+        EXPECT_EQ(ZERA_pstCloneEvent(ev), nullptr);
+        ExpectCode(OSAL_ERR_INVALID_SIZE);
+        EXPECT_TRUE(ZERA_boDeleteEvent(ev));
+    }
 }
 
-TEST(EventClone, AttachmentsAreCopiedInReverseOrder) {
+TEST(EventClone, AttachmentsAreCopiedDeepInReverseOrder) {
     for (bool wide : {false, true}) {
+        SCOPED_TRACE(wide);
         Event *ev = WithNodes(wide, {{2, 0}, {3, 1}, {5, 0}});
-        ASSERT_EQ(NodeLevels(ev), (std::vector<int>{2, 3, 5}));
         Event *copy = ZERA_pstCloneEvent(ev);
         ASSERT_NE(copy, nullptr);
         EXPECT_EQ(NodeLevels(copy), (std::vector<int>{5, 3, 2}));
         EXPECT_EQ(NodeLevels(ev), (std::vector<int>{2, 3, 5}));
         EXPECT_EQ(copy->boWideAttach, wide ? 1 : 0);
         const Attachment *node = copy->pstAttachments->pstNext;  // level 3
+        const Param *source = ev->pstAttachments->pstNext->pParList;
         EXPECT_EQ(node->u8Selector, 1);
-        const Param *list = node->pParList;
-        ASSERT_NE(list, nullptr);
-        EXPECT_EQ(zt::Name(list[0], wide), "Mode");
-        EXPECT_EQ(zt::Name(list[1], wide), "Gain");
-        EXPECT_EQ(zt::Name(list[2], wide), "Ratio");
-        EXPECT_EQ(list[3].pName, nullptr);
-        EXPECT_NE(list[0].uValue.pv, ev->pstAttachments->pstNext->pParList[0].uValue.pv);  // a copy of its own
-        EXPECT_EQ(list[1].uValue.dw, 30u);
-        EXPECT_EQ(list[2].uValue.r, 0.25);
-        EXPECT_EQ(list[2].dwType, ZERA_PARAM_REAL);
-        EXPECT_EQ(list[0].dwAccess, 3u);
-        EXPECT_EQ(list[2].dwAccess, 8u);
-        EXPECT_EQ(list[0].u8Tag, 7);
-        EXPECT_EQ(list[2].u8Attributes & 0xF0, 0x90);  // the creator's bits are kept
+        EXPECT_EQ(zt::Entries(node->pParList, wide),
+                  (std::vector<std::string>{"Mode=fast", "Gain=30", "Ratio=0.250000"}));
+        EXPECT_NE(node->pParList[0].uValue.pv, source[0].uValue.pv);  // a string of its own
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(node->pParList[i].dwType, source[i].dwType);
+            EXPECT_EQ(node->pParList[i].dwAccess, source[i].dwAccess);
+            EXPECT_EQ(node->pParList[i].u8Tag, source[i].u8Tag);
+            EXPECT_EQ(node->pParList[i].u8Attributes & 0xF0, source[i].u8Attributes & 0xF0);  // the creator's bits
+        }
         Event *bare = ZERA_pstInternalCloneEvent(ev, 0);
         ASSERT_NE(bare, nullptr);
         EXPECT_EQ(bare->pstAttachments, nullptr);
@@ -167,20 +136,19 @@ TEST(EventClone, AttachmentsAreCopiedInReverseOrder) {
     }
 }
 
-TEST(EventClone, SplitKeepsTheNodesAtOrBelowTheLevel) {
+TEST(EventClone, SplitMovesTheNodesAboveTheLevel) {
     Event *ev = WithNodes(false, {{2, 0}, {4, 1}, {5, 0}});
     Attachment *kept = ev->pstAttachments;
     Attachment *level4 = kept->pstNext;
     Attachment *level5 = level4->pstNext;
     Event *copy = ZERA_pstInternalCloneEventAndSplitAttachment(ev, 3);
     ASSERT_NE(copy, nullptr);
-    EXPECT_EQ(NodeLevels(ev), (std::vector<int>{2}));
     EXPECT_EQ(ev->pstAttachments, kept);
     EXPECT_EQ(kept->pstNext, nullptr);
     // The nodes themselves moved: selector 1 first, each pushed onto the head.
-    EXPECT_EQ(NodeLevels(copy), (std::vector<int>{5, 4}));
     EXPECT_EQ(copy->pstAttachments, level5);
     EXPECT_EQ(level5->pstNext, level4);
+    EXPECT_EQ(level4->pstNext, nullptr);
 
     Event *none = ZERA_pstInternalCloneEventAndSplitAttachment(ev, 2);
     ASSERT_NE(none, nullptr);
@@ -196,8 +164,7 @@ TEST(EventClone, FailedCopiesLeaveTheSourceAndLeakNothing) {
         const Event header = *ev;
         zt::ForEachAllocFailure([&](long n) {
             OSAL_vSetLastError(0);
-            Event *copy = ZERA_pstCloneEvent(ev);
-            if (copy != nullptr) {
+            if (Event *copy = ZERA_pstCloneEvent(ev)) {
                 EXPECT_EQ(NodeLevels(copy), (std::vector<int>{3, 2}));
                 EXPECT_TRUE(ZERA_boDeleteEvent(copy));
                 return true;

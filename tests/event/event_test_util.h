@@ -1,15 +1,20 @@
-// event/event_test_util.h - helpers for the event tests: attachment nodes
-// built by hand, a look at a node's parameters, and stack parameters on a
-// level. Included by tests/event only.
+// event/event_test_util.h - helpers for the event tests: the levels of an
+// event's nodes, a list's parameters as text, and nodes filled through the
+// list builder. Included by tests/event only.
 #ifndef ZERA_TESTS_EVENT_EVENT_TEST_UTIL_H
 #define ZERA_TESTS_EVENT_EVENT_TEST_UTIL_H
 
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "event/event.h"
 #include "evid/evid_test_util.h"
 
 namespace zt {
+
+// The area behind the event's header.
+inline uint8_t *Area(Event *ev) { return reinterpret_cast<uint8_t *>(ev + 1); }
 
 // The levels of the event's nodes, head first.
 inline std::vector<int> NodeLevels(const Event *ev) {
@@ -17,8 +22,6 @@ inline std::vector<int> NodeLevels(const Event *ev) {
     for (const Attachment *n = ev->pstAttachments; n != nullptr; n = n->pstNext) levels.push_back(n->u8Level);
     return levels;
 }
-
-inline size_t NodeCount(const Event *ev) { return NodeLevels(ev).size(); }
 
 // A narrow or wide string as a std::string (wide units cut to bytes).
 inline std::string Text(const void *s, bool wide) {
@@ -28,59 +31,20 @@ inline std::string Text(const void *s, bool wide) {
     return narrow;
 }
 
-inline std::string Name(const Param &p, bool wide) { return Text(p.pName, wide); }
-
-// Adds a parameter to a node's list (narrow or wide by `wide`); the value
-// follows as for ZERA_boAddParamA/W, with narrow strings widened.
-inline void AddToNode(Attachment *node, bool wide, const char *name, uint32_t type, uint32_t access,
-                      uint8_t attributes, ParamData value) {
-    uint32_t count = 0;
-    while (node->pParList[count].pName != nullptr) ++count;
-    ParamValue **cursor = nullptr;
-    std::u16string wname(name, name + std::strlen(name));
-    std::u16string wvalue;
-    if (type == ZERA_PARAM_STRING) {
-        const char *s = static_cast<const char *>(value.pv);
-        wvalue.assign(s, s + std::strlen(s));
+// The list's parameters as "name=value", in order.
+inline std::vector<std::string> Entries(const Param *list, bool wide) {
+    std::vector<std::string> out;
+    for (const Param *p = list; p != nullptr && p->pName != nullptr; ++p) {
+        std::string value = p->dwType == ZERA_PARAM_STRING ? Text(p->uValue.pv, wide)
+                            : p->dwType == ZERA_PARAM_REAL ? std::to_string(p->uValue.r)
+                                                           : std::to_string(p->uValue.dw);
+        out.push_back(Text(p->pName, wide) + "=" + value);
     }
-    const WCHAR16 *wn = W(wname.c_str());
-    bool ok = false;
-    switch (type) {
-        case ZERA_PARAM_STRING:
-            ok = wide ? ZERA_boAddParamW(1, 0, &node->pParList, &count, &cursor, type, access, attributes, 7, 0, wn,
-                                         W(wvalue.c_str()))
-                      : ZERA_boAddParamA(1, 0, &node->pParList, &count, &cursor, type, access, attributes, 7, 0, name,
-                                         static_cast<const char *>(value.pv));
-            break;
-        case ZERA_PARAM_REAL:
-            ok = wide ? ZERA_boAddParamW(1, 0, &node->pParList, &count, &cursor, type, access, attributes, 7, 0, wn,
-                                         value.r)
-                      : ZERA_boAddParamA(1, 0, &node->pParList, &count, &cursor, type, access, attributes, 7, 0, name,
-                                         value.r);
-            break;
-        default:
-            ok = wide ? ZERA_boAddParamW(1, 0, &node->pParList, &count, &cursor, type, access, attributes, 7, 0, wn,
-                                         value.dw)
-                      : ZERA_boAddParamA(1, 0, &node->pParList, &count, &cursor, type, access, attributes, 7, 0, name,
-                                         value.dw);
-            break;
-    }
-    EXPECT_TRUE(ok) << name;
+    return out;
 }
 
-inline ParamData DWordValue(uint32_t dw) {
-    ParamData v;
-    v.qw = 0;
-    v.dw = dw;
-    return v;
-}
-
-inline ParamData StringValue(const char *s) {
-    ParamData v;
-    v.qw = 0;
-    v.pv = const_cast<char *>(s);
-    return v;
-}
+// Puts the builder's list into the node; the builder frees the node's old one.
+inline void GiveList(ListBuilder &b, Attachment *node) { std::swap(b.list, node->pParList); }
 
 }  // namespace zt
 

@@ -8,178 +8,100 @@
 
 namespace {
 
-using zt::Continues;
 using zt::ExpectCode;
-using zt::Taken;
 
 constexpr uint32_t kBlock = zera::kIdBlockSize;
 constexpr uint32_t kLast = zera::kIdBlockCount - 1;
 
-// A private copy of the segment's words, for the search alone.
+// A private copy of the segment's words, for the search alone; `fill` for
+// every word of the taken bitmap.
 struct Words {
+    explicit Words(uint32_t position = 0, uint32_t fill = 0) {
+        std::fill(w.begin(), w.begin() + zera::kIdBitmapWords, fill);
+        w[zera::kIdSearchWord] = position;
+    }
     std::vector<uint32_t> w = std::vector<uint32_t>(zera::kIdSearchWord + 1, 0);
     uint32_t *data() { return w.data(); }
-    uint32_t &position() { return w[zera::kIdSearchWord]; }
+    uint32_t position() const { return w[zera::kIdSearchWord]; }
     void Take(uint32_t block) { w[block / 32] |= 1u << (block % 32); }
-    bool taken(uint32_t block) const { return Taken(w.data(), block); }
-    bool continues(uint32_t block) const { return Continues(w.data(), block); }
+    bool taken(uint32_t block) const { return zt::Taken(w.data(), block); }
+    bool continues(uint32_t block) const { return zt::Continues(w.data(), block); }
 };
 
-TEST(IdRuns, BlocksAreNumberedInOrderAndRunsMarkTheirContinuation) {
-    Words s;
-    EXPECT_EQ(zera::ReserveIdRun(s.data(), 1), 0u);
-    EXPECT_EQ(zera::ReserveIdRun(s.data(), kBlock), kBlock);
-    EXPECT_EQ(s.position(), 2u);
-    EXPECT_FALSE(s.continues(0));
-    EXPECT_FALSE(s.continues(1));
-
-    // 16385 identifiers need two blocks: one run, the first marked as going on.
-    EXPECT_EQ(zera::ReserveIdRun(s.data(), kBlock + 1), 2 * kBlock);
-    EXPECT_TRUE(s.taken(2) && s.taken(3));
-    EXPECT_TRUE(s.continues(2));
-    EXPECT_FALSE(s.continues(3));
-    EXPECT_EQ(s.position(), 4u);
-
-    // A count of 0 reports the next free block without taking it.
-    EXPECT_EQ(zera::ReserveIdRun(s.data(), 0), 4 * kBlock);
-    EXPECT_FALSE(s.taken(4));
-    EXPECT_EQ(s.position(), 4u);
+// Next-fit search: the run's first block and the search position after it.
+TEST(IdRuns, SearchGoesOnFromThePositionSkipsTakenBlocksAndWraps) {
+    const uint32_t outOfRange = 0xFFFFFFFFu % zera::kIdBlockCount;
+    const struct {
+        uint32_t position;
+        std::vector<uint32_t> taken;
+        uint32_t count, first, after;
+    } cases[] = {
+        {0, {}, 1, 0, 1},
+        {0, {}, 0, 0, 0},  // a count of 0 reports the next free block without taking it
+        {0, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, 1, 10, 11},  // 10 steps + 1 block
+        // A two-block run from 20 is cut by block 21: one step for the free
+        // block, one for the cut, one more when block 21 is passed.
+        {20, {21}, 2 * kBlock, 22, 20 + 3 + 2},
+        {kLast, {kLast}, 1, 0, 1},  // from the last, taken block on at block 0
+        {0xFFFFFFFFu, {}, 1, outOfRange, outOfRange + 1},  // taken modulo the block count
+        {5, {}, zera::kIdBlockCount * kBlock, 5, 5},  // 0xFFF80000 identifiers: every block
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "from " << c.position << " count " << c.count);
+        Words s(c.position);
+        for (uint32_t b : c.taken) s.Take(b);
+        EXPECT_EQ(zera::ReserveIdRun(s.data(), c.count), c.first * kBlock);
+        EXPECT_EQ(s.position(), c.after);
+        EXPECT_EQ(zt::TakenBlocks(s.w), c.taken.size() + (c.count + kBlock - 1) / kBlock);
+    }
 }
 
-TEST(IdRuns, OnlyTheFirstBlockOfARunCanBeReturned) {
-    Words s;
-    ASSERT_EQ(zera::ReserveIdRun(s.data(), 3 * kBlock), 0u);
-    const std::vector<uint32_t> before = s.w;
-
-    OSAL_vSetLastError(0);
-    EXPECT_FALSE(zera::ReturnIdRun(s.data(), kBlock));  // the second block of the run
-    ExpectCode(OSAL_ERR_INVALID_SIZE);
-    EXPECT_FALSE(zera::ReturnIdRun(s.data(), 3 * kBlock));  // a free block
-    EXPECT_FALSE(zera::ReturnIdRun(s.data(), zera::kIdBlockCount * kBlock));  // beyond the last block
-    EXPECT_FALSE(zera::ReturnIdRun(s.data(), 0xFFFFFFFFu));
-    EXPECT_EQ(s.w, before);
-
-    // The low 14 bits do not matter; the whole run goes.
-    EXPECT_TRUE(zera::ReturnIdRun(s.data(), 0x3FFFu));
-    for (uint32_t b = 0; b < 3; ++b) EXPECT_FALSE(s.taken(b) || s.continues(b)) << b;
-    EXPECT_FALSE(zera::ReturnIdRun(s.data(), 0));
-}
-
-TEST(IdRuns, SearchSkipsTakenBlocksAndCountsInterruptedRuns) {
-    Words s;
-    for (uint32_t b = 0; b < 10; ++b) s.Take(b);
-    EXPECT_EQ(zera::ReserveIdRun(s.data(), 1), 10 * kBlock);
-    EXPECT_EQ(s.position(), 11u);  // 10 steps + 1 block
-
-    // A two-block run from 20 is cut by block 21: one step for the free block,
-    // one for the cut, one more when block 21 is passed; the run lands on 22.
-    Words t;
-    t.position() = 20;
-    t.Take(21);
-    EXPECT_EQ(zera::ReserveIdRun(t.data(), 2 * kBlock), 22 * kBlock);
-    EXPECT_EQ(t.position(), 20u + 3 + 2);
-}
-
-TEST(IdRuns, SearchAndRunsWrapAroundTheLastBlock) {
-    Words s;
-    s.position() = kLast - 1;
+// A run of more than one block marks each but its last block as going on,
+// also across the end of the segment; only its first block returns it, whole.
+TEST(IdRuns, RunsMarkTheirContinuationAndAreReturnedWhole) {
+    Words s(kLast - 1);
     EXPECT_EQ(zera::ReserveIdRun(s.data(), 3 * kBlock), (kLast - 1) * kBlock);
-    EXPECT_TRUE(s.taken(kLast - 1) && s.taken(kLast) && s.taken(0));
-    EXPECT_TRUE(s.continues(kLast - 1));
-    EXPECT_TRUE(s.continues(kLast));
-    EXPECT_FALSE(s.continues(0));
-    EXPECT_EQ(s.position(), 1u);
+    EXPECT_EQ(zera::ReserveIdRun(s.data(), kBlock + 1), kBlock);
+    EXPECT_EQ(zera::ReserveIdRun(s.data(), kBlock), 3 * kBlock);
+    for (uint32_t b : {kLast - 1, kLast, 1u}) EXPECT_TRUE(s.continues(b)) << b;
+    for (uint32_t b : {0u, 2u, 3u}) EXPECT_FALSE(s.continues(b)) << b;
 
-    // Block 0 continues the run from block 262111: not a first block.
-    EXPECT_FALSE(zera::ReturnIdRun(s.data(), 0));
-    EXPECT_TRUE(zera::ReturnIdRun(s.data(), (kLast - 1) * kBlock));
-    EXPECT_TRUE(zt::TakenBlocks(s.w) == 0 && zt::NoBitSet(s.w));
-
-    // A search that starts at the last, taken block goes on at block 0.
-    Words t;
-    t.position() = kLast;
-    t.Take(kLast);
-    EXPECT_EQ(zera::ReserveIdRun(t.data(), 1), 0u);
-    EXPECT_EQ(t.position(), 1u);
+    const std::vector<uint32_t> before = s.w;
+    OSAL_vSetLastError(0);
+    // Second blocks (0 continues the wrapped run), a free block, beyond the last.
+    for (uint32_t id : {0u, 2 * kBlock, kLast * kBlock, 4 * kBlock, zera::kIdBlockCount * kBlock, 0xFFFFFFFFu}) {
+        EXPECT_FALSE(zera::ReturnIdRun(s.data(), id));
+        ExpectCode(OSAL_ERR_INVALID_SIZE);
+    }
+    EXPECT_EQ(s.w, before);
+    // The low 14 bits do not matter.
+    for (uint32_t first : {(kLast - 1) * kBlock + 0x3FFFu, kBlock + 1, 3 * kBlock}) {
+        EXPECT_TRUE(zera::ReturnIdRun(s.data(), first));
+    }
+    EXPECT_TRUE(zt::NoBitSet(s.w));
 }
 
-TEST(IdRuns, NoFreeRunLeavesTheSegmentUnchanged) {
-    Words full;
-    std::fill(full.w.begin(), full.w.begin() + zera::kIdBitmapWords, 0xFFFFFFFFu);
-    full.position() = 77;
-    const std::vector<uint32_t> before = full.w;
-    OSAL_vSetLastError(0);
-    EXPECT_EQ(zera::ReserveIdRun(full.data(), 1), zera::kNoIdRun);
-    ExpectCode(0);
-    EXPECT_EQ(full.w, before);
-
-    // Every other block free: no run of two anywhere.
-    Words holes;
-    std::fill(holes.w.begin(), holes.w.begin() + zera::kIdBitmapWords, 0xAAAAAAAAu);
-    const std::vector<uint32_t> holesBefore = holes.w;
-    EXPECT_EQ(zera::ReserveIdRun(holes.data(), 2 * kBlock), zera::kNoIdRun);
-    EXPECT_EQ(holes.w, holesBefore);
-    EXPECT_EQ(zera::ReserveIdRun(holes.data(), kBlock), 0u);
-}
-
-TEST(IdRuns, CountsBeyondTheSegmentAreRefused) {
-    Words s;
-    s.position() = 0xFFFFFFFFu;  // out of range: taken modulo the block count
-    // 0xFFF80000 identifiers are exactly every block.
-    EXPECT_EQ(zera::ReserveIdRun(s.data(), zera::kIdBlockCount * kBlock), (0xFFFFFFFFu % zera::kIdBlockCount) * kBlock);
-    EXPECT_EQ(zt::TakenBlocks(s.w), zera::kIdBlockCount);
-    EXPECT_TRUE(zera::ReturnIdRun(s.data(), (0xFFFFFFFFu % zera::kIdBlockCount) * kBlock));
-    EXPECT_EQ(zt::TakenBlocks(s.w), 0u);
-
-    OSAL_vSetLastError(0);
-    EXPECT_EQ(zera::ReserveIdRun(s.data(), zera::kIdBlockCount * kBlock + 1), zera::kNoIdRun);
-    ExpectCode(OSAL_ERR_INVALID_SIZE);
-    EXPECT_EQ(zera::ReserveIdRun(s.data(), 0xFFFFFFFFu), zera::kNoIdRun);
-    EXPECT_EQ(zt::TakenBlocks(s.w), 0u);
+TEST(IdRuns, RequestsThatCannotBeMetLeaveTheWordsUnchanged) {
+    const struct {
+        Words words;
+        uint32_t count, code;
+    } cases[] = {
+        {Words(77, 0xFFFFFFFFu), 1, 0},          // all taken: no run, no code
+        {Words(0, 0xAAAAAAAAu), 2 * kBlock, 0},  // every other block free: no run of two
+        {Words(0), zera::kIdBlockCount * kBlock + 1, OSAL_ERR_INVALID_SIZE},  // beyond the segment
+        {Words(0), 0xFFFFFFFFu, OSAL_ERR_INVALID_SIZE},
+    };
+    for (auto c : cases) {
+        SCOPED_TRACE(c.count);
+        const std::vector<uint32_t> before = c.words.w;
+        OSAL_vSetLastError(0);
+        EXPECT_EQ(zera::ReserveIdRun(c.words.data(), c.count), zera::kNoIdRun);
+        ExpectCode(c.code);
+        EXPECT_EQ(c.words.w, before);
+    }
 }
 
 // ---- The exported operations on this program's segment ------------------------------
-
-TEST(IdBlocks, TopLevelWorksOnTheSegment) {
-    zt::ResetSegment();
-    zt::LevelChain chain;
-    EXPECT_EQ(ZERA_dwEvIdGetBlockSize(nullptr), kBlock);
-    EXPECT_EQ(ZERA_dwEvIdGetBlockSize(chain[0]), kBlock);
-
-    EXPECT_EQ(ZERA_dwEvIdGetBlock(chain[0], 1), 0u);
-    EXPECT_EQ(ZERA_dwEvIdGetBlock(chain[0], kBlock), kBlock);
-    EXPECT_EQ(ZERA_dwEvIdGetBlock(chain[0], kBlock + 1), 2 * kBlock);
-    std::vector<uint32_t> seg = zt::SegmentSnapshot();
-    EXPECT_EQ(seg[zera::kIdSearchWord], 4u);
-    EXPECT_TRUE(Continues(seg.data(), 2));
-
-    OSAL_vSetLastError(0);
-    EXPECT_FALSE(ZERA_boEvIdFreeBlock(chain[0], 3 * kBlock));
-    ExpectCode(OSAL_ERR_INVALID_SIZE);
-    for (uint32_t first : {0u, kBlock, 2 * kBlock + 5}) EXPECT_TRUE(ZERA_boEvIdFreeBlock(chain[0], first));
-    EXPECT_TRUE(zt::NoBitSet(zt::SegmentSnapshot()));
-}
-
-TEST(IdBlocks, RefusedOnAnIncompleteStackOrAnInvalidHandle) {
-    zt::ResetSegment();
-    zt::LevelChain chain(0, false);
-    OSAL_vSetLastError(0);
-    EXPECT_EQ(ZERA_dwEvIdGetBlock(chain[0], 1), ZERA_EVID_NONE);
-    ExpectCode(OSAL_ERR_NOT_COMPLETE);
-    OSAL_vSetLastError(0);
-    EXPECT_FALSE(ZERA_boEvIdFreeBlock(chain[0], 0));
-    ExpectCode(OSAL_ERR_NOT_COMPLETE);
-    OSAL_vSetLastError(0);
-    EXPECT_EQ(ZERA_dwEvIdGetBlock(nullptr, 1), ZERA_EVID_NONE);
-    ExpectCode(OSAL_ERR_INVALID_HANDLE);
-    EXPECT_FALSE(ZERA_boEvIdFreeBlock(nullptr, 0));
-    EXPECT_TRUE(zt::NoBitSet(zt::SegmentSnapshot()));
-
-    chain.SetComplete(true);
-    const uint32_t first = ZERA_dwEvIdGetBlock(chain[0], 1);
-    EXPECT_EQ(first, 0u);
-    EXPECT_TRUE(ZERA_boEvIdFreeBlock(chain[0], first));
-}
 
 // Slot 30 of the topmost level, counting the requests that reach it.
 int g_topRequests = 0;
@@ -188,39 +110,49 @@ uint32_t ZERA_CALL CountingGetBlock(StackHandle *h, uint32_t count) {
     return ZERA_dwEvIdGetBlock(h, count);
 }
 
-TEST(IdBlocks, RequestsClimbTheChainThroughTheEntrySlots) {
+// Requests climb through the entry slots to the top, which works on the
+// segment; every level on the way must be complete and bound.
+TEST(IdBlocks, RequestsClimbTheChainToTheSegment) {
     zt::ResetSegment();
-    zt::LevelChain chain(2);
+    zt::LevelChain chain(2, false);
     chain[2]->apfnEntry[zera::kEntryEvIdGetBlock] = reinterpret_cast<ZERA_PFN>(&CountingGetBlock);
-    g_topRequests = 0;
-    const uint32_t first = ZERA_dwEvIdGetBlock(chain[0], 2 * kBlock);
-    EXPECT_EQ(first, 0u);
-    EXPECT_EQ(g_topRequests, 1);
-    EXPECT_EQ(ZERA_dwEvIdGetBlock(chain[1], 1), 2 * kBlock);
-    EXPECT_EQ(g_topRequests, 2);
-
-    // Each level on the way must be complete.
-    chain[1]->dwStatus &= ~ZERA_STATUS_COMPLETE;
     OSAL_vSetLastError(0);
-    EXPECT_EQ(ZERA_dwEvIdGetBlock(chain[0], 1), ZERA_EVID_NONE);
-    ExpectCode(OSAL_ERR_NOT_COMPLETE);
-    EXPECT_FALSE(ZERA_boEvIdFreeBlock(chain[0], first));
-    ExpectCode(OSAL_ERR_NOT_COMPLETE);
-    chain[1]->dwStatus |= ZERA_STATUS_COMPLETE;
+    EXPECT_EQ(ZERA_dwEvIdGetBlock(nullptr, 1), ZERA_EVID_NONE);
+    ExpectCode(OSAL_ERR_INVALID_HANDLE);
+    EXPECT_FALSE(ZERA_boEvIdFreeBlock(nullptr, 0));
+    ExpectCode(OSAL_ERR_INVALID_HANDLE);
+    chain.SetComplete(true);
+    for (size_t incomplete : {0, 1, 2}) {
+        chain[incomplete]->dwStatus &= ~ZERA_STATUS_COMPLETE;
+        EXPECT_EQ(ZERA_dwEvIdGetBlock(chain[0], 1), ZERA_EVID_NONE);
+        ExpectCode(OSAL_ERR_NOT_COMPLETE);
+        EXPECT_FALSE(ZERA_boEvIdFreeBlock(chain[0], 0));
+        ExpectCode(OSAL_ERR_NOT_COMPLETE);
+        chain[incomplete]->dwStatus |= ZERA_STATUS_COMPLETE;
+    }
+    EXPECT_TRUE(zt::NoBitSet(zt::SegmentSnapshot()));
+    g_topRequests = 0;
+
+    EXPECT_EQ(ZERA_dwEvIdGetBlockSize(nullptr), kBlock);
+    EXPECT_EQ(ZERA_dwEvIdGetBlock(chain[0], 1), 0u);
+    EXPECT_EQ(ZERA_dwEvIdGetBlock(chain[1], kBlock + 1), kBlock);
+    EXPECT_EQ(ZERA_dwEvIdGetBlock(chain[2], kBlock), 3 * kBlock);
+    EXPECT_EQ(g_topRequests, 2);
+    std::vector<uint32_t> seg = zt::SegmentSnapshot();
+    EXPECT_EQ(seg[zera::kIdSearchWord], 4u);
+    EXPECT_TRUE(zt::Continues(seg.data(), 1));
 
     // A level above that is not bound yet (empty slot) refuses with 1027.
     ZERA_PFN saved = chain[1]->apfnEntry[zera::kEntryEvIdFreeBlock];
     chain[1]->apfnEntry[zera::kEntryEvIdFreeBlock] = nullptr;
-    OSAL_vSetLastError(0);
-    EXPECT_FALSE(ZERA_boEvIdFreeBlock(chain[0], first));
+    EXPECT_FALSE(ZERA_boEvIdFreeBlock(chain[0], 0));
     ExpectCode(OSAL_ERR_INVALID_HANDLE);
     chain[1]->apfnEntry[zera::kEntryEvIdFreeBlock] = saved;
 
-    // The second block of the run is refused from any level.
-    EXPECT_FALSE(ZERA_boEvIdFreeBlock(chain[0], kBlock));
+    // The second block of a run is refused from any level.
+    EXPECT_FALSE(ZERA_boEvIdFreeBlock(chain[0], 2 * kBlock));
     ExpectCode(OSAL_ERR_INVALID_SIZE);
-    EXPECT_TRUE(ZERA_boEvIdFreeBlock(chain[0], first));
-    EXPECT_TRUE(ZERA_boEvIdFreeBlock(chain[2], 2 * kBlock));
+    for (uint32_t first : {0u, kBlock + 5, 3 * kBlock}) EXPECT_TRUE(ZERA_boEvIdFreeBlock(chain[0], first));
     EXPECT_TRUE(zt::NoBitSet(zt::SegmentSnapshot()));
 }
 

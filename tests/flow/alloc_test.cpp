@@ -1,43 +1,29 @@
 // flow/alloc_test.cpp - the event flow when memory runs out: nothing queued
 // is lost or half-changed, and what the caller still owns is reported so.
-#include "common/test_hooks.h"
 #include "flow/flow_test_util.h"
 
 namespace {
 
-using namespace ft;
-
-constexpr uint32_t kAll = 0xFFFFFFFFu;
-constexpr int64_t kSecond = 1000000;
-
-struct AllocFailureGuard {
-    ~AllocFailureGuard() {
-        ZERA_vTestFailAllocAfter(-1);
-        OSAL_vTestFailAllocAfter(-1);
-    }
-};
+using namespace st;
 
 TEST(FlowOutOfMemory, AModifyThatCannotGrowLeavesTheQueuedEventAsItWas) {
     AllocFailureGuard guard;
-    Stack stack({"Layer"});
+    FlowStack stack{"Layer"};
     Event *queued = Data(ZERA_EVENT_DATA, 1, 4);
     std::memcpy(queued->pbData, "abcd", 4);
     queued->dwEventId = 5;
     ASSERT_TRUE(Send(stack.h0(), queued, Relative(60 * kSecond)));
     Event *grow = QueueOp(1, 5, ZERA_QOP_MODIFY | ZERA_QOP_DATA | ZERA_QOP_FLAGS, 64);
-    grow->dwFlags = 0;
     ZERA_vTestFailAllocAfter(0);
-    EXPECT_FALSE(Send(stack.h0(), grow, Relative(0), 0x77));
-    EXPECT_EQ(OSAL_dwGetLastError(), uint32_t{OSAL_ERR_NO_MEMORY});
+    EXPECT_REFUSED(Send(stack.h0(), grow, Relative(0), 0x77), OSAL_ERR_NO_MEMORY);
     ZERA_vTestFailAllocAfter(-1);
-    const std::vector<Event *> left = Queued(stack[1]->hSendQueue);
-    ASSERT_EQ(left, std::vector<Event *>{queued});
+    ASSERT_EQ(Queued(stack[1]->hSendQueue), std::vector<Event *>{queued});
     EXPECT_EQ(queued->dwDataSize, 4u);
     EXPECT_EQ(std::memcmp(queued->pbData, "abcd", 4), 0);
     EXPECT_EQ(queued->dwFlags, 0u);
     ZERA_boDeleteEvent(grow);
 
-    // Without a cursor there is no walk: a cancel or modify stays the caller's.
+    // Without a cursor there is no walk: a cancel stays the caller's.
     Event *cancel = QueueOp(1, 5, ZERA_QOP_CANCEL);
     OSAL_vTestFailAllocAfter(0);
     EXPECT_FALSE(Send(stack.h0(), cancel, Relative(0)));
@@ -48,7 +34,7 @@ TEST(FlowOutOfMemory, AModifyThatCannotGrowLeavesTheQueuedEventAsItWas) {
 
 TEST(FlowOutOfMemory, ARepetitionWithoutACopyMovesOnAndAFilterWithoutACopyStillDelivers) {
     AllocFailureGuard guard;
-    Stack stack({"Layer", "Layer"});
+    FlowStack stack{"Layer", "Layer"};
     BreakFlag brk;
     Event *master = Master(stack.h0(), 1, 0, kSecond);
     const int64_t due = NowMicros() - 1000;
@@ -68,7 +54,7 @@ TEST(FlowOutOfMemory, ARepetitionWithoutACopyMovesOnAndAFilterWithoutACopyStillD
     ZERA_vInputFilter(stack[2], ev);
     ZERA_vTestFailAllocAfter(-1);
     EXPECT_TRUE(Queued(stack[2]->hRecvQueue).empty());
-    EXPECT_EQ(ZERA_pstReceiveEvent(stack.h0(), kAll, kAll, &OSAL_stTimeNoWait), ev);
+    EXPECT_EQ(ReceiveNow(stack.h0()), ev);
     ZERA_boDeleteEvent(ev);
 }
 

@@ -1,109 +1,25 @@
-// flow/flow_test_util.h - helpers for the event-flow tests: host stacks of
-// test components, a test component's call trace, times, events, a look
-// into a queue, break flags and thread CPU time. Included by tests/flow only.
+// flow/flow_test_util.h - helpers for the event-flow tests on top of the
+// stack tests' ones: stacks without identifier management, times, events, a
+// look into a queue, break flags and thread CPU time. Included by
+// tests/flow only.
 #ifndef ZERA_TESTS_FLOW_FLOW_TEST_UTIL_H
 #define ZERA_TESTS_FLOW_FLOW_TEST_UTIL_H
 
-#include <gtest/gtest.h>
-
-#include <cstring>
 #include <ctime>
-#include <string>
-#include <vector>
 
-#include "VOQ_ZERA_Comp.h"
-#include "ZERA_Host.h"
 #include "event/event.h"
-#include "osal/osal_test_hooks.h"
+#include "stack/stack_test_util.h"
 
-namespace ft {
+namespace st {
 
-inline const WCHAR16 *W(const char16_t *s) { return reinterpret_cast<const WCHAR16 *>(s); }
+constexpr int64_t kSecond = 1000000;
+constexpr uint32_t kAll = 0xFFFFFFFFu;
 
-// A host level 0 (kit-made descriptor) with test components added on top;
-// taken down, levels first, when the test ends. Without identifier
-// management (bit 30 at level 0, copied by every added level) events need
-// no owner and repeating events can be made.
-class Stack {
-public:
-    explicit Stack(bool managed = false) : h0_(ZERA_hHostStackCreate(nullptr)) {
-        EXPECT_NE(h0_, nullptr);
-        if (!managed) h0_->dwStatus |= ZERA_STATUS_NO_EVID;
-    }
-    Stack(std::initializer_list<const char *> components, bool managed = false) : Stack(managed) {
-        for (const char *name : components) Add(name);
-    }
-    ~Stack() { EXPECT_TRUE(ZERA_boHostStackDestroy(h0_)) << OSAL_pszGetLastErrorText(); }
-    Stack(const Stack &) = delete;
-    Stack &operator=(const Stack &) = delete;
-
-    StackHandle *Add(const char *name) {
-        const uint8_t level = ZERA_bAddToStackA(h0_, name);
-        EXPECT_NE(level, 0) << name << ": " << OSAL_pszGetLastErrorText();
-        return level != 0 ? (*this)[level] : nullptr;
-    }
-    StackHandle *AddWide(const char16_t *name) {
-        const uint8_t level = ZERA_bAddToStackW(h0_, W(name));
-        EXPECT_NE(level, 0) << OSAL_pszGetLastErrorText();
-        return level != 0 ? (*this)[level] : nullptr;
-    }
-    StackHandle *h0() const { return h0_; }
-    StackHandle *operator[](uint32_t level) const {
-        StackHandle *h = h0_;
-        while (h != nullptr && h->u8Level < level) h = ZERA_hHandleGetNextLevel(h);
-        return h;
-    }
-    StackHandle *Top() const {
-        StackHandle *h = h0_;
-        while (StackHandle *next = ZERA_hHandleGetNextLevel(h)) h = next;
-        return h;
-    }
-
-private:
-    StackHandle *h0_;
+// Flow tests run their stacks without identifier management unless they
+// ask for it: events need no owner and repeating events can be made.
+struct FlowStack : Stack {
+    explicit FlowStack(std::initializer_list<const char *> components = {}) : Stack(components, ZERA_STATUS_NO_EVID) {}
 };
-
-// Kinds in a test component's trace (tests/components/test_component.h).
-enum TraceKind : uint32_t { kNotify = 4, kStart = 5, kStop = 6 };
-
-// A test component module held loaded, to read its trace (data exports
-// "TestTrace" and "TestTraceCount") as level numbers per kind of call.
-class ComponentTrace {
-public:
-    explicit ComponentTrace(const char *name) : module_(OSAL_hLoadLibraryA((std::string(name) + ".COMPONENT").c_str())) {
-        EXPECT_NE(module_, nullptr) << OSAL_pszGetLastErrorText();
-        if (module_ == nullptr) return;
-        entries_ = reinterpret_cast<uint32_t *>(OSAL_pfnGetProcAddress(module_, "TestTrace"));
-        count_ = reinterpret_cast<uint32_t *>(OSAL_pfnGetProcAddress(module_, "TestTraceCount"));
-        Clear();
-    }
-    ~ComponentTrace() {
-        if (module_ != nullptr) {
-            EXPECT_TRUE(OSAL_boFreeLibrary(module_));
-        }
-    }
-    ComponentTrace(const ComponentTrace &) = delete;
-    ComponentTrace &operator=(const ComponentTrace &) = delete;
-
-    void Clear() {
-        if (count_ != nullptr) *count_ = 0;
-    }
-    std::vector<uint32_t> Levels(TraceKind kind) const {
-        std::vector<uint32_t> levels;
-        if (count_ == nullptr || entries_ == nullptr) return levels;
-        for (uint32_t i = 0; i < *count_; ++i) {
-            if (entries_[i] >> 8 == kind) levels.push_back(entries_[i] & 0xFF);
-        }
-        return levels;
-    }
-
-private:
-    OSAL_HMODULE module_;
-    uint32_t *entries_ = nullptr;
-    uint32_t *count_ = nullptr;
-};
-
-// ---- Time --------------------------------------------------------------------------
 
 inline TimeVal Relative(int64_t micros) {
     return TimeVal{static_cast<uint32_t>(micros % 1000000) | OSAL_TIME_RELATIVE, static_cast<int32_t>(micros / 1000000)};
@@ -119,33 +35,28 @@ inline int64_t NowMicros() {
     OSAL_vGetSystemTime(&now);
     return Micros(now);
 }
+inline double ClockSeconds(clockid_t clock) {
+    timespec ts;
+    clock_gettime(clock, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
 // Seconds on a steady clock, for measuring how long a call took.
-inline double Seconds() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-inline double ThreadCpuSeconds() {
-    timespec ts;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
+inline double Seconds() { return ClockSeconds(CLOCK_MONOTONIC); }
+inline double ThreadCpuSeconds() { return ClockSeconds(CLOCK_THREAD_CPUTIME_ID); }
 
 // Puts the platform clock back to real time when a test ends.
 struct ClockGuard {
     ~ClockGuard() { OSAL_vTestSetClockOffset(0); }
 };
 
-// ---- Events ---------------------------------------------------------------------------
-
 // A data event of `type` for `level` with `size` bytes, without owner.
 inline Event *Data(int32_t type, uint8_t level, uint32_t size = 4) { return ZERA_pstCreateEvent(type, level, size); }
 
-// A repeating type-1 master for level `level` (a stack without identifier
+// A repeating type-1 master for `level` (a stack without identifier
 // management): count deliveries (0: without end), one per period.
 inline Event *Master(StackHandle *sender, uint8_t level, uint16_t count, int64_t periodMicros) {
     Event *ev = ZERA_pstCreateEventEx(sender, ZERA_EVENT_DATA, level, 4, 1, count);
-    EXPECT_NE(ev, nullptr) << OSAL_pszGetLastErrorText();
+    EXPECT_NE(ev, nullptr) << LastText();
     if (ev != nullptr) ev->stPeriod = Relative(periodMicros);
     return ev;
 }
@@ -159,25 +70,12 @@ inline Event *QueueOp(uint8_t level, uint32_t id, uint8_t op, uint32_t size = 4)
     return ev;
 }
 
-// A stack status event made by hand, as the library hands them on.
-inline Event *StatusEvent(uint8_t level, uint32_t status) {
-    Event *ev = ZERA_pstCreateEvent(ZERA_EVENT_ITEMS, level, 12);
-    const uint32_t item[3] = {0, 12, status};
-    std::memcpy(ev->pbItems, item, sizeof item);
-    ev->dwItemCount = 1;
-    return ev;
-}
-inline uint32_t StatusOf(const Event *ev) {
-    uint32_t item[3];
-    std::memcpy(item, ev->pbItems, sizeof item);
-    return item[2];
-}
-
 inline bool Send(StackHandle *h, Event *ev, const TimeVal &when, uint32_t flags = 0) {
     return ZERA_boSendEvent(h, ev, flags, &when) != 0;
 }
-
-// ---- Queues ------------------------------------------------------------------------------
+inline Event *ReceiveNow(StackHandle *h, uint32_t levels = kAll, uint32_t types = kAll) {
+    return ZERA_pstReceiveEvent(h, levels, types, &OSAL_stTimeNoWait);
+}
 
 // The events in a queue, in queue order (they stay queued).
 inline std::vector<Event *> Queued(OSAL_HQUEUE queue) {
@@ -197,22 +95,19 @@ inline void Drain(OSAL_HQUEUE queue) {
 
 // A caller's break flag with the mutex that guards it.
 struct BreakFlag {
-    BOOL8 flag = 0;
+    BOOL8 flag = 0;                          // guarded by mutex
     OSAL_HMUTEX mutex = OSAL_hMutexCreate();
     BreakFlag() = default;
     ~BreakFlag() { OSAL_vMutexDelete(mutex); }
     BreakFlag(const BreakFlag &) = delete;
     BreakFlag &operator=(const BreakFlag &) = delete;
-    bool Set() {
+    // Reads the flag and, if `clear`, clears it.
+    bool Set(bool clear = false) {
         OSAL_boMutexLock(mutex);
         const bool set = flag != 0;
+        if (clear) flag = 0;
         OSAL_vMutexUnlock(mutex);
         return set;
-    }
-    void Clear() {
-        OSAL_boMutexLock(mutex);
-        flag = 0;
-        OSAL_vMutexUnlock(mutex);
     }
 };
 
@@ -221,6 +116,6 @@ inline Event *Take(StackHandle *h, BreakFlag &brk, int64_t leadMicros = 0) {
     return ZERA_pstGetNextSendEvent(h, &lead, &brk.flag, brk.mutex);
 }
 
-}  // namespace ft
+}  // namespace st
 
 #endif  // ZERA_TESTS_FLOW_FLOW_TEST_UTIL_H

@@ -6,7 +6,7 @@
 
 namespace {
 
-using namespace ft;
+using namespace st;
 
 Param *Gain(StackHandle *h) { return ZERA_pstGetStackParamA(h, h->u8Level, "Gain"); }
 
@@ -17,39 +17,29 @@ int64_t Carried(Event *ev, uint8_t level, uint8_t selector) {
     return node->pParList[0].uValue.dw;
 }
 
-// Adds a number parameter `name` = value to the event's node for (level,
+// Adds a parameter `name` of `type` to the event's node for (level,
 // selector), made by hand (no stack parameter is looked up).
-void Carry(Event *ev, uint8_t level, uint8_t selector, const char *name, uint32_t type, ParamData value) {
+template <typename V>
+void Carry(Event *ev, uint8_t level, uint8_t selector, const char *name, uint32_t type, V value) {
     Attachment *node = *ZERA_ppstCheckParListA(ev, level, selector, 1, 0);
     ASSERT_NE(node, nullptr);
     uint32_t count = 0;
     while (node->pParList[count].pName != nullptr) ++count;
     ParamValue **cursor = nullptr;
-    const bool added = type == ZERA_PARAM_STRING
-                           ? ZERA_boAddParamA(1, 0, &node->pParList, &count, &cursor, type, 0, 0, 0, 0, name,
-                                              static_cast<const char *>(value.pv))
-                           : ZERA_boAddParamA(1, 0, &node->pParList, &count, &cursor, type, 0, 0, 0, 0, name, value.dw);
-    ASSERT_TRUE(added);
-}
-
-ParamData Number(uint32_t dw) {
-    ParamData v;
-    v.qw = 0;
-    v.dw = dw;
-    return v;
+    ASSERT_TRUE(ZERA_boAddParamA(1, 0, &node->pParList, &count, &cursor, type, 0, 0, 0, 0, name, value));
 }
 
 TEST(RestoreParams, ASelectorOneChangeIsUndoneByTheSecondCall) {
     ComponentTrace trace("Layer");
-    Stack stack({"Layer", "Layer"});
+    FlowStack stack{"Layer", "Layer"};
     StackHandle *h2 = stack[2];
     Gain(h2)->uValue.dw = 3;
     Event *ev = Data(ZERA_EVENT_DATA, 1);
-    ASSERT_TRUE(ZERA_boAttachParamA(stack[1], ev, 2, 1, "Gain", 5u)) << OSAL_pszGetLastErrorText();
+    ASSERT_TRUE(ZERA_boAttachParamA(stack[1], ev, 2, 1, "Gain", 5u)) << LastText();
     trace.Clear();
     ZERA_vSetRestoreParams(h2, ev);
     EXPECT_EQ(Gain(h2)->uValue.dw, 5u);
-    EXPECT_TRUE(Gain(h2)->u8ChangeFlags & 1);
+    EXPECT_TRUE(Gain(h2)->u8ChangeFlags & ZERA_CHANGE_VALUE);
     EXPECT_EQ(Carried(ev, 2, 0), 3);
     EXPECT_EQ(Carried(ev, 2, 1), -1);
     ZERA_vSetRestoreParams(h2, ev);
@@ -58,8 +48,8 @@ TEST(RestoreParams, ASelectorOneChangeIsUndoneByTheSecondCall) {
     EXPECT_EQ(trace.Levels(kNotify), (std::vector<uint32_t>{2, 2}));
 
     // Selector 0 first (consumed), then selector 1 (turned into selector 0).
-    Carry(ev, 2, 0, "Gain", ZERA_PARAM_DWORD, Number(7));
-    Carry(ev, 2, 1, "Gain", ZERA_PARAM_DWORD, Number(9));
+    Carry(ev, 2, 0, "Gain", ZERA_PARAM_DWORD, 7u);
+    Carry(ev, 2, 1, "Gain", ZERA_PARAM_DWORD, 9u);
     ZERA_vSetRestoreParams(h2, ev);
     EXPECT_EQ(Gain(h2)->uValue.dw, 9u);
     EXPECT_EQ(Carried(ev, 2, 0), 7);
@@ -69,16 +59,13 @@ TEST(RestoreParams, ASelectorOneChangeIsUndoneByTheSecondCall) {
 
 TEST(RestoreParams, WhatDoesNotApplyIsNotChangedAndLevelsAboveTheTopAreDropped) {
     ComponentTrace trace("Layer");
-    Stack stack({"Layer", "Layer", "Layer"});
+    FlowStack stack{"Layer", "Layer", "Layer"};
     StackHandle *h2 = stack[2];
     Event *ev = Data(ZERA_EVENT_DATA, 1);
-    ParamData text;
-    text.qw = 0;
-    text.pv = const_cast<char *>("seven");
-    Carry(ev, 2, 0, "Gain", ZERA_PARAM_STRING, text);  // another type
-    Carry(ev, 2, 0, "Unknown", ZERA_PARAM_DWORD, Number(1));
-    Carry(ev, 5, 1, "Gain", ZERA_PARAM_DWORD, Number(8));
-    Carry(ev, 3, 1, "Gain", ZERA_PARAM_DWORD, Number(8));
+    Carry(ev, 2, 0, "Gain", ZERA_PARAM_STRING, "seven");  // another type
+    Carry(ev, 2, 0, "Unknown", ZERA_PARAM_DWORD, 1u);
+    Carry(ev, 5, 1, "Gain", ZERA_PARAM_DWORD, 8u);
+    Carry(ev, 3, 1, "Gain", ZERA_PARAM_DWORD, 8u);
     trace.Clear();
     ZERA_vSetRestoreParams(h2, ev);
     EXPECT_EQ(Gain(h2)->uValue.dw, 1u);
@@ -87,31 +74,28 @@ TEST(RestoreParams, WhatDoesNotApplyIsNotChangedAndLevelsAboveTheTopAreDropped) 
     EXPECT_EQ(Carried(ev, 5, 1), -1);  // the stack has no level 5
     EXPECT_EQ(Carried(ev, 3, 0), 1);
     EXPECT_EQ(Carried(ev, 2, 0), -1);
+    ZERA_boDeleteEvent(ev);
 
     // A parameter that may not travel on events counts as a change but keeps its value.
-    Event *plain = Data(ZERA_EVENT_DATA, 1);
-    ParamData other;
-    other.qw = 0;
-    other.pv = const_cast<char *>("other");
-    Carry(plain, 2, 0, "Wide10", ZERA_PARAM_STRING, other);
+    ev = Data(ZERA_EVENT_DATA, 1);
+    Carry(ev, 2, 0, "Wide10", ZERA_PARAM_STRING, "other");
     trace.Clear();
-    ZERA_vSetRestoreParams(h2, plain);
+    ZERA_vSetRestoreParams(h2, ev);
     EXPECT_EQ(trace.Levels(kNotify), std::vector<uint32_t>{2});
     EXPECT_STREQ(ZERA_pstGetStackParamA(h2, 2, "Wide10")->uValue.hs, "text");
-    EXPECT_EQ(plain->pstAttachments, nullptr);
-    ZERA_boDeleteEvent(plain);
+    EXPECT_EQ(ev->pstAttachments, nullptr);
     ZERA_boDeleteEvent(ev);
 }
 
 TEST(RestoreParams, AWideEventUsesTheWideParameters) {
-    Stack stack;
+    FlowStack stack;
     StackHandle *h1 = stack.AddWide(u"Layer");
     ASSERT_NE(h1, nullptr);
     Event *ev = Data(ZERA_EVENT_DATA, 1);
-    ASSERT_TRUE(ZERA_boAttachParamW(h1, ev, 1, 1, W(u"Gain"), 4u)) << OSAL_pszGetLastErrorText();
-    ZERA_vSetRestoreParams(h1, ev);
+    ASSERT_TRUE(ZERA_boAttachParamW(h1, ev, 1, 1, W(u"Gain"), 4u)) << LastText();
     Param *gain = ZERA_pstGetStackParamW(h1, 1, W(u"Gain"));
     ASSERT_NE(gain, nullptr);
+    ZERA_vSetRestoreParams(h1, ev);
     EXPECT_EQ(gain->uValue.dw, 4u);
     EXPECT_EQ(Carried(ev, 1, 0), 1);
     ZERA_vSetRestoreParams(h1, ev);
@@ -121,18 +105,17 @@ TEST(RestoreParams, AWideEventUsesTheWideParameters) {
 
 TEST(RestoreParams, ACancelAppliesItsAttachmentsAroundItsWalk) {
     ComponentTrace trace("Layer");
-    Stack stack({"Layer", "Layer"});
-    StackHandle *h2 = stack[2];
+    FlowStack stack{"Layer", "Layer"};
     Event *queued = Data(ZERA_EVENT_DATA, 2);
     queued->dwEventId = 42;
-    ASSERT_TRUE(Send(stack[1], queued, Relative(60000000)));
+    ASSERT_TRUE(Send(stack[1], queued, Relative(60 * kSecond)));
     Event *cancel = QueueOp(2, 42, ZERA_QOP_CANCEL);
     ASSERT_TRUE(ZERA_boAttachParamA(stack[1], cancel, 2, 1, "Gain", 6u));
     trace.Clear();
     ASSERT_TRUE(Send(stack[1], cancel, Relative(0)));
-    EXPECT_EQ(Gain(h2)->uValue.dw, 1u);
+    EXPECT_EQ(Gain(stack[2])->uValue.dw, 1u);
     EXPECT_EQ(trace.Levels(kNotify), (std::vector<uint32_t>{2, 2}));
-    EXPECT_TRUE(Queued(h2->hSendQueue).empty());
+    EXPECT_TRUE(Queued(stack[2]->hSendQueue).empty());
 }
 
 }  // namespace

@@ -7,11 +7,10 @@
 // exactly once per level that asked for it, with and without breaks fired
 // at random moments, and nothing may hang (a watchdog ends the program).
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <thread>
 
@@ -19,59 +18,42 @@
 
 namespace {
 
-using namespace ft;
+using namespace st;
 
-constexpr uint32_t kAll = 0xFFFFFFFFu;
 constexpr uint32_t kMaxTags = 1u << 20;
 constexpr double kSendSeconds = 2.0;
-constexpr double kWatchdogSeconds = 240.0;
 constexpr uint16_t kRepetitions = 3;
 
 // Ends the program when a test does not finish in time: a deadlock must
 // fail, not hang.
 class Watchdog {
 public:
-    explicit Watchdog(double seconds) : thread_([this, seconds] {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (!done_cv_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return done_; })) {
-            std::fprintf(stderr, "watchdog: the event flow did not finish within %.0f s\n", seconds);
-            std::abort();
-        }
-    }) {}
+    explicit Watchdog(double seconds)
+        : thread_([done = done_.get_future(), seconds] {
+              if (done.wait_for(std::chrono::duration<double>(seconds)) == std::future_status::timeout) {
+                  std::fprintf(stderr, "watchdog: the event flow did not finish within %.0f s\n", seconds);
+                  std::abort();
+              }
+          }) {}
     ~Watchdog() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            done_ = true;
-        }
-        done_cv_.notify_all();
+        done_.set_value();
         thread_.join();
     }
 
 private:
-    std::mutex mutex_;
-    std::condition_variable done_cv_;
-    bool done_ = false;  // guarded by mutex_
+    std::promise<void> done_;
     std::thread thread_;
 };
 
-struct Accounts {
-    // By tag (the event's identifier): what was sent and what became of it.
-    std::unique_ptr<std::atomic<uint16_t>[]> expected{new std::atomic<uint16_t>[kMaxTags]()};
-    std::unique_ptr<std::atomic<uint8_t>[]> dest{new std::atomic<uint8_t>[kMaxTags]()};
-    std::unique_ptr<std::atomic<uint16_t>[]> delivered{new std::atomic<uint16_t>[kMaxTags]()};
-    std::unique_ptr<std::atomic<uint16_t>[]> cancelled{new std::atomic<uint16_t>[kMaxTags]()};
-    std::unique_ptr<std::atomic<uint16_t>[]> receivedAt0{new std::atomic<uint16_t>[kMaxTags]()};
-    std::unique_ptr<std::atomic<uint16_t>[]> receivedAt1{new std::atomic<uint16_t>[kMaxTags]()};
-    std::atomic<uint32_t> nextTag{1};
-    std::atomic<uint64_t> outstandingDeliveries{0};  // expected - delivered - cancelled, summed
-    std::atomic<uint64_t> outstandingReceipts{0};    // answers not yet received
-    std::atomic<uint32_t> errors{0};
+// What became of one event, by tag (its identifier).
+struct TagAccount {
+    std::atomic<uint16_t> expected, delivered, cancelled, received[2];  // received at levels 0 and 1
+    std::atomic<uint8_t> dest;
 };
 
 class FlowUnderLoad {
 public:
     explicit FlowUnderLoad(bool breaks) : breaks_(breaks) {
-        for (int i = 0; i < 3; ++i) stack_.Add("Layer");
         // Level 0 takes the answers of levels 1 to 3, level 1 those of level
         // 3 as well (so level 3's answers reach two receive queues), level 2
         // takes none.
@@ -81,32 +63,26 @@ public:
     }
 
     void Run() {
-        Watchdog watchdog(kWatchdogSeconds);
+        Watchdog watchdog(240.0);
         const double end = Seconds() + kSendSeconds;
-        std::vector<std::thread> workers;
+        std::vector<std::thread> workers, senders;
         for (int level = 1; level <= 3; ++level) workers.emplace_back([this, level] { Taker(level); });
         workers.emplace_back([this] { Receiver(0, kAll, 0); });
         workers.emplace_back([this] { Receiver(0, 0xE, 1); });
         workers.emplace_back([this] { Receiver(1, 1u << 3, 2); });
         std::thread breaker;
         if (breaks_) breaker = std::thread([this] { Breaker(); });
-        std::vector<std::thread> senders;
         for (int level = 0; level <= 2; ++level) senders.emplace_back([this, level, end] { Sender(level, end); });
         for (std::thread &t : senders) t.join();
 
         // Everything sent must come out; the watchdog bounds the wait.
-        while (accounts_.outstandingDeliveries.load() != 0 || accounts_.outstandingReceipts.load() != 0) {
+        while (outstandingDeliveries_.load() != 0 || outstandingReceipts_.load() != 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         stopBreaker_ = true;
         if (breaker.joinable()) breaker.join();
         stop_ = true;
-        for (int level = 1; level <= 3; ++level) {
-            ZERA_vBreakSendEventWait(stack_[level], &takerBreaks_[level].flag, takerBreaks_[level].mutex);
-        }
-        for (int r = 0; r < 3; ++r) {
-            ZERA_vBreakRecvEventWait(stack_[r < 2 ? 0 : 1], &receiverBreaks_[r].flag, receiverBreaks_[r].mutex);
-        }
+        for (int target = 0; target < 6; ++target) Break(target);
         for (std::thread &t : workers) t.join();
         Check();
     }
@@ -120,7 +96,7 @@ private:
             const uint8_t dest = static_cast<uint8_t>(level + 1 + rng() % (3 - level));
             const uint32_t pick = rng() % 100;
             if (pick < 78) {
-                const uint32_t tag = accounts_.nextTag++;
+                const uint32_t tag = nextTag_++;
                 if (tag >= kMaxTags) return;
                 const bool master = pick >= 70;
                 Event *ev = master ? ZERA_pstCreateEventEx(h, ZERA_EVENT_DATA, dest, 8, 1, kRepetitions)
@@ -128,14 +104,13 @@ private:
                 if (master) ev->stPeriod = Relative(300);
                 ev->dwEventId = tag;
                 const uint16_t count = master ? kRepetitions : 1;
-                accounts_.expected[tag] = count;
-                accounts_.dest[tag] = dest;
-                accounts_.outstandingDeliveries += count;
+                tags_[tag].expected = count;
+                tags_[tag].dest = dest;
+                outstandingDeliveries_ += count;
                 if (!Send(h, ev, Relative(rng() % 2000))) {
-                    // Only a full queue may refuse.
-                    if (OSAL_dwGetLastError() != OSAL_ERR_QUEUE_FULL) ++accounts_.errors;
-                    accounts_.expected[tag] = 0;
-                    accounts_.outstandingDeliveries -= count;
+                    if (OSAL_dwGetLastError() != OSAL_ERR_QUEUE_FULL) ++errors_;  // only a full queue may refuse
+                    tags_[tag].expected = 0;
+                    outstandingDeliveries_ -= count;
                     ZERA_boDeleteEvent(ev);
                 } else if (!master) {
                     recent[dest].push_back(tag);
@@ -145,13 +120,11 @@ private:
                 const uint32_t tag = recent[dest][rng() % recent[dest].size()];
                 const bool cancel = pick < 89;
                 Event *op = QueueOp(dest, tag, cancel ? ZERA_QOP_CANCEL : ZERA_QOP_MODIFY | ZERA_QOP_TIMESTAMP);
-                if (Send(h, op, Relative(rng() % 3000))) {
-                    if (cancel) {
-                        ++accounts_.cancelled[tag];
-                        --accounts_.outstandingDeliveries;
-                    }
-                } else {
+                if (!Send(h, op, Relative(rng() % 3000))) {
                     ZERA_boDeleteEvent(op);  // already taken: it stays the sender's
+                } else if (cancel) {
+                    ++tags_[tag].cancelled;
+                    --outstandingDeliveries_;
                 }
             }
         }
@@ -159,21 +132,21 @@ private:
 
     void Taker(int level) {
         StackHandle *h = stack_[level];
-        BreakFlag &brk = takerBreaks_[level];
+        BreakFlag &brk = breakFlags_[level - 1];
         for (;;) {
             Event *ev = Take(h, brk);
             if (ev == nullptr) {
-                brk.Clear();
+                brk.Set(true);
                 if (stop_) return;
                 continue;
             }
             const uint32_t tag = ev->dwEventId;
-            if (tag == 0 || tag >= kMaxTags || ev->u8Level != level || accounts_.dest[tag] != level) {
-                ++accounts_.errors;
+            if (tag == 0 || tag >= kMaxTags || ev->u8Level != level || tags_[tag].dest != level) {
+                ++errors_;
             } else {
-                accounts_.outstandingReceipts += level == 3 ? 2 : 1;
-                ++accounts_.delivered[tag];
-                --accounts_.outstandingDeliveries;
+                outstandingReceipts_ += level == 3 ? 2 : 1;
+                ++tags_[tag].delivered;
+                --outstandingDeliveries_;
             }
             Event *answer = ZERA_pstCreateEvent(ZERA_EVENT_DATA2, static_cast<uint8_t>(level), 4);
             answer->dwEventId = tag;
@@ -185,24 +158,30 @@ private:
 
     void Receiver(uint32_t level, uint32_t levelMask, int slot) {
         StackHandle *h = stack_[level];
-        BreakFlag &brk = receiverBreaks_[slot];
-        // Known to the queue from here on, so a break cannot slip past.
-        ZERA_boWaitEvent(h, 1, 1, &OSAL_stTimeNoWait);
+        BreakFlag &brk = breakFlags_[3 + slot];
+        ZERA_boWaitEvent(h, 1, 1, &OSAL_stTimeNoWait);  // known to the queue from here on: no break slips past
         for (;;) {
-            if (brk.Set()) {
-                brk.Clear();
-                if (stop_) return;
-            }
+            if (brk.Set(true) && stop_) return;
             Event *ev = ZERA_pstReceiveEvent(h, levelMask, kAll, &OSAL_stTimeInfinite);
             if (ev == nullptr) continue;
             const uint32_t tag = ev->dwEventId;
             if (ev->i32Type != ZERA_EVENT_DATA2 || tag == 0 || tag >= kMaxTags) {
-                ++accounts_.errors;
+                ++errors_;
             } else {
-                ++(level == 0 ? accounts_.receivedAt0 : accounts_.receivedAt1)[tag];
-                --accounts_.outstandingReceipts;
+                ++tags_[tag].received[level];
+                --outstandingReceipts_;
             }
             ZERA_boDeleteEvent(ev);
+        }
+    }
+
+    // Breaks the wait of taker 0..2 (levels 1 to 3) or receiver 3..5.
+    void Break(int target) {
+        BreakFlag &brk = breakFlags_[target];
+        if (target < 3) {
+            ZERA_vBreakSendEventWait(stack_[target + 1], &brk.flag, brk.mutex);
+        } else {
+            ZERA_vBreakRecvEventWait(stack_[target < 5 ? 0 : 1], &brk.flag, brk.mutex);
         }
     }
 
@@ -210,32 +189,25 @@ private:
         std::mt19937 rng(99);
         while (!stopBreaker_) {
             std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000));
-            const uint32_t target = rng() % 6;
-            if (target < 3) {
-                BreakFlag &brk = takerBreaks_[target + 1];
-                ZERA_vBreakSendEventWait(stack_[target + 1], &brk.flag, brk.mutex);
-            } else {
-                BreakFlag &brk = receiverBreaks_[target - 3];
-                ZERA_vBreakRecvEventWait(stack_[target < 5 ? 0 : 1], &brk.flag, brk.mutex);
-            }
+            Break(static_cast<int>(rng() % 6));
         }
     }
 
     void Check() {
-        EXPECT_EQ(accounts_.errors.load(), 0u);
+        EXPECT_EQ(errors_.load(), 0u);
         uint32_t sent = 0, cancelled = 0;
-        for (uint32_t tag = 1; tag < std::min(accounts_.nextTag.load(), kMaxTags); ++tag) {
-            const uint32_t expected = accounts_.expected[tag];
+        for (uint32_t tag = 1; tag < std::min(nextTag_.load(), kMaxTags); ++tag) {
+            const TagAccount &t = tags_[tag];
+            const uint32_t expected = t.expected, delivered = t.delivered, dropped = t.cancelled;
             if (expected == 0) continue;
             ++sent;
-            cancelled += accounts_.cancelled[tag];
-            const uint32_t delivered = accounts_.delivered[tag];
-            ASSERT_EQ(delivered + accounts_.cancelled[tag], expected) << "tag " << tag;
-            ASSERT_EQ(accounts_.receivedAt0[tag], delivered) << "tag " << tag;
-            ASSERT_EQ(accounts_.receivedAt1[tag], accounts_.dest[tag] == 3 ? delivered : 0u) << "tag " << tag;
+            cancelled += dropped;
+            ASSERT_EQ(delivered + dropped, expected) << "tag " << tag;
+            ASSERT_EQ(t.received[0].load(), delivered) << "tag " << tag;
+            ASSERT_EQ(t.received[1].load(), t.dest == 3 ? delivered : 0u) << "tag " << tag;
         }
         EXPECT_GT(sent, 100u);
-        for (int level = 0; level <= 3; ++level) {
+        for (uint32_t level = 0; level <= 3; ++level) {
             EXPECT_TRUE(Queued(stack_[level]->hSendQueue).empty()) << level;
             EXPECT_TRUE(Queued(stack_[level]->hRecvQueue).empty()) << level;
         }
@@ -243,10 +215,13 @@ private:
     }
 
     bool breaks_;
-    Stack stack_;
-    Accounts accounts_;
-    BreakFlag takerBreaks_[4];
-    BreakFlag receiverBreaks_[3];
+    FlowStack stack_{"Layer", "Layer", "Layer"};
+    std::unique_ptr<TagAccount[]> tags_{new TagAccount[kMaxTags]()};
+    std::atomic<uint32_t> nextTag_{1};
+    std::atomic<uint64_t> outstandingDeliveries_{0};  // expected - delivered - cancelled, summed
+    std::atomic<uint64_t> outstandingReceipts_{0};    // answers not yet received
+    std::atomic<uint32_t> errors_{0};
+    BreakFlag breakFlags_[6];  // takers of levels 1 to 3, then the three receivers
     std::atomic<bool> stop_{false};
     std::atomic<bool> stopBreaker_{false};
 };

@@ -8,43 +8,29 @@
 
 namespace {
 
-using namespace ft;
-
-constexpr int64_t kSecond = 1000000;
+using namespace st;
 
 TEST(Take, ComesOutWhenDueMinusTheLead) {
-    Stack stack({"Layer"});
+    FlowStack stack{"Layer"};
     BreakFlag brk;
-    Event *past = Data(ZERA_EVENT_DATA, 1);
-    ASSERT_TRUE(Send(stack.h0(), past, Absolute(NowMicros() - 5 * kSecond)));
-    double start = Seconds();
-    EXPECT_EQ(Take(stack[1], brk), past);
-    EXPECT_LT(Seconds() - start, 0.5);
-    ZERA_boDeleteEvent(past);
+    const struct {
+        int64_t due;  // relative to now
+        int64_t lead;
+        double atLeast, below;  // seconds the take waits
+    } cases[] = {{-5 * kSecond, 0, 0, 0.5}, {800000, 0, 0.75, 5.0}, {2 * kSecond, 1500000, 0.45, 1.9}};
+    for (const auto &c : cases) {
+        Event *ev = Data(ZERA_EVENT_DATA, 1);
+        ASSERT_TRUE(Send(stack.h0(), ev, Absolute(NowMicros() + c.due)));
+        const double start = Seconds();
+        EXPECT_EQ(Take(stack[1], brk, c.lead), ev);
+        EXPECT_GE(Seconds() - start, c.atLeast) << c.due;
+        EXPECT_LT(Seconds() - start, c.below) << c.due;
+        ZERA_boDeleteEvent(ev);
+    }
 
-    Event *later = Data(ZERA_EVENT_DATA, 1);
-    ASSERT_TRUE(Send(stack.h0(), later, Relative(800000)));
-    start = Seconds();
-    EXPECT_EQ(Take(stack[1], brk), later);
-    EXPECT_GE(Seconds() - start, 0.75);
-    EXPECT_LT(Seconds() - start, 5.0);
-    ZERA_boDeleteEvent(later);
-
-    Event *led = Data(ZERA_EVENT_DATA, 1);
-    ASSERT_TRUE(Send(stack.h0(), led, Relative(2000000)));
-    start = Seconds();
-    EXPECT_EQ(Take(stack[1], brk, 1500000), led);
-    EXPECT_GE(Seconds() - start, 0.45);
-    EXPECT_LT(Seconds() - start, 1.9);
-    ZERA_boDeleteEvent(led);
-}
-
-TEST(Take, AnEarlierEventSentDuringTheWaitComesFirst) {
-    Stack stack({"Layer"});
-    BreakFlag brk;
-    Event *far = Data(ZERA_EVENT_DATA, 1);
+    // An earlier event sent during the wait comes first.
+    Event *far = Data(ZERA_EVENT_DATA, 1), *near = Data(ZERA_EVENT_DATA, 1);
     ASSERT_TRUE(Send(stack.h0(), far, Relative(60 * kSecond)));
-    Event *near = Data(ZERA_EVENT_DATA, 1);
     std::thread sender([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         EXPECT_TRUE(Send(stack.h0(), near, Relative(0)));
@@ -55,35 +41,32 @@ TEST(Take, AnEarlierEventSentDuringTheWaitComesFirst) {
 }
 
 TEST(Take, RepetitionsHandOutCopiesThenTheMasterItself) {
-    Stack stack({"Layer"});
+    FlowStack stack{"Layer"};
     BreakFlag brk;
     Event *master = Master(stack.h0(), 1, 3, 1000);
-    Attachment **node = ZERA_ppstCheckParListA(master, 1, 0, 1, 0);
-    ASSERT_NE(*node, nullptr);
+    ASSERT_NE(*ZERA_ppstCheckParListA(master, 1, 0, 1, 0), nullptr);
     ASSERT_TRUE(Send(stack.h0(), master, Relative(0)));
-    const uint32_t id = master->dwEventId;
     for (int copy = 0; copy < 2; ++copy) {
         Event *ev = Take(stack[1], brk);
         ASSERT_NE(ev, nullptr);
         EXPECT_NE(ev, master);
-        EXPECT_EQ(ev->dwEventId, id);
+        EXPECT_EQ(ev->dwEventId, master->dwEventId);
         EXPECT_TRUE(ev->u8Options & ZERA_OPT_COPY);
         EXPECT_NE(ev->pstAttachments, nullptr);
         EXPECT_EQ(ev->u8Error, 0);
         ZERA_boDeleteEvent(ev);
     }
     EXPECT_EQ(master->u16RepeatCount, 1);
-    Event *last = Take(stack[1], brk);
-    EXPECT_EQ(last, master);
-    EXPECT_TRUE(last->u8Options & ZERA_OPT_COPY);
+    EXPECT_EQ(Take(stack[1], brk), master);
+    EXPECT_TRUE(master->u8Options & ZERA_OPT_COPY);
     EXPECT_TRUE(Queued(stack[1]->hSendQueue).empty());
 
     // Sent on by its receiver at level 1, a copy is a one-shot.
-    Stack two({"Layer", "Layer"});
-    last->u8Level = 2;
-    ASSERT_TRUE(Send(two[1], last, Relative(0)));
-    EXPECT_FALSE(last->u8Options & ZERA_OPT_REPEATING);
-    EXPECT_EQ(last->u16RepeatCount, 0);
+    FlowStack two{"Layer", "Layer"};
+    master->u8Level = 2;
+    ASSERT_TRUE(Send(two[1], master, Relative(0)));
+    EXPECT_FALSE(master->u8Options & ZERA_OPT_REPEATING);
+    EXPECT_EQ(master->u16RepeatCount, 0);
 
     Event *endless = Master(stack.h0(), 1, 0, 1000);
     ASSERT_TRUE(Send(stack.h0(), endless, Relative(0)));
@@ -97,7 +80,7 @@ TEST(Take, RepetitionsHandOutCopiesThenTheMasterItself) {
 }
 
 TEST(Take, ARepetitionFarBehindStartsAgainFromNowAndMarksTheCopyLate) {
-    Stack stack({"Layer"});
+    FlowStack stack{"Layer"};
     BreakFlag brk;
     Event *far = Master(stack.h0(), 1, 0, kSecond);
     ASSERT_TRUE(Send(stack.h0(), far, Absolute(NowMicros() - 200 * kSecond)));
@@ -128,7 +111,7 @@ TEST(Take, ARepetitionFarBehindStartsAgainFromNowAndMarksTheCopyLate) {
 }
 
 TEST(Take, OneShotsThatFollowAnswersAreShiftedByTheirDelay) {
-    Stack stack({"Layer"});
+    FlowStack stack{"Layer"};
     BreakFlag brk;
     StackHandle *h1 = stack[1];
     // An answer of level 1 stamped 2 s in the past: the offset grows by 2 s.
@@ -153,7 +136,7 @@ TEST(Take, OneShotsThatFollowAnswersAreShiftedByTheirDelay) {
 }
 
 TEST(Take, ABreakEndsTheWaitAndStaysUntilItsOwnerClearsIt) {
-    Stack stack({"Layer"});
+    FlowStack stack{"Layer"};
     BreakFlag brk;
     std::atomic<double> cpu{-1};
     Event *taken = reinterpret_cast<Event *>(1);
@@ -171,8 +154,7 @@ TEST(Take, ABreakEndsTheWaitAndStaysUntilItsOwnerClearsIt) {
     Event *due = Data(ZERA_EVENT_DATA, 1);
     ASSERT_TRUE(Send(stack.h0(), due, Relative(0)));
     EXPECT_EQ(Take(stack[1], brk), nullptr);  // still broken
-    EXPECT_TRUE(brk.Set());
-    brk.Clear();
+    EXPECT_TRUE(brk.Set(true));
     EXPECT_EQ(Take(stack[1], brk), due);
     ZERA_boDeleteEvent(due);
 
@@ -182,13 +164,12 @@ TEST(Take, ABreakEndsTheWaitAndStaysUntilItsOwnerClearsIt) {
     ZERA_vBreakSendEventWait(stack[1], &brk.flag, brk.mutex);
     EXPECT_EQ(Take(stack[1], brk), nullptr);
     EXPECT_LT(Seconds() - start, 1.0);
-    EXPECT_EQ(ZERA_pstGetNextSendEvent(stack[1], nullptr, &brk.flag, brk.mutex), nullptr);
-    EXPECT_EQ(OSAL_dwGetLastError(), uint32_t{OSAL_ERR_INVALID_ARG});
+    EXPECT_REFUSED(ZERA_pstGetNextSendEvent(stack[1], nullptr, &brk.flag, brk.mutex), OSAL_ERR_INVALID_ARG);
 }
 
 TEST(Take, WaitsFollowTheWallClock) {
     ClockGuard guard;
-    Stack stack({"Layer"});
+    FlowStack stack{"Layer"};
     BreakFlag brk;
     Event *ev = Data(ZERA_EVENT_DATA, 1);
     ASSERT_TRUE(Send(stack.h0(), ev, Relative(100 * kSecond)));

@@ -7,17 +7,17 @@
 
 namespace {
 
-TEST(InfoBlock, CreateCheckDelete) {
+TEST(InfoBlock, CreateCheckDeleteStoreNoCode) {
+    AllocFailureGuard guard;
+    OSAL_vSetLastError(0);
     InfoBlock *b = ZERA_pstInfoBlockCreate();
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(b->dwMagic, 0x56127834u);
     EXPECT_EQ(b->dwSize, 36u);
+    EXPECT_EQ(sizeof(InfoBlock), 36u);
     EXPECT_EQ(b->dwFlags | b->dwVersion | b->u16MinPartnerMinor | b->dwRangeALow | b->dwRangeAHigh |
                   b->dwRangeBLow | b->dwRangeBHigh,
               0u);
-
-    // Check and delete never store a code.
-    OSAL_vSetLastError(0);
     EXPECT_TRUE(ZERA_boInfoBlockCheck(b));
     EXPECT_FALSE(ZERA_boInfoBlockCheck(nullptr));
     b->dwSize = 40;
@@ -25,13 +25,7 @@ TEST(InfoBlock, CreateCheckDelete) {
     EXPECT_FALSE(ZERA_boInfoBlockDelete(b));  // refused, still ours
     b->dwSize = 36;
     EXPECT_FALSE(ZERA_boInfoBlockDelete(nullptr));
-    EXPECT_EQ(OSAL_dwGetLastError(), 0u);
     EXPECT_TRUE(ZERA_boInfoBlockDelete(b));
-}
-
-TEST(InfoBlock, CreateFailsWithoutCode) {
-    AllocFailureGuard guard;
-    OSAL_vSetLastError(0);
     ZERA_vTestFailAllocAfter(0);
     EXPECT_EQ(ZERA_pstInfoBlockCreate(), nullptr);
     EXPECT_EQ(OSAL_dwGetLastError(), 0u);
@@ -51,80 +45,68 @@ std::string Verdict(const Blocks &b) {
     return std::to_string(OSAL_dwGetLastError()) + " " + (arg != nullptr ? arg : "(no argument)");
 }
 
-TEST(InfoBlockMatch, InvalidBlocks) {
-    Blocks b;
-    OSAL_vSetLastError(0);
-    EXPECT_FALSE(ZERA_boInfoBlockMatch(nullptr, &b.q));
-    EXPECT_EQ(OSAL_dwGetLastError(), 2055u);
-    EXPECT_FALSE(ZERA_boInfoBlockMatch(&b.p, nullptr));
-    EXPECT_EQ(OSAL_dwGetLastError(), 2055u);
-    b.q.dwSize = 32;
-    EXPECT_EQ(Verdict(b), "2055 info block");
-    b.q.dwSize = 36;
-    b.p.dwMagic = ZERA_HANDLE_MAGIC;
-    b.q.dwFlags = 0x01;  // the validity test comes before every other rule
-    EXPECT_EQ(Verdict(b), "2055 info block");
+void BothRangesFail(Blocks &b) {
+    b.p.dwRangeALow = 10;
+    b.p.dwRangeAHigh = 20;
+    b.q.dwRangeALow = 30;
+    b.q.dwRangeAHigh = 40;
+    b.q.dwRangeBLow = 1;  // P has no range B
+    b.q.dwRangeBHigh = 2;
 }
 
-TEST(InfoBlockMatch, Versions) {
-    Blocks b;
-    b.q.dwFlags = 0x01;  // would accept anything once the versions suit
-    b.p.dwVersion = 0x00020005;
-    b.q.dwVersion = 0x00030005;
-    EXPECT_EQ(Verdict(b), "2057 version");
-
-    b.p.dwVersion = 0x00020003;
-    b.q.dwVersion = 0x00020009;
-    b.q.u16MinPartnerMinor = 4;
-    EXPECT_EQ(Verdict(b), "2057 minor version");
-    b.q.u16MinPartnerMinor = 3;
-    EXPECT_EQ(Verdict(b), "");
-
-    b.p.u16MinPartnerMinor = 10;  // P asks more of Q than Q's minor 9
-    EXPECT_EQ(Verdict(b), "2057 minor version");
-    b.p.u16MinPartnerMinor = 9;
-    EXPECT_EQ(Verdict(b), "");
-}
-
-TEST(InfoBlockMatch, FlagRules) {
-    Blocks b;
-    // Q's bit 0 accepts any P: flags and ranges of P are not looked at.
+// Versions of P and Q and the lowest minor each asks of the other; Q's bit 0
+// would accept any P once the versions suit.
+void Versions(Blocks &b, uint32_t p, uint32_t q, uint16_t pMinMinor, uint16_t qMinMinor) {
     b.q.dwFlags = 0x01;
-    b.p.dwFlags = 0x20;
-    b.p.dwRangeALow = 50;
-    b.p.dwRangeAHigh = 10;
-    b.q.dwRangeALow = 99;
-    b.q.dwRangeAHigh = 99;
-    EXPECT_EQ(Verdict(b), "");
+    b.p.dwVersion = p;
+    b.q.dwVersion = q;
+    b.p.u16MinPartnerMinor = pMinMinor;
+    b.q.u16MinPartnerMinor = qMinMinor;
+}
 
-    b = Blocks{};
-    b.q.dwFlags = 0x08;
-    EXPECT_EQ(Verdict(b), "2055 flags");
-    b.q.dwFlags = 0x04;
-    EXPECT_EQ(Verdict(b), "2055 flags");
-    b.p.dwFlags = 0x04;  // P that fits any lower level
-    EXPECT_EQ(Verdict(b), "");
-    b.p.dwFlags = 0;
-    b.q.dwFlags = 0x0A;  // bit 1 lifts the restriction
-    EXPECT_EQ(Verdict(b), "");
-
-    b.q.dwFlags = 0x20;
-    EXPECT_EQ(Verdict(b), "2055 flags");
-    b.q.dwFlags = 0;
-    b.p.dwFlags = 0x20;
-    EXPECT_EQ(Verdict(b), "2055 flags");
-    b.p.dwFlags = 0x22;  // only the exact value never matches
-    EXPECT_EQ(Verdict(b), "");
+TEST(InfoBlockMatch, ValidityVersionAndFlagRulesInTheirOrder) {
+    const Blocks good;
+    EXPECT_REFUSED(ZERA_boInfoBlockMatch(nullptr, &good.q), OSAL_ERR_INFO_MISMATCH);
+    EXPECT_REFUSED(ZERA_boInfoBlockMatch(&good.p, nullptr), OSAL_ERR_INFO_MISMATCH);
+    const struct {
+        const char *what;
+        void (*set)(Blocks &);
+        const char *verdict;
+    } cases[] = {
+        {"major", [](Blocks &b) { Versions(b, 0x00020005, 0x00030005, 0, 0); }, "2057 version"},
+        {"Q wants minor 4", [](Blocks &b) { Versions(b, 0x00020003, 0x00020009, 0, 4); }, "2057 minor version"},
+        {"Q wants minor 3", [](Blocks &b) { Versions(b, 0x00020003, 0x00020009, 0, 3); }, ""},
+        {"P wants minor 10", [](Blocks &b) { Versions(b, 0x00020003, 0x00020009, 10, 3); }, "2057 minor version"},
+        {"P wants minor 9", [](Blocks &b) { Versions(b, 0x00020003, 0x00020009, 9, 3); }, ""},
+        {"Q invalid", [](Blocks &b) { b.q.dwSize = 32; }, "2055 info block"},
+        {"validity first", [](Blocks &b) { b.p.dwMagic = ZERA_HANDLE_MAGIC; b.q.dwFlags = 0x01; }, "2055 info block"},
+        // Q's bit 0 accepts any P: flags and ranges of P are not looked at.
+        {"Q accepts any",
+         [](Blocks &b) { b.q.dwFlags = 0x01; b.p.dwFlags = 0x20; b.p.dwRangeALow = 50; b.p.dwRangeAHigh = 10; }, ""},
+        {"Q bit 3", [](Blocks &b) { b.q.dwFlags = 0x08; }, "2055 flags"},
+        {"Q bit 2", [](Blocks &b) { b.q.dwFlags = 0x04; }, "2055 flags"},
+        {"P fits any", [](Blocks &b) { b.q.dwFlags = 0x04; b.p.dwFlags = 0x04; }, ""},
+        {"bit 1 lifts it", [](Blocks &b) { b.q.dwFlags = 0x0A; }, ""},
+        {"Q never", [](Blocks &b) { b.q.dwFlags = 0x20; }, "2055 flags"},
+        {"P never", [](Blocks &b) { b.p.dwFlags = 0x20; }, "2055 flags"},
+        {"only the exact value", [](Blocks &b) { b.p.dwFlags = 0x22; }, ""},
+        {"range A before B", BothRangesFail, "2055 range A"},
+        {"P fits any: no range looked at", [](Blocks &b) { BothRangesFail(b); b.p.dwFlags = 0x04; }, ""},
+    };
+    for (const auto &c : cases) {
+        Blocks blocks;
+        c.set(blocks);
+        EXPECT_EQ(Verdict(blocks), c.verdict) << c.what;
+    }
 }
 
 // Range A of Q must lie within P's; range B of P must lie within Q's.
 TEST(InfoBlockMatch, Ranges) {
-    struct Case {
+    const struct {
         char range;
         uint32_t pLow, pHigh, qLow, qHigh;
         const char *verdict;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {'A', 10, 20, 12, 20, ""},
         {'A', 10, 20, 9, 20, "2055 range A"},
         {'A', 10, 20, 12, 21, "2055 range A"},
@@ -135,14 +117,14 @@ TEST(InfoBlockMatch, Ranges) {
         {'A', 0xFFFFFFFFu, 0xFFFFFFFFu, 5, 1, ""},
         {'B', 5, 6, 1, 10, ""},
         {'B', 1, 10, 1, 10, ""},
-        {'B', 0, 0, 1, 10, "2055 range B"},     // P without a range B
+        {'B', 0, 0, 1, 10, "2055 range B"},  // P without a range B
         {'B', 0, 11, 1, 10, "2055 range B"},
-        {'B', 6, 5, 1, 10, "2055 range B"},     // P's range not ordered
-        {'B', 5, 6, 10, 1, "2055 range B"},     // Q's range not ordered
-        {'B', 7, 3, 0, 0, ""},                  // Q [0, 0] takes any P
+        {'B', 6, 5, 1, 10, "2055 range B"},  // P's range not ordered
+        {'B', 5, 6, 10, 1, "2055 range B"},  // Q's range not ordered
+        {'B', 7, 3, 0, 0, ""},               // Q [0, 0] takes any P
         {'B', 0xFFFFFFFFu, 0xFFFFFFFFu, 1, 10, ""},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         Blocks b;
         uint32_t InfoBlock::*low = c.range == 'A' ? &InfoBlock::dwRangeALow : &InfoBlock::dwRangeBLow;
         uint32_t InfoBlock::*high = c.range == 'A' ? &InfoBlock::dwRangeAHigh : &InfoBlock::dwRangeBHigh;
@@ -155,35 +137,17 @@ TEST(InfoBlockMatch, Ranges) {
     }
 }
 
-TEST(InfoBlockMatch, RangeAIsDecidedBeforeRangeB) {
-    Blocks b;
-    b.p.dwRangeALow = 10;
-    b.p.dwRangeAHigh = 20;
-    b.q.dwRangeALow = 30;
-    b.q.dwRangeAHigh = 40;
-    b.p.dwRangeBLow = 0;
-    b.p.dwRangeBHigh = 0;
-    b.q.dwRangeBLow = 1;
-    b.q.dwRangeBHigh = 2;
-    EXPECT_EQ(Verdict(b), "2055 range A");
-    b.p.dwFlags = 0x04;  // P fits anything: neither range is looked at
-    EXPECT_EQ(Verdict(b), "");
-}
-
 TEST(Heap, OperationsUseTheLibraryAllocator) {
     AllocFailureGuard guard;
-    auto *p = static_cast<unsigned char *>(ZERA_pvCalloc(4, 8));
+    auto *p = static_cast<char *>(ZERA_pvCalloc(4, 8));
     ASSERT_NE(p, nullptr);
-    for (int i = 0; i < 32; ++i) EXPECT_EQ(p[i], 0);
-    p = static_cast<unsigned char *>(ZERA_pvRealloc(p, 64));
+    EXPECT_EQ(std::string(p, 32), std::string(32, '\0'));
+    p = static_cast<char *>(ZERA_pvRealloc(p, 64));
     ASSERT_NE(p, nullptr);
     ZERA_vFree(p);
     ZERA_vFree(nullptr);
-
     ZERA_vTestFailAllocAfter(0);
-    EXPECT_EQ(ZERA_pvMalloc(8), nullptr);
-    EXPECT_EQ(ZERA_pvCalloc(1, 8), nullptr);
-    EXPECT_EQ(ZERA_pvRealloc(nullptr, 8), nullptr);
+    EXPECT_TRUE(!ZERA_pvMalloc(8) && !ZERA_pvCalloc(1, 8) && !ZERA_pvRealloc(nullptr, 8));
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 /*
- * handle/test_stack.h - a stack for the handle tests: a level 0 made by the
+ * handle/test_stack.h - a stack for the handle tests (a level 0 made by the
  * host kit and levels created and bound on top of it by hand, released from
- * the top down at the end of the test. Included by tests/handle only.
+ * the top down at the end of the test) and the checks the tests share.
+ * Included by tests/handle only.
  */
 #ifndef ZERA_TESTS_HANDLE_TEST_STACK_H
 #define ZERA_TESTS_HANDLE_TEST_STACK_H
@@ -15,18 +16,26 @@
 #include "handle/handle.h"
 #include "osal/osal_test_hooks.h"
 
+// Expects `call` to give false or null and to store `code` (a void call is
+// written `(call, 0)`).
+#define EXPECT_REFUSED(call, code)                                               \
+    do {                                                                         \
+        OSAL_vSetLastError(0);                                                   \
+        EXPECT_FALSE(call) << #call;                                             \
+        EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(code)) << #call;  \
+    } while (0)
+
 class TestStack {
 public:
     explicit TestStack(HostStackDescriptor *desc = nullptr) : h0_(ZERA_hHostStackCreate(desc)) {
         EXPECT_NE(h0_, nullptr);
     }
     ~TestStack() {
-        while (!levels_.empty()) {
+        for (; !levels_.empty(); levels_.pop_back()) {
             StackHandle *top = levels_.back();
             ZERA_vFree(top->pvComponentName);  // the stack subsystem's part when it removes a level
             top->pvComponentName = nullptr;
             EXPECT_TRUE(ZERA_boHandleClose(top));
-            levels_.pop_back();
         }
         EXPECT_TRUE(ZERA_boHostStackDestroy(h0_));
     }
@@ -58,5 +67,33 @@ struct AllocFailureGuard {
         OSAL_vTestFailAllocAfter(-1);
     }
 };
+
+// Makes each allocation of make(), first in the library and then in the
+// platform layer, fail in turn. Every failure must store 1026 and pass
+// unchanged() (the leak checker sees whether it released what it made); the
+// first success goes to release(). At least three failures per layer.
+template <class Make, class Check, class Release>
+void FailEachAllocation(Make make, Check unchanged, Release release) {
+    AllocFailureGuard guard;
+    for (auto failAfter : {ZERA_vTestFailAllocAfter, OSAL_vTestFailAllocAfter}) {
+        SCOPED_TRACE(failAfter == ZERA_vTestFailAllocAfter ? "library" : "platform layer");
+        long failures = 0;
+        StackHandle *made = nullptr;
+        for (long n = 0; n < 100 && made == nullptr; ++n) {
+            failAfter(n);
+            OSAL_vSetLastError(0);
+            made = make();
+            failAfter(-1);
+            if (made == nullptr) {
+                ++failures;
+                EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NO_MEMORY));
+                unchanged();
+            }
+        }
+        ASSERT_NE(made, nullptr);
+        EXPECT_GE(failures, 3);
+        release(made);
+    }
+}
 
 #endif  // ZERA_TESTS_HANDLE_TEST_STACK_H

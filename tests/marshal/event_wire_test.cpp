@@ -1,36 +1,17 @@
-// marshal/event_wire_test.cpp - events on the wire: exact bytes of every
-// type, attachments in both widths read back in reverse order, readers that
-// fail and leave nothing, writers that refuse before writing.
-#include <cstring>
-#include <vector>
-
-#include "marshal/marshal.h"
-#include "param/param.h"
-#include "param/param_test_util.h"
+// marshal/event_wire_test.cpp - events, stack levels and statistics blocks
+// on the wire: exact bytes, attachments in both widths read back in reverse
+// order, changed-only levels, writers that refuse before writing and readers
+// that fail (also for want of memory) leaving nothing.
+#include "marshal/marshal_test_util.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace mt;
 
-// Expected packet bytes in network order.
-struct Wire {
-    Bytes b;
-    Wire &U8(uint32_t v) {
-        b.push_back(static_cast<uint8_t>(v));
-        return *this;
-    }
-    Wire &U16(uint32_t v) { return U8(v >> 8).U8(v); }
-    Wire &U32(uint32_t v) { return U16(v >> 16).U16(v); }
-    Wire &U64(uint64_t v) { return U32(static_cast<uint32_t>(v >> 32)).U32(static_cast<uint32_t>(v)); }
-    Wire &Raw(const Bytes &x) {
-        b.insert(b.end(), x.begin(), x.end());
-        return *this;
-    }
-    // Items 1 to 7 of every event made by NewEvent; a TimeVal is seconds first.
-    Wire &Head(uint32_t type, uint32_t size) {
-        return U8(type).U8(5).U8(0x11).U32(size).U32(0x0A0B0C0D).U32(0x01020304).U32(0x80000007).U32(0x00C00008);
-    }
-};
+// Items 1 to 7 of every event made by NewEvent; a TimeVal is seconds first.
+Wire Head(uint32_t type, uint32_t size) {
+    return Wire().U8(type).U8(5).U8(0x11).U32(size).U32(0x0A0B0C0D).U32(0x01020304).U32(0x80000007).U32(0x00C00008);
+}
 
 Event *NewEvent(int32_t type, uint32_t size) {
     Event *ev = ZERA_pstCreateEvent(type, 5, size);
@@ -42,36 +23,30 @@ Event *NewEvent(int32_t type, uint32_t size) {
 }
 
 Bytes Written(Event *ev) {
-    ZERA_HPACKET w = ZERA_hMarshalPacketCreate(nullptr, 0);
-    EXPECT_TRUE(ZERA_boMarshalZERAEvent(w, ev)) << OSAL_pszGetLastErrorText();
-    Bytes bytes = zt::Bytes(w);
-    ZERA_boMarshalPacketDelete(w);
-    return bytes;
+    Packet w;
+    EXPECT_TRUE(ZERA_boMarshalZERAEvent(w.h, ev)) << OSAL_pszGetLastErrorText();
+    return w.bytes();
 }
 
-// One event read from the bytes (the caller's pointer must be cleared by the
-// reader); null with the reader's code.
+// One event read from all the bytes (the reader must clear the caller's
+// pointer first); null with the reader's code.
 Event *ReadBack(const Bytes &bytes, bool wide = false) {
-    ZERA_HPACKET h = zt::ReadPacket(bytes);
+    const Packet r(bytes);
     Event *ev = reinterpret_cast<Event *>(0x1);
-    const bool ok = ZERA_boUnmarshalZERAEvent(h, &ev, wide ? 1 : 0);
+    const bool ok = ZERA_boUnmarshalZERAEvent(r.h, &ev, wide ? 1 : 0);
     EXPECT_EQ(ok, ev != nullptr);
-    EXPECT_TRUE(!ok || ZERA_i32MarshalGetCurReadPos(h) == static_cast<int32_t>(bytes.size()));
-    ZERA_boMarshalPacketDelete(h);
+    EXPECT_TRUE(!ok || ZERA_i32MarshalGetCurReadPos(r.h) == static_cast<int32_t>(bytes.size()));
     return ev;
 }
 
-// Writes ev, expects exactly `expected`, reads it back and expects the copy
-// to write the same bytes again (every carried field survived); returns the
-// copy, which the caller deletes.
-Event *ExpectWire(Event *ev, const Bytes &expected, size_t size, bool wide = false) {
+// Writes ev (deleted then), expects exactly `expected` of `size` bytes, reads
+// it back and expects the copy to write the same bytes; returns the copy.
+Event *ExpectWire(Event *ev, const Bytes &expected, size_t size) {
     EXPECT_EQ(expected.size(), size);
     EXPECT_EQ(Written(ev), expected);
-    Event *back = ReadBack(expected, wide);
-    EXPECT_NE(back, nullptr);
-    if (back != nullptr) {
-        EXPECT_EQ(Written(back), expected) << "round trip";
-    }
+    ZERA_boDeleteEvent(ev);
+    Event *back = ReadBack(expected);
+    EXPECT_TRUE(back != nullptr && Written(back) == expected) << "round trip";
     return back;
 }
 
@@ -82,84 +57,54 @@ TEST(EventWire, ExactBytesOfEveryType) {
         ev->u8Options = 0x08, ev->u8QueueOp = 0x31, ev->u8Aux3 = 0x41;
         ev->u16RepeatCount = 0x5152, ev->stPeriod = TimeVal{0x80000061, 0x62};
         std::memcpy(ev->pbData, "hello", 5);
-        Event *back = ExpectWire(ev,
-                                 Wire()
-                                     .Head(type, 5)
-                                     .U8(0)
-                                     .U64(0x1112131415161718ull)
-                                     .U64(0x2122232425262728ull)
-                                     .U8(0x08)  // options, aux3, queue op: the wire's order
-                                     .U8(0x41)
-                                     .U8(0x31)
-                                     .U16(0x5152)
-                                     .U32(0x62)
-                                     .U32(0x80000061)
-                                     .U32(5)
-                                     .Raw({'h', 'e', 'l', 'l', 'o'})
-                                     .b,
+        Event *back = ExpectWire(ev, Head(type, 5).U8(0).U64(0x1112131415161718ull).U64(0x2122232425262728ull)
+                                         .U8(0x08).U8(0x41).U8(0x31)  // options, aux3, queue op: the wire's order
+                                         .U16(0x5152).U32(0x62).U32(0x80000061).U32(5).Raw({'h', 'e', 'l', 'l', 'o'}).b,
                                  62);
         ASSERT_NE(back, nullptr);
-        EXPECT_EQ(back->dwDataSize, 5u);
         EXPECT_EQ(back->pbData, reinterpret_cast<uint8_t *>(back + 1));  // its own area
         EXPECT_EQ(back->pstOwner, nullptr);
         ZERA_boDeleteEvent(back);
-        ZERA_boDeleteEvent(ev);
     }
-
-    Event *one = NewEvent(ZERA_EVENT_ITEMS, 12);  // one kind-0 item: 33 bytes
-    const uint32_t item[3] = {0, 12, 0xCAFEF00D};
-    std::memcpy(one->pbItems, item, sizeof item);
-    one->dwItemCount = 1;
-    Event *back = ExpectWire(one, Wire().Head(3, 12).U8(0).U32(1).U8(0).U32(0xCAFEF00D).b, 33);
-    EXPECT_EQ(std::memcmp(back->pbItems, item, sizeof item), 0);  // dwItemSize rebuilt: 12
-    ZERA_boDeleteEvent(back);
-    ZERA_boDeleteEvent(one);
 
     // Kinds 1, 0, 2 back to back, walked by item size; the count is carried
     // as it stands, and a count of 0 carries no items at all.
-    Event *mixed = NewEvent(ZERA_EVENT_ITEMS, 44);
     const uint32_t items[11] = {1, 16, 0x05060708, 0x01020304, 0, 12, 7, 2, 16, 0xB0A09080, 0xF0E0D0C0};
-    std::memcpy(mixed->pbItems, items, sizeof items);
-    mixed->dwItemCount = 9;
-    back = ExpectWire(mixed,
-                      Wire().Head(3, 44).U8(0).U32(9).U8(1).U64(0x0102030405060708ull).U8(0).U32(7).U8(2).U64(
-                          0xF0E0D0C0B0A09080ull).b,
-                      51);
-    EXPECT_EQ(std::memcmp(back->pbItems, items, sizeof items), 0);
-    ZERA_boDeleteEvent(back);
-    mixed->dwItemCount = 0;
-    ZERA_boDeleteEvent(ExpectWire(mixed, Wire().Head(3, 44).U8(0).U32(0).b, 28));
-    ZERA_boDeleteEvent(mixed);
+    for (uint32_t count : {9, 0}) {
+        Event *mixed = NewEvent(ZERA_EVENT_ITEMS, 44);
+        std::memcpy(mixed->pbItems, items, sizeof items);
+        mixed->dwItemCount = count;
+        const Wire head = Head(3, 44).U8(0).U32(count);
+        Event *back = ExpectWire(mixed, count == 0 ? head.b : Wire(head).U8(1).U64(0x0102030405060708ull).U8(0).U32(7)
+                                                             .U8(2).U64(0xF0E0D0C0B0A09080ull).b,
+                                 count == 0 ? 28 : 51);
+        EXPECT_TRUE(count == 0 || std::memcmp(back->pbItems, items, sizeof items) == 0);  // item sizes rebuilt
+        ZERA_boDeleteEvent(back);
+    }
 
     Event *interval = NewEvent(ZERA_EVENT_INTERVAL, 0);  // 32 bytes
     interval->stInterval = TimeVal{0x80000200, 3};
-    ZERA_boDeleteEvent(ExpectWire(interval, Wire().Head(4, 0).U8(0).U32(3).U32(0x80000200).b, 32));
-    ZERA_boDeleteEvent(interval);
+    ZERA_boDeleteEvent(ExpectWire(interval, Head(4, 0).U8(0).U32(3).U32(0x80000200).b, 32));
 }
 
-// Adds a node (level, selector) holding "Gain" = number and "Tx\xe9" = "v".
+// The list of an attachment: "Gain" = number and "Tx\xe9" = "v".
+void FillAttached(ListBuilder &b, uint32_t number) { b.DWord("Gain", number), b.Str("Tx\xe9", "v"); }
+
+// Adds a node (level, selector) holding that list in the width given.
 void Attach(Event *ev, uint8_t level, uint8_t selector, uint32_t number, bool wide) {
-    Attachment *node = *ZERA_ppstCheckParListA(ev, level, selector, 1, 0);
-    uint32_t count = 0;
-    ParamValue **cursor = nullptr;
-    ASSERT_TRUE(wide ? ZERA_boAddParamW(1, 0, &node->pParList, &count, &cursor, 1, 2, 0x10, 0, 0, zt::W(u"Gain"), number)
-                     : ZERA_boAddParamA(1, 0, &node->pParList, &count, &cursor, 1, 2, 0x10, 0, 0, "Gain", number));
-    ASSERT_TRUE(wide ? ZERA_boAddParamW(1, 0, &node->pParList, &count, &cursor, 0, 0, 0, 0, 0, zt::W(u"Tx\u00e9"),
-                                        zt::W(u"v"))
-                     : ZERA_boAddParamA(1, 0, &node->pParList, &count, &cursor, 0, 0, 0, 0, 0, "Tx\xe9", "v"));
+    ListBuilder b(wide);
+    FillAttached(b, number);
+    std::swap((*ZERA_ppstCheckParListA(ev, level, selector, 1, 0))->pParList, b.list);
     ev->boWideAttach = wide ? 1 : 0;
 }
 
 // The bytes of that list written alone (both widths write the same).
 Bytes AttachedList(uint32_t number) {
-    Event *ev = ZERA_pstCreateEvent(7, 0, 0);
-    Attach(ev, 1, 0, number, false);
-    ZERA_HPACKET w = ZERA_hMarshalPacketCreate(nullptr, 0);
-    EXPECT_TRUE(ZERA_boMarshalParamListA(w, ev->pstAttachments->pParList, 0));
-    Bytes bytes = zt::Bytes(w);
-    ZERA_boMarshalPacketDelete(w);
-    ZERA_boDeleteEvent(ev);
-    return bytes;
+    ListBuilder b;
+    FillAttached(b, number);
+    Packet w;
+    EXPECT_TRUE(ZERA_boMarshalParamListA(w.h, b.list, 0));
+    return w.bytes();
 }
 
 TEST(EventWire, AttachmentsInBothWidthsComeBackReversed) {
@@ -167,10 +112,10 @@ TEST(EventWire, AttachmentsInBothWidthsComeBackReversed) {
         Event *ev = NewEvent(ZERA_EVENT_INTERVAL, 0);
         Attach(ev, 9, 0, 90, wide);
         Attach(ev, 2, 1, 20, wide);  // the head
-        const Bytes expected =
-            Wire().Head(4, 0).U8(2).U8(1).Raw(AttachedList(20)).U8(9).U8(0).Raw(AttachedList(90)).U8(0).U64(0).b;
+        const Bytes expected = Head(4, 0).U8(2).U8(1).Raw(AttachedList(20)).U8(9).U8(0).Raw(AttachedList(90)).U8(0).U64(0).b;
         EXPECT_EQ(Written(ev), expected) << wide;
         EXPECT_EQ(ev->pstAttachments->pParList[0].u8ChangeFlags, 0);  // the writer cleared the marks
+        ZERA_boDeleteEvent(ev);
 
         Event *back = ReadBack(expected, wide);
         ASSERT_NE(back, nullptr);
@@ -178,16 +123,15 @@ TEST(EventWire, AttachmentsInBothWidthsComeBackReversed) {
         const Attachment *n = back->pstAttachments;
         for (int level : {9, 2}) {
             ASSERT_NE(n, nullptr);
-            EXPECT_EQ(n->u8Level, level);
-            EXPECT_EQ(n->u8Selector, level == 2 ? 1 : 0);
+            EXPECT_TRUE(n->u8Level == level && n->u8Selector == (level == 2 ? 1 : 0));
             ASSERT_EQ(zera::CountParams(n->pParList), 2u);
             EXPECT_EQ(n->pParList[0].uValue.dw, level * 10u);
-            EXPECT_EQ(wide ? zt::WStr(n->pParList[1].pName) : zt::ListBuilder::Widen(static_cast<const char *>(n->pParList[1].pName), false), u"Tx\u00e9");
+            const void *name = n->pParList[1].pName;
+            EXPECT_EQ(wide ? zt::WStr(name) : ListBuilder::Widen(static_cast<const char *>(name), false), u"Tx\u00e9");
             n = n->pstNext;
         }
         EXPECT_EQ(n, nullptr);
         ZERA_boDeleteEvent(back);
-        ZERA_boDeleteEvent(ev);
     }
 }
 
@@ -203,59 +147,55 @@ Bytes RichEvent(bool wide = false) {
 }
 
 TEST(EventWire, ReaderFailuresLeaveNoEvent) {
-    auto fails = [](Bytes bytes, uint32_t code, const char *what) {
-        OSAL_vSetLastError(0);
-        Event *ev = ReadBack(bytes);
-        EXPECT_EQ(ev, nullptr) << what;
-        EXPECT_EQ(OSAL_dwGetLastError(), code) << what;
+    auto fails = [](const Bytes &bytes, uint32_t code, const char *what) {
+        SCOPED_TRACE(what);
+        Event *ev = nullptr;
+        EXPECT_FAILS((ev = ReadBack(bytes)) == nullptr, code);
         if (ev != nullptr) ZERA_boDeleteEvent(ev);
     };
-    auto patched = [](Bytes b, size_t at, uint8_t value) {
-        b[at] = value;
-        return b;
-    };
-    const Bytes interval = Wire().Head(4, 0).U8(0).U64(0).b;
+    auto patched = [](Bytes b, size_t at, uint8_t value) { return b[at] = value, b; };
+    const Bytes interval = Head(4, 0).U8(0).U64(0).b, rich = RichEvent();
     fails(patched(interval, 0, 5), OSAL_ERR_TYPE_RANGE, "type 5");
     fails(patched(interval, 0, 0xFF), OSAL_ERR_TYPE_RANGE, "type -1");
-    fails(Wire().Head(3, 12).U8(0).U32(1).U8(3).U32(0).b, OSAL_ERR_TYPE_RANGE, "kind 3");
+    fails(Head(3, 12).U8(0).U32(1).U8(3).U32(0).b, OSAL_ERR_TYPE_RANGE, "kind 3");
     fails(patched(interval, 1, 64), OSAL_ERR_INVALID_SIZE, "level 64");
-    fails(Wire().Head(3, 0x40000000).U8(0).U32(0).b, OSAL_ERR_INVALID_SIZE, "S too large");
+    fails(Head(3, 0x40000000).U8(0).U32(0).b, OSAL_ERR_INVALID_SIZE, "S too large");
     // Sizes that disagree with the area are refused, never written past it.
-    fails(Wire().Head(3, 12).U8(0).U32(1).U8(1).U64(5).b, OSAL_ERR_INVALID_SIZE, "16 bytes into 12");
-    fails(Wire().Head(3, 14).U8(0).U32(1).U8(0).U32(1).U8(0).U32(2).b, OSAL_ERR_INVALID_SIZE, "passes S");
-    const Bytes rich = RichEvent();
-    Bytes longer = patched(rich, rich.size() - 4, 4);  // the stream's length: 4 into an area of 3
-    longer.push_back('d');
-    fails(longer, OSAL_ERR_INVALID_SIZE, "stream longer than S");
-    Bytes shorter = patched(rich, rich.size() - 4, 2);
+    fails(Head(3, 12).U8(0).U32(1).U8(1).U64(5).b, OSAL_ERR_INVALID_SIZE, "16 bytes into 12");
+    fails(Head(3, 14).U8(0).U32(1).U8(0).U32(1).U8(0).U32(2).b, OSAL_ERR_INVALID_SIZE, "passes S");
+    Bytes longer = patched(rich, rich.size() - 4, 4), shorter = patched(rich, rich.size() - 4, 2);
+    longer.push_back('d');  // the stream's length 4 into an area of 3
     shorter.pop_back();
+    fails(longer, OSAL_ERR_INVALID_SIZE, "stream longer than S");
     fails(shorter, OSAL_ERR_INVALID_SIZE, "stream shorter than S");
     fails(patched(rich, 3, 0x3F), OSAL_ERR_SHORT_PACKET, "S beyond the packet");
-    // Every cut of a valid packet, e.g. right after the flags (23 bytes).
     for (size_t n = 1; n < rich.size(); ++n) fails(Bytes(rich.begin(), rich.begin() + n), OSAL_ERR_SHORT_PACKET, "cut");
 
-    OSAL_vSetLastError(0);
-    ZERA_HPACKET h = zt::ReadPacket(interval);
-    EXPECT_FALSE(ZERA_boUnmarshalZERAEvent(h, nullptr, 0));
-    EXPECT_EQ(OSAL_dwGetLastError(), 0u);
-    ZERA_boMarshalPacketDelete(h);
+    EXPECT_FAILS(!ZERA_boUnmarshalZERAEvent(Packet(interval).h, nullptr, 0), 0);
     Event *ev = nullptr;
-    EXPECT_FALSE(ZERA_boUnmarshalZERAEvent(nullptr, &ev, 0));
-    EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_HANDLE));
+    EXPECT_FAILS(!ZERA_boUnmarshalZERAEvent(nullptr, &ev, 0), OSAL_ERR_INVALID_HANDLE);
+
+    for (bool wide : {false, true}) {  // memory running out anywhere
+        ReaderFailures(RichEvent(wide), [wide](ZERA_HPACKET p) {
+            Event *read = nullptr;
+            if (ZERA_boUnmarshalZERAEvent(p, &read, wide ? 1 : 0)) return ZERA_boDeleteEvent(read) != 0;
+            EXPECT_EQ(read, nullptr);
+            EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NO_MEMORY));
+            return false;
+        });
+    }
 }
 
 TEST(EventWire, WriterRefusesBeforeWriting) {
-    ZERA_HPACKET w = ZERA_hMarshalPacketCreate(nullptr, 0);
-    auto refused = [w](Event *ev, uint32_t code, const char *what) {
-        OSAL_vSetLastError(0);
-        EXPECT_FALSE(ZERA_boMarshalZERAEvent(w, ev)) << what;
-        EXPECT_EQ(OSAL_dwGetLastError(), code) << what;
-        EXPECT_EQ(ZERA_i32MarshalGetDataSize(w), 0) << what;
+    Packet w;
+    auto refused = [&w](Event *ev, uint32_t code, const char *what) {
+        SCOPED_TRACE(what);
+        EXPECT_FAILS(!ZERA_boMarshalZERAEvent(w.h, ev), code);
+        EXPECT_EQ(ZERA_i32MarshalGetDataSize(w.h), 0);
     };
     refused(nullptr, 0, "null event");
     Event *bare = ZERA_pstCreateEvent(7, 1, 0);
     refused(bare, OSAL_ERR_TYPE_RANGE, "type 7");
-
     Attach(bare, 0, 0, 1, false);  // its level byte would end the attachments
     Attach(bare, 3, 0, 1, false);
     bare->i32Type = ZERA_EVENT_INTERVAL;
@@ -265,9 +205,8 @@ TEST(EventWire, WriterRefusesBeforeWriting) {
     Event *items = NewEvent(ZERA_EVENT_ITEMS, 24);
     items->dwItemCount = 2;
     auto second = [items](uint32_t kind, uint32_t size) {
-        const uint32_t first[2] = {0, 12}, next[2] = {kind, size};
-        std::memcpy(items->pbItems, first, sizeof first);
-        std::memcpy(items->pbItems + 12, next, sizeof next);
+        const uint32_t both[5] = {0, 12, 0, kind, size};
+        std::memcpy(items->pbItems, both, sizeof both);
         return items;
     };
     refused(second(3, 12), OSAL_ERR_TYPE_RANGE, "kind 3");
@@ -285,26 +224,97 @@ TEST(EventWire, WriterRefusesBeforeWriting) {
     uint8_t outside[8] = {};  // data outside the block is the caller's to size
     data->pbData = outside;
     data->dwDataSize = 8;
-    EXPECT_TRUE(ZERA_boMarshalZERAEvent(w, data));
-    EXPECT_FALSE(ZERA_boMarshalZERAEvent(nullptr, data));
-    EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_HANDLE));
+    EXPECT_TRUE(ZERA_boMarshalZERAEvent(w.h, data));
+    EXPECT_FAILS(!ZERA_boMarshalZERAEvent(nullptr, data), OSAL_ERR_INVALID_HANDLE);
     for (Event *ev : {bare, items, data}) ZERA_boDeleteEvent(ev);
-    ZERA_boMarshalPacketDelete(w);
 }
 
-TEST(EventWire, AllocationFailuresLeakNothing) {
+TEST(LevelWire, FullThenChangedOnlyAndReadBack) {
     for (bool wide : {false, true}) {
-        ZERA_HPACKET h = zt::ReadPacket(RichEvent(wide));
-        zt::ForEachAllocFailure([&](long) {
-            zera::ToPacket(h)->i32CurReadPos = 0;
-            Event *ev = nullptr;
-            if (ZERA_boUnmarshalZERAEvent(h, &ev, wide ? 1 : 0)) return ZERA_boDeleteEvent(ev) != 0;
-            EXPECT_EQ(ev, nullptr);
-            EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NO_MEMORY));
-            return false;
-        });
-        ZERA_boMarshalPacketDelete(h);
+        ListBuilder params(wide), same(false);
+        for (ListBuilder *b : {&params, &same}) b->DWord("Gain", 5), b->Str("Mode", "fast");
+        StackHandle level{};  // no entry table: nothing refreshes the parameters
+        level.u8Level = 3;
+        level.boWide = wide ? 1 : 0;
+        level.pstStackParams = params.list;
+        Packet list, full, none, one;
+        ASSERT_TRUE(ZERA_boMarshalParamListA(list.h, same.list, 0));
+        for (const Packet *w : {&full, &none, &one}) {
+            if (w == &one) params.list[1].u8ChangeFlags |= ZERA_CHANGE_VALUE;
+            ASSERT_TRUE(ZERA_boMarshalStackHandleLevel(w->h, &level, 1)) << OSAL_pszGetLastErrorText();
+        }
+        EXPECT_EQ(full.bytes(), Wire().U8(3).Raw(list.bytes()).b);  // a fresh list carries its shape mark: all records
+        EXPECT_EQ(none.bytes(), (Bytes{3, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0}));  // N = 1, the terminator
+        EXPECT_EQ(one.bytes()[4], 2);  // Mode and the terminator
+
+        StackHandle *back = reinterpret_cast<StackHandle *>(0x1);  // replaced, not freed
+        ASSERT_TRUE(ZERA_boUnmarshalStackHandleLevel(full.h, &back, wide ? 1 : 0));
+        EXPECT_FALSE(ZERA_boHandleCheck(back, 0));  // a container, never a live level
+        EXPECT_TRUE(back->dwMagic == 0 && back->u8Level == 3 && back->boWide == (wide ? 1 : 0));
+        ASSERT_EQ(zera::CountParams(back->pstStackParams), 2u);
+        const ParamData &mode = back->pstStackParams[1].uValue;
+        EXPECT_EQ(wide ? zt::WStr(mode.ls) : ListBuilder::Widen(mode.hs, false), u"fast");
+        ZERA_vDeleteStackHandleLevel(back);
     }
+}
+
+TEST(LevelWire, RefusalsAndFailedReads) {
+    ListBuilder params;
+    StackHandle level{};
+    Packet w;
+    EXPECT_FAILS(!ZERA_boMarshalStackHandleLevel(w.h, nullptr, 0), OSAL_ERR_INVALID_ARG);
+    EXPECT_FAILS(!ZERA_boMarshalStackHandleLevel(w.h, &level, 0), OSAL_ERR_INVALID_ARG);  // no list
+    EXPECT_EQ(ZERA_i32MarshalGetDataSize(w.h), 0);  // refused before the level byte
+    level.pstStackParams = params.list;
+    EXPECT_FAILS(!ZERA_boMarshalStackHandleLevel(nullptr, &level, 0), OSAL_ERR_INVALID_HANDLE);
+    params.Str("Mode", "fast");
+    ASSERT_TRUE(ZERA_boMarshalStackHandleLevel(w.h, &level, 0));
+    const Bytes bytes = w.bytes();
+
+    StackHandle keep{}, *out = &keep;
+    for (size_t n = 1; n < bytes.size(); ++n) {  // every cut: 1032, the pointer kept
+        EXPECT_FAILS(!ZERA_boUnmarshalStackHandleLevel(Packet(Bytes(bytes.begin(), bytes.begin() + n)).h, &out, 0),
+                     OSAL_ERR_SHORT_PACKET);
+        EXPECT_EQ(out, &keep);
+    }
+    EXPECT_FAILS(!ZERA_boUnmarshalStackHandleLevel(w.h, nullptr, 0), 0);
+    ReaderFailures(bytes, [&](ZERA_HPACKET h) {
+        if (ZERA_boUnmarshalStackHandleLevel(h, &out, 1)) return ZERA_vDeleteStackHandleLevel(out), true;
+        EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NO_MEMORY));
+        EXPECT_EQ(out, &keep);
+        return false;
+    });
+
+    keep.dwMagic = ZERA_HANDLE_MAGIC;  // looks live: never released here
+    ZERA_vDeleteStackHandleLevel(&keep);
+    EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_ARG));
+}
+
+TEST(StatisticsWire, FiftySixBytesAndBack) {
+    uint32_t block[ZERA_STATS_WORDS], back[ZERA_STATS_WORDS] = {};
+    for (uint32_t i = 0; i < 12; ++i) block[i] = 0x01010101u * (i + 1);
+    block[12] = 0xB2B2A1A1u;  // LoadA 0xA1A1, LoadB 0xB2B2
+    block[13] = 0xD4D4C3C3u;  // LoadAMax 0xC3C3, LoadBMax 0xD4D4
+    Packet w;
+    ASSERT_TRUE(ZERA_boMarshalStatistics(w.h, block));
+    Bytes expected;
+    for (uint32_t i = 0; i < 12; ++i) expected.insert(expected.end(), 4, static_cast<uint8_t>(i + 1));
+    for (uint8_t figure : {0xA1, 0xB2, 0xC3, 0xD4}) expected.insert(expected.end(), 2, figure);
+    ASSERT_EQ(expected.size(), 56u);
+    EXPECT_EQ(w.bytes(), expected);
+    ASSERT_TRUE(ZERA_boUnmarshalStatistics(w.h, back));
+    EXPECT_EQ(std::memcmp(back, block, sizeof block), 0);
+
+    // Cut inside LoadBMax: what was read before stays, the rest as it was.
+    std::memset(back, 0xEE, sizeof back);
+    EXPECT_FAILS(!ZERA_boUnmarshalStatistics(Packet(Bytes(expected.begin(), expected.begin() + 54)).h, back),
+                 OSAL_ERR_SHORT_PACKET);
+    EXPECT_EQ(std::memcmp(back, block, 13 * sizeof(uint32_t)), 0);
+    EXPECT_EQ(back[13], 0xEEEEC3C3u);
+
+    EXPECT_FAILS(!ZERA_boMarshalStatistics(w.h, nullptr), OSAL_ERR_INVALID_ARG);
+    EXPECT_EQ(ZERA_i32MarshalGetDataSize(w.h), 56);
+    EXPECT_FAILS(!ZERA_boMarshalStatistics(nullptr, block), OSAL_ERR_INVALID_HANDLE);
 }
 
 }  // namespace

@@ -1,127 +1,70 @@
-// marshal/packet_test.cpp - packets, their growth and read checks, and the
-// scalar items with their exact bytes.
-#include <cstring>
-#include <vector>
-
-#include "marshal/marshal.h"
-#include "param/param_test_util.h"
+// marshal/packet_test.cpp - packets, their growth and read checks, scalar
+// items, streams and strings: exact bytes, positions and values after
+// failures, and failing allocations.
+#include "marshal/marshal_test_util.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using zt::ReadPacket;
+using namespace mt;
 
-struct Packet {
-    ZERA_HPACKET h = ZERA_hMarshalPacketCreate(nullptr, 0);
-    ~Packet() { ZERA_boMarshalPacketDelete(h); }
-    zera::MarshalPacket *p() const { return zera::ToPacket(h); }
-};
-
-TEST(MarshalPacket, CreateKindsAndRefusals) {
+TEST(MarshalPacket, CreateAndRefusals) {
     Packet w;
     ASSERT_NE(w.h, nullptr);
-    EXPECT_EQ(ZERA_i32MarshalGetDataSize(w.h), 0);
-    EXPECT_EQ(ZERA_i32MarshalGetCurReadPos(w.h), 0);
-    EXPECT_NE(ZERA_pvMarshalGetStartOfData(w.h), nullptr);
-    EXPECT_EQ(w.p()->i32BufSize, 4096);
+    EXPECT_TRUE(ZERA_i32MarshalGetDataSize(w.h) == 0 && ZERA_i32MarshalGetCurReadPos(w.h) == 0);
 
     char stack[4];
-    const struct {
-        void *data;
-        int32_t size;
-        uint32_t code;
-    } refused[] = {{nullptr, -1, OSAL_ERR_INVALID_SIZE}, {stack, -5, OSAL_ERR_INVALID_SIZE},
-                   {stack, 0, OSAL_ERR_INVALID_ARG}, {nullptr, 5, OSAL_ERR_INVALID_ARG}};
-    for (const auto &c : refused) {
-        OSAL_vSetLastError(0);
-        EXPECT_EQ(ZERA_hMarshalPacketCreate(c.data, c.size), nullptr);
-        EXPECT_EQ(OSAL_dwGetLastError(), c.code) << c.size;
-    }
-}
+    EXPECT_FAILS(!ZERA_hMarshalPacketCreate(nullptr, -1), OSAL_ERR_INVALID_SIZE);
+    EXPECT_FAILS(!ZERA_hMarshalPacketCreate(stack, -5), OSAL_ERR_INVALID_SIZE);
+    EXPECT_FAILS(!ZERA_hMarshalPacketCreate(stack, 0), OSAL_ERR_INVALID_ARG);
+    EXPECT_FAILS(!ZERA_hMarshalPacketCreate(nullptr, 5), OSAL_ERR_INVALID_ARG);
 
-TEST(MarshalPacket, NullHandleGivesInvalidHandle) {
-    const auto expect1027 = [] { EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_INVALID_HANDLE); };
-    EXPECT_FALSE(ZERA_boMarshalPacketDelete(nullptr)); expect1027();
-    EXPECT_EQ(ZERA_pvMarshalGetStartOfData(nullptr), nullptr); expect1027();
-    EXPECT_EQ(ZERA_i32MarshalGetCurReadPos(nullptr), -1); expect1027();
-    EXPECT_EQ(ZERA_i32MarshalGetDataSize(nullptr), -1); expect1027();
-    EXPECT_FALSE(ZERA_boMarshalResetReadPos(nullptr)); expect1027();
     uint32_t dw = 0;
-    EXPECT_FALSE(ZERA_boMarshalDWord(nullptr, &dw)); expect1027();
-    EXPECT_FALSE(ZERA_boUnmarshalQWord(nullptr, &dw)); expect1027();
-    Packet w;
-    EXPECT_FALSE(ZERA_boMarshalDWord(w.h, nullptr));
-    EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_INVALID_ARG);
-    EXPECT_FALSE(ZERA_boUnmarshalReal(w.h, nullptr));
-    EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_INVALID_ARG);
-}
+    EXPECT_FAILS(!ZERA_boMarshalPacketDelete(nullptr), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_FAILS(!ZERA_pvMarshalGetStartOfData(nullptr), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_FAILS(ZERA_i32MarshalGetCurReadPos(nullptr) == -1, OSAL_ERR_INVALID_HANDLE);
+    EXPECT_FAILS(ZERA_i32MarshalGetDataSize(nullptr) == -1, OSAL_ERR_INVALID_HANDLE);
+    EXPECT_FAILS(!ZERA_boMarshalResetReadPos(nullptr), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_FAILS(!ZERA_boMarshalDWord(nullptr, &dw), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_FAILS(!ZERA_boUnmarshalQWord(nullptr, &dw), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_FAILS(!ZERA_boMarshalDWord(w.h, nullptr), OSAL_ERR_INVALID_ARG);
+    EXPECT_FAILS(!ZERA_boUnmarshalReal(w.h, nullptr), OSAL_ERR_INVALID_ARG);
 
-TEST(MarshalPacket, ShortReadKeepsThePosition) {
-    ZERA_HPACKET h = ReadPacket({0, 0, 0, 1, 0, 0, 0, 2, 9, 9});
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ(ZERA_i32MarshalGetDataSize(h), 10);
-    uint32_t a = 0, b = 0, c = 77;
-    EXPECT_TRUE(ZERA_boUnmarshalDWord(h, &a));
-    EXPECT_TRUE(ZERA_boUnmarshalDWord(h, &b));
-    EXPECT_FALSE(ZERA_boUnmarshalDWord(h, &c));
-    EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_SHORT_PACKET);
-    EXPECT_EQ(ZERA_i32MarshalGetCurReadPos(h), 8);
-    EXPECT_EQ(c, 77u);
-    EXPECT_EQ(a, 1u);
-    EXPECT_EQ(b, 2u);
-    double r = 0;
-    EXPECT_FALSE(ZERA_boUnmarshalReal(h, &r));
-    EXPECT_EQ(ZERA_i32MarshalGetCurReadPos(h), 8);
-
-    // The reading packet accepts appends too; its buffer grows to one step.
-    EXPECT_TRUE(ZERA_boMarshalDWord(h, &a));
-    EXPECT_EQ(zera::ToPacket(h)->i32BufSize, 4096);
-    EXPECT_EQ(ZERA_i32MarshalGetDataSize(h), 14);
-    uint16_t word = 0;
-    EXPECT_TRUE(ZERA_boUnmarshalWord(h, &word));
-    EXPECT_EQ(word, 0x0909);
-
-    ASSERT_TRUE(ZERA_boMarshalResetReadPos(h));
-    EXPECT_TRUE(ZERA_boUnmarshalDWord(h, &c));
-    EXPECT_EQ(c, 1u);
-    ZERA_boMarshalPacketDelete(h);
-}
-
-TEST(MarshalPacket, GrowsInWholeSteps) {
-    Packet w;
-    for (int i = 0; i < 4096; ++i) {
-        uint8_t b = static_cast<uint8_t>(i);
-        ASSERT_TRUE(ZERA_boMarshalByte(w.h, &b));
-    }
+    EXPECT_FAILS(!zera::EnsureRoom(w.p(), -1), OSAL_ERR_INVALID_SIZE);
+    EXPECT_FAILS(!zera::EnsureRoom(w.p(), INT32_MAX), OSAL_ERR_INVALID_SIZE);  // past the largest signed size
+    EXPECT_FAILS(!zera::CheckAvailable(w.p(), -1), OSAL_ERR_INVALID_SIZE);
     EXPECT_EQ(w.p()->i32BufSize, 4096);
-    uint8_t b = 1;
-    ASSERT_TRUE(ZERA_boMarshalByte(w.h, &b));
-    EXPECT_EQ(w.p()->i32BufSize, 8192);
-    EXPECT_EQ(ZERA_i32MarshalGetDataSize(w.h), 4097);
 
-    EXPECT_TRUE(zera::EnsureRoom(w.p(), 8192 - 4097));  // fits: nothing changes
+    zt::ForEachAllocFailure([](long) {
+        ZERA_HPACKET h = ZERA_hMarshalPacketCreate(nullptr, 0);
+        EXPECT_TRUE(h != nullptr || OSAL_dwGetLastError() == OSAL_ERR_NO_MEMORY);
+        return h != nullptr && ZERA_boMarshalPacketDelete(h);
+    });
+}
+
+TEST(MarshalPacket, GrowsInWholeStepsAndKeepsItsDataWhenGrowthFails) {
+    Packet w;
+    const Bytes block(4094, 0x42);
+    const uint16_t word = 0x0102;
+    ASSERT_TRUE(ZERA_boMarshalByteStreamRaw(w.h, block.data(), 4094));
+    ASSERT_TRUE(ZERA_boMarshalWord(w.h, &word));
+    EXPECT_EQ(w.p()->i32BufSize, 4096);  // exactly full
+    zt::ForEachAllocFailure([&](long) {
+        const uint32_t dw = 0x01020304;
+        if (ZERA_boMarshalDWord(w.h, &dw)) return true;
+        EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_NO_MEMORY);
+        EXPECT_EQ(ZERA_i32MarshalGetDataSize(w.h), 4096);
+        EXPECT_EQ(w.p()->i32BufSize, 4096);
+        return false;
+    });
     EXPECT_EQ(w.p()->i32BufSize, 8192);
-    EXPECT_TRUE(zera::EnsureRoom(w.p(), 12288 - 4097));  // a sum on a step is not raised
+    EXPECT_EQ(ZERA_i32MarshalGetDataSize(w.h), 4100);
+    EXPECT_EQ(w.bytes()[4093], 0x42);
+    EXPECT_EQ(w.bytes()[4099], 0x04);
+
+    EXPECT_TRUE(zera::EnsureRoom(w.p(), 8192 - 4100));  // fits: nothing changes
+    EXPECT_EQ(w.p()->i32BufSize, 8192);
+    EXPECT_TRUE(zera::EnsureRoom(w.p(), 12288 - 4100));  // a sum on a step is not raised
     EXPECT_EQ(w.p()->i32BufSize, 12288);
-}
-
-TEST(MarshalPacket, EnsureRoomAndCheckAvailableRefusals) {
-    Packet w;
-    EXPECT_FALSE(zera::EnsureRoom(w.p(), -1));
-    EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_INVALID_SIZE);
-    EXPECT_FALSE(zera::EnsureRoom(nullptr, 1));
-    EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_INVALID_HANDLE);
-    EXPECT_FALSE(zera::EnsureRoom(w.p(), INT32_MAX));  // would pass the largest signed size
-    EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_INVALID_SIZE);
-    EXPECT_EQ(w.p()->i32BufSize, 4096);
-
-    EXPECT_TRUE(zera::CheckAvailable(w.p(), 0));
-    EXPECT_FALSE(zera::CheckAvailable(w.p(), 1));
-    EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_SHORT_PACKET);
-    EXPECT_FALSE(zera::CheckAvailable(w.p(), -1));
-    EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_INVALID_SIZE);
-    EXPECT_FALSE(zera::CheckAvailable(nullptr, 0));
-    EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_INVALID_HANDLE);
 }
 
 TEST(MarshalPacket, ScalarBytesInNetworkOrder) {
@@ -133,19 +76,13 @@ TEST(MarshalPacket, ScalarBytesInNetworkOrder) {
     const uint64_t qword = 0x0102030405060708ull;
     const TimeVal tv{0x11223344u, 0x55667788};
     const double real = 1.0;
-    ASSERT_TRUE(ZERA_boMarshalBool(w.h, &seven));
-    ASSERT_TRUE(ZERA_boMarshalByte(w.h, &byte));
-    ASSERT_TRUE(ZERA_boMarshalWord(w.h, &word));
-    ASSERT_TRUE(ZERA_boMarshalDWord(w.h, &dword));
-    ASSERT_TRUE(ZERA_boMarshalQWord(w.h, &qword));
-    ASSERT_TRUE(ZERA_boMarshalTimeVal(w.h, &tv));
-    ASSERT_TRUE(ZERA_boMarshalReal(w.h, &real));
+    ASSERT_TRUE(ZERA_boMarshalBool(w.h, &seven) && ZERA_boMarshalByte(w.h, &byte) && ZERA_boMarshalWord(w.h, &word) &&
+                ZERA_boMarshalDWord(w.h, &dword) && ZERA_boMarshalQWord(w.h, &qword) &&
+                ZERA_boMarshalTimeVal(w.h, &tv) && ZERA_boMarshalReal(w.h, &real));
     EXPECT_EQ(seven, 7);  // the caller's byte is not changed
-    const Bytes expected = {0x01, 0xAB, 0x01, 0x02, 0x0A, 0x0B, 0x0C, 0x0D,
-                            0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,
-                            0x55, 0x66, 0x77, 0x88, 0x11, 0x22, 0x33, 0x44,  // seconds, then microseconds
-                            0x3F, 0xF0, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(zt::Bytes(w.h), expected);
+    EXPECT_EQ(w.bytes(), (Bytes{0x01, 0xAB, 0x01, 0x02, 0x0A, 0x0B, 0x0C, 0x0D, 0x01, 0x02, 0x03,
+                                0x04, 0x05, 0x06, 0x07, 0x08, 0x55, 0x66, 0x77, 0x88,  // seconds first
+                                0x11, 0x22, 0x33, 0x44, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0}));
 
     BOOL8 bo = 0;
     uint8_t b = 0;
@@ -154,48 +91,176 @@ TEST(MarshalPacket, ScalarBytesInNetworkOrder) {
     uint64_t qw = 0;
     TimeVal t{};
     double r = 0;
-    ASSERT_TRUE(ZERA_boUnmarshalBool(w.h, &bo));
-    ASSERT_TRUE(ZERA_boUnmarshalByte(w.h, &b));
-    ASSERT_TRUE(ZERA_boUnmarshalWord(w.h, &wd));
-    ASSERT_TRUE(ZERA_boUnmarshalDWord(w.h, &dw));
-    ASSERT_TRUE(ZERA_boUnmarshalQWord(w.h, &qw));
-    ASSERT_TRUE(ZERA_boUnmarshalTimeVal(w.h, &t));
-    ASSERT_TRUE(ZERA_boUnmarshalReal(w.h, &r));
-    EXPECT_EQ(bo, 1);
-    EXPECT_EQ(b, byte);
-    EXPECT_EQ(wd, word);
-    EXPECT_EQ(dw, dword);
-    EXPECT_EQ(qw, qword);
-    EXPECT_EQ(t.dwMicroseconds, tv.dwMicroseconds);
-    EXPECT_EQ(t.i32Seconds, tv.i32Seconds);
-    EXPECT_EQ(r, real);
+    ASSERT_TRUE(ZERA_boUnmarshalBool(w.h, &bo) && ZERA_boUnmarshalByte(w.h, &b) && ZERA_boUnmarshalWord(w.h, &wd) &&
+                ZERA_boUnmarshalDWord(w.h, &dw) && ZERA_boUnmarshalQWord(w.h, &qw) &&
+                ZERA_boUnmarshalTimeVal(w.h, &t) && ZERA_boUnmarshalReal(w.h, &r));
+    EXPECT_TRUE(bo == 1 && b == byte && wd == word && dw == dword && qw == qword && r == real);
+    EXPECT_TRUE(t.dwMicroseconds == tv.dwMicroseconds && t.i32Seconds == tv.i32Seconds);
     EXPECT_EQ(ZERA_i32MarshalGetCurReadPos(w.h), ZERA_i32MarshalGetDataSize(w.h));
 }
 
-TEST(MarshalPacket, BoolReadsAnyNonZeroAsOne) {
-    ZERA_HPACKET h = ReadPacket({2, 0});
+TEST(MarshalPacket, ShortReadsKeepPositionAndValue) {
+    const Packet read({2, 0, 0, 0, 0, 1, 1, 2, 3, 4, 5, 6});
+    ZERA_HPACKET h = read.h;
     BOOL8 a = 9, b = 9;
-    EXPECT_TRUE(ZERA_boUnmarshalBool(h, &a));
+    uint32_t dw = 0;
+    ASSERT_TRUE(ZERA_boUnmarshalBool(h, &a) && ZERA_boUnmarshalBool(h, &b) && ZERA_boUnmarshalDWord(h, &dw));
+    EXPECT_TRUE(a == 1 && b == 0 && dw == 1u);  // any non-zero byte reads as 1
+    uint64_t qw = 0;
+    EXPECT_FAILS(!ZERA_boUnmarshalQWord(h, &qw), OSAL_ERR_SHORT_PACKET);
+    EXPECT_EQ(ZERA_i32MarshalGetCurReadPos(h), 10);  // the first half stays consumed
+    EXPECT_EQ(qw, 0x0102030400000000ull);
+    dw = 77;
+    double r = 0;
+    EXPECT_FAILS(!ZERA_boUnmarshalDWord(h, &dw), OSAL_ERR_SHORT_PACKET);
+    EXPECT_FAILS(!ZERA_boUnmarshalReal(h, &r), OSAL_ERR_SHORT_PACKET);
+    EXPECT_EQ(ZERA_i32MarshalGetCurReadPos(h), 10);
+    EXPECT_EQ(dw, 77u);
+
+    // The reading packet accepts appends too; its buffer grows to one step.
+    EXPECT_TRUE(ZERA_boMarshalDWord(h, &dw));
+    EXPECT_EQ(zera::ToPacket(h)->i32BufSize, 4096);
+    EXPECT_EQ(ZERA_i32MarshalGetDataSize(h), 16);
+    uint16_t word = 0;
+    EXPECT_TRUE(ZERA_boUnmarshalWord(h, &word));
+    EXPECT_EQ(word, 0x0506);
+    ASSERT_TRUE(ZERA_boMarshalResetReadPos(h));
     EXPECT_TRUE(ZERA_boUnmarshalBool(h, &b));
-    EXPECT_EQ(a, 1);
-    EXPECT_EQ(b, 0);
-    ZERA_boMarshalPacketDelete(h);
+    EXPECT_EQ(b, 1);
 }
 
-TEST(MarshalPacket, TimeValNamesShareTheQWordFunctions) {
-    EXPECT_EQ(reinterpret_cast<void *>(&ZERA_boMarshalQWord), reinterpret_cast<void *>(&ZERA_boMarshalTimeVal));
-    EXPECT_EQ(reinterpret_cast<void *>(&ZERA_boUnmarshalQWord),
-              reinterpret_cast<void *>(&ZERA_boUnmarshalTimeVal));
+TEST(MarshalStream, StringsExactBytesAndBack) {
+    Packet w;
+    const char16_t noNarrow[] = {u'x', 0x20AC, 0x00E9, 0};  // the euro sign has no narrow form
+    ASSERT_TRUE(ZERA_boMarshalHString(w.h, "ab") && ZERA_boMarshalHString(w.h, "") &&
+                ZERA_boMarshalHString(w.h, nullptr) && ZERA_boMarshalLString(w.h, W(u"ab")) &&
+                ZERA_boMarshalLString(w.h, nullptr) && ZERA_boMarshalLString(w.h, W(noNarrow)));
+    EXPECT_EQ(w.bytes(), (Bytes{0, 0, 0, 3, 'a', 'b', 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 3, 'a', 'b', 0, 0, 0,
+                                0, 0, 0, 0, 0, 4, 'x', '?', 0xE9, 0}));
+
+    char *s = reinterpret_cast<char *>(&w);
+    EXPECT_EQ(ZERA_i32UnmarshalHString(w.h, &s), 2);
+    EXPECT_STREQ(s, "ab");
+    ZERA_vFree(s);
+    EXPECT_EQ(ZERA_i32UnmarshalHString(w.h, &s), 0);
+    ASSERT_NE(s, nullptr);  // the empty string is allocated
+    EXPECT_STREQ(s, "");
+    ZERA_vFree(s);
+    EXPECT_EQ(ZERA_i32UnmarshalHString(w.h, &s), 0);
+    EXPECT_EQ(s, nullptr);  // the null string is not
+    WCHAR16 *ws = nullptr;
+    EXPECT_EQ(ZERA_i32UnmarshalLString(w.h, &ws), 2);
+    EXPECT_EQ(zt::WStr(ws), u"ab");
+    ZERA_vFree(ws);
+    ws = reinterpret_cast<WCHAR16 *>(&w);
+    EXPECT_EQ(ZERA_i32UnmarshalLString(w.h, &ws), 0);
+    EXPECT_EQ(ws, nullptr);
+    EXPECT_EQ(ZERA_i32UnmarshalLString(w.h, &ws), 3);
+    EXPECT_EQ(zt::WStr(ws), (std::u16string{u'x', u'?', 0x00E9}));
+    ZERA_vFree(ws);
+
+    const Packet cut({0, 0, 0, 2, 'a', 'b'});  // no terminator
+    s = reinterpret_cast<char *>(&w);
+    EXPECT_FAILS(ZERA_i32UnmarshalHString(cut.h, &s) == -1, OSAL_ERR_INVALID_SIZE);
+    EXPECT_EQ(s, reinterpret_cast<char *>(&w));
+    EXPECT_EQ(ZERA_i32MarshalGetCurReadPos(cut.h), 4);
+
+    Packet wide;  // the wide writer's temporary narrow copy
+    zt::ForEachAllocFailure([&](long) {
+        if (ZERA_boMarshalLString(wide.h, W(u"abc"))) return true;
+        EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_NO_MEMORY);
+        EXPECT_EQ(ZERA_i32MarshalGetDataSize(wide.h), 0);
+        return false;
+    });
+    EXPECT_EQ(wide.bytes(), (Bytes{0, 0, 0, 4, 'a', 'b', 'c', 0}));
 }
 
-TEST(MarshalPacket, QWordSecondHalfFailureKeepsTheFirst) {
-    ZERA_HPACKET h = ReadPacket({1, 2, 3, 4, 5, 6});
-    uint64_t value = 0;
-    EXPECT_FALSE(ZERA_boUnmarshalQWord(h, &value));
-    EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_SHORT_PACKET);
-    EXPECT_EQ(ZERA_i32MarshalGetCurReadPos(h), 4);  // the first half stays consumed
-    EXPECT_EQ(value, 0x0102030400000000ull);
-    ZERA_boMarshalPacketDelete(h);
+TEST(MarshalStream, WordStreamsConvertEachUnit) {
+    Packet w;
+    const uint16_t words[] = {0x0102, 0x0304, 0xA0B0};
+    const uint32_t dwords[] = {0x01020304, 0xCAFEBABE};
+    const uint8_t data[4] = {1, 2, 3, 4}, sentinel = 0x5A;
+    ASSERT_TRUE(ZERA_boMarshalWordStream(w.h, words, 4));
+    EXPECT_EQ(w.bytes(), (Bytes{0, 0, 0, 4, 1, 2, 3, 4}));
+    ASSERT_TRUE(ZERA_boMarshalWordStream(w.h, words, 6) && ZERA_boMarshalDWordStream(w.h, dwords, 8) &&
+                ZERA_boMarshalWordStream(w.h, nullptr, 0) && ZERA_boMarshalByte(w.h, &sentinel));
+
+    uint16_t *pw = nullptr;
+    ASSERT_EQ(ZERA_i32UnmarshalWordStream(w.h, &pw, 1), 4);
+    ZERA_vFree(pw);
+    ASSERT_EQ(ZERA_i32UnmarshalWordStream(w.h, &pw, 1), 6);
+    EXPECT_EQ(std::memcmp(pw, words, 6), 0);
+    ZERA_vFree(pw);
+    uint32_t into[2] = {};
+    uint32_t *pd = into;
+    ASSERT_EQ(ZERA_i32UnmarshalDWordStream(w.h, &pd, 0), 8);  // into the caller's buffer
+    EXPECT_EQ(pd, into);
+    EXPECT_EQ(into[1], 0xCAFEBABEu);
+    pw = reinterpret_cast<uint16_t *>(&w);
+    ASSERT_EQ(ZERA_i32UnmarshalWordStream(w.h, &pw, 0), 0);
+    EXPECT_EQ(pw, nullptr);  // length 0 gives null in both modes
+    uint8_t after = 0;
+    ASSERT_TRUE(ZERA_boUnmarshalByte(w.h, &after));  // exactly behind the streams
+    EXPECT_EQ(after, sentinel);
+
+    // Writer refusals leave the packet as it was.
+    Packet r;
+    EXPECT_FAILS(!ZERA_boMarshalByteStream(r.h, nullptr, 3), OSAL_ERR_INVALID_ARG);
+    EXPECT_FAILS(!ZERA_boMarshalByteStream(r.h, data, -1), OSAL_ERR_INVALID_SIZE);
+    EXPECT_FAILS(!ZERA_boMarshalWordStream(r.h, reinterpret_cast<const uint16_t *>(data), 3), OSAL_ERR_INVALID_SIZE);
+    EXPECT_FAILS(!ZERA_boMarshalDWordStream(r.h, reinterpret_cast<const uint32_t *>(data), 6), OSAL_ERR_INVALID_SIZE);
+    EXPECT_FAILS(!ZERA_boMarshalByteStreamRaw(r.h, nullptr, 1), OSAL_ERR_INVALID_ARG);
+    EXPECT_FAILS(!ZERA_boMarshalHString(nullptr, "x"), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_EQ(ZERA_i32MarshalGetDataSize(r.h), 0);
+    ASSERT_TRUE(ZERA_boMarshalByteStream(r.h, nullptr, 0) && ZERA_boMarshalByteStreamRaw(r.h, data, 4));
+    EXPECT_EQ(r.bytes(), (Bytes{0, 0, 0, 0, 1, 2, 3, 4}));
+}
+
+TEST(MarshalStream, ReaderFailuresStopBehindTheLength) {
+    const Packet cut({0xEE, 0, 0, 0, 5, 1, 2, 3}), bad({0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 3, 1, 2, 3}),
+        empty({0, 0, 0, 0, 0, 0, 0, 1, 7});
+    uint8_t skip = 0, buffer[1] = {0};
+    void *data = nullptr;
+    uint16_t *pw = nullptr;
+    ASSERT_TRUE(ZERA_boUnmarshalByte(cut.h, &skip));  // a stream of 5 of which only 3 bytes are there
+    EXPECT_FAILS(ZERA_i32UnmarshalByteStream(cut.h, &data, 1) == -1, OSAL_ERR_SHORT_PACKET);
+    EXPECT_EQ(ZERA_i32MarshalGetCurReadPos(cut.h), 5);
+    EXPECT_EQ(data, nullptr);
+    EXPECT_FAILS(ZERA_i32UnmarshalByteStream(bad.h, &data, 1) == -1, OSAL_ERR_INVALID_SIZE);  // negative
+    EXPECT_FAILS(ZERA_i32UnmarshalWordStream(bad.h, &pw, 1) == -1, OSAL_ERR_INVALID_SIZE);    // odd
+    EXPECT_EQ(ZERA_i32MarshalGetCurReadPos(bad.h), 8);
+
+    // Caller's pointer: untouched for length 0 without boAlloc, 1026 when null.
+    data = buffer;
+    EXPECT_EQ(ZERA_i32UnmarshalByteStream(empty.h, &data, 0), 0);
+    EXPECT_EQ(data, buffer);
+    data = nullptr;
+    EXPECT_FAILS(ZERA_i32UnmarshalByteStream(empty.h, &data, 0) == -1, OSAL_ERR_NO_MEMORY);
+    EXPECT_FAILS(ZERA_i32UnmarshalByteStream(empty.h, nullptr, 1) == -1, OSAL_ERR_INVALID_ARG);
+    EXPECT_FAILS(ZERA_i32UnmarshalByteStream(nullptr, &data, 1) == -1, OSAL_ERR_INVALID_HANDLE);
+}
+
+// Runs a stream or string reader that allocates its result under failing
+// allocations: 1026 and a null result, or a result that is freed.
+template <typename T, typename Read>
+void AllocatingReaderFailures(const Bytes &bytes, Read read) {
+    ReaderFailures(bytes, [&](ZERA_HPACKET h) {
+        T *out = nullptr;
+        if (read(h, &out) >= 0) return ZERA_vFree(out), true;
+        EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_NO_MEMORY);
+        EXPECT_EQ(out, nullptr);
+        return false;
+    });
+}
+
+TEST(MarshalStream, AllocationFailuresInReaders) {
+    const Bytes text = {0, 0, 0, 3, 'a', 'b', 0}, four = {0, 0, 0, 4, 1, 2, 3, 4};
+    AllocatingReaderFailures<void>(text, [](ZERA_HPACKET h, void **p) { return ZERA_i32UnmarshalByteStream(h, p, 1); });
+    AllocatingReaderFailures<uint16_t>(four, [](ZERA_HPACKET h, uint16_t **p) { return ZERA_i32UnmarshalWordStream(h, p, 1); });
+    AllocatingReaderFailures<uint32_t>(four, [](ZERA_HPACKET h, uint32_t **p) { return ZERA_i32UnmarshalDWordStream(h, p, 1); });
+    AllocatingReaderFailures<char>(text, [](ZERA_HPACKET h, char **p) { return ZERA_i32UnmarshalHString(h, p); });
+    // The narrow step or the wide buffer fails; the temporary is freed.
+    AllocatingReaderFailures<WCHAR16>(text, [](ZERA_HPACKET h, WCHAR16 **p) { return ZERA_i32UnmarshalLString(h, p); });
 }
 
 }  // namespace

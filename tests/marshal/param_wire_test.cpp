@@ -1,111 +1,78 @@
 // marshal/param_wire_test.cpp - parameters and parameter lists on the wire:
-// exact bytes, change marks, narrow/wide round trips, readers that fail.
-#include <cstring>
-#include <vector>
-
-#include "marshal/marshal.h"
-#include "param/param.h"
-#include "param/param_test_util.h"
+// exact bytes, change marks, narrow/wide round trips, refusals and readers
+// that fail (also for want of memory) without half-changing anything.
+#include "marshal/marshal_test_util.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using zt::ListBuilder;
-using zt::ReadPacket;
-using zt::W;
+using namespace mt;
 
-struct Packet {
-    ZERA_HPACKET h = ZERA_hMarshalPacketCreate(nullptr, 0);
-    ~Packet() { ZERA_boMarshalPacketDelete(h); }
-};
-
-// How many records a list packet announces.
-uint32_t RecordCount(ZERA_HPACKET h) {
-    Bytes b = zt::Bytes(h);
-    return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
-}
+// How many records a list packet announces (fewer than 256 here).
+uint8_t RecordCount(const Packet &w) { return w.bytes()[3]; }
 
 const Bytes kGain = {0, 0, 0, 6, 'G', 'a', 'i', 'n', 0, 0, 0x01, 0x02, 0x11, 0x01, 0x00, 0, 0, 0, 5, 0, 0, 0, 0};
 const Bytes kTerminator = {0, 0, 0, 0, 0x01, 0x03};
 
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes &p : parts) all.insert(all.end(), p.begin(), p.end());
-    return all;
+bool WriteList(const Packet &w, Param *list, bool wide) {
+    return wide ? ZERA_boMarshalParamListW(w.h, list, 0) : ZERA_boMarshalParamListA(w.h, list, 0);
+}
+bool ReadList(ZERA_HPACKET h, Param **list, bool wide) {
+    return wide ? ZERA_boUnmarshalParamListW(h, list) : ZERA_boUnmarshalParamListA(h, list);
 }
 
-TEST(ParamWire, GainExampleIs23Bytes) {
+TEST(ParamWire, GainExampleAndEmptyListExactBytes) {
     for (bool wide : {false, true}) {
         ListBuilder b(wide);
-        ParamValue **cursor = nullptr;
-        ASSERT_TRUE(wide ? ZERA_boAddParamW(1, 0, &b.list, &b.count, &cursor, 1, 2, 0x10, 0, 0, W(u"Gain"), 5u)
-                         : ZERA_boAddParamA(1, 0, &b.list, &b.count, &cursor, 1, 2, 0x10, 0, 0, "Gain", 5u));
+        ASSERT_TRUE(wide ? ZERA_boAddParamW(1, 0, &b.list, &b.count, &b.cursor, 1, 2, 0x10, 0, 0, W(u"Gain"), 5u)
+                         : ZERA_boAddParamA(1, 0, &b.list, &b.count, &b.cursor, 1, 2, 0x10, 0, 0, "Gain", 5u));
         b.list[0].u8Attributes = 0x11;
         Packet w;
         ASSERT_TRUE(wide ? ZERA_boMarshalParamW(w.h, &b.list[0]) : ZERA_boMarshalParamA(w.h, &b.list[0]));
-        EXPECT_EQ(zt::Bytes(w.h), kGain);
+        EXPECT_EQ(w.bytes(), kGain) << wide;
     }
-}
-
-TEST(ParamWire, EmptyListIsCountAndTerminator) {
-    ListBuilder b;
+    ListBuilder empty;
     Packet w;
-    ASSERT_TRUE(ZERA_boMarshalParamListA(w.h, b.list, 1));
-    Bytes expected = {0, 0, 0, 1};
-    expected.insert(expected.end(), kTerminator.begin(), kTerminator.end());
-    EXPECT_EQ(zt::Bytes(w.h), expected);
-    EXPECT_EQ(b.list[0].u8ChangeFlags, 0);
+    ASSERT_TRUE(ZERA_boMarshalParamListA(w.h, empty.list, 1));
+    EXPECT_EQ(w.bytes(), Wire().U32(1).Raw(kTerminator).b);
+    EXPECT_EQ(empty.list[0].u8ChangeFlags, 0);
 }
 
 TEST(ParamWire, ChangedOnlyWritesMarkedValuesAndClearsMarks) {
     ListBuilder b;
     for (int i = 0; i < 5; ++i) b.DWord("p", static_cast<uint32_t>(i));
     b.list[2].u8ChangeFlags = 0xF4;  // marks above bit 2 are not the writer's
-    {
-        Packet w;  // the shape bit on the first record forces every record
-        ASSERT_TRUE(ZERA_boMarshalParamListA(w.h, b.list, 1));
-        EXPECT_EQ(RecordCount(w.h), 6u);
-        for (int i = 0; i <= 5; ++i) EXPECT_EQ(b.list[i].u8ChangeFlags & 7, 0) << i;
-        EXPECT_EQ(b.list[2].u8ChangeFlags, 0xF0);
-    }
-    {
-        Packet w;  // nothing changed since: the terminator only
-        ASSERT_TRUE(ZERA_boMarshalParamListA(w.h, b.list, 1));
-        EXPECT_EQ(RecordCount(w.h), 1u);
-        EXPECT_EQ(ZERA_i32MarshalGetDataSize(w.h), 4 + 6);
-    }
+    Packet all, none, two, levels;
+    ASSERT_TRUE(ZERA_boMarshalParamListA(all.h, b.list, 1));  // the shape bit on the first record: every record
+    EXPECT_EQ(RecordCount(all), 6u);
+    for (int i = 0; i <= 5; ++i) EXPECT_EQ(b.list[i].u8ChangeFlags & 7, 0) << i;
+    EXPECT_EQ(b.list[2].u8ChangeFlags, 0xF0);
+    ASSERT_TRUE(ZERA_boMarshalParamListA(none.h, b.list, 1));  // nothing changed since: the terminator only
+    EXPECT_EQ(RecordCount(none), 1u);
+    EXPECT_EQ(ZERA_i32MarshalGetDataSize(none.h), 4 + 6);
+
     b.list[3].u8ChangeFlags |= ZERA_CHANGE_VALUE;
     b.list[5].u8ChangeFlags |= ZERA_CHANGE_VALUE;  // the terminator's own mark
-    {
-        Packet w;
-        ASSERT_TRUE(ZERA_boMarshalParamListA(w.h, b.list, 1));
-        EXPECT_EQ(RecordCount(w.h), 2u);
-        Param *back = nullptr;
-        ASSERT_TRUE(ZERA_boUnmarshalParamListA(w.h, &back));
-        EXPECT_EQ(zera::CountParams(back), 1u);
-        EXPECT_EQ(back[0].uValue.dw, 3u);
-        EXPECT_EQ(back[1].u8ChangeFlags, ZERA_CHANGE_VALUE);
-        ZERA_vDeleteParamListA(back);
-        EXPECT_EQ(b.list[3].u8ChangeFlags, 0);
-        EXPECT_EQ(b.list[5].u8ChangeFlags, 0);
-    }
+    ASSERT_TRUE(ZERA_boMarshalParamListA(two.h, b.list, 1));
+    EXPECT_EQ(RecordCount(two), 2u);
+    EXPECT_EQ(b.list[3].u8ChangeFlags | b.list[5].u8ChangeFlags, 0);
+    Param *back = nullptr;
+    ASSERT_TRUE(ZERA_boUnmarshalParamListA(two.h, &back));
+    EXPECT_EQ(zera::CountParams(back), 1u);
+    EXPECT_EQ(back[0].uValue.dw, 3u);
+    EXPECT_EQ(back[1].u8ChangeFlags, ZERA_CHANGE_VALUE);
+    ZERA_vDeleteParamListA(back);
+
     b.list[0].u8ChangeFlags |= ZERA_CHANGE_LEVELS;
-    {
-        Packet w;
-        ASSERT_TRUE(ZERA_boMarshalParamListA(w.h, b.list, 1));
-        EXPECT_EQ(RecordCount(w.h), 6u);
-        ASSERT_TRUE(ZERA_boMarshalParamListA(w.h, b.list, 0));  // all mode regardless of marks
-    }
+    ASSERT_TRUE(ZERA_boMarshalParamListA(levels.h, b.list, 1));
+    EXPECT_EQ(RecordCount(levels), 6u);
 }
 
 TEST(ParamWire, ListEndsAtAnEmptyName) {
     ListBuilder b;
-    b.DWord("a", 1);
-    b.DWord("", 2);
-    b.DWord("c", 3);
+    b.DWord("a", 1), b.DWord("", 2), b.DWord("c", 3);
     Packet w;
     ASSERT_TRUE(ZERA_boMarshalParamListA(w.h, b.list, 0));
-    EXPECT_EQ(RecordCount(w.h), 2u);
+    EXPECT_EQ(RecordCount(w), 2u);
     EXPECT_NE(b.list[2].u8ChangeFlags, 0);  // behind the end record: not visited
     Param *back = nullptr;
     ASSERT_TRUE(ZERA_boUnmarshalParamListA(w.h, &back));
@@ -128,210 +95,178 @@ void Fill(ListBuilder &b) {
     b.Str("Empty", nullptr);
 }
 
+// What of a read Fill list the bytes do not show: the strings in the
+// reader's width and the access widened with its sign.
 void ExpectFilled(const Param *l, bool wide) {
-    auto str = [wide](const void *s) {
-        return wide ? zt::WStr(s) : ListBuilder::Widen(static_cast<const char *>(s), false);
-    };
-    auto text = [wide](const void *block) {
-        return wide ? zt::WText(block) : ListBuilder::Widen(zt::NText(block).c_str(), false);
-    };
+    auto str = [wide](const void *s) { return wide ? zt::WStr(s) : ListBuilder::Widen(static_cast<const char *>(s), false); };
     ASSERT_EQ(zera::CountParams(l), 5u);
     EXPECT_EQ(str(l[0].pName), u"Mode");
-    EXPECT_EQ(text(l[0].pName), u"how it runs");
-    EXPECT_EQ(str(l[0].uValue.pv), u"fast");
-    EXPECT_EQ(l[0].u8Attributes, 0x31);
+    EXPECT_EQ(wide ? zt::WText(l[0].pName) : ListBuilder::Widen(zt::NText(l[0].pName).c_str(), false), u"how it runs");
     const ParamValue *v = l[0].pstValues;
-    ASSERT_NE(v, nullptr);
-    EXPECT_EQ(v->dwKind, 1u);
-    EXPECT_EQ(str(v->uFrom.pv), u"a");
-    EXPECT_EQ(str(v->uTo.pv), u"m");
-    ASSERT_NE(v->pstNext, nullptr);
-    EXPECT_EQ(v->pstNext->dwKind, 0u);
-    EXPECT_EQ(str(v->pstNext->uFrom.pv), u"z");
-    EXPECT_EQ(v->pstNext->dwTag, 2u);
-    EXPECT_EQ(v->pstNext->pstNext, nullptr);
-    EXPECT_EQ(l[1].uValue.dw, 5u);
-    EXPECT_EQ(l[1].u8Tag, 7);
-    EXPECT_EQ(l[1].pstValues->uTo.dw, 9u);
-    EXPECT_EQ(l[2].dwType, ZERA_PARAM_DWORD2);
-    EXPECT_EQ(l[2].uValue.dw, 0xFFFFFFFFu);
-    EXPECT_EQ(l[2].dwAccess, 0xFFFFFFC8u);  // low byte 200 widened with its sign: -56
-    EXPECT_EQ(l[3].uValue.r, -2.25);
-    EXPECT_EQ(l[3].pstValues->uFrom.r, 0.5);
+    ASSERT_TRUE(v != nullptr && v->pstNext != nullptr && v->pstNext->pstNext == nullptr);
+    EXPECT_EQ(str(l[0].uValue.pv) + str(v->uFrom.pv) + str(v->uTo.pv) + str(v->pstNext->uFrom.pv), u"fastamz");
+    EXPECT_EQ(l[0].u8Attributes, 0x31);
+    EXPECT_EQ(l[2].dwAccess, 0xFFFFFFC8u);  // low byte 200: -56
     EXPECT_EQ(l[4].uValue.pv, nullptr);
     EXPECT_EQ(l[5].pName, nullptr);
 }
 
-TEST(ParamWire, WideListReadNarrowAndBack) {
-    ListBuilder wideList(true);
-    Fill(wideList);
-    Packet w;
-    ASSERT_TRUE(ZERA_boMarshalParamListW(w.h, wideList.list, 0));
-    EXPECT_EQ(RecordCount(w.h), 6u);
+TEST(ParamWire, RoundTripsThroughBothWidths) {
+    ListBuilder wideList(true), narrowList(false);
+    Fill(wideList), Fill(narrowList);
+    Packet w, n;
+    ASSERT_TRUE(WriteList(w, wideList.list, true) && WriteList(n, narrowList.list, false));
+    EXPECT_EQ(RecordCount(w), 6u);
+    EXPECT_EQ(w.bytes(), n.bytes());  // both widths write the same bytes
 
-    ListBuilder narrowList(false);  // the same list built narrow writes the same bytes
-    Fill(narrowList);
-    Packet n;
-    ASSERT_TRUE(ZERA_boMarshalParamListA(n.h, narrowList.list, 0));
-    EXPECT_EQ(zt::Bytes(w.h), zt::Bytes(n.h));
-
-    Param *narrow = nullptr;
-    ASSERT_TRUE(ZERA_boUnmarshalParamListA(w.h, &narrow));
-    ExpectFilled(narrow, false);
-    Packet again;
-    ASSERT_TRUE(ZERA_boMarshalParamListA(again.h, narrow, 0));
-    Param *wide = nullptr;
-    ASSERT_TRUE(ZERA_boUnmarshalParamListW(again.h, &wide));
-    ExpectFilled(wide, true);
-    ZERA_vDeleteParamListA(narrow);
-    ZERA_vDeleteParamListW(wide);
+    // Read narrow into a list that holds a parameter: it is replaced (and
+    // freed, for the leak checker), then wide; each copy writes the same bytes.
+    ListBuilder narrow, wide(true);
+    narrow.Str("old", "value");
+    ASSERT_TRUE(ZERA_boUnmarshalParamListA(w.h, &narrow.list));
+    ExpectFilled(narrow.list, false);
+    Packet again, third;
+    ASSERT_TRUE(WriteList(again, narrow.list, false) && ZERA_boUnmarshalParamListW(again.h, &wide.list));
+    ExpectFilled(wide.list, true);
+    ASSERT_TRUE(WriteList(third, wide.list, true));
+    EXPECT_EQ(again.bytes(), w.bytes());
+    EXPECT_EQ(third.bytes(), w.bytes());
 }
 
-TEST(ParamWire, ReadingIntoAListReplacesIt) {
+TEST(ParamWire, WriterRefusals) {
     ListBuilder b;
-    Fill(b);
-    Packet w;
-    ASSERT_TRUE(ZERA_boMarshalParamListA(w.h, b.list, 0));
-    Param *list = nullptr;
-    ASSERT_TRUE(ZERA_boCreateParListA(&list));
-    uint32_t count = 0;
-    ParamValue **cursor = nullptr;
-    ASSERT_TRUE(ZERA_boAddParamA(1, 0, &list, &count, &cursor, 0, 0, 0, 0, 0, "old", "value"));
-    ASSERT_TRUE(ZERA_boUnmarshalParamListA(w.h, &list));  // the old list is freed (leak checker)
-    ExpectFilled(list, false);
-    ZERA_vDeleteParamListA(list);
-}
-
-TEST(ParamWire, WriterRefusesBadTypeAndKind) {
-    ListBuilder b;
-    b.DWord("Gain", 5);
-    b.DWordValue(ZERA_VALUE_SINGLE, 1, 0, 1);
-    b.DWordValue(ZERA_VALUE_SINGLE, 2, 0, 1);
+    b.DWord("Gain", 5), b.DWordValue(ZERA_VALUE_SINGLE, 1, 0, 1), b.DWordValue(ZERA_VALUE_SINGLE, 2, 0, 1);
     Packet w;
     b.list[0].dwType = 4;
-    EXPECT_FALSE(ZERA_boMarshalParamA(w.h, &b.list[0]));
-    EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_TYPE_RANGE);
+    EXPECT_FAILS(!ZERA_boMarshalParamA(w.h, &b.list[0]), OSAL_ERR_TYPE_RANGE);
     EXPECT_EQ(ZERA_i32MarshalGetDataSize(w.h), 0);
     b.list[0].dwType = ZERA_PARAM_DWORD;
     b.list[0].pstValues->pstNext->dwKind = 2;
-    EXPECT_FALSE(ZERA_boMarshalParamA(w.h, &b.list[0]));
-    EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_TYPE_RANGE);
+    EXPECT_FAILS(!ZERA_boMarshalParamA(w.h, &b.list[0]), OSAL_ERR_TYPE_RANGE);
     EXPECT_EQ(ZERA_i32MarshalGetDataSize(w.h), 19);  // up to the value; no part of the chain
     b.list[0].pstValues->pstNext->dwKind = 0;
-    EXPECT_FALSE(ZERA_boMarshalParamA(w.h, nullptr));
-    EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_INVALID_ARG);
-    EXPECT_FALSE(ZERA_boMarshalParamA(nullptr, &b.list[0]));
-    EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_INVALID_HANDLE);
-    EXPECT_FALSE(ZERA_boMarshalParamListA(w.h, nullptr, 0));
-    EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_INVALID_ARG);
+    EXPECT_FAILS(!ZERA_boMarshalParamA(w.h, nullptr), OSAL_ERR_INVALID_ARG);
+    EXPECT_FAILS(!ZERA_boMarshalParamA(nullptr, &b.list[0]), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_FAILS(!ZERA_boMarshalParamListA(w.h, nullptr, 0), OSAL_ERR_INVALID_ARG);
 
     // A failing write in a list still clears the marks of the record visited.
     b.list[0].dwType = 7;
     b.list[0].u8ChangeFlags = 7;
-    EXPECT_FALSE(ZERA_boMarshalParamListA(w.h, b.list, 0));
+    EXPECT_FAILS(!ZERA_boMarshalParamListA(w.h, b.list, 0), OSAL_ERR_TYPE_RANGE);
     EXPECT_EQ(b.list[0].u8ChangeFlags, 0);
     b.list[0].dwType = ZERA_PARAM_DWORD;
 }
 
-// A destination record holding a parameter of its own.
-struct Destination {
-    ListBuilder b;
-    Destination() {
-        b.Str("Old\0text", "old value", 0x10, true);
-        b.StrValue(ZERA_VALUE_RANGE, "a", "b", 1);
-    }
-    Param Snapshot() const { return b.list[0]; }
-};
-
-bool SameRecord(const Param &a, const Param &b) { return std::memcmp(&a, &b, sizeof(Param)) == 0; }
-
-TEST(ParamWire, FailedReadLeavesDestinationUnchanged) {
-    Bytes badKind = kGain;
-    badKind[22] = 1;  // one value record
-    const Bytes tail = {3, 0, 0, 0, 1, 0, 0, 0, 0};  // kind 3
-    badKind.insert(badKind.end(), tail.begin(), tail.end());
-    Bytes badType = kGain;
+TEST(ParamWire, FailedReadLeavesDestinationUnchangedAndReplaceFreesIt) {
+    Bytes badKind = Wire().Raw(kGain).U8(3).U32(1).U32(0).b;  // one value record of kind 3
+    badKind[22] = 1;
+    Bytes badType = kGain, badName = kGain;
     badType[10] = 4;
-    Bytes badName = kGain;
     badName[8] = 'X';  // the name block holds one NUL only
-    Bytes cut(kGain.begin(), kGain.end() - 2);
     const struct {
-        const Bytes *bytes;
+        Bytes bytes;
         uint32_t code;
-    } cases[] = {{&badKind, OSAL_ERR_TYPE_RANGE}, {&badType, OSAL_ERR_TYPE_RANGE},
-                 {&badName, OSAL_ERR_INVALID_SIZE}, {&cut, OSAL_ERR_SHORT_PACKET}};
+    } cases[] = {{badKind, OSAL_ERR_TYPE_RANGE},
+                 {badType, OSAL_ERR_TYPE_RANGE},
+                 {badName, OSAL_ERR_INVALID_SIZE},
+                 {Bytes(kGain.begin(), kGain.end() - 2), OSAL_ERR_SHORT_PACKET}};
     for (bool wide : {false, true}) {
         for (const auto &c : cases) {
-            Destination d;
-            const Param before = d.Snapshot();
-            ZERA_HPACKET h = ReadPacket(*c.bytes);
-            EXPECT_FALSE(wide ? ZERA_boUnmarshalParamW(h, &d.b.list[0], 1) : ZERA_boUnmarshalParamA(h, &d.b.list[0], 1));
-            EXPECT_EQ(OSAL_dwGetLastError(), c.code);
-            EXPECT_TRUE(SameRecord(before, d.b.list[0]));
-            ZERA_boMarshalPacketDelete(h);
+            ListBuilder d(wide);  // a destination record holding a parameter of its own
+            d.Str("Old\0text", "old value", 0x10, true);
+            d.StrValue(ZERA_VALUE_RANGE, "a", "b", 1);
+            auto read = [&](const Bytes &bytes) {
+                const Packet r(bytes);
+                return wide ? ZERA_boUnmarshalParamW(r.h, &d.list[0], 1) : ZERA_boUnmarshalParamA(r.h, &d.list[0], 1);
+            };
+            const Param before = d.list[0];
+            EXPECT_FAILS(!read(c.bytes), c.code);
+            EXPECT_EQ(std::memcmp(&before, &d.list[0], sizeof(Param)), 0);
+            ASSERT_TRUE(read(kGain));  // the old one freed (leak checker)
+            EXPECT_TRUE(d.list[0].dwAccess == 2u && d.list[0].pstValues == nullptr);
         }
     }
-    ZERA_HPACKET h = ReadPacket(kGain);
-    EXPECT_FALSE(ZERA_boUnmarshalParamA(h, nullptr, 0));
-    EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_INVALID_ARG);
-    ZERA_boMarshalPacketDelete(h);
-}
-
-TEST(ParamWire, ReplaceFreesTheOldParameter) {
-    Destination d;
-    ZERA_HPACKET h = ReadPacket(kGain);
-    ASSERT_TRUE(ZERA_boUnmarshalParamA(h, &d.b.list[0], 1));  // the leak checker sees the old one freed
-    EXPECT_EQ(zt::NStr(d.b.list[0].pName), "Gain");
-    EXPECT_EQ(d.b.list[0].dwAccess, 2u);
-    EXPECT_EQ(d.b.list[0].pstValues, nullptr);
 
     // Without boReplace the old contents pass to whoever kept them.
-    Param kept = d.b.list[0];
-    ASSERT_TRUE(ZERA_boMarshalResetReadPos(h));
-    ASSERT_TRUE(ZERA_boUnmarshalParamA(h, &d.b.list[0], 0));
-    EXPECT_NE(d.b.list[0].pName, kept.pName);
+    ListBuilder d;
+    d.DWord("Old", 1);
+    Param kept = d.list[0];
+    const Packet r(kGain);
+    EXPECT_FAILS(!ZERA_boUnmarshalParamA(r.h, nullptr, 0), OSAL_ERR_INVALID_ARG);
+    ASSERT_TRUE(ZERA_boUnmarshalParamA(r.h, &d.list[0], 0));
+    EXPECT_EQ(zt::NStr(d.list[0].pName), "Gain");
     zera::ReleaseParam(&kept);
-    ZERA_boMarshalPacketDelete(h);
 }
 
 TEST(ParamWire, BrokenListsCanStillBeWalkedAndDeleted) {
-    Bytes zero = {0, 0, 0, 0};
-    Bytes cutList = Cat({{0, 0, 0, 3}, kGain, Bytes(kGain.begin(), kGain.end() - 1)});
-    Bytes earlyEnd = Cat({{0, 0, 0, 3}, kGain, kTerminator, kGain});
-    Bytes noTerminator = Cat({{0, 0, 0, 1}, kGain});
-    Bytes bogusCount = Cat({{0xFF, 0xFF, 0xFF, 0xF0}, kGain});
-
     const struct {
-        const Bytes *bytes;
+        Bytes bytes;
         bool ok;
         uint32_t code;
         uint32_t params;
-    } cases[] = {{&zero, true, 0, 0},
-                 {&cutList, false, OSAL_ERR_SHORT_PACKET, 1},
-                 {&earlyEnd, false, OSAL_ERR_INVALID_SIZE, 1},
-                 {&noTerminator, true, 0, 1},
-                 {&bogusCount, false, OSAL_ERR_SHORT_PACKET, 1}};
+    } cases[] = {{{0, 0, 0, 0}, true, 0, 0},
+                 {Wire().U32(3).Raw(kGain).Raw(Bytes(kGain.begin(), kGain.end() - 1)).b, false, OSAL_ERR_SHORT_PACKET, 1},
+                 {Wire().U32(3).Raw(kGain).Raw(kTerminator).Raw(kGain).b, false, OSAL_ERR_INVALID_SIZE, 1},
+                 {Wire().U32(1).Raw(kGain).b, true, 0, 1},  // no terminator
+                 {Wire().U32(0xFFFFFFF0).Raw(kGain).b, false, OSAL_ERR_SHORT_PACKET, 1}};
     for (bool wide : {false, true}) {
         for (const auto &c : cases) {
-            ZERA_HPACKET h = ReadPacket(*c.bytes);
-            Param *list = nullptr;
-            EXPECT_EQ(wide ? ZERA_boUnmarshalParamListW(h, &list) : ZERA_boUnmarshalParamListA(h, &list), c.ok);
-            if (!c.ok) {
-                EXPECT_EQ(OSAL_dwGetLastError(), c.code);
-            }
-            ASSERT_NE(list, nullptr);
-            EXPECT_EQ(zera::CountParams(list), c.params);
-            EXPECT_EQ(list[c.params].dwType, ZERA_PARAM_DWORD);
-            // An ordinary list: it takes more parameters and can be deleted.
-            uint32_t count = c.params;
-            ParamValue **cursor = nullptr;
-            for (int i = 0; i < 40; ++i) {
-                ASSERT_TRUE(wide ? ZERA_boAddParamW(1, 0, &list, &count, &cursor, 1, 0, 0, 0, 0, W(u"n"), 1u)
-                                 : ZERA_boAddParamA(1, 0, &list, &count, &cursor, 1, 0, 0, 0, 0, "n", 1u));
-            }
-            wide ? ZERA_vDeleteParamListW(list) : ZERA_vDeleteParamListA(list);
-            ZERA_boMarshalPacketDelete(h);
+            SCOPED_TRACE(testing::Message() << wide << " " << c.bytes.size());
+            ListBuilder b(wide);  // its empty list is replaced
+            OSAL_vSetLastError(0);
+            EXPECT_EQ(ReadList(Packet(c.bytes).h, &b.list, wide), c.ok);
+            EXPECT_EQ(OSAL_dwGetLastError(), c.code);
+            ASSERT_NE(b.list, nullptr);
+            EXPECT_EQ(zera::CountParams(b.list), c.params);
+            EXPECT_EQ(b.list[c.params].dwType, ZERA_PARAM_DWORD);
+            b.count = c.params;  // an ordinary list: it takes more parameters and can be deleted
+            for (int i = 0; i < 40; ++i) b.DWord("n", 1);
+            EXPECT_EQ(zera::CountParams(b.list), c.params + 40);
         }
+    }
+}
+
+TEST(ParamWire, AllocationFailuresLeaveNothingHalfBuilt) {
+    ListBuilder narrow, wide(true);
+    Fill(narrow), Fill(wide);
+    Packet one, list, wideOne, wideList;
+    ASSERT_TRUE(ZERA_boMarshalParamA(one.h, &narrow.list[0]) && WriteList(list, narrow.list, false));
+    zt::ForEachAllocFailure([&](long) {  // the wide writers' narrow copies
+        wideOne.p()->i32DataSize = 0;
+        if (ZERA_boMarshalParamW(wideOne.h, &wide.list[0])) return true;
+        EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_NO_MEMORY);
+        return false;
+    });
+    zt::ForEachAllocFailure([&](long) {
+        wideList.p()->i32DataSize = 0;
+        wide.list[0].u8ChangeFlags = ZERA_CHANGE_VALUE | ZERA_CHANGE_SHAPE;
+        if (WriteList(wideList, wide.list, true)) return true;
+        EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_NO_MEMORY);
+        EXPECT_EQ(wide.list[0].u8ChangeFlags, 0);  // the failing record was visited
+        return false;
+    });
+    EXPECT_EQ(wideOne.bytes(), one.bytes());
+    EXPECT_EQ(wideList.bytes().size(), list.bytes().size());  // the change marks may differ
+
+    for (bool w : {false, true}) {
+        ReaderFailures(one.bytes(), [&](ZERA_HPACKET h) {  // the destination stays as it was
+            Param dest{};
+            dest.dwType = 9;
+            if (w ? ZERA_boUnmarshalParamW(h, &dest, 1) : ZERA_boUnmarshalParamA(h, &dest, 1)) {
+                return zera::ReleaseParam(&dest), true;
+            }
+            EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_NO_MEMORY);
+            EXPECT_TRUE(dest.pName == nullptr && dest.dwType == 9u);
+            return false;
+        });
+        ReaderFailures(list.bytes(), [&](ZERA_HPACKET h) {  // a list that can be walked and deleted
+            Param *read = nullptr;
+            const bool ok = ReadList(h, &read, w);
+            EXPECT_TRUE(ok || OSAL_dwGetLastError() == OSAL_ERR_NO_MEMORY);
+            EXPECT_LE(zera::CountParams(read), ok ? 5u : 4u);
+            w ? ZERA_vDeleteParamListW(read) : ZERA_vDeleteParamListA(read);
+            return ok;
+        });
     }
 }
 

@@ -13,21 +13,16 @@ namespace {
 
 TEST(OsalErrors, EveryCodeHasItsOwnText) {
     // The codes the library stores, and the ones the platform layer adds.
-    const uint32_t codes[] = {0,    1024, 1025, 1026, 1027, 1028, 1029, 1030, 1031, 1032, 1033, 1034,
-                              1035, 1036, 1037, 1046, 2048, 2055, 2056, 2057, 2058, 2060, 2061, 2062};
-    for (uint32_t code : codes) {
+    for (uint32_t code : {0u, 1024u, 1025u, 1026u, 1027u, 1028u, 1029u, 1030u, 1031u, 1032u, 1033u, 1034u,
+                          1035u, 1036u, 1037u, 1046u, 2048u, 2055u, 2056u, 2057u, 2058u, 2060u, 2061u, 2062u}) {
         const char *text = OSAL_pszGetErrorText(code);
-        ASSERT_NE(text, nullptr) << code;
-        EXPECT_GT(std::strlen(text), 3u) << code;
+        EXPECT_TRUE(text != nullptr && std::strlen(text) > 3) << code;
     }
-    // The table and the header agree: every table entry answers with its text.
 #define CHECK_ENTRY(code, text) EXPECT_STREQ(OSAL_pszGetErrorText(code), text);
     OSAL_ERROR_TABLE(CHECK_ENTRY)
 #undef CHECK_ENTRY
     EXPECT_STREQ(OSAL_pszGetErrorText(2048), "Invalid stack level");
-    EXPECT_EQ(OSAL_pszGetErrorText(1), nullptr);
-    EXPECT_EQ(OSAL_pszGetErrorText(2059), nullptr);
-    EXPECT_EQ(OSAL_pszGetErrorText(0xFFFFFFFFu), nullptr);
+    for (uint32_t unknown : {1u, 2059u, 0xFFFFFFFFu}) EXPECT_EQ(OSAL_pszGetErrorText(unknown), nullptr);
 }
 
 TEST(OsalErrors, LastErrorIsPerThread) {
@@ -42,23 +37,19 @@ TEST(OsalErrors, LastErrorIsPerThread) {
     EXPECT_EQ(OSAL_dwGetLastError(), 1027u);
 }
 
-TEST(OsalErrors, StringArgumentIsCopied) {
+TEST(OsalErrors, ArgumentsAreCopiedAndFormatted) {
     char name[] = "ZERA_Sample.COMPONENT";
     OSAL_vSetLastErrorArgs(1030, OSAL_ARG_STRING, name);
     std::memset(name, 'x', sizeof name - 1);
     EXPECT_EQ(OSAL_dwGetLastError(), 1030u);
-    ASSERT_NE(OSAL_pszGetLastErrorArg(), nullptr);
     EXPECT_STREQ(OSAL_pszGetLastErrorArg(), "ZERA_Sample.COMPONENT");
     EXPECT_STREQ(OSAL_pszGetLastErrorText(), "Module cannot be loaded (1030): ZERA_Sample.COMPONENT");
     EXPECT_EQ(OSAL_dwGetLastErrorSeverity(), 0u);
 
-    // A plain code clears what the previous error carried.
-    OSAL_vSetLastError(1026);
+    OSAL_vSetLastError(1026);  // a plain code clears what the previous error carried
     EXPECT_EQ(OSAL_pszGetLastErrorArg(), nullptr);
     EXPECT_STREQ(OSAL_pszGetLastErrorText(), "Out of memory (1026)");
-}
 
-TEST(OsalErrors, TextWithSeverityMessageAndArgument) {
     OSAL_vSetLastErrorText(2057, OSAL_SEVERITY_ERROR, "minor version", OSAL_ARG_STRING, "Level 2");
     EXPECT_EQ(OSAL_dwGetLastError(), 2057u);
     EXPECT_EQ(OSAL_dwGetLastErrorSeverity(), 2u);
@@ -82,11 +73,10 @@ TEST(OsalErrors, OwnArgumentCanBeStoredAgainAndLongOnesAreCut) {
 
     std::string huge(100000, 'a');
     OSAL_vSetLastErrorText(1030, OSAL_SEVERITY_ERROR, huge.c_str(), OSAL_ARG_STRING, huge.c_str());
-    const char *arg = OSAL_pszGetLastErrorArg();
-    ASSERT_NE(arg, nullptr);
-    EXPECT_GT(std::strlen(arg), 500u);
-    EXPECT_LT(std::strlen(arg), huge.size());
-    EXPECT_EQ(std::string(arg), std::string(std::strlen(arg), 'a'));
+    const std::string arg = OSAL_pszGetLastErrorArg() ? OSAL_pszGetLastErrorArg() : "";
+    EXPECT_GT(arg.size(), 500u);
+    EXPECT_LT(arg.size(), huge.size());
+    EXPECT_EQ(arg, std::string(arg.size(), 'a'));
     EXPECT_EQ(std::strncmp(OSAL_pszGetLastErrorText(), "Module cannot be loaded (1030): aaa", 35), 0);
 }
 

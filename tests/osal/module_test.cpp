@@ -6,13 +6,12 @@
 #include <unistd.h>
 
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
 
-#include "VOQ_OSAL.h"
+#include "osal/osal_test_util.h"
 
 namespace {
 
@@ -23,25 +22,13 @@ const std::string &ProgramDir() {
         char buf[PATH_MAX];
         ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
         if (n <= 0) return std::string(".");
-        buf[n] = '\0';
-        std::string path(buf);
+        std::string path(buf, static_cast<size_t>(n));
         return path.substr(0, path.rfind('/'));
     }();
     return dir;
 }
 
-std::string MakeTempDir() {
-    char tmpl[] = "/tmp/osal_module_XXXXXX";
-    char *dir = mkdtemp(tmpl);
-    return dir ? dir : "";
-}
-
-bool CopyFile(const std::string &from, const std::string &to) {
-    std::ifstream in(from, std::ios::binary);
-    std::ofstream out(to, std::ios::binary);
-    out << in.rdbuf();
-    return in.good() && out.good();
-}
+const WCHAR16 *W(const std::u16string &s) { return reinterpret_cast<const WCHAR16 *>(s.c_str()); }
 
 template <class T>
 T Export(OSAL_HMODULE m, const char *name) {
@@ -53,46 +40,48 @@ T Export(OSAL_HMODULE m, const char *name) {
 }
 using IntFn = int (*)(void);
 
+// Which copy of the test module was loaded (1: the program's, 2: the
+// stand-in, -1: none); releases it.
+int Where(OSAL_HMODULE m) {
+    if (m == nullptr) return -1;
+    IntFn where = Export<IntFn>(m, "OsalTestWhere");
+    int answer = where != nullptr ? where() : -1;
+    EXPECT_TRUE(OSAL_boFreeLibrary(m));
+    return answer;
+}
+
 // Runs each test in a directory of its own and returns to the old one.
 class OsalModule : public ::testing::Test {
 protected:
     void SetUp() override {
         ProgramDir();
         ASSERT_NE(getcwd(oldCwd, sizeof oldCwd), nullptr);
-        dir = MakeTempDir();
-        ASSERT_FALSE(dir.empty());
+        char tmpl[] = "/tmp/osal_module_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
         ASSERT_EQ(chdir(dir.c_str()), 0);
     }
     void TearDown() override {
         ASSERT_EQ(chdir(oldCwd), 0);
-        std::string cleanup = "rm -rf '" + dir + "'";
-        ASSERT_EQ(std::system(cleanup.c_str()), 0);
+        ASSERT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
     }
     char oldCwd[PATH_MAX];
     std::string dir;
 };
 
 TEST_F(OsalModule, BareNameSearchesCurrentDirectoryThenProgramDirectory) {
-    // Only in the program's directory (the wide name converts one unit to one byte).
-    const WCHAR16 wideName[] = {'o', 's', 'a', 'l', '_', 't', 'e', 's', 't', '_', 't', 'o', 'p', '.', 's', 'o', 0};
-    OSAL_HMODULE fromProgramDir = OSAL_hLoadLibraryW(wideName);
-    ASSERT_NE(fromProgramDir, nullptr) << OSAL_pszGetLastErrorText();
-    EXPECT_EQ(Export<IntFn>(fromProgramDir, "OsalTestWhere")(), 1);
-    EXPECT_TRUE(OSAL_boFreeLibrary(fromProgramDir));
+    EXPECT_EQ(Where(OSAL_hLoadLibraryW(W(u"osal_test_top.so"))), 1);  // only in the program's directory
 
     // A file of that name in the current directory comes first.
-    ASSERT_TRUE(CopyFile(ProgramDir() + "/osal_test_alt.so", dir + "/osal_test_top.so"));
-    OSAL_HMODULE fromCwd = OSAL_hLoadLibraryA("osal_test_top.so");
-    ASSERT_NE(fromCwd, nullptr) << OSAL_pszGetLastErrorText();
-    EXPECT_EQ(Export<IntFn>(fromCwd, "OsalTestWhere")(), 2);
-    EXPECT_TRUE(OSAL_boFreeLibrary(fromCwd));
-
+    {
+        std::ifstream in(ProgramDir() + "/osal_test_alt.so", std::ios::binary);
+        std::ofstream out(dir + "/osal_test_top.so", std::ios::binary);
+        out << in.rdbuf();
+        ASSERT_TRUE(in.good() && out.good());
+    }
+    EXPECT_EQ(Where(OSAL_hLoadLibraryA("osal_test_top.so")), 2);
     // A name with a path separator is taken as given.
-    std::string full = ProgramDir() + "/osal_test_top.so";
-    OSAL_HMODULE byPath = OSAL_hLoadLibraryA(full.c_str());
-    ASSERT_NE(byPath, nullptr) << OSAL_pszGetLastErrorText();
-    EXPECT_EQ(Export<IntFn>(byPath, "OsalTestWhere")(), 1);
-    EXPECT_TRUE(OSAL_boFreeLibrary(byPath));
+    EXPECT_EQ(Where(OSAL_hLoadLibraryA((ProgramDir() + "/osal_test_top.so").c_str())), 1);
 
     // Neither here nor there: the system loader's own search.
     OSAL_HMODULE system = OSAL_hLoadLibraryA("libm.so.6");
@@ -109,15 +98,11 @@ TEST_F(OsalModule, LookupFindsOwnFunctionAndDataExportsOnly) {
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(*data, 42);
 
-    // Exports of the dependency are not the module's own.
-    OSAL_vSetLastError(0);
-    EXPECT_EQ(OSAL_pfnGetProcAddress(top, "OsalTestBaseValue"), nullptr);
-    EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NAME_NOT_FOUND));
+    // Exports of the dependency and of the C library are not the module's own.
+    EXPECT_REFUSED(OSAL_pfnGetProcAddress(top, "OsalTestBaseValue"), OSAL_ERR_NAME_NOT_FOUND);
     EXPECT_STREQ(OSAL_pszGetLastErrorArg(), "OsalTestBaseValue");
-    EXPECT_EQ(OSAL_pfnGetProcAddress(top, "OsalTestBaseData"), nullptr);
-    EXPECT_EQ(OSAL_pfnGetProcAddress(top, "malloc"), nullptr);  // nor the C library's
-    EXPECT_EQ(OSAL_pfnGetProcAddress(top, "NoSuchExport"), nullptr);
-    EXPECT_EQ(OSAL_dwGetLastError(), 1029u);
+    for (const char *name : {"OsalTestBaseData", "malloc", "NoSuchExport"})
+        EXPECT_REFUSED(OSAL_pfnGetProcAddress(top, name), OSAL_ERR_NAME_NOT_FOUND);
 
     // Loaded on its own, the dependency answers for itself.
     OSAL_HMODULE base = OSAL_hLoadLibraryA("libosal_test_base.so");
@@ -128,59 +113,38 @@ TEST_F(OsalModule, LookupFindsOwnFunctionAndDataExportsOnly) {
     EXPECT_TRUE(OSAL_boFreeLibrary(base));
 
     // Wide names convert one unit to one byte.
-    const WCHAR16 wide[] = {'O', 's', 'a', 'l', 'T', 'e', 's', 't', 'W', 'h', 'e', 'r', 'e', 0};
-    EXPECT_NE(OSAL_pfnGetProcAddressW(top, wide), nullptr);
-    const WCHAR16 odd[] = {'O', 's', 'a', 'l', 0x2603, 0};
-    EXPECT_EQ(OSAL_pfnGetProcAddressW(top, odd), nullptr);
+    EXPECT_NE(OSAL_pfnGetProcAddressW(top, W(u"OsalTestWhere")), nullptr);
+    EXPECT_EQ(OSAL_pfnGetProcAddressW(top, W(u"Osal\u2603")), nullptr);
     EXPECT_STREQ(OSAL_pszGetLastErrorArg(), "Osal?");
     EXPECT_TRUE(OSAL_boFreeLibrary(top));
 }
 
 TEST_F(OsalModule, FailedLoadSaysWhy) {
-    OSAL_vSetLastError(0);
-    EXPECT_EQ(OSAL_hLoadLibraryA("osal_no_such_module.so"), nullptr);
-    EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_LOAD_FAILED));
-    ASSERT_NE(OSAL_pszGetLastErrorArg(), nullptr);
-    EXPECT_NE(std::strstr(OSAL_pszGetLastErrorArg(), "osal_no_such_module.so"), nullptr);
-    EXPECT_NE(std::strstr(OSAL_pszGetLastErrorText(), "Module cannot be loaded (1030): "), nullptr);
-
-    // A file that is there but is no module: the loader's reason, not "missing".
     { std::ofstream(dir + "/bogus.so") << "not a module"; }
-    EXPECT_EQ(OSAL_hLoadLibraryA("bogus.so"), nullptr);
-    EXPECT_EQ(OSAL_dwGetLastError(), 1030u);
-    ASSERT_NE(OSAL_pszGetLastErrorArg(), nullptr);
-    EXPECT_NE(std::strstr(OSAL_pszGetLastErrorArg(), "bogus.so"), nullptr);
-
-    const WCHAR16 wide[] = {'n', 'o', 'n', 'e', '.', 's', 'o', 0};
-    EXPECT_EQ(OSAL_hLoadLibraryW(wide), nullptr);
-    EXPECT_EQ(OSAL_dwGetLastError(), 1030u);
+    // Missing, or there but no module (the loader's reason, not "missing").
+    for (const char *name : {"osal_no_such_module.so", "bogus.so"}) {
+        EXPECT_REFUSED(OSAL_hLoadLibraryA(name), OSAL_ERR_LOAD_FAILED);
+        ASSERT_NE(OSAL_pszGetLastErrorArg(), nullptr);
+        EXPECT_NE(std::strstr(OSAL_pszGetLastErrorArg(), name), nullptr);
+        EXPECT_NE(std::strstr(OSAL_pszGetLastErrorText(), "Module cannot be loaded (1030): "), nullptr);
+    }
+    EXPECT_REFUSED(OSAL_hLoadLibraryW(W(u"none.so")), OSAL_ERR_LOAD_FAILED);
 }
 
-TEST_F(OsalModule, BadInput) {
-    EXPECT_EQ(OSAL_hLoadLibraryA(nullptr), nullptr);
-    EXPECT_EQ(OSAL_dwGetLastError(), 1028u);
-    EXPECT_EQ(OSAL_hLoadLibraryA(""), nullptr);
-    EXPECT_EQ(OSAL_dwGetLastError(), 1028u);
-    EXPECT_EQ(OSAL_hLoadLibraryW(nullptr), nullptr);
-    EXPECT_EQ(OSAL_dwGetLastError(), 1028u);
-
-    EXPECT_FALSE(OSAL_boFreeLibrary(nullptr));
-    EXPECT_EQ(OSAL_dwGetLastError(), 1027u);
-    EXPECT_EQ(OSAL_pfnGetProcAddress(nullptr, "x"), nullptr);
-    EXPECT_EQ(OSAL_dwGetLastError(), 1027u);
+TEST_F(OsalModule, BadInputAndReleasedHandlesAreRefused) {
+    EXPECT_REFUSED(OSAL_hLoadLibraryA(nullptr), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(OSAL_hLoadLibraryA(""), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(OSAL_hLoadLibraryW(nullptr), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(OSAL_boFreeLibrary(nullptr), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_REFUSED(OSAL_pfnGetProcAddress(nullptr, "x"), OSAL_ERR_INVALID_HANDLE);
 
     OSAL_HMODULE m = OSAL_hLoadLibraryA("osal_test_top.so");
     ASSERT_NE(m, nullptr);
-    EXPECT_EQ(OSAL_pfnGetProcAddress(m, nullptr), nullptr);
-    EXPECT_EQ(OSAL_dwGetLastError(), 1028u);
-    EXPECT_EQ(OSAL_pfnGetProcAddressW(m, nullptr), nullptr);
-    EXPECT_EQ(OSAL_dwGetLastError(), 1028u);
+    EXPECT_REFUSED(OSAL_pfnGetProcAddress(m, nullptr), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(OSAL_pfnGetProcAddressW(m, nullptr), OSAL_ERR_INVALID_ARG);
     EXPECT_TRUE(OSAL_boFreeLibrary(m));
-    // A released handle is refused, not used.
-    EXPECT_FALSE(OSAL_boFreeLibrary(m));
-    EXPECT_EQ(OSAL_dwGetLastError(), 1027u);
-    EXPECT_EQ(OSAL_pfnGetProcAddress(m, "OsalTestWhere"), nullptr);
-    EXPECT_EQ(OSAL_dwGetLastError(), 1027u);
+    EXPECT_REFUSED(OSAL_boFreeLibrary(m), OSAL_ERR_INVALID_HANDLE);  // released: refused, not used
+    EXPECT_REFUSED(OSAL_pfnGetProcAddress(m, "OsalTestWhere"), OSAL_ERR_INVALID_HANDLE);
 }
 
 }  // namespace

@@ -2,90 +2,61 @@
 // byte order, wall-clock time and its constants, mutexes, start and end.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
 
-#include "VOQ_OSAL.h"
+#include "osal/osal_test_util.h"
 
 namespace {
 
-TEST(OsalByteOrder, EveryWidthBothWays) {
-    unsigned char packet[8];
-    uint8_t u8 = 0xA5;
-    ASSERT_TRUE(OSAL_boConvertByteOrder(packet, &u8, 1, OSAL_BO_TO_NETWORK));
-    EXPECT_EQ(packet[0], 0xA5);
-
-    uint16_t u16 = 0x1234;
-    ASSERT_TRUE(OSAL_boConvertByteOrder(packet, &u16, 2, OSAL_BO_TO_NETWORK));
-    EXPECT_EQ(packet[0], 0x12);
-    EXPECT_EQ(packet[1], 0x34);
-
-    uint32_t u32 = 0x89ABCDEFu;
-    ASSERT_TRUE(OSAL_boConvertByteOrder(packet, &u32, 4, OSAL_BO_TO_NETWORK));
-    const unsigned char want32[] = {0x89, 0xAB, 0xCD, 0xEF};
-    EXPECT_EQ(std::memcmp(packet, want32, 4), 0);
-
-    uint64_t u64 = 0x0102030405060708ull;
-    ASSERT_TRUE(OSAL_boConvertByteOrder(packet, &u64, 8, OSAL_BO_TO_NETWORK));
-    const unsigned char want64[] = {1, 2, 3, 4, 5, 6, 7, 8};
-    EXPECT_EQ(std::memcmp(packet, want64, 8), 0);
-
-    const unsigned char in[] = {0xFE, 0xDC, 0xBA, 0x98, 0x76, 0x54, 0x32, 0x10};
-    unsigned char p[9];
-    std::memcpy(p + 1, in, 8);  // unaligned on purpose
-    ASSERT_TRUE(OSAL_boConvertByteOrder(p + 1, &u8, 1, OSAL_BO_FROM_NETWORK));
-    EXPECT_EQ(u8, 0xFE);
-    ASSERT_TRUE(OSAL_boConvertByteOrder(p + 1, &u16, 2, OSAL_BO_FROM_NETWORK));
-    EXPECT_EQ(u16, 0xFEDC);
-    ASSERT_TRUE(OSAL_boConvertByteOrder(p + 1, &u32, 4, OSAL_BO_FROM_NETWORK));
-    EXPECT_EQ(u32, 0xFEDCBA98u);
-    ASSERT_TRUE(OSAL_boConvertByteOrder(p + 1, &u64, 8, OSAL_BO_FROM_NETWORK));
-    EXPECT_EQ(u64, 0xFEDCBA9876543210ull);
+TEST(OsalByteOrder, EveryWidthBothWaysUnaligned) {
+    const unsigned char wire[] = {0xFE, 0xDC, 0xBA, 0x98, 0x76, 0x54, 0x32, 0x10};
+    auto check = [&](auto value) {
+        const uint32_t width = sizeof value;
+        SCOPED_TRACE(width);
+        unsigned char buf[9] = {};
+        ASSERT_TRUE(OSAL_boConvertByteOrder(buf + 1, &value, width, OSAL_BO_TO_NETWORK));
+        EXPECT_EQ(std::memcmp(buf + 1, wire, width), 0);
+        decltype(value) back = 0;
+        ASSERT_TRUE(OSAL_boConvertByteOrder(buf + 1, &back, width, OSAL_BO_FROM_NETWORK));
+        EXPECT_EQ(back, value);
+    };
+    check(uint8_t{0xFE});
+    check(uint16_t{0xFEDC});
+    check(uint32_t{0xFEDCBA98u});
+    check(uint64_t{0xFEDCBA9876543210ull});
 }
 
 TEST(OsalByteOrder, BadInputChangesNothing) {
     unsigned char packet[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     uint64_t host = 0x1111111111111111ull;
     for (uint32_t width : {0u, 3u, 5u, 7u, 16u}) {
-        OSAL_vSetLastError(0);
-        EXPECT_FALSE(OSAL_boConvertByteOrder(packet, &host, width, OSAL_BO_FROM_NETWORK)) << width;
-        EXPECT_EQ(OSAL_dwGetLastError(), 1034u);
-        EXPECT_FALSE(OSAL_boConvertByteOrder(packet, &host, width, OSAL_BO_TO_NETWORK)) << width;
-        EXPECT_EQ(OSAL_dwGetLastError(), 1034u);
+        for (uint32_t direction : {OSAL_BO_FROM_NETWORK, OSAL_BO_TO_NETWORK})
+            EXPECT_REFUSED(OSAL_boConvertByteOrder(packet, &host, width, direction), OSAL_ERR_INVALID_SIZE);
     }
-    EXPECT_FALSE(OSAL_boConvertByteOrder(nullptr, &host, 4, OSAL_BO_TO_NETWORK));
-    EXPECT_EQ(OSAL_dwGetLastError(), 1028u);
-    EXPECT_FALSE(OSAL_boConvertByteOrder(packet, nullptr, 4, OSAL_BO_FROM_NETWORK));
-    EXPECT_EQ(OSAL_dwGetLastError(), 1028u);
-    EXPECT_FALSE(OSAL_boConvertByteOrder(packet, &host, 4, 2));
-    EXPECT_EQ(OSAL_dwGetLastError(), 1028u);
+    EXPECT_REFUSED(OSAL_boConvertByteOrder(nullptr, &host, 4, OSAL_BO_TO_NETWORK), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(OSAL_boConvertByteOrder(packet, nullptr, 4, OSAL_BO_FROM_NETWORK), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(OSAL_boConvertByteOrder(packet, &host, 4, 2), OSAL_ERR_INVALID_ARG);
     EXPECT_EQ(host, 0x1111111111111111ull);
     const unsigned char same[] = {1, 2, 3, 4, 5, 6, 7, 8};
     EXPECT_EQ(std::memcmp(packet, same, 8), 0);
 }
 
-TEST(OsalTime, SystemTimeIsTheWallClockInNormalForm) {
+TEST(OsalTime, SystemTimeIsTheWallClockInNormalFormAndConstants) {
     TimeVal t;
     OSAL_vGetSystemTime(&t);
     auto now = std::chrono::duration_cast<std::chrono::seconds>(
                    std::chrono::system_clock::now().time_since_epoch())
                    .count();
-    EXPECT_EQ(t.dwMicroseconds & OSAL_TIME_RELATIVE, 0u);
-    EXPECT_LT(t.dwMicroseconds, 1000000u);
+    EXPECT_LT(t.dwMicroseconds, 1000000u);  // and so not relative
     EXPECT_LE(std::llabs(static_cast<long long>(t.i32Seconds) - static_cast<long long>(now)), 2);
+    EXPECT_REFUSED((OSAL_vGetSystemTime(nullptr), 0), OSAL_ERR_INVALID_ARG);
 
-    OSAL_vSetLastError(0);
-    OSAL_vGetSystemTime(nullptr);
-    EXPECT_EQ(OSAL_dwGetLastError(), 1028u);
-}
-
-TEST(OsalTime, Constants) {
-    EXPECT_EQ(OSAL_stTimeNoWait.dwMicroseconds, 0u);
-    EXPECT_EQ(OSAL_stTimeNoWait.i32Seconds, 0);
-    EXPECT_NE(OSAL_stTimeInfinite.dwMicroseconds & OSAL_TIME_RELATIVE, 0u);
-    EXPECT_EQ(OSAL_stTimeInfinite.dwMicroseconds, 0xFFFFFFFFu);
+    EXPECT_EQ(OSAL_stTimeNoWait.dwMicroseconds | static_cast<uint32_t>(OSAL_stTimeNoWait.i32Seconds), 0u);
+    EXPECT_EQ(OSAL_stTimeInfinite.dwMicroseconds, 0xFFFFFFFFu);  // relative flag included
     EXPECT_EQ(OSAL_stTimeInfinite.i32Seconds, 0x7FFFFFFF);
     EXPECT_EQ(sizeof(TimeVal), 8u);
 }
@@ -95,11 +66,12 @@ TEST(OsalMutex, RecursiveAndExcluding) {
     ASSERT_NE(m, nullptr);
     ASSERT_TRUE(OSAL_boMutexLock(m));
     ASSERT_TRUE(OSAL_boMutexLock(m));  // the same thread again
-    int counter = 0;
+    std::atomic<int> counter{0};
     std::thread t([&] {
-        ASSERT_TRUE(OSAL_boMutexLock(m));
-        counter = 1;
-        OSAL_vMutexUnlock(m);
+        if (OSAL_boMutexLock(m)) {
+            counter = 1;
+            OSAL_vMutexUnlock(m);
+        }
     });
     OSAL_vMutexUnlock(m);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -107,28 +79,18 @@ TEST(OsalMutex, RecursiveAndExcluding) {
     OSAL_vMutexUnlock(m);
     t.join();
     EXPECT_EQ(counter, 1);
-
-    OSAL_vSetLastError(0);
-    OSAL_vMutexUnlock(m);  // not held: refused, reported
-    EXPECT_EQ(OSAL_dwGetLastError(), 1031u);
+    EXPECT_REFUSED((OSAL_vMutexUnlock(m), 0), OSAL_ERR_SYSTEM);  // not held: refused, reported
     OSAL_vMutexDelete(m);
 
-    EXPECT_FALSE(OSAL_boMutexLock(nullptr));
-    EXPECT_EQ(OSAL_dwGetLastError(), 1027u);
-    OSAL_vSetLastError(0);
-    OSAL_vMutexUnlock(nullptr);
-    EXPECT_EQ(OSAL_dwGetLastError(), 1027u);
-    OSAL_vSetLastError(0);
-    OSAL_vMutexDelete(nullptr);
-    EXPECT_EQ(OSAL_dwGetLastError(), 1027u);
+    EXPECT_REFUSED(OSAL_boMutexLock(nullptr), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_REFUSED((OSAL_vMutexUnlock(nullptr), 0), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_REFUSED((OSAL_vMutexDelete(nullptr), 0), OSAL_ERR_INVALID_HANDLE);
 }
 
 TEST(OsalInit, CountedStartAndEnd) {
     EXPECT_TRUE(OSAL_boInit());
     EXPECT_TRUE(OSAL_boInit());
-    OSAL_vDeinit();
-    OSAL_vDeinit();
-    OSAL_vDeinit();  // one too many is harmless
+    for (int i = 0; i < 3; ++i) OSAL_vDeinit();  // one too many is harmless
     EXPECT_TRUE(OSAL_boInit());
     OSAL_vDeinit();
 }

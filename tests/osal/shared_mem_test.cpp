@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -16,106 +17,100 @@
 #include <thread>
 #include <vector>
 
-#include "VOQ_OSAL.h"
 #include "osal/osal_test_hooks.h"
+#include "osal/osal_test_util.h"
 
 namespace {
-
-using std::chrono::milliseconds;
 
 constexpr uint32_t kSize = 8192;
 
 // A segment name of this test run (the test's own prefix keeps programs apart,
 // the process id concurrent runs of one program).
 std::string Name(const char *what) { return std::string("osal_shm_") + what + "_" + std::to_string(getpid()); }
-
-bool AllZero(const OSAL_HSHMEM h, uint32_t size) {
-    const unsigned char *p = static_cast<const unsigned char *>(h->pvData);
-    for (uint32_t i = 0; i < size; ++i)
-        if (p[i] != 0) return false;
-    return true;
+OSAL_HSHMEM Open(const std::string &name, uint32_t mode, uint32_t size = kSize) {
+    return OSAL_hSharedMemOpen(size, name.c_str(), mode);
+}
+unsigned char *Bytes(OSAL_HSHMEM h) { return static_cast<unsigned char *>(h->pvData); }
+bool AllZero(OSAL_HSHMEM h) {
+    return std::all_of(Bytes(h), Bytes(h) + kSize, [](unsigned char b) { return b == 0; });
 }
 
-// True when a byte arrives on fd within the time.
-bool ReadByte(int fd, int timeoutMs) {
-    pollfd pfd{fd, POLLIN, 0};
-    if (poll(&pfd, 1, timeoutMs) != 1) return false;
-    char c;
-    return read(fd, &c, 1) == 1;
-}
-
-void WriteByte(int fd) {
+// Called in a helper: reports one step to the parent.
+void Tell(int fd) {
     char c = 1;
     if (write(fd, &c, 1) != 1) _exit(3);
 }
 
-// Forks a helper that runs body(toParent) and then waits to be killed.
-template <class F>
-pid_t Helper(int pipeToParent[2], F body) {
-    if (pipe(pipeToParent) != 0) return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(pipeToParent[0]);
-        body(pipeToParent[1]);
-        for (;;) pause();
+// A forked helper that runs body(fd to the parent), then waits to be killed.
+class Helper {
+public:
+    template <class F>
+    explicit Helper(F body) {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(fds[0]);
+            body(fds[1]);
+            for (;;) pause();
+        }
+        close(fds[1]);
+        fd_ = fds[0];
     }
-    close(pipeToParent[1]);
-    return pid;
-}
+    ~Helper() {
+        Kill();
+        if (fd_ >= 0) close(fd_);
+    }
+    // True when the helper reports a step within the time.
+    bool Heard(int timeoutMs) {
+        pollfd pfd{fd_, POLLIN, 0};
+        char c;
+        return pid_ > 0 && poll(&pfd, 1, timeoutMs) == 1 && read(fd_, &c, 1) == 1;
+    }
+    void Kill() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
 
-void Kill(pid_t pid) {
-    kill(pid, SIGKILL);
-    int status;
-    waitpid(pid, &status, 0);
-}
+private:
+    pid_t pid_ = -1;
+    int fd_ = -1;
+};
 
-TEST(OsalSharedMem, CreatedZeroFilledAndSharedByHandles) {
+// The name is scoped to the user with the prefix in front; the last user
+// leaves nothing behind, lock files included.
+TEST(OsalSharedMem, CreatedZeroFilledSharedByHandlesAndGoneWithTheLast) {
+    const char *old = std::getenv("VOQ_OSAL_SHM_PREFIX");
+    const std::string saved = old ? old : "";
+    ASSERT_EQ(setenv("VOQ_OSAL_SHM_PREFIX", "ztprefix_", 1), 0);
     std::string name = Name("create");
-    OSAL_vSetLastError(0);
-    EXPECT_EQ(OSAL_hSharedMemOpen(kSize, name.c_str(), OSAL_SHM_OPEN), nullptr);  // not there yet
-    EXPECT_EQ(OSAL_dwGetLastError(), 1031u);
-
-    OSAL_HSHMEM a = OSAL_hSharedMemOpen(kSize, name.c_str(), OSAL_SHM_CREATE);
+    const std::string file = "/dev/shm/ztprefix_" + std::to_string(getuid()) + "_" + name;
+    EXPECT_REFUSED(Open(name, OSAL_SHM_OPEN), OSAL_ERR_SYSTEM);  // not there yet
+    OSAL_HSHMEM a = Open(name, OSAL_SHM_CREATE);
     ASSERT_NE(a, nullptr) << OSAL_pszGetLastErrorText();
-    ASSERT_NE(a->pvData, nullptr);
-    EXPECT_TRUE(AllZero(a, kSize));
+    EXPECT_EQ(access(file.c_str(), F_OK), 0) << file;
+    EXPECT_TRUE(AllZero(a));
     std::memset(a->pvData, 0x5A, kSize);
 
-    OSAL_HSHMEM b = OSAL_hSharedMemOpen(kSize, name.c_str(), OSAL_SHM_OPEN);
-    ASSERT_NE(b, nullptr) << OSAL_pszGetLastErrorText();
-    EXPECT_EQ(static_cast<unsigned char *>(b->pvData)[kSize - 1], 0x5A);
-    OSAL_HSHMEM c = OSAL_hSharedMemOpen(kSize / 2, name.c_str(), OSAL_SHM_CREATE);  // opens, keeps contents
-    ASSERT_NE(c, nullptr);
-    EXPECT_EQ(static_cast<unsigned char *>(c->pvData)[0], 0x5A);
-    EXPECT_EQ(OSAL_hSharedMemOpen(kSize * 2, name.c_str(), OSAL_SHM_OPEN), nullptr);  // larger than it is
-    EXPECT_EQ(OSAL_dwGetLastError(), 1034u);
-
+    OSAL_HSHMEM b = Open(name, OSAL_SHM_OPEN);
+    OSAL_HSHMEM c = Open(name, OSAL_SHM_CREATE, kSize / 2);  // opens, keeps contents
+    ASSERT_TRUE(b && c) << OSAL_pszGetLastErrorText();
+    EXPECT_EQ(Bytes(b)[kSize - 1], 0x5A);
+    EXPECT_EQ(Bytes(c)[0], 0x5A);
+    EXPECT_REFUSED(Open(name, OSAL_SHM_OPEN, kSize * 2), OSAL_ERR_INVALID_SIZE);  // larger than it is
     OSAL_vSharedMemClose(a);
     OSAL_vSharedMemClose(c);
-    EXPECT_EQ(static_cast<unsigned char *>(b->pvData)[7], 0x5A);  // alive while b is open
+    EXPECT_EQ(Bytes(b)[7], 0x5A);  // alive while b is open
     OSAL_vSharedMemClose(b);
-
-    // The last close removed it.
-    EXPECT_EQ(OSAL_hSharedMemOpen(kSize, name.c_str(), OSAL_SHM_OPEN), nullptr);
-    OSAL_HSHMEM fresh = OSAL_hSharedMemOpen(kSize, name.c_str(), OSAL_SHM_CREATE);
-    ASSERT_NE(fresh, nullptr);
-    EXPECT_TRUE(AllZero(fresh, kSize));
-    OSAL_vSharedMemClose(fresh);
-}
-
-TEST(OsalSharedMem, NameIsScopedToTheUserWithThePrefixInFront) {
-    const char *old = std::getenv("VOQ_OSAL_SHM_PREFIX");
-    std::string saved = old ? old : "";
-    ASSERT_EQ(setenv("VOQ_OSAL_SHM_PREFIX", "ztprefix_", 1), 0);
-    std::string name = Name("scoped");
-    OSAL_HSHMEM h = OSAL_hSharedMemOpen(kSize, name.c_str(), OSAL_SHM_CREATE);
-    ASSERT_NE(h, nullptr) << OSAL_pszGetLastErrorText();
-    std::string file = "/dev/shm/ztprefix_" + std::to_string(getuid()) + "_" + name;
-    EXPECT_EQ(access(file.c_str(), F_OK), 0) << file;
-    OSAL_vSharedMemClose(h);
-    // The last user leaves nothing behind, lock files included.
     for (const char *suffix : {"", ".users", ".guard", ".lock"})
         EXPECT_NE(access((file + suffix).c_str(), F_OK), 0) << suffix;
+
+    OSAL_HSHMEM fresh = Open(name, OSAL_SHM_CREATE);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_TRUE(AllZero(fresh));
+    OSAL_vSharedMemClose(fresh);
     if (old)
         setenv("VOQ_OSAL_SHM_PREFIX", saved.c_str(), 1);
     else
@@ -124,81 +119,71 @@ TEST(OsalSharedMem, NameIsScopedToTheUserWithThePrefixInFront) {
 
 TEST(OsalSharedMem, LockExcludesAnotherProcess) {
     std::string name = Name("lock");
-    OSAL_HSHMEM h = OSAL_hSharedMemOpen(kSize, name.c_str(), OSAL_SHM_CREATE);
+    OSAL_HSHMEM h = Open(name, OSAL_SHM_CREATE);
     ASSERT_NE(h, nullptr);
     ASSERT_TRUE(OSAL_boSharedMemLock(h));
-    int fromChild[2];
-    pid_t child = Helper(fromChild, [&](int out) {
+    Helper child([&](int out) {
         // A handle of its own: an inherited one shares the parent's lock.
-        OSAL_HSHMEM mine = OSAL_hSharedMemOpen(kSize, name.c_str(), OSAL_SHM_OPEN);
+        OSAL_HSHMEM mine = Open(name, OSAL_SHM_OPEN);
         if (!mine) _exit(2);
-        WriteByte(out);  // opened
+        Tell(out);  // opened
         if (!OSAL_boSharedMemLock(mine)) _exit(2);
-        static_cast<unsigned char *>(mine->pvData)[0] = 0x77;
-        WriteByte(out);  // locked
+        Bytes(mine)[0] = 0x77;
+        Tell(out);  // locked
         OSAL_vSharedMemUnlock(mine);
     });
-    ASSERT_GT(child, 0);
-    ASSERT_TRUE(ReadByte(fromChild[0], 10000));
-    EXPECT_FALSE(ReadByte(fromChild[0], 300));  // held here, so the child waits
-    EXPECT_EQ(static_cast<unsigned char *>(h->pvData)[0], 0);
+    ASSERT_TRUE(child.Heard(10000));
+    EXPECT_FALSE(child.Heard(300));  // held here, so the child waits
+    EXPECT_EQ(Bytes(h)[0], 0);
     OSAL_vSharedMemUnlock(h);
-    EXPECT_TRUE(ReadByte(fromChild[0], 10000));
+    EXPECT_TRUE(child.Heard(10000));
     EXPECT_TRUE(OSAL_boSharedMemLock(h));
-    EXPECT_EQ(static_cast<unsigned char *>(h->pvData)[0], 0x77);
+    EXPECT_EQ(Bytes(h)[0], 0x77);
     OSAL_vSharedMemUnlock(h);
-    Kill(child);
-    close(fromChild[0]);
+    child.Kill();  // before the close, so that the last user removes the segment
     OSAL_vSharedMemClose(h);
 }
 
 TEST(OsalSharedMem, KilledHolderReleasesTheLockAndDeadUsersTheSegment) {
     std::string name = Name("killed");
-    int fromChild[2];
-    pid_t child = Helper(fromChild, [&](int out) {
-        OSAL_HSHMEM mine = OSAL_hSharedMemOpen(kSize, name.c_str(), OSAL_SHM_CREATE);
-        if (!mine || !OSAL_boSharedMemLock(mine)) _exit(2);
-        std::memset(mine->pvData, 0xAB, kSize);
-        WriteByte(out);  // holds the lock, never lets go
-    });
-    ASSERT_GT(child, 0);
-    ASSERT_TRUE(ReadByte(fromChild[0], 10000));
-
-    OSAL_HSHMEM h = OSAL_hSharedMemOpen(kSize, name.c_str(), OSAL_SHM_OPEN);
-    ASSERT_NE(h, nullptr) << OSAL_pszGetLastErrorText();
-    EXPECT_EQ(static_cast<unsigned char *>(h->pvData)[100], 0xAB);  // the child's segment
-    std::atomic<bool> locked{false};
-    std::thread locker([&] {
-        if (OSAL_boSharedMemLock(h)) {
-            locked = true;
-            OSAL_vSharedMemUnlock(h);
-        }
-    });
-    std::this_thread::sleep_for(milliseconds(300));
-    EXPECT_FALSE(locked);
-    Kill(child);
-    locker.join();  // the kernel dropped the dead holder's lock
-    EXPECT_TRUE(locked);
-    // This process still uses it, so the contents stay.
-    EXPECT_EQ(static_cast<unsigned char *>(h->pvData)[0], 0xAB);
-    OSAL_vSharedMemClose(h);
-    close(fromChild[0]);
-
+    OSAL_HSHMEM h = nullptr;
+    {
+        Helper holder([&](int out) {
+            OSAL_HSHMEM mine = Open(name, OSAL_SHM_CREATE);
+            if (!mine || !OSAL_boSharedMemLock(mine)) _exit(2);
+            std::memset(mine->pvData, 0xAB, kSize);
+            Tell(out);  // holds the lock, never lets go
+        });
+        ASSERT_TRUE(holder.Heard(10000));
+        h = Open(name, OSAL_SHM_OPEN);
+        ASSERT_NE(h, nullptr) << OSAL_pszGetLastErrorText();
+        std::atomic<bool> locked{false};
+        std::thread locker([&] {
+            locked = OSAL_boSharedMemLock(h) != 0;
+            if (locked) OSAL_vSharedMemUnlock(h);
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_FALSE(locked);
+        holder.Kill();
+        locker.join();  // the kernel dropped the dead holder's lock
+        EXPECT_TRUE(locked);
+        EXPECT_EQ(Bytes(h)[0], 0xAB);  // this process still uses it, so the contents stay
+        OSAL_vSharedMemClose(h);
+    }
     // A user that dies without closing leaves nothing behind.
-    child = Helper(fromChild, [&](int out) {
-        OSAL_HSHMEM mine = OSAL_hSharedMemOpen(kSize, name.c_str(), OSAL_SHM_CREATE);
-        if (!mine) _exit(2);
-        std::memset(mine->pvData, 0xCD, kSize);
-        WriteByte(out);
-    });
-    ASSERT_GT(child, 0);
-    ASSERT_TRUE(ReadByte(fromChild[0], 10000));
-    Kill(child);
-    close(fromChild[0]);
-    EXPECT_EQ(OSAL_hSharedMemOpen(kSize, name.c_str(), OSAL_SHM_OPEN), nullptr);
-    h = OSAL_hSharedMemOpen(kSize, name.c_str(), OSAL_SHM_CREATE);
+    {
+        Helper user([&](int out) {
+            OSAL_HSHMEM mine = Open(name, OSAL_SHM_CREATE);
+            if (!mine) _exit(2);
+            std::memset(mine->pvData, 0xCD, kSize);
+            Tell(out);
+        });
+        ASSERT_TRUE(user.Heard(10000));
+    }
+    EXPECT_EQ(Open(name, OSAL_SHM_OPEN), nullptr);
+    h = Open(name, OSAL_SHM_CREATE);
     ASSERT_NE(h, nullptr);
-    EXPECT_TRUE(AllZero(h, kSize));
+    EXPECT_TRUE(AllZero(h));
     OSAL_vSharedMemClose(h);
 }
 
@@ -210,13 +195,12 @@ TEST(OsalSharedMem, LockHoldsWhileTheSegmentComesAndGoes) {
     char dirTemplate[] = "/tmp/osal_churn_XXXXXX";
     ASSERT_NE(mkdtemp(dirTemplate), nullptr);
     const std::string marker = std::string(dirTemplate) + "/inside";
-    const int kProcesses = 4, kRounds = 200;
     std::vector<pid_t> children;
-    for (int i = 0; i < kProcesses; ++i) {
+    for (int i = 0; i < 4; ++i) {
         pid_t pid = fork();
         if (pid == 0) {
-            for (int round = 0; round < kRounds; ++round) {
-                OSAL_HSHMEM h = OSAL_hSharedMemOpen(kSize, name.c_str(), OSAL_SHM_CREATE);
+            for (int round = 0; round < 200; ++round) {
+                OSAL_HSHMEM h = Open(name, OSAL_SHM_CREATE);
                 if (!h || !OSAL_boSharedMemLock(h)) _exit(2);
                 if (mkdir(marker.c_str(), 0700) != 0) _exit(1);  // someone else is inside
                 ++static_cast<uint32_t *>(h->pvData)[0];
@@ -236,28 +220,23 @@ TEST(OsalSharedMem, LockHoldsWhileTheSegmentComesAndGoes) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     }
     rmdir(dirTemplate);
-    EXPECT_EQ(OSAL_hSharedMemOpen(kSize, name.c_str(), OSAL_SHM_OPEN), nullptr);  // gone with the last
+    EXPECT_EQ(Open(name, OSAL_SHM_OPEN), nullptr);  // gone with the last
 }
 
 TEST(OsalSharedMem, TwoHandlesInOneProcessExcludeEachOther) {
     std::string name = Name("handles");
-    OSAL_HSHMEM a = OSAL_hSharedMemOpen(kSize, name.c_str(), OSAL_SHM_CREATE);
-    OSAL_HSHMEM b = OSAL_hSharedMemOpen(kSize, name.c_str(), OSAL_SHM_OPEN);
-    ASSERT_NE(a, nullptr);
-    ASSERT_NE(b, nullptr);
+    OSAL_HSHMEM a = Open(name, OSAL_SHM_CREATE);
+    OSAL_HSHMEM b = Open(name, OSAL_SHM_OPEN);
+    ASSERT_TRUE(a && b);
     ASSERT_TRUE(OSAL_boSharedMemLock(a));
-    // Not re-entrant: a second lock by the holder is refused, not a hang.
-    OSAL_vSetLastError(0);
-    EXPECT_FALSE(OSAL_boSharedMemLock(a));
-    EXPECT_EQ(OSAL_dwGetLastError(), 1031u);
+    EXPECT_REFUSED(OSAL_boSharedMemLock(a), OSAL_ERR_SYSTEM);  // not re-entrant: refused, not a hang
     std::atomic<bool> locked{false};
     std::thread other([&] {
-        // An unlock by a thread that does not hold the lock changes nothing.
-        OSAL_vSharedMemUnlock(a);
+        OSAL_vSharedMemUnlock(a);  // not the holder: changes nothing
         locked = OSAL_boSharedMemLock(b) != 0;
         OSAL_vSharedMemUnlock(b);
     });
-    std::this_thread::sleep_for(milliseconds(300));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_FALSE(locked);
     OSAL_vSharedMemUnlock(a);
     other.join();
@@ -266,29 +245,19 @@ TEST(OsalSharedMem, TwoHandlesInOneProcessExcludeEachOther) {
     OSAL_vSharedMemClose(b);
 }
 
-TEST(OsalSharedMem, BadInput) {
-    auto expectOpenFails = [](uint32_t size, const char *name, uint32_t mode, uint32_t code) {
-        OSAL_vSetLastError(0);
-        EXPECT_EQ(OSAL_hSharedMemOpen(size, name, mode), nullptr);
-        EXPECT_EQ(OSAL_dwGetLastError(), code);
-    };
-    expectOpenFails(kSize, nullptr, OSAL_SHM_CREATE, 1028);
-    expectOpenFails(kSize, "", OSAL_SHM_CREATE, 1028);
-    expectOpenFails(kSize, "a/b", OSAL_SHM_CREATE, 1028);
-    expectOpenFails(kSize, "osal_mode", 2, 1028);
-    expectOpenFails(0, "osal_zero", OSAL_SHM_CREATE, 1034);
+TEST(OsalSharedMem, BadInputIsRefusedWithItsCode) {
+    const uint32_t kArg = OSAL_ERR_INVALID_ARG;
+    EXPECT_REFUSED(OSAL_hSharedMemOpen(kSize, nullptr, OSAL_SHM_CREATE), kArg);
+    EXPECT_REFUSED(OSAL_hSharedMemOpen(kSize, "", OSAL_SHM_CREATE), kArg);
+    EXPECT_REFUSED(OSAL_hSharedMemOpen(kSize, "a/b", OSAL_SHM_CREATE), kArg);
+    EXPECT_REFUSED(OSAL_hSharedMemOpen(kSize, "osal_mode", 2), kArg);
+    EXPECT_REFUSED(OSAL_hSharedMemOpen(0, "osal_zero", OSAL_SHM_CREATE), OSAL_ERR_INVALID_SIZE);
     OSAL_vTestFailAllocAfter(0);
-    expectOpenFails(kSize, Name("nomem").c_str(), OSAL_SHM_CREATE, 1026);
+    EXPECT_REFUSED(Open(Name("nomem"), OSAL_SHM_CREATE), OSAL_ERR_NO_MEMORY);
     OSAL_vTestFailAllocAfter(-1);
-
-    EXPECT_FALSE(OSAL_boSharedMemLock(nullptr));
-    EXPECT_EQ(OSAL_dwGetLastError(), 1027u);
-    OSAL_vSetLastError(0);
-    OSAL_vSharedMemUnlock(nullptr);
-    EXPECT_EQ(OSAL_dwGetLastError(), 1027u);
-    OSAL_vSetLastError(0);
-    OSAL_vSharedMemClose(nullptr);
-    EXPECT_EQ(OSAL_dwGetLastError(), 1027u);
+    EXPECT_REFUSED(OSAL_boSharedMemLock(nullptr), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_REFUSED((OSAL_vSharedMemUnlock(nullptr), 0), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_REFUSED((OSAL_vSharedMemClose(nullptr), 0), OSAL_ERR_INVALID_HANDLE);
 }
 
 }  // namespace

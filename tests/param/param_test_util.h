@@ -1,6 +1,8 @@
-// param/param_test_util.h - helpers for the parameter-list and marshalling
-// tests: an allocation-failure loop, wide literals, packet bytes and a
-// small list builder. Included by tests/param and tests/marshal only.
+// param/param_test_util.h - helpers for the parameter-list, marshalling and
+// event tests: an allocation-failure loop, wide literals, packet bytes and a
+// small list builder. Included by tests/param, tests/marshal,
+// tests/description and, through evid/evid_test_util.h, tests/evid and
+// tests/event.
 #ifndef ZERA_TESTS_PARAM_TEST_UTIL_H
 #define ZERA_TESTS_PARAM_TEST_UTIL_H
 

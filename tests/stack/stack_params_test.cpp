@@ -10,12 +10,10 @@
 namespace {
 
 using st::ComponentTrace;
-using st::HostStack;
+using st::Stack;
 
 constexpr uint32_t kComplete = ZERA_STATUS_COMPLETE;
 constexpr uint32_t kStarted = ZERA_STATUS_STARTED;
-
-std::string AccessName(uint32_t access) { return "A" + std::to_string(access); }
 
 // The access-class table, row by row: may a parameter of that class be set
 // on a level with a next level (`hasNext`) and that status?
@@ -37,34 +35,31 @@ bool MaySet(uint32_t access, bool hasNext, uint32_t status) {
 }
 
 TEST(StackParamAccess, EveryClassAgainstTheCompleteAndStartedBits) {
-    HostStack stack;
-    StackHandle *h1 = stack.Add("Params");  // has a level above
-    StackHandle *h2 = stack.Add("Params");  // the top
+    Stack stack{"Params", "Params"};  // level 1 has a level above, level 2 is the top
+    StackHandle *h1 = stack[1], *h2 = stack[2];
     ASSERT_NE(h2, nullptr);
     for (uint32_t status : {0u, kComplete, kStarted, kComplete | kStarted}) {
         h1->dwStatus = h2->dwStatus = status;
         for (StackHandle *h : {h1, h2}) {
-            const bool hasNext = h == h1;
             for (uint32_t access = 0; access <= 12; ++access) {
-                const std::string name = AccessName(access);
-                const bool expected = MaySet(access, hasNext, status);
+                const std::string name = "A" + std::to_string(access);
+                SCOPED_TRACE(name + " level " + std::to_string(h->u8Level) + " status " + std::to_string(status));
+                const bool expected = MaySet(access, h == h1, status);
                 Param *p = ZERA_pstGetStackParamA(stack.h0(), h->u8Level, name.c_str());
-                ASSERT_NE(p, nullptr) << name;
-                EXPECT_EQ(p->u8Attributes & ZERA_ATTR_SETTABLE, expected ? 1 : 0)
-                    << name << " level " << int(h->u8Level) << " status " << status;
+                ASSERT_NE(p, nullptr);
+                EXPECT_EQ(p->u8Attributes & ZERA_ATTR_SETTABLE, expected ? 1 : 0);
                 // Through the level itself the class decides (1034); through
                 // level 0 the refreshed bit refuses first (1028). Classes 10
                 // and 11 are stack-wide: both levels take the value.
-                OSAL_vSetLastError(0);
                 const uint32_t value = access + 100 * status + 1000 * h->u8Level;
-                EXPECT_EQ(ZERA_boSetStackParamA(h, h->u8Level, name.c_str(), value) != 0, expected) << name;
                 if (expected) {
+                    EXPECT_TRUE(ZERA_boSetStackParamA(h, h->u8Level, name.c_str(), value));
                     EXPECT_EQ(p->uValue.dw, value);
                 } else {
-                    EXPECT_EQ(st::LastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_SIZE)) << name;
+                    EXPECT_REFUSED(ZERA_boSetStackParamA(h, h->u8Level, name.c_str(), value), OSAL_ERR_INVALID_SIZE);
                     EXPECT_NE(p->uValue.dw, value);
-                    EXPECT_FALSE(ZERA_boSetStackParamA(stack.h0(), h->u8Level, name.c_str(), value));
-                    EXPECT_EQ(st::LastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_ARG)) << name;
+                    EXPECT_REFUSED(ZERA_boSetStackParamA(stack.h0(), h->u8Level, name.c_str(), value),
+                                   OSAL_ERR_INVALID_ARG);
                 }
             }
         }
@@ -72,8 +67,8 @@ TEST(StackParamAccess, EveryClassAgainstTheCompleteAndStartedBits) {
 }
 
 TEST(StackParamAccess, AttributeBitsReplacedOnRequest) {
-    HostStack stack;
-    StackHandle *h1 = stack.Add("Params");
+    Stack stack{"Params"};
+    StackHandle *h0 = stack.h0(), *h1 = stack[1];
     Param *p = ZERA_pstGetStackParamA(h1, 1, "A0");
     ASSERT_NE(p, nullptr);
     p->u8ChangeFlags = 0;
@@ -82,47 +77,37 @@ TEST(StackParamAccess, AttributeBitsReplacedOnRequest) {
     EXPECT_EQ(p->u8Attributes & 0x07, 0x04);
     EXPECT_EQ(p->uValue.dw, 5u);
     EXPECT_EQ(p->u8ChangeFlags & ZERA_CHANGE_VALUE, ZERA_CHANGE_VALUE);
-    EXPECT_EQ(ZERA_pstGetStackParamA(stack.h0(), 1, "A0")->u8Attributes & ZERA_ATTR_SETTABLE, 0);
+    EXPECT_EQ(ZERA_pstGetStackParamA(h0, 1, "A0")->u8Attributes & ZERA_ATTR_SETTABLE, 0);
     // Through level 0 neither bit 6 nor bit 7 is allowed, and a parameter
     // that reads as not settable is refused.
-    EXPECT_FALSE(ZERA_boSetStackParamA(stack.h0(), 1 | ZERA_LEVEL_WITH_ATTRIBUTES, "A0", 0u, 6u));
-    EXPECT_EQ(st::LastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_LEVEL));
-    EXPECT_FALSE(ZERA_boSetStackParamA(stack.h0(), 1 | ZERA_LEVEL_WITH_TYPE, "A0", 1u, 6u));
-    EXPECT_EQ(st::LastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_LEVEL));
-    EXPECT_FALSE(ZERA_boSetStackParamA(stack.h0(), 1, "A0", 6u));
-    EXPECT_EQ(st::LastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_ARG));
+    EXPECT_REFUSED(ZERA_boSetStackParamA(h0, 1 | ZERA_LEVEL_WITH_ATTRIBUTES, "A0", 0u, 6u), OSAL_ERR_INVALID_LEVEL);
+    EXPECT_REFUSED(ZERA_boSetStackParamA(h0, 1 | ZERA_LEVEL_WITH_TYPE, "A0", 1u, 6u), OSAL_ERR_INVALID_LEVEL);
+    EXPECT_REFUSED(ZERA_boSetStackParamA(h0, 1, "A0", 6u), OSAL_ERR_INVALID_ARG);
     // Both bits given with the type first, then the attribute byte.
-    EXPECT_TRUE(
-        ZERA_boSetStackParamA(h1, 1 | ZERA_LEVEL_WITH_TYPE | ZERA_LEVEL_WITH_ATTRIBUTES, "A0", 1u, 0x02u, 7u));
+    EXPECT_TRUE(ZERA_boSetStackParamA(h1, 1 | ZERA_LEVEL_WITH_TYPE | ZERA_LEVEL_WITH_ATTRIBUTES, "A0", 1u, 0x02u, 7u));
     EXPECT_EQ(p->u8Attributes & 0x07, 0x03);
-    EXPECT_EQ(p->uValue.dw, 7u);
     // A type that is not the parameter's is refused, the value kept.
-    EXPECT_FALSE(ZERA_boSetStackParamA(h1, 1 | ZERA_LEVEL_WITH_TYPE, "A0", ZERA_PARAM_STRING, "text"));
-    EXPECT_EQ(st::LastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_ARG));
+    EXPECT_REFUSED(ZERA_boSetStackParamA(h1, 1 | ZERA_LEVEL_WITH_TYPE, "A0", ZERA_PARAM_STRING, "text"),
+                   OSAL_ERR_INVALID_ARG);
     EXPECT_EQ(p->uValue.dw, 7u);
 }
 
 TEST(StackParamSet, LevelsAndNamesRefused) {
-    HostStack stack;
-    StackHandle *h1 = stack.Add("Params");
-    stack.Add("Layer");
-    const auto refused = [](BOOL8 result, uint32_t code) {
-        EXPECT_FALSE(result);
-        EXPECT_EQ(st::LastError(), code);
-    };
-    refused(ZERA_boSetStackParamA(stack.h0(), 0, "A0", 1u), OSAL_ERR_INVALID_LEVEL);
-    refused(ZERA_boSetStackParamA(stack.Level(2), 1, "A0", 1u), OSAL_ERR_INVALID_LEVEL);  // below the handle
-    refused(ZERA_boSetStackParamA(h1, 1, nullptr, 1u), OSAL_ERR_INVALID_ARG);
-    refused(ZERA_boSetStackParamA(h1, 1, "", 1u), OSAL_ERR_INVALID_ARG);
-    refused(ZERA_boSetStackParamA(h1, 1, "Missing", 1u), OSAL_ERR_INVALID_ARG);
-    refused(ZERA_boSetStackParamA(h1, 1 | ZERA_LEVEL_WITH_TYPE, "Missing", 1u, 1u), OSAL_ERR_INVALID_ARG);
-    refused(ZERA_boSetStackParamA(h1, 5, "A0", 1u), OSAL_ERR_INVALID_HANDLE);  // no level 5
-    refused(ZERA_boSetStackParamA(nullptr, 1, "A0", 1u), OSAL_ERR_INVALID_HANDLE);
+    Stack stack{"Params", "Layer"};
+    StackHandle *h1 = stack[1];
+    EXPECT_REFUSED(ZERA_boSetStackParamA(stack.h0(), 0, "A0", 1u), OSAL_ERR_INVALID_LEVEL);
+    EXPECT_REFUSED(ZERA_boSetStackParamA(stack[2], 1, "A0", 1u), OSAL_ERR_INVALID_LEVEL);  // below the handle
+    EXPECT_REFUSED(ZERA_boSetStackParamA(h1, 1, nullptr, 1u), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boSetStackParamA(h1, 1, "", 1u), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boSetStackParamA(h1, 1, "Missing", 1u), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boSetStackParamA(h1, 1 | ZERA_LEVEL_WITH_TYPE, "Missing", 1u, 1u), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boSetStackParamA(h1, 5, "A0", 1u), OSAL_ERR_INVALID_HANDLE);  // no level 5
+    EXPECT_REFUSED(ZERA_boSetStackParamA(nullptr, 1, "A0", 1u), OSAL_ERR_INVALID_HANDLE);
     // Stack-wide parameters cannot be set as a level's own.
-    refused(ZERA_boSetStackParamA(h1, 1 | ZERA_LEVEL_WITH_TYPE, "Wide10", 1u, 1u), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boSetStackParamA(h1, 1 | ZERA_LEVEL_WITH_TYPE, "Wide10", 1u, 1u), OSAL_ERR_INVALID_ARG);
     // A narrow request finds nothing in a wide level's list.
     StackHandle *h3 = stack.AddWide(u"Params");
-    refused(ZERA_boSetStackParamA(h3, 3, "A0", 1u), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boSetStackParamA(h3, 3, "A0", 1u), OSAL_ERR_INVALID_ARG);
     EXPECT_EQ(ZERA_pstGetStackParamA(stack.h0(), 3, "A0"), nullptr);
     EXPECT_NE(ZERA_pstGetStackParamW(stack.h0(), 3, st::W(u"A0")), nullptr);
     // Bits above 7 are carried along: 0x101 is level 1 (65 would carry bit 6).
@@ -132,9 +117,8 @@ TEST(StackParamSet, LevelsAndNamesRefused) {
 
 TEST(StackParamSet, ValuesOfEveryTypeThroughTheChain) {
     ComponentTrace params("Params");
-    HostStack stack;
-    StackHandle *h1 = stack.Add("Layer");
-    StackHandle *h2 = stack.Add("Params");
+    Stack stack{"Layer", "Params"};
+    StackHandle *h1 = stack[1], *h2 = stack[2];
     ASSERT_NE(h2, nullptr);
     Param *text = ZERA_pstGetStackParamA(h1, 2, "Text");
     ASSERT_NE(text, nullptr);
@@ -156,149 +140,112 @@ TEST(StackParamSet, ValuesOfEveryTypeThroughTheChain) {
     {
         st::AllocFailureGuard guard;
         ZERA_vTestFailAllocAfter(0);
-        EXPECT_FALSE(ZERA_boSetStackParamA(h2, 2, "Text", "lost"));
-        EXPECT_EQ(st::LastError(), static_cast<uint32_t>(OSAL_ERR_NO_MEMORY));
+        EXPECT_REFUSED(ZERA_boSetStackParamA(h2, 2, "Text", "lost"), OSAL_ERR_NO_MEMORY);
     }
     EXPECT_STREQ(text->uValue.hs, "kept");
 
     // Wide levels take wide names and values.
     StackHandle *h3 = stack.AddWide(u"Params");
     EXPECT_TRUE(ZERA_boSetStackParamW(stack.h0(), 3, st::W(u"Text"), st::W(u"wide value")));
-    const Param *wideText = ZERA_pstGetStackParamW(h3, 3, st::W(u"Text"));
-    EXPECT_TRUE(std::u16string(reinterpret_cast<const char16_t *>(wideText->uValue.ls)) == u"wide value");
+    EXPECT_EQ(st::U16(ZERA_pstGetStackParamW(h3, 3, st::W(u"Text"))->uValue.ls), u"wide value");
     EXPECT_EQ(params.Levels(st::kNotify).back(), 3u);
 }
 
 TEST(StackParamSet, ANotificationThatChangesTheValueFailsTheSet) {
-    HostStack stack;
-    StackHandle *h1 = stack.Add("Params");
+    Stack stack{"Params"};
     EXPECT_TRUE(ZERA_boSetStackParamA(stack.h0(), 1, "Clamp", 60u));
-    EXPECT_FALSE(ZERA_boSetStackParamA(stack.h0(), 1, "Clamp", 150u));
-    EXPECT_EQ(st::LastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_SIZE));
-    EXPECT_EQ(ZERA_pstGetStackParamA(h1, 1, "Clamp")->uValue.dw, 100u);  // the component's value stays
-    StackHandle *h2 = stack.AddWide(u"Params");
-    EXPECT_FALSE(ZERA_boSetStackParamW(h2, 2, st::W(u"Clamp"), 101u));
-    EXPECT_EQ(st::LastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_SIZE));
-    EXPECT_EQ(ZERA_pstGetStackParamW(h2, 2, st::W(u"Clamp"))->uValue.dw, 100u);
+    EXPECT_REFUSED(ZERA_boSetStackParamA(stack.h0(), 1, "Clamp", 150u), OSAL_ERR_INVALID_SIZE);
+    EXPECT_EQ(ZERA_pstGetStackParamA(stack[1], 1, "Clamp")->uValue.dw, 100u);  // the component's value stays
 }
 
 // Levels 1 and 3 have the stack-wide number "Wide10", level 2 a stack-wide
 // string of that name, level 4 none; level 4 completes the stack.
 class StackWide : public ::testing::Test {
 protected:
-    void SetUp() override {
-        for (const char *name : {"Params", "Layer", "Params", "Completer"}) ASSERT_NE(stack_.Add(name), nullptr);
+    uint32_t Wide(uint32_t level, const char *name = "Wide10") {
+        return ZERA_pstGetStackParamA(stack_[level], level, name)->uValue.dw;
     }
-    uint32_t Wide10(uint32_t level) { return ZERA_pstGetStackParamA(stack_.Level(level), level, "Wide10")->uValue.dw; }
     ComponentTrace params_{"Params"};
-    HostStack stack_;
+    Stack stack_{"Params", "Layer", "Params", "Completer"};
 };
 
 TEST_F(StackWide, SetFromTheTopDownOnEveryLevelThatHasIt) {
-    EXPECT_EQ(stack_.Level(1)->dwStatus, kComplete);
+    EXPECT_EQ(stack_[1]->dwStatus, kComplete);
     params_.Clear();
     EXPECT_TRUE(ZERA_boSetStackParamA(stack_.h0(), 1, "Wide10", 42u)) << st::LastText();
-    EXPECT_EQ(Wide10(1), 42u);
-    EXPECT_EQ(Wide10(3), 42u);
-    EXPECT_STREQ(ZERA_pstGetStackParamA(stack_.Level(2), 2, "Wide10")->uValue.hs, "text");  // passed over
+    EXPECT_EQ(Wide(1), 42u);
+    EXPECT_EQ(Wide(3), 42u);
+    EXPECT_STREQ(ZERA_pstGetStackParamA(stack_[2], 2, "Wide10")->uValue.hs, "text");  // passed over
     EXPECT_EQ(params_.Levels(st::kNotify), (std::vector<uint32_t>{3, 1}));
 
     // Named through level 3's number, or as stack-wide, it is the same set.
-    EXPECT_TRUE(ZERA_boSetStackParamA(stack_.Level(2), 3, "Wide10", 43u));
-    EXPECT_EQ(Wide10(1), 42u);  // level 1 lies below the handle
-    EXPECT_EQ(Wide10(3), 43u);
+    EXPECT_TRUE(ZERA_boSetStackParamA(stack_[2], 3, "Wide10", 43u));
+    EXPECT_EQ(Wide(1), 42u);  // level 1 lies below the handle
+    EXPECT_EQ(Wide(3), 43u);
     EXPECT_TRUE(ZERA_boSetStackParamA(stack_.h0(), ZERA_LEVEL_STACK_WIDE, "Wide10", 44u));
-    EXPECT_EQ(Wide10(1), 44u);
-    EXPECT_EQ(Wide10(3), 44u);
+    EXPECT_EQ(Wide(1), 44u);
+    EXPECT_EQ(Wide(3), 44u);
 }
 
-TEST_F(StackWide, RefusedOnEveryLevelWhileTheStackIsNotComplete) {
-    for (uint32_t n = 1; n <= 4; ++n) stack_.Level(n)->dwStatus = 0;
+TEST_F(StackWide, RefusedWhileNotCompleteAndTheStartedBitComesDown) {
+    for (uint32_t n = 1; n <= 4; ++n) stack_[n]->dwStatus = 0;
     params_.Clear();
-    EXPECT_FALSE(ZERA_boSetStackParamA(stack_.Level(1), 1, "Wide10", 7u));
-    EXPECT_EQ(st::LastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_SIZE));
-    EXPECT_EQ(Wide10(1), 0u);
-    EXPECT_EQ(Wide10(3), 0u);
+    EXPECT_REFUSED(ZERA_boSetStackParamA(stack_[1], 1, "Wide10", 7u), OSAL_ERR_INVALID_SIZE);
+    EXPECT_EQ(Wide(1), 0u);
+    EXPECT_EQ(Wide(3), 0u);
     EXPECT_TRUE(params_.Levels(st::kNotify).empty());
-
     // One level that refuses fails the whole set; the others take the value.
-    stack_.Level(1)->dwStatus = kComplete;
-    EXPECT_FALSE(ZERA_boSetStackParamA(stack_.Level(1), 1, "Wide10", 8u));
-    EXPECT_EQ(st::LastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_SIZE));
-    EXPECT_EQ(Wide10(1), 8u);
-    EXPECT_EQ(Wide10(3), 0u);
-}
+    stack_[1]->dwStatus = kComplete;
+    EXPECT_REFUSED(ZERA_boSetStackParamA(stack_[1], 1, "Wide10", 8u), OSAL_ERR_INVALID_SIZE);
+    EXPECT_EQ(Wide(1), 8u);
+    EXPECT_EQ(Wide(3), 0u);
 
-TEST_F(StackWide, StartedBitComesDownWithTheSet) {
-    stack_.Level(4)->dwStatus = kComplete | kStarted;
-    stack_.Level(3)->dwStatus = kComplete | kStarted;
-    EXPECT_TRUE(ZERA_boSetStackParamA(stack_.Level(3), 3, "Wide11", 5u));
-    EXPECT_EQ(ZERA_pstGetStackParamA(stack_.Level(3), 3, "Wide11")->uValue.dw, 5u);
     // Levels 1 and 2 are not started, but each takes the started bit of the
     // level above it before it sets its own.
-    EXPECT_TRUE(ZERA_boSetStackParamA(stack_.Level(1), 1, "Wide11", 6u));
-    EXPECT_EQ(stack_.Level(2)->dwStatus, kComplete | kStarted);
-    EXPECT_EQ(stack_.Level(1)->dwStatus, kComplete | kStarted);
-    EXPECT_EQ(ZERA_pstGetStackParamA(stack_.Level(1), 1, "Wide11")->uValue.dw, 6u);
-    EXPECT_EQ(ZERA_pstGetStackParamA(stack_.Level(3), 3, "Wide11")->uValue.dw, 6u);
+    stack_[2]->dwStatus = kComplete;
+    stack_[4]->dwStatus = stack_[3]->dwStatus = kComplete | kStarted;
+    EXPECT_TRUE(ZERA_boSetStackParamA(stack_[1], 1, "Wide11", 6u));
+    EXPECT_EQ(stack_[2]->dwStatus, kComplete | kStarted);
+    EXPECT_EQ(stack_[1]->dwStatus, kComplete | kStarted);
+    EXPECT_EQ(Wide(1, "Wide11"), 6u);
+    EXPECT_EQ(Wide(3, "Wide11"), 6u);
 }
 
 TEST_F(StackWide, ReadAsStackWideFindsTheFirstLevelThatHasTheName) {
     // Through level 0 (none of that name) level 1 answers.
     EXPECT_EQ(ZERA_pstGetStackParamA(stack_.h0(), ZERA_LEVEL_STACK_WIDE, "Wide10"),
-              ZERA_pstGetStackParamA(stack_.Level(1), 1, "Wide10"));
+              ZERA_pstGetStackParamA(stack_[1], 1, "Wide10"));
     // Level 2's own is stack-wide too (a string).
-    EXPECT_EQ(ZERA_pstGetStackParamA(stack_.Level(2), ZERA_LEVEL_STACK_WIDE, "Wide10")->dwType, ZERA_PARAM_STRING);
+    EXPECT_EQ(ZERA_pstGetStackParamA(stack_[2], ZERA_LEVEL_STACK_WIDE, "Wide10")->dwType, ZERA_PARAM_STRING);
     // Level 2's "Gain" is not stack-wide: the search stops there.
-    OSAL_vSetLastError(0);
-    EXPECT_EQ(ZERA_pstGetStackParamA(stack_.Level(2), ZERA_LEVEL_STACK_WIDE, "Gain"), nullptr);
-    EXPECT_EQ(st::LastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_ARG));
+    EXPECT_REFUSED(ZERA_pstGetStackParamA(stack_[2], ZERA_LEVEL_STACK_WIDE, "Gain"), OSAL_ERR_INVALID_ARG);
     // A name that no level has: the top answers that it lacks it.
-    EXPECT_EQ(ZERA_pstGetStackParamA(stack_.h0(), ZERA_LEVEL_STACK_WIDE, "Nowhere"), nullptr);
-    EXPECT_EQ(st::LastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_HANDLE));
-    EXPECT_EQ(ZERA_pstGetStackParamA(stack_.h0(), ZERA_LEVEL_STACK_WIDE, nullptr), nullptr);
-    EXPECT_EQ(st::LastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_LEVEL));
+    EXPECT_REFUSED(ZERA_pstGetStackParamA(stack_.h0(), ZERA_LEVEL_STACK_WIDE, "Nowhere"), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_REFUSED(ZERA_pstGetStackParamA(stack_.h0(), ZERA_LEVEL_STACK_WIDE, nullptr), OSAL_ERR_INVALID_LEVEL);
 }
 
 TEST(StackParamGet, WholeListsAndRefusals) {
-    HostStack stack;
-    StackHandle *h1 = stack.Add("Params");
-    StackHandle *h2 = stack.Add("KitCheck");
+    Stack stack{"Params", "KitCheck"};
+    StackHandle *h1 = stack[1], *h2 = stack[2];
     ASSERT_NE(h2, nullptr);
-    h1->dwStatus = kComplete;
-    for (Param *p = h1->pstStackParams; p->pName != nullptr; ++p) p->u8Attributes ^= ZERA_ATTR_SETTABLE;
-    Param *all = ZERA_pstGetStackParamA(stack.h0(), 1, nullptr);
-    EXPECT_EQ(all, h1->pstStackParams);
-    for (Param *p = all; p->pName != nullptr; ++p) {
-        EXPECT_EQ((p->u8Attributes & ZERA_ATTR_SETTABLE) != 0, zera::ParamSettable(h1, p))
-            << static_cast<char *>(p->pName);
-    }
+    EXPECT_EQ(ZERA_pstGetStackParamA(stack.h0(), 1, nullptr), h1->pstStackParams);
     Param *empty = ZERA_pstGetStackParamA(stack.h0(), 2, nullptr);  // an empty list: its terminator
     ASSERT_NE(empty, nullptr);
     EXPECT_EQ(empty->pName, nullptr);
 
-    OSAL_vSetLastError(0);
-    EXPECT_EQ(ZERA_pstGetStackParamA(stack.h0(), 0, "A0"), nullptr);
-    EXPECT_EQ(st::LastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_LEVEL));
-    EXPECT_EQ(ZERA_pstGetStackParamA(h2, 1, "A0"), nullptr);
-    EXPECT_EQ(st::LastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_LEVEL));
-    EXPECT_EQ(ZERA_pstGetStackParamA(stack.h0(), 3, "A0"), nullptr);
-    EXPECT_EQ(st::LastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_HANDLE));
-    EXPECT_EQ(ZERA_pstGetStackParamA(stack.h0(), 1, "a0"), nullptr);
-    EXPECT_EQ(st::LastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_ARG));
+    EXPECT_REFUSED(ZERA_pstGetStackParamA(stack.h0(), 0, "A0"), OSAL_ERR_INVALID_LEVEL);
+    EXPECT_REFUSED(ZERA_pstGetStackParamA(h2, 1, "A0"), OSAL_ERR_INVALID_LEVEL);
+    EXPECT_REFUSED(ZERA_pstGetStackParamA(stack.h0(), 3, "A0"), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_REFUSED(ZERA_pstGetStackParamA(stack.h0(), 1, "a0"), OSAL_ERR_INVALID_ARG);
     EXPECT_EQ(ZERA_pstGetStackParamA(stack.h0(), 0x41, "A0"), ZERA_pstGetStackParamA(h1, 1, "A0"));
 }
 
-// ---- Attaching real stack parameters to events -------------------------------
-
 TEST(AttachStackParam, ValuesOfRealStackParameters) {
-    HostStack stack;
-    StackHandle *h1 = stack.Add("Layer");
-    StackHandle *h2 = stack.AddWide(u"Params");
-    ASSERT_NE(h2, nullptr);
+    Stack stack{"Layer"};
+    StackHandle *h0 = stack.h0(), *h1 = stack[1];
+    ASSERT_NE(stack.AddWide(u"Params"), nullptr);
     Event *ev = ZERA_pstCreateEvent(1, 1, 0);
-    ASSERT_NE(ev, nullptr);
-    EXPECT_TRUE(ZERA_boAttachParamA(stack.h0(), ev, 1, 0, "Gain", 5u)) << st::LastText();
+    EXPECT_TRUE(ZERA_boAttachParamA(h0, ev, 1, 0, "Gain", 5u)) << st::LastText();
     Attachment *node = *ZERA_ppstCheckParListA(ev, 1, 0, 0, 0);
     ASSERT_NE(node, nullptr);
     EXPECT_STREQ(static_cast<const char *>(node->pParList[0].pName), "Gain");
@@ -306,12 +253,9 @@ TEST(AttachStackParam, ValuesOfRealStackParameters) {
     EXPECT_EQ(node->pParList[0].dwAccess, ZERA_pstGetStackParamA(h1, 1, "Gain")->dwAccess);
     // Not attachable ("Wide10" of level 1 has no attach bit), not there, or
     // the other width: refused.
-    EXPECT_FALSE(ZERA_boAttachParamA(stack.h0(), ev, 1, 0, "Wide10", "x"));
-    EXPECT_EQ(st::LastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_ARG));
-    EXPECT_FALSE(ZERA_boAttachParamA(stack.h0(), ev, 3, 0, "Gain", 1u));
-    EXPECT_EQ(st::LastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_HANDLE));
-    EXPECT_FALSE(ZERA_boAttachParamA(h1, ev, 2, 0, "Text", "narrow"));
-    EXPECT_EQ(st::LastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_ARG));
+    EXPECT_REFUSED(ZERA_boAttachParamA(h0, ev, 1, 0, "Wide10", "x"), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boAttachParamA(h0, ev, 3, 0, "Gain", 1u), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_REFUSED(ZERA_boAttachParamA(h1, ev, 2, 0, "Text", "narrow"), OSAL_ERR_INVALID_ARG);
     EXPECT_TRUE(ZERA_boDeleteEvent(ev));
 
     // A wide event carries the wide level's values; a stack-wide one is

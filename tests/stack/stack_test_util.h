@@ -1,8 +1,8 @@
-// stack/stack_test_util.h - helpers for the stack tests: a host stack that
-// is taken down at the end of a test, the trace of a test component, a
-// snapshot of a stack's shape to prove that a refusal changed nothing, a
-// look into the identifier segment, and error checks. Included by
-// tests/stack only.
+// stack/stack_test_util.h - helpers shared by the stack and event-flow
+// tests: a host stack of test components taken down at the end of a test,
+// a test component's call trace, a snapshot of a stack's shape to prove that
+// a refusal changed nothing, the identifier segment, hand-made status events
+// and error checks. Included by tests/stack and tests/flow only.
 #ifndef ZERA_TESTS_STACK_STACK_TEST_UTIL_H
 #define ZERA_TESTS_STACK_STACK_TEST_UTIL_H
 
@@ -10,6 +10,7 @@
 
 #include <bitset>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -20,31 +21,46 @@
 #include "osal/osal_test_hooks.h"
 #include "stack/stack.h"
 
+// Expects `call` to fail (false, null or 0) with `code` as the last error.
+#define EXPECT_REFUSED(call, code)                                                                   \
+    do {                                                                                             \
+        OSAL_vSetLastError(0);                                                                       \
+        EXPECT_FALSE(call);                                                                          \
+        EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(code)) << #call << ": " << st::LastText(); \
+    } while (0)
+
 namespace st {
 
-// Kinds of the test components' trace (tests/components/test_component.h).
-enum TraceKind : uint32_t { kInfo = 1, kInit = 2, kDeinit = 3, kNotify = 4, kStart = 5, kStop = 6 };
-inline uint32_t Traced(TraceKind kind, uint32_t level) { return kind << 8 | level; }
+inline std::string Str(const char *s) { return s != nullptr ? s : ""; }
+inline std::string LastArg() { return Str(OSAL_pszGetLastErrorArg()); }
+inline std::string LastText() { return Str(OSAL_pszGetLastErrorText()); }
 
 inline const WCHAR16 *W(const char16_t *s) { return reinterpret_cast<const WCHAR16 *>(s); }
+inline std::u16string U16(const void *s) { return reinterpret_cast<const char16_t *>(s); }
 
-// A level 0 from the host kit (with a descriptor the kit owns); the stack is
-// taken down, levels first, when the test ends.
-class HostStack {
+// A host level 0 (kit-made descriptor) with test components added on top;
+// taken down, levels first, when the test ends. `status` is ORed into level
+// 0's status before the adds: ZERA_STATUS_NO_EVID (copied by every added
+// level) runs the stack without identifier management.
+class Stack {
 public:
-    HostStack() : h0_(ZERA_hHostStackCreate(nullptr)) { EXPECT_NE(h0_, nullptr); }
-    ~HostStack() {
-        if (h0_ != nullptr) {
-            EXPECT_TRUE(ZERA_boHostStackDestroy(h0_)) << OSAL_pszGetLastErrorText();
-        }
+    explicit Stack(std::initializer_list<const char *> components = {}, uint32_t status = 0)
+        : h0_(ZERA_hHostStackCreate(nullptr)) {
+        EXPECT_NE(h0_, nullptr);
+        if (h0_ == nullptr) return;
+        h0_->dwStatus |= status;
+        for (const char *name : components) Add(name);
     }
-    HostStack(const HostStack &) = delete;
-    HostStack &operator=(const HostStack &) = delete;
+    ~Stack() {
+        EXPECT_TRUE(h0_ == nullptr || ZERA_boHostStackDestroy(h0_)) << LastText();
+    }
+    Stack(const Stack &) = delete;
+    Stack &operator=(const Stack &) = delete;
 
     StackHandle *h0() const { return h0_; }
     HostStackDescriptor *desc() const { return static_cast<HostStackDescriptor *>(h0_->pvLevelContext); }
     // The handle of level n (walking up from level 0), or null.
-    StackHandle *Level(uint32_t n) const {
+    StackHandle *operator[](uint32_t n) const {
         StackHandle *h = h0_;
         while (h != nullptr && h->u8Level < n) h = ZERA_hHandleGetNextLevel(h);
         return h;
@@ -54,40 +70,36 @@ public:
         while (StackHandle *next = ZERA_hHandleGetNextLevel(h)) h = next;
         return h;
     }
-    uint32_t Height() const { return Top()->u8Level; }
-    // Adds through level 0 and expects the new level's number.
-    StackHandle *Add(const char *name) {
-        const uint8_t level = ZERA_bAddToStackA(h0_, name);
-        EXPECT_NE(level, 0) << name << ": " << OSAL_pszGetLastErrorText();
-        return level != 0 ? Level(level) : nullptr;
-    }
-    StackHandle *AddWide(const char16_t *name) {
-        const uint8_t level = ZERA_bAddToStackW(h0_, W(name));
-        EXPECT_NE(level, 0) << OSAL_pszGetLastErrorText();
-        return level != 0 ? Level(level) : nullptr;
-    }
+    // Adds through level 0 and expects success; the new level or null.
+    StackHandle *Add(const char *name) { return Added(ZERA_bAddToStackA(h0_, name), name); }
+    StackHandle *AddWide(const char16_t *name) { return Added(ZERA_bAddToStackW(h0_, W(name)), "(wide)"); }
 
 private:
+    StackHandle *Added(uint8_t level, const char *name) {
+        EXPECT_NE(level, 0) << name << ": " << LastText();
+        return level != 0 ? (*this)[level] : nullptr;
+    }
     StackHandle *h0_;
 };
 
-// A test component module held loaded by the test, so that its trace
-// (data exports "TestTrace" and "TestTraceCount") outlives its levels.
+// Kinds of the test components' trace (tests/components/test_component.h).
+enum TraceKind : uint32_t { kInfo = 1, kInit = 2, kDeinit = 3, kNotify = 4, kStart = 5, kStop = 6 };
+inline uint32_t Traced(TraceKind kind, uint32_t level) { return kind << 8 | level; }
+
+// A test component module held loaded by the test, so that its trace (data
+// exports "TestTrace" and "TestTraceCount") outlives its levels.
 class ComponentTrace {
 public:
     explicit ComponentTrace(const char *name)
         : module_(OSAL_hLoadLibraryA((std::string(name) + ".COMPONENT").c_str())) {
-        EXPECT_NE(module_, nullptr) << OSAL_pszGetLastErrorText();
-        if (module_ != nullptr) {
-            entries_ = reinterpret_cast<uint32_t *>(OSAL_pfnGetProcAddress(module_, "TestTrace"));
-            count_ = reinterpret_cast<uint32_t *>(OSAL_pfnGetProcAddress(module_, "TestTraceCount"));
-        }
+        EXPECT_NE(module_, nullptr) << LastText();
+        if (module_ == nullptr) return;
+        entries_ = reinterpret_cast<uint32_t *>(OSAL_pfnGetProcAddress(module_, "TestTrace"));
+        count_ = reinterpret_cast<uint32_t *>(OSAL_pfnGetProcAddress(module_, "TestTraceCount"));
         Clear();
     }
     ~ComponentTrace() {
-        if (module_ != nullptr) {
-            EXPECT_TRUE(OSAL_boFreeLibrary(module_));
-        }
+        EXPECT_TRUE(module_ == nullptr || OSAL_boFreeLibrary(module_));
     }
     ComponentTrace(const ComponentTrace &) = delete;
     ComponentTrace &operator=(const ComponentTrace &) = delete;
@@ -107,7 +119,6 @@ public:
         }
         return levels;
     }
-    OSAL_HMODULE module() const { return module_; }
 
 private:
     OSAL_HMODULE module_;
@@ -116,38 +127,26 @@ private:
 };
 
 // What an add or remove may change about a stack, level by level: links,
-// numbers, masks, status, modules, the host's words. The levels-changed mark
-// of the stack parameters is left out (a refused add keeps it set).
-struct LevelShape {
-    StackHandle *h, *next, *prev;
-    uint32_t level, status, wantedLevels, lowerWantedLevels, wantedTypes;
-    OSAL_HMODULE module;
-    Param *params;
-    bool operator==(const LevelShape &o) const {
-        return h == o.h && next == o.next && prev == o.prev && level == o.level && status == o.status &&
-               wantedLevels == o.wantedLevels && lowerWantedLevels == o.lowerWantedLevels &&
-               wantedTypes == o.wantedTypes && module == o.module && params == o.params;
-    }
-};
+// numbers, masks, status, modules, parameter lists, and the host's words.
+// The levels-changed mark is left out (a refused add keeps it set).
 struct StackShape {
-    std::vector<LevelShape> levels;
-    ZERA_UPTR link = 0;
-    uint32_t mask = 0;
-    bool operator==(const StackShape &o) const { return levels == o.levels && link == o.link && mask == o.mask; }
+    std::vector<uintptr_t> words;
+    bool operator==(const StackShape &o) const { return words == o.words; }
 };
-inline StackShape ShapeOf(const HostStack &stack) {
+inline StackShape ShapeOf(const Stack &stack) {
     StackShape shape;
     for (StackHandle *h = stack.h0(); h != nullptr; h = ZERA_hHandleGetNextLevel(h)) {
-        shape.levels.push_back(LevelShape{h, ZERA_hHandleGetNextLevel(h), h->pstPrevLevel, h->u8Level, h->dwStatus,
-                                          h->dwWantedLevels, h->dwLowerWantedLevels, h->dwWantedTypes, h->hModule,
-                                          h->pstStackParams});
+        shape.words.insert(shape.words.end(),
+                           {reinterpret_cast<uintptr_t>(h), reinterpret_cast<uintptr_t>(ZERA_hHandleGetNextLevel(h)),
+                            reinterpret_cast<uintptr_t>(h->pstPrevLevel), h->u8Level, h->dwStatus, h->dwWantedLevels,
+                            h->dwLowerWantedLevels, h->dwWantedTypes, reinterpret_cast<uintptr_t>(h->hModule),
+                            reinterpret_cast<uintptr_t>(h->pstStackParams)});
     }
-    shape.link = stack.desc()->dwNextLevelLink;
-    shape.mask = stack.desc()->dwLevelMask;
+    shape.words.insert(shape.words.end(), {stack.desc()->dwNextLevelLink, stack.desc()->dwLevelMask});
     return shape;
 }
 
-// Blocks marked taken in the identifier segment of this process's tests.
+// Blocks marked taken in the identifier segment of this program's tests.
 inline size_t TakenIdBlocks() {
     OSAL_HSHMEM segment = zera::IdSegment();
     if (segment == nullptr || !OSAL_boSharedMemLock(segment)) return 0;
@@ -158,31 +157,25 @@ inline size_t TakenIdBlocks() {
     return taken;
 }
 
-inline uint32_t LastError() { return OSAL_dwGetLastError(); }
-inline std::string LastArg() {
-    const char *arg = OSAL_pszGetLastErrorArg();
-    return arg != nullptr ? arg : "";
-}
-inline std::string LastText() {
-    const char *text = OSAL_pszGetLastErrorText();
-    return text != nullptr ? text : "";
-}
-
-// A stack status event for h's level holding `status`, made by hand (no
-// identifier is drawn), as the send path hands it to the input filter.
-inline Event *StatusEvent(const StackHandle *h, uint32_t status) {
-    Event *ev = ZERA_pstCreateEvent(ZERA_EVENT_ITEMS, h->u8Level, 12);
+// A stack status event for `level` holding `status`, made by hand (no
+// identifier is drawn), as the library hands them on.
+inline Event *StatusEvent(uint8_t level, uint32_t status) {
+    Event *ev = ZERA_pstCreateEvent(ZERA_EVENT_ITEMS, level, 12);
     const uint32_t item[3] = {0, 12, status};
     std::memcpy(ev->pbItems, item, sizeof item);
     ev->dwItemCount = 1;
     return ev;
 }
+inline uint32_t StatusOf(const Event *ev) {
+    uint32_t status = 0;
+    EXPECT_TRUE(zera::ReadStackStatusEvent(ev, &status));
+    return status;
+}
 
-// Starts a complete stack: the status "complete and started" runs down from
-// the top.
-inline void StartStack(const HostStack &stack) {
+// Starts a complete stack: "complete and started" runs down from the top.
+inline void StartStack(const Stack &stack) {
     StackHandle *top = stack.Top();
-    ZERA_vInputFilter(top, StatusEvent(top, top->dwStatus | ZERA_STATUS_COMPLETE | ZERA_STATUS_STARTED));
+    ZERA_vInputFilter(top, StatusEvent(top->u8Level, top->dwStatus | ZERA_STATUS_COMPLETE | ZERA_STATUS_STARTED));
 }
 
 // Turns both allocation-failure hooks off again when a test ends.

@@ -1,0 +1,73 @@
+// marshal/marshal_test_util.h - helpers for the marshalling tests: a packet
+// that deletes itself, expected bytes in network order, a failure check and a
+// reader run under failing allocations. Included by tests/marshal only.
+#ifndef ZERA_TESTS_MARSHAL_MARSHAL_TEST_UTIL_H
+#define ZERA_TESTS_MARSHAL_MARSHAL_TEST_UTIL_H
+
+#include <cstring>
+#include <vector>
+
+#include "marshal/marshal.h"
+#include "param/param.h"
+#include "param/param_test_util.h"
+
+// Expects `failed` (the call's own failure test) to hold with `code` as the
+// last error; the error is cleared first, so a code of 0 means none was set.
+#define EXPECT_FAILS(failed, code)                                                  \
+    do {                                                                            \
+        OSAL_vSetLastError(0);                                                      \
+        EXPECT_TRUE(failed) << #failed;                                             \
+        EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(code)) << #failed;   \
+    } while (0)
+
+namespace mt {
+
+using Bytes = std::vector<uint8_t>;
+using zt::ListBuilder;
+using zt::ReadPacket;
+using zt::W;
+
+// A writing packet, or a reading one over a copy of `bytes`; deleted at the
+// end of its scope.
+struct Packet {
+    ZERA_HPACKET h;
+    Packet() : h(ZERA_hMarshalPacketCreate(nullptr, 0)) {}
+    explicit Packet(const Bytes &bytes) : h(ReadPacket(bytes)) {}
+    ~Packet() { ZERA_boMarshalPacketDelete(h); }
+    Packet(const Packet &) = delete;
+    Packet &operator=(const Packet &) = delete;
+    zera::MarshalPacket *p() const { return zera::ToPacket(h); }
+    Bytes bytes() const { return zt::Bytes(h); }
+};
+
+// Expected packet bytes, built in network order.
+struct Wire {
+    Bytes b;
+    Wire &U8(uint32_t v) {
+        b.push_back(static_cast<uint8_t>(v));
+        return *this;
+    }
+    Wire &U16(uint32_t v) { return U8(v >> 8).U8(v); }
+    Wire &U32(uint32_t v) { return U16(v >> 16).U16(v); }
+    Wire &U64(uint64_t v) { return U32(static_cast<uint32_t>(v >> 32)).U32(static_cast<uint32_t>(v)); }
+    Wire &Raw(const Bytes &x) {
+        b.insert(b.end(), x.begin(), x.end());
+        return *this;
+    }
+};
+
+// Runs read(h) on a reading packet over `bytes` from its start, again and
+// again with the library's allocations failing after 0, 1, 2, ... (see
+// zt::ForEachAllocFailure: read checks the failure's state and frees).
+template <typename Read>
+void ReaderFailures(const Bytes &bytes, Read read) {
+    const Packet r(bytes);
+    zt::ForEachAllocFailure([&](long) {
+        r.p()->i32CurReadPos = 0;
+        return read(r.h);
+    });
+}
+
+}  // namespace mt
+
+#endif  // ZERA_TESTS_MARSHAL_MARSHAL_TEST_UTIL_H
