@@ -17,20 +17,22 @@
 #include "osal/queue_core.h"
 
 struct OSAL_Queue {
-    pthread_mutex_t mutex;  // guards everything below but the two atomics
-    // Moves whenever `changed` would be broadcast to a sleeper, and `items`
-    // follows the number of items: a thread about to wait watches them for a
-    // moment without the mutex, so that it neither sleeps nor holds up the
-    // putting thread when the next item is about to come. Next to the mutex,
-    // on the cache line that both threads of a stream need anyway.
-    std::atomic<uint32_t> pulse{0};
-    std::atomic<uint32_t> items{0};
+    pthread_mutex_t mutex;  // guards everything below but `pulse` and `items`
     pthread_cond_t changed;  // broadcast on every change, wake, unlock and clock step
     osal::QueueCore core;
     bool locked = false;     // a thread holds the cursor lock
     pthread_t owner{};       // that thread (valid while locked)
     uint32_t depth = 0;      // how often the owner has taken the cursor lock
     uint32_t sleepers = 0;   // threads blocked on `changed`
+    uint32_t pulses = 0;     // the value `pulse` is to take next
+    // `pulse` moves whenever `changed` would be broadcast to a sleeper, and
+    // `items` follows the number of items: a thread about to wait watches
+    // them for a moment without the mutex, so that it neither sleeps nor
+    // holds up the putting thread when the next item is about to come. On a
+    // cache line of their own, so that the watching does not pull the
+    // mutex's line away from the thread that puts.
+    alignas(64) std::atomic<uint32_t> pulse{0};
+    std::atomic<uint32_t> items{0};
 #if defined(ZERA_TEST_HOOKS)
     OSAL_Queue *regPrev = nullptr;  // clock registry links; guarded by g_registryMutex
     OSAL_Queue *regNext = nullptr;
@@ -124,10 +126,15 @@ void WatchPulse(const OSAL_Queue *q, uint32_t seen) {
     for (int i = 0; i < kSpinRounds && q->pulse.load(std::memory_order_acquire) == seen; ++i) spin::CpuRelax();
 }
 
-// After a change of the items, made under q->mutex; the pulse moves later
-// (Pulse), once the mutex may be free.
-void NoteItems(OSAL_Queue *q) { q->items.store(static_cast<uint32_t>(q->core.Size()), std::memory_order_relaxed); }
-void Pulse(OSAL_Queue *q) { q->pulse.fetch_add(1, std::memory_order_release); }
+// After a change of the items, made under q->mutex: records the number of
+// items and returns the pulse to publish (plain stores, no read-modify-write
+// on the watched line). A late store of an older value still differs from
+// what a watcher saw, or costs it no more than its rounds.
+uint32_t NoteChange(OSAL_Queue *q) {
+    q->items.store(static_cast<uint32_t>(q->core.Size()), std::memory_order_relaxed);
+    return ++q->pulses;
+}
+void Pulse(OSAL_Queue *q, uint32_t value) { q->pulse.store(value, std::memory_order_release); }
 
 // Blocks until the caller may use the items. Caller holds q->mutex.
 void WaitForAccess(OSAL_Queue *q) {
@@ -135,8 +142,7 @@ void WaitForAccess(OSAL_Queue *q) {
 }
 
 void WakeSleepers(OSAL_Queue *q) {
-    NoteItems(q);
-    Pulse(q);
+    Pulse(q, NoteChange(q));
     if (q->sleepers) pthread_cond_broadcast(&q->changed);
 }
 
@@ -144,10 +150,10 @@ void WakeSleepers(OSAL_Queue *q) {
 // woken thread does not run into the mutex its waker still holds. The
 // change it reacts to was made under the mutex, so no wake-up is lost.
 void UnlockAndWake(OSAL_Queue *q, bool changed) {
-    if (changed) NoteItems(q);
+    const uint32_t pulse = changed ? NoteChange(q) : 0;
     const bool wake = changed && q->sleepers != 0;
     pthread_mutex_unlock(&q->mutex);
-    if (changed) Pulse(q);
+    if (changed) Pulse(q, pulse);
     if (wake) pthread_cond_broadcast(&q->changed);
 }
 
