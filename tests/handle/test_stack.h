@@ -15,15 +15,7 @@
 #include "common/test_hooks.h"
 #include "handle/handle.h"
 #include "osal/osal_test_hooks.h"
-
-// Expects `call` to give false or null and to store `code` (a void call is
-// written `(call, 0)`).
-#define EXPECT_REFUSED(call, code)                                               \
-    do {                                                                         \
-        OSAL_vSetLastError(0);                                                   \
-        EXPECT_FALSE(call) << #call;                                             \
-        EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(code)) << #call;  \
-    } while (0)
+#include "support/refusal.h"
 
 class TestStack {
 public:

@@ -10,15 +10,11 @@
 #include "marshal/marshal.h"
 #include "param/param.h"
 #include "param/param_test_util.h"
+#include "support/refusal.h"
 
 // Expects `failed` (the call's own failure test) to hold with `code` as the
 // last error; the error is cleared first, so a code of 0 means none was set.
-#define EXPECT_FAILS(failed, code)                                                  \
-    do {                                                                            \
-        OSAL_vSetLastError(0);                                                      \
-        EXPECT_TRUE(failed) << #failed;                                             \
-        EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(code)) << #failed;   \
-    } while (0)
+#define EXPECT_FAILS(failed, code) EXPECT_REFUSED(!(failed), code)
 
 namespace mt {
 

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <string>
 
-#include "osal/osal_test_util.h"
+#include "support/refusal.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <thread>
 
-#include "osal/osal_test_util.h"
+#include "support/refusal.h"
 
 namespace {
 

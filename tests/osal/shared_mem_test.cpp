@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "osal/osal_test_hooks.h"
-#include "osal/osal_test_util.h"
+#include "support/refusal.h"
 
 namespace {
 

@@ -20,14 +20,7 @@
 #include "evid/evid.h"
 #include "osal/osal_test_hooks.h"
 #include "stack/stack.h"
-
-// Expects `call` to fail (false, null or 0) with `code` as the last error.
-#define EXPECT_REFUSED(call, code)                                                                   \
-    do {                                                                                             \
-        OSAL_vSetLastError(0);                                                                       \
-        EXPECT_FALSE(call);                                                                          \
-        EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(code)) << #call << ": " << st::LastText(); \
-    } while (0)
+#include "support/refusal.h"
 
 namespace st {
 
