@@ -11,10 +11,8 @@
 // 0: answers are empty; settable at any time).
 #include <atomic>
 #include <cstring>
-#include <new>
-#include <thread>
 
-#include "ZERA_Component.h"
+#include "sample_level.h"
 
 ZERA_COMPONENT_BINDING()
 ZERA_COMPONENT_NAME("Loopback.COMPONENT")
@@ -26,22 +24,9 @@ constexpr uint32_t kAll = 0xFFFFFFFFu;
 // first wait is seen at the next round.
 constexpr TimeVal kRound = {200000 | OSAL_TIME_RELATIVE, 0};
 
-struct Loopback {
-    StackHandle *h = nullptr;
-    std::atomic<bool> echo{true};      // the parameter, copied by the notification
-    OSAL_HMUTEX breakMutex = nullptr;  // guards stop
-    BOOL8 stop = 0;
-    std::thread thread;
+struct Loopback : sample::Level {
+    std::atomic<bool> echo{true};  // the parameter, copied by the notification
 };
-
-Loopback *Of(StackHandle *h) { return static_cast<Loopback *>(h->pvLevelContext); }
-
-bool StopAsked(Loopback *l) {
-    OSAL_boMutexLock(l->breakMutex);
-    const bool stop = l->stop != 0;
-    OSAL_vMutexUnlock(l->breakMutex);
-    return stop;
-}
 
 void Answer(Loopback *l, Event *request) {
     const bool hasData = request->i32Type >= ZERA_EVENT_DATA0 && request->i32Type <= ZERA_EVENT_DATA2;
@@ -55,47 +40,27 @@ void Answer(Loopback *l, Event *request) {
 }
 
 void Run(Loopback *l) {
-    while (!StopAsked(l)) {
+    while (!sample::StopAsked(l)) {
         if (Event *request = ZERA_pstReceiveEvent(l->h, kAll, kAll, &kRound)) Answer(l, request);
     }
 }
 
 BOOL8 Start(StackHandle *h) {
-    Loopback *l = Of(h);
-    if (l == nullptr || l->thread.joinable()) return 0;
-    OSAL_boMutexLock(l->breakMutex);
-    l->stop = 0;
-    OSAL_vMutexUnlock(l->breakMutex);
-    try {
-        l->thread = std::thread(Run, l);
-    } catch (...) {
-        return 0;
-    }
-    return 1;
+    Loopback *l = sample::Of<Loopback>(h);
+    return l != nullptr ? sample::StartThread(l, Run) : 0;
 }
 
-void Stop(Loopback *l) {
-    if (!l->thread.joinable()) return;
-    ZERA_vBreakRecvEventWait(l->h, &l->stop, l->breakMutex);
-    l->thread.join();
-}
+void Stop(Loopback *l) { sample::StopThread(l, ZERA_vBreakRecvEventWait); }
 
 BOOL8 SetupParList(bool wide, Param **ppstStackParams) {
     uint32_t count = 0;
-    ParamValue **values = nullptr;
-    if (!ZERA_boCreateParListA(ppstStackParams)) return 0;
-    if (wide) {
-        return ZERA_boAddParamW(1, 0, ppstStackParams, &count, &values, ZERA_PARAM_DWORD, ZERA_ACCESS_ALWAYS, 0, 0, 0,
-                                ZERA_WTEXT("Echo"), 1u);
-    }
-    return ZERA_boAddParamA(1, 0, ppstStackParams, &count, &values, ZERA_PARAM_DWORD, ZERA_ACCESS_ALWAYS, 0, 0, 0,
-                            "Echo", 1u);
+    return ZERA_boCreateParListA(ppstStackParams) &&
+           sample::AddDWord(wide, ppstStackParams, &count, "Echo", ZERA_WTEXT("Echo"), ZERA_ACCESS_ALWAYS, 1);
 }
 
 void Notify(StackHandle *h) {
-    Loopback *l = Of(h);
-    Param *echo = h->boWide ? ZERA_pastFindParamW(h->pstStackParams, ZERA_WTEXT("Echo"))
-                            : ZERA_pastFindParamA(h->pstStackParams, "Echo");
+    Loopback *l = sample::Of<Loopback>(h);
+    Param *echo = sample::Find(h, "Echo", ZERA_WTEXT("Echo"));
     if (l != nullptr && echo != nullptr) l->echo = echo->uValue.dw != 0;
 }
 
@@ -111,48 +76,6 @@ ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoB
     pstUpperInfoBlock->dwRangeBLow = pstUpperInfoBlock->dwRangeBHigh = 3;
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t, Param **ppstStackParams) {
-    return SetupParList(false, ppstStackParams);
-}
-
-ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t, Param **ppstStackParams) {
-    return SetupParList(true, ppstStackParams);
-}
-
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
-    auto *l = new (std::nothrow) Loopback;
-    if (l == nullptr) return 0;
-    l->h = h;
-    l->breakMutex = OSAL_hMutexCreate();
-    if (l->breakMutex == nullptr) {
-        delete l;
-        return 0;
-    }
-    h->pvLevelContext = l;
-    Notify(h);
-    return 1;
-}
-
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
-    Loopback *l = Of(h);
-    if (l == nullptr) return 1;
-    Stop(l);
-    OSAL_vMutexDelete(l->breakMutex);
-    delete l;
-    h->pvLevelContext = nullptr;
-    return 1;
-}
-
-ZERA_API void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h) { Notify(h); }
-ZERA_API void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) { Notify(h); }
-
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsA(StackHandle *h) { return Start(h); }
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsW(StackHandle *h) { return Start(h); }
-
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsA(StackHandle *h) {
-    if (Loopback *l = Of(h)) Stop(l);
-    return 1;
-}
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsW(StackHandle *h) { return ZERA_boModuleStopCommuThreadsA(h); }
-
 }  // extern "C"
+
+ZERA_SAMPLE_EXPORTS(Loopback)

@@ -18,10 +18,8 @@
 // in its notification, so they never read the list while the host sets it.
 #include <atomic>
 #include <cstring>
-#include <new>
-#include <thread>
 
-#include "ZERA_Component.h"
+#include "sample_level.h"
 
 ZERA_COMPONENT_BINDING()
 ZERA_COMPONENT_NAME("Ticker.COMPONENT")
@@ -31,18 +29,11 @@ namespace {
 constexpr uint32_t kDefaultPeriodMs = 1000;
 constexpr uint32_t kShortestPeriodMs = 10;
 
-// What the component keeps per level (one module may serve several levels).
-struct Ticker {
-    StackHandle *h = nullptr;
+struct Ticker : sample::Level {
     std::atomic<uint32_t> periodMs{kDefaultPeriodMs};  // the parameter, copied by the notification
-    OSAL_HMUTEX breakMutex = nullptr;      // guards stop
-    BOOL8 stop = 0;
-    std::thread thread;
     uint32_t run = 0;    // which start the queued timers belong to
     uint32_t ticks = 0;  // used by the thread only
 };
-
-Ticker *Of(StackHandle *h) { return static_cast<Ticker *>(h->pvLevelContext); }
 
 TimeVal Milliseconds(uint32_t ms) {
     return TimeVal{(ms % 1000) * 1000 | OSAL_TIME_RELATIVE, static_cast<int32_t>(ms / 1000)};
@@ -83,43 +74,25 @@ void Run(Ticker *t) {
 }
 
 BOOL8 Start(StackHandle *h) {
-    Ticker *t = Of(h);
+    Ticker *t = sample::Of<Ticker>(h);
     if (t == nullptr || t->thread.joinable()) return 0;
-    OSAL_boMutexLock(t->breakMutex);
-    t->stop = 0;
-    OSAL_vMutexUnlock(t->breakMutex);
     ++t->run;
     if (!SendTimer(t)) return 0;
-    try {
-        t->thread = std::thread(Run, t);
-    } catch (...) {
-        return 0;
-    }
-    return 1;
+    return sample::StartThread(t, Run);
 }
 
-void Stop(Ticker *t) {
-    if (!t->thread.joinable()) return;
-    ZERA_vBreakSendEventWait(t->h, &t->stop, t->breakMutex);
-    t->thread.join();
-}
+void Stop(Ticker *t) { sample::StopThread(t, ZERA_vBreakSendEventWait); }
 
 BOOL8 SetupParList(bool wide, Param **ppstStackParams) {
     uint32_t count = 0;
-    ParamValue **values = nullptr;
-    if (!ZERA_boCreateParListA(ppstStackParams)) return 0;
-    if (wide) {
-        return ZERA_boAddParamW(1, 0, ppstStackParams, &count, &values, ZERA_PARAM_DWORD, ZERA_ACCESS_STOPPED, 0, 0, 0,
-                                ZERA_WTEXT("Period"), kDefaultPeriodMs);
-    }
-    return ZERA_boAddParamA(1, 0, ppstStackParams, &count, &values, ZERA_PARAM_DWORD, ZERA_ACCESS_STOPPED, 0, 0, 0,
-                            "Period", kDefaultPeriodMs);
+    return ZERA_boCreateParListA(ppstStackParams) &&
+           sample::AddDWord(wide, ppstStackParams, &count, "Period", ZERA_WTEXT("Period"), ZERA_ACCESS_STOPPED,
+                            kDefaultPeriodMs);
 }
 
 void Notify(StackHandle *h) {
-    Ticker *t = Of(h);
-    Param *period = h->boWide ? ZERA_pastFindParamW(h->pstStackParams, ZERA_WTEXT("Period"))
-                              : ZERA_pastFindParamA(h->pstStackParams, "Period");
+    Ticker *t = sample::Of<Ticker>(h);
+    Param *period = sample::Find(h, "Period", ZERA_WTEXT("Period"));
     if (t == nullptr || period == nullptr) return;
     // Too short a period is raised: the set that asked for it reports 1034.
     if (period->uValue.dw < kShortestPeriodMs) period->uValue.dw = kShortestPeriodMs;
@@ -141,48 +114,6 @@ ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoB
     pstUpperInfoBlock->dwFlags = 0x08u;  // nothing goes on top of Ticker
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t, Param **ppstStackParams) {
-    return SetupParList(false, ppstStackParams);
-}
-
-ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t, Param **ppstStackParams) {
-    return SetupParList(true, ppstStackParams);
-}
-
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
-    auto *t = new (std::nothrow) Ticker;
-    if (t == nullptr) return 0;
-    t->h = h;
-    t->breakMutex = OSAL_hMutexCreate();
-    if (t->breakMutex == nullptr) {
-        delete t;
-        return 0;
-    }
-    h->pvLevelContext = t;
-    Notify(h);
-    return 1;
-}
-
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
-    Ticker *t = Of(h);
-    if (t == nullptr) return 1;
-    Stop(t);
-    OSAL_vMutexDelete(t->breakMutex);
-    delete t;
-    h->pvLevelContext = nullptr;
-    return 1;
-}
-
-ZERA_API void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h) { Notify(h); }
-ZERA_API void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) { Notify(h); }
-
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsA(StackHandle *h) { return Start(h); }
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsW(StackHandle *h) { return Start(h); }
-
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsA(StackHandle *h) {
-    if (Ticker *t = Of(h)) Stop(t);
-    return 1;
-}
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsW(StackHandle *h) { return ZERA_boModuleStopCommuThreadsA(h); }
-
 }  // extern "C"
+
+ZERA_SAMPLE_EXPORTS(Ticker)
