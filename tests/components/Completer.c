@@ -29,15 +29,9 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStac
     return Setup(1, ppstStackParams);
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
-    Trace(TRACE_INIT, h);
-    return 1;
-}
+TC_TRACED_INIT()
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
-    Trace(TRACE_DEINIT, h);
-    return 1;
-}
+TC_TRACED_DEINIT()
 
 ZERA_API void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h) { Trace(TRACE_NOTIFY, h); }
 ZERA_API void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) { Trace(TRACE_NOTIFY, h); }

@@ -23,7 +23,4 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
     return 0;
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
-    Trace(TRACE_DEINIT, h);
-    return 1;
-}
+TC_TRACED_DEINIT()

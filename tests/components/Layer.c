@@ -9,10 +9,7 @@
 ZERA_COMPONENT_BINDING()
 ZERA_COMPONENT_NAME("Layer.COMPONENT")
 
-ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
-    Trace(TRACE_INFO, NULL);
-    StandardBlocks(pstInfoBlock, pstUpperInfoBlock, 0);
-}
+TC_STANDARD_INFO()
 
 static BOOL8 Setup(int wide, Param **pp) {
     uint32_t count = 0;
@@ -36,15 +33,9 @@ ZERA_API EvIdManagerConfig ZERA_CALL ZERA_stGetEvIdManagerConfig(StackHandle *h)
     return config;
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
-    Trace(TRACE_INIT, h);
-    return 1;
-}
+TC_TRACED_INIT()
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
-    Trace(TRACE_DEINIT, h);
-    return 1;
-}
+TC_TRACED_DEINIT()
 
 ZERA_API void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h) { Trace(TRACE_NOTIFY, h); }
 

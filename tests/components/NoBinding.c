@@ -8,10 +8,7 @@ ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoB
     StandardBlocks(pstInfoBlock, pstUpperInfoBlock, 0);
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) {
-    (void)dwFlags;
-    return CreateList(ppstStackParams);
-}
+TC_EMPTY_PARAMS()
 
 ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
     (void)h;

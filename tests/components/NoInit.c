@@ -6,17 +6,8 @@
 
 ZERA_COMPONENT_BINDING()
 
-ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
-    Trace(TRACE_INFO, NULL);
-    StandardBlocks(pstInfoBlock, pstUpperInfoBlock, 0);
-}
+TC_STANDARD_INFO()
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) {
-    (void)dwFlags;
-    return CreateList(ppstStackParams);
-}
+TC_EMPTY_PARAMS()
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
-    Trace(TRACE_DEINIT, h);
-    return 1;
-}
+TC_TRACED_DEINIT()

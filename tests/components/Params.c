@@ -14,10 +14,7 @@ ZERA_COMPONENT_NAME("Params.COMPONENT")
 
 #define CLAMP_LIMIT 100u
 
-ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
-    Trace(TRACE_INFO, NULL);
-    StandardBlocks(pstInfoBlock, pstUpperInfoBlock, 0);
-}
+TC_STANDARD_INFO()
 
 static BOOL8 Setup(int wide, Param **pp) {
     uint32_t count = 0;
@@ -44,15 +41,9 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStac
     return Setup(1, ppstStackParams);
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
-    Trace(TRACE_INIT, h);
-    return 1;
-}
+TC_TRACED_INIT()
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
-    Trace(TRACE_DEINIT, h);
-    return 1;
-}
+TC_TRACED_DEINIT()
 
 static void Notify(StackHandle *h) {
     Trace(TRACE_NOTIFY, h);

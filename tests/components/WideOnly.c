@@ -9,10 +9,7 @@
 ZERA_COMPONENT_BINDING()
 ZERA_COMPONENT_NAME("WideOnly.COMPONENT")
 
-ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
-    Trace(TRACE_INFO, NULL);
-    StandardBlocks(pstInfoBlock, pstUpperInfoBlock, 0);
-}
+TC_STANDARD_INFO()
 
 ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams) {
     (void)dwFlags;
@@ -22,14 +19,8 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStac
            AddDWord(1, ppstStackParams, &count, "Count", ZERA_ACCESS_ALWAYS, 0, 3);
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
-    Trace(TRACE_INIT, h);
-    return 1;
-}
+TC_TRACED_INIT()
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
-    Trace(TRACE_DEINIT, h);
-    return 1;
-}
+TC_TRACED_DEINIT()
 
 ZERA_API void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) { Trace(TRACE_NOTIFY, h); }
