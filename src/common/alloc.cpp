@@ -3,7 +3,6 @@
 #include <cstdlib>
 
 #include "common/cache_line.h"
-
 #include "common/common.h"
 #include "common/test_hooks.h"
 

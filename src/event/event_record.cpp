@@ -48,7 +48,6 @@ EventPrefix *PrefixOf(const Event *event) {
 
 bool IsDataType(int32_t type) { return type >= ZERA_EVENT_DATA0 && type <= ZERA_EVENT_DATA2; }
 
-
 #if UINTPTR_MAX > 0xFFFFFFFFu
 // Numbers for the records that live in this process: record slot s has the
 // identifier 2s + 1. Fresh slots are used while the table has room; once it
@@ -57,7 +56,7 @@ bool IsDataType(int32_t type) { return type >= ZERA_EVENT_DATA0 && type <= ZERA_
 class LiveRecordTable {
 public:
     bool Acquire(uint32_t *id) {
-        std::lock_guard<spin::SpinLock> hold(mutex_);
+        std::lock_guard<spin::SpinLock> hold(lock_);
         uint32_t slot;
         if (used_ < capacity_) {
             slot = used_++;
@@ -75,7 +74,7 @@ public:
     }
 
     void Release(uint32_t id) {
-        std::lock_guard<spin::SpinLock> hold(mutex_);
+        std::lock_guard<spin::SpinLock> hold(lock_);
         const uint32_t slot = (id - 1) / 2;
         links_[slot] = 0;
         if (freeTail_ != 0) {
@@ -104,7 +103,7 @@ private:
 
     // Guards every field below. The creating and the deleting thread of an
     // event are often two, and both hold it for a few instructions only.
-    spin::SpinLock mutex_;
+    spin::SpinLock lock_;
     uint32_t *links_ = nullptr;  // for a freed slot: the next freed slot + 1, 0 at the end
     uint32_t capacity_ = 0;
     uint32_t used_ = 0;  // slots handed out at least once

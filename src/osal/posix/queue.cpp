@@ -11,6 +11,7 @@
 #include <new>
 #include <thread>
 
+#include "common/cache_line.h"
 #include "common/spin.h"
 #include "osal/osal_internal.h"
 #include "osal/osal_test_hooks.h"
@@ -31,7 +32,7 @@ struct OSAL_Queue {
     // holds up the putting thread when the next item is about to come. On a
     // cache line of their own, so that the watching does not pull the
     // mutex's line away from the thread that puts.
-    alignas(64) std::atomic<uint32_t> pulse{0};
+    alignas(lines::kCacheLine) std::atomic<uint32_t> pulse{0};
     std::atomic<uint32_t> items{0};
 #if defined(ZERA_TEST_HOOKS)
     OSAL_Queue *regPrev = nullptr;  // clock registry links; guarded by g_registryMutex
