@@ -4,8 +4,8 @@
  * critical sections so short that putting a contender to sleep (and waking
  * it again) costs far more than the section itself.
  *
- * Internal: header-only, included by src/ (the platform layer uses only
- * CpuRelax).
+ * Internal: header-only, included by src/ (the library and the platform
+ * layer).
  */
 #ifndef ZERA_COMMON_SPIN_H
 #define ZERA_COMMON_SPIN_H

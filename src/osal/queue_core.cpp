@@ -1,19 +1,86 @@
 // osal/queue_core.cpp - ordered items, cursor positions and wake bookkeeping
-// of a queue (see queue_core.h); the caller holds the queue's mutex.
+// of a queue, and the box its puts land in first (see queue_core.h). The
+// caller holds the queue's mutex for everything but the box.
 #include "osal/queue_core.h"
 
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <utility>
 
 namespace osal {
 
-QueueCore::QueueCore(uint32_t capacity, OSAL_PFN_QDELETE pfnDeleteItem, uint32_t chunkSlots)
-    : pfnDelete(pfnDeleteItem),
-      capacity_(capacity),
-      chunkSlots_(chunkSlots < kMinChunkSlots ? kMinChunkSlots : chunkSlots) {}
+// ---- The box ---------------------------------------------------------------------
+
+PutBox::~PutBox() { Free(entries_); }
+
+PutBox::Result PutBox::Put(QueueEntry entry, uint32_t capacity, bool *wake) {
+    std::lock_guard<spin::SpinLock> hold(lock_);
+    const uint32_t entered = entered_.load(std::memory_order_relaxed);
+    if (capacity != 0 && entered - left_.load(std::memory_order_relaxed) >= capacity) return Result::kFull;
+    if (count_ == room_) {
+        // Grows by doubling; the arrays are swapped with the backlog's, so
+        // both soon have the room a burst needs and growing stops.
+        const uint32_t room = room_ ? room_ * 2 : 32;
+        auto *grown = static_cast<QueueEntry *>(Alloc(room * sizeof(QueueEntry)));
+        if (!grown) return Result::kNoMemory;
+        if (count_) std::memcpy(grown, entries_, count_ * sizeof(QueueEntry));
+        Free(entries_);
+        entries_ = grown;
+        room_ = room;
+    }
+    entries_[count_++] = entry;
+    entered_.store(entered + 1, std::memory_order_relaxed);
+    puts_.store(puts_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    *wake = sleepers_ != 0;
+    return Result::kOk;
+}
+
+bool PutBox::Enter(uint32_t capacity) {
+    std::lock_guard<spin::SpinLock> hold(lock_);
+    const uint32_t entered = entered_.load(std::memory_order_relaxed);
+    if (capacity != 0 && entered - left_.load(std::memory_order_relaxed) >= capacity) return false;
+    entered_.store(entered + 1, std::memory_order_relaxed);
+    return true;
+}
+
+uint32_t PutBox::TakeAll(EntryRun *run) {
+    std::lock_guard<spin::SpinLock> hold(lock_);
+    std::swap(entries_, run->entries);
+    std::swap(room_, run->room);
+    run->begin = 0;
+    run->end = count_;
+    count_ = 0;
+    return puts_.load(std::memory_order_relaxed);
+}
+
+void PutBox::DeleteAll(OSAL_PFN_QDELETE del) {
+    std::lock_guard<spin::SpinLock> hold(lock_);
+    if (del)
+        for (uint32_t i = 0; i < count_; ++i) del(entries_[i].item);
+    count_ = 0;
+}
+
+bool PutBox::AddSleeper(uint32_t seen) {
+    std::lock_guard<spin::SpinLock> hold(lock_);
+    if (puts_.load(std::memory_order_relaxed) != seen) return false;
+    ++sleepers_;
+    return true;
+}
+
+void PutBox::RemoveSleeper() {
+    std::lock_guard<spin::SpinLock> hold(lock_);
+    --sleepers_;
+}
+
+// ---- The ordered items ------------------------------------------------------------
+
+QueueCore::QueueCore(PutBox *box, OSAL_PFN_QDELETE pfnDeleteItem, uint32_t chunkSlots)
+    : pfnDelete(pfnDeleteItem), box_(box), chunkSlots_(chunkSlots < kMinChunkSlots ? kMinChunkSlots : chunkSlots) {}
 
 QueueCore::~QueueCore() {
     FreeChunks();
+    Free(backlog_.entries);
     while (waiters_) {
         Waiter *w = waiters_;
         waiters_ = w->next;
@@ -148,7 +215,6 @@ void QueueCore::InsertBefore(size_t at, uint32_t slot, void *item, Chunk *spare)
 }
 
 QueueCore::InsertResult QueueCore::Insert(void *item, OSAL_PFN_QORDER order) {
-    if (capacity_ != 0 && size_ >= capacity_) return InsertResult::kFull;
     order_ = order;
     Chunk *spare = nullptr;
     if (!tail_ || !Less(item, index_.back().last)) {
@@ -229,14 +295,34 @@ void QueueCore::EraseAt(Chunk *c, uint32_t pos) {
     }
 }
 
+bool QueueCore::PlaceBacklog() {
+    while (backlog_.begin < backlog_.end) {
+        const QueueEntry &e = backlog_.entries[backlog_.begin];
+        if (Insert(e.item, e.order) != InsertResult::kOk) return false;
+        ++backlog_.begin;
+    }
+    backlog_.begin = backlog_.end = 0;
+    return true;
+}
+
+bool QueueCore::Drain() {
+    if (!PlaceBacklog()) return false;
+    if (box_->Puts() == drainedPuts_) return true;
+    drainedPuts_ = box_->TakeAll(&backlog_);
+    return PlaceBacklog();
+}
+
 void QueueCore::DeleteAll() {
     for (Cursor *c = cursors_; c; c = c->next) {
         c->where = Cursor::kBeforeFirst;
         c->removable = false;
     }
-    if (pfnDelete)
+    if (pfnDelete) {
         for (Chunk *c = head_; c; c = c->next)
             for (uint32_t i = c->begin; i < c->end; ++i) pfnDelete(c->slots[i]);
+        for (uint32_t i = backlog_.begin; i < backlog_.end; ++i) pfnDelete(backlog_.entries[i].item);
+    }
+    backlog_.begin = backlog_.end = 0;
     FreeChunks();
 }
 
@@ -298,7 +384,7 @@ QueueCore::Waiter *QueueCore::FindWaiter(std::thread::id thread, bool create) {
     if (!block) return nullptr;
     Waiter *w = new (block) Waiter();
     w->thread = thread;
-    w->seenChange = changeCount_;
+    w->seenChange = ChangeCount();
     w->pending = anyNullPut_ && lastNullPutBy_ != thread;
     w->next = waiters_;
     waiters_ = w;

@@ -1,20 +1,24 @@
 /*
  * osal/queue_core.h - the portable heart of a time-ordered queue: the ordered
  * items, the cursor positions that walk them, the change count and the
- * per-thread bookkeeping that makes waits neither lose nor invent wake-ups.
- * It has no lock of its own: each half wraps it in its platform's mutex and
- * condition variable (posix/queue.cpp, win/queue.cpp) and calls every member
- * with that mutex held.
+ * per-thread bookkeeping that makes waits neither lose nor invent wake-ups,
+ * and the box that puts land in first. The core has no lock of its own: each
+ * half wraps it in its platform's mutex and condition variable
+ * (posix/queue.cpp, win/queue.cpp) and calls every member with that mutex
+ * held; the box locks itself.
  *
  * Internal: included by src/osal/ and its halves, and by tests.
  */
 #ifndef OSAL_QUEUE_CORE_H
 #define OSAL_QUEUE_CORE_H
 
+#include <atomic>
 #include <cstdint>
 #include <thread>
 #include <vector>
 
+#include "common/cache_line.h"
+#include "common/spin.h"
 #include "osal/osal_internal.h"
 
 #if defined(_MSC_VER)
@@ -25,6 +29,79 @@
 #endif
 
 namespace osal {
+
+// An item with the order function it was put with.
+struct QueueEntry {
+    void *item;
+    OSAL_PFN_QORDER order;
+};
+
+// Entries in put order: [begin, end) of an array with room for `room`.
+struct EntryRun {
+    QueueEntry *entries = nullptr;
+    uint32_t begin = 0;
+    uint32_t end = 0;
+    uint32_t room = 0;
+    uint32_t Size() const { return end - begin; }
+};
+
+// Where the puts of every thread but the cursor lock's holder land first: an
+// array behind a spin lock of its own. A putting thread then touches neither
+// the queue's mutex nor its ordered items, which stay in the cache of the
+// threads that take, and a taker moves everything that came in one step
+// (QueueCore::Drain). The box also counts the items of the whole queue, for
+// the capacity and for threads that watch without the mutex.
+class alignas(lines::kCacheLine) PutBox {
+public:
+    enum class Result { kOk, kFull, kNoMemory };
+
+    PutBox() = default;
+    ~PutBox();
+    PutBox(const PutBox &) = delete;
+    PutBox &operator=(const PutBox &) = delete;
+
+    // Adds an entry unless `capacity` items (0: no limit) are in the queue.
+    // *wake: a thread sleeps on the queue and must be woken.
+    Result Put(QueueEntry entry, uint32_t capacity, bool *wake);
+    // Counts in an item that goes straight into the ordered items; false when
+    // `capacity` items are in the queue.
+    bool Enter(uint32_t capacity);
+    // Counts out n items that left the queue. Caller holds the queue's mutex,
+    // which makes it the only writer.
+    void Leave(uint32_t n) { left_.store(left_.load(std::memory_order_relaxed) + n, std::memory_order_relaxed); }
+    // Items in the queue (ordered, waiting to be placed, and in the box).
+    uint32_t Total() const {
+        return entered_.load(std::memory_order_relaxed) - left_.load(std::memory_order_relaxed);
+    }
+    // Moves with every put into the box; read without a lock.
+    uint32_t Puts() const { return puts_.load(std::memory_order_acquire); }
+    // Swaps the box's entries with the empty run's array; returns Puts() as
+    // of the swap.
+    uint32_t TakeAll(EntryRun *run);
+    // Hands every entry to del (when given) and empties the box.
+    void DeleteAll(OSAL_PFN_QDELETE del);
+
+    // A thread about to sleep registers here unless a put came after it saw
+    // Puts() == seen (then it must look again: false). Every registration is
+    // followed by RemoveSleeper once the sleep is over.
+    bool AddSleeper(uint32_t seen);
+    void RemoveSleeper();
+
+    // The thread that holds the queue's cursor lock (no thread: none). Only
+    // that thread writes its own id here, so the thread that reads its own
+    // id needs no lock to trust it.
+    std::atomic<std::thread::id> holder{};
+
+private:
+    spin::SpinLock lock_;  // guards entries_, count_, room_, sleepers_ and the writes of entered_ and puts_
+    QueueEntry *entries_ = nullptr;
+    uint32_t count_ = 0;
+    uint32_t room_ = 0;
+    uint32_t sleepers_ = 0;
+    std::atomic<uint32_t> puts_{0};
+    std::atomic<uint32_t> entered_{0};
+    std::atomic<uint32_t> left_{0};  // written under the queue's mutex
+};
 
 class QueueCore {
 public:
@@ -73,28 +150,37 @@ public:
     enum class WakeKind { kNullPut, kInterrupt };
     enum class InsertResult { kOk, kFull, kNoMemory };
 
-    // chunkSlots (at least kMinChunkSlots) sets the size of a chunk; only
-    // tests choose another than kChunkSlots.
-    QueueCore(uint32_t capacity, OSAL_PFN_QDELETE pfnDelete, uint32_t chunkSlots = kChunkSlots);
+    // The box is the queue's, which enforces the capacity. chunkSlots (at
+    // least kMinChunkSlots) sets the size of a chunk; only tests choose
+    // another than kChunkSlots.
+    QueueCore(PutBox *box, OSAL_PFN_QDELETE pfnDelete, uint32_t chunkSlots = kChunkSlots);
     ~QueueCore();
     QueueCore(const QueueCore &) = delete;
     QueueCore &operator=(const QueueCore &) = delete;
 
     bool Empty() const { return size_ == 0; }
     size_t Size() const { return size_; }
-    uint32_t ChangeCount() const { return changeCount_; }
+    // Every put counts as a change from the moment it is made, also while
+    // it waits in the box or in the backlog.
+    uint32_t ChangeCount() const { return changeCount_ + backlog_.Size() + (box_->Puts() - drainedPuts_); }
 
     // Puts an item behind every item that order says is not later than it.
     // O(1) when it belongs at the tail, O(log n) otherwise. Moves the change
-    // count on success; kFull when the capacity is reached, kNoMemory when a
-    // node cannot be had (the queue is unchanged in both cases).
+    // count on success; kNoMemory when a chunk cannot be had (the queue is
+    // unchanged then). The caller has counted the item into the box.
     InsertResult Insert(void *item, OSAL_PFN_QORDER order);
+    // Places what the box holds behind the items, in put order. When memory
+    // runs out, the rest waits in the backlog (counted, not yet ordered) and
+    // is placed first by the next drain; false then. Call only while no
+    // thread holds the cursor lock: a walk sees no puts of other threads.
+    bool Drain();
     // The first item, or null.
     void *Front() const { return head_ ? head_->slots[head_->begin] : nullptr; }
     // Unlinks and returns the first item (null when empty); moves the change count.
     void *PopFront();
-    // Hands every item to the delete function (when there is one) and empties
-    // the queue. Used when the queue itself goes away.
+    // Hands every item, also those of the backlog, to the delete function
+    // (when there is one) and empties the queue. Used when the queue itself
+    // goes away.
     void DeleteAll();
 
     // Cursors must be attached before use and detached before they go away;
@@ -121,7 +207,6 @@ public:
     void Wake(WakeKind kind, std::thread::id by);
 
     OSAL_PFN_QDELETE pfnDelete;
-    OSAL_PFN_QMARK pfnMark = nullptr;
 
 private:
     struct IndexEntry {
@@ -178,6 +263,8 @@ private:
     void InsertBefore(size_t at, uint32_t slot, void *item, Chunk *spare);
     void EraseAt(Chunk *c, uint32_t pos);
     void FreeChunks();
+    // Inserts backlog entries until it is empty (true) or memory runs out.
+    bool PlaceBacklog();
 
     OSAL_PFN_QORDER order_ = nullptr;  // the function of the latest put or insert
     std::vector<IndexEntry, Allocator<IndexEntry>> index_;
@@ -185,7 +272,9 @@ private:
     Chunk *tail_ = nullptr;
     Chunk *spare_ = nullptr;  // an unlinked empty chunk for the next Prepare
     size_t size_ = 0;
-    uint32_t capacity_;  // 0: no limit
+    PutBox *box_;
+    EntryRun backlog_;         // taken from the box, not yet placed
+    uint32_t drainedPuts_ = 0;  // the box's Puts() as of the last take
     uint32_t chunkSlots_;
     uint32_t changeCount_ = 0;
     Cursor *cursors_ = nullptr;

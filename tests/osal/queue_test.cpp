@@ -273,23 +273,55 @@ TEST_F(OsalQueue, CursorLockIsReentrantAndItsOwnerMayPutAndTake) {
     EXPECT_EQ(Drain(), (std::vector<int>{2, 3}));
 }
 
-TEST_F(OsalQueue, OtherThreadsWaitForTheCursorLock) {
+// Another thread's put does not wait for the cursor lock, and counts as a
+// change at once, but the walk does not see it: it joins the items when the
+// lock is released, behind the holder's own put of the same stamp. A taker
+// waits for the lock.
+TEST_F(OsalQueue, PutsOfOtherThreadsJoinWhenTheCursorLockIsReleased) {
     OSAL_HQCURSOR c = OSAL_hQueueLock(q);
     ASSERT_NE(c, nullptr);
-    std::atomic<bool> put{false}, took{false};
-    std::thread putter([&] { put = OSAL_boQueuePut(q, new Item{At(1), 1, 0}, NotEarlier) != 0; });
+    const uint32_t count = OSAL_dwQueueGetChangeCount(q);
+    std::thread([&] { EXPECT_TRUE(OSAL_boQueuePut(q, new Item{At(1), 1, 0}, NotEarlier)); }).join();
+    EXPECT_EQ(OSAL_dwQueueGetChangeCount(q) - count, 1u);
+    std::atomic<int> took{0};
     std::thread taker([&] {
         void *p = OSAL_pvQueueGet(q, 1, Relative(30000000));
-        took = p != nullptr;
+        took = IdOf(p);
         delete static_cast<Item *>(p);
     });
     std::this_thread::sleep_for(milliseconds(200));
-    EXPECT_FALSE(put || took);
+    EXPECT_EQ(took, 0);
+    EXPECT_EQ(OSAL_pvQueueNext(c), nullptr);
+    Put(1, 2);
+    EXPECT_EQ(IdOf(OSAL_pvQueueNext(c)), 2);
     EXPECT_EQ(OSAL_pvQueueNext(c), nullptr);
     OSAL_vQueueUnlock(c);
-    putter.join();
     taker.join();
-    EXPECT_TRUE(put && took);
+    EXPECT_EQ(took, 2);
+    EXPECT_EQ(Drain(), std::vector<int>{1});
+}
+
+// Puts that cannot be ordered for want of memory are kept, counted, and
+// join in put order once there is memory; a queue that goes away deletes them.
+TEST_F(OsalQueue, PutsWaitUnorderedWhileMemoryRunsOut) {
+    Put(2, 1);
+    Put(1, 2);
+    const uint32_t count = OSAL_dwQueueGetChangeCount(q);
+    OSAL_vTestFailAllocAfter(0);
+    EXPECT_REFUSED(OSAL_pvQueuePeek(q, 0, OSAL_stTimeNoWait), OSAL_ERR_NO_MEMORY);
+    EXPECT_FALSE(OSAL_boQueueWaitChange(q, Relative(1000)));
+    EXPECT_EQ(OSAL_dwQueueGetChangeCount(q), count);
+    OSAL_vTestFailAllocAfter(-1);
+    Put(1, 3);
+    EXPECT_EQ(Drain(), (std::vector<int>{2, 3, 1}));
+
+    OSAL_HQUEUE fresh = OSAL_hQueueCreate(0, CountDelete);
+    ASSERT_TRUE(OSAL_boQueuePut(fresh, new Item{At(4), 4, 0}, NotEarlier));
+    OSAL_vTestFailAllocAfter(0);
+    EXPECT_REFUSED(OSAL_pvQueueGet(fresh, 0, OSAL_stTimeNoWait), OSAL_ERR_NO_MEMORY);
+    OSAL_vTestFailAllocAfter(-1);
+    OSAL_vQueueDelete(fresh);
+    EXPECT_EQ(g_deleted, 1);
 }
 
 TEST_F(OsalQueue, EveryDeadlineForm) {

@@ -1,9 +1,11 @@
 // osal/posix/queue.cpp - time-ordered queues: the portable QueueCore behind a
 // pthread mutex, a condition variable on the wall clock and a re-entrant
-// cursor lock.
+// cursor lock, with the PutBox in front of it for puts.
 //
-// Lock order: the clock registry's mutex (test builds) before a queue's mutex.
-// No user callback (delete, mark) runs while a queue's mutex is held.
+// Lock order: the clock registry's mutex (test builds) before a queue's
+// mutex before its box's spin lock. No user callback (delete, mark) runs
+// while a queue's mutex is held, but for the delete function when the queue
+// itself goes away.
 #include <pthread.h>
 
 #include <atomic>
@@ -18,28 +20,28 @@
 #include "osal/queue_core.h"
 
 struct OSAL_Queue {
-    pthread_mutex_t mutex;  // guards everything below but `pulse` and `items`
+    pthread_mutex_t mutex;   // guards everything below but `capacity`, `mark`, `pulse` and `box`
     pthread_cond_t changed;  // broadcast on every change, wake, unlock and clock step
     osal::QueueCore core;
-    bool locked = false;     // a thread holds the cursor lock
-    pthread_t owner{};       // that thread (valid while locked)
-    uint32_t depth = 0;      // how often the owner has taken the cursor lock
+    uint32_t depth = 0;      // how often box.holder has taken the cursor lock
     uint32_t sleepers = 0;   // threads blocked on `changed`
     uint32_t pulses = 0;     // the value `pulse` is to take next
-    // `pulse` moves whenever `changed` would be broadcast to a sleeper, and
-    // `items` follows the number of items: a thread about to wait watches
-    // them for a moment without the mutex, so that it neither sleeps nor
+    const uint32_t capacity;                    // 0: no limit
+    std::atomic<OSAL_PFN_QMARK> mark{nullptr};  // read by puts, which do not take the mutex
+    // `pulse` moves whenever `changed` would be broadcast to a sleeper, as
+    // the box's Puts() does with every put: a thread about to wait watches
+    // both for a moment without the mutex, so that it neither sleeps nor
     // holds up the putting thread when the next item is about to come. On a
-    // cache line of their own, so that the watching does not pull the
-    // mutex's line away from the thread that puts.
+    // cache line of its own, so that the watching does not pull the mutex's
+    // line away from the thread that holds it.
     alignas(lines::kCacheLine) std::atomic<uint32_t> pulse{0};
-    std::atomic<uint32_t> items{0};
+    osal::PutBox box;  // locks itself; starts a cache line of its own
 #if defined(ZERA_TEST_HOOKS)
     OSAL_Queue *regPrev = nullptr;  // clock registry links; guarded by g_registryMutex
     OSAL_Queue *regNext = nullptr;
 #endif
-    OSAL_Queue(uint32_t capacity, OSAL_PFN_QDELETE pfnDelete, uint32_t chunkSlots)
-        : core(capacity, pfnDelete, chunkSlots) {}
+    OSAL_Queue(uint32_t capacityItems, OSAL_PFN_QDELETE pfnDelete, uint32_t chunkSlots)
+        : core(&box, pfnDelete, chunkSlots), capacity(capacityItems) {}
 };
 
 struct OSAL_QueueCursor {
@@ -93,11 +95,25 @@ constexpr int64_t kMaxSleepMicros = 24LL * 3600 * osal::kMicrosPerSecond;
 
 // The caller may look at or change the items: nobody holds the cursor lock,
 // or the caller does. Caller holds q->mutex.
-bool Accessible(const OSAL_Queue *q) { return !q->locked || pthread_equal(q->owner, pthread_self()); }
+bool Accessible(const OSAL_Queue *q) {
+    const std::thread::id holder = q->box.holder.load(std::memory_order_relaxed);
+    return holder == std::thread::id() || holder == std::this_thread::get_id();
+}
+
+// Moves the puts waiting in the box behind the items, unless a thread holds
+// the cursor lock: its walk sees no puts of other threads (the unlock
+// drains). False when memory ran out and some still wait. Caller holds
+// q->mutex.
+bool Drain(OSAL_Queue *q) {
+    return q->box.holder.load(std::memory_order_relaxed) != std::thread::id() || q->core.Drain();
+}
 
 // Sleeps until a broadcast or the deadline (wall clock of the layer, so a
-// forward step of the clock ends it early). Caller holds q->mutex.
-void Sleep(OSAL_Queue *q, int64_t deadline) {
+// forward step of the clock ends it early); returns at once when a put came
+// into the box since the caller read seenPuts, before it looked at the
+// queue. Caller holds q->mutex.
+void Sleep(OSAL_Queue *q, int64_t deadline, uint32_t seenPuts) {
+    if (!q->box.AddSleeper(seenPuts)) return;
     ++q->sleepers;
     if (deadline == kNever) {
         pthread_cond_wait(&q->changed, &q->mutex);
@@ -114,6 +130,7 @@ void Sleep(OSAL_Queue *q, int64_t deadline) {
         pthread_cond_timedwait(&q->changed, &q->mutex, &ts);
     }
     --q->sleepers;
+    q->box.RemoveSleeper();
 }
 
 // How long a thread that is about to sleep first watches the queue: long
@@ -121,25 +138,53 @@ void Sleep(OSAL_Queue *q, int64_t deadline) {
 // short against anything a sleeping thread would notice.
 constexpr int kSpinRounds = 200;
 
-// Watches the pulse, without q->mutex, until it moves or the rounds are
-// over. Only a hint: the caller looks at the queue under the mutex after it.
-void WatchPulse(const OSAL_Queue *q, uint32_t seen) {
-    for (int i = 0; i < kSpinRounds && q->pulse.load(std::memory_order_acquire) == seen; ++i) spin::CpuRelax();
+// Watches the pulse and the box's puts, without q->mutex, until one moves or
+// the rounds are over. Only a hint: the caller looks at the queue under the
+// mutex after it.
+void WatchPulse(const OSAL_Queue *q, uint32_t seenPulse, uint32_t seenPuts) {
+    for (int i = 0; i < kSpinRounds && q->pulse.load(std::memory_order_acquire) == seenPulse &&
+                    q->box.Puts() == seenPuts;
+         ++i)
+        spin::CpuRelax();
 }
 
-// After a change of the items, made under q->mutex: records the number of
-// items and returns the pulse to publish (plain stores, no read-modify-write
-// on the watched line). A late store of an older value still differs from
-// what a watcher saw, or costs it no more than its rounds.
-uint32_t NoteChange(OSAL_Queue *q) {
-    q->items.store(static_cast<uint32_t>(q->core.Size()), std::memory_order_relaxed);
-    return ++q->pulses;
-}
+// After a change made under q->mutex: the pulse to publish (a plain store,
+// no read-modify-write on the watched line). A late store of an older value
+// still differs from what a watcher saw, or costs it no more than its rounds.
+uint32_t NoteChange(OSAL_Queue *q) { return ++q->pulses; }
 void Pulse(OSAL_Queue *q, uint32_t value) { q->pulse.store(value, std::memory_order_release); }
 
 // Blocks until the caller may use the items. Caller holds q->mutex.
 void WaitForAccess(OSAL_Queue *q) {
-    while (!Accessible(q)) Sleep(q, kNever);
+    while (!Accessible(q)) Sleep(q, kNever, q->box.Puts());
+}
+
+// Unlinks the first item (null when there is none). Caller holds q->mutex.
+void *TakeFront(OSAL_Queue *q) {
+    void *item = q->core.PopFront();
+    if (item) q->box.Leave(1);
+    return item;
+}
+
+// Puts an item straight into the ordered items, for the thread that holds the
+// cursor lock (or inserts with it). Caller holds q->mutex.
+osal::PutBox::Result PutNow(OSAL_Queue *q, void *item, OSAL_PFN_QORDER order) {
+    if (!q->box.Enter(q->capacity)) return osal::PutBox::Result::kFull;
+    if (q->core.Insert(item, order) == QueueCore::InsertResult::kOk) return osal::PutBox::Result::kOk;
+    q->box.Leave(1);
+    return osal::PutBox::Result::kNoMemory;
+}
+
+// Stores the code of a refused put; a full queue marks the item.
+BOOL8 RefusePut(OSAL_Queue *q, void *item, osal::PutBox::Result result, bool markItem) {
+    if (result == osal::PutBox::Result::kFull) {
+        OSAL_PFN_QMARK mark = q->mark.load(std::memory_order_acquire);
+        if (markItem && mark) mark(item, OSAL_ERR_QUEUE_FULL);
+        OSAL_vSetLastError(OSAL_ERR_QUEUE_FULL);
+    } else {
+        OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
+    }
+    return 0;
 }
 
 void WakeSleepers(OSAL_Queue *q) {
@@ -168,20 +213,24 @@ void *TakeOrPeek(OSAL_HQUEUE q, BOOL8 boWait, TimeVal stDeadline, bool take) {
     // Only a call that may wait until a relative deadline reads the clock:
     // takes stay cheap.
     const int64_t deadline = mayWait ? osal::DeadlineMicros(stDeadline) : 0;
-    if (mayWait && q->items.load(std::memory_order_relaxed) == 0) {
+    if (mayWait && q->box.Total() == 0) {
         // Nothing to take: wait for the next change a moment before taking
         // the mutex (a null put in that moment is kept for this thread, as
         // for any thread that is not waiting yet).
-        WatchPulse(q, q->pulse.load(std::memory_order_acquire));
+        WatchPulse(q, q->pulse.load(std::memory_order_acquire), q->box.Puts());
     }
     pthread_mutex_lock(&q->mutex);
     WaitForAccess(q);
+    const bool placed = Drain(q);
     // A thread that may wait becomes known to the queue now, so that a null
     // put between this call and its next one is kept for it.
     QueueCore::Waiter *w = mayWait ? q->core.FindWaiter(std::this_thread::get_id(), true) : nullptr;
     if (!q->core.Empty() || !mayWait) {
-        void *item = take ? q->core.PopFront() : q->core.Front();
+        void *item = take ? TakeFront(q) : q->core.Front();
         UnlockAndWake(q, item && take);
+        // Empty for now, but puts wait that could not be ordered (a wait
+        // looks again at the next change or its deadline).
+        if (!item && !placed) OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
         return item;
     }
     if (!w) {
@@ -199,14 +248,16 @@ void *TakeOrPeek(OSAL_HQUEUE q, BOOL8 boWait, TimeVal stDeadline, bool take) {
     w->woken = false;
     void *item = nullptr;
     for (;;) {
-        bool access = Accessible(q);
+        const uint32_t seenPuts = q->box.Puts();
+        const bool access = Accessible(q);
+        if (access) Drain(q);
         if (access && !q->core.Empty()) {
-            item = take ? q->core.PopFront() : q->core.Front();
+            item = take ? TakeFront(q) : q->core.Front();
             break;
         }
         if (w->woken) break;
         if (access && deadline != kNever && osal::NowMicros() >= deadline) break;
-        Sleep(q, access ? deadline : kNever);
+        Sleep(q, access ? deadline : kNever, seenPuts);
     }
     w->waiting = false;
     w->woken = false;
@@ -285,6 +336,7 @@ OSAL_API void OSAL_CALL OSAL_vQueueDelete(OSAL_HQUEUE hQueue) {
     }
     Unregister(hQueue);
     hQueue->core.DeleteAll();
+    hQueue->box.DeleteAll(hQueue->core.pfnDelete);
     pthread_cond_destroy(&hQueue->changed);
     pthread_mutex_destroy(&hQueue->mutex);
     hQueue->~OSAL_Queue();
@@ -296,9 +348,7 @@ OSAL_API void OSAL_CALL OSAL_vQueueSetMarkFunction(OSAL_HQUEUE hQueue, OSAL_PFN_
         OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
         return;
     }
-    pthread_mutex_lock(&hQueue->mutex);
-    hQueue->core.pfnMark = pfnMark;
-    pthread_mutex_unlock(&hQueue->mutex);
+    hQueue->mark.store(pfnMark, std::memory_order_release);
 }
 
 OSAL_API BOOL8 OSAL_CALL OSAL_boQueuePut(OSAL_HQUEUE hQueue, void *pvItem, OSAL_PFN_QORDER pfnOrder) {
@@ -318,23 +368,24 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueuePut(OSAL_HQUEUE hQueue, void *pvItem, OSAL_
         OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
         return 0;
     }
-    pthread_mutex_lock(&hQueue->mutex);
-    WaitForAccess(hQueue);
-    QueueCore::InsertResult result = hQueue->core.Insert(pvItem, pfnOrder);
-    OSAL_PFN_QMARK mark = hQueue->core.pfnMark;
-    UnlockAndWake(hQueue, result == QueueCore::InsertResult::kOk);
-    switch (result) {
-        case QueueCore::InsertResult::kOk:
-            return 1;
-        case QueueCore::InsertResult::kFull:
-            if (mark) mark(pvItem, OSAL_ERR_QUEUE_FULL);
-            OSAL_vSetLastError(OSAL_ERR_QUEUE_FULL);
-            return 0;
-        case QueueCore::InsertResult::kNoMemory:
-            break;
+    osal::PutBox::Result result;
+    if (hQueue->box.holder.load(std::memory_order_relaxed) == std::this_thread::get_id()) {
+        // The holder of the cursor lock puts straight among the items it walks.
+        pthread_mutex_lock(&hQueue->mutex);
+        result = PutNow(hQueue, pvItem, pfnOrder);
+        UnlockAndWake(hQueue, result == osal::PutBox::Result::kOk);
+    } else {
+        bool wake = false;
+        result = hQueue->box.Put(osal::QueueEntry{pvItem, pfnOrder}, hQueue->capacity, &wake);
+        if (wake) {
+            // The sleeper registered under the mutex, which it gives up only
+            // inside its wait: once the mutex is had, the broadcast reaches it.
+            pthread_mutex_lock(&hQueue->mutex);
+            pthread_mutex_unlock(&hQueue->mutex);
+            pthread_cond_broadcast(&hQueue->changed);
+        }
     }
-    OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
-    return 0;
+    return result == osal::PutBox::Result::kOk ? 1 : RefusePut(hQueue, pvItem, result, true);
 }
 
 OSAL_API BOOL8 OSAL_CALL OSAL_boQueueWaitChange(OSAL_HQUEUE hQueue, TimeVal stDeadline) {
@@ -351,7 +402,7 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueueWaitChange(OSAL_HQUEUE hQueue, TimeVal stDe
         OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
         return 0;
     }
-    bool changed = core.ChangeCount() != w->seenChange;
+    bool changed = core.ChangeCount() != w->seenChange;  // puts in the box count as changes
     if (!changed && !osal::IsNoWait(stDeadline)) {
         if (w->pending) {
             w->pending = false;
@@ -361,6 +412,7 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueueWaitChange(OSAL_HQUEUE hQueue, TimeVal stDe
             w->woken = false;
             bool watched = false;
             for (;;) {
+                const uint32_t seenPuts = hQueue->box.Puts();
                 if (core.ChangeCount() != w->seenChange || w->woken) {
                     changed = true;
                     break;
@@ -370,13 +422,13 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueueWaitChange(OSAL_HQUEUE hQueue, TimeVal stDe
                     // The next change may be a moment away: watch for it
                     // without the mutex before sleeping.
                     watched = true;
-                    const uint32_t seen = hQueue->pulse.load(std::memory_order_acquire);
+                    const uint32_t seenPulse = hQueue->pulse.load(std::memory_order_acquire);
                     pthread_mutex_unlock(&hQueue->mutex);
-                    WatchPulse(hQueue, seen);
+                    WatchPulse(hQueue, seenPulse, seenPuts);
                     pthread_mutex_lock(&hQueue->mutex);
                     continue;
                 }
-                Sleep(hQueue, deadline);
+                Sleep(hQueue, deadline, seenPuts);
             }
             w->waiting = false;
             w->woken = false;
@@ -431,8 +483,8 @@ OSAL_API OSAL_HQCURSOR OSAL_CALL OSAL_hQueueLock(OSAL_HQUEUE hQueue) {
     c->queue = hQueue;
     pthread_mutex_lock(&hQueue->mutex);
     WaitForAccess(hQueue);
-    hQueue->locked = true;
-    hQueue->owner = pthread_self();
+    Drain(hQueue);  // the walk sees every put made before the lock
+    hQueue->box.holder.store(std::this_thread::get_id(), std::memory_order_relaxed);
     ++hQueue->depth;
     hQueue->core.Attach(&c->pos);
     pthread_mutex_unlock(&hQueue->mutex);
@@ -462,12 +514,10 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueueInsert(OSAL_HQCURSOR hCursor, void *pvItem,
     }
     OSAL_Queue *q = hCursor->queue;
     pthread_mutex_lock(&q->mutex);
-    QueueCore::InsertResult result = q->core.Insert(pvItem, pfnOrder);
-    if (result == QueueCore::InsertResult::kOk) WakeSleepers(q);
+    const osal::PutBox::Result result = PutNow(q, pvItem, pfnOrder);
+    if (result == osal::PutBox::Result::kOk) WakeSleepers(q);
     pthread_mutex_unlock(&q->mutex);
-    if (result == QueueCore::InsertResult::kOk) return 1;
-    OSAL_vSetLastError(result == QueueCore::InsertResult::kFull ? OSAL_ERR_QUEUE_FULL : OSAL_ERR_NO_MEMORY);
-    return 0;
+    return result == osal::PutBox::Result::kOk ? 1 : RefusePut(q, pvItem, result, false);
 }
 
 OSAL_API BOOL8 OSAL_CALL OSAL_boQueueRemove(OSAL_HQCURSOR hCursor, BOOL8 boDelete) {
@@ -480,7 +530,10 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueueRemove(OSAL_HQCURSOR hCursor, BOOL8 boDelet
     pthread_mutex_lock(&q->mutex);
     bool removed = q->core.RemoveCurrent(&hCursor->pos, &item);
     OSAL_PFN_QDELETE pfnDelete = q->core.pfnDelete;
-    if (removed) WakeSleepers(q);
+    if (removed) {
+        q->box.Leave(1);
+        WakeSleepers(q);
+    }
     pthread_mutex_unlock(&q->mutex);
     if (!removed) {
         OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
@@ -499,7 +552,8 @@ OSAL_API void OSAL_CALL OSAL_vQueueUnlock(OSAL_HQCURSOR hCursor) {
     pthread_mutex_lock(&q->mutex);
     q->core.Detach(&hCursor->pos);
     if (q->depth > 0 && --q->depth == 0) {
-        q->locked = false;
+        q->box.holder.store(std::thread::id(), std::memory_order_relaxed);
+        Drain(q);  // what others put meanwhile
         WakeSleepers(q);
     }
     pthread_mutex_unlock(&q->mutex);
