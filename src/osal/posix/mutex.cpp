@@ -11,7 +11,9 @@
 struct OSAL_Mutex {
     pthread_mutex_t mutex;  // recursive; guards whatever its user says
     // The holder, so that an unlock by another thread is refused before it
-    // reaches pthread. Written only by the holder while it holds `mutex`.
+    // reaches pthread. Written only by the holder while it holds `mutex`, so
+    // a thread that reads its own id here needs no ordering to trust it
+    // (relaxed: no fence beyond the mutex's own on every lock and unlock).
     std::atomic<std::thread::id> owner;
     uint32_t depth;  // guarded by mutex
 };
@@ -60,7 +62,7 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boMutexLock(OSAL_HMUTEX hMutex) {
         osal::SetErrorFromErrno(OSAL_ERR_SYSTEM, "pthread_mutex_lock", rc);
         return 0;
     }
-    if (hMutex->depth++ == 0) hMutex->owner.store(std::this_thread::get_id());
+    if (hMutex->depth++ == 0) hMutex->owner.store(std::this_thread::get_id(), std::memory_order_relaxed);
     return 1;
 }
 
@@ -69,11 +71,11 @@ OSAL_API void OSAL_CALL OSAL_vMutexUnlock(OSAL_HMUTEX hMutex) {
         OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
         return;
     }
-    if (hMutex->owner.load() != std::this_thread::get_id()) {
+    if (hMutex->owner.load(std::memory_order_relaxed) != std::this_thread::get_id()) {
         osal::SetErrorFromErrno(OSAL_ERR_SYSTEM, "mutex unlock", EPERM);
         return;
     }
-    if (--hMutex->depth == 0) hMutex->owner.store(std::thread::id());
+    if (--hMutex->depth == 0) hMutex->owner.store(std::thread::id(), std::memory_order_relaxed);
     pthread_mutex_unlock(&hMutex->mutex);
 }
 
