@@ -58,7 +58,7 @@ long long MillisOf(F f) {
     f();
     return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
 }
-void Spin(std::chrono::microseconds span) {
+void Spin(std::chrono::nanoseconds span) {
     for (auto until = Clock::now() + span; Clock::now() < until;) {
     }
 }
@@ -386,7 +386,8 @@ TEST_F(OsalQueue, PutBetweenWalkAndWaitIsNeverLost) {
                     break;
                 }
                 Spin(std::chrono::microseconds(pause() % 40));  // widens the window
-                if (!OSAL_boQueueWaitChange(q, Relative(5000000))) {
+                BOOL8 changed = 0;  // a missed change would last until the deadline
+                if (MillisOf([&] { changed = OSAL_boQueueWaitChange(q, Relative(3000000)); }) > 1000 || !changed) {
                     ++lost;
                     taken = kRounds;  // let the producer end
                     break;
@@ -401,6 +402,35 @@ TEST_F(OsalQueue, PutBetweenWalkAndWaitIsNeverLost) {
         while (taken <= id) std::this_thread::yield();
     }
     consumer.join();
+    EXPECT_EQ(lost, 0);
+}
+
+// A put lands in the box without the queue's mutex; a taker about to sleep
+// must still see it, at whatever moment of its watch, look or sleep it comes.
+// A missed put shows as a take that lasts until its deadline.
+TEST_F(OsalQueue, WaitingTakeNeverMissesAPut) {
+    const int kRounds = 20000;
+    std::atomic<int> taken{0}, lost{0};
+    std::thread taker([&] {
+        for (int id = 0; id < kRounds; ++id) {
+            void *p = nullptr;
+            if (MillisOf([&] { p = OSAL_pvQueueGet(q, 1, Relative(3000000)); }) > 1000 || IdOf(p) != id) {
+                ++lost;
+                taken = kRounds;
+                return;
+            }
+            delete static_cast<Item *>(p);
+            taken = id + 1;
+        }
+    });
+    std::mt19937 rng(7);
+    for (int id = 0; id < kRounds && lost == 0; ++id) {
+        // Mostly around the end of the taker's watch, now and then past it.
+        Spin(std::chrono::nanoseconds(id % 8 == 0 ? 50000 + rng() % 100000 : rng() % 12000));
+        EXPECT_TRUE(OSAL_boQueuePut(q, new Item{At(id), id, 0}, NotEarlier));
+        while (taken <= id && lost == 0) std::this_thread::yield();
+    }
+    taker.join();
     EXPECT_EQ(lost, 0);
 }
 
