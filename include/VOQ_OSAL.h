@@ -214,7 +214,9 @@ OSAL_API void OSAL_CALL OSAL_vQueueSetMarkFunction(OSAL_HQUEUE hQueue, OSAL_PFN_
  * then). False with OSAL_ERR_QUEUE_FULL when the queue is full (the mark
  * function, if set, is called on the refused item with 1037 first), 1026 when
  * memory runs out, 1028 for an item without an order function; the item then
- * stays with the caller. Waits while another thread holds the cursor lock. */
+ * stays with the caller. Never waits for the cursor lock: a put of another
+ * thread than the holder counts at once (capacity, change count) but joins
+ * the items the holder walks only when the lock is released. */
 OSAL_API BOOL8 OSAL_CALL OSAL_boQueuePut(OSAL_HQUEUE hQueue, void *pvItem, OSAL_PFN_QORDER pfnOrder);
 /* Waits until the queue changes or the deadline passes. A change made after
  * this thread's previous wait-for-change on the queue counts, so a put made
@@ -227,7 +229,9 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueueWaitChange(OSAL_HQUEUE hQueue, TimeVal stDe
  * until the deadline (NoWait, Infinite, RELATIVE duration or absolute wall
  * clock time); a null put or an interrupt ends the wait with null. An
  * absolute deadline follows steps of the wall clock: a forward step ends a
- * wait that is now due at once, a backward step makes it longer. */
+ * wait that is now due at once, a backward step makes it longer. Null with
+ * 1026 when items were put but memory to order them ran out; they are kept
+ * and ordered by a later call. */
 OSAL_API void *OSAL_CALL OSAL_pvQueueGet(OSAL_HQUEUE hQueue, BOOL8 boWait, TimeVal stDeadline);
 OSAL_API void *OSAL_CALL OSAL_pvQueuePeek(OSAL_HQUEUE hQueue, BOOL8 boWait, TimeVal stDeadline);
 /* Ends the current waits on the queue without changing the change count. */
@@ -235,9 +239,11 @@ OSAL_API void OSAL_CALL OSAL_vQueueInterrupt(OSAL_HQUEUE hQueue);
 /* A counter that moves on every put, take, insert and remove. */
 OSAL_API uint32_t OSAL_CALL OSAL_dwQueueGetChangeCount(OSAL_HQUEUE hQueue);
 /* Locks the queue for the calling thread (re-entrant) and returns a cursor
- * before the first item. Blocks while another thread holds the lock; puts,
- * takes, inserts and removes of the holding thread go on without blocking.
- * Null with 1026 when memory runs out. Each cursor needs its own unlock. */
+ * before the first item. The walk sees every put made before the lock and
+ * none of another thread's made during it. Blocks while another thread holds
+ * the lock; puts, takes, inserts and removes of the holding thread go on
+ * without blocking. Null with 1026 when memory runs out. Each cursor needs
+ * its own unlock. */
 OSAL_API OSAL_HQCURSOR OSAL_CALL OSAL_hQueueLock(OSAL_HQUEUE hQueue);
 /* The next item in queue order, or null at the end. When the item the cursor
  * stands on is unlinked (by this cursor or by a take of the holding thread),
