@@ -13,14 +13,10 @@ const TimeVal kInf = OSAL_stTimeInfinite;
 
 std::pair<uint32_t, int32_t> P(const TimeVal &t) { return {t.dwMicroseconds, t.i32Seconds}; }
 
-TEST(TimeVal, ConstantsAreTestedOnBothWords) {
-    EXPECT_TRUE(zera::TimeIsInfinite(kInf) && zera::TimeIsRelative(kInf));
-    EXPECT_FALSE(zera::TimeIsInfinite(TimeVal{0xFFFFFFFFu, 0}) || zera::TimeIsInfinite(TimeVal{0, INT32_MAX}));
-    EXPECT_TRUE(zera::TimeIsNoWait(TimeVal{0, 0}));
-    EXPECT_FALSE(zera::TimeIsNoWait(TimeVal{kRel, 0}));
-}
-
-TEST(TimeVal, SumAndDifference) {
+TEST(TimeVal, SumDifferenceOrderAndConstantsOnBothWords) {
+    EXPECT_TRUE(zera::TimeIsInfinite(kInf) && zera::TimeIsRelative(kInf) && zera::TimeIsNoWait(TimeVal{0, 0}));
+    EXPECT_FALSE(zera::TimeIsInfinite(TimeVal{0xFFFFFFFFu, 0}) || zera::TimeIsInfinite(TimeVal{0, INT32_MAX}) ||
+                 zera::TimeIsNoWait(TimeVal{kRel, 0}));
     const struct {
         TimeVal (*op)(const TimeVal &, const TimeVal &);
         TimeVal a, b, result;
@@ -41,16 +37,14 @@ TEST(TimeVal, SumAndDifference) {
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         EXPECT_EQ(P(cases[i].op(cases[i].a, cases[i].b)), P(cases[i].result)) << "case " << i;
     }
-}
 
-TEST(TimeVal, LaterComparesSecondsThenMicrosecondsWithoutTheFlag) {
-    EXPECT_TRUE(zera::TimeIsLater(TimeVal{0, 2}, TimeVal{999999, 1}));
-    EXPECT_FALSE(zera::TimeIsLater(TimeVal{999999, 1}, TimeVal{0, 2}));
-    EXPECT_TRUE(zera::TimeIsLater(TimeVal{6, 1}, TimeVal{kRel | 5, 1}));
+    // Later: seconds first, then microseconds without the flag; a signed
+    // difference of the seconds, so the wrapped value is the later one.
+    const TimeVal order[][2] = {{{0, 2}, {999999, 1}}, {{6, 1}, {kRel | 5, 1}}, {{0, INT32_MIN}, {0, INT32_MAX}}};
+    for (const auto &o : order) {
+        EXPECT_TRUE(zera::TimeIsLater(o[0], o[1]) && !zera::TimeIsLater(o[1], o[0])) << o[0].i32Seconds;
+    }
     EXPECT_FALSE(zera::TimeIsLater(TimeVal{kRel | 5, 1}, TimeVal{5, 1}));
-    // A signed difference of the seconds: the wrapped value is the later one.
-    EXPECT_TRUE(zera::TimeIsLater(TimeVal{0, INT32_MIN}, TimeVal{0, INT32_MAX}));
-    EXPECT_FALSE(zera::TimeIsLater(TimeVal{0, INT32_MAX}, TimeVal{0, INT32_MIN}));
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 
 namespace {
 
-using zt::ExpectCode;
 using zt::LevelChain;
 
 constexpr uint32_t kBlock = zera::kIdBlockSize;
@@ -32,35 +31,25 @@ TEST(EvIdManager, InitDefaultsAndRefusals) {
     EvIdManager *m = &h->stEvIdManager;
     for (EvIdManagerConfig config : {EvIdManagerConfig{0, 5, 0}, EvIdManagerConfig{100, 0, 0}}) {
         ASSERT_TRUE(ZERA_boEvIdManagerInit(h, m, &config));  // a zero selects 3 slots of 16384
-        EXPECT_EQ(m->u8NumBlocks, 3);
-        EXPECT_EQ(m->u16BlockSize, 16384);
-        EXPECT_EQ(m->pstLevel, h);
-        EXPECT_TRUE(AllSlotsEmpty(m));
+        EXPECT_TRUE(m->u8NumBlocks == 3 && m->u16BlockSize == 16384 && m->pstLevel == h && AllSlotsEmpty(m));
         ASSERT_TRUE(ZERA_boEvIdManagerDeinit(m));
     }
     const EvIdManagerConfig config{0, 0, 0};
-    OSAL_vSetLastError(0);
-    EXPECT_FALSE(ZERA_boEvIdManagerInit(nullptr, m, &config));
-    ExpectCode(OSAL_ERR_INVALID_HANDLE);
-    EXPECT_FALSE(ZERA_boEvIdManagerInit(h, nullptr, &config));
-    ExpectCode(OSAL_ERR_INVALID_ARG);
-    EXPECT_FALSE(ZERA_boEvIdManagerInit(h, m, nullptr));
-    ExpectCode(OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boEvIdManagerInit(nullptr, m, &config), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_REFUSED(ZERA_boEvIdManagerInit(h, nullptr, &config), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boEvIdManagerInit(h, m, nullptr), OSAL_ERR_INVALID_ARG);
     {
         zt::AllocFailureGuard guard;
         ZERA_vTestFailAllocAfter(0);  // the slot table
-        EXPECT_FALSE(ZERA_boEvIdManagerInit(h, m, &config));
-        ExpectCode(OSAL_ERR_NO_MEMORY);
+        EXPECT_REFUSED(ZERA_boEvIdManagerInit(h, m, &config), OSAL_ERR_NO_MEMORY);
         ZERA_vTestFailAllocAfter(-1);
         OSAL_vTestFailAllocAfter(0);  // the lock
         EXPECT_FALSE(ZERA_boEvIdManagerInit(h, m, &config));
     }
     EXPECT_TRUE(IsZero(m));
-
     chain.Manager(0, EvIdManagerConfig{100, 5, 0});
     const EvIdManager before = *m;
-    EXPECT_FALSE(ZERA_boEvIdManagerInit(h, m, &config));  // initialised already
-    ExpectCode(OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boEvIdManagerInit(h, m, &config), OSAL_ERR_INVALID_ARG);  // initialised already
     EXPECT_EQ(std::memcmp(m, &before, sizeof before), 0);
 }
 
@@ -96,12 +85,9 @@ TEST(EvIdManager, WithoutARunTheManagerStaysEmptyUntilTheNextRequest) {
     zt::ResetSegment();
     LevelChain chain(0, false);
     EvIdManager *m = chain.Manager(0);
-    OSAL_vSetLastError(0);
-    EXPECT_EQ(Next(m), ZERA_EVID_NONE);
-    ExpectCode(OSAL_ERR_NOT_COMPLETE);
+    EXPECT_REFUSED(Next(m) != ZERA_EVID_NONE, OSAL_ERR_NOT_COMPLETE);
     EXPECT_TRUE(AllSlotsEmpty(m));
-    EXPECT_FALSE(ZERA_boEvIdManagerPreAllocIdBlocks(m));
-    ExpectCode(OSAL_ERR_NOT_COMPLETE);
+    EXPECT_REFUSED(ZERA_boEvIdManagerPreAllocIdBlocks(m), OSAL_ERR_NOT_COMPLETE);
 
     chain.SetComplete(true);
     zt::ResetSegment(true);
@@ -137,28 +123,20 @@ TEST(EvIdManager, PreAllocFreeAndRefillAcrossLevels) {
 
 TEST(EvIdManager, OperationsRefuseAManagerWithoutAValidLevel) {
     EvIdManager zero{};
-    OSAL_vSetLastError(0);
-    EXPECT_EQ(ZERA_dwEvIdManagerGetNextId(nullptr, 0), 0u);
-    ExpectCode(OSAL_ERR_INVALID_ARG);
-    EXPECT_EQ(ZERA_dwEvIdManagerGetNextId(&zero, 0), 0u);
-    ExpectCode(OSAL_ERR_INVALID_ARG);
-    EXPECT_FALSE(ZERA_boEvIdManagerPreAllocIdBlocks(&zero));
-    ExpectCode(OSAL_ERR_INVALID_ARG);
-    EXPECT_FALSE(ZERA_boEvIdManagerFreeIdBlocks(nullptr));
-    ExpectCode(OSAL_ERR_INVALID_ARG);
-    EXPECT_FALSE(ZERA_boEvIdManagerDeinit(&zero));
-    ExpectCode(OSAL_ERR_INVALID_ARG);
-    EXPECT_EQ(ZERA_dwEvIdManagerGetNextId(&zero, 1), ZERA_EVID_NONE);  // the flag is never set
-    ExpectCode(OSAL_ERR_NOT_AVAILABLE);
+    EXPECT_REFUSED(ZERA_dwEvIdManagerGetNextId(nullptr, 0), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_dwEvIdManagerGetNextId(&zero, 0), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boEvIdManagerPreAllocIdBlocks(&zero), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boEvIdManagerFreeIdBlocks(nullptr), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boEvIdManagerDeinit(&zero), OSAL_ERR_INVALID_ARG);
+    // The flag is never set.
+    EXPECT_REFUSED(ZERA_dwEvIdManagerGetNextId(&zero, 1) != ZERA_EVID_NONE, OSAL_ERR_NOT_AVAILABLE);
 
     LevelChain chain;
     EvIdManager *m = chain.Manager(0);
     const uint32_t magic = chain[0]->dwMagic;
     chain[0]->dwMagic = 0;  // a level that stopped being valid
-    EXPECT_EQ(Next(m), 0u);
-    ExpectCode(OSAL_ERR_INVALID_HANDLE);
-    EXPECT_FALSE(ZERA_boEvIdManagerDeinit(m));
-    ExpectCode(OSAL_ERR_INVALID_HANDLE);
+    EXPECT_REFUSED(Next(m), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_REFUSED(ZERA_boEvIdManagerDeinit(m), OSAL_ERR_INVALID_HANDLE);
     chain[0]->dwMagic = magic;
 }
 

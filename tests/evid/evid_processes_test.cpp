@@ -26,15 +26,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr uint32_t kBlock = zera::kIdBlockSize;
 
-bool WriteAll(int fd, const void *data, size_t size) {
-    for (const char *p = static_cast<const char *>(data); size > 0;) {
-        ssize_t n = write(fd, p, size);
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
+// A blocking write to a pipe writes everything unless a signal cuts it.
+bool WriteAll(int fd, const void *data, size_t size) { return write(fd, data, size) == static_cast<ssize_t>(size); }
 
 // Reads words until the writer closes its end, then closes fd; false after
 // timeoutMs without data.
@@ -75,12 +68,6 @@ pid_t Spawn(int *fromChild, Work work) {
     return pid;
 }
 
-StackHandle *CompleteHostStack() {
-    StackHandle *h0 = ZERA_hHostStackCreate(nullptr);
-    if (h0 != nullptr) h0->dwStatus |= ZERA_STATUS_COMPLETE;
-    return h0;
-}
-
 // What a child reports: each identifier drawn, then a 0xFFFFFFFF mark, then
 // first block and block count of each run it reserved itself.
 constexpr uint32_t kMark = 0xFFFFFFFFu;
@@ -89,31 +76,26 @@ constexpr uint32_t kMark = 0xFFFFFFFFu;
 // default ones) and runs of 1 to 3 blocks reserved and returned directly, for
 // a bounded time and number of runs. Exit code 0 when everything went back.
 int DrawAndReserve(int out, unsigned seed) {
-    StackHandle *h0 = CompleteHostStack();
-    EvIdManager small{}, large{};
-    const EvIdManagerConfig smallConfig{16, 3, 0}, largeConfig{0, 0, 0};
-    if (h0 == nullptr || !ZERA_boEvIdManagerInit(h0, &small, &smallConfig) ||
-        !ZERA_boEvIdManagerInit(h0, &large, &largeConfig))
-        return 12;
+    zt::LevelChain chain;  // a stack of this process's own
+    EvIdManager *small = chain.Manager(0, EvIdManagerConfig{16, 3, 0}), large{};
+    const EvIdManagerConfig largeConfig{0, 0, 0};
+    if (small->pstLevel == nullptr || !ZERA_boEvIdManagerInit(chain[0], &large, &largeConfig)) return 12;
     std::vector<uint32_t> ids, runs;
     const auto end = Clock::now() + std::chrono::milliseconds(1500);
     uint32_t blocksUsed = 0;
     for (unsigned round = 0; Clock::now() < end && blocksUsed < 20000; ++round) {
-        for (int i = 0; i < 16; ++i) ids.push_back(ZERA_dwEvIdManagerGetNextId(&small, 0));
-        for (int i = 0; i < 16; ++i) ids.push_back(ZERA_dwEvIdManagerGetNextId(&large, 0));
+        for (int i = 0; i < 32; ++i) ids.push_back(ZERA_dwEvIdManagerGetNextId(i < 16 ? small : &large, 0));
         blocksUsed += 2;
         if (round % 4 == 0) {
             const uint32_t blocks = 1 + (seed + round) % 3;
-            const uint32_t first = ZERA_dwEvIdGetBlock(h0, blocks * kBlock);
-            if (first == ZERA_EVID_NONE || !ZERA_boEvIdFreeBlock(h0, first)) return 13;
-            runs.push_back(first / kBlock);
-            runs.push_back(blocks);
+            const uint32_t first = ZERA_dwEvIdGetBlock(chain[0], blocks * kBlock);
+            if (first == ZERA_EVID_NONE || !ZERA_boEvIdFreeBlock(chain[0], first)) return 13;
+            runs.insert(runs.end(), {first / kBlock, blocks});
             blocksUsed += blocks;
         }
     }
     if (std::find(ids.begin(), ids.end(), ZERA_EVID_NONE) != ids.end()) return 15;
-    if (!ZERA_boEvIdManagerDeinit(&small) || !ZERA_boEvIdManagerDeinit(&large)) return 16;
-    if (!ZERA_boHostStackDestroy(h0)) return 17;
+    if (!ZERA_boEvIdManagerDeinit(small) || !ZERA_boEvIdManagerDeinit(&large)) return 16;
     ids.push_back(kMark);
     ids.insert(ids.end(), runs.begin(), runs.end());
     return WriteAll(out, ids.data(), ids.size() * 4) ? 0 : 18;
@@ -175,11 +157,9 @@ TEST(EvIdProcesses, AProcessKilledWhileHoldingTheSegmentLockStopsNobody) {
     // A second process asks for a run and reports it, and so does a thread
     // of this process.
     const pid_t waiter = Spawn(&fromWaiter, [](int fd) {
-        StackHandle *h0 = CompleteHostStack();
-        if (h0 == nullptr) return 3;
-        uint32_t first = ZERA_dwEvIdGetBlock(h0, 1);
-        if (!WriteAll(fd, &first, 4)) return 4;
-        return ZERA_boEvIdFreeBlock(h0, first) && ZERA_boHostStackDestroy(h0) ? 0 : 5;
+        zt::LevelChain chain;
+        const uint32_t first = ZERA_dwEvIdGetBlock(chain[0], 1);
+        return WriteAll(fd, &first, 4) && ZERA_boEvIdFreeBlock(chain[0], first) ? 0 : 4;
     });
     ASSERT_GT(waiter, 0);
     zt::LevelChain chain;
@@ -202,9 +182,7 @@ TEST(EvIdProcesses, AProcessKilledWhileHoldingTheSegmentLockStopsNobody) {
     EXPECT_TRUE(ReadAll(fromWaiter, &theirs, 30000));
     EXPECT_EQ(ExitCode(waiter), 0);
     ASSERT_EQ(theirs.size(), 1u);
-    EXPECT_NE(mine.load(), ZERA_EVID_NONE);
-    EXPECT_NE(theirs[0], ZERA_EVID_NONE);
-    EXPECT_NE(mine.load(), theirs[0]);
+    EXPECT_TRUE(mine != ZERA_EVID_NONE && theirs[0] != ZERA_EVID_NONE && mine != theirs[0]);
     EXPECT_TRUE(ZERA_boEvIdFreeBlock(chain[0], mine));
     EXPECT_TRUE(zt::NoBitSet(zt::SegmentSnapshot()));
 }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "evid/evid.h"
 #include "osal/osal_test_hooks.h"
 #include "param/param_test_util.h"
+#include "support/refusal.h"
 
 namespace zt {
 
@@ -28,11 +30,9 @@ class LevelChain {
 public:
     explicit LevelChain(int above = 0, bool complete = true) {
         levels_.push_back(ZERA_hHostStackCreate(nullptr));
-        EXPECT_NE(levels_[0], nullptr);
         for (int i = 0; i < above; ++i) {
             StackHandle *h = ZERA_hHandleCreate(levels_.back());
-            EXPECT_NE(h, nullptr);
-            EXPECT_TRUE(ZERA_boHandleBind(levels_.back(), h));
+            EXPECT_TRUE(h != nullptr && ZERA_boHandleBind(levels_.back(), h));
             levels_.push_back(h);
         }
         for (StackHandle *h : levels_) {
@@ -59,7 +59,7 @@ public:
     StackHandle *operator[](size_t level) const { return levels_.at(level); }
     void SetComplete(bool complete) {
         for (StackHandle *h : levels_) {
-            h->dwStatus = complete ? h->dwStatus | ZERA_STATUS_COMPLETE : h->dwStatus & ~ZERA_STATUS_COMPLETE;
+            h->dwStatus = (h->dwStatus & ~ZERA_STATUS_COMPLETE) | (complete ? ZERA_STATUS_COMPLETE : 0);
         }
     }
     void SetNoEvid() {
@@ -82,9 +82,7 @@ inline uint32_t *SegmentWords() { return static_cast<uint32_t *>(zera::IdSegment
 
 // Bit tests on any copy of the segment's words.
 inline bool Taken(const uint32_t *words, uint32_t block) { return (words[block / 32] >> (block % 32)) & 1u; }
-inline bool Continues(const uint32_t *words, uint32_t block) {
-    return Taken(words + zera::kIdContinuationWord, block);
-}
+inline bool Continues(const uint32_t *words, uint32_t block) { return Taken(words + zera::kIdContinuationWord, block); }
 
 // A consistent copy of the segment, taken under its lock.
 inline std::vector<uint32_t> SegmentSnapshot() {
@@ -103,22 +101,17 @@ inline uint32_t TakenBlocks(const std::vector<uint32_t> &words) {
 
 // No block taken and no continuation bit (the search position aside).
 inline bool NoBitSet(const std::vector<uint32_t> &words) {
-    for (uint32_t i = 0; i < zera::kIdSearchWord; ++i)
-        if (words[i] != 0) return false;
-    return true;
+    return std::all_of(words.begin(), words.begin() + zera::kIdSearchWord, [](uint32_t w) { return w == 0; });
 }
 
 // Clears the segment, search position included; with allTaken every block
 // is then marked taken, for "no free run" cases.
 inline void ResetSegment(bool allTaken = false) {
-    ASSERT_NE(zera::IdSegment(), nullptr);
-    ASSERT_TRUE(OSAL_boSharedMemLock(zera::IdSegment()));
+    ASSERT_TRUE(zera::IdSegment() != nullptr && OSAL_boSharedMemLock(zera::IdSegment()));
     std::memset(SegmentWords(), 0, zera::kIdSegmentSize);
     if (allTaken) std::memset(SegmentWords() + zera::kIdTakenWord, 0xFF, zera::kIdBitmapWords * 4);
     OSAL_vSharedMemUnlock(zera::IdSegment());
 }
-
-// ---- Failures ------------------------------------------------------------------
 
 // Checks the stored code and clears it for the next step.
 inline void ExpectCode(uint32_t code) {
@@ -128,10 +121,7 @@ inline void ExpectCode(uint32_t code) {
 
 // Turns both allocation-failure hooks off again when a test ends.
 struct AllocFailureGuard {
-    ~AllocFailureGuard() {
-        ZERA_vTestFailAllocAfter(-1);
-        OSAL_vTestFailAllocAfter(-1);
-    }
+    ~AllocFailureGuard() { ZERA_vTestFailAllocAfter(-1), OSAL_vTestFailAllocAfter(-1); }
 };
 
 }  // namespace zt

@@ -8,8 +8,6 @@
 
 namespace {
 
-using zt::ExpectCode;
-
 constexpr uint32_t kBlock = zera::kIdBlockSize;
 constexpr uint32_t kLast = zera::kIdBlockCount - 1;
 
@@ -67,11 +65,9 @@ TEST(IdRuns, RunsMarkTheirContinuationAndAreReturnedWhole) {
     for (uint32_t b : {0u, 2u, 3u}) EXPECT_FALSE(s.continues(b)) << b;
 
     const std::vector<uint32_t> before = s.w;
-    OSAL_vSetLastError(0);
     // Second blocks (0 continues the wrapped run), a free block, beyond the last.
     for (uint32_t id : {0u, 2 * kBlock, kLast * kBlock, 4 * kBlock, zera::kIdBlockCount * kBlock, 0xFFFFFFFFu}) {
-        EXPECT_FALSE(zera::ReturnIdRun(s.data(), id));
-        ExpectCode(OSAL_ERR_INVALID_SIZE);
+        EXPECT_REFUSED(zera::ReturnIdRun(s.data(), id), OSAL_ERR_INVALID_SIZE);
     }
     EXPECT_EQ(s.w, before);
     // The low 14 bits do not matter.
@@ -94,9 +90,7 @@ TEST(IdRuns, RequestsThatCannotBeMetLeaveTheWordsUnchanged) {
     for (auto c : cases) {
         SCOPED_TRACE(c.count);
         const std::vector<uint32_t> before = c.words.w;
-        OSAL_vSetLastError(0);
-        EXPECT_EQ(zera::ReserveIdRun(c.words.data(), c.count), zera::kNoIdRun);
-        ExpectCode(c.code);
+        EXPECT_REFUSED(zera::ReserveIdRun(c.words.data(), c.count) != zera::kNoIdRun, c.code);
         EXPECT_EQ(c.words.w, before);
     }
 }
@@ -116,18 +110,13 @@ TEST(IdBlocks, RequestsClimbTheChainToTheSegment) {
     zt::ResetSegment();
     zt::LevelChain chain(2, false);
     chain[2]->apfnEntry[zera::kEntryEvIdGetBlock] = reinterpret_cast<ZERA_PFN>(&CountingGetBlock);
-    OSAL_vSetLastError(0);
-    EXPECT_EQ(ZERA_dwEvIdGetBlock(nullptr, 1), ZERA_EVID_NONE);
-    ExpectCode(OSAL_ERR_INVALID_HANDLE);
-    EXPECT_FALSE(ZERA_boEvIdFreeBlock(nullptr, 0));
-    ExpectCode(OSAL_ERR_INVALID_HANDLE);
+    EXPECT_REFUSED(ZERA_dwEvIdGetBlock(nullptr, 1) != ZERA_EVID_NONE, OSAL_ERR_INVALID_HANDLE);
+    EXPECT_REFUSED(ZERA_boEvIdFreeBlock(nullptr, 0), OSAL_ERR_INVALID_HANDLE);
     chain.SetComplete(true);
     for (size_t incomplete : {0, 1, 2}) {
         chain[incomplete]->dwStatus &= ~ZERA_STATUS_COMPLETE;
-        EXPECT_EQ(ZERA_dwEvIdGetBlock(chain[0], 1), ZERA_EVID_NONE);
-        ExpectCode(OSAL_ERR_NOT_COMPLETE);
-        EXPECT_FALSE(ZERA_boEvIdFreeBlock(chain[0], 0));
-        ExpectCode(OSAL_ERR_NOT_COMPLETE);
+        EXPECT_REFUSED(ZERA_dwEvIdGetBlock(chain[0], 1) != ZERA_EVID_NONE, OSAL_ERR_NOT_COMPLETE);
+        EXPECT_REFUSED(ZERA_boEvIdFreeBlock(chain[0], 0), OSAL_ERR_NOT_COMPLETE);
         chain[incomplete]->dwStatus |= ZERA_STATUS_COMPLETE;
     }
     EXPECT_TRUE(zt::NoBitSet(zt::SegmentSnapshot()));
@@ -145,13 +134,10 @@ TEST(IdBlocks, RequestsClimbTheChainToTheSegment) {
     // A level above that is not bound yet (empty slot) refuses with 1027.
     ZERA_PFN saved = chain[1]->apfnEntry[zera::kEntryEvIdFreeBlock];
     chain[1]->apfnEntry[zera::kEntryEvIdFreeBlock] = nullptr;
-    EXPECT_FALSE(ZERA_boEvIdFreeBlock(chain[0], 0));
-    ExpectCode(OSAL_ERR_INVALID_HANDLE);
+    EXPECT_REFUSED(ZERA_boEvIdFreeBlock(chain[0], 0), OSAL_ERR_INVALID_HANDLE);
     chain[1]->apfnEntry[zera::kEntryEvIdFreeBlock] = saved;
-
     // The second block of a run is refused from any level.
-    EXPECT_FALSE(ZERA_boEvIdFreeBlock(chain[0], 2 * kBlock));
-    ExpectCode(OSAL_ERR_INVALID_SIZE);
+    EXPECT_REFUSED(ZERA_boEvIdFreeBlock(chain[0], 2 * kBlock), OSAL_ERR_INVALID_SIZE);
     for (uint32_t first : {0u, kBlock + 5, 3 * kBlock}) EXPECT_TRUE(ZERA_boEvIdFreeBlock(chain[0], first));
     EXPECT_TRUE(zt::NoBitSet(zt::SegmentSnapshot()));
 }

@@ -1,7 +1,6 @@
 // flow/filter_test.cpp - the input filter: delivery by the previous level's
-// masks (with copies), statistics, stamping, stack status events through a
-// stack (communication threads, identifier blocks), the rescheduling of a
-// repeating master by its answer, and reading and setting a level's masks.
+// masks (with copies) and the setting of those masks, statistics, stamping,
+// stack status events through a stack, and identifier blocks given back.
 #include "flow/flow_test_util.h"
 
 namespace {
@@ -10,14 +9,13 @@ using namespace st;
 
 TEST(InputFilter, DeliversByThePreviousLevelsMasks) {
     FlowStack stack{"Layer", "Layer", "Layer"};
-    StackHandle *h0 = stack.h0(), *h1 = stack[1], *h2 = stack[2], *h3 = stack[3];
+    StackHandle *h0 = stack.h0(), *h1 = stack[1], *h3 = stack[3];
     // Level 2 takes nothing, level 1 level-3 events of types 1 and 2, level 0
     // levels 1 to 3.
-    ASSERT_TRUE(ZERA_boSetEventTypes(h2, 0, kAll));
+    ASSERT_TRUE(ZERA_boSetEventTypes(stack[2], 0, kAll));
     ASSERT_TRUE(ZERA_boSetEventTypes(h1, 1u << 3, 0x6));
     ASSERT_TRUE(ZERA_boSetEventTypes(h0, 0xE, kAll));
-    EXPECT_EQ(h2->dwLowerWantedLevels, 0xEu | 1u << 3);
-    EXPECT_EQ(h3->dwLowerWantedLevels & 0xE, 0xEu);
+    EXPECT_EQ(stack[2]->dwLowerWantedLevels, 0xEu | 1u << 3);
 
     Event *both = Data(ZERA_EVENT_DATA2, 3, 3);
     ZERA_vInputFilter(h3, both);
@@ -40,37 +38,53 @@ TEST(InputFilter, DeliversByThePreviousLevelsMasks) {
     // Wanted level but not type, and no level below wants it: deleted.
     ASSERT_TRUE(ZERA_boSetEventTypes(h0, 0x2, kAll));
     ZERA_vInputFilter(h3, ZERA_pstCreateEvent(5, 3, 0));
-    for (StackHandle *h : {h1, h2, h3}) EXPECT_TRUE(Queued(h->hRecvQueue).empty());
+    for (uint32_t level : {1, 2, 3}) EXPECT_TRUE(Queued(stack[level]->hRecvQueue).empty());
+}
+
+TEST(InputFilter, MasksAreSetForALevelAndPropagateUpwards) {
+    FlowStack lone, stack{"Layer", "Layer", "Layer", "Layer", "Layer"};
+    ASSERT_TRUE(ZERA_boSetEventTypes(lone.h0(), 0, kAll));
+    EXPECT_EQ(lone.h0()->dwWantedLevels, 0u);
+    ASSERT_TRUE(ZERA_boSetEventTypes(stack.h0(), 0, kAll));
+    EXPECT_EQ(stack.h0()->dwWantedLevels, 0x2u);  // with a level above, level 0 keeps its events
+    ASSERT_TRUE(ZERA_boSetEventTypes(stack[1], 0x4, 0x6));
+    EXPECT_EQ(stack[3]->dwLowerWantedLevels, 0x2u | 0x4u | stack[2]->dwWantedLevels);
+    // Level 1 sets the masks of level 5 (only the low six bits name it), level 0 reads them.
+    uint32_t levels = 0x20, types = 0x3;
+    ASSERT_TRUE(ZERA_boConfigInputFilter(stack[1], 0x45, &levels, &types, 1));
+    levels = types = 0;
+    ASSERT_TRUE(ZERA_boConfigInputFilter(stack.h0(), 5, &levels, &types, 0));
+    EXPECT_EQ(levels, 0x20u);
+    EXPECT_EQ(types, 0x3u);
+    EXPECT_EQ(stack[5]->dwWantedTypes, 0x3u);
+    EXPECT_REFUSED(ZERA_boConfigInputFilter(stack[2], 2, nullptr, &types, 1), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boConfigInputFilter(stack[3], 2, &levels, &types, 0), OSAL_ERR_INVALID_LEVEL);
+    EXPECT_REFUSED(ZERA_boGetEventTypes(stack[1], &levels, nullptr), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boSetEventTypes(nullptr, 0, 0), OSAL_ERR_INVALID_HANDLE);
 }
 
 TEST(InputFilter, CountsAndStampsTheEventsOfItsLevel) {
     FlowStack stack{"Layer"};
-    StackHandle *h1 = stack[1];
     const struct {
         int32_t type;
         uint32_t flags;
         uint32_t word;  // index of the event counter: kind * 4 + class
     } cases[] = {{2, 0, 0}, {2, 0x4000, 4}, {2, 0x10000 | 0x4000, 8}, {0, 0, 1}, {0, 0x8000, 5}, {0, 0x20000, 9}};
     std::vector<uint32_t> expected(ZERA_STATS_WORDS), words(ZERA_STATS_WORDS);
+    const int64_t before = NowMicros();
     for (const auto &c : cases) {
         Event *ev = Data(c.type, 1, 10);
         ev->dwFlags = c.flags;
-        ZERA_vInputFilter(h1, ev);
+        ev->stTimeStamp = Absolute(5);
+        ZERA_vInputFilter(stack[1], ev);
         expected[c.word] += 1;
         expected[c.word + 2] += 10;
+        ASSERT_EQ(ReceiveNow(stack.h0()), ev);
+        EXPECT_GE(Micros(ev->stTimeStamp), before);
+        ZERA_boDeleteEvent(ev);
     }
-    ASSERT_TRUE(ZERA_boGetStatistics(h1, 1, words.data()));
+    ASSERT_TRUE(ZERA_boGetStatistics(stack[1], 1, words.data()));
     EXPECT_EQ(words, expected);
-    Drain(h1->hRecvQueue);
-    Event *uncounted = Data(ZERA_EVENT_DATA2, 1, 10);
-    uncounted->stTimeStamp = Absolute(5);
-    const int64_t before = NowMicros();
-    ZERA_vInputFilterEx(h1, uncounted, 0);
-    ASSERT_TRUE(ZERA_boGetStatistics(h1, 1, words.data()));
-    EXPECT_EQ(words, expected);
-    ASSERT_EQ(ReceiveNow(stack.h0()), uncounted);  // stamped and delivered all the same
-    EXPECT_GE(Micros(uncounted->stTimeStamp), before);
-    ZERA_boDeleteEvent(uncounted);
     ZERA_vInputFilter(nullptr, nullptr);  // nothing to do, nothing to crash
 }
 
@@ -82,10 +96,8 @@ TEST(InputFilter, StackStatusRunsThroughEveryLevel) {
     trace.Clear();
     ZERA_vInputFilter(top, StatusEvent(3, ZERA_STATUS_COMPLETE | ZERA_STATUS_STARTED | ZERA_STATUS_BIT31));
     EXPECT_EQ(trace.Levels(kStart), (std::vector<uint32_t>{3, 2, 1}));
-    for (uint32_t level = 0; level <= 3; ++level) {
-        EXPECT_EQ(stack[level]->dwStatus & 0x80000003u, 0x80000003u) << level;
-        EXPECT_TRUE(stack[level]->dwStatus & ZERA_STATUS_NO_EVID) << level;  // not carried: stays
-    }
+    const uint32_t started = 0x80000003u | ZERA_STATUS_NO_EVID;  // the latter is not carried: it stays
+    for (uint32_t level = 0; level <= 3; ++level) EXPECT_EQ(stack[level]->dwStatus & started, started) << level;
     Event *forHost = ReceiveNow(stack.h0());
     ASSERT_NE(forHost, nullptr);
     EXPECT_EQ(forHost->u8Level, 1);
@@ -93,34 +105,22 @@ TEST(InputFilter, StackStatusRunsThroughEveryLevel) {
     ZERA_boDeleteEvent(forHost);
     EXPECT_TRUE(Queued(stack[1]->hRecvQueue).empty());
 
-    // The same status again changes nothing and starts nothing.
+    // The same status again starts nothing; stopping stops every level above
+    // 0 after it took the status.
     trace.Clear();
     ZERA_vInputFilter(top, StatusEvent(3, 0x3));
     EXPECT_TRUE(trace.Levels(kStart).empty());
-    // Stopping: every level above 0 is stopped, after it took the status.
     ZERA_vInputFilter(top, StatusEvent(3, ZERA_STATUS_COMPLETE));
     EXPECT_EQ(trace.Levels(kStop), (std::vector<uint32_t>{3, 2, 1}));
     for (uint32_t level = 0; level <= 3; ++level) EXPECT_EQ(stack[level]->dwStatus & 0x3u, 0x1u) << level;
     Drain(stack[1]->hRecvQueue);
-
-    // A level without start functions keeps its status; level 0 takes it over.
-    FlowStack mixed{"Layer", "Completer"};
-    const uint32_t layerStatus = mixed[1]->dwStatus;
-    ZERA_vInputFilter(mixed[2], StatusEvent(2, 0x3));
-    EXPECT_EQ(mixed[2]->dwStatus & 0x3, 0x3u);
-    EXPECT_EQ(mixed[1]->dwStatus, layerStatus);
-    EXPECT_EQ(mixed.h0()->dwStatus & 0x3, 0x3u);
-    Drain(mixed[1]->hRecvQueue);
 }
 
 TEST(InputFilter, LeavingCompleteReturnsTheIdentifierBlocks) {
     Stack stack{"Layer", "Completer"};
     StackHandle *h1 = stack[1];
-    Event *ev = ZERA_pstCreateEventEx(h1, ZERA_EVENT_DATA, 2, 0, 0, 0);
-    ASSERT_NE(ev, nullptr) << LastText();
-    ZERA_boDeleteEvent(ev);
+    ZERA_boDeleteEvent(ZERA_pstCreateEventEx(h1, ZERA_EVENT_DATA, 2, 0, 0, 0));
     ASSERT_LT(h1->stEvIdManager.dwNextId, ZERA_EVID_RESERVED_FIRST);
-
     h1->dwStatus |= ZERA_STATUS_NO_EVID;  // such a level keeps its blocks
     ZERA_vInputFilter(h1, StatusEvent(1, 0));
     EXPECT_LT(h1->stEvIdManager.dwNextId, ZERA_EVID_RESERVED_FIRST);
@@ -129,38 +129,6 @@ TEST(InputFilter, LeavingCompleteReturnsTheIdentifierBlocks) {
     EXPECT_EQ(h1->stEvIdManager.dwNextId, ZERA_EVID_NONE);
     EXPECT_FALSE(h1->dwStatus & ZERA_STATUS_COMPLETE);
     Drain(h1->hRecvQueue);
-}
-
-TEST(InputFilter, AnAnswerReschedulesItsMaster) {
-    FlowStack stack{"Layer"};
-    StackHandle *h1 = stack[1];
-    Event *master = Master(stack.h0(), 1, 0, 5 * kSecond);
-    ASSERT_TRUE(Send(stack.h0(), master, Relative(60 * kSecond), ZERA_EVF_FOLLOW_ANSWERS));
-    Event *answer = Data(ZERA_EVENT_DATA2, 1);
-    answer->u8Options = ZERA_OPT_REPEATING;
-    answer->dwFlags = ZERA_EVF_FOLLOW_ANSWERS;
-    answer->dwEventId = master->dwEventId;
-    const int64_t before = NowMicros();
-    ZERA_vInputFilter(h1, answer);
-    EXPECT_GE(Micros(master->stTimeStamp), before + 5 * kSecond);
-    EXPECT_LE(Micros(master->stTimeStamp), NowMicros() + 5 * kSecond);
-    EXPECT_EQ(Queued(h1->hSendQueue), std::vector<Event *>{master});
-    Drain(h1->hRecvQueue);
-}
-
-TEST(InputFilter, ConfigReadsAndSetsTheMasksOfALevel) {
-    FlowStack stack{"Layer", "Layer", "Layer", "Layer", "Layer"};
-    uint32_t levels = 0x20, types = 0x3;
-    ASSERT_TRUE(ZERA_boConfigInputFilter(stack[1], 0x45, &levels, &types, 1));
-    EXPECT_EQ(stack[5]->dwWantedLevels, 0x20u);
-    EXPECT_EQ(stack[5]->dwWantedTypes, 0x3u);
-    levels = types = 0;
-    ASSERT_TRUE(ZERA_boConfigInputFilter(stack.h0(), 5, &levels, &types, 0));
-    EXPECT_EQ(levels, 0x20u);
-    EXPECT_EQ(types, 0x3u);
-    EXPECT_TRUE(ZERA_boConfigInputFilter(stack[2], 2, nullptr, &types, 0));
-    EXPECT_REFUSED(ZERA_boConfigInputFilter(stack[2], 2, nullptr, &types, 1), OSAL_ERR_INVALID_ARG);
-    EXPECT_REFUSED(ZERA_boConfigInputFilter(stack[3], 2, &levels, &types, 0), OSAL_ERR_INVALID_LEVEL);
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 // flow/flow_test_util.h - helpers for the event-flow tests on top of the
 // stack tests' ones: stacks without identifier management, times, events, a
-// look into a queue, break flags and thread CPU time. Included by
-// tests/flow only.
+// look into a queue, break flags and the CPU time of an idle wait. Included
+// by tests/flow only.
 #ifndef ZERA_TESTS_FLOW_FLOW_TEST_UTIL_H
 #define ZERA_TESTS_FLOW_FLOW_TEST_UTIL_H
 
+#include <atomic>
 #include <ctime>
+#include <thread>
 
 #include "event/event.h"
 #include "stack/stack_test_util.h"
@@ -35,19 +37,13 @@ inline int64_t NowMicros() {
     OSAL_vGetSystemTime(&now);
     return Micros(now);
 }
-inline double ClockSeconds(clockid_t clock) {
+// Seconds on `clock`: the steady clock times a call, the thread's CPU clock
+// shows whether a waiting thread sleeps.
+inline double Seconds(clockid_t clock = CLOCK_MONOTONIC) {
     timespec ts;
     clock_gettime(clock, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
-// Seconds on a steady clock, for measuring how long a call took.
-inline double Seconds() { return ClockSeconds(CLOCK_MONOTONIC); }
-inline double ThreadCpuSeconds() { return ClockSeconds(CLOCK_THREAD_CPUTIME_ID); }
-
-// Puts the platform clock back to real time when a test ends.
-struct ClockGuard {
-    ~ClockGuard() { OSAL_vTestSetClockOffset(0); }
-};
 
 // A data event of `type` for `level` with `size` bytes, without owner.
 inline Event *Data(int32_t type, uint8_t level, uint32_t size = 4) { return ZERA_pstCreateEvent(type, level, size); }
@@ -64,8 +60,7 @@ inline Event *Master(StackHandle *sender, uint8_t level, uint16_t count, int64_t
 // A type-1 cancel or modify for the queued events of `level` named by id.
 inline Event *QueueOp(uint8_t level, uint32_t id, uint8_t op, uint32_t size = 4) {
     Event *ev = ZERA_pstCreateEvent(ZERA_EVENT_DATA, level, size);
-    ev->dwEventId = id;
-    ev->dwOwnerEventId = id;
+    ev->dwEventId = ev->dwOwnerEventId = id;
     ev->u8QueueOp = op;
     return ev;
 }
@@ -95,7 +90,7 @@ inline void Drain(OSAL_HQUEUE queue) {
 
 // A caller's break flag with the mutex that guards it.
 struct BreakFlag {
-    BOOL8 flag = 0;                          // guarded by mutex
+    BOOL8 flag = 0;  // guarded by mutex
     OSAL_HMUTEX mutex = OSAL_hMutexCreate();
     BreakFlag() = default;
     ~BreakFlag() { OSAL_vMutexDelete(mutex); }
@@ -114,6 +109,23 @@ struct BreakFlag {
 inline Event *Take(StackHandle *h, BreakFlag &brk, int64_t leadMicros = 0) {
     const TimeVal lead = Absolute(leadMicros);
     return ZERA_pstGetNextSendEvent(h, &lead, &brk.flag, brk.mutex);
+}
+
+// Runs `wait` (a call without time limit) on a thread of its own, calls
+// `fire` 300 ms later to break it and expects the wait to give null; returns
+// the CPU seconds the waiting thread used meanwhile.
+template <typename Wait, typename Fire>
+double IdleWaitCpu(Wait wait, Fire fire) {
+    std::atomic<double> cpu{-1};
+    std::thread waiter([&] {
+        const double before = Seconds(CLOCK_THREAD_CPUTIME_ID);
+        EXPECT_EQ(wait(), nullptr);
+        cpu = Seconds(CLOCK_THREAD_CPUTIME_ID) - before;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    fire();
+    waiter.join();
+    return cpu;
 }
 
 }  // namespace st

@@ -16,8 +16,6 @@ TEST(Send, ClimbsToTheAddressedLevelAndMovesTheOwnerAlong) {
     EXPECT_EQ(Queued(stack[3]->hSendQueue), std::vector<Event *>{ev});
     EXPECT_EQ(ev->pstOwner, stack[3]);
     EXPECT_EQ(ev->dwFlags, 0x1234u);
-    EXPECT_TRUE(Queued(stack[1]->hSendQueue).empty());
-    EXPECT_TRUE(Queued(stack[2]->hSendQueue).empty());
 
     // The owner rules: an owner, the sender as owner, the owner's identifier.
     Event *bare = Data(ZERA_EVENT_DATA, 3);
@@ -37,32 +35,41 @@ TEST(Send, RoutesByLevelAndRefusesWhatCannotArrive) {
     EXPECT_EQ(toOne->u8Level, 1);
     EXPECT_EQ(Queued(stack[1]->hSendQueue), std::vector<Event *>{toOne});
 
+    // A master's period is RELATIVE and finite, its identifier usable.
+    Event *masters[3] = {Master(stack.h0(), 2, 3, kSecond), Master(stack.h0(), 2, 3, kSecond), Master(stack.h0(), 2, 3, kSecond)};
+    masters[0]->stPeriod = Absolute(kSecond);
+    masters[1]->stPeriod = OSAL_stTimeInfinite;
+    masters[2]->dwEventId = ZERA_CANCEL_ALL;
+    Event *interval = Data(ZERA_EVENT_INTERVAL, 2, 0), *data2Op = Data(ZERA_EVENT_DATA2, 2), *badOp = Data(ZERA_EVENT_DATA, 2);
+    interval->stInterval = Absolute(3 * kSecond);  // intervals are RELATIVE only
+    data2Op->u8QueueOp = ZERA_QOP_MODIFY;          // only type 1 has queue operations
+    badOp->u8QueueOp = 3;                          // no such operation: refused without a code
     const struct {
         uint32_t from;
-        int32_t type;
-        uint8_t level, queueOp;
-        bool never, nameless;
+        Event *ev;
         uint32_t code;
     } cases[] = {
-        {2, ZERA_EVENT_DATA, 1, 0, false, false, OSAL_ERR_INVALID_LEVEL},    // below the sender
-        {1, ZERA_EVENT_DATA, 5, 0, false, false, OSAL_ERR_INVALID_HANDLE},   // above the top
-        {1, ZERA_EVENT_DATA, 32, 0, false, false, OSAL_ERR_INVALID_ARG},     // no such level
-        {1, ZERA_EVENT_DATA, 2, 0, true, false, OSAL_ERR_INVALID_ARG},       // never due
-        {1, ZERA_EVENT_DATA2, 2, ZERA_QOP_MODIFY, false, false, OSAL_ERR_INVALID_SIZE},  // only type 1 has them
-        {1, ZERA_EVENT_DATA, 2, 3, false, false, 0},                                     // refused without a code
-        {1, ZERA_EVENT_DATA, 2, ZERA_QOP_MODIFY, false, true, OSAL_ERR_INVALID_SIZE},    // identifier 0
+        {2, Data(ZERA_EVENT_DATA, 1), OSAL_ERR_INVALID_LEVEL},   // below the sender
+        {1, Data(ZERA_EVENT_DATA, 5), OSAL_ERR_INVALID_HANDLE},  // above the top
+        {1, Data(ZERA_EVENT_DATA, 32), OSAL_ERR_INVALID_ARG},    // no such level
+        {1, data2Op, OSAL_ERR_INVALID_SIZE},
+        {1, badOp, 0},
+        {1, QueueOp(2, 0, ZERA_QOP_MODIFY), OSAL_ERR_INVALID_SIZE},  // identifier 0
+        {1, interval, OSAL_ERR_INVALID_ARG},
+        {1, masters[0], OSAL_ERR_INVALID_SIZE},
+        {1, masters[1], OSAL_ERR_INVALID_SIZE},
+        {1, masters[2], OSAL_ERR_INVALID_SIZE},
     };
     for (const auto &c : cases) {
-        Event *ev = Data(c.type, c.level);
-        ev->u8QueueOp = c.queueOp;
-        if (c.nameless) ev->dwEventId = ev->dwOwnerEventId = 0;
-        EXPECT_REFUSED(Send(stack[c.from], ev, c.never ? OSAL_stTimeInfinite : Relative(0)), c.code);
-        ZERA_boDeleteEvent(ev);
+        SCOPED_TRACE(&c - cases);
+        EXPECT_REFUSED(Send(stack[c.from], c.ev, Relative(0)), c.code);
+        ZERA_boDeleteEvent(c.ev);
     }
     Event *ev = Data(ZERA_EVENT_DATA, 2);
+    EXPECT_REFUSED(Send(stack[1], ev, OSAL_stTimeInfinite), OSAL_ERR_INVALID_ARG);  // never due
     EXPECT_REFUSED(ZERA_boSendEvent(stack[1], ev, 0, nullptr), OSAL_ERR_INVALID_ARG);
-    ZERA_boDeleteEvent(ev);
     EXPECT_REFUSED(ZERA_boSendEvent(stack[1], nullptr, 0, &OSAL_stTimeNoWait), OSAL_ERR_INVALID_ARG);
+    ZERA_boDeleteEvent(ev);
     // Nothing refused got into a queue.
     EXPECT_TRUE(Queued(stack[2]->hSendQueue).empty());
     EXPECT_TRUE(Queued(stack[3]->hSendQueue).empty());
@@ -71,42 +78,22 @@ TEST(Send, RoutesByLevelAndRefusesWhatCannotArrive) {
 TEST(Send, RelativeStampsStartAtArrivalAndIntervalsHaveAFloor) {
     FlowStack stack{"Layer", "Layer"};
     StackHandle *h0 = stack.h0();
-    Event *relative = Data(ZERA_EVENT_DATA, 2);
+    Event *relative = Data(ZERA_EVENT_DATA, 2), *absolute = Data(ZERA_EVENT_DATA, 2);
     const int64_t before = NowMicros();
     ASSERT_TRUE(Send(h0, relative, Relative(1500000)));
     EXPECT_GE(Micros(relative->stTimeStamp), before + 1500000);
     EXPECT_LE(Micros(relative->stTimeStamp), NowMicros() + 1500000);
-    EXPECT_EQ(relative->stTimeStamp.dwMicroseconds & OSAL_TIME_RELATIVE, 0u);
-    Event *absolute = Data(ZERA_EVENT_DATA, 2);
     ASSERT_TRUE(Send(h0, absolute, Absolute(before + 7 * kSecond)));
     EXPECT_EQ(Micros(absolute->stTimeStamp), before + 7 * kSecond);
 
-    // Intervals are RELATIVE only, and two seconds at least.
-    auto interval = [](const TimeVal &t) {
-        Event *ev = ZERA_pstCreateEvent(ZERA_EVENT_INTERVAL, 1, 0);
-        ev->stInterval = t;
-        return ev;
-    };
-    Event *shorter = interval(Relative(kSecond)), *longer = interval(Relative(3 * kSecond));
-    Event *absolute3 = interval(Absolute(3 * kSecond));
-    ASSERT_TRUE(Send(h0, shorter, Relative(0)));
-    ASSERT_TRUE(Send(h0, longer, Relative(0)));
-    EXPECT_EQ(shorter->stInterval.i32Seconds, 2);
-    EXPECT_EQ(shorter->stInterval.dwMicroseconds, OSAL_TIME_RELATIVE);
-    EXPECT_EQ(Micros(longer->stInterval), 3 * kSecond);
-    EXPECT_REFUSED(Send(h0, absolute3, Relative(0)), OSAL_ERR_INVALID_ARG);
-    ZERA_boDeleteEvent(absolute3);
-
-    // A repeating master needs a usable identifier and a RELATIVE, finite period.
-    Event *bad = Master(h0, 1, 3, kSecond);
-    bad->stPeriod = Absolute(kSecond);
-    EXPECT_REFUSED(Send(h0, bad, Relative(0)), OSAL_ERR_INVALID_SIZE);
-    bad->stPeriod = OSAL_stTimeInfinite;
-    EXPECT_REFUSED(Send(h0, bad, Relative(0)), OSAL_ERR_INVALID_SIZE);
-    bad->stPeriod = Relative(kSecond);
-    bad->dwEventId = ZERA_CANCEL_ALL;
-    EXPECT_REFUSED(Send(h0, bad, Relative(0)), OSAL_ERR_INVALID_SIZE);
-    ZERA_boDeleteEvent(bad);
+    // Intervals are two seconds at least.
+    for (int64_t seconds : {1, 3}) {
+        Event *ev = Data(ZERA_EVENT_INTERVAL, 1, 0);
+        ev->stInterval = Relative(seconds * kSecond);
+        ASSERT_TRUE(Send(h0, ev, Relative(0)));
+        EXPECT_EQ(ev->stInterval.i32Seconds, std::max<int64_t>(seconds, 2));
+        EXPECT_EQ(ev->stInterval.dwMicroseconds, OSAL_TIME_RELATIVE);
+    }
 }
 
 // Level 2's queue with one event of every kind a cancel tells apart.
@@ -115,9 +102,8 @@ struct CancelFixture {
     Event *master = Master(stack.h0(), 2, 0, kSecond);
     Event *oneShot = Data(ZERA_EVENT_DATA, 2);
     CancelFixture() {
-        Event *data0 = Data(ZERA_EVENT_DATA0, 2), *data2 = Data(ZERA_EVENT_DATA2, 2);
+        Event *data0 = Data(ZERA_EVENT_DATA0, 2), *data2 = Data(ZERA_EVENT_DATA2, 2), *interval = Data(ZERA_EVENT_INTERVAL, 2, 0);
         data0->u8Options = data2->u8Options = ZERA_OPT_REPEATING;  // no masters: only type 1 repeats
-        Event *interval = ZERA_pstCreateEvent(ZERA_EVENT_INTERVAL, 2, 0);
         interval->stInterval = Relative(5 * kSecond);
         for (Event *ev : {master, oneShot, data0, data2, interval}) EXPECT_TRUE(Send(stack[1], ev, Relative(60 * kSecond)));
     }
@@ -156,7 +142,6 @@ struct ModifyFixture {
     ModifyFixture() {
         for (int i = 0; i < 3; ++i) {
             ev[i] = Data(ZERA_EVENT_DATA, 1, 4);
-            std::memcpy(ev[i]->pbData, "abcd", 4);
             ev[i]->dwEventId = 10u * (i + 1);
             EXPECT_TRUE(Send(stack.h0(), ev[i], Absolute(base + (i + 1) * 10 * kSecond)));
         }
@@ -188,7 +173,7 @@ TEST(Send, ModifyMovesTheMatchAndFailsWithoutOrWithTwoMatches) {
     ZERA_boDeleteEvent(ambiguous);
 }
 
-TEST(Send, ModifyTakesDataOptionGroupsAndAttachments) {
+TEST(Send, ModifyTakesDataAndTheChosenOptionGroups) {
     ModifyFixture f;
     Event *grow = QueueOp(1, 30, ZERA_QOP_MODIFY | ZERA_QOP_DATA, 100);
     for (uint32_t i = 0; i < 100; ++i) grow->pbData[i] = static_cast<uint8_t>(i);
@@ -203,24 +188,10 @@ TEST(Send, ModifyTakesDataOptionGroupsAndAttachments) {
     chosen->u8Options = ZERA_OPT_AUX2;
     chosen->u64Aux1 = 1;
     chosen->u64Aux2 = 2;
-    chosen->u8Aux3 = 3;
     ASSERT_TRUE(f.Modify(chosen));
     EXPECT_EQ(f.ev[0]->u64Aux1, 0u);
     EXPECT_EQ(f.ev[0]->u64Aux2, 2u);
-    EXPECT_EQ(f.ev[0]->u8Aux3, 0);
     EXPECT_EQ(f.ev[0]->u8Options, 0);  // 8 leaves the options
-
-    Event *all = QueueOp(1, 20, ZERA_QOP_MODIFY | ZERA_QOP_GROUPS_ALL | ZERA_QOP_ATTACHMENTS);
-    all->u64Aux1 = 11;
-    all->u8Aux3 = 33;
-    all->u8Options = ZERA_OPT_AUX3;
-    ASSERT_NE(*ZERA_ppstCheckParListA(all, 4, 1, 1, 0), nullptr);
-    ASSERT_TRUE(f.Modify(all));
-    EXPECT_EQ(f.ev[1]->u64Aux1, 11u);
-    EXPECT_EQ(f.ev[1]->u8Aux3, 33);
-    EXPECT_EQ(f.ev[1]->u8Options, ZERA_OPT_AUX3);
-    ASSERT_NE(f.ev[1]->pstAttachments, nullptr);
-    EXPECT_EQ(f.ev[1]->pstAttachments->u8Level, 4);
 }
 
 TEST(Send, ModifyOfTheRepeatGroupMovesTheMasterByTheChangeOfPeriod) {
@@ -237,15 +208,7 @@ TEST(Send, ModifyOfTheRepeatGroupMovesTheMasterByTheChangeOfPeriod) {
     };
     ASSERT_TRUE(change(30 * kSecond, 2));
     EXPECT_EQ(Micros(master->stTimeStamp), due + 20 * kSecond);
-    EXPECT_EQ(Micros(master->stPeriod), 30 * kSecond);
     EXPECT_EQ(master->u16RepeatCount, 2);
-
-    // A change that would move it into the past moves it to now instead.
-    master->stTimeStamp = Absolute(NowMicros() + 10 * kSecond);  // queued alone: order holds
-    const int64_t before = NowMicros();
-    ASSERT_TRUE(change(kSecond, 0));
-    EXPECT_GE(Micros(master->stTimeStamp), before);
-    EXPECT_LE(Micros(master->stTimeStamp), NowMicros());
 }
 
 TEST(Send, StackStatusTurnsAtTheTopAndComesDownToTheHost) {
@@ -255,26 +218,21 @@ TEST(Send, StackStatusTurnsAtTheTopAndComesDownToTheHost) {
     Drain(stack[1]->hRecvQueue);
     const uint32_t status = top->dwStatus;
     ASSERT_TRUE(status & ZERA_STATUS_COMPLETE);
-
-    // Same bit 31: the top's status comes down as it is.
-    ASSERT_TRUE(Send(stack.h0(), StatusEvent(0, status & ZERA_STATUS_BIT31), Relative(0)));
-    Event *got = ReceiveNow(stack.h0());
-    ASSERT_NE(got, nullptr);
-    EXPECT_EQ(StatusOf(got), status);
-    EXPECT_EQ(got->u8Level, 1);
-    ZERA_boDeleteEvent(got);
-
-    // Another bit 31 on a complete stack: the top toggles its bit 31, is
-    // notified and announces its new status.
-    trace.Clear();
-    ASSERT_TRUE(Send(stack.h0(), StatusEvent(0, ~status & ZERA_STATUS_BIT31), Relative(0)));
-    EXPECT_EQ(top->dwStatus, status ^ ZERA_STATUS_BIT31);
-    EXPECT_EQ(trace.Levels(kNotify), std::vector<uint32_t>{2});
-    got = ReceiveNow(stack.h0());
-    ASSERT_NE(got, nullptr);
-    EXPECT_EQ(StatusOf(got), status ^ ZERA_STATUS_BIT31);
-    EXPECT_EQ(stack[1]->dwStatus & ZERA_STATUS_BIT31, top->dwStatus & ZERA_STATUS_BIT31);
-    ZERA_boDeleteEvent(got);
+    // The same bit 31: the top's status comes down as it is. The other bit
+    // 31: the top toggles its own, is notified and announces its new status.
+    for (bool toggle : {false, true}) {
+        const uint32_t expected = toggle ? status ^ ZERA_STATUS_BIT31 : status;
+        trace.Clear();
+        ASSERT_TRUE(Send(stack.h0(), StatusEvent(0, expected & ZERA_STATUS_BIT31), Relative(0)));
+        EXPECT_EQ(top->dwStatus, expected);
+        EXPECT_EQ(trace.Levels(kNotify), toggle ? std::vector<uint32_t>{2} : std::vector<uint32_t>{});
+        Event *got = ReceiveNow(stack.h0());
+        ASSERT_NE(got, nullptr);
+        EXPECT_EQ(StatusOf(got), expected);
+        EXPECT_EQ(got->u8Level, 1);
+        EXPECT_EQ(stack[1]->dwStatus & ZERA_STATUS_BIT31, expected & ZERA_STATUS_BIT31);
+        ZERA_boDeleteEvent(got);
+    }
 }
 
 }  // namespace

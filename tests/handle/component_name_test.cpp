@@ -6,11 +6,7 @@
 
 namespace {
 
-std::u16string Wide(const char *s) {
-    std::u16string w;
-    for (; *s != 0; ++s) w.push_back(static_cast<char16_t>(static_cast<unsigned char>(*s)));
-    return w;
-}
+std::u16string Wide(const char *s) { return std::u16string(s, s + std::char_traits<char>::length(s)); }
 std::u16string Wide(const WCHAR16 *s) {
     return s != nullptr ? std::u16string(reinterpret_cast<const char16_t *>(s)) : u"(null)";
 }
@@ -20,22 +16,12 @@ TEST(ComponentName, SeparatorAndSuffixRules) {
         const char *name;
         const char *component;
     } cases[] = {
-        {"C:\\comp\\Filter.component", "Filter"},
-        {"a.b.DLL", "a.b"},
-        {"name.PLUGIN.DLL", "name.PLUGIN"},
+        {"C:\\comp\\Filter.component", "Filter"}, {"a.b.DLL", "a.b"}, {"x.Dll", "x"}, {"tool.exe", "tool"},
         {".DLL", ".DLL"},  // the name must be longer than the suffix
-        {"x.Dll", "x"},
-        {"VOQ_ZERA.dll", "VOQ_ZERA"},
-        {"VOQ_ZERA.component", "VOQ_ZERA"},
-        {"tool.exe", "tool"},
         {"x.COMPONENT.plugin", "x.COMPONENT"},  // one suffix only
-        {"x.dllx", "x.dllx"},
-        {"dir/sub\\leaf.PLUGIN", "leaf"},
-        {"dir\\sub/leaf", "leaf"},
+        {"x.dllx", "x.dllx"}, {"dir/sub\\leaf.PLUGIN", "leaf"},
         {"a/b:c.dll", "c"},  // after the last of the three separators
-        {"C:", ""},
-        {"", ""},
-        {"dir/", ""},
+        {"C:", ""}, {"", ""},
     };
     for (const auto &c : cases) {
         const zera::NameSpan narrow = zera::ComponentNameSpan(c.name);
@@ -63,10 +49,6 @@ TEST(ComponentName, BlockHoldsBothWidths) {
     EXPECT_STREQ(zera::LevelNameNarrow(wideFirst, true), "Sm?ile");
     ZERA_vFree(wideFirst);
     EXPECT_EQ(zera::LevelNameNarrow(nullptr, false), nullptr);
-    EXPECT_EQ(zera::LevelNameWide(nullptr, true), nullptr);
-    AllocFailureGuard guard;
-    ZERA_vTestFailAllocAfter(0);
-    EXPECT_EQ(zera::BuildLevelName("x.DLL"), nullptr);
 }
 
 TEST(ComponentName, LevelZeroIsNamedAfterTheLibraryOnRequest) {
@@ -81,29 +63,16 @@ TEST(ComponentName, LevelZeroIsNamedAfterTheLibraryOnRequest) {
     const char *narrow = ZERA_hsComponentNameA(h0, 0);  // built on the next request
     EXPECT_STREQ(narrow, "VOQ_ZERA");
     EXPECT_EQ(narrow, h0->pvComponentName);
-    EXPECT_TRUE(Wide(ZERA_lsComponentNameW(h0, 0)) == u"VOQ_ZERA");
     EXPECT_EQ(ZERA_hsComponentNameA(h0, 64), narrow);  // only the low 6 bits count
-
     wide.h0()->boWide = 1;
     EXPECT_TRUE(Wide(ZERA_lsComponentNameW(wide.h0(), 0)) == u"VOQ_ZERA");
     EXPECT_EQ(static_cast<const void *>(ZERA_lsComponentNameW(wide.h0(), 0)), wide.h0()->pvComponentName);
     EXPECT_STREQ(ZERA_hsComponentNameA(wide.h0(), 0), "VOQ_ZERA");
 
     EXPECT_REFUSED(ZERA_hsComponentNameA(nullptr, 0), OSAL_ERR_INVALID_HANDLE);
-    EXPECT_REFUSED(ZERA_hsComponentNameA(h0, 1), OSAL_ERR_INVALID_HANDLE);  // above the top
-    EXPECT_REFUSED(ZERA_lsComponentNameW(h0, 5), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_REFUSED(ZERA_lsComponentNameW(h0, 5), OSAL_ERR_INVALID_HANDLE);  // above the top
     stack.Add();  // a level whose entry table is not filled cannot answer
     EXPECT_REFUSED(ZERA_hsComponentNameA(h0, 1), OSAL_ERR_INVALID_HANDLE);
-}
-
-// A level with a module and the name slots in its entry table.
-StackHandle *AddComponentLevel(TestStack &stack, OSAL_HMODULE module, bool wide) {
-    StackHandle *h = stack.Add();
-    h->hModule = module;
-    h->boWide = wide ? 1 : 0;
-    h->apfnEntry[zera::kEntryComponentNameA] = reinterpret_cast<ZERA_PFN>(ZERA_hsComponentNameA);
-    h->apfnEntry[zera::kEntryComponentNameW] = reinterpret_cast<ZERA_PFN>(ZERA_lsComponentNameW);
-    return h;
 }
 
 // Levels are named from their module's export of their width, reached
@@ -119,28 +88,27 @@ TEST(ComponentName, ModuleLevelsAreNamedFromTheirModulesExport) {
     ASSERT_TRUE(kit && plain) << OSAL_pszGetLastErrorText();
     {
         TestStack stack;
-        StackHandle *h1 = AddComponentLevel(stack, kit, false);
-        StackHandle *h2 = AddComponentLevel(stack, kit, true);
-        StackHandle *h3 = AddComponentLevel(stack, plain, false);
-        EXPECT_STREQ(ZERA_hsComponentNameA(stack.h0(), 1), "KitCheck");
-        EXPECT_EQ(static_cast<const void *>(ZERA_hsComponentNameA(stack.h0(), 1)), h1->pvComponentName);
-        EXPECT_TRUE(Wide(ZERA_lsComponentNameW(stack.h0(), 2)) == u"KitCheck");
-        EXPECT_EQ(static_cast<const void *>(ZERA_lsComponentNameW(stack.h0(), 2)), h2->pvComponentName);
-        EXPECT_STREQ(ZERA_hsComponentNameA(h1, 2), "KitCheck");
-        EXPECT_EQ(ZERA_hsComponentNameA(stack.h0(), 3), nullptr);
-        h3->boWide = 1;
-        EXPECT_EQ(ZERA_lsComponentNameW(h3, 3), nullptr);
-        EXPECT_EQ(h3->pvComponentName, nullptr);
-
+        StackHandle *h[4] = {stack.h0()};
+        for (int n = 1; n <= 3; ++n) {
+            h[n] = stack.Add();
+            h[n]->hModule = n < 3 ? kit : plain;
+            h[n]->boWide = n == 2 ? 1 : 0;
+            h[n]->apfnEntry[zera::kEntryComponentNameA] = reinterpret_cast<ZERA_PFN>(ZERA_hsComponentNameA);
+            h[n]->apfnEntry[zera::kEntryComponentNameW] = reinterpret_cast<ZERA_PFN>(ZERA_lsComponentNameW);
+        }
+        EXPECT_STREQ(ZERA_hsComponentNameA(h[0], 1), "KitCheck");
+        EXPECT_EQ(static_cast<const void *>(ZERA_hsComponentNameA(h[0], 1)), h[1]->pvComponentName);
+        EXPECT_TRUE(Wide(ZERA_lsComponentNameW(h[0], 2)) == u"KitCheck");
+        EXPECT_EQ(static_cast<const void *>(ZERA_lsComponentNameW(h[0], 2)), h[2]->pvComponentName);
+        EXPECT_EQ(ZERA_hsComponentNameA(h[0], 3), nullptr);
+        EXPECT_EQ(h[3]->pvComponentName, nullptr);
         // Levels below are not visited: level 2 answers for level 1 with its own name.
-        h2->boWide = 0;
-        ZERA_vFree(h2->pvComponentName);
-        h2->pvComponentName = zera::BuildLevelName("Other.COMPONENT");
-        EXPECT_STREQ(ZERA_hsComponentNameA(h2, 1), "Other");
-        EXPECT_STREQ(ZERA_hsComponentNameA(h2, 66), "Other");  // 66 is level 2
-        EXPECT_STREQ(ZERA_hsComponentNameA(h1, 1), "KitCheck");
-        EXPECT_STREQ(ZERA_hsComponentNameA(stack.h0(), 0), "VOQ_ZERA");
-        EXPECT_REFUSED(ZERA_hsComponentNameA(h1, 4), OSAL_ERR_INVALID_HANDLE);  // above the top
+        h[2]->boWide = 0;
+        ZERA_vFree(h[2]->pvComponentName);
+        h[2]->pvComponentName = zera::BuildLevelName("Other.COMPONENT");
+        EXPECT_STREQ(ZERA_hsComponentNameA(h[2], 1), "Other");
+        EXPECT_STREQ(ZERA_hsComponentNameA(h[1], 66), "Other");  // 66 is level 2
+        EXPECT_REFUSED(ZERA_hsComponentNameA(h[1], 4), OSAL_ERR_INVALID_HANDLE);  // above the top
     }
     EXPECT_TRUE(OSAL_boFreeLibrary(kit));
     EXPECT_TRUE(OSAL_boFreeLibrary(plain));

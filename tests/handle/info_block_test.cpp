@@ -1,6 +1,7 @@
 // handle/info_block_test.cpp - info blocks and the match that decides whether
 // a level may sit on another: each rule with its code and the rule's name in
 // the error's argument.
+#include <cstring>
 #include <string>
 
 #include "handle/test_stack.h"
@@ -12,12 +13,9 @@ TEST(InfoBlock, CreateCheckDeleteStoreNoCode) {
     OSAL_vSetLastError(0);
     InfoBlock *b = ZERA_pstInfoBlockCreate();
     ASSERT_NE(b, nullptr);
-    EXPECT_EQ(b->dwMagic, 0x56127834u);
-    EXPECT_EQ(b->dwSize, 36u);
+    const InfoBlock zero{0x56127834u, 36, 0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(sizeof(InfoBlock), 36u);
-    EXPECT_EQ(b->dwFlags | b->dwVersion | b->u16MinPartnerMinor | b->dwRangeALow | b->dwRangeAHigh |
-                  b->dwRangeBLow | b->dwRangeBHigh,
-              0u);
+    EXPECT_EQ(std::memcmp(b, &zero, sizeof zero), 0);
     EXPECT_TRUE(ZERA_boInfoBlockCheck(b));
     EXPECT_FALSE(ZERA_boInfoBlockCheck(nullptr));
     b->dwSize = 40;
@@ -46,22 +44,15 @@ std::string Verdict(const Blocks &b) {
 }
 
 void BothRangesFail(Blocks &b) {
-    b.p.dwRangeALow = 10;
-    b.p.dwRangeAHigh = 20;
-    b.q.dwRangeALow = 30;
-    b.q.dwRangeAHigh = 40;
-    b.q.dwRangeBLow = 1;  // P has no range B
-    b.q.dwRangeBHigh = 2;
+    b.p.dwRangeALow = 10, b.p.dwRangeAHigh = 20, b.q.dwRangeALow = 30, b.q.dwRangeAHigh = 40;
+    b.q.dwRangeBLow = 1, b.q.dwRangeBHigh = 2;  // P has no range B
 }
 
 // Versions of P and Q and the lowest minor each asks of the other; Q's bit 0
 // would accept any P once the versions suit.
 void Versions(Blocks &b, uint32_t p, uint32_t q, uint16_t pMinMinor, uint16_t qMinMinor) {
     b.q.dwFlags = 0x01;
-    b.p.dwVersion = p;
-    b.q.dwVersion = q;
-    b.p.u16MinPartnerMinor = pMinMinor;
-    b.q.u16MinPartnerMinor = qMinMinor;
+    b.p.dwVersion = p, b.q.dwVersion = q, b.p.u16MinPartnerMinor = pMinMinor, b.q.u16MinPartnerMinor = qMinMinor;
 }
 
 TEST(InfoBlockMatch, ValidityVersionAndFlagRulesInTheirOrder) {
@@ -107,33 +98,23 @@ TEST(InfoBlockMatch, Ranges) {
         uint32_t pLow, pHigh, qLow, qHigh;
         const char *verdict;
     } cases[] = {
-        {'A', 10, 20, 12, 20, ""},
-        {'A', 10, 20, 9, 20, "2055 range A"},
-        {'A', 10, 20, 12, 21, "2055 range A"},
+        {'A', 10, 20, 12, 20, ""}, {'A', 10, 20, 9, 20, "2055 range A"}, {'A', 0xFFFFFFFFu, 0xFFFFFFFFu, 5, 1, ""},
         {'A', 10, 20, 0, 0, "2055 range A"},    // Q without a range A
         {'A', 10, 20, 15, 12, "2055 range A"},  // Q's range not ordered
         {'A', 20, 10, 15, 15, "2055 range A"},  // P's range not ordered
         {'A', 0, 0, 99, 1, ""},                 // P [0, 0]: no range A
-        {'A', 0xFFFFFFFFu, 0xFFFFFFFFu, 5, 1, ""},
-        {'B', 5, 6, 1, 10, ""},
-        {'B', 1, 10, 1, 10, ""},
+        {'B', 1, 10, 1, 10, ""}, {'B', 0, 11, 1, 10, "2055 range B"}, {'B', 0xFFFFFFFFu, 0xFFFFFFFFu, 1, 10, ""},
         {'B', 0, 0, 1, 10, "2055 range B"},  // P without a range B
-        {'B', 0, 11, 1, 10, "2055 range B"},
         {'B', 6, 5, 1, 10, "2055 range B"},  // P's range not ordered
         {'B', 5, 6, 10, 1, "2055 range B"},  // Q's range not ordered
         {'B', 7, 3, 0, 0, ""},               // Q [0, 0] takes any P
-        {'B', 0xFFFFFFFFu, 0xFFFFFFFFu, 1, 10, ""},
     };
     for (const auto &c : cases) {
         Blocks b;
         uint32_t InfoBlock::*low = c.range == 'A' ? &InfoBlock::dwRangeALow : &InfoBlock::dwRangeBLow;
         uint32_t InfoBlock::*high = c.range == 'A' ? &InfoBlock::dwRangeAHigh : &InfoBlock::dwRangeBHigh;
-        b.p.*low = c.pLow;
-        b.p.*high = c.pHigh;
-        b.q.*low = c.qLow;
-        b.q.*high = c.qHigh;
-        EXPECT_EQ(Verdict(b), c.verdict) << c.range << ": P [" << c.pLow << ", " << c.pHigh << "] Q [" << c.qLow
-                                         << ", " << c.qHigh << "]";
+        b.p.*low = c.pLow, b.p.*high = c.pHigh, b.q.*low = c.qLow, b.q.*high = c.qHigh;
+        EXPECT_EQ(Verdict(b), c.verdict) << "case " << &c - cases;
     }
 }
 

@@ -8,7 +8,7 @@ namespace {
 
 const uint32_t kHandle = OSAL_ERR_INVALID_HANDLE, kLevel = OSAL_ERR_INVALID_LEVEL;
 
-TEST(StackHandle, NewLevelZero) {
+TEST(StackHandle, NewLevelZeroAndTheRecordsCheckRefuses) {
     TestStack stack;
     StackHandle *h = stack.h0();
 #if UINTPTR_MAX == 0xFFFFFFFFu
@@ -17,15 +17,8 @@ TEST(StackHandle, NewLevelZero) {
     EXPECT_EQ(h->dwSize, sizeof(StackHandle));
     EXPECT_EQ(h->dwWantedTypes, 0xFFFFFFFFu);
     EXPECT_EQ(h->dwWantedLevels | h->dwLowerWantedLevels | h->dwStatus | h->u8Level, 0u);
-    EXPECT_EQ(h->stTimeOffset.dwMicroseconds | static_cast<uint32_t>(h->stTimeOffset.i32Seconds), 0u);
-    EXPECT_NE(h->hSendQueue, h->hRecvQueue);
-    EXPECT_NE(h->hMutex, nullptr);
+    EXPECT_TRUE(h->hSendQueue != h->hRecvQueue && h->hMutex != nullptr);
     EXPECT_TRUE(ZERA_boHandleCheck(h, 1));
-}
-
-TEST(StackHandle, CheckRefusesBrokenRecords) {
-    TestStack stack;
-    StackHandle *h = stack.h0();
     const StackHandle good = *h;
     const std::pair<const char *, void (*)(StackHandle *)> breaks[] = {
         {"magic", [](StackHandle *s) { s->dwMagic = ZERA_HANDLE_MAGIC + 1; }},
@@ -50,22 +43,18 @@ TEST(StackHandle, CheckRefusesBrokenRecords) {
 TEST(StackHandle, ChildTakesLevelAndWantedLevelMasks) {
     TestStack stack;
     stack.Add();
-    stack.Add();
-    StackHandle *h3 = stack.Add();
-    ASSERT_EQ(h3->u8Level, 3);
-    h3->dwLowerWantedLevels = 0x00010000u;  // as if the levels below wanted level 16
-    h3->dwWantedLevels = 0x00000100u;
-
-    StackHandle *h4 = ZERA_hHandleCreate(h3);
-    ASSERT_NE(h4, nullptr);
-    EXPECT_EQ(h4->u8Level, 4);
-    EXPECT_EQ(h3->dwWantedLevels, 0x00000100u | 0x10u);
-    EXPECT_EQ(h4->dwWantedLevels, 0u);
-    EXPECT_EQ(h4->dwLowerWantedLevels, 0x00010000u | 0x00000100u | 0x10u);
-    // Created, not linked: the parent still has no next level.
-    EXPECT_EQ(ZERA_hHandleGetNextLevel(h3), nullptr);
-    EXPECT_EQ(h4->pstPrevLevel, nullptr);
-    EXPECT_TRUE(ZERA_boHandleClose(h4));
+    StackHandle *h2 = stack.Add();
+    h2->dwLowerWantedLevels = 0x00010000u;  // as if the levels below wanted level 16
+    h2->dwWantedLevels = 0x00000100u;
+    StackHandle *h3 = ZERA_hHandleCreate(h2);
+    ASSERT_NE(h3, nullptr);
+    EXPECT_EQ(h3->u8Level, 3);
+    EXPECT_EQ(h2->dwWantedLevels, 0x00000100u | 0x8u);
+    EXPECT_EQ(h3->dwWantedLevels, 0u);
+    EXPECT_EQ(h3->dwLowerWantedLevels, 0x00010000u | 0x00000100u | 0x8u);
+    EXPECT_EQ(ZERA_hHandleGetNextLevel(h2), nullptr);  // created, not linked
+    EXPECT_EQ(h3->pstPrevLevel, nullptr);
+    EXPECT_TRUE(ZERA_boHandleClose(h3));
 }
 
 // A parent with a level on it, an invalid one, level 31 (the highest) and a
@@ -76,7 +65,6 @@ TEST(StackHandle, CreateRefusalsLeaveTheParentAsItWas) {
     while (stack.top()->u8Level < 31) ASSERT_NE(stack.Add(), nullptr);
     StackHandle *bare = ZERA_hHandleCreate(nullptr);
     ASSERT_NE(bare, nullptr);
-    EXPECT_EQ(bare->pvLevelContext, nullptr);
     for (StackHandle *parent : {stack.h0(), h1, stack.top(), bare}) {
         SCOPED_TRACE(parent == bare ? -1 : parent->u8Level);
         const uint32_t wanted = parent->dwWantedLevels;
@@ -85,92 +73,9 @@ TEST(StackHandle, CreateRefusalsLeaveTheParentAsItWas) {
         h1->dwMagic = ZERA_HANDLE_MAGIC;
         EXPECT_EQ(parent->dwWantedLevels, wanted);
     }
-    EXPECT_EQ(ZERA_hHandleGetNextLevel(stack.top()), nullptr);
     EXPECT_EQ(ZERA_hHandleGetNextLevel(bare), nullptr);
     EXPECT_EQ(ZERA_hHandleGetNextLevel(nullptr), nullptr);
     EXPECT_TRUE(ZERA_boHandleClose(bare));
-}
-
-TEST(StackHandle, MaskedLinkFromLevelZero) {
-    TestStack stack;
-    HostStackDescriptor *desc = stack.desc();
-    EXPECT_EQ(desc->dwNextLevelLink, zera::PointerKey());
-    EXPECT_EQ(ZERA_hHandleGetNextLevel(stack.h0()), nullptr);
-
-    StackHandle *h1 = ZERA_hHandleCreate(stack.h0());
-    ASSERT_NE(h1, nullptr);
-    ASSERT_TRUE(ZERA_boHandleBind(stack.h0(), h1));
-    EXPECT_EQ(desc->dwNextLevelLink, reinterpret_cast<ZERA_UPTR>(h1) ^ zera::PointerKey());
-    EXPECT_EQ(stack.h0()->pstNextLevel, nullptr);  // never the plain address at level 0
-    EXPECT_EQ(ZERA_hHandleGetNextLevel(stack.h0()), h1);
-    EXPECT_EQ(h1->pstPrevLevel, stack.h0());
-
-    // Above level 0 the link is the plain address.
-    StackHandle *h2 = ZERA_hHandleCreate(h1);
-    ASSERT_TRUE(ZERA_boHandleBind(h1, h2));
-    EXPECT_EQ(h1->pstNextLevel, h2);
-    EXPECT_EQ(h2->pstPrevLevel, h1);
-    ASSERT_TRUE(ZERA_boHandleClose(h2));
-    EXPECT_EQ(h1->pstNextLevel, nullptr);
-
-    ASSERT_TRUE(ZERA_boHandleClose(h1));
-    EXPECT_EQ(desc->dwNextLevelLink, zera::PointerKey());
-    EXPECT_EQ(ZERA_hHandleGetNextLevel(stack.h0()), nullptr);
-}
-
-TEST(StackHandle, BindRefusalsChangeNothing) {
-    TestStack stack, other;
-    StackHandle *h1 = stack.Add();
-    StackHandle *h2 = stack.Add();
-    StackHandle *loose = ZERA_hHandleCreate(other.h0());
-    StackHandle *bare = ZERA_hHandleCreate(nullptr);
-    ASSERT_TRUE(loose && bare);
-    const ZERA_UPTR otherLink = other.desc()->dwNextLevelLink;
-
-    EXPECT_FALSE(ZERA_boHandleBind(other.h0(), h2));  // h2 already has a previous level
-    EXPECT_FALSE(ZERA_boHandleBind(h1, loose));       // h1 already has a next level
-    EXPECT_REFUSED(ZERA_boHandleBind(bare, loose), kHandle);  // no descriptor to link from
-    EXPECT_REFUSED(ZERA_boHandleBind(loose, loose), OSAL_ERR_INVALID_ARG);
-    EXPECT_REFUSED(ZERA_boHandleBind(nullptr, loose), kHandle);
-    EXPECT_REFUSED(ZERA_boHandleBind(loose, nullptr), kHandle);
-    EXPECT_EQ(other.desc()->dwNextLevelLink, otherLink);
-    EXPECT_EQ(h2->pstPrevLevel, h1);
-    EXPECT_EQ(h1->pstNextLevel, h2);
-    EXPECT_EQ(loose->pstPrevLevel, nullptr);
-    EXPECT_EQ(loose->pstNextLevel, nullptr);
-    EXPECT_TRUE(ZERA_boHandleClose(loose));
-    EXPECT_TRUE(ZERA_boHandleClose(bare));
-}
-
-TEST(StackHandle, CloseRefusalsLeaveTheStackLinked) {
-    TestStack stack;
-    StackHandle *h1 = stack.Add();
-    StackHandle *h2 = stack.Add();
-    EXPECT_REFUSED(ZERA_boHandleClose(h1), kHandle);          // h2 still sits on it
-    EXPECT_REFUSED(ZERA_boHandleClose(stack.h0()), kHandle);  // and h1 on level 0
-    h1->dwMagic = 0;
-    EXPECT_REFUSED(ZERA_boHandleClose(h2), OSAL_ERR_PREV_LEVEL);
-    h1->dwMagic = ZERA_HANDLE_MAGIC;
-    EXPECT_REFUSED(ZERA_boHandleClose(nullptr), kHandle);
-    EXPECT_EQ(ZERA_hHandleGetNextLevel(stack.h0()), h1);
-    EXPECT_EQ(h1->pstNextLevel, h2);
-    EXPECT_EQ(h2->pstPrevLevel, h1);
-    EXPECT_TRUE(ZERA_boHandleCheck(h1, 0));
-    EXPECT_TRUE(ZERA_boHandleCheck(h2, 0));
-}
-
-BOOL8 OSAL_CALL AnyOrder(const void *, const void *) { return 1; }
-
-// The queues own the events; the leak checker sees whether close releases them.
-TEST(StackHandle, CloseDeletesQueuedEvents) {
-    TestStack stack;
-    StackHandle *h1 = stack.Add();
-    for (OSAL_HQUEUE queue : {h1->hSendQueue, h1->hRecvQueue}) {
-        Event *ev = ZERA_pstCreateEvent(1, 1, 16);
-        ASSERT_NE(ev, nullptr);
-        ASSERT_NE(*ZERA_ppstCheckParListA(ev, 1, 0, 1, 0), nullptr);  // a node with its list
-        ASSERT_TRUE(OSAL_boQueuePut(queue, ev, AnyOrder));
-    }
 }
 
 TEST(StackHandle, CreateFailsCleanlyAtEveryAllocation) {
@@ -182,6 +87,69 @@ TEST(StackHandle, CreateFailsCleanlyAtEveryAllocation) {
                            EXPECT_TRUE(ZERA_boHandleClose(h2));
                            h1->dwWantedLevels = wanted;
                        });
+}
+
+// Level 0 links to level 1 by its address XOR the process key, never plainly;
+// above level 0 the link is the plain address.
+TEST(StackHandle, MaskedLinkFromLevelZero) {
+    TestStack stack;
+    StackHandle *h0 = stack.h0(), *h1 = ZERA_hHandleCreate(h0);
+    ASSERT_TRUE(h1 != nullptr && ZERA_boHandleBind(h0, h1));
+    EXPECT_EQ(stack.desc()->dwNextLevelLink, reinterpret_cast<ZERA_UPTR>(h1) ^ zera::PointerKey());
+    EXPECT_EQ(h0->pstNextLevel, nullptr);
+    EXPECT_EQ(ZERA_hHandleGetNextLevel(h0), h1);
+    EXPECT_EQ(h1->pstPrevLevel, h0);
+    StackHandle *h2 = ZERA_hHandleCreate(h1);
+    ASSERT_TRUE(ZERA_boHandleBind(h1, h2));
+    EXPECT_TRUE(h1->pstNextLevel == h2 && h2->pstPrevLevel == h1);
+    ASSERT_TRUE(ZERA_boHandleClose(h2));
+    EXPECT_EQ(h1->pstNextLevel, nullptr);
+    ASSERT_TRUE(ZERA_boHandleClose(h1));
+    EXPECT_EQ(stack.desc()->dwNextLevelLink, zera::PointerKey());
+    EXPECT_EQ(ZERA_hHandleGetNextLevel(h0), nullptr);
+}
+
+TEST(StackHandle, BindAndCloseRefusalsChangeNothing) {
+    TestStack stack, other;
+    StackHandle *h1 = stack.Add();
+    StackHandle *h2 = stack.Add();
+    StackHandle *loose = ZERA_hHandleCreate(other.h0());
+    StackHandle *bare = ZERA_hHandleCreate(nullptr);
+    ASSERT_TRUE(loose && bare);
+    const ZERA_UPTR otherLink = other.desc()->dwNextLevelLink;
+    EXPECT_FALSE(ZERA_boHandleBind(other.h0(), h2));  // h2 already has a previous level
+    EXPECT_FALSE(ZERA_boHandleBind(h1, loose));       // h1 already has a next level
+    EXPECT_REFUSED(ZERA_boHandleBind(bare, loose), kHandle);  // no descriptor to link from
+    EXPECT_REFUSED(ZERA_boHandleBind(loose, loose), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boHandleBind(nullptr, loose), kHandle);
+    EXPECT_REFUSED(ZERA_boHandleBind(loose, nullptr), kHandle);
+    EXPECT_EQ(other.desc()->dwNextLevelLink, otherLink);
+    EXPECT_TRUE(loose->pstPrevLevel == nullptr && loose->pstNextLevel == nullptr);
+    EXPECT_TRUE(ZERA_boHandleClose(loose));
+    EXPECT_TRUE(ZERA_boHandleClose(bare));
+
+    EXPECT_REFUSED(ZERA_boHandleClose(h1), kHandle);          // h2 still sits on it
+    EXPECT_REFUSED(ZERA_boHandleClose(stack.h0()), kHandle);  // and h1 on level 0
+    h1->dwMagic = 0;
+    EXPECT_REFUSED(ZERA_boHandleClose(h2), OSAL_ERR_PREV_LEVEL);
+    h1->dwMagic = ZERA_HANDLE_MAGIC;
+    EXPECT_REFUSED(ZERA_boHandleClose(nullptr), kHandle);
+    EXPECT_EQ(ZERA_hHandleGetNextLevel(stack.h0()), h1);
+    EXPECT_TRUE(h1->pstNextLevel == h2 && h2->pstPrevLevel == h1);
+    EXPECT_TRUE(ZERA_boHandleCheck(h1, 0) && ZERA_boHandleCheck(h2, 0));
+}
+
+BOOL8 OSAL_CALL AnyOrder(const void *, const void *) { return 1; }
+
+// The queues own the events; the leak checker sees whether close releases them.
+TEST(StackHandle, CloseDeletesQueuedEvents) {
+    TestStack stack;
+    StackHandle *h1 = stack.Add();
+    for (OSAL_HQUEUE queue : {h1->hSendQueue, h1->hRecvQueue}) {
+        Event *ev = ZERA_pstCreateEvent(1, 1, 16);
+        ASSERT_NE(*ZERA_ppstCheckParListA(ev, 1, 0, 1, 0), nullptr);  // a node with its list
+        ASSERT_TRUE(OSAL_boQueuePut(queue, ev, AnyOrder));
+    }
 }
 
 }  // namespace

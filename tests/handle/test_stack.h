@@ -1,8 +1,8 @@
 /*
  * handle/test_stack.h - a stack for the handle tests (a level 0 made by the
  * host kit and levels created and bound on top of it by hand, released from
- * the top down at the end of the test) and the checks the tests share.
- * Included by tests/handle only.
+ * the top down at the end of the test) and the allocation-failure walk the
+ * tests share. Included by tests/handle only.
  */
 #ifndef ZERA_TESTS_HANDLE_TEST_STACK_H
 #define ZERA_TESTS_HANDLE_TEST_STACK_H
@@ -24,15 +24,12 @@ public:
     }
     ~TestStack() {
         for (; !levels_.empty(); levels_.pop_back()) {
-            StackHandle *top = levels_.back();
-            ZERA_vFree(top->pvComponentName);  // the stack subsystem's part when it removes a level
-            top->pvComponentName = nullptr;
-            EXPECT_TRUE(ZERA_boHandleClose(top));
+            ZERA_vFree(levels_.back()->pvComponentName);  // the stack subsystem's part when it removes a level
+            levels_.back()->pvComponentName = nullptr;
+            EXPECT_TRUE(ZERA_boHandleClose(levels_.back()));
         }
         EXPECT_TRUE(ZERA_boHostStackDestroy(h0_));
     }
-    TestStack(const TestStack &) = delete;
-    TestStack &operator=(const TestStack &) = delete;
 
     StackHandle *h0() const { return h0_; }
     HostStackDescriptor *desc() const { return static_cast<HostStackDescriptor *>(h0_->pvLevelContext); }
@@ -40,10 +37,8 @@ public:
     // Creates a level on the top and binds it there.
     StackHandle *Add() {
         StackHandle *h = ZERA_hHandleCreate(top());
-        EXPECT_NE(h, nullptr);
-        if (h == nullptr) return nullptr;
-        EXPECT_TRUE(ZERA_boHandleBind(top(), h));
-        levels_.push_back(h);
+        EXPECT_TRUE(h != nullptr && ZERA_boHandleBind(top(), h));
+        if (h != nullptr) levels_.push_back(h);
         return h;
     }
 
@@ -68,22 +63,19 @@ template <class Make, class Check, class Release>
 void FailEachAllocation(Make make, Check unchanged, Release release) {
     AllocFailureGuard guard;
     for (auto failAfter : {ZERA_vTestFailAllocAfter, OSAL_vTestFailAllocAfter}) {
-        SCOPED_TRACE(failAfter == ZERA_vTestFailAllocAfter ? "library" : "platform layer");
-        long failures = 0;
         StackHandle *made = nullptr;
-        for (long n = 0; n < 100 && made == nullptr; ++n) {
+        long n = 0;
+        for (; n < 100; ++n) {
             failAfter(n);
             OSAL_vSetLastError(0);
             made = make();
             failAfter(-1);
-            if (made == nullptr) {
-                ++failures;
-                EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NO_MEMORY));
-                unchanged();
-            }
+            if (made != nullptr) break;
+            EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NO_MEMORY)) << n;
+            unchanged();
         }
         ASSERT_NE(made, nullptr);
-        EXPECT_GE(failures, 3);
+        EXPECT_GE(n, 3);
         release(made);
     }
 }

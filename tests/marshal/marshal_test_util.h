@@ -20,7 +20,6 @@ namespace mt {
 
 using Bytes = std::vector<uint8_t>;
 using zt::ListBuilder;
-using zt::ReadPacket;
 using zt::W;
 
 // A writing packet, or a reading one over a copy of `bytes`; deleted at the
@@ -28,28 +27,28 @@ using zt::W;
 struct Packet {
     ZERA_HPACKET h;
     Packet() : h(ZERA_hMarshalPacketCreate(nullptr, 0)) {}
-    explicit Packet(const Bytes &bytes) : h(ReadPacket(bytes)) {}
+    explicit Packet(const Bytes &bytes)
+        : h(ZERA_hMarshalPacketCreate(std::memcpy(ZERA_pvMalloc(bytes.size()), bytes.data(), bytes.size()),
+                                      static_cast<int32_t>(bytes.size()))) {}
     ~Packet() { ZERA_boMarshalPacketDelete(h); }
     Packet(const Packet &) = delete;
     Packet &operator=(const Packet &) = delete;
     zera::MarshalPacket *p() const { return zera::ToPacket(h); }
-    Bytes bytes() const { return zt::Bytes(h); }
+    // The bytes written so far.
+    Bytes bytes() const {
+        const uint8_t *data = static_cast<const uint8_t *>(ZERA_pvMarshalGetStartOfData(h));
+        return Bytes(data, data + ZERA_i32MarshalGetDataSize(h));
+    }
 };
 
 // Expected packet bytes, built in network order.
 struct Wire {
     Bytes b;
-    Wire &U8(uint32_t v) {
-        b.push_back(static_cast<uint8_t>(v));
-        return *this;
-    }
+    Wire &U8(uint32_t v) { return b.push_back(static_cast<uint8_t>(v)), *this; }
     Wire &U16(uint32_t v) { return U8(v >> 8).U8(v); }
     Wire &U32(uint32_t v) { return U16(v >> 16).U16(v); }
     Wire &U64(uint64_t v) { return U32(static_cast<uint32_t>(v >> 32)).U32(static_cast<uint32_t>(v)); }
-    Wire &Raw(const Bytes &x) {
-        b.insert(b.end(), x.begin(), x.end());
-        return *this;
-    }
+    Wire &Raw(const Bytes &x) { return b.insert(b.end(), x.begin(), x.end()), *this; }
 };
 
 // Runs read(h) on a reading packet over `bytes` from its start, again and

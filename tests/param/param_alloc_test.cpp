@@ -1,93 +1,83 @@
 // param/param_alloc_test.cpp - every allocation of the parameter lists made
 // to fail in turn: the documented code, the documented state, no leak.
+#include <tuple>
+
 #include "param/param.h"
 #include "param/param_test_util.h"
+#include "support/refusal.h"
 
 namespace {
 
 using zt::ForEachAllocFailure;
 using zt::ListBuilder;
-using zt::W;
-
-TEST(ParamAllocFailure, CreateLeavesNullList) {
-    ForEachAllocFailure([](long) {
-        Param *list = reinterpret_cast<Param *>(&list);
-        const bool ok = ZERA_boCreateParListA(&list);
-        EXPECT_EQ(list == nullptr, !ok);
-        ZERA_vDeleteParamListA(list);
-        return ok;
-    });
-}
 
 // A string parameter added at count 31: the name block (1028), the array's
 // growth (1026, array and marks untouched), the string copy (1026, the
-// array enlarged and the marks set); the record is undone each time.
-TEST(ParamAllocFailure, AddParamUndoesTheRecord) {
+// array enlarged and the marks set); the record is undone each time. Then a
+// value range, whose slot stays null.
+TEST(ParamAllocFailure, AddParamAndAddValueUndoTheirRecord) {
     for (bool wide : {false, true}) {
         ListBuilder b(wide);
         while (b.count < 31) b.DWord("p", b.count);
         b.list[0].u8ChangeFlags = 0;
         const Param *arrayBefore = b.list;
+        b.expectOk = false;
         ForEachAllocFailure([&](long n) {
-            ParamValue **cursor = nullptr;
-            bool ok = wide ? ZERA_boAddParamW(1, 0, &b.list, &b.count, &cursor, ZERA_PARAM_STRING, 0, 0, 0, 0,
-                                              W(u"Mode"), W(u"fast"))
-                           : ZERA_boAddParamA(1, 0, &b.list, &b.count, &cursor, ZERA_PARAM_STRING, 0, 0, 0, 0,
-                                              "Mode", "fast");
-            if (ok) return true;
+            if (b.Str("Mode", "fast")) return true;
             EXPECT_EQ(OSAL_dwGetLastError(), n == 0 ? OSAL_ERR_INVALID_ARG : OSAL_ERR_NO_MEMORY);
-            EXPECT_EQ(b.count, 31u);
-            EXPECT_EQ(b.list[31].pName, nullptr);
+            EXPECT_TRUE(b.count == 31u && b.list[31].pName == nullptr);
             EXPECT_TRUE(n >= 2 || b.list == arrayBefore);
             EXPECT_EQ(b.list[0].u8ChangeFlags, n < 2 ? 0 : 3);
             return false;
         });
-        EXPECT_EQ(b.count, 32u);
-        EXPECT_EQ(wide ? zt::WStr(b.list[31].uValue.pv) : ListBuilder::Widen(b.list[31].uValue.hs, false), u"fast");
-    }
-}
+        EXPECT_EQ(zt::Str16(b.list[31].uValue.pv, wide), u"fast");
 
-TEST(ParamAllocFailure, AddValueLeavesTheSlotNull) {
-    for (bool wide : {false, true}) {
-        ListBuilder b(wide);
-        b.Str("Mode", "x");
         ParamValue **start = b.cursor;
         ForEachAllocFailure([&](long) {
             b.cursor = start;
-            bool ok = wide ? ZERA_boAddValueW(&b.cursor, ZERA_PARAM_STRING, 1, ZERA_VALUE_RANGE, W(u"a"), W(u"z"))
-                           : ZERA_boAddValueA(&b.cursor, ZERA_PARAM_STRING, 1, ZERA_VALUE_RANGE, "a", "z");
-            if (ok) return true;
+            if (b.StrValue(ZERA_VALUE_RANGE, "a", "z", 1)) return true;
             EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_NO_MEMORY);
-            EXPECT_EQ(*start, nullptr);
-            EXPECT_EQ(b.cursor, start);
+            EXPECT_TRUE(*start == nullptr && b.cursor == start);
             return false;
         });
-        ASSERT_NE(b.list[0].pstValues, nullptr);
-        EXPECT_EQ(b.list[0].pstValues->dwKind, 1u);
+        EXPECT_EQ(zt::Str16(b.list[31].pstValues->uTo.pv, wide), u"z");
     }
 }
 
-TEST(ParamAllocFailure, CopiesLeaveNothingBehind) {
+// A copy is deep and complete; a failed one leaves the caller's pointer null.
+TEST(ParamAllocFailure, CopiesAreWholeOrNothing) {
+    auto fields = [](const Param &p) {
+        return std::make_tuple(p.dwType, p.dwAccess, p.u8Attributes, p.u8ChangeFlags, p.u8Tag, p.pName == nullptr,
+                               p.dwType == ZERA_PARAM_STRING ? 0 : p.uValue.qw);
+    };
     for (bool wide : {false, true}) {
         ListBuilder b(wide);
-        b.Str("Mode\0text", "fast", 0, true);
-        b.StrValue(ZERA_VALUE_RANGE, "a", "m", 1);
-        b.StrValue(ZERA_VALUE_SINGLE, "z", nullptr, 2);
-        b.DWord("Gain", 5);
-        b.DWordValue(ZERA_VALUE_SINGLE, 1, 0, 4);
-        b.Str("Empty", nullptr);
+        b.FillEveryKind();
+        b.list[1].u8ChangeFlags = 0;
         for (bool whole : {true, false}) {
             ForEachAllocFailure([&](long) {
                 Param *copy = b.list;
                 const bool ok = whole ? zera::CopyParamList(wide, b.list, &copy)
                                       : zera::CopyParamToNewList(wide, &b.list[0], &copy);
-                EXPECT_EQ(zera::CountParams(copy), ok ? (whole ? 3u : 1u) : 0u);  // null after a failure
-                EXPECT_TRUE(ok || OSAL_dwGetLastError() == OSAL_ERR_NO_MEMORY);
+                if (!ok) {
+                    EXPECT_TRUE(copy == nullptr && OSAL_dwGetLastError() == OSAL_ERR_NO_MEMORY);
+                    return false;
+                }
+                EXPECT_EQ(zera::CountParams(copy), whole ? 5u : 1u);
+                for (uint32_t i = 0; i < (whole ? 6u : 1u); ++i) EXPECT_EQ(fields(copy[i]), fields(b.list[i])) << i;
+                EXPECT_TRUE(copy[0].pName != b.list[0].pName && copy[0].uValue.pv != b.list[0].uValue.pv);
+                const ParamValue *v = copy[0].pstValues;
+                EXPECT_EQ(zt::Text16(copy[0].pName, wide) + zt::Str16(v->uTo.pv, wide) +
+                              zt::Str16(v->pstNext->uFrom.pv, wide),
+                          u"how it runsmz");
+                EXPECT_TRUE(v->pstNext->dwTag == 2u && (!whole || copy[1].pstValues->uTo.dw == 9u));
                 ZERA_vDeleteParamListA(copy);
-                return ok;
+                return true;
             });
         }
     }
+    Param *none = nullptr;
+    EXPECT_REFUSED(zera::CopyParamList(false, nullptr, &none), OSAL_ERR_INVALID_ARG);
 }
 
 }  // namespace

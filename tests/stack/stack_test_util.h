@@ -1,8 +1,8 @@
-// stack/stack_test_util.h - helpers shared by the stack and event-flow
-// tests: a host stack of test components taken down at the end of a test,
-// a test component's call trace, a snapshot of a stack's shape to prove that
-// a refusal changed nothing, the identifier segment, hand-made status events
-// and error checks. Included by tests/stack and tests/flow only.
+// stack/stack_test_util.h - helpers shared by the stack, event-flow and
+// description tests: a host stack of test components taken down at the end of
+// a test, a test component's call trace, a snapshot of a stack's shape to
+// prove that a refusal changed nothing, the identifier segment, hand-made
+// status events. Included by tests/stack, tests/flow and tests/description.
 #ifndef ZERA_TESTS_STACK_STACK_TEST_UTIL_H
 #define ZERA_TESTS_STACK_STACK_TEST_UTIL_H
 
@@ -24,12 +24,11 @@
 
 namespace st {
 
-inline std::string Str(const char *s) { return s != nullptr ? s : ""; }
+inline std::string Str(const void *s) { return s != nullptr ? static_cast<const char *>(s) : ""; }
 inline std::string LastArg() { return Str(OSAL_pszGetLastErrorArg()); }
 inline std::string LastText() { return Str(OSAL_pszGetLastErrorText()); }
-
 inline const WCHAR16 *W(const char16_t *s) { return reinterpret_cast<const WCHAR16 *>(s); }
-inline std::u16string U16(const void *s) { return reinterpret_cast<const char16_t *>(s); }
+inline std::u16string U16(const void *s) { return s != nullptr ? static_cast<const char16_t *>(s) : u""; }
 
 // A host level 0 (kit-made descriptor) with test components added on top;
 // taken down, levels first, when the test ends. `status` is ORed into level
@@ -44,11 +43,7 @@ public:
         h0_->dwStatus |= status;
         for (const char *name : components) Add(name);
     }
-    ~Stack() {
-        EXPECT_TRUE(h0_ == nullptr || ZERA_boHostStackDestroy(h0_)) << LastText();
-    }
-    Stack(const Stack &) = delete;
-    Stack &operator=(const Stack &) = delete;
+    ~Stack() { EXPECT_TRUE(h0_ == nullptr || ZERA_boHostStackDestroy(h0_)) << LastText(); }
 
     StackHandle *h0() const { return h0_; }
     HostStackDescriptor *desc() const { return static_cast<HostStackDescriptor *>(h0_->pvLevelContext); }
@@ -89,21 +84,13 @@ public:
         if (module_ == nullptr) return;
         entries_ = reinterpret_cast<uint32_t *>(OSAL_pfnGetProcAddress(module_, "TestTrace"));
         count_ = reinterpret_cast<uint32_t *>(OSAL_pfnGetProcAddress(module_, "TestTraceCount"));
+        if (count_ == nullptr || entries_ == nullptr) count_ = &none_;  // the failure shows as an empty trace
         Clear();
     }
-    ~ComponentTrace() {
-        EXPECT_TRUE(module_ == nullptr || OSAL_boFreeLibrary(module_));
-    }
-    ComponentTrace(const ComponentTrace &) = delete;
-    ComponentTrace &operator=(const ComponentTrace &) = delete;
+    ~ComponentTrace() { EXPECT_TRUE(module_ == nullptr || OSAL_boFreeLibrary(module_)); }
 
-    void Clear() {
-        if (count_ != nullptr) *count_ = 0;
-    }
-    std::vector<uint32_t> Entries() const {
-        if (count_ == nullptr || entries_ == nullptr) return {};
-        return std::vector<uint32_t>(entries_, entries_ + *count_);
-    }
+    void Clear() { *count_ = 0; }
+    std::vector<uint32_t> Entries() const { return std::vector<uint32_t>(entries_, entries_ + *count_); }
     // The entries of one kind, as level numbers in call order.
     std::vector<uint32_t> Levels(TraceKind kind) const {
         std::vector<uint32_t> levels;
@@ -116,26 +103,23 @@ public:
 private:
     OSAL_HMODULE module_;
     uint32_t *entries_ = nullptr;
-    uint32_t *count_ = nullptr;
+    uint32_t none_ = 0;
+    uint32_t *count_ = &none_;
 };
 
 // What an add or remove may change about a stack, level by level: links,
 // numbers, masks, status, modules, parameter lists, and the host's words.
 // The levels-changed mark is left out (a refused add keeps it set).
-struct StackShape {
-    std::vector<uintptr_t> words;
-    bool operator==(const StackShape &o) const { return words == o.words; }
-};
+using StackShape = std::vector<uintptr_t>;
 inline StackShape ShapeOf(const Stack &stack) {
     StackShape shape;
+    auto word = [](const void *p) { return reinterpret_cast<uintptr_t>(p); };
     for (StackHandle *h = stack.h0(); h != nullptr; h = ZERA_hHandleGetNextLevel(h)) {
-        shape.words.insert(shape.words.end(),
-                           {reinterpret_cast<uintptr_t>(h), reinterpret_cast<uintptr_t>(ZERA_hHandleGetNextLevel(h)),
-                            reinterpret_cast<uintptr_t>(h->pstPrevLevel), h->u8Level, h->dwStatus, h->dwWantedLevels,
-                            h->dwLowerWantedLevels, h->dwWantedTypes, reinterpret_cast<uintptr_t>(h->hModule),
-                            reinterpret_cast<uintptr_t>(h->pstStackParams)});
+        shape.insert(shape.end(), {word(h), word(ZERA_hHandleGetNextLevel(h)), word(h->pstPrevLevel), h->u8Level,
+                                   h->dwStatus, h->dwWantedLevels, h->dwLowerWantedLevels, h->dwWantedTypes,
+                                   word(h->hModule), word(h->pstStackParams)});
     }
-    shape.words.insert(shape.words.end(), {stack.desc()->dwNextLevelLink, stack.desc()->dwLevelMask});
+    shape.insert(shape.end(), {stack.desc()->dwNextLevelLink, stack.desc()->dwLevelMask});
     return shape;
 }
 
