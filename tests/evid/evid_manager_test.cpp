@@ -25,10 +25,10 @@ bool IsZero(const EvIdManager *m) {
     return std::memcmp(m, &zero, sizeof zero) == 0;
 }
 
-TEST(EvIdManager, InitDefaultsAndRefusals) {
+TEST(EvIdManager, InitDefaultsAndRefusalsLeaveTheManagerAsItWas) {
     LevelChain chain;
     StackHandle *h = chain[0];
-    EvIdManager *m = &h->stEvIdManager;
+    EvIdManager *m = &h->stEvIdManager, zero{};
     for (EvIdManagerConfig config : {EvIdManagerConfig{0, 5, 0}, EvIdManagerConfig{100, 0, 0}}) {
         ASSERT_TRUE(ZERA_boEvIdManagerInit(h, m, &config));  // a zero selects 3 slots of 16384
         EXPECT_TRUE(m->u8NumBlocks == 3 && m->u16BlockSize == 16384 && m->pstLevel == h && AllSlotsEmpty(m));
@@ -38,6 +38,12 @@ TEST(EvIdManager, InitDefaultsAndRefusals) {
     EXPECT_REFUSED(ZERA_boEvIdManagerInit(nullptr, m, &config), OSAL_ERR_INVALID_HANDLE);
     EXPECT_REFUSED(ZERA_boEvIdManagerInit(h, nullptr, &config), OSAL_ERR_INVALID_ARG);
     EXPECT_REFUSED(ZERA_boEvIdManagerInit(h, m, nullptr), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_dwEvIdManagerGetNextId(nullptr, 0), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_dwEvIdManagerGetNextId(&zero, 0), OSAL_ERR_INVALID_ARG);  // no level
+    EXPECT_REFUSED(ZERA_dwEvIdManagerGetNextId(&zero, 1) != ZERA_EVID_NONE, OSAL_ERR_NOT_AVAILABLE);  // flag never set
+    EXPECT_REFUSED(ZERA_boEvIdManagerPreAllocIdBlocks(&zero), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boEvIdManagerFreeIdBlocks(nullptr), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boEvIdManagerDeinit(&zero), OSAL_ERR_INVALID_ARG);
     {
         zt::AllocFailureGuard guard;
         ZERA_vTestFailAllocAfter(0);  // the slot table
@@ -46,11 +52,16 @@ TEST(EvIdManager, InitDefaultsAndRefusals) {
         OSAL_vTestFailAllocAfter(0);  // the lock
         EXPECT_FALSE(ZERA_boEvIdManagerInit(h, m, &config));
     }
-    EXPECT_TRUE(IsZero(m));
+    EXPECT_TRUE(IsZero(m) && IsZero(&zero));
     chain.Manager(0, EvIdManagerConfig{100, 5, 0});
     const EvIdManager before = *m;
     EXPECT_REFUSED(ZERA_boEvIdManagerInit(h, m, &config), OSAL_ERR_INVALID_ARG);  // initialised already
     EXPECT_EQ(std::memcmp(m, &before, sizeof before), 0);
+    const uint32_t magic = h->dwMagic;
+    h->dwMagic = 0;  // a level that stopped being valid
+    EXPECT_REFUSED(Next(m), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_REFUSED(ZERA_boEvIdManagerDeinit(m), OSAL_ERR_INVALID_HANDLE);
+    h->dwMagic = magic;
 }
 
 // Even identifiers of a run, then the next slot, whose old run goes back for
@@ -111,7 +122,6 @@ TEST(EvIdManager, PreAllocFreeAndRefillAcrossLevels) {
     ASSERT_TRUE(ZERA_boEvIdManagerFreeIdBlocks(m));
     EXPECT_TRUE(zt::NoBitSet(zt::SegmentSnapshot()));
     EXPECT_TRUE(AllSlotsEmpty(m));
-    EXPECT_NE(m->hMutex, nullptr);
 
     EXPECT_EQ(Next(m), m->padwBlocks[0]);  // every slot filled anew, from slot 0
     EXPECT_EQ(m->u8CurBlock, 0);
@@ -119,25 +129,6 @@ TEST(EvIdManager, PreAllocFreeAndRefillAcrossLevels) {
     ASSERT_TRUE(ZERA_boEvIdManagerDeinit(m));
     EXPECT_TRUE(IsZero(m));
     EXPECT_TRUE(zt::NoBitSet(zt::SegmentSnapshot()));
-}
-
-TEST(EvIdManager, OperationsRefuseAManagerWithoutAValidLevel) {
-    EvIdManager zero{};
-    EXPECT_REFUSED(ZERA_dwEvIdManagerGetNextId(nullptr, 0), OSAL_ERR_INVALID_ARG);
-    EXPECT_REFUSED(ZERA_dwEvIdManagerGetNextId(&zero, 0), OSAL_ERR_INVALID_ARG);
-    EXPECT_REFUSED(ZERA_boEvIdManagerPreAllocIdBlocks(&zero), OSAL_ERR_INVALID_ARG);
-    EXPECT_REFUSED(ZERA_boEvIdManagerFreeIdBlocks(nullptr), OSAL_ERR_INVALID_ARG);
-    EXPECT_REFUSED(ZERA_boEvIdManagerDeinit(&zero), OSAL_ERR_INVALID_ARG);
-    // The flag is never set.
-    EXPECT_REFUSED(ZERA_dwEvIdManagerGetNextId(&zero, 1) != ZERA_EVID_NONE, OSAL_ERR_NOT_AVAILABLE);
-
-    LevelChain chain;
-    EvIdManager *m = chain.Manager(0);
-    const uint32_t magic = chain[0]->dwMagic;
-    chain[0]->dwMagic = 0;  // a level that stopped being valid
-    EXPECT_REFUSED(Next(m), OSAL_ERR_INVALID_HANDLE);
-    EXPECT_REFUSED(ZERA_boEvIdManagerDeinit(m), OSAL_ERR_INVALID_HANDLE);
-    chain[0]->dwMagic = magic;
 }
 
 // Two threads share one manager whose runs are tiny, so that both keep

@@ -88,14 +88,11 @@ inline void Drain(OSAL_HQUEUE queue) {
     while (auto *ev = static_cast<Event *>(OSAL_pvQueueGet(queue, 0, OSAL_stTimeNoWait))) ZERA_boDeleteEvent(ev);
 }
 
-// A caller's break flag with the mutex that guards it.
+// A caller's break flag with the mutex that guards it (not to be copied).
 struct BreakFlag {
     BOOL8 flag = 0;  // guarded by mutex
     OSAL_HMUTEX mutex = OSAL_hMutexCreate();
-    BreakFlag() = default;
     ~BreakFlag() { OSAL_vMutexDelete(mutex); }
-    BreakFlag(const BreakFlag &) = delete;
-    BreakFlag &operator=(const BreakFlag &) = delete;
     // Reads the flag and, if `clear`, clears it.
     bool Set(bool clear = false) {
         OSAL_boMutexLock(mutex);

@@ -1,7 +1,7 @@
 // flow/restore_test.cpp - restoring stack parameters from an event's
 // attachments: the exchange of values and its undoing, both selectors in
-// one call, parameters that do not apply, attachments for levels the stack
-// lacks, and a cancel that applies its attachments around its walk.
+// one call, what does not apply, and a cancel that applies its attachments
+// around its walk.
 #include "flow/flow_test_util.h"
 
 namespace {
@@ -29,7 +29,7 @@ void Carry(Event *ev, uint8_t level, uint8_t selector, const char *name, uint32_
     ASSERT_TRUE(ZERA_boAddParamA(1, 0, &node->pParList, &count, &cursor, type, 0, 0, 0, 0, name, value));
 }
 
-TEST(RestoreParams, ASelectorOneChangeIsUndoneByTheSecondCall) {
+TEST(RestoreParams, ASelectorOneChangeIsUndoneByTheSecondCallOrAroundACancel) {
     ComponentTrace trace("Layer");
     FlowStack stack{"Layer", "Layer"};
     StackHandle *h2 = stack[2];
@@ -55,44 +55,31 @@ TEST(RestoreParams, ASelectorOneChangeIsUndoneByTheSecondCall) {
     EXPECT_EQ(Carried(ev, 2, 0), 7);
     EXPECT_EQ(Carried(ev, 2, 1), -1);
     ZERA_boDeleteEvent(ev);
-}
 
-TEST(RestoreParams, WhatDoesNotApplyIsNotChangedAndLevelsAboveTheTopAreDropped) {
-    ComponentTrace trace("Layer");
-    FlowStack stack{"Layer", "Layer", "Layer"};
-    StackHandle *h2 = stack[2];
-    Event *ev = Data(ZERA_EVENT_DATA, 1);
-    Carry(ev, 2, 0, "Gain", ZERA_PARAM_STRING, "seven");  // another type
-    Carry(ev, 2, 0, "Unknown", ZERA_PARAM_DWORD, 1u);
-    Carry(ev, 2, 0, "Wide10", ZERA_PARAM_STRING, "other");  // may not travel on events
-    Carry(ev, 5, 1, "Gain", ZERA_PARAM_DWORD, 8u);
-    Carry(ev, 3, 1, "Gain", ZERA_PARAM_DWORD, 8u);
-    trace.Clear();
-    ZERA_vSetRestoreParams(h2, ev);
-    EXPECT_EQ(Gain(h2)->uValue.dw, 1u);
-    EXPECT_STREQ(ZERA_pstGetStackParamA(h2, 2, "Wide10")->uValue.hs, "text");
-    EXPECT_EQ(Gain(stack[3])->uValue.dw, 8u);
-    // Level 2 is notified all the same: the parameter that may not travel counts as a change.
-    EXPECT_EQ(trace.Levels(kNotify), (std::vector<uint32_t>{2, 3}));
-    EXPECT_EQ(Carried(ev, 5, 1), -1);  // the stack has no level 5
-    EXPECT_EQ(Carried(ev, 3, 0), 1);
-    EXPECT_EQ(Carried(ev, 2, 0), -1);
-    ZERA_boDeleteEvent(ev);
-}
-
-TEST(RestoreParams, ACancelAppliesItsAttachmentsAroundItsWalk) {
-    ComponentTrace trace("Layer");
-    FlowStack stack{"Layer", "Layer"};
+    // A cancel makes its change before its walk and undoes it after.
     Event *queued = Data(ZERA_EVENT_DATA, 2);
-    queued->dwEventId = 42;
     ASSERT_TRUE(Send(stack[1], queued, Relative(60 * kSecond)));
-    Event *cancel = QueueOp(2, 42, ZERA_QOP_CANCEL);
+    Event *cancel = QueueOp(2, queued->dwEventId, ZERA_QOP_CANCEL);
     ASSERT_TRUE(ZERA_boAttachParamA(stack[1], cancel, 2, 1, "Gain", 6u));
     trace.Clear();
     ASSERT_TRUE(Send(stack[1], cancel, Relative(0)));
-    EXPECT_EQ(Gain(stack[2])->uValue.dw, 1u);
+    EXPECT_EQ(Gain(h2)->uValue.dw, 9u);
     EXPECT_EQ(trace.Levels(kNotify), (std::vector<uint32_t>{2, 2}));
-    EXPECT_TRUE(Queued(stack[2]->hSendQueue).empty());
+    EXPECT_TRUE(Queued(h2->hSendQueue).empty());
+}
+
+// A value of another type is consumed without a change; a level the stack
+// lacks is dropped.
+TEST(RestoreParams, WhatDoesNotApplyIsNotChangedAndLevelsAboveTheTopAreDropped) {
+    FlowStack stack{"Layer", "Layer"};
+    Event *ev = Data(ZERA_EVENT_DATA, 1);
+    Carry(ev, 2, 0, "Gain", ZERA_PARAM_STRING, "seven");
+    Carry(ev, 5, 1, "Gain", ZERA_PARAM_DWORD, 8u);
+    ZERA_vSetRestoreParams(stack[2], ev);
+    EXPECT_EQ(Gain(stack[2])->uValue.dw, 1u);
+    EXPECT_EQ(Carried(ev, 2, 0), -1);
+    EXPECT_EQ(Carried(ev, 5, 1), -1);
+    ZERA_boDeleteEvent(ev);
 }
 
 }  // namespace

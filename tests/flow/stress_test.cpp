@@ -50,9 +50,7 @@ public:
         for (std::thread &t : senders) t.join();
 
         // Everything sent must come out.
-        while (outstandingDeliveries_.load() != 0 || outstandingReceipts_.load() != 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        while (outstandingDeliveries_ + outstandingReceipts_ != 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         stop_ = true;
         for (int target = 0; target < 6; ++target) Break(target);
         for (std::thread &t : workers) t.join();
@@ -151,11 +149,8 @@ private:
     // Breaks the wait of taker 0..2 (levels 1 to 3) or receiver 3..5.
     void Break(int target) {
         BreakFlag &brk = breakFlags_[target];
-        if (target < 3) {
-            ZERA_vBreakSendEventWait(stack_[target + 1], &brk.flag, brk.mutex);
-        } else {
-            ZERA_vBreakRecvEventWait(stack_[target < 5 ? 0 : 1], &brk.flag, brk.mutex);
-        }
+        if (target < 3) ZERA_vBreakSendEventWait(stack_[target + 1], &brk.flag, brk.mutex);
+        else ZERA_vBreakRecvEventWait(stack_[target < 5 ? 0 : 1], &brk.flag, brk.mutex);
     }
 
     void Breaker() {

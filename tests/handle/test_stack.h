@@ -1,9 +1,6 @@
-/*
- * handle/test_stack.h - a stack for the handle tests (a level 0 made by the
- * host kit and levels created and bound on top of it by hand, released from
- * the top down at the end of the test) and the allocation-failure walk the
- * tests share. Included by tests/handle only.
- */
+// handle/test_stack.h - a stack for the handle tests (a kit-made level 0 with
+// levels created and bound by hand, released top down when the test ends) and
+// the allocation-failure walk the tests share. Included by tests/handle only.
 #ifndef ZERA_TESTS_HANDLE_TEST_STACK_H
 #define ZERA_TESTS_HANDLE_TEST_STACK_H
 
@@ -19,9 +16,7 @@
 
 class TestStack {
 public:
-    explicit TestStack(HostStackDescriptor *desc = nullptr) : h0_(ZERA_hHostStackCreate(desc)) {
-        EXPECT_NE(h0_, nullptr);
-    }
+    TestStack() : h0_(ZERA_hHostStackCreate(nullptr)) { EXPECT_NE(h0_, nullptr); }
     ~TestStack() {
         for (; !levels_.empty(); levels_.pop_back()) {
             ZERA_vFree(levels_.back()->pvComponentName);  // the stack subsystem's part when it removes a level
@@ -55,10 +50,9 @@ struct AllocFailureGuard {
     }
 };
 
-// Makes each allocation of make(), first in the library and then in the
-// platform layer, fail in turn. Every failure must store 1026 and pass
-// unchanged() (the leak checker sees whether it released what it made); the
-// first success goes to release(). At least three failures per layer.
+// Makes each allocation of make(), in the library and then in the platform
+// layer, fail in turn: each failure stores 1026 and passes unchanged() (the
+// leak checker sees the rest); the first success goes to release().
 template <class Make, class Check, class Release>
 void FailEachAllocation(Make make, Check unchanged, Release release) {
     AllocFailureGuard guard;

@@ -266,19 +266,13 @@ TEST(LevelWire, RefusalsAndFailedReads) {
     ASSERT_TRUE(ZERA_boMarshalStackHandleLevel(w.h, &level, 0));
     const Bytes bytes = w.bytes();
 
+    // Cut inside the list: 1032, the pointer kept and the half-read record
+    // freed (leak checker); the list reader's own failures are tested with it.
     StackHandle keep{}, *out = &keep;
-    for (size_t n = 1; n < bytes.size(); ++n) {  // every cut: 1032, the pointer kept
-        EXPECT_FAILS(!ZERA_boUnmarshalStackHandleLevel(Packet(Bytes(bytes.begin(), bytes.begin() + n)).h, &out, 0),
-                     OSAL_ERR_SHORT_PACKET);
-        EXPECT_EQ(out, &keep);
-    }
+    EXPECT_FAILS(!ZERA_boUnmarshalStackHandleLevel(Packet(Bytes(bytes.begin(), bytes.end() - 3)).h, &out, 0),
+                 OSAL_ERR_SHORT_PACKET);
+    EXPECT_EQ(out, &keep);
     EXPECT_FAILS(!ZERA_boUnmarshalStackHandleLevel(w.h, nullptr, 0), 0);
-    ReaderFailures(bytes, [&](ZERA_HPACKET h) {
-        if (ZERA_boUnmarshalStackHandleLevel(h, &out, 1)) return ZERA_vDeleteStackHandleLevel(out), true;
-        EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NO_MEMORY));
-        EXPECT_EQ(out, &keep);
-        return false;
-    });
 
     keep.dwMagic = ZERA_HANDLE_MAGIC;  // looks live: never released here
     ZERA_vDeleteStackHandleLevel(&keep);

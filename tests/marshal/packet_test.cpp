@@ -11,13 +11,11 @@ TEST(MarshalPacket, CreateAndRefusals) {
     Packet w;
     ASSERT_NE(w.h, nullptr);
     EXPECT_TRUE(ZERA_i32MarshalGetDataSize(w.h) == 0 && ZERA_i32MarshalGetCurReadPos(w.h) == 0);
-
     char stack[4];
     EXPECT_FAILS(!ZERA_hMarshalPacketCreate(nullptr, -1), OSAL_ERR_INVALID_SIZE);
     EXPECT_FAILS(!ZERA_hMarshalPacketCreate(stack, -5), OSAL_ERR_INVALID_SIZE);
     EXPECT_FAILS(!ZERA_hMarshalPacketCreate(stack, 0), OSAL_ERR_INVALID_ARG);
     EXPECT_FAILS(!ZERA_hMarshalPacketCreate(nullptr, 5), OSAL_ERR_INVALID_ARG);
-
     uint32_t dw = 0;
     EXPECT_FAILS(!ZERA_boMarshalPacketDelete(nullptr), OSAL_ERR_INVALID_HANDLE);
     EXPECT_FAILS(!ZERA_pvMarshalGetStartOfData(nullptr), OSAL_ERR_INVALID_HANDLE);
@@ -25,15 +23,11 @@ TEST(MarshalPacket, CreateAndRefusals) {
     EXPECT_FAILS(ZERA_i32MarshalGetDataSize(nullptr) == -1, OSAL_ERR_INVALID_HANDLE);
     EXPECT_FAILS(!ZERA_boMarshalResetReadPos(nullptr), OSAL_ERR_INVALID_HANDLE);
     EXPECT_FAILS(!ZERA_boMarshalDWord(nullptr, &dw), OSAL_ERR_INVALID_HANDLE);
-    EXPECT_FAILS(!ZERA_boUnmarshalQWord(nullptr, &dw), OSAL_ERR_INVALID_HANDLE);
     EXPECT_FAILS(!ZERA_boMarshalDWord(w.h, nullptr), OSAL_ERR_INVALID_ARG);
     EXPECT_FAILS(!ZERA_boUnmarshalReal(w.h, nullptr), OSAL_ERR_INVALID_ARG);
 
-    EXPECT_FAILS(!zera::EnsureRoom(w.p(), -1), OSAL_ERR_INVALID_SIZE);
     EXPECT_FAILS(!zera::EnsureRoom(w.p(), INT32_MAX), OSAL_ERR_INVALID_SIZE);  // past the largest signed size
-    EXPECT_FAILS(!zera::CheckAvailable(w.p(), -1), OSAL_ERR_INVALID_SIZE);
     EXPECT_EQ(w.p()->i32BufSize, 4096);
-
     zt::ForEachAllocFailure([](long) {
         ZERA_HPACKET h = ZERA_hMarshalPacketCreate(nullptr, 0);
         EXPECT_TRUE(h != nullptr || OSAL_dwGetLastError() == OSAL_ERR_NO_MEMORY);
@@ -107,11 +101,6 @@ TEST(MarshalPacket, ShortReadsKeepPositionAndValue) {
     dw = 77;
     EXPECT_FAILS(!ZERA_boUnmarshalDWord(h, &dw), OSAL_ERR_SHORT_PACKET);
     EXPECT_TRUE(ZERA_i32MarshalGetCurReadPos(h) == 10 && dw == 77u);
-
-    // The reading packet accepts appends too; its buffer grows to one step.
-    uint16_t word = 0;
-    EXPECT_TRUE(ZERA_boMarshalDWord(h, &dw) && ZERA_boUnmarshalWord(h, &word) && word == 0x0506);
-    EXPECT_TRUE(zera::ToPacket(h)->i32BufSize == 4096 && ZERA_i32MarshalGetDataSize(h) == 16);
     EXPECT_TRUE(ZERA_boMarshalResetReadPos(h) && ZERA_boUnmarshalBool(h, &b) && b == 1);
 }
 
@@ -157,8 +146,7 @@ TEST(MarshalStream, WordStreamsConvertEachUnit) {
                 ZERA_boMarshalWordStream(w.h, nullptr, 0) && ZERA_boMarshalByte(w.h, &sentinel));
 
     uint16_t *pw = nullptr;
-    ASSERT_EQ(ZERA_i32UnmarshalWordStream(w.h, &pw, 1), 4);
-    ZERA_vFree(pw);
+    ASSERT_TRUE(ZERA_i32UnmarshalWordStream(w.h, &pw, 1) == 4 && (ZERA_vFree(pw), true));
     ASSERT_EQ(ZERA_i32UnmarshalWordStream(w.h, &pw, 1), 6);
     EXPECT_EQ(std::memcmp(pw, words, 6), 0);
     ZERA_vFree(pw);
@@ -179,9 +167,7 @@ TEST(MarshalStream, WordStreamsConvertEachUnit) {
     EXPECT_FAILS(!ZERA_boMarshalByteStream(r.h, nullptr, 3), OSAL_ERR_INVALID_ARG);
     EXPECT_FAILS(!ZERA_boMarshalByteStream(r.h, data, -1), OSAL_ERR_INVALID_SIZE);
     EXPECT_FAILS(!ZERA_boMarshalWordStream(r.h, reinterpret_cast<const uint16_t *>(data), 3), OSAL_ERR_INVALID_SIZE);
-    EXPECT_FAILS(!ZERA_boMarshalDWordStream(r.h, reinterpret_cast<const uint32_t *>(data), 6), OSAL_ERR_INVALID_SIZE);
     EXPECT_FAILS(!ZERA_boMarshalByteStreamRaw(r.h, nullptr, 1), OSAL_ERR_INVALID_ARG);
-    EXPECT_FAILS(!ZERA_boMarshalHString(nullptr, "x"), OSAL_ERR_INVALID_HANDLE);
     EXPECT_EQ(ZERA_i32MarshalGetDataSize(r.h), 0);
     ASSERT_TRUE(ZERA_boMarshalByteStream(r.h, nullptr, 0) && ZERA_boMarshalByteStreamRaw(r.h, data, 4));
     EXPECT_EQ(r.bytes(), (Bytes{0, 0, 0, 0, 1, 2, 3, 4}));
@@ -228,7 +214,6 @@ TEST(MarshalStream, AllocationFailuresInReaders) {
     const Bytes text = {0, 0, 0, 3, 'a', 'b', 0}, four = {0, 0, 0, 4, 1, 2, 3, 4};
     AllocatingReaderFailures<void>(text, [](ZERA_HPACKET h, void **p) { return ZERA_i32UnmarshalByteStream(h, p, 1); });
     AllocatingReaderFailures<uint16_t>(four, [](ZERA_HPACKET h, uint16_t **p) { return ZERA_i32UnmarshalWordStream(h, p, 1); });
-    AllocatingReaderFailures<uint32_t>(four, [](ZERA_HPACKET h, uint32_t **p) { return ZERA_i32UnmarshalDWordStream(h, p, 1); });
     AllocatingReaderFailures<char>(text, [](ZERA_HPACKET h, char **p) { return ZERA_i32UnmarshalHString(h, p); });
     // The narrow step or the wide buffer fails; the temporary is freed.
     AllocatingReaderFailures<WCHAR16>(text, [](ZERA_HPACKET h, WCHAR16 **p) { return ZERA_i32UnmarshalLString(h, p); });

@@ -1,6 +1,6 @@
-// stack/binding_test.cpp - binding a level to its component module: the
-// refusals that change nothing, a binding that fills every slot, and the
-// receive queue's error mark.
+// stack/binding_test.cpp - binding a level to its component module (refusals
+// that change nothing, a binding that fills every slot) and the receive
+// queue's error mark.
 #include "handle/handle.h"
 #include "stack/stack_test_util.h"
 
@@ -18,7 +18,7 @@ TEST(Binding, RefusalsChangeNothingAndABindingFillsEverySlot) {
         {"WideOnly", OSAL_ERR_NAME_NOT_FOUND, "does not export \"ZERA_boSetupParListA\""},  // no narrow setup
         {"NoInfoInit", OSAL_ERR_NAME_NOT_FOUND, ""},  // no code of its own
         {"NoDeinit", OSAL_ERR_MODULE_REFUSED, "does not export \"ZERA_boModuleDeinit\""},
-        {"Params", 0, ""},  // without its module; then bound with it
+        {"Params", 0, ""},  // first without its module, then bound with it
     };
     st::Stack stack;
     for (const auto &c : cases) {
@@ -27,10 +27,9 @@ TEST(Binding, RefusalsChangeNothingAndABindingFillsEverySlot) {
         StackHandle *h = ZERA_hHandleCreate(stack.h0());
         ASSERT_TRUE(module != nullptr && h != nullptr) << st::LastText();
         h->hModule = c.code != 0 ? module : nullptr;
-        auto contents = [h] {
-            auto bytes = [](const void *p, size_t n) { return std::string(static_cast<const char *>(p), n); };
-            return bytes(h, sizeof *h) + bytes(h->pstInfoBlock, sizeof(InfoBlock)) +
-                   bytes(h->pstUpperInfoBlock, sizeof(InfoBlock));
+        auto bytes = [](const void *p, size_t n) { return std::string(static_cast<const char *>(p), n); };
+        auto contents = [&] {
+            return bytes(h, sizeof *h) + bytes(h->pstInfoBlock, 36) + bytes(h->pstUpperInfoBlock, 36);
         };
         const std::string before = contents();
         OSAL_vSetLastError(0);
@@ -43,8 +42,7 @@ TEST(Binding, RefusalsChangeNothingAndABindingFillsEverySlot) {
             h->hModule = module;
             h->boWide = 1;
             ASSERT_TRUE(ZERA_boModuleInitAPIA(h));
-            EXPECT_EQ(h->boWide, 0);
-            EXPECT_EQ(h->pstUpperInfoBlock->dwFlags, 0x01u);
+            EXPECT_TRUE(h->boWide == 0 && h->pstUpperInfoBlock->dwFlags == 0x01u);
             EXPECT_EQ(h->apfnEntry[zera::kEntryModuleInit],
                       reinterpret_cast<ZERA_PFN>(OSAL_pfnGetProcAddress(module, "ZERA_boModuleInit")));
             for (int slot = 0; slot < ZERA_ENTRY_COUNT; ++slot) EXPECT_NE(h->apfnEntry[slot], nullptr) << slot;
@@ -66,8 +64,7 @@ TEST(ReceiveErrorMark, AFullReceiveQueueMarksTheRefusedEvent) {
     Event *refused = ZERA_pstCreateEvent(5, 1, 0);
     refused->dwFlags = 0x5;
     EXPECT_FALSE(OSAL_boQueuePut(h1->hRecvQueue, refused, ZERA_boTimeStampCompare));
-    EXPECT_EQ(refused->dwFlags, 0x5u | ZERA_EVF_ERROR_MARK);
-    EXPECT_EQ(refused->u8Error, 255);  // the code does not fit a byte
+    EXPECT_TRUE(refused->dwFlags == (0x5u | ZERA_EVF_ERROR_MARK) && refused->u8Error == 255);  // code too big: 255
     EXPECT_TRUE(ZERA_boDeleteEvent(refused));
 }  // the queue deletes the events left in it
 

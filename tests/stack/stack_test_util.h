@@ -1,8 +1,7 @@
-// stack/stack_test_util.h - helpers shared by the stack, event-flow and
-// description tests: a host stack of test components taken down at the end of
-// a test, a test component's call trace, a snapshot of a stack's shape to
-// prove that a refusal changed nothing, the identifier segment, hand-made
-// status events. Included by tests/stack, tests/flow and tests/description.
+// stack/stack_test_util.h - helpers of the stack, event-flow and description
+// tests: a host stack of test components, a component's call trace, a stack's
+// shape (to prove a refusal changed nothing), the identifier segment's taken
+// blocks, hand-made status events. Included by tests/stack, flow, description.
 #ifndef ZERA_TESTS_STACK_STACK_TEST_UTIL_H
 #define ZERA_TESTS_STACK_STACK_TEST_UTIL_H
 
@@ -30,10 +29,9 @@ inline std::string LastText() { return Str(OSAL_pszGetLastErrorText()); }
 inline const WCHAR16 *W(const char16_t *s) { return reinterpret_cast<const WCHAR16 *>(s); }
 inline std::u16string U16(const void *s) { return s != nullptr ? static_cast<const char16_t *>(s) : u""; }
 
-// A host level 0 (kit-made descriptor) with test components added on top;
-// taken down, levels first, when the test ends. `status` is ORed into level
-// 0's status before the adds: ZERA_STATUS_NO_EVID (copied by every added
-// level) runs the stack without identifier management.
+// A kit-made host level 0 with test components added on top, taken down when
+// the test ends. `status` is ORed into level 0's before the adds:
+// ZERA_STATUS_NO_EVID (copied upwards) runs without identifier management.
 class Stack {
 public:
     explicit Stack(std::initializer_list<const char *> components = {}, uint32_t status = 0)
@@ -59,12 +57,12 @@ public:
         return h;
     }
     // Adds through level 0 and expects success; the new level or null.
-    StackHandle *Add(const char *name) { return Added(ZERA_bAddToStackA(h0_, name), name); }
-    StackHandle *AddWide(const char16_t *name) { return Added(ZERA_bAddToStackW(h0_, W(name)), "(wide)"); }
+    StackHandle *Add(const char *name) { return Added(ZERA_bAddToStackA(h0_, name)); }
+    StackHandle *AddWide(const char16_t *name) { return Added(ZERA_bAddToStackW(h0_, W(name))); }
 
 private:
-    StackHandle *Added(uint8_t level, const char *name) {
-        EXPECT_NE(level, 0) << name << ": " << LastText();
+    StackHandle *Added(uint8_t level) {
+        EXPECT_NE(level, 0) << LastText();
         return level != 0 ? (*this)[level] : nullptr;
     }
     StackHandle *h0_;
@@ -81,10 +79,12 @@ public:
     explicit ComponentTrace(const char *name)
         : module_(OSAL_hLoadLibraryA((std::string(name) + ".COMPONENT").c_str())) {
         EXPECT_NE(module_, nullptr) << LastText();
-        if (module_ == nullptr) return;
-        entries_ = reinterpret_cast<uint32_t *>(OSAL_pfnGetProcAddress(module_, "TestTrace"));
-        count_ = reinterpret_cast<uint32_t *>(OSAL_pfnGetProcAddress(module_, "TestTraceCount"));
-        if (count_ == nullptr || entries_ == nullptr) count_ = &none_;  // the failure shows as an empty trace
+        auto data = [this](const char *name) {
+            return reinterpret_cast<uint32_t *>(module_ != nullptr ? OSAL_pfnGetProcAddress(module_, name) : nullptr);
+        };
+        entries_ = data("TestTrace");
+        uint32_t *count = data("TestTraceCount");
+        if (count != nullptr && entries_ != nullptr) count_ = count;  // else the failure shows as an empty trace
         Clear();
     }
     ~ComponentTrace() { EXPECT_TRUE(module_ == nullptr || OSAL_boFreeLibrary(module_)); }
@@ -107,9 +107,9 @@ private:
     uint32_t *count_ = &none_;
 };
 
-// What an add or remove may change about a stack, level by level: links,
-// numbers, masks, status, modules, parameter lists, and the host's words.
-// The levels-changed mark is left out (a refused add keeps it set).
+// What an add or remove may change, level by level (links, numbers, masks,
+// status, modules, parameter lists) and the host's words; not the
+// levels-changed mark (a refused add keeps it set).
 using StackShape = std::vector<uintptr_t>;
 inline StackShape ShapeOf(const Stack &stack) {
     StackShape shape;
@@ -135,7 +135,7 @@ inline size_t TakenIdBlocks() {
 }
 
 // A stack status event for `level` holding `status`, made by hand (no
-// identifier is drawn), as the library hands them on.
+// identifier drawn), as the library hands them on.
 inline Event *StatusEvent(uint8_t level, uint32_t status) {
     Event *ev = ZERA_pstCreateEvent(ZERA_EVENT_ITEMS, level, 12);
     const uint32_t item[3] = {0, 12, status};
