@@ -309,7 +309,14 @@ bool QueueCore::Drain() {
     if (!PlaceBacklog()) return false;
     if (box_->Puts() == drainedPuts_) return true;
     drainedPuts_ = box_->TakeAll(&backlog_);
-    return PlaceBacklog();
+    if (!PlaceBacklog()) return false;
+    // The array a burst grew goes back to the heap once it is empty; the
+    // box grows a new one for the next burst. Steady streams keep theirs.
+    if (backlog_.room > kKeptEntries) {
+        Free(backlog_.entries);
+        backlog_ = EntryRun{};
+    }
+    return true;
 }
 
 void QueueCore::DeleteAll() {

@@ -265,6 +265,8 @@ private:
     void FreeChunks();
     // Inserts backlog entries until it is empty (true) or memory runs out.
     bool PlaceBacklog();
+    // The largest box array a drain keeps for the next swap.
+    static constexpr uint32_t kKeptEntries = 1024;
 
     OSAL_PFN_QORDER order_ = nullptr;  // the function of the latest put or insert
     std::vector<IndexEntry, Allocator<IndexEntry>> index_;

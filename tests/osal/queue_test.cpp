@@ -96,6 +96,17 @@ TEST_F(OsalQueue, EarliestFirstEqualStampsInArrivalOrderAndPeekLeaves) {
     EXPECT_EQ(IdOf(first), 4);
     EXPECT_EQ(OSAL_pvQueuePeek(q, 1, OSAL_stTimeInfinite), first);
     EXPECT_EQ(Drain(), (std::vector<int>{4, 2, 5, 1, 3, 7, 6, 8}));
+
+    // A burst larger than the box keeps between drains, then more puts.
+    for (int id = 5000; id > 0; --id) Put(id, id);
+    void *one = OSAL_pvQueueGet(q, 0, OSAL_stTimeNoWait);
+    EXPECT_EQ(IdOf(one), 1);
+    delete static_cast<Item *>(one);
+    Put(2, 10002);
+    Put(1, 10001);
+    std::vector<int> want{10001, 2, 10002};
+    for (int id = 3; id <= 5000; ++id) want.push_back(id);
+    EXPECT_EQ(Drain(), want);
 }
 
 // Random puts, takes, walks of two nested cursors, removals and inserts,
