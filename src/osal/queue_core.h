@@ -87,9 +87,11 @@ public:
     bool AddSleeper(uint32_t seen);
     void RemoveSleeper();
 
-    // The thread that holds the queue's cursor lock (no thread: none). Only
-    // that thread writes its own id here, so the thread that reads its own
-    // id needs no lock to trust it.
+    // The thread that holds the queue's cursor lock (no thread: none).
+    // Written under the queue's mutex by the holder alone (its id on its
+    // first lock, none on its last unlock), so a thread that reads its own
+    // id here needs no lock to trust it; anybody else reads it under the
+    // mutex.
     std::atomic<std::thread::id> holder{};
 
 private:
