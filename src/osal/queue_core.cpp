@@ -29,7 +29,11 @@ PutBox::Result PutBox::Put(QueueEntry entry, uint32_t capacity, bool *wake) {
         entries_ = grown;
         room_ = room;
     }
-    entries_[count_++] = entry;
+    if (count_ == 0)
+        first_ = entry;
+    else
+        entries_[count_] = entry;
+    ++count_;
     entered_.store(entered + 1, std::memory_order_relaxed);
     puts_.store(puts_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     *wake = sleepers_ != 0;
@@ -46,6 +50,7 @@ bool PutBox::Enter(uint32_t capacity) {
 
 uint32_t PutBox::TakeAll(EntryRun *run) {
     std::lock_guard<spin::SpinLock> hold(lock_);
+    if (count_) entries_[0] = first_;
     std::swap(entries_, run->entries);
     std::swap(room_, run->room);
     run->begin = 0;
@@ -56,6 +61,7 @@ uint32_t PutBox::TakeAll(EntryRun *run) {
 
 void PutBox::DeleteAll(OSAL_PFN_QDELETE del) {
     std::lock_guard<spin::SpinLock> hold(lock_);
+    if (count_) entries_[0] = first_;
     if (del)
         for (uint32_t i = 0; i < count_; ++i) del(entries_[i].item);
     count_ = 0;

@@ -87,23 +87,29 @@ public:
     bool AddSleeper(uint32_t seen);
     void RemoveSleeper();
 
-    // The thread that holds the queue's cursor lock (no thread: none).
-    // Written under the queue's mutex by the holder alone (its id on its
-    // first lock, none on its last unlock), so a thread that reads its own
-    // id here needs no lock to trust it; anybody else reads it under the
-    // mutex.
-    std::atomic<std::thread::id> holder{};
-
 private:
-    spin::SpinLock lock_;  // guards entries_, count_, room_, sleepers_ and the writes of entered_ and puts_
-    QueueEntry *entries_ = nullptr;
+    // All on one line with `holder`: a put touches no other line of the box
+    // while the taker keeps up.
+    spin::SpinLock lock_;  // guards entries_, first_, count_, room_, sleepers_ and the writes of entered_ and puts_
     uint32_t count_ = 0;
     uint32_t room_ = 0;
     uint32_t sleepers_ = 0;
     std::atomic<uint32_t> puts_{0};
     std::atomic<uint32_t> entered_{0};
     std::atomic<uint32_t> left_{0};  // written under the queue's mutex
+    QueueEntry *entries_ = nullptr;  // [1, count_): the entries after the first; [0] is kept for it
+    QueueEntry first_{};             // the first entry, moved to entries_[0] when the box is emptied
+
+public:
+    // The thread that holds the queue's cursor lock (no thread: none).
+    // Written under the queue's mutex by the holder alone (its id on its
+    // first lock, none on its last unlock), so a thread that reads its own
+    // id here needs no lock to trust it; anybody else reads it under the
+    // mutex.
+    std::atomic<std::thread::id> holder{};
 };
+
+static_assert(sizeof(PutBox) == lines::kCacheLine, "a put touches one line of the box");
 
 class QueueCore {
 public:
