@@ -93,11 +93,9 @@ int64_t ClockOffsetMicros();
 
 // The wall-clock moment (microseconds) at which a wait with this deadline
 // ends: kNever for OSAL_stTimeInfinite, now + duration for a RELATIVE value,
-// the value itself for an absolute one. NoWait gives now.
-int64_t DeadlineMicros(const TimeVal &deadline, int64_t now);
-// The same, reading the clock only when the deadline depends on it.
+// the value itself for an absolute one. NoWait gives now. Reads the clock
+// only when the deadline depends on it.
 int64_t DeadlineMicros(const TimeVal &deadline);
-
 
 // Wakes the queue waits so that they measure their deadlines against a
 // changed test clock. Platform half; only test builds call it.

@@ -220,13 +220,13 @@ void QueueCore::InsertBefore(size_t at, uint32_t slot, void *item, Chunk *spare)
     index_[at].last = c->slots[c->end - 1];
 }
 
-QueueCore::InsertResult QueueCore::Insert(void *item, OSAL_PFN_QORDER order) {
+bool QueueCore::Insert(void *item, OSAL_PFN_QORDER order) {
     order_ = order;
     Chunk *spare = nullptr;
     if (!tail_ || !Less(item, index_.back().last)) {
         // Not earlier than the last item: it goes to the tail.
         const bool needChunk = !tail_ || (tail_->end == chunkSlots_ && tail_->begin < chunkSlots_ / 4);
-        if (needChunk && !Prepare(&spare)) return InsertResult::kNoMemory;
+        if (needChunk && !Prepare(&spare)) return false;
         Append(item, spare);
     } else {
         // Behind every item that is not later than it: the first chunk whose
@@ -238,12 +238,12 @@ QueueCore::InsertResult QueueCore::Insert(void *item, OSAL_PFN_QORDER order) {
         const uint32_t a = static_cast<uint32_t>(
             FirstLater<false>(item, c->slots + c->begin, c->end - c->begin, [](void *p) { return p; }) - c->slots);
         const bool full = c->begin == 0 && c->end == chunkSlots_;
-        if (full && !Prepare(&spare)) return InsertResult::kNoMemory;
+        if (full && !Prepare(&spare)) return false;
         InsertBefore(at, a, item, spare);
     }
     ++size_;
     ++changeCount_;
-    return InsertResult::kOk;
+    return true;
 }
 
 void *QueueCore::PopFront() {
@@ -304,7 +304,7 @@ void QueueCore::EraseAt(Chunk *c, uint32_t pos) {
 bool QueueCore::PlaceBacklog() {
     while (backlog_.begin < backlog_.end) {
         const QueueEntry &e = backlog_.entries[backlog_.begin];
-        if (Insert(e.item, e.order) != InsertResult::kOk) return false;
+        if (!Insert(e.item, e.order)) return false;
         ++backlog_.begin;
     }
     backlog_.begin = backlog_.end = 0;

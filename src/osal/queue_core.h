@@ -156,7 +156,6 @@ public:
     };
 
     enum class WakeKind { kNullPut, kInterrupt };
-    enum class InsertResult { kOk, kFull, kNoMemory };
 
     // The box is the queue's, which enforces the capacity. chunkSlots (at
     // least kMinChunkSlots) sets the size of a chunk; only tests choose
@@ -174,9 +173,9 @@ public:
 
     // Puts an item behind every item that order says is not later than it.
     // O(1) when it belongs at the tail, O(log n) otherwise. Moves the change
-    // count on success; kNoMemory when a chunk cannot be had (the queue is
+    // count on success; false when a chunk cannot be had (the queue is
     // unchanged then). The caller has counted the item into the box.
-    InsertResult Insert(void *item, OSAL_PFN_QORDER order);
+    bool Insert(void *item, OSAL_PFN_QORDER order);
     // Places what the box holds behind the items, in put order. When memory
     // runs out, the rest waits in the backlog (counted, not yet ordered) and
     // is placed first by the next drain; false then. Call only while no

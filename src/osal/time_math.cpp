@@ -22,22 +22,15 @@ TimeVal FromMicros(int64_t micros) {
     return t;
 }
 
-int64_t DeadlineMicros(const TimeVal &deadline, int64_t now) {
-    if (IsInfinite(deadline)) return kNever;
-    if (IsNoWait(deadline)) return now;
-    if (IsRelative(deadline)) {
-        int64_t duration = ToMicros(deadline);
-        // A negative duration has passed already; a huge one cannot overflow
-        // (both terms stay far below 2^62).
-        return duration <= 0 ? now : now + duration;
-    }
-    return ToMicros(deadline);
-}
-
 int64_t DeadlineMicros(const TimeVal &deadline) {
     if (IsInfinite(deadline)) return kNever;
     if (!IsRelative(deadline) && !IsNoWait(deadline)) return ToMicros(deadline);
-    return DeadlineMicros(deadline, NowMicros());
+    const int64_t now = NowMicros();  // only here: takes that do not wait stay cheap
+    if (IsNoWait(deadline)) return now;
+    const int64_t duration = ToMicros(deadline);
+    // A negative duration has passed already; a huge one cannot overflow
+    // (both terms stay far below 2^62).
+    return duration <= 0 ? now : now + duration;
 }
 
 }  // namespace osal

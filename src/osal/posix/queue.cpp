@@ -170,7 +170,7 @@ void *TakeFront(OSAL_Queue *q) {
 // cursor lock (or inserts with it). Caller holds q->mutex.
 osal::PutBox::Result PutNow(OSAL_Queue *q, void *item, OSAL_PFN_QORDER order) {
     if (!q->box.Enter(q->capacity)) return osal::PutBox::Result::kFull;
-    if (q->core.Insert(item, order) == QueueCore::InsertResult::kOk) return osal::PutBox::Result::kOk;
+    if (q->core.Insert(item, order)) return osal::PutBox::Result::kOk;
     q->box.Leave(1);
     return osal::PutBox::Result::kNoMemory;
 }
@@ -250,7 +250,7 @@ void *TakeOrPeek(OSAL_HQUEUE q, BOOL8 boWait, TimeVal stDeadline, bool take) {
     for (;;) {
         const uint32_t seenPuts = q->box.Puts();
         const bool access = Accessible(q);
-        if (access) Drain(q);
+        Drain(q);
         if (access && !q->core.Empty()) {
             item = take ? TakeFront(q) : q->core.Front();
             break;
