@@ -16,8 +16,7 @@ PutBox::~PutBox() { Free(entries_); }
 
 PutBox::Result PutBox::Put(QueueEntry entry, uint32_t capacity, bool *wake) {
     std::lock_guard<spin::SpinLock> hold(lock_);
-    const uint32_t entered = entered_.load(std::memory_order_relaxed);
-    if (capacity != 0 && entered - left_.load(std::memory_order_relaxed) >= capacity) return Result::kFull;
+    if (Full(capacity)) return Result::kFull;
     if (count_ == room_) {
         // Grows by doubling; the arrays are swapped with the backlog's, so
         // both soon have the room a burst needs and growing stops.
@@ -34,7 +33,7 @@ PutBox::Result PutBox::Put(QueueEntry entry, uint32_t capacity, bool *wake) {
     else
         entries_[count_] = entry;
     ++count_;
-    entered_.store(entered + 1, std::memory_order_relaxed);
+    entered_.store(entered_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     puts_.store(puts_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     *wake = sleepers_ != 0;
     return Result::kOk;
@@ -42,9 +41,8 @@ PutBox::Result PutBox::Put(QueueEntry entry, uint32_t capacity, bool *wake) {
 
 bool PutBox::Enter(uint32_t capacity) {
     std::lock_guard<spin::SpinLock> hold(lock_);
-    const uint32_t entered = entered_.load(std::memory_order_relaxed);
-    if (capacity != 0 && entered - left_.load(std::memory_order_relaxed) >= capacity) return false;
-    entered_.store(entered + 1, std::memory_order_relaxed);
+    if (Full(capacity)) return false;
+    entered_.store(entered_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     return true;
 }
 

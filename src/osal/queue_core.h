@@ -88,6 +88,9 @@ public:
     void RemoveSleeper();
 
 private:
+    // `capacity` items (0: no limit) are in the queue. Caller holds lock_.
+    bool Full(uint32_t capacity) const { return capacity != 0 && Total() >= capacity; }
+
     // All on one line with `holder`: a put touches no other line of the box
     // while the taker keeps up.
     spin::SpinLock lock_;  // guards entries_, first_, count_, room_, sleepers_ and the writes of entered_ and puts_
