@@ -126,6 +126,14 @@ bool ReadLevelTime(StackHandle *h, TimeVal *time);
 // ZERA_vInputFilter(h, ev) takes it. True when it went back into the queue.
 bool PutBackAndUnlock(StackHandle *h, OSAL_HQCURSOR cursor, Event *ev);
 
+// Applies a stack status at h and at every level below it down to level 0,
+// as a stack status event entered at h's filter would (identifier blocks,
+// the components' start and stop), but without an event: nothing is queued
+// for the host. A removal stops the stack with it when no status event can
+// be made, so that no level is deinitialised with its threads running.
+// Allocates nothing; takes no lock; stops at a level that fails the check.
+void ApplyStackStatusDown(StackHandle *h, uint32_t status);
+
 // ---- Stack parameters (provided by the stack subsystem) -------------------------
 
 // The stack parameter `name` (narrow, or 16-bit when `wide`) of level `level`

@@ -185,6 +185,17 @@ void QueueCopyAndPassDown(StackHandle *h, StackHandle *prev, Event *ev) {
 
 }  // namespace
 
+namespace zera {
+
+void ApplyStackStatusDown(StackHandle *h, uint32_t status) {
+    for (StackHandle *at = h; at != nullptr && ZERA_boHandleCheck(at, 0);
+         at = at->u8Level != 0 ? at->pstPrevLevel : nullptr) {
+        ApplyStackStatus(at, status);
+    }
+}
+
+}  // namespace zera
+
 extern "C" {
 
 ZERA_API void ZERA_CALL ZERA_vInputFilterEx(StackHandle *h, Event *pstEvent, BOOL8 boCount) {

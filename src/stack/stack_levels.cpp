@@ -353,13 +353,17 @@ bool RemoveFromStack(bool wide, StackHandle *h, uint8_t u8Level) {
             return false;
         }
         // The stack stops before its first level goes: the status runs down
-        // from the top, so every started component stops its threads.
+        // from the top, so every started component stops its threads. When
+        // no event can be made (memory short) the status is applied level by
+        // level all the same; only the host's copy of it is missing then.
         const uint32_t saved = OSAL_dwGetLastError();
-        if (Event *ev = zera::NewStackStatusEvent(h, zera::LoadRelaxed(h->dwStatus) & ~kRunningBits)) {
+        const uint32_t stopped = zera::LoadRelaxed(h->dwStatus) & ~kRunningBits;
+        if (Event *ev = zera::NewStackStatusEvent(h, stopped)) {
             ZERA_vInputFilter(h, ev);
         } else {
-            OSAL_vSetLastError(saved);
+            zera::ApplyStackStatusDown(h, stopped);
         }
+        OSAL_vSetLastError(saved);
         return true;
     }
     if (!ZERA_boHandleCheck(next, 0)) return false;

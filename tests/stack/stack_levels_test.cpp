@@ -202,6 +202,26 @@ TEST(RemoveFromStack, RemovesFromTheTopDownAfterTheStatusEvent) {
     EXPECT_EQ(LevelsChangedMark(stack.h0()), ZERA_CHANGE_LEVELS);
 }
 
+// With no memory for the stop's status event the stop still reaches every
+// level, top down, before the first level's deinit: a component that joins
+// its threads in deinit would otherwise wait for ever.
+TEST(RemoveFromStack, WithoutMemoryEveryLevelStopsBeforeTheFirstDeinit) {
+    ComponentTrace completer("Completer");
+    Stack stack{"Completer", "Completer", "Completer"};
+    st::StartStack(stack);
+    ASSERT_EQ(completer.Levels(st::kStart), (Levels{3, 2, 1}));
+    completer.Clear();
+    {
+        st::AllocFailureGuard guard;
+        ZERA_vTestFailAllocAfter(0);
+        OSAL_vTestFailAllocAfter(0);
+        EXPECT_TRUE(ZERA_boRemoveFromStackA(stack.h0(), 1));
+    }
+    EXPECT_EQ(completer.Entries(), (Levels{Traced(st::kStop, 3), Traced(st::kStop, 2), Traced(st::kStop, 1),
+                                           Traced(st::kDeinit, 3), Traced(st::kDeinit, 2), Traced(st::kDeinit, 1)}));
+    EXPECT_EQ(stack.h0()->dwStatus, 0u);
+}
+
 TEST(RemoveFromStack, RefusalsRemoveNothingAndAMiddleLevelKeepsLevelZerosMask) {
     Stack stack{"Layer", "Layer", "Layer", "Layer"};
     const st::StackShape before = ShapeOf(stack);
