@@ -42,9 +42,10 @@ ZERA_API uint32_t ZERA_CALL ZERA_dwEvIdGetBlockSize(StackHandle *h);
  * to the topmost level, which works on the segment. ZERA_EVID_NONE on
  * failure: 1027 for an invalid handle or level on the way (also one whose
  * slot 30 is empty), 2060 when a level on the way is not complete, 1025 when
- * the segment could not be opened, 1034 for a count above 262112 blocks; no
- * code of its own when the segment lock cannot be taken or no free run lies
- * within one pass over the segment (the segment is then unchanged). */
+ * the segment could not be opened or no free run lies within one pass over
+ * it (the segment is then unchanged; the text says so), 1034 for a count
+ * above 262112 blocks, the platform's code when the segment lock cannot be
+ * taken. */
 ZERA_API uint32_t ZERA_CALL ZERA_dwEvIdGetBlock(StackHandle *h, uint32_t dwCount);
 
 /* Returns the run whose first block holds dwFirstId (the low 14 bits are
@@ -65,8 +66,8 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdFreeBlock(StackHandle *h, uint32_t dwFirstId
 ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdManagerInit(StackHandle *h, EvIdManager *pstManager,
                                                 const EvIdManagerConfig *pstConfig);
 
-/* Returns every reserved run, frees the slot table and the lock, and zeroes
- * the record. False with 1028 (null manager or none initialised), 1027 (its
+/* Returns every reserved run straight to the segment (whatever the state of
+ * the stack), frees the slot table and the lock, and zeroes the record. False with 1028 (null manager or none initialised), 1027 (its
  * level is invalid) or the lock's code; nothing changed then. */
 ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdManagerDeinit(EvIdManager *pstManager);
 
@@ -75,18 +76,22 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdManagerDeinit(EvIdManager *pstManager);
  * or the lock's code. Slots that get no run stay empty (no failure). */
 ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdManagerPreAllocIdBlocks(EvIdManager *pstManager);
 
-/* Returns every reserved run and empties the manager; the next request fills
- * it anew from slot 0. A run that cannot be returned (e.g. 2060 from a level
- * on the way) is dropped from the manager all the same. False with 1028,
- * 1027 or the lock's code. */
+/* Returns every reserved run straight to the segment (also when the stack is
+ * no longer complete) and empties the manager; the next request fills it
+ * anew from slot 0. The input filter calls it when a stack status that is not
+ * "complete and started" reaches a complete level. False with 1028, 1027 or
+ * the lock's code. */
 ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdManagerFreeIdBlocks(EvIdManager *pstManager);
 
 /* The next identifier: even, ascending within the run in use; when the run
  * is used up the manager moves to the next slot and exchanges the block held
- * there (used u8NumBlocks - 1 exchanges ago) for a fresh one. boReserved must
- * be 0 (else 1025 and ZERA_EVID_NONE). A null manager or one without level
- * gives 1028 and 0; an invalid level 1027 and 0; a manager that can reserve
- * no run stays empty and gives ZERA_EVID_NONE with the block request's code. */
+ * there (used u8NumBlocks - 1 exchanges ago) for a fresh one. A spent run is
+ * never handed out again: while no fresh run is to be had the requests give
+ * ZERA_EVID_NONE with the block request's code (1025 when the segment is
+ * full) and the slot keeps its old run reserved. boReserved must be 0 (else
+ * 1025 and ZERA_EVID_NONE). A null manager or one without level gives 1028
+ * and 0; an invalid level 1027 and 0; a manager that can reserve no run
+ * stays empty and gives ZERA_EVID_NONE with the block request's code. */
 ZERA_API uint32_t ZERA_CALL ZERA_dwEvIdManagerGetNextId(EvIdManager *pstManager, BOOL8 boReserved);
 
 #ifdef __cplusplus

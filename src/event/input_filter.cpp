@@ -60,15 +60,11 @@ zera::PfnCommuThreads CommuThreads(const StackHandle *h, const char *nameA, cons
 // A stack status arriving at level h: takes bits 0, 1 and 31 over. Becoming
 // complete and started needs the component's threads started (the status
 // stays as it was when they cannot be); leaving that state stops them after
-// the status changed. A stack that stops being complete gives its
-// identifier blocks back.
+// the status changed. Any other status at a level that was complete gives
+// the level's identifier blocks back, after its threads stopped (so they
+// draw no new ones): a stopped stack keeps none.
 void ApplyStackStatus(StackHandle *h, uint32_t status) {
     const uint32_t own = zera::LoadRelaxed(h->dwStatus);
-    if ((own & ZERA_STATUS_NO_EVID) == 0 && (status & ZERA_STATUS_COMPLETE) == 0 && (own & ZERA_STATUS_COMPLETE) != 0) {
-        const uint32_t saved = OSAL_dwGetLastError();
-        ZERA_boEvIdManagerFreeIdBlocks(&h->stEvIdManager);
-        OSAL_vSetLastError(saved);
-    }
     if (IsRunning(status)) {
         if (IsRunning(own)) return;
         if (h->u8Level == 0) {
@@ -86,6 +82,11 @@ void ApplyStackStatus(StackHandle *h, uint32_t status) {
     }
     TakeOverStatus(h, status);
     if (stop != nullptr) stop(h);
+    if ((own & ZERA_STATUS_NO_EVID) == 0 && (own & ZERA_STATUS_COMPLETE) != 0 && h->stEvIdManager.pstLevel != nullptr) {
+        const uint32_t saved = OSAL_dwGetLastError();
+        ZERA_boEvIdManagerFreeIdBlocks(&h->stEvIdManager);
+        OSAL_vSetLastError(saved);
+    }
 }
 
 void StampWithLevelTime(StackHandle *h, Event *ev) { zera::ReadLevelTime(h, &ev->stTimeStamp); }

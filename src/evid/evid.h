@@ -69,8 +69,8 @@ ZERA_TEST_VISIBLE bool ReopenIdSegmentAfterFork();
 // Reserves a run for `count` identifiers (whole blocks) by next fit from the
 // search position, wrapping after the last block, and moves the search
 // position on. Returns the run's first identifier, or kNoIdRun when no free
-// run lies within one pass (nothing changed, no code) or the count needs more
-// blocks than exist (1034). A count of 0 reports the first free block's first
+// run lies within one pass (nothing changed; 1025 with a text) or the count
+// needs more blocks than exist (1034). A count of 0 reports the first free block's first
 // identifier without taking it.
 ZERA_TEST_VISIBLE uint32_t ReserveIdRun(uint32_t *words, uint32_t count);
 
@@ -79,6 +79,13 @@ ZERA_TEST_VISIBLE uint32_t ReserveIdRun(uint32_t *words, uint32_t count);
 // False with 1034, nothing changed, when the block lies beyond the last one,
 // is not taken, or is not the first block of its run.
 ZERA_TEST_VISIBLE bool ReturnIdRun(uint32_t *words, uint32_t firstId);
+
+// Returns a run straight to the open segment, whatever the stack's state:
+// a manager gives its runs back this way when its level stops or goes,
+// which a request along the chain would refuse once the top is no longer
+// complete. False with ReturnIdRun's 1034, 1025 without a segment, or the
+// segment lock's code.
+bool ReturnRunToSegment(uint32_t firstId);
 
 // ---- The entry slots that pass block requests along the chain -------------------
 

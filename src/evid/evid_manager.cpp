@@ -4,8 +4,10 @@
 // Every field of an EvIdManager is guarded by its hMutex, except pstLevel and
 // hMutex themselves, which change only in init and deinit (the owner of the
 // level must not run those concurrently with other manager operations). The
-// segment is reached only through the block operations of the manager's
-// level, with the manager's lock held (lock order in evid/evid.h).
+// segment is reached with the manager's lock held (lock order in
+// evid/evid.h): runs are reserved and exchanged through the block operations
+// of the manager's level, and given back straight to the segment when the
+// level stops or goes.
 #include <cstring>
 
 #include "evid/evid.h"
@@ -16,6 +18,11 @@ namespace {
 
 constexpr uint8_t kDefaultSlots = 3;
 constexpr uint16_t kDefaultIdsPerSlot = 16384;
+// dwNextId of a manager whose run in use is spent and whose slot found no
+// fresh run yet: the next request tries the exchange again rather than hand
+// out the slot's old identifiers a second time.
+constexpr uint32_t kExchangePending = ZERA_EVID_NONE - 1;
+static_assert(kExchangePending >= ZERA_EVID_RESERVED_FIRST, "an empty mark");
 
 bool IsEmptyMark(uint32_t value) { return value >= ZERA_EVID_RESERVED_FIRST; }
 
@@ -46,46 +53,53 @@ void FillSlots(EvIdManager *manager) {
     manager->dwNextId = manager->padwBlocks[0];
 }
 
-// Returns every reserved run and marks its slot empty, also when the return
-// is refused (the run then stays marked in the segment for as long as the
-// segment lives). Lock held.
+// Returns every reserved run straight to the segment and marks its slot
+// empty; a run the segment refuses is dropped all the same. Lock held.
 void ReturnAllRuns(EvIdManager *manager) {
     for (uint32_t slot = 0; slot < manager->u8NumBlocks; ++slot) {
         uint32_t &run = manager->padwBlocks[slot];
-        if (!IsEmptyMark(run)) ZERA_boEvIdFreeBlock(manager->pstLevel, run);
+        if (!IsEmptyMark(run)) ReturnRunToSegment(run);
         run = ZERA_EVID_NONE;
     }
 }
 
-// The run in use is spent: moves to the next slot and exchanges the run it
-// holds (used u8NumBlocks - 1 exchanges ago, so identifiers handed out from
-// it have had time to die) for a fresh one. Without a fresh run, or when the
-// old one cannot be returned, the slot keeps what it has. Lock held.
-void MoveToNextSlot(EvIdManager *manager) {
-    manager->u8CurBlock = static_cast<uint8_t>((manager->u8CurBlock + 1) % manager->u8NumBlocks);
+// Exchanges the run of the slot in use (spent u8NumBlocks - 1 exchanges ago,
+// so identifiers handed out from it have had time to die) for a fresh one.
+// Without a fresh run the slot keeps its old run reserved but hands nothing
+// out of it: false with the block request's code, and the next request tries
+// again. An old run the segment refuses to take back is dropped: handing it
+// out again could repeat a live identifier. Lock held.
+bool ExchangeRun(EvIdManager *manager) {
     uint32_t &run = manager->padwBlocks[manager->u8CurBlock];
     const uint32_t fresh = ZERA_dwEvIdGetBlock(manager->pstLevel, manager->u16BlockSize);
-    if (fresh != kNoIdRun) {
-        // An empty slot (its earlier fill failed) takes the fresh run as it is.
-        if (IsEmptyMark(run) || ZERA_boEvIdFreeBlock(manager->pstLevel, run)) {
-            run = fresh;
-        } else {
-            ZERA_boEvIdFreeBlock(manager->pstLevel, fresh);
-        }
+    if (fresh == kNoIdRun) {
+        manager->dwNextId = kExchangePending;
+        return false;
     }
-    manager->dwNextId = run;
+    // An empty slot (its earlier fill failed) takes the fresh run as it is.
+    if (!IsEmptyMark(run)) ZERA_boEvIdFreeBlock(manager->pstLevel, run);
+    run = fresh;
+    manager->dwNextId = fresh;
+    return true;
 }
 
 // Hands out the next identifier into *id, filling an empty manager first.
-// False, the manager left empty, when slot 0 gets no run. Lock held.
+// False, with the block request's code, when no run is to be had. Lock held.
 bool TakeNextId(EvIdManager *manager, uint32_t *id) {
-    if (IsEmptyMark(manager->dwNextId)) FillSlots(manager);
-    if (IsEmptyMark(manager->dwNextId)) return false;
+    if (manager->dwNextId == kExchangePending) {
+        if (!ExchangeRun(manager)) return false;
+    } else if (IsEmptyMark(manager->dwNextId)) {
+        FillSlots(manager);
+        if (IsEmptyMark(manager->dwNextId)) return false;
+    }
     *id = manager->dwNextId;
     manager->dwNextId += 2;
     const uint64_t runEnd =
         static_cast<uint64_t>(manager->padwBlocks[manager->u8CurBlock]) + manager->u16BlockSize;
-    if (manager->dwNextId >= runEnd) MoveToNextSlot(manager);
+    if (manager->dwNextId >= runEnd) {
+        manager->u8CurBlock = static_cast<uint8_t>((manager->u8CurBlock + 1) % manager->u8NumBlocks);
+        ExchangeRun(manager);  // a failure shows at the next request
+    }
     return true;
 }
 

@@ -53,6 +53,14 @@ uint32_t *WordsOf(OSAL_HSHMEM segment) { return static_cast<uint32_t *>(segment-
 
 }  // namespace
 
+bool ReturnRunToSegment(uint32_t firstId) {
+    OSAL_HSHMEM segment = LockSegment();
+    if (segment == nullptr) return false;
+    const bool returned = ReturnIdRun(WordsOf(segment), firstId);
+    OSAL_vSharedMemUnlock(segment);
+    return returned;
+}
+
 uint32_t ReserveIdRun(uint32_t *words, uint32_t count) {
     const uint64_t wanted = (static_cast<uint64_t>(count) + kIdBlockSize - 1) / kIdBlockSize;
     if (wanted > kIdBlockCount) {
@@ -91,7 +99,13 @@ uint32_t ReserveIdRun(uint32_t *words, uint32_t count) {
         steps += freeBlocks + 1;
         position = block;
     }
-    if (!found) return kNoIdRun;
+    if (!found) {
+        // Every block of the user's machine is reserved: a code of its own,
+        // so that a create that needed an identifier never fails without one.
+        OSAL_vSetLastErrorText(OSAL_ERR_NOT_AVAILABLE, OSAL_SEVERITY_ERROR,
+                               "no free run of event identifiers in the shared segment", OSAL_ARG_NONE, nullptr);
+        return kNoIdRun;
+    }
 
     uint32_t block = position;
     for (uint32_t i = 0; i < blocks; ++i) {
@@ -142,7 +156,7 @@ ZERA_API uint32_t ZERA_CALL ZERA_dwEvIdGetBlock(StackHandle *h, uint32_t dwCount
     }
     OSAL_HSHMEM segment = zera::LockSegment();
     if (segment == nullptr) return zera::kNoIdRun;
-    uint32_t first = zera::ReserveIdRun(zera::WordsOf(segment), dwCount);
+    const uint32_t first = zera::ReserveIdRun(zera::WordsOf(segment), dwCount);
     OSAL_vSharedMemUnlock(segment);
     return first;
 }
@@ -155,11 +169,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdFreeBlock(StackHandle *h, uint32_t dwFirstId
         if (entry == nullptr) return 0;
         return reinterpret_cast<zera::PfnEvIdFreeBlock>(entry)(next, dwFirstId);
     }
-    OSAL_HSHMEM segment = zera::LockSegment();
-    if (segment == nullptr) return 0;
-    bool returned = zera::ReturnIdRun(zera::WordsOf(segment), dwFirstId);
-    OSAL_vSharedMemUnlock(segment);
-    return returned ? 1 : 0;
+    return zera::ReturnRunToSegment(dwFirstId) ? 1 : 0;
 }
 
 }  // extern "C"

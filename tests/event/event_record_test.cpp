@@ -101,6 +101,10 @@ TEST(EventCreateEx, TakesTheIdentifierFromTheLevelsManagerOrRefuses) {
     EXPECT_REFUSED(ZERA_pstCreateEventEx(h, 1, 0, 0, 0, 0), OSAL_ERR_NOT_COMPLETE);    // the stack is not complete
     chain.SetComplete(true);
     EXPECT_REFUSED(ZERA_pstCreateEventEx(h, 1, 64, 0, 0, 0), OSAL_ERR_INVALID_SIZE);   // the create's own refusal
+    chain.Manager(0);
+    zt::ResetSegment(true);  // every block of the machine reserved: a code all the same
+    EXPECT_REFUSED(ZERA_pstCreateEventEx(chain[0], 1, 0, 0, 0, 0), OSAL_ERR_NOT_AVAILABLE);
+    zt::ResetSegment();
 
     Event *first = ZERA_pstCreateEventEx(h, 1, 2, 16, 0, 0), *second = ZERA_pstCreateEventEx(h, 4, 2, 0, 0, 0);
     ASSERT_TRUE(first != nullptr && second != nullptr);

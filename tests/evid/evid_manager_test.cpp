@@ -83,10 +83,14 @@ TEST(EvIdManager, HandsOutRunsAroundTheRingOfSlots) {
     EXPECT_EQ(zt::TakenBlocks(seg), 2u);
     EXPECT_TRUE(zt::Taken(seg.data(), 2) && zt::Taken(seg.data(), 3));
 
-    // With no fresh run to be had, a slot keeps its run.
+    // With no fresh run to be had, the spent run of slot 1 is not handed out
+    // again: the requests fail with a code until a run comes free.
     zt::ResetSegment(true);
     EXPECT_EQ(Next(m), 3 * kBlock + 2);
-    EXPECT_EQ(Next(m), 2 * kBlock);  // slot 1 again, its old run
+    for (int i = 0; i < 2; ++i) EXPECT_REFUSED(Next(m) != ZERA_EVID_NONE, OSAL_ERR_NOT_AVAILABLE);
+    EXPECT_EQ(m->padwBlocks[1], 2 * kBlock);  // still reserved by the slot
+    zt::ResetSegment();
+    EXPECT_EQ(Next(m), 0u);  // a fresh run
     zt::ResetSegment();
 }
 
@@ -102,7 +106,7 @@ TEST(EvIdManager, WithoutARunTheManagerStaysEmptyUntilTheNextRequest) {
 
     chain.SetComplete(true);
     zt::ResetSegment(true);
-    EXPECT_EQ(Next(m), ZERA_EVID_NONE);
+    EXPECT_REFUSED(Next(m) != ZERA_EVID_NONE, OSAL_ERR_NOT_AVAILABLE);
     EXPECT_TRUE(AllSlotsEmpty(m));
     zt::ResetSegment();
     EXPECT_EQ(Next(m), 0u);

@@ -43,8 +43,8 @@ TEST(IdRuns, SearchGoesOnFromThePositionSkipsTakenBlocksAndWraps) {
         {kLast, 0, {kLast}, 1, 0, 1, 0},  // from the last, taken block on at block 0
         {0xFFFFFFFFu, 0, {}, 1, outOfRange, outOfRange + 1, 0},  // taken modulo the block count
         {5, 0, {}, zera::kIdBlockCount * kBlock, 5, 5, 0},  // 0xFFF80000 identifiers: every block
-        {77, 0xFFFFFFFFu, {}, 1, kNone, 77, 0},  // all taken: no run, no code
-        {0, 0xAAAAAAAAu, {}, 2 * kBlock, kNone, 0, 0},  // every other block free: no run of two
+        {77, 0xFFFFFFFFu, {}, 1, kNone, 77, OSAL_ERR_NOT_AVAILABLE},  // all taken: no run
+        {0, 0xAAAAAAAAu, {}, 2 * kBlock, kNone, 0, OSAL_ERR_NOT_AVAILABLE},  // every other block free: no run of two
         {0, 0, {}, zera::kIdBlockCount * kBlock + 1, kNone, 0, OSAL_ERR_INVALID_SIZE},  // beyond the segment
         {0, 0, {}, 0xFFFFFFFFu, kNone, 0, OSAL_ERR_INVALID_SIZE},
     };

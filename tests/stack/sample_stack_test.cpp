@@ -9,6 +9,7 @@ TEST(SampleStack, TicksComeDownAnsweredAndCounted) {
     OSAL_HMODULE ticker = OSAL_hLoadLibraryA("Ticker.COMPONENT");
     if (ticker == nullptr) GTEST_SKIP() << "the sample components are not built";
     OSAL_boFreeLibrary(ticker);
+    const size_t blocks = st::TakenIdBlocks();
     st::Stack stack{"Counter", "Loopback"};
     ASSERT_NE(stack.AddWide(u"Ticker"), nullptr);
     StackHandle *h0 = stack.h0();
@@ -30,6 +31,7 @@ TEST(SampleStack, TicksComeDownAnsweredAndCounted) {
     EXPECT_TRUE(words[4] >= 3u && words[6] >= 3u * 4) << words[4];  // kind 1: events, bytes
     EXPECT_TRUE(ZERA_boRemoveFromStackA(h0, 1));  // stops every thread first (a hang is the failure)
     EXPECT_EQ(h0->dwStatus & ZERA_STATUS_STARTED, 0u);
+    EXPECT_EQ(st::TakenIdBlocks(), blocks);  // every level gave its identifier blocks back
 }
 
 }  // namespace

@@ -165,7 +165,7 @@ TEST(AddToStack, ACompletingLevelCompletesTheStack) {
     ASSERT_NE(copy, nullptr);
     EXPECT_TRUE(st::StatusOf(copy) == ZERA_STATUS_COMPLETE && copy->u8Level == 1);
     EXPECT_TRUE(ZERA_boDeleteEvent(copy));
-    EXPECT_EQ(st::TakenIdBlocks(), blocksBefore + 3);  // its identifier came from the top's three blocks
+    EXPECT_EQ(st::TakenIdBlocks(), blocksBefore);  // the status's identifier came from blocks it gave back
     // A second completing level finds the stack complete: notified, no status event.
     completer.Clear();
     EXPECT_EQ(stack.Add("Completer")->dwStatus, ZERA_STATUS_COMPLETE);
@@ -220,6 +220,34 @@ TEST(RemoveFromStack, WithoutMemoryEveryLevelStopsBeforeTheFirstDeinit) {
     EXPECT_EQ(completer.Entries(), (Levels{Traced(st::kStop, 3), Traced(st::kStop, 2), Traced(st::kStop, 1),
                                            Traced(st::kDeinit, 3), Traced(st::kDeinit, 2), Traced(st::kDeinit, 1)}));
     EXPECT_EQ(stack.h0()->dwStatus, 0u);
+}
+
+// Every level's identifier blocks go back to the segment on each stop and
+// on removal, so that cycling a stack reserves nothing for good.
+TEST(RemoveFromStack, EveryLevelsIdentifierBlocksComeBackOnStopAndRemoval) {
+    const size_t before = st::TakenIdBlocks();
+    Stack stack{"Completer", "Completer", "Completer"};
+    auto drawAtEveryLevel = [&] {
+        for (StackHandle *h = stack[1]; h != nullptr; h = h->pstNextLevel) {
+            Event *ev = ZERA_pstCreateEventEx(h, ZERA_EVENT_DATA, 3, 0, 0, 0);
+            ASSERT_NE(ev, nullptr) << st::LastText();
+            ZERA_boDeleteEvent(ev);
+        }
+    };
+    for (int cycle = 0; cycle < 200; ++cycle) {
+        st::StartStack(stack);
+        drawAtEveryLevel();
+        ASSERT_GE(st::TakenIdBlocks(), before + 9);
+        st::StopStack(stack);
+        ASSERT_EQ(st::TakenIdBlocks(), before) << "cycle " << cycle;
+    }
+    drawAtEveryLevel();  // stopped, still complete: the levels draw again
+    ASSERT_TRUE(ZERA_boRemoveFromStackA(stack.h0(), 2));
+    EXPECT_EQ(st::TakenIdBlocks(), before);
+    ASSERT_NE(stack.Add("Completer"), nullptr);
+    drawAtEveryLevel();
+    ASSERT_TRUE(ZERA_boRemoveFromStackA(stack.h0(), 1));
+    EXPECT_EQ(st::TakenIdBlocks(), before);
 }
 
 TEST(RemoveFromStack, RefusalsRemoveNothingAndAMiddleLevelKeepsLevelZerosMask) {

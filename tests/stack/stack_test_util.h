@@ -149,10 +149,15 @@ inline uint32_t StatusOf(const Event *ev) {
     return status;
 }
 
-// Starts a complete stack: "complete and started" runs down from the top.
+// Starts a complete stack ("complete and started" runs down from the top)
+// or stops it (the top's status without "started").
 inline void StartStack(const Stack &stack) {
     StackHandle *top = stack.Top();
     ZERA_vInputFilter(top, StatusEvent(top->u8Level, top->dwStatus | ZERA_STATUS_COMPLETE | ZERA_STATUS_STARTED));
+}
+inline void StopStack(const Stack &stack) {
+    StackHandle *top = stack.Top();
+    ZERA_vInputFilter(top, StatusEvent(top->u8Level, top->dwStatus & ~ZERA_STATUS_STARTED));
 }
 
 // Turns both allocation-failure hooks off again when a test ends.
