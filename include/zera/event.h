@@ -74,9 +74,9 @@ ZERA_API Event *ZERA_CALL ZERA_pstCreateEvent(int32_t i32Type, uint8_t u8Level, 
 ZERA_API Event *ZERA_CALL ZERA_pstCreateEventEx(StackHandle *h, int32_t i32Type, uint8_t u8Level,
                                                 uint32_t dwSize, BOOL8 boRepeat, uint16_t u16RepeatCount);
 
-/* Sets dwEventId; on a stack with identifier management h also becomes the
- * owner with this identifier. False with 1027 (h), 1028 (null event) or 1034
- * (an identifier in the reserved range); the event is then unchanged. */
+/* Sets dwEventId, any value (a cancel's wildcards included); on a stack
+ * with identifier management h also becomes the owner with this identifier.
+ * False with 1027 (h) or 1028 (null event); the event is then unchanged. */
 ZERA_API BOOL8 ZERA_CALL ZERA_boSetEventID(Event *pstEvent, StackHandle *h, uint32_t dwEventId);
 
 /* ---- Deleting --------------------------------------------------------------------- */

@@ -351,11 +351,8 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boSetEventID(Event *pstEvent, StackHandle *h, uint
         OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
         return 0;
     }
-    // The reserved values are the cancel operation's wildcards.
-    if (dwEventId >= ZERA_EVID_RESERVED_FIRST) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_SIZE);
-        return 0;
-    }
+    // Any value: on a stack with identifier management this is how a cancel
+    // gets its wildcard and its owner. The send checks what needs checking.
     if ((zera::LoadRelaxed(h->dwStatus) & ZERA_STATUS_NO_EVID) == 0) {
         pstEvent->pstOwner = h;
         pstEvent->dwOwnerEventId = dwEventId;

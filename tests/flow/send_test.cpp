@@ -120,6 +120,35 @@ TEST(Send, CancelWildcardsTellMastersFromEverythingElse) {
     EXPECT_TRUE(all.Left().empty());
 }
 
+// On a stack with identifier management a cancel gets its wildcard with
+// ZERA_boSetEventID, which also makes the sender its owner; a copy keeps
+// both. Such a stack has no repeating masters for the masters' wildcard.
+TEST(Send, CancelWildcardsOnAStackWithIdentifierManagement) {
+    Stack stack{"Layer", "Completer"};
+    StackHandle *h1 = stack[1];
+    const struct {
+        uint32_t id;
+        bool removes;
+    } cases[] = {{ZERA_CANCEL_ALL, true}, {ZERA_CANCEL_ALL_BUT_MASTERS, true}, {ZERA_CANCEL_MASTERS, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.id);
+        for (int32_t type : {ZERA_EVENT_DATA0, ZERA_EVENT_DATA, ZERA_EVENT_DATA2}) {
+            ASSERT_TRUE(Send(h1, ZERA_pstCreateEventEx(h1, type, 2, 4, 0, 0), Relative(60 * kSecond)));
+        }
+        Event *cancel = ZERA_pstCreateEventEx(h1, ZERA_EVENT_DATA, 2, 0, 0, 0);
+        ASSERT_TRUE(ZERA_boSetEventID(cancel, h1, c.id)) << LastText();
+        cancel->u8QueueOp = ZERA_QOP_CANCEL;
+        Event *copy = ZERA_pstCloneEvent(cancel);
+        ASSERT_NE(copy, nullptr) << LastText();
+        EXPECT_TRUE(copy->dwEventId == c.id && copy->dwOwnerEventId == c.id && copy->pstOwner == h1);
+        ZERA_boDeleteEvent(copy);
+        EXPECT_EQ(Send(h1, cancel, Relative(0)), c.removes);
+        if (!c.removes) ZERA_boDeleteEvent(cancel);
+        EXPECT_EQ(Queued(stack[2]->hSendQueue).size(), c.removes ? 0u : 3u);
+        Drain(stack[2]->hSendQueue);
+    }
+}
+
 // Three one-shot events of level 1 at +10, +20 and +30 s, ids 10, 20, 30.
 struct ModifyFixture {
     FlowStack stack{"Layer"};
