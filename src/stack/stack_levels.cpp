@@ -165,10 +165,22 @@ struct NewLevel {
     bool managerStarted;
 };
 
-// Releases a refused level whole; the stored error code stays as it is.
+// Calls the release function a component set for its level context (it
+// lives in the component's module: before the module goes).
+void ReleaseLevelContext(StackHandle *h) {
+    if (h->pvLevelContext != nullptr && h->pfnLevelContextRelease != nullptr) {
+        h->pfnLevelContextRelease(h->pvLevelContext);
+    }
+    h->pvLevelContext = nullptr;
+    h->pfnLevelContextRelease = nullptr;
+}
+
+// Releases a refused level whole, also a context its component's init set
+// before refusing; the stored error code stays as it is.
 void ReleaseNewLevel(NewLevel &level, bool wide) {
     StackHandle *h = level.h;
     if (level.managerStarted) ZERA_boEvIdManagerDeinit(&h->stEvIdManager);
+    ReleaseLevelContext(h);
     zera::Free(h->pvComponentName);
     h->pvComponentName = nullptr;
     if (h->hModule != nullptr) OSAL_boFreeLibrary(h->hModule);
@@ -317,11 +329,7 @@ bool RemoveNextLevel(bool wide, StackHandle *h, StackHandle *next, uint32_t leve
     // A manager runs exactly on the levels that started one (none on a
     // stack without identifier management).
     if (next->stEvIdManager.pstLevel != nullptr) ZERA_boEvIdManagerDeinit(&next->stEvIdManager);
-    if (next->pvLevelContext != nullptr && next->pfnLevelContextRelease != nullptr) {
-        next->pfnLevelContextRelease(next->pvLevelContext);
-        next->pvLevelContext = nullptr;
-        next->pfnLevelContextRelease = nullptr;
-    }
+    ReleaseLevelContext(next);
     if (next->hModule != nullptr) {
         if (!OSAL_boFreeLibrary(next->hModule)) return false;
         next->hModule = nullptr;

@@ -1,7 +1,8 @@
 /*
  * InitFailsCode.c - a component whose ZERA_boModuleInit refuses the level
  * after storing a code of its own (2056): the add leaves that code.
- * It builds a parameter list, so the refusal must release it.
+ * It builds a parameter list and sets a level context with its release
+ * function before refusing, so the refusal must release both.
  */
 #include "test_component.h"
 
@@ -20,6 +21,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStac
 
 ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
     Trace(TRACE_INIT, h);
+    SetTracedContext(h);
     OSAL_vSetLastError(OSAL_ERR_TYPE_RANGE);
     return 0;
 }

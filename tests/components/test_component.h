@@ -22,7 +22,8 @@ enum {
     TRACE_DEINIT = 3, /* ZERA_boModuleDeinit */
     TRACE_NOTIFY = 4, /* ZERA_vModuleNotifyA/W */
     TRACE_START = 5,  /* ZERA_boModuleStartCommuThreadsA/W */
-    TRACE_STOP = 6    /* ZERA_boModuleStopCommuThreadsA/W */
+    TRACE_STOP = 6,   /* ZERA_boModuleStopCommuThreadsA/W */
+    TRACE_RELEASE = 7 /* a level's pfnLevelContextRelease (ReleaseTracedContext) */
 };
 
 #define TEST_TRACE_CAPACITY 256u
@@ -34,6 +35,21 @@ static inline void Trace(uint32_t kind, const StackHandle *h) {
     if (TestTraceCount < TEST_TRACE_CAPACITY) {
         TestTrace[TestTraceCount++] = kind << 8 | (h != NULL ? h->u8Level : 0u);
     }
+}
+
+/* A level context that traces its release: the level number in a block
+ * from ZERA_pvMalloc, set with its release function on h. */
+static void ZERA_CALL ReleaseTracedContext(void *pvContext) {
+    if (TestTraceCount < TEST_TRACE_CAPACITY) TestTrace[TestTraceCount++] = TRACE_RELEASE << 8 | *(uint32_t *)pvContext;
+    ZERA_vFree(pvContext);
+}
+
+static inline void SetTracedContext(StackHandle *h) {
+    uint32_t *level = (uint32_t *)ZERA_pvMalloc(sizeof *level);
+    if (level == NULL) return;
+    *level = h->u8Level;
+    h->pvLevelContext = level;
+    h->pfnLevelContextRelease = ReleaseTracedContext;
 }
 
 /* The blocks of the test family: version 0.1 on both; the upper block takes

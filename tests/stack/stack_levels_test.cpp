@@ -79,7 +79,7 @@ TEST_F(RefusedAdd, ComponentsThatCannotBeAdded) {
         const char *name;
         uint32_t code;
         const char *arg, *text;
-        size_t ran;  // how far the component got: info, then init
+        size_t ran;  // how far the component got: info, init, the release of its level context
     } cases[] = {
         {"NotComponent", OSAL_ERR_MODULE_REFUSED, "NotComponent.COMPONENT", "ZERA_boDeleteStack", 0},
         {"NoBinding", OSAL_ERR_MODULE_REFUSED, "NoBinding.COMPONENT", "ZERA_boModuleInitAPIA", 0},
@@ -88,14 +88,14 @@ TEST_F(RefusedAdd, ComponentsThatCannotBeAdded) {
         {"SetupFails", OSAL_ERR_MODULE_REFUSED, "SetupFails.COMPONENT", "ZERA_boSetupParListA failed", 1},
         // The level was linked when its init ran, and deinit never runs.
         {"InitFailsSilent", OSAL_ERR_INIT_FAILED, "InitFailsSilent.COMPONENT", nullptr, 2},
-        {"InitFailsCode", OSAL_ERR_TYPE_RANGE, "", nullptr, 2},
+        {"InitFailsCode", OSAL_ERR_TYPE_RANGE, "", nullptr, 3},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         ComponentTrace trace(c.name);
         ExpectRefused(c.name, c.code, c.arg, c.text);
         EXPECT_TRUE(c.code != OSAL_ERR_MODULE_REFUSED || OSAL_dwGetLastErrorSeverity() == OSAL_SEVERITY_ERROR);
-        const Levels ran = {Traced(st::kInfo, 0), Traced(st::kInit, 2)};
+        const Levels ran = {Traced(st::kInfo, 0), Traced(st::kInit, 2), Traced(st::kRelease, 2)};
         EXPECT_EQ(trace.Entries(), Levels(ran.begin(), ran.begin() + c.ran));
     }
     EXPECT_REFUSED(ZERA_bAddToStackA(stack_.h0(), "NoSuchComponent"), OSAL_ERR_LOAD_FAILED);

@@ -69,7 +69,7 @@ private:
 };
 
 // Kinds of the test components' trace (tests/components/test_component.h).
-enum TraceKind : uint32_t { kInfo = 1, kInit = 2, kDeinit = 3, kNotify = 4, kStart = 5, kStop = 6 };
+enum TraceKind : uint32_t { kInfo = 1, kInit = 2, kDeinit = 3, kNotify = 4, kStart = 5, kStop = 6, kRelease = 7 };
 inline uint32_t Traced(TraceKind kind, uint32_t level) { return kind << 8 | level; }
 
 // A test component module held loaded by the test, so that its trace (data
