@@ -53,8 +53,11 @@ extern "C" {
  * cannot be linked; the text says which, the argument is the file name;
  * 2057 or 2055 the info blocks do not suit each other (the argument names
  * the rule); the component's own code when its ZERA_boModuleInit fails, or
- * 1036 (with the file name) when it stored none; 1026 memory. Through level
- * 0 the new level's bit is set in the host descriptor's dwLevelMask. */
+ * 1036 (with the file name) when it stored none (a level context it set
+ * before failing is released through pfnLevelContextRelease); 1026 memory;
+ * 1027 (with a text) when called from inside the removal of the topmost
+ * level (its component's deinit). Through level 0 the new level's bit is
+ * set in the host descriptor's dwLevelMask. */
 ZERA_API uint8_t ZERA_CALL ZERA_bAddToStackA(StackHandle *h, const char *pszName);
 /* As ZERA_bAddToStackA with a wide name; the component is bound through its
  * wide exports (ZERA_boModuleInitAPIW, ZERA_boSetupParListW, the W
@@ -64,15 +67,19 @@ ZERA_API uint8_t ZERA_CALL ZERA_bAddToStackW(StackHandle *h, const WCHAR16 *pwsz
 
 /* Removes every level numbered u8Level (low 6 bits) or higher, from the top
  * down. First a stack status event with the complete and started bits
- * cleared runs down from the top (stopping the components' threads); then
+ * cleared runs down from the top (stopping the components' threads and
+ * returning every level's identifier blocks; when no event can be made the
+ * status is applied level by level without one, so no level goes with its
+ * threads running); then
  * each level's ZERA_boModuleDeinit runs, its identifier manager stops, its
  * pfnLevelContextRelease (when it and pvLevelContext are set) is called,
  * its module is unloaded, and its name, stack parameters and handle are
  * released. Through level 0 the bits u8Level to 31 of dwLevelMask are
  * cleared. False with 2048 for level 0 or a level above the top (nothing
- * removed), 1027 for an invalid handle or neighbour, or the loader's code
- * when a module cannot be unloaded (that level is then deinitialised but
- * still linked). ZERA_boRemoveFromStackW is the same for wide levels. */
+ * removed), 1027 for an invalid handle or neighbour, or when called from
+ * inside the removal of the topmost level (its component's deinit; with a
+ * text; nothing removed), or the loader's code when a module cannot be
+ * unloaded (that level is then deinitialised but still linked). ZERA_boRemoveFromStackW is the same for wide levels. */
 ZERA_API BOOL8 ZERA_CALL ZERA_boRemoveFromStackA(StackHandle *h, uint8_t u8Level);
 ZERA_API BOOL8 ZERA_CALL ZERA_boRemoveFromStackW(StackHandle *h, uint8_t u8Level);
 

@@ -157,6 +157,32 @@ OSAL_PFN LookUpQuietly(OSAL_HMODULE module, const char *name) {
     return fn;
 }
 
+// The level this thread is removing right now (its component's deinit, the
+// release of its context and the unloading of its module run meanwhile), or
+// null. An add or a removal that reaches it as the topmost level comes from
+// inside that removal: the level is half gone, so it is refused.
+thread_local const StackHandle *t_levelGoing = nullptr;
+
+class LevelGoing {
+public:
+    explicit LevelGoing(const StackHandle *h) : outer_(t_levelGoing) { t_levelGoing = h; }
+    ~LevelGoing() { t_levelGoing = outer_; }
+    LevelGoing(const LevelGoing &) = delete;
+    LevelGoing &operator=(const LevelGoing &) = delete;
+
+private:
+    const StackHandle *outer_;  // a removal of another stack that this one runs inside
+};
+
+// False with 1027 when the topmost level h is being removed by this thread.
+bool TopMayChange(const StackHandle *h) {
+    if (h != t_levelGoing) return true;
+    OSAL_vSetLastErrorText(OSAL_ERR_INVALID_HANDLE, OSAL_SEVERITY_ERROR,
+                           "the topmost level is being removed: no level can be added or removed from inside its removal",
+                           OSAL_ARG_NONE, nullptr);
+    return false;
+}
+
 // The level being added on top of `parent`.
 struct NewLevel {
     StackHandle *parent;
@@ -312,6 +338,7 @@ uint8_t AddToStack(bool wide, StackHandle *h, const void *name) {
         if (h->u8Level == 0 && added != 0) SetLevelBit(h, added);
         return added;
     }
+    if (!TopMayChange(h)) return 0;
     if (h->u8Level >= ZERA_MAX_LEVEL) {
         NarrowName arg(wide, name);
         OSAL_vSetLastErrorText(OSAL_ERR_INVALID_LEVEL, OSAL_SEVERITY_ERROR, kInvalidStackLevel,
@@ -323,6 +350,7 @@ uint8_t AddToStack(bool wide, StackHandle *h, const void *name) {
 
 // Removes `next`, the topmost level, from above h.
 bool RemoveNextLevel(bool wide, StackHandle *h, StackHandle *next, uint32_t level) {
+    LevelGoing going(next);
     if (auto deinit = reinterpret_cast<zera::PfnModuleDeinit>(next->apfnEntry[zera::kEntryModuleDeinit])) {
         deinit(next);
     }
@@ -356,6 +384,7 @@ bool RemoveFromStack(bool wide, StackHandle *h, uint8_t u8Level) {
     zera::MarkLevelsChanged(h);
     StackHandle *next = zera::NextLevelOf(h);
     if (next == nullptr) {
+        if (!TopMayChange(h)) return false;
         if (h->u8Level < level) {
             OSAL_vSetLastError(OSAL_ERR_INVALID_LEVEL);
             return false;

@@ -250,6 +250,19 @@ TEST(RemoveFromStack, EveryLevelsIdentifierBlocksComeBackOnStopAndRemoval) {
     EXPECT_EQ(st::TakenIdBlocks(), before);
 }
 
+// A component that removes or adds levels from inside its deinit, while its
+// level goes: both are refused with 1027 and the removal that runs goes on.
+TEST(RemoveFromStack, AnAddOrARemovalFromInsideADeinitIsRefused) {
+    ComponentTrace nested("RemovesInDeinit");
+    uint32_t *results = nested.Data("TestNested");
+    ASSERT_NE(results, nullptr);
+    Stack stack{"Layer", "RemovesInDeinit"};
+    EXPECT_TRUE(ZERA_boRemoveFromStackA(stack.h0(), 2));
+    EXPECT_EQ(Levels(results, results + 4), (Levels{0, OSAL_ERR_INVALID_HANDLE, 0, OSAL_ERR_INVALID_HANDLE}));
+    EXPECT_EQ(nested.Levels(st::kDeinit), (Levels{2}));
+    EXPECT_TRUE(stack.Top() == stack[1] && stack.desc()->dwLevelMask == 0x3u);
+}
+
 TEST(RemoveFromStack, RefusalsRemoveNothingAndAMiddleLevelKeepsLevelZerosMask) {
     Stack stack{"Layer", "Layer", "Layer", "Layer"};
     const st::StackShape before = ShapeOf(stack);

@@ -79,15 +79,17 @@ public:
     explicit ComponentTrace(const char *name)
         : module_(OSAL_hLoadLibraryA((std::string(name) + ".COMPONENT").c_str())) {
         EXPECT_NE(module_, nullptr) << LastText();
-        auto data = [this](const char *name) {
-            return reinterpret_cast<uint32_t *>(module_ != nullptr ? OSAL_pfnGetProcAddress(module_, name) : nullptr);
-        };
-        entries_ = data("TestTrace");
-        uint32_t *count = data("TestTraceCount");
+        entries_ = Data("TestTrace");
+        uint32_t *count = Data("TestTraceCount");
         if (count != nullptr && entries_ != nullptr) count_ = count;  // else the failure shows as an empty trace
         Clear();
     }
     ~ComponentTrace() { EXPECT_TRUE(module_ == nullptr || OSAL_boFreeLibrary(module_)); }
+
+    // Another data export of the module (an array of words), or null.
+    uint32_t *Data(const char *name) const {
+        return reinterpret_cast<uint32_t *>(module_ != nullptr ? OSAL_pfnGetProcAddress(module_, name) : nullptr);
+    }
 
     void Clear() { *count_ = 0; }
     std::vector<uint32_t> Entries() const { return std::vector<uint32_t>(entries_, entries_ + *count_); }
