@@ -83,7 +83,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdManagerPreAllocIdBlocks(EvIdManager *pstMana
  * the lock's code. */
 ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdManagerFreeIdBlocks(EvIdManager *pstManager);
 
-/* The next identifier: even, ascending within the run in use; when the run
+/* The next identifier: even, never 0, ascending within the run in use; when the run
  * is used up the manager moves to the next slot and exchanges the block held
  * there (used u8NumBlocks - 1 exchanges ago) for a fresh one. A spent run is
  * never handed out again: while no fresh run is to be had the requests give

@@ -84,22 +84,26 @@ bool ExchangeRun(EvIdManager *manager) {
 }
 
 // Hands out the next identifier into *id, filling an empty manager first.
-// False, with the block request's code, when no run is to be had. Lock held.
+// Identifier 0 (the first of block 0) is skipped: it is the failure value of
+// ZERA_dwEvIdManagerGetNextId. False, with the block request's code, when no
+// run is to be had. Lock held.
 bool TakeNextId(EvIdManager *manager, uint32_t *id) {
-    if (manager->dwNextId == kExchangePending) {
-        if (!ExchangeRun(manager)) return false;
-    } else if (IsEmptyMark(manager->dwNextId)) {
-        FillSlots(manager);
-        if (IsEmptyMark(manager->dwNextId)) return false;
-    }
-    *id = manager->dwNextId;
-    manager->dwNextId += 2;
-    const uint64_t runEnd =
-        static_cast<uint64_t>(manager->padwBlocks[manager->u8CurBlock]) + manager->u16BlockSize;
-    if (manager->dwNextId >= runEnd) {
-        manager->u8CurBlock = static_cast<uint8_t>((manager->u8CurBlock + 1) % manager->u8NumBlocks);
-        ExchangeRun(manager);  // a failure shows at the next request
-    }
+    do {
+        if (manager->dwNextId == kExchangePending) {
+            if (!ExchangeRun(manager)) return false;
+        } else if (IsEmptyMark(manager->dwNextId)) {
+            FillSlots(manager);
+            if (IsEmptyMark(manager->dwNextId)) return false;
+        }
+        *id = manager->dwNextId;
+        manager->dwNextId += 2;
+        const uint64_t runEnd =
+            static_cast<uint64_t>(manager->padwBlocks[manager->u8CurBlock]) + manager->u16BlockSize;
+        if (manager->dwNextId >= runEnd) {
+            manager->u8CurBlock = static_cast<uint8_t>((manager->u8CurBlock + 1) % manager->u8NumBlocks);
+            ExchangeRun(manager);  // a failure shows at the next request
+        }
+    } while (*id == 0);
     return true;
 }
 
@@ -193,7 +197,7 @@ ZERA_API uint32_t ZERA_CALL ZERA_dwEvIdManagerGetNextId(EvIdManager *pstManager,
         return ZERA_EVID_NONE;
     }
     // The reported failures of this operation are 0 (no usable manager or
-    // level) and ZERA_EVID_NONE (no run to be had).
+    // level; never an identifier) and ZERA_EVID_NONE (no run to be had).
     if (!zera::LockManager(pstManager)) return 0;
     uint32_t id = 0;
     const bool drawn = zera::TakeNextId(pstManager, &id);

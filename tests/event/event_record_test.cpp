@@ -108,9 +108,9 @@ TEST(EventCreateEx, TakesTheIdentifierFromTheLevelsManagerOrRefuses) {
 
     Event *first = ZERA_pstCreateEventEx(h, 1, 2, 16, 0, 0), *second = ZERA_pstCreateEventEx(h, 4, 2, 0, 0, 0);
     ASSERT_TRUE(first != nullptr && second != nullptr);
-    EXPECT_EQ(first->dwEventId, 2u);  // the refused create spent identifier 0
-    EXPECT_TRUE(first->dwOwnerEventId == 2u && first->pstOwner == h && first->dwDataSize == 16u);
-    EXPECT_TRUE(second->dwEventId == 4u && second->dwOwnerEventId == 4u);
+    EXPECT_EQ(first->dwEventId, 4u);  // never 0; the refused create spent 2
+    EXPECT_TRUE(first->dwOwnerEventId == 4u && first->pstOwner == h && first->dwDataSize == 16u);
+    EXPECT_TRUE(second->dwEventId == 6u && second->dwOwnerEventId == 6u);
 
     // A set identifier (a cancel's wildcard too) makes the level the owner.
     const Event before = *first;

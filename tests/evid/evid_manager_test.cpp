@@ -65,19 +65,20 @@ TEST(EvIdManager, InitDefaultsAndRefusalsLeaveTheManagerAsItWas) {
 }
 
 // Even identifiers of a run, then the next slot, whose old run goes back for
-// a fresh one; the spent run waits for the ring to come round.
+// a fresh one; the spent run waits for the ring to come round. Identifier 0
+// (the failure value of a manager without level) is never handed out.
 TEST(EvIdManager, HandsOutRunsAroundTheRingOfSlots) {
     zt::ResetSegment();
     LevelChain chain;
     EvIdManager *m = chain.Manager(0);
-    for (uint32_t i = 0; i < kBlock / 2; ++i) ASSERT_EQ(Next(m), 2 * i);
+    for (uint32_t i = 1; i < kBlock / 2; ++i) ASSERT_EQ(Next(m), 2 * i);
     EXPECT_EQ(m->u8CurBlock, 1);
     EXPECT_EQ(Next(m), 3 * kBlock);
     ASSERT_TRUE(ZERA_boEvIdManagerDeinit(m));
 
     zt::ResetSegment();
     m = chain.Manager(0, EvIdManagerConfig{4, 2, 0});  // two identifiers per run
-    for (uint32_t expected : {0u, 2u, 2 * kBlock, 2 * kBlock + 2, 3 * kBlock}) EXPECT_EQ(Next(m), expected);
+    for (uint32_t expected : {2u, 2 * kBlock, 2 * kBlock + 2, 3 * kBlock}) EXPECT_EQ(Next(m), expected);
     EXPECT_EQ(m->u8CurBlock, 0);
     std::vector<uint32_t> seg = zt::SegmentSnapshot();
     EXPECT_EQ(zt::TakenBlocks(seg), 2u);
@@ -90,7 +91,7 @@ TEST(EvIdManager, HandsOutRunsAroundTheRingOfSlots) {
     for (int i = 0; i < 2; ++i) EXPECT_REFUSED(Next(m) != ZERA_EVID_NONE, OSAL_ERR_NOT_AVAILABLE);
     EXPECT_EQ(m->padwBlocks[1], 2 * kBlock);  // still reserved by the slot
     zt::ResetSegment();
-    EXPECT_EQ(Next(m), 0u);  // a fresh run
+    EXPECT_EQ(Next(m), 2u);  // a fresh run, without its identifier 0
     zt::ResetSegment();
 }
 
@@ -109,8 +110,8 @@ TEST(EvIdManager, WithoutARunTheManagerStaysEmptyUntilTheNextRequest) {
     EXPECT_REFUSED(Next(m) != ZERA_EVID_NONE, OSAL_ERR_NOT_AVAILABLE);
     EXPECT_TRUE(AllSlotsEmpty(m));
     zt::ResetSegment();
-    EXPECT_EQ(Next(m), 0u);
     EXPECT_EQ(Next(m), 2u);
+    EXPECT_EQ(Next(m), 4u);
 }
 
 TEST(EvIdManager, PreAllocFreeAndRefillAcrossLevels) {
@@ -154,7 +155,7 @@ TEST(EvIdManager, TwoThreadsOnOneManagerNeverGetTheSameIdentifier) {
     all.insert(all.end(), drawn[1].begin(), drawn[1].end());
     std::sort(all.begin(), all.end());
     EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
-    EXPECT_TRUE(std::all_of(all.begin(), all.end(), [](uint32_t id) { return id % 2 == 0; }));
+    EXPECT_TRUE(std::all_of(all.begin(), all.end(), [](uint32_t id) { return id % 2 == 0 && id != 0; }));
     ASSERT_TRUE(ZERA_boEvIdManagerDeinit(m));
     EXPECT_TRUE(zt::NoBitSet(zt::SegmentSnapshot()));
 }
