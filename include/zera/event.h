@@ -234,7 +234,10 @@ ZERA_API void ZERA_CALL ZERA_vBreakSendEventWait(StackHandle *h, BOOL8 *pboBreak
  * bit (1 << u8Level) is in dwLevelMask and whose type bit (1 << (i32Type &
  * 31)) is in dwTypeMask, waiting up to *pstTimeout. The caller owns it
  * (ZERA_boDeleteEvent). Null on time-out or a broken wait (no code), 1027
- * for h or a missing next level, 1028 for a null time-out. */
+ * for h or a missing next level, 1028 for a null time-out. A break is never
+ * lost: one that came after the calling thread's previous receive on this
+ * queue (so possibly after the caller looked at its break flag) makes a
+ * receive that would wait return what is there, or null at once. */
 ZERA_API Event *ZERA_CALL ZERA_pstReceiveEvent(StackHandle *h, uint32_t dwLevelMask, uint32_t dwTypeMask,
                                                const TimeVal *pstTimeout);
 /* As ZERA_pstReceiveEvent, but the event stays queued: whether one is there. */
@@ -255,8 +258,9 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boGetEventTypes(StackHandle *h, uint32_t *pdwLevel
 
 /* Ends the receive waits of level h (on its next level's receive queue):
  * under hBreakMutex (if given) sets *pboBreak (if given) to 1 and wakes
- * every waiter; a broken receive returns null. The flag stays set until its
- * owner clears it. h is not checked. */
+ * every waiter; a broken receive returns null, as does the next receive that
+ * would wait of any other thread that was not waiting at that moment. The
+ * flag stays set until its owner clears it. h is not checked. */
 ZERA_API void ZERA_CALL ZERA_vBreakRecvEventWait(StackHandle *h, BOOL8 *pboBreak, OSAL_HMUTEX hBreakMutex);
 /* Entry slot 20: the same on h's own receive queue. */
 ZERA_API void ZERA_CALL ZERA_vBreakRecvEventWaitIntl(StackHandle *h, BOOL8 *pboBreak, OSAL_HMUTEX hBreakMutex);

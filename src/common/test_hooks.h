@@ -17,6 +17,9 @@ extern "C" {
 ZERA_API void ZERA_vTestFailAllocAfter(long n);
 /* Allocations made by the library since the last call to ZERA_vTestFailAllocAfter. */
 ZERA_API long ZERA_lTestAllocCount(void);
+/* Called by a receive by masks on level h's queue each time its wait for a
+ * change ends, before it looks at what changed (null: none). */
+ZERA_API void ZERA_vTestSetReceiveWokenHook(void (*hook)(StackHandle *h));
 #endif
 
 #ifdef __cplusplus

@@ -8,12 +8,23 @@
 // Several threads may receive from one queue. A receive locks the queue
 // only while it walks it and waits without any lock; the change count read
 // before the walk tells a put made between the walk and the wait (which the
-// wait then reports at once) from a wake-up without a change (a break). A
-// break that wakes a receive at the same moment as a change is told by the
-// break count of the queue (below), so it is not lost either.
+// wait then reports at once) from a wake-up without a change (a break).
+//
+// Breaks that land outside a wait. A receiver's loop reads its break flag,
+// then receives; a break between the two must end the receive at once. Each
+// break stamps the level whose queue it breaks with a number from one
+// process-wide sequence, and each thread remembers, per level, the stamp it
+// last saw when a receive of its returned null. A receive that may wait and
+// finds a stamp its thread has not seen returns null instead of waiting:
+// the break came after the thread's previous receive, so possibly after its
+// caller looked at the flag. (The receive has no flag argument to look at;
+// this gives it the same guarantee.) The platform keeps a wake of its own
+// for such a thread, which the same receive uses up, so that one break ends
+// one wait.
 #include <atomic>
 #include <cstring>
 
+#include "common/test_hooks.h"
 #include "event/event.h"
 #include "stack/stack.h"
 
@@ -21,16 +32,74 @@ namespace {
 
 constexpr uint32_t kAllBits = 0xFFFFFFFFu;
 
-// Breaks of receive waits, counted per receive queue (hashed into a few
-// slots; two queues that share a slot only cost a receive on the other one
-// an early return, which a break may cause anyway).
-constexpr size_t kBreakSlots = 256;
-std::atomic<uint32_t> g_breakCounts[kBreakSlots];
+// An absolute time long past: a wait until it ends at once, after using up
+// a wake the platform keeps for the thread.
+constexpr TimeVal kLookOnly = {0, 1};
 
-std::atomic<uint32_t> &BreakCount(OSAL_HQUEUE queue) {
-    const auto key = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(queue));
-    return g_breakCounts[(key * 0x9E3779B97F4A7C15ull) >> 56];
+// The number of the latest break, process-wide; a level's dwReserved1 holds
+// the number of the latest break of its receive queue (0: none yet).
+std::atomic<uint32_t> g_breakSequence{0};
+
+uint32_t LatestBreak(const StackHandle *h) { return __atomic_load_n(&h->dwReserved1, __ATOMIC_ACQUIRE); }
+
+// What the calling thread saw of the breaks of a few levels (the levels it
+// receives on; a thread rarely uses more than one or two).
+class SeenBreaks {
+public:
+    // The stamp the thread last saw on h; 0 for a level it has not seen, so
+    // that a break before its first receive counts as not seen.
+    uint32_t Of(const StackHandle *h) const {
+        for (const Entry &e : entries_) {
+            if (e.level == h) return e.seen;
+        }
+        return 0;
+    }
+    void Remember(const StackHandle *h, uint32_t seen) {
+        for (Entry &e : entries_) {
+            if (e.level == h) {
+                e.seen = seen;
+                return;
+            }
+        }
+        entries_[next_] = Entry{h, seen};
+        next_ = (next_ + 1) % kEntries;
+    }
+
+private:
+    static constexpr uint32_t kEntries = 8;
+    struct Entry {
+        const StackHandle *level;
+        uint32_t seen;
+    };
+    Entry entries_[kEntries] = {};
+    uint32_t next_ = 0;
+};
+thread_local SeenBreaks t_seenBreaks;
+
+// The breaks of level h as the receiving thread sees them. A level that is
+// gone and a new one at its address start over at 0, which is never newer
+// than a stamp seen before (the comparison is by sequence order).
+class BreakWatch {
+public:
+    explicit BreakWatch(const StackHandle *h) : h_(h), seen_(t_seenBreaks.Of(h)) {}
+    // A break this thread has not seen yet.
+    bool Missed() const { return static_cast<int32_t>(LatestBreak(h_) - seen_) > 0; }
+    // The receive returns null: every break so far has been seen.
+    void Seen() const { t_seenBreaks.Remember(h_, LatestBreak(h_)); }
+
+private:
+    const StackHandle *h_;
+    uint32_t seen_;
+};
+
+#if defined(ZERA_TEST_HOOKS)
+std::atomic<void (*)(StackHandle *)> g_wokenHook{nullptr};
+void ReportWoken(StackHandle *h) {
+    if (auto hook = g_wokenHook.load(std::memory_order_acquire)) hook(h);
 }
+#else
+void ReportWoken(StackHandle *) {}
+#endif
 
 // Tries a few times to read the change count at the moment this thread
 // synchronises with the queue, so that a later count equal to it means
@@ -119,12 +188,16 @@ ZERA_API Event *ZERA_CALL ZERA_pstReceiveEventIntl(StackHandle *h, uint32_t dwLe
         deadline = zera::TimeSum(now, timeout);
     }
     OSAL_HQUEUE queue = h->hRecvQueue;
+    const bool mayWait = !zera::TimeIsNoWait(timeout);
+    const BreakWatch breaks(h);
     if (dwLevelMask == kAllBits && dwTypeMask == kAllBits) {
-        const BOOL8 wait = zera::TimeIsNoWait(timeout) ? 0 : 1;
-        void *item = boRemove ? OSAL_pvQueueGet(queue, wait, deadline) : OSAL_pvQueuePeek(queue, wait, deadline);
+        // After a break this thread has not seen: what is there, no wait.
+        if (mayWait && breaks.Missed()) deadline = kLookOnly;
+        void *item = boRemove ? OSAL_pvQueueGet(queue, mayWait ? 1 : 0, deadline)
+                              : OSAL_pvQueuePeek(queue, mayWait ? 1 : 0, deadline);
+        if (item == nullptr && mayWait) breaks.Seen();
         return static_cast<Event *>(item);
     }
-    const uint32_t breaks = BreakCount(queue).load(std::memory_order_acquire);
     const bool remove = boRemove != 0;
     // A wanted event that is there already needs no synchronising.
     if (Event *found = FindWanted(queue, dwLevelMask, dwTypeMask, remove)) return found;
@@ -133,16 +206,26 @@ ZERA_API Event *ZERA_CALL ZERA_pstReceiveEventIntl(StackHandle *h, uint32_t dwLe
         // everything put before it.
         const uint32_t changes = SynchroniseChangeCount(queue);
         if (Event *found = FindWanted(queue, dwLevelMask, dwTypeMask, remove)) return found;
+        if (!mayWait) return nullptr;
         if (!infinite) {
             TimeVal now;
             OSAL_vGetSystemTime(&now);
-            if (zera::TimeIsLater(now, deadline)) return nullptr;
+            if (zera::TimeIsLater(now, deadline)) break;
         }
-        if (!OSAL_boQueueWaitChange(queue, deadline)) return nullptr;
-        if (BreakCount(queue).load(std::memory_order_acquire) != breaks) return nullptr;
-        if (OSAL_dwQueueGetChangeCount(queue) == changes) return nullptr;  // woken without a change: broken
+        if (breaks.Missed()) {
+            OSAL_boQueueWaitChange(queue, kLookOnly);  // uses up the platform's wake of the same break
+            break;
+        }
+        if (!OSAL_boQueueWaitChange(queue, deadline)) break;
+        ReportWoken(h);
+        // A wake may come with a change at the same moment; the break is
+        // told by its stamp, not by the change count.
+        if (breaks.Missed()) break;
+        if (OSAL_dwQueueGetChangeCount(queue) == changes) break;  // woken without a change
         if (Event *found = FindWanted(queue, dwLevelMask, dwTypeMask, remove)) return found;
     }
+    breaks.Seen();
+    return nullptr;
 }
 
 ZERA_API BOOL8 ZERA_CALL ZERA_boSetEventTypes(StackHandle *h, uint32_t dwLevelMask, uint32_t dwTypeMask) {
@@ -188,15 +271,24 @@ ZERA_API void ZERA_CALL ZERA_vBreakRecvEventWaitIntl(StackHandle *h, BOOL8 *pboB
     if (hBreakMutex != nullptr) OSAL_boMutexLock(hBreakMutex);
     if (pboBreak != nullptr) *pboBreak = 1;
     if (h != nullptr) {
-        // The interrupt ends the waits in progress; the null put (one wake
-        // with it) also ends the next wait of a receiver that is between its
-        // look at the flag and its wait.
-        BreakCount(h->hRecvQueue).fetch_add(1, std::memory_order_release);
+        // The stamp ends the next wait of a receiver that is between its look
+        // at the flag and its receive (the breaking thread has seen it); the
+        // interrupt ends the waits in progress; the null put (one wake with
+        // it) is the platform's own record for a receiver about to wait.
+        const uint32_t stamp = g_breakSequence.fetch_add(1, std::memory_order_relaxed) + 1;
+        __atomic_store_n(&h->dwReserved1, stamp, __ATOMIC_RELEASE);
+        t_seenBreaks.Remember(h, stamp);
         OSAL_vQueueInterrupt(h->hRecvQueue);
         OSAL_boQueuePut(h->hRecvQueue, nullptr, nullptr);
     }
     if (hBreakMutex != nullptr) OSAL_vMutexUnlock(hBreakMutex);
 }
+
+#if defined(ZERA_TEST_HOOKS)
+ZERA_API void ZERA_vTestSetReceiveWokenHook(void (*hook)(StackHandle *h)) {
+    g_wokenHook.store(hook, std::memory_order_release);
+}
+#endif
 
 ZERA_API void ZERA_CALL ZERA_vRetrieveStackHandleDone(ZERA_HPACKET hPacket) {
     const uint32_t code = OSAL_dwGetLastError();

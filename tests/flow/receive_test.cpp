@@ -72,6 +72,53 @@ TEST(Receive, TimeOutsBreaksAndAPutDuringTheWait) {
     Drain(stack[1]->hRecvQueue);
 }
 
+// A break that lands after the receiver looked at its flag and before it
+// receives ends that receive at once, on both paths. The window is held
+// open: the receiver waits for the break between its look and its receive.
+// On the masked path an unwanted event arrives together with the wake (the
+// hook puts it right after the wait ends), which must not hide the break.
+StackHandle *g_noiseLevel = nullptr;
+void PutNoiseOnce(StackHandle *) {
+    if (g_noiseLevel == nullptr) return;
+    PutFrom(g_noiseLevel, 2, 1, NowMicros());
+    g_noiseLevel = nullptr;
+}
+
+TEST(Receive, ABreakBetweenTheFlagLookAndTheReceiveIsNotLost) {
+    FlowStack stack{"Layer"};
+    StackHandle *h0 = stack.h0();
+    ZERA_vTestSetReceiveWokenHook(PutNoiseOnce);
+    for (uint32_t masks : {kAll, 0x2u}) {
+        SCOPED_TRACE(masks);
+        BreakFlag brk;
+        std::atomic<int> step{0};  // 1: the receiver looked at its flag; 2: the break is done
+        std::atomic<bool> returned{false};
+        std::thread receiver([&] {
+            const TimeVal brief = Relative(1000);
+            EXPECT_EQ(ZERA_pstReceiveEvent(h0, masks, kAll, &brief), nullptr);  // a receive before: nothing seen
+            EXPECT_FALSE(brk.Set());
+            step = 1;
+            while (step != 2) std::this_thread::yield();
+            EXPECT_EQ(ZERA_pstReceiveEvent(h0, masks, kAll, &OSAL_stTimeInfinite), nullptr);
+            returned = true;
+        });
+        while (step != 1) std::this_thread::yield();
+        g_noiseLevel = stack[1];
+        ZERA_vBreakRecvEventWait(h0, &brk.flag, brk.mutex);
+        step = 2;
+        for (int i = 0; i < 200 && !returned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_TRUE(returned) << "the break was lost";
+        while (!returned) {  // frees a receiver that missed it
+            ZERA_vBreakRecvEventWait(h0, &brk.flag, brk.mutex);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        receiver.join();
+        g_noiseLevel = nullptr;
+        Drain(stack[1]->hRecvQueue);
+    }
+    ZERA_vTestSetReceiveWokenHook(nullptr);
+}
+
 TEST(Receive, ErrorTextsComeFromTheLevelAskedFor) {
     FlowStack stack{"Layer", "Layer"};
     StackHandle *h1 = stack[1];
