@@ -19,6 +19,14 @@
 //  - The reader refuses (1034) a data stream whose length is not S and an
 //    item that would pass S, instead of stopping short: a shortened event
 //    would lose data silently, and a longer one would overrun its area.
+//  - An item list's area is allocated only when the packet can back it: the
+//    bytes after S must be able to hold items that fill S (the densest item,
+//    kind 0, takes 5 bytes on the wire for 12 in the area), else 1032 before
+//    anything is allocated. With a count of 0 no items follow, so an area
+//    above 0 is refused (1034). A packet can thus never cost much more
+//    memory than its own size, and whatever this reader accepts is written
+//    back in a form it accepts again. (The writer still writes an item list
+//    with a count of 0 and room for items as it stands; no reader takes it.)
 #include <cstring>
 
 #include "event/event.h"
@@ -31,6 +39,9 @@ constexpr uint32_t kMaxWireAreaSize = 0x7FFFFFFFu;
 constexpr uint32_t kItemHeaderSize = 8;  // dwKind, dwItemSize
 constexpr uint32_t kLastItemKind = 2;
 constexpr uint8_t kAttachmentsEnd = 0;
+// Between an item list's S and its first item: identifier, time stamp,
+// flags, the end marker of the attachments and the item count.
+constexpr uint32_t kBytesBeforeItems = 4 + 8 + 4 + 1 + 4;
 
 bool Fail(uint32_t code) {
     OSAL_vSetLastError(code);
@@ -150,8 +161,8 @@ bool ReadData(MarshalPacket *p, Event *ev) {
 
 bool ReadItems(MarshalPacket *p, Event *ev) {
     if (!GetUnit(p, &ev->dwItemCount, 4)) return false;
-    if (ev->dwItemCount == 0) return true;
     const uint32_t size = ev->dwItemsSize;
+    if (ev->dwItemCount == 0) return size == 0 || Fail(OSAL_ERR_INVALID_SIZE);
     for (uint32_t offset = 0; offset < size;) {
         int8_t kind = 0;
         if (!GetUnit(p, &kind, 1)) return false;
@@ -175,6 +186,16 @@ bool ReadBody(MarshalPacket *p, Event *ev) {
     }
     if (ev->i32Type == ZERA_EVENT_ITEMS) return ReadItems(p, ev);
     return GetQWord(p, &ev->stInterval);
+}
+
+// Whether the packet can back an area of `area` bytes of an event of `type`
+// before it is allocated (1032 if not): a data event's S bytes follow in
+// the packet, an item list's items need at least 5 bytes per 12 of area.
+// Sizes that creating the event refuses anyway are left to it (1034).
+bool CheckAreaBacked(MarshalPacket *p, int32_t type, uint8_t level, uint32_t area) {
+    if (IsDataType(type)) return CheckAvailable(p, area);
+    if (type != ZERA_EVENT_ITEMS || level >= kEventLevelLimit || area > kEventMaxAreaSize) return true;
+    return CheckAvailable(p, kBytesBeforeItems + int64_t{area} * 5 / 12);
 }
 
 }  // namespace
@@ -205,9 +226,7 @@ bool UnmarshalEvent(MarshalPacket *p, Event **event, bool wideAttach) {
     if (!GetUnit(p, &type, 1) || !GetUnit(p, &level, 1) || !GetUnit(p, &error, 1) || !GetUnit(p, &area, 4))
         return false;
     if (type < ZERA_EVENT_DATA0 || type > ZERA_EVENT_INTERVAL) return Fail(OSAL_ERR_TYPE_RANGE);
-    // A data event's S bytes follow in this packet: an S beyond the bytes
-    // left is refused before it costs an allocation of that size.
-    if (IsDataType(type) && !CheckAvailable(p, area)) return false;
+    if (!CheckAreaBacked(p, type, level, area)) return false;
     Event *ev = ZERA_pstCreateEvent(type, level, area);
     if (ev == nullptr) return false;
     ev->u8Error = error;

@@ -67,17 +67,22 @@ TEST(EventWire, ExactBytesOfEveryType) {
     }
 
     // Kinds 1, 0, 2 back to back, walked by item size; the count is carried
-    // as it stands, and a count of 0 carries no items at all.
+    // as it stands, and a count of 0 carries no items at all (such a packet
+    // is refused by the reader: see ItemAreaIsBoundedByTheBytesPresent).
     const uint32_t items[11] = {1, 16, 0x05060708, 0x01020304, 0, 12, 7, 2, 16, 0xB0A09080, 0xF0E0D0C0};
     for (uint32_t count : {9, 0}) {
         Event *mixed = NewEvent(ZERA_EVENT_ITEMS, 44);
         std::memcpy(mixed->pbItems, items, sizeof items);
         mixed->dwItemCount = count;
         const Wire head = Head(3, 44).U8(0).U32(count);
-        Event *back = ExpectWire(mixed, count == 0 ? head.b : Wire(head).U8(1).U64(0x0102030405060708ull).U8(0).U32(7)
-                                                             .U8(2).U64(0xF0E0D0C0B0A09080ull).b,
-                                 count == 0 ? 28 : 51);
-        EXPECT_TRUE(count == 0 || std::memcmp(back->pbItems, items, sizeof items) == 0);  // item sizes rebuilt
+        if (count == 0) {
+            EXPECT_EQ(Written(mixed), head.b);  // 28 bytes
+            ZERA_boDeleteEvent(mixed);
+            continue;
+        }
+        Event *back = ExpectWire(mixed, Wire(head).U8(1).U64(0x0102030405060708ull).U8(0).U32(7)
+                                             .U8(2).U64(0xF0E0D0C0B0A09080ull).b, 51);
+        EXPECT_EQ(std::memcmp(back->pbItems, items, sizeof items), 0);  // item sizes rebuilt
         ZERA_boDeleteEvent(back);
     }
 
@@ -179,6 +184,35 @@ TEST(EventWire, ReaderFailuresLeaveNoEvent) {
             EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NO_MEMORY));
             return false;
         });
+    }
+}
+
+// An item list's area is allocated only when the bytes behind its size can
+// hold items that fill it, so no packet costs more memory than a small
+// multiple of its own size; a count of 0 backs no area at all. Refused
+// before allocating: 1032, behind S, as a data event whose bytes are not
+// there; refused at the count: 1034, behind it.
+TEST(EventWire, ItemAreaIsBoundedByTheBytesPresent) {
+    const struct {
+        Bytes bytes;
+        uint32_t code;
+        int32_t position;
+        const char *what;
+    } cases[] = {
+        {Head(3, 0x3FFFFFFF).U8(0).U32(0).b, OSAL_ERR_SHORT_PACKET, 7, "1 GiB in 28 bytes"},
+        {Head(3, 44).U8(0).U32(0).b, OSAL_ERR_SHORT_PACKET, 7, "count 0 over 44 bytes, as written"},
+        {Head(3, 120).U8(0).U32(10).U8(0).U32(7).b, OSAL_ERR_SHORT_PACKET, 7, "ten items claimed, one there"},
+        {Head(3, 12).U8(0).U32(0).Raw(Bytes(20, 0)).b, OSAL_ERR_INVALID_SIZE, 28, "bytes enough, no items"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const Packet r(c.bytes);
+        Event *ev = reinterpret_cast<Event *>(0x1);
+        ZERA_vTestFailAllocAfter(-1);  // counts from 0
+        EXPECT_FAILS(!ZERA_boUnmarshalZERAEvent(r.h, &ev, 0), c.code);
+        EXPECT_TRUE(c.code != OSAL_ERR_SHORT_PACKET || ZERA_lTestAllocCount() == 0) << "allocated";
+        EXPECT_EQ(ev, nullptr);
+        EXPECT_EQ(ZERA_i32MarshalGetCurReadPos(r.h), c.position);
     }
 }
 
