@@ -74,16 +74,7 @@ void BM_EventEncodeByHand(benchmark::State &state) {
     Event *ev = MakeEvent();
     const std::vector<uint8_t> bytes = EncodedBytes(ev);
     const peer::Event same = peer::EventOf(ev);
-    std::vector<uint8_t> buffer(bytes.size());
-    peer::Out check{buffer.data()};
-    peer::WriteEvent(check, same);
-    if (buffer != bytes) state.SkipWithError("the hand-written writer writes other bytes");
-    for (auto _ : state) {
-        peer::Out out{buffer.data()};
-        peer::WriteEvent(out, same);
-        benchmark::DoNotOptimize(out.at);
-        benchmark::ClobberMemory();
-    }
+    peer::TimeHandWriter(state, bytes, [&same](peer::Out &out) { peer::WriteEvent(out, same); });
     Report(state, static_cast<int64_t>(bytes.size()));
     ZERA_boDeleteEvent(ev);
 }
@@ -92,9 +83,7 @@ BENCHMARK(BM_EventEncodeByHand);
 void BM_EventDecode(benchmark::State &state) {
     Event *ev = MakeEvent();
     const std::vector<uint8_t> bytes = EncodedBytes(ev);
-    void *copy = ZERA_pvMalloc(bytes.size());
-    std::memcpy(copy, bytes.data(), bytes.size());
-    ZERA_HPACKET h = ZERA_hMarshalPacketCreate(copy, static_cast<int32_t>(bytes.size()));
+    ZERA_HPACKET h = peer::ReadingPacket(bytes);
     for (auto _ : state) {
         ZERA_boMarshalResetReadPos(h);
         Event *back = nullptr;
@@ -110,11 +99,7 @@ BENCHMARK(BM_EventDecode);
 void BM_EventDecodeChecked(benchmark::State &state) {
     Event *ev = MakeEvent();
     const std::vector<uint8_t> bytes = EncodedBytes(ev);
-    for (auto _ : state) {
-        peer::Event back;
-        peer::In in{bytes.data(), bytes.data() + bytes.size()};
-        benchmark::DoNotOptimize(peer::ReadEvent(in, back));
-    }
+    peer::TimeCheckedReader<peer::Event>(state, bytes, peer::ReadEvent);
     Report(state, static_cast<int64_t>(bytes.size()));
     ZERA_boDeleteEvent(ev);
 }
@@ -122,13 +107,9 @@ BENCHMARK(BM_EventDecodeChecked);
 
 void BM_EventMemcpy(benchmark::State &state) {
     Event *ev = MakeEvent();
-    const std::vector<uint8_t> from = EncodedBytes(ev);
-    std::vector<uint8_t> to(from.size());
-    for (auto _ : state) {
-        std::memcpy(to.data(), from.data(), from.size());
-        benchmark::ClobberMemory();
-    }
-    Report(state, static_cast<int64_t>(from.size()));
+    const std::vector<uint8_t> bytes = EncodedBytes(ev);
+    peer::TimeMemcpy(state, bytes);
+    Report(state, static_cast<int64_t>(bytes.size()));
     ZERA_boDeleteEvent(ev);
 }
 BENCHMARK(BM_EventMemcpy);

@@ -62,12 +62,6 @@ std::vector<uint8_t> EncodedBytes(Param *list) {
     return bytes;
 }
 
-ZERA_HPACKET ReadingPacket(const std::vector<uint8_t> &bytes) {
-    void *copy = ZERA_pvMalloc(bytes.size());
-    std::memcpy(copy, bytes.data(), bytes.size());
-    return ZERA_hMarshalPacketCreate(copy, static_cast<int32_t>(bytes.size()));
-}
-
 void BM_ParamListEncode(benchmark::State &state) {
     Param *list = MakeList();
     ZERA_HPACKET h = ZERA_hMarshalPacketCreate(nullptr, 0);
@@ -85,16 +79,7 @@ void BM_ParamListEncodeByHand(benchmark::State &state) {
     Param *list = MakeList();
     const std::vector<uint8_t> bytes = EncodedBytes(list);
     const peer::List same = peer::ListOf(list);
-    std::vector<uint8_t> buffer(bytes.size());
-    peer::Out check{buffer.data()};
-    peer::WriteList(check, same);
-    if (buffer != bytes) state.SkipWithError("the hand-written writer writes other bytes");
-    for (auto _ : state) {
-        peer::Out out{buffer.data()};
-        peer::WriteList(out, same);
-        benchmark::DoNotOptimize(out.at);
-        benchmark::ClobberMemory();
-    }
+    peer::TimeHandWriter(state, bytes, [&same](peer::Out &out) { peer::WriteList(out, same); });
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
     ZERA_vDeleteParamListA(list);
 }
@@ -102,7 +87,7 @@ BENCHMARK(BM_ParamListEncodeByHand);
 
 void BM_ParamListDecode(benchmark::State &state) {
     Param *list = MakeList();
-    ZERA_HPACKET h = ReadingPacket(EncodedBytes(list));
+    ZERA_HPACKET h = peer::ReadingPacket(EncodedBytes(list));
     for (auto _ : state) {
         ZERA_boMarshalResetReadPos(h);
         Param *back = nullptr;
@@ -118,11 +103,7 @@ BENCHMARK(BM_ParamListDecode);
 void BM_ParamListDecodeChecked(benchmark::State &state) {
     Param *list = MakeList();
     const std::vector<uint8_t> bytes = EncodedBytes(list);
-    for (auto _ : state) {
-        peer::List back;
-        peer::In in{bytes.data(), bytes.data() + bytes.size()};
-        benchmark::DoNotOptimize(peer::ReadList(in, back));
-    }
+    peer::TimeCheckedReader<peer::List>(state, bytes, peer::ReadList);
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
     ZERA_vDeleteParamListA(list);
 }
@@ -161,13 +142,9 @@ BENCHMARK(BM_ParamListDecodeAllocOnly);
 
 void BM_ParamListMemcpy(benchmark::State &state) {
     Param *list = MakeList();
-    const std::vector<uint8_t> from = EncodedBytes(list);
-    std::vector<uint8_t> to(from.size());
-    for (auto _ : state) {
-        std::memcpy(to.data(), from.data(), from.size());
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(from.size()));
+    const std::vector<uint8_t> bytes = EncodedBytes(list);
+    peer::TimeMemcpy(state, bytes);
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
     ZERA_vDeleteParamListA(list);
 }
 BENCHMARK(BM_ParamListMemcpy);
@@ -280,11 +257,7 @@ void BM_StreamDecodeChecked(benchmark::State &state) {
 }
 
 void BM_StreamMemcpy(benchmark::State &state) {
-    std::vector<uint8_t> from(static_cast<size_t>(state.range(0)), 0x5A), to(from.size());
-    for (auto _ : state) {
-        std::memcpy(to.data(), from.data(), from.size());
-        benchmark::ClobberMemory();
-    }
+    peer::TimeMemcpy(state, std::vector<uint8_t>(static_cast<size_t>(state.range(0)), 0x5A));
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 

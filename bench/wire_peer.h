@@ -8,6 +8,8 @@
 #ifndef ZERA_BENCH_WIRE_PEER_H
 #define ZERA_BENCH_WIRE_PEER_H
 
+#include <benchmark/benchmark.h>
+
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -302,6 +304,50 @@ inline Event EventOf(const ::Event *ev) {
     e.options = ev->u8Options, e.aux3 = ev->u8Aux3, e.queueOp = ev->u8QueueOp, e.repeat = ev->u16RepeatCount;
     e.data.assign(ev->pbData, ev->pbData + ev->dwDataSize);
     return e;
+}
+
+// ---- Timing loops shared by the benchmarks ---------------------------------------------
+
+// Times write(out) into a raw buffer, after checking once that it writes
+// exactly `bytes`.
+template <typename Write>
+void TimeHandWriter(benchmark::State &state, const std::vector<uint8_t> &bytes, Write write) {
+    std::vector<uint8_t> buffer(bytes.size());
+    Out check{buffer.data()};
+    write(check);
+    if (buffer != bytes) state.SkipWithError("the hand-written writer writes other bytes");
+    for (auto _ : state) {
+        Out out{buffer.data()};
+        write(out);
+        benchmark::DoNotOptimize(out.at);
+        benchmark::ClobberMemory();
+    }
+}
+
+// Times read(in, record) over `bytes` into a new record each time, which is
+// destroyed within the loop as the library's results are deleted.
+template <typename Record, typename Read>
+void TimeCheckedReader(benchmark::State &state, const std::vector<uint8_t> &bytes, Read read) {
+    for (auto _ : state) {
+        Record back;
+        In in{bytes.data(), bytes.data() + bytes.size()};
+        benchmark::DoNotOptimize(read(in, back));
+    }
+}
+
+inline void TimeMemcpy(benchmark::State &state, const std::vector<uint8_t> &bytes) {
+    std::vector<uint8_t> to(bytes.size());
+    for (auto _ : state) {
+        std::memcpy(to.data(), bytes.data(), bytes.size());
+        benchmark::ClobberMemory();
+    }
+}
+
+// A reading packet over a copy of `bytes`.
+inline ZERA_HPACKET ReadingPacket(const std::vector<uint8_t> &bytes) {
+    void *copy = ZERA_pvMalloc(bytes.size());
+    std::memcpy(copy, bytes.data(), bytes.size());
+    return ZERA_hMarshalPacketCreate(copy, static_cast<int32_t>(bytes.size()));
 }
 
 }  // namespace peer

@@ -33,8 +33,9 @@ inline bool Fail(uint32_t code) {
 
 // ---- Writing ---------------------------------------------------------------
 
-// The length of a NUL-terminated string in units.
-inline size_t StringUnits(const char *s) { return std::strlen(s); }
+// The length of a NUL-terminated string in units. An empty one (most
+// additional texts) costs no call.
+inline size_t StringUnits(const char *s) { return s[0] == 0 ? 0 : std::strlen(s); }
 inline size_t StringUnits(const WCHAR16 *s) { return WLen(s); }
 
 // The first run of an encoding: counts the bytes it would write, and keeps
