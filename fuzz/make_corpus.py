@@ -133,7 +133,10 @@ SEEDS['event_reader'] = {
     'data2_empty': event(2, 0, data_body(b''), ((5, 0, plist(TERMINATOR)),)),
     'items_status': event(3, 12, items_body(1, [(0, 0x80000003)])),
     'items_mixed': event(3, 44, items_body(3, [(1, 1 << 40), (0, 5), (2, 0xFFFFFFFFFFFFFFFF)]), ATTACHED),
-    'items_none': event(3, 16, items_body(0, [])),
+    'items_none': event(3, 0, items_body(0, [])),
+    # Claimed areas far beyond the bytes: refused before they are allocated.
+    'items_claim_1gib': event(3, 0x3FFFFFFF, items_body(0, [])),
+    'data_claim_1gib': event(1, 0x3FFFFFFF, data_body(b'abc')),
     'interval': event(4, 0, timeval(0x80000200, 3)),
     'interval_wide_text': event(4, 0, timeval(0x80000200, 3), ((9, 1, plist(WIDE, EMPTY, TERMINATOR)),)),
 }

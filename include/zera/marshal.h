@@ -165,9 +165,13 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boMarshalZERAEvent(ZERA_HPACKET hPacket, Event *ps
  * without a code for a null address; otherwise false with *ppstEvent null
  * and nothing kept: 2056 a type byte other than 0 to 4 or an item kind
  * other than 0 to 2; 1034 a level above 63 or S above 0x3FFFFFFF, a data
- * stream whose length is not S, an item that would not end within S; 1032
- * a short packet (also an S larger than the bytes left for a data event);
- * 1026 memory; the codes of the parameter-list reader; 1027 a null packet. */
+ * stream whose length is not S, an item that would not end within S, an
+ * item list with a count of 0 and an S above 0; 1032 a short packet, also
+ * before anything is allocated: an S larger than the bytes left for a data
+ * event, or than the bytes left could fill with items (5 bytes for 12 of
+ * area) for an item list, so that no packet costs much more memory than
+ * its own size; 1026 memory; the codes of the parameter-list reader; 1027
+ * a null packet. */
 ZERA_API BOOL8 ZERA_CALL ZERA_boUnmarshalZERAEvent(ZERA_HPACKET hPacket, Event **ppstEvent, BOOL8 boWideAttach);
 
 /* Writes Byte u8Level and h's stack parameters (all records, or with

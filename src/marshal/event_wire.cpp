@@ -6,7 +6,9 @@
 // event's areas, and so that whatever is written can be read back:
 //  - The writer checks everything it could refuse before its first byte, so
 //    a refused event leaves the packet and the attachments' change marks as
-//    they were (only a failed write, e.g. no memory, leaves a partial event).
+//    they were; only a parameter list that refuses (2056) leaves the bytes
+//    before it. It learns the event's size first and makes room once, so
+//    running out of memory leaves nothing.
 //  - An attachment of level 0 is refused (1028) rather than dropped: its
 //    level byte would end the attachments, so the reader would take its list
 //    for the body, and dropping it would lose parameters without a word.
@@ -19,10 +21,19 @@
 //  - The reader refuses (1034) a data stream whose length is not S and an
 //    item that would pass S, instead of stopping short: a shortened event
 //    would lose data silently, and a longer one would overrun its area.
+//  - An item list's area is allocated only when the packet can back it: the
+//    bytes after S must be able to hold items that fill S (the densest item,
+//    kind 0, takes 5 bytes on the wire for 12 in the area), else 1032 before
+//    anything is allocated. With a count of 0 no items follow, so an area
+//    above 0 is refused (1034). A packet can thus never cost much more
+//    memory than its own size, and whatever this reader accepts is written
+//    back in a form it accepts again. (The writer still writes an item list
+//    with a count of 0 and room for items as it stands; no reader takes it.)
 #include <cstring>
 
 #include "event/event.h"
 #include "marshal/marshal.h"
+#include "marshal/wire_io.h"
 
 namespace zera {
 namespace {
@@ -31,32 +42,18 @@ constexpr uint32_t kMaxWireAreaSize = 0x7FFFFFFFu;
 constexpr uint32_t kItemHeaderSize = 8;  // dwKind, dwItemSize
 constexpr uint32_t kLastItemKind = 2;
 constexpr uint8_t kAttachmentsEnd = 0;
-
-bool Fail(uint32_t code) {
-    OSAL_vSetLastError(code);
-    return false;
-}
+// Type, level, error byte and S; then identifier, time stamp and flags.
+constexpr uint32_t kHeadBytes = 7;
+constexpr uint32_t kHeadRestBytes = 16;
+// Between an item list's S and its first item: the rest of the head, the
+// end marker of the attachments and the item count.
+constexpr uint32_t kBytesBeforeItems = kHeadRestBytes + 1 + 4;
+// The fields of a data event's body before its stream, and the stream's length.
+constexpr uint32_t kDataFieldsBytes = 8 + 8 + 1 + 1 + 1 + 2 + 8 + 4;
 
 bool IsDataType(int32_t type) { return type >= ZERA_EVENT_DATA0 && type <= ZERA_EVENT_DATA2; }
 
 uint32_t ItemSizeOfKind(uint32_t kind) { return kind == 0 ? 12u : 16u; }
-
-bool PutByte(MarshalPacket *p, uint8_t value) { return PutUnit(p, &value, 1); }
-
-// 8-byte items as ZERA_boMarshalQWord writes them: the upper 32-bit half in
-// memory first.
-bool PutQWord(MarshalPacket *p, const void *host) {
-    uint32_t words[2];
-    std::memcpy(words, host, sizeof words);
-    return PutUnit(p, &words[1], 4) && PutUnit(p, &words[0], 4);
-}
-
-bool GetQWord(MarshalPacket *p, void *host) {
-    uint32_t words[2];
-    if (!GetUnit(p, &words[1], 4) || !GetUnit(p, &words[0], 4)) return false;
-    std::memcpy(host, words, sizeof words);
-    return true;
-}
 
 // The area size S the wire carries for the event.
 uint32_t WireAreaSize(const Event *ev) {
@@ -74,29 +71,41 @@ bool CheckArea(const Event *ev, const uint8_t *area, uint32_t size) {
     return true;
 }
 
-// Walks the item area of a type-3 event (nothing when dwItemCount is 0).
-// With a null packet it only checks the items (2056 kind, 1034 size); else
-// it writes each one as Byte kind and its value.
-bool WalkItems(MarshalPacket *p, const Event *ev) {
+// Checks the item area of a type-3 event (nothing when dwItemCount is 0):
+// 2056 for a kind, 1034 for a size that is not the kind's or an item that
+// does not end within the area. The walk always ends.
+bool CheckItems(const Event *ev) {
     const uint32_t size = ev->dwItemsSize;
     if (ev->dwItemCount == 0) return true;
-    if (p == nullptr && !CheckArea(ev, ev->pbItems, size)) return false;
+    if (!CheckArea(ev, ev->pbItems, size)) return false;
     for (uint32_t offset = 0; offset < size;) {
         if (size - offset < kItemHeaderSize) return Fail(OSAL_ERR_INVALID_SIZE);
-        EventItem item;
-        std::memcpy(&item, ev->pbItems + offset, kItemHeaderSize);
-        if (item.dwKind > kLastItemKind) return Fail(OSAL_ERR_TYPE_RANGE);
-        const uint32_t itemSize = ItemSizeOfKind(item.dwKind);
-        if (item.dwItemSize != itemSize || size - offset < itemSize) return Fail(OSAL_ERR_INVALID_SIZE);
-        if (p != nullptr) {
-            std::memcpy(&item, ev->pbItems + offset, itemSize);
-            const bool written = PutByte(p, static_cast<uint8_t>(item.dwKind)) &&
-                                 (item.dwKind == 0 ? PutUnit(p, &item.dw, 4) : PutQWord(p, &item.qw));
-            if (!written) return false;
-        }
+        uint32_t head[2];  // dwKind, dwItemSize
+        std::memcpy(head, ev->pbItems + offset, kItemHeaderSize);
+        if (head[0] > kLastItemKind) return Fail(OSAL_ERR_TYPE_RANGE);
+        const uint32_t itemSize = ItemSizeOfKind(head[0]);
+        if (head[1] != itemSize || size - offset < itemSize) return Fail(OSAL_ERR_INVALID_SIZE);
         offset += itemSize;
     }
     return true;
+}
+
+// Writes the items CheckItems has passed: Byte kind and its value.
+template <typename Out>
+void PutItems(Out &out, const Event *ev) {
+    if (ev->dwItemCount == 0) return;
+    for (uint32_t offset = 0; offset < ev->dwItemsSize;) {
+        EventItem item;
+        std::memcpy(&item, ev->pbItems + offset, kItemHeaderSize);
+        std::memcpy(&item, ev->pbItems + offset, ItemSizeOfKind(item.dwKind));
+        out.Unit(static_cast<uint8_t>(item.dwKind));
+        if (item.dwKind == 0) {
+            out.Unit(item.dw);
+        } else {
+            out.QWord(&item.qw);
+        }
+        offset += item.dwItemSize;
+    }
 }
 
 // Everything the writer could refuse, checked before it writes.
@@ -104,43 +113,92 @@ bool CheckWritable(const Event *ev) {
     if (ev->i32Type < ZERA_EVENT_DATA0 || ev->i32Type > ZERA_EVENT_INTERVAL) return Fail(OSAL_ERR_TYPE_RANGE);
     if (WireAreaSize(ev) > kMaxWireAreaSize) return Fail(OSAL_ERR_INVALID_SIZE);
     if (IsDataType(ev->i32Type) && !CheckArea(ev, ev->pbData, ev->dwDataSize)) return false;
-    if (ev->i32Type == ZERA_EVENT_ITEMS && !WalkItems(nullptr, ev)) return false;
+    if (ev->i32Type == ZERA_EVENT_ITEMS && !CheckItems(ev)) return false;
     for (const Attachment *node = ev->pstAttachments; node != nullptr; node = node->pstNext) {
         if (node->u8Level == kAttachmentsEnd || node->pParList == nullptr) return Fail(OSAL_ERR_INVALID_ARG);
     }
     return true;
 }
 
-bool WriteBody(MarshalPacket *p, const Event *ev) {
-    if (IsDataType(ev->i32Type)) {
-        return PutQWord(p, &ev->u64Aux1) && PutQWord(p, &ev->u64Aux2) && PutByte(p, ev->u8Options) &&
-               PutByte(p, ev->u8Aux3) && PutByte(p, ev->u8QueueOp) && PutUnit(p, &ev->u16RepeatCount, 2) &&
-               PutQWord(p, &ev->stPeriod) &&
-               MarshalByteStream(p, ev->pbData, static_cast<int32_t>(ev->dwDataSize));
+// The whole event after CheckWritable; only a parameter list inside can
+// still refuse (2056, with what came before written).
+template <typename Out>
+bool EncodeEvent(Out &out, Event &ev) {
+    out.Unit(static_cast<uint8_t>(ev.i32Type));
+    out.Unit(ev.u8Level);
+    out.Unit(ev.u8Error);
+    out.Unit(WireAreaSize(&ev));
+    out.Unit(ev.dwEventId);
+    out.QWord(&ev.stTimeStamp);
+    out.Unit(ev.dwFlags);
+    const bool wide = ev.boWideAttach != 0;
+    for (Attachment *node = ev.pstAttachments; node != nullptr; node = node->pstNext) {
+        out.Unit(node->u8Level);
+        out.Unit(node->u8Selector);
+        if (!EncodeParamList(out, node->pParList, false, wide)) return false;
     }
-    if (ev->i32Type == ZERA_EVENT_ITEMS) return PutUnit(p, &ev->dwItemCount, 4) && WalkItems(p, ev);
-    return PutQWord(p, &ev->stInterval);
+    out.Unit(kAttachmentsEnd);
+    if (IsDataType(ev.i32Type)) {
+        out.QWord(&ev.u64Aux1);
+        out.QWord(&ev.u64Aux2);
+        out.Unit(ev.u8Options);
+        out.Unit(ev.u8Aux3);
+        out.Unit(ev.u8QueueOp);
+        out.Unit(ev.u16RepeatCount);
+        out.QWord(&ev.stPeriod);
+        out.Unit(ev.dwDataSize);
+        out.Raw(ev.pbData, ev.dwDataSize);
+    } else if (ev.i32Type == ZERA_EVENT_ITEMS) {
+        out.Unit(ev.dwItemCount);
+        PutItems(out, &ev);
+    } else {
+        out.QWord(&ev.stInterval);
+    }
+    return true;
+}
+
+// The node for a level and selector: the one read before (a second list
+// replaces the first), or a new one at the head of the event's list, so
+// that attachments read back stand in the reverse order of the writer's.
+// Its list is left to the list reader, which would only replace one made
+// here. Null with 1026 when memory runs out.
+Attachment *AttachmentFor(Event *ev, uint8_t level, uint8_t selector) {
+    for (Attachment *node = ev->pstAttachments; node != nullptr; node = node->pstNext) {
+        if (node->u8Level == level && node->u8Selector == selector) return node;
+    }
+    auto *node = static_cast<Attachment *>(AllocZero(1, sizeof(Attachment)));
+    if (node == nullptr) {
+        Fail(OSAL_ERR_NO_MEMORY);
+        return nullptr;
+    }
+    node->u8Level = level;
+    node->u8Selector = selector;
+    node->pstNext = ev->pstAttachments;
+    ev->pstAttachments = node;
+    return node;
 }
 
 bool ReadAttachments(MarshalPacket *p, Event *ev, bool wide) {
     for (;;) {
-        uint8_t level = 0;
-        if (!GetUnit(p, &level, 1)) return false;
+        uint8_t level = 0, selector = 0;
+        const bool head = ReadFixed(p, 2, [&](auto &in) {
+            return in.Unit(level) && (level == kAttachmentsEnd || in.Unit(selector));
+        });
+        if (!head) return false;
         if (level == kAttachmentsEnd) return true;
-        uint8_t selector = 0;
-        if (!GetUnit(p, &selector, 1)) return false;
-        // A level and selector read twice share one node; the second list
-        // replaces the first.
-        Attachment **link = ZERA_ppstCheckParListA(ev, level, selector & 1u, 1, 0);
-        if (link == nullptr || *link == nullptr) return false;  // 1026 stored by the lookup
-        if (!UnmarshalParamList(p, &(*link)->pParList, wide)) return false;
+        Attachment *node = AttachmentFor(ev, level, selector & 1u);
+        if (node == nullptr || !UnmarshalParamList(p, &node->pParList, wide)) return false;
     }
 }
 
 // The data stream goes straight into the area made for S bytes.
-bool ReadData(MarshalPacket *p, Event *ev) {
+bool ReadDataBody(MarshalPacket *p, Event *ev) {
     uint32_t len = 0;
-    if (!GetUnit(p, &len, 4)) return false;
+    const bool fields = ReadFixed(p, kDataFieldsBytes, [&](auto &in) {
+        return in.QWord(&ev->u64Aux1) && in.QWord(&ev->u64Aux2) && in.Unit(ev->u8Options) && in.Unit(ev->u8Aux3) &&
+               in.Unit(ev->u8QueueOp) && in.Unit(ev->u16RepeatCount) && in.QWord(&ev->stPeriod) && in.Unit(len);
+    });
+    if (!fields) return false;
     if (len != ev->dwDataSize) return Fail(OSAL_ERR_INVALID_SIZE);
     if (!CheckAvailable(p, len)) return false;
     if (len > 0) std::memcpy(ev->pbData, ReadPos(p), len);
@@ -150,17 +208,20 @@ bool ReadData(MarshalPacket *p, Event *ev) {
 
 bool ReadItems(MarshalPacket *p, Event *ev) {
     if (!GetUnit(p, &ev->dwItemCount, 4)) return false;
-    if (ev->dwItemCount == 0) return true;
     const uint32_t size = ev->dwItemsSize;
+    if (ev->dwItemCount == 0) return size == 0 || Fail(OSAL_ERR_INVALID_SIZE);
     for (uint32_t offset = 0; offset < size;) {
-        int8_t kind = 0;
-        if (!GetUnit(p, &kind, 1)) return false;
-        if (kind < 0 || static_cast<uint32_t>(kind) > kLastItemKind) return Fail(OSAL_ERR_TYPE_RANGE);
         EventItem item{};
-        item.dwKind = static_cast<uint32_t>(kind);
-        item.dwItemSize = ItemSizeOfKind(item.dwKind);
-        if (size - offset < item.dwItemSize) return Fail(OSAL_ERR_INVALID_SIZE);
-        if (!(kind == 0 ? GetUnit(p, &item.dw, 4) : GetQWord(p, &item.qw))) return false;
+        const bool read = ReadFixed(p, 1 + 8, [&](auto &in) {
+            int8_t kind = 0;
+            if (!in.Unit(kind)) return false;
+            if (kind < 0 || static_cast<uint32_t>(kind) > kLastItemKind) return Fail(OSAL_ERR_TYPE_RANGE);
+            item.dwKind = static_cast<uint32_t>(kind);
+            item.dwItemSize = ItemSizeOfKind(item.dwKind);
+            if (size - offset < item.dwItemSize) return Fail(OSAL_ERR_INVALID_SIZE);
+            return kind == 0 ? in.Unit(item.dw) : in.QWord(&item.qw);
+        });
+        if (!read) return false;
         std::memcpy(ev->pbItems + offset, &item, item.dwItemSize);
         offset += item.dwItemSize;
     }
@@ -168,13 +229,19 @@ bool ReadItems(MarshalPacket *p, Event *ev) {
 }
 
 bool ReadBody(MarshalPacket *p, Event *ev) {
-    if (IsDataType(ev->i32Type)) {
-        return GetQWord(p, &ev->u64Aux1) && GetQWord(p, &ev->u64Aux2) && GetUnit(p, &ev->u8Options, 1) &&
-               GetUnit(p, &ev->u8Aux3, 1) && GetUnit(p, &ev->u8QueueOp, 1) && GetUnit(p, &ev->u16RepeatCount, 2) &&
-               GetQWord(p, &ev->stPeriod) && ReadData(p, ev);
-    }
+    if (IsDataType(ev->i32Type)) return ReadDataBody(p, ev);
     if (ev->i32Type == ZERA_EVENT_ITEMS) return ReadItems(p, ev);
-    return GetQWord(p, &ev->stInterval);
+    return ReadFixed(p, 8, [&](auto &in) { return in.QWord(&ev->stInterval); });
+}
+
+// Whether the packet can back an area of `area` bytes of an event of `type`
+// before it is allocated (1032 if not): a data event's S bytes follow in
+// the packet, an item list's items need at least 5 bytes per 12 of area.
+// Sizes that creating the event refuses anyway are left to it (1034).
+bool CheckAreaBacked(MarshalPacket *p, int32_t type, uint8_t level, uint32_t area) {
+    if (IsDataType(type)) return CheckAvailable(p, area);
+    if (type != ZERA_EVENT_ITEMS || level >= kEventLevelLimit || area > kEventMaxAreaSize) return true;
+    return CheckAvailable(p, kBytesBeforeItems + int64_t{area} * 5 / 12);
 }
 
 }  // namespace
@@ -182,38 +249,32 @@ bool ReadBody(MarshalPacket *p, Event *ev) {
 bool MarshalEvent(MarshalPacket *p, Event *event) {
     if (event == nullptr) return false;
     if (!CheckWritable(event)) return false;
-    const uint32_t area = WireAreaSize(event);
-    const bool head = PutByte(p, static_cast<uint8_t>(event->i32Type)) && PutByte(p, event->u8Level) &&
-                      PutByte(p, event->u8Error) && PutUnit(p, &area, 4) && PutUnit(p, &event->dwEventId, 4) &&
-                      PutQWord(p, &event->stTimeStamp) && PutUnit(p, &event->dwFlags, 4);
-    if (!head) return false;
-    const bool wide = event->boWideAttach != 0;
-    for (Attachment *node = event->pstAttachments; node != nullptr; node = node->pstNext) {
-        if (!PutByte(p, node->u8Level) || !PutByte(p, node->u8Selector) ||
-            !MarshalParamList(p, node->pParList, false, wide))
-            return false;
-    }
-    return PutByte(p, kAttachmentsEnd) && WriteBody(p, event);
+    return Emit(p, [event](auto &out) { return EncodeEvent(out, *event); });
 }
 
 bool UnmarshalEvent(MarshalPacket *p, Event **event, bool wideAttach) {
     if (event == nullptr) return false;
     *event = nullptr;
+    if (p == nullptr) return Fail(OSAL_ERR_INVALID_HANDLE);
     int8_t type = 0;
     uint8_t level = 0, error = 0;
     uint32_t area = 0;
-    if (!GetUnit(p, &type, 1) || !GetUnit(p, &level, 1) || !GetUnit(p, &error, 1) || !GetUnit(p, &area, 4))
-        return false;
+    const bool head = ReadFixed(p, kHeadBytes, [&](auto &in) {
+        return in.Unit(type) && in.Unit(level) && in.Unit(error) && in.Unit(area);
+    });
+    if (!head) return false;
     if (type < ZERA_EVENT_DATA0 || type > ZERA_EVENT_INTERVAL) return Fail(OSAL_ERR_TYPE_RANGE);
-    // A data event's S bytes follow in this packet: an S beyond the bytes
-    // left is refused before it costs an allocation of that size.
-    if (IsDataType(type) && !CheckAvailable(p, area)) return false;
+    if (!CheckAreaBacked(p, type, level, area)) return false;
     Event *ev = ZERA_pstCreateEvent(type, level, area);
     if (ev == nullptr) return false;
     ev->u8Error = error;
     ev->boWideAttach = wideAttach ? 1 : 0;
-    const bool read = GetUnit(p, &ev->dwEventId, 4) && GetQWord(p, &ev->stTimeStamp) &&
-                      GetUnit(p, &ev->dwFlags, 4) && ReadAttachments(p, ev, wideAttach) && ReadBody(p, ev);
+    const bool read = ReadFixed(p, kHeadRestBytes,
+                                [&](auto &in) {
+                                    return in.Unit(ev->dwEventId) && in.QWord(&ev->stTimeStamp) &&
+                                           in.Unit(ev->dwFlags);
+                                }) &&
+                      ReadAttachments(p, ev, wideAttach) && ReadBody(p, ev);
     if (!read) {
         ZERA_boDeleteEvent(ev);  // stores no code for an event
         return false;

@@ -6,6 +6,7 @@
 // level: its dwMagic stays 0, so it never passes the handle check and can
 // never be taken for a live level.
 #include "marshal/marshal.h"
+#include "marshal/wire_io.h"
 #include "param/param.h"
 #include "stack/stack.h"
 
@@ -14,11 +15,6 @@ namespace {
 
 constexpr uint32_t kStatsCounters = ZERA_STATS_KINDS * 4;
 constexpr uint32_t kStatsLoadFigures = 4;
-
-bool Fail(uint32_t code) {
-    OSAL_vSetLastError(code);
-    return false;
-}
 
 // The level's own read of all its parameters refreshes their settable bits.
 // Its answer is not wanted, and neither is its code: level 0 answers a read
@@ -66,9 +62,12 @@ bool MarshalStackLevel(MarshalPacket *p, StackHandle *h, bool changedOnly) {
     // Refused before anything is written: the list writer would find no list
     // only after the level byte.
     if (h == nullptr || h->pstStackParams == nullptr) return Fail(OSAL_ERR_INVALID_ARG);
-    if (!PutUnit(p, &h->u8Level, 1)) return false;
+    if (p == nullptr) return Fail(OSAL_ERR_INVALID_HANDLE);
     RefreshSettableBits(h);
-    return MarshalParamList(p, h->pstStackParams, changedOnly, h->boWide != 0);
+    return Emit(p, [h, changedOnly](auto &out) {
+        out.Unit(h->u8Level);
+        return EncodeParamList(out, h->pstStackParams, changedOnly, h->boWide != 0);
+    });
 }
 
 bool UnmarshalStackLevel(MarshalPacket *p, StackHandle **level, bool wide) {
@@ -110,34 +109,44 @@ ZERA_API void ZERA_CALL ZERA_vDeleteStackHandleLevel(StackHandle *pstLevel) {
     zera::DeleteLevelRecord(pstLevel);
 }
 
-// Each item goes through the scalar operations, so that a null packet
-// (1027) or block (1028) fails at the first one.
+// The twelve counters as DWords, then the two load words as four Words, low
+// half first. A null packet (1027) is refused before a null block (1028).
 ZERA_API BOOL8 ZERA_CALL ZERA_boMarshalStatistics(ZERA_HPACKET hPacket, const uint32_t *pdwStatistics) {
-    if (!ZERA_boMarshalDWord(hPacket, pdwStatistics)) return 0;
-    for (uint32_t i = 1; i < zera::kStatsCounters; ++i) {
-        if (!ZERA_boMarshalDWord(hPacket, &pdwStatistics[i])) return 0;
-    }
-    for (uint32_t i = 0; i < zera::kStatsLoadFigures; ++i) {
-        const uint32_t word = pdwStatistics[zera::kStatsCounters + i / 2];
-        const uint16_t figure = static_cast<uint16_t>(i % 2 == 0 ? word : word >> 16);
-        if (!ZERA_boMarshalWord(hPacket, &figure)) return 0;
-    }
-    return 1;
+    if (hPacket == nullptr) return zera::Fail(OSAL_ERR_INVALID_HANDLE);
+    if (pdwStatistics == nullptr) return zera::Fail(OSAL_ERR_INVALID_ARG);
+    return zera::Emit(ToPacket(hPacket), [pdwStatistics](auto &out) {
+               for (uint32_t i = 0; i < zera::kStatsCounters; ++i) out.Unit(pdwStatistics[i]);
+               for (uint32_t i = 0; i < zera::kStatsLoadFigures; ++i) {
+                   const uint32_t word = pdwStatistics[zera::kStatsCounters + i / 2];
+                   out.Unit(static_cast<uint16_t>(i % 2 == 0 ? word : word >> 16));
+               }
+               return true;
+           })
+               ? 1
+               : 0;
 }
 
+// Stops at the first item that is not there; the items before it stay
+// stored in the block.
 ZERA_API BOOL8 ZERA_CALL ZERA_boUnmarshalStatistics(ZERA_HPACKET hPacket, uint32_t *pdwStatistics) {
-    if (!ZERA_boUnmarshalDWord(hPacket, pdwStatistics)) return 0;
-    for (uint32_t i = 1; i < zera::kStatsCounters; ++i) {
-        if (!ZERA_boUnmarshalDWord(hPacket, &pdwStatistics[i])) return 0;
-    }
-    for (uint32_t i = 0; i < zera::kStatsLoadFigures; ++i) {
-        uint16_t figure = 0;
-        if (!ZERA_boUnmarshalWord(hPacket, &figure)) return 0;
-        uint32_t &word = pdwStatistics[zera::kStatsCounters + i / 2];
-        const uint32_t shift = i % 2 == 0 ? 0 : 16;
-        word = (word & ~(0xFFFFu << shift)) | uint32_t{figure} << shift;
-    }
-    return 1;
+    if (hPacket == nullptr) return zera::Fail(OSAL_ERR_INVALID_HANDLE);
+    if (pdwStatistics == nullptr) return zera::Fail(OSAL_ERR_INVALID_ARG);
+    constexpr uint32_t kBytes = zera::kStatsCounters * 4 + zera::kStatsLoadFigures * 2;
+    return zera::ReadFixed(ToPacket(hPacket), kBytes, [pdwStatistics](auto &in) {
+               for (uint32_t i = 0; i < zera::kStatsCounters; ++i) {
+                   if (!in.Unit(pdwStatistics[i])) return false;
+               }
+               for (uint32_t i = 0; i < zera::kStatsLoadFigures; ++i) {
+                   uint16_t figure = 0;
+                   if (!in.Unit(figure)) return false;
+                   uint32_t &word = pdwStatistics[zera::kStatsCounters + i / 2];
+                   const uint32_t shift = i % 2 == 0 ? 0 : 16;
+                   word = (word & ~(0xFFFFu << shift)) | uint32_t{figure} << shift;
+               }
+               return true;
+           })
+               ? 1
+               : 0;
 }
 
 ZERA_API BOOL8 ZERA_CALL ZERA_boUnmarshalStackDescriptionEntryA(ZERA_HPACKET hPacket, StackHandle **ppstLevel,

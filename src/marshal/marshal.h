@@ -1,7 +1,8 @@
 // marshal/marshal.h - what the marshalling files and other subsystems may
 // call: the packet record behind ZERA_HPACKET, the two checks every writer
-// and reader rests on, unit conversion, and the parameter-list, event and
-// stack-level encodings without the export layer.
+// and reader rests on, single units, and the parameter-list, event and
+// stack-level encodings without the export layer. How the encodings move
+// their bytes is marshal/wire_io.h, private to this folder.
 //
 // Internal: included by src/ and tests only. Packets carry no lock; one
 // thread at a time uses a packet.
@@ -40,12 +41,13 @@ ZERA_TEST_VISIBLE bool EnsureRoom(MarshalPacket *p, int64_t n);
 ZERA_TEST_VISIBLE bool CheckAvailable(MarshalPacket *p, int64_t n);
 
 // Appends one unit of `width` bytes (1, 2, 4, 8) from the host variable in
-// network order, growing the packet. False with the code of EnsureRoom or of
-// the byte-order conversion; nothing written then. p must not be null.
+// network order, growing the packet. False with the code of EnsureRoom
+// (1027 for a null packet); nothing written then.
 bool PutUnit(MarshalPacket *p, const void *host, uint32_t width);
 
 // Reads one unit into the host variable and advances the read position.
-// False with 1032 (short) or the conversion's code; position unchanged then.
+// False with the code of CheckAvailable (1032 short, 1027 null packet);
+// position and host variable unchanged then.
 bool GetUnit(MarshalPacket *p, void *host, uint32_t width);
 
 // The stream and string encodings behind the exports of the same names, for

@@ -1,9 +1,12 @@
 // marshal/packet.cpp - the marshal packet (create, delete, accessors), its
-// growth and read checks, and the scalar items.
+// growth and read checks, and the scalar items. Units are converted here by
+// the library's own byte-order helpers (common/byte_order.h), not by a call
+// into the platform layer per unit; the bytes are the same.
 #include <cstring>
 
 #include "common/common.h"
 #include "marshal/marshal.h"
+#include "marshal/wire_io.h"
 
 namespace zera {
 
@@ -50,17 +53,26 @@ bool CheckAvailable(MarshalPacket *p, int64_t n) {
 
 bool PutUnit(MarshalPacket *p, const void *host, uint32_t width) {
     if (!EnsureRoom(p, width)) return false;
-    uint8_t unit[8];  // the conversion takes a writable host variable
-    std::memcpy(unit, host, width);
-    if (!OSAL_boConvertByteOrder(WriteEnd(p), unit, width, OSAL_BO_TO_NETWORK)) return false;
+    WireWriter out{WriteEnd(p)};
+    switch (width) {
+        case 1: out.Unit(*static_cast<const uint8_t *>(host)); break;
+        case 2: { uint16_t v; std::memcpy(&v, host, 2); out.Unit(v); break; }
+        case 4: { uint32_t v; std::memcpy(&v, host, 4); out.Unit(v); break; }
+        default: { uint64_t v; std::memcpy(&v, host, 8); out.Unit(v); break; }
+    }
     p->i32DataSize += static_cast<int32_t>(width);
     return true;
 }
 
 bool GetUnit(MarshalPacket *p, void *host, uint32_t width) {
     if (!CheckAvailable(p, width)) return false;
-    if (!OSAL_boConvertByteOrder(const_cast<uint8_t *>(ReadPos(p)), host, width, OSAL_BO_FROM_NETWORK))
-        return false;
+    RunReader in{ReadPos(p)};
+    switch (width) {
+        case 1: { uint8_t v; in.Unit(v); std::memcpy(host, &v, 1); break; }
+        case 2: { uint16_t v; in.Unit(v); std::memcpy(host, &v, 2); break; }
+        case 4: { uint32_t v; in.Unit(v); std::memcpy(host, &v, 4); break; }
+        default: { uint64_t v; in.Unit(v); std::memcpy(host, &v, 8); break; }
+    }
     p->i32CurReadPos += static_cast<int32_t>(width);
     return true;
 }

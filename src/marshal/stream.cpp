@@ -4,19 +4,10 @@
 
 #include "common/common.h"
 #include "marshal/marshal.h"
+#include "marshal/wire_io.h"
 
 namespace zera {
 namespace {
-
-bool Fail(uint32_t code) {
-    OSAL_vSetLastError(code);
-    return false;
-}
-
-int32_t FailLength(uint32_t code) {
-    OSAL_vSetLastError(code);
-    return -1;
-}
 
 // Checks a writer's arguments: 1027 null packet, 1028 data missing, 1034 a
 // negative length or one that is no whole number of units.
@@ -27,29 +18,25 @@ bool CheckWriterArgs(const MarshalPacket *p, const void *data, int32_t len, int3
     return true;
 }
 
-// Reads a stream's length and checks that its bytes are there. -1 with the
-// code on failure; the read position then stands behind the length if that
-// was read.
-int32_t ReadLength(MarshalPacket *p, int32_t unit) {
-    uint32_t raw = 0;
-    if (!GetUnit(p, &raw, 4)) return -1;
-    int32_t len = static_cast<int32_t>(raw);
-    if (len < 0 || len % unit != 0) return FailLength(OSAL_ERR_INVALID_SIZE);
-    if (!CheckAvailable(p, len)) return -1;
-    return len;
+// The whole run of units is converted in one pass: once the length has been
+// checked against the bytes there (reading) or the room made (writing), no
+// unit can fail.
+template <typename T>
+void CopyUnits(void *dst, const void *src, size_t count) {
+    if (sizeof(T) == 2) {
+        CopyNetwork16(dst, src, count);
+    } else {
+        CopyNetwork32(dst, src, count);
+    }
 }
 
 template <typename T>
 bool MarshalUnits(MarshalPacket *p, const T *data, int32_t len) {
     if (!CheckWriterArgs(p, data, len, sizeof(T))) return false;
     if (!EnsureRoom(p, int64_t{len} + 4)) return false;
-    uint32_t length = static_cast<uint32_t>(len);
-    if (!PutUnit(p, &length, 4)) return false;
-    for (int32_t i = 0; i < len / static_cast<int32_t>(sizeof(T)); ++i) {
-        T unit = data[i];  // the conversion takes a writable host variable
-        if (!OSAL_boConvertByteOrder(WriteEnd(p), &unit, sizeof(T), OSAL_BO_TO_NETWORK)) return false;
-        p->i32DataSize += static_cast<int32_t>(sizeof(T));
-    }
+    StoreNetwork32(WriteEnd(p), static_cast<uint32_t>(len));
+    CopyUnits<T>(WriteEnd(p) + 4, data, static_cast<size_t>(len) / sizeof(T));
+    p->i32DataSize += len + 4;
     return true;
 }
 
@@ -57,7 +44,7 @@ template <typename T>
 int32_t UnmarshalUnits(MarshalPacket *p, T **data, bool alloc) {
     if (p == nullptr) return FailLength(OSAL_ERR_INVALID_HANDLE);
     if (data == nullptr) return FailLength(OSAL_ERR_INVALID_ARG);
-    int32_t len = ReadLength(p, sizeof(T));
+    int32_t len = ReadStreamLength(p, sizeof(T));
     if (len < 0) return -1;
     if (len == 0) {
         *data = nullptr;
@@ -65,9 +52,8 @@ int32_t UnmarshalUnits(MarshalPacket *p, T **data, bool alloc) {
     }
     if (alloc) *data = static_cast<T *>(Alloc(static_cast<size_t>(len)));
     if (*data == nullptr) return FailLength(OSAL_ERR_NO_MEMORY);
-    for (int32_t i = 0; i < len / static_cast<int32_t>(sizeof(T)); ++i) {
-        if (!GetUnit(p, &(*data)[i], sizeof(T))) return -1;  // an allocated buffer stays the caller's
-    }
+    CopyUnits<T>(*data, ReadPos(p), static_cast<size_t>(len) / sizeof(T));
+    p->i32CurReadPos += len;
     return len;
 }
 
@@ -76,39 +62,27 @@ int32_t UnmarshalUnits(MarshalPacket *p, T **data, bool alloc) {
 bool MarshalByteStream(MarshalPacket *p, const void *data, int32_t len) {
     if (!CheckWriterArgs(p, data, len, 1)) return false;
     if (!EnsureRoom(p, int64_t{len} + 4)) return false;
-    uint32_t length = static_cast<uint32_t>(len);
-    if (!PutUnit(p, &length, 4)) return false;
-    if (len > 0) std::memcpy(WriteEnd(p), data, static_cast<size_t>(len));
-    p->i32DataSize += len;
+    WireWriter out{WriteEnd(p)};
+    out.Unit(static_cast<uint32_t>(len));
+    out.Raw(data, static_cast<size_t>(len));
+    p->i32DataSize += len + 4;
     return true;
 }
 
 bool MarshalString(MarshalPacket *p, const char *s) {
     if (p == nullptr) return Fail(OSAL_ERR_INVALID_HANDLE);
-    if (s == nullptr) return MarshalByteStream(p, nullptr, 0);
-    size_t len = std::strlen(s) + 1;
-    if (len > INT32_MAX) return Fail(OSAL_ERR_INVALID_SIZE);
-    return MarshalByteStream(p, s, static_cast<int32_t>(len));
+    return Emit(p, [s](auto &out) { return PutString(out, s); });
 }
 
-// One byte per wide character; units above 0xFF have no single-byte form
-// and become '?', so the narrow form is never longer than the wide one.
 bool MarshalWideString(MarshalPacket *p, const WCHAR16 *s) {
     if (p == nullptr) return Fail(OSAL_ERR_INVALID_HANDLE);
-    if (s == nullptr) return MarshalByteStream(p, nullptr, 0);
-    size_t units = WLen(s) + 1;
-    char *narrow = static_cast<char *>(Alloc(units));
-    if (narrow == nullptr) return Fail(OSAL_ERR_NO_MEMORY);
-    WideToNarrow(narrow, units, s);
-    bool ok = MarshalString(p, narrow);
-    Free(narrow);
-    return ok;
+    return Emit(p, [s](auto &out) { return PutWideString(out, s); });
 }
 
 int32_t UnmarshalByteStream(MarshalPacket *p, void **data, bool alloc) {
     if (p == nullptr) return FailLength(OSAL_ERR_INVALID_HANDLE);
     if (data == nullptr) return FailLength(OSAL_ERR_INVALID_ARG);
-    int32_t len = ReadLength(p, 1);
+    int32_t len = ReadStreamLength(p, 1);
     if (len < 0) return -1;
     if (len == 0) {
         if (alloc) *data = nullptr;
@@ -121,45 +95,16 @@ int32_t UnmarshalByteStream(MarshalPacket *p, void **data, bool alloc) {
     return len;
 }
 
-// A stream whose last byte is not NUL is no string this system writes.
-// Rejecting it (1034) keeps the result "length without the NUL" true and
-// never leaves an unterminated string with the caller.
 int32_t UnmarshalString(MarshalPacket *p, char **s) {
     if (p == nullptr) return FailLength(OSAL_ERR_INVALID_HANDLE);
     if (s == nullptr) return FailLength(OSAL_ERR_INVALID_ARG);
-    int32_t len = ReadLength(p, 1);
-    if (len < 0) return -1;
-    if (len == 0) {
-        *s = nullptr;
-        return 0;
-    }
-    if (ReadPos(p)[len - 1] != 0) return FailLength(OSAL_ERR_INVALID_SIZE);
-    *s = static_cast<char *>(Alloc(static_cast<size_t>(len)));
-    if (*s == nullptr) return FailLength(OSAL_ERR_NO_MEMORY);
-    std::memcpy(*s, ReadPos(p), static_cast<size_t>(len));
-    p->i32CurReadPos += len;
-    return len - 1;
+    return ReadString(p, s);
 }
 
 int32_t UnmarshalWideString(MarshalPacket *p, WCHAR16 **s) {
     if (p == nullptr) return FailLength(OSAL_ERR_INVALID_HANDLE);
     if (s == nullptr) return FailLength(OSAL_ERR_INVALID_ARG);
-    char *narrow = nullptr;
-    int32_t n = UnmarshalString(p, &narrow);
-    if (n < 0) return n;
-    if (narrow == nullptr) {
-        *s = nullptr;
-        return 0;
-    }
-    size_t units = static_cast<size_t>(n) + 1;
-    *s = static_cast<WCHAR16 *>(Alloc(units * sizeof(WCHAR16)));
-    if (*s == nullptr) {
-        Free(narrow);
-        return FailLength(OSAL_ERR_NO_MEMORY);
-    }
-    NarrowToWide(*s, units, narrow);
-    Free(narrow);
-    return static_cast<int32_t>(WLen(*s));  // a NUL inside the stream ends the string
+    return ReadString(p, s);
 }
 
 }  // namespace zera
@@ -176,7 +121,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boMarshalByteStreamRaw(ZERA_HPACKET hPacket, const
                                                      int32_t i32Len) {
     zera::MarshalPacket *p = ToPacket(hPacket);
     if (!zera::CheckWriterArgs(p, pvData, i32Len, 1) || !zera::EnsureRoom(p, i32Len)) return 0;
-    if (i32Len > 0) std::memcpy(zera::WriteEnd(p), pvData, static_cast<size_t>(i32Len));
+    zera::WireWriter{zera::WriteEnd(p)}.Raw(pvData, static_cast<size_t>(i32Len));
     p->i32DataSize += i32Len;
     return 1;
 }

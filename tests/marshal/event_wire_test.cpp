@@ -67,17 +67,22 @@ TEST(EventWire, ExactBytesOfEveryType) {
     }
 
     // Kinds 1, 0, 2 back to back, walked by item size; the count is carried
-    // as it stands, and a count of 0 carries no items at all.
+    // as it stands, and a count of 0 carries no items at all (such a packet
+    // is refused by the reader: see ItemAreaIsBoundedByTheBytesPresent).
     const uint32_t items[11] = {1, 16, 0x05060708, 0x01020304, 0, 12, 7, 2, 16, 0xB0A09080, 0xF0E0D0C0};
     for (uint32_t count : {9, 0}) {
         Event *mixed = NewEvent(ZERA_EVENT_ITEMS, 44);
         std::memcpy(mixed->pbItems, items, sizeof items);
         mixed->dwItemCount = count;
         const Wire head = Head(3, 44).U8(0).U32(count);
-        Event *back = ExpectWire(mixed, count == 0 ? head.b : Wire(head).U8(1).U64(0x0102030405060708ull).U8(0).U32(7)
-                                                             .U8(2).U64(0xF0E0D0C0B0A09080ull).b,
-                                 count == 0 ? 28 : 51);
-        EXPECT_TRUE(count == 0 || std::memcmp(back->pbItems, items, sizeof items) == 0);  // item sizes rebuilt
+        if (count == 0) {
+            EXPECT_EQ(Written(mixed), head.b);  // 28 bytes
+            ZERA_boDeleteEvent(mixed);
+            continue;
+        }
+        Event *back = ExpectWire(mixed, Wire(head).U8(1).U64(0x0102030405060708ull).U8(0).U32(7)
+                                             .U8(2).U64(0xF0E0D0C0B0A09080ull).b, 51);
+        EXPECT_EQ(std::memcmp(back->pbItems, items, sizeof items), 0);  // item sizes rebuilt
         ZERA_boDeleteEvent(back);
     }
 
@@ -166,6 +171,14 @@ TEST(EventWire, ReaderFailuresLeaveNoEvent) {
     fails(longer, OSAL_ERR_INVALID_SIZE, "stream longer than S");
     fails(shorter, OSAL_ERR_INVALID_SIZE, "stream shorter than S");
     for (size_t n = 1; n < rich.size(); ++n) fails(Bytes(rich.begin(), rich.begin() + n), OSAL_ERR_SHORT_PACKET, "cut");
+    // A cut inside a run of fixed items stops in front of the unit that does
+    // not fit (a time stamp's first half stays read), checked once or not.
+    for (size_t n = 1; n < interval.size(); ++n) {
+        const Packet r(Bytes(interval.begin(), interval.begin() + n));
+        Event *ev = nullptr;
+        EXPECT_FAILS(!ZERA_boUnmarshalZERAEvent(r.h, &ev, 0), OSAL_ERR_SHORT_PACKET);
+        EXPECT_EQ(ZERA_i32MarshalGetCurReadPos(r.h), StopsAt(n, {1, 2, 3, 7, 11, 15, 19, 23, 24, 28})) << n;
+    }
 
     EXPECT_FAILS(!ZERA_boUnmarshalZERAEvent(Packet(interval).h, nullptr, 0), 0);
     Event *ev = nullptr;
@@ -179,6 +192,35 @@ TEST(EventWire, ReaderFailuresLeaveNoEvent) {
             EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NO_MEMORY));
             return false;
         });
+    }
+}
+
+// An item list's area is allocated only when the bytes behind its size can
+// hold items that fill it, so no packet costs more memory than a small
+// multiple of its own size; a count of 0 backs no area at all. Refused
+// before allocating: 1032, behind S, as a data event whose bytes are not
+// there; refused at the count: 1034, behind it.
+TEST(EventWire, ItemAreaIsBoundedByTheBytesPresent) {
+    const struct {
+        Bytes bytes;
+        uint32_t code;
+        int32_t position;
+        const char *what;
+    } cases[] = {
+        {Head(3, 0x3FFFFFFF).U8(0).U32(0).b, OSAL_ERR_SHORT_PACKET, 7, "1 GiB in 28 bytes"},
+        {Head(3, 44).U8(0).U32(0).b, OSAL_ERR_SHORT_PACKET, 7, "count 0 over 44 bytes, as written"},
+        {Head(3, 120).U8(0).U32(10).U8(0).U32(7).b, OSAL_ERR_SHORT_PACKET, 7, "ten items claimed, one there"},
+        {Head(3, 12).U8(0).U32(0).Raw(Bytes(20, 0)).b, OSAL_ERR_INVALID_SIZE, 28, "bytes enough, no items"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const Packet r(c.bytes);
+        Event *ev = reinterpret_cast<Event *>(0x1);
+        ZERA_vTestFailAllocAfter(-1);  // counts from 0
+        EXPECT_FAILS(!ZERA_boUnmarshalZERAEvent(r.h, &ev, 0), c.code);
+        EXPECT_TRUE(c.code != OSAL_ERR_SHORT_PACKET || ZERA_lTestAllocCount() == 0) << "allocated";
+        EXPECT_EQ(ev, nullptr);
+        EXPECT_EQ(ZERA_i32MarshalGetCurReadPos(r.h), c.position);
     }
 }
 
@@ -296,6 +338,11 @@ TEST(StatisticsWire, FiftySixBytesAndBack) {
     EXPECT_FAILS(!ZERA_boUnmarshalStatistics(Packet(Bytes(expected.begin(), expected.begin() + 54)).h, back),
                  OSAL_ERR_SHORT_PACKET);
     EXPECT_TRUE(std::memcmp(back, block, 13 * sizeof(uint32_t)) == 0 && back[13] == 0xEEEEC3C3u);
+    for (size_t n = 1; n < expected.size(); ++n) {  // anywhere: in front of the unit that does not fit
+        const Packet r(Bytes(expected.begin(), expected.begin() + n));
+        EXPECT_FAILS(!ZERA_boUnmarshalStatistics(r.h, back), OSAL_ERR_SHORT_PACKET);
+        EXPECT_EQ(ZERA_i32MarshalGetCurReadPos(r.h), n < 48 ? static_cast<int32_t>(n / 4 * 4) : static_cast<int32_t>(n / 2 * 2));
+    }
     EXPECT_FAILS(!ZERA_boMarshalStatistics(w.h, nullptr), OSAL_ERR_INVALID_ARG);
     EXPECT_EQ(ZERA_i32MarshalGetDataSize(w.h), 56);
     EXPECT_FAILS(!ZERA_boMarshalStatistics(nullptr, block), OSAL_ERR_INVALID_HANDLE);

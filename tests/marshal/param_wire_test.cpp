@@ -98,16 +98,14 @@ TEST(ParamWire, RoundTripsThroughBothWidths) {
     ExpectFilled(wide.list, true);
     EXPECT_EQ(again.bytes(), w.bytes());
 
-    // The wide writer's narrow copies fail: the failing record was visited.
-    zt::ForEachAllocFailure([&](long) {
-        n.p()->i32DataSize = 0;
-        wide.list[0].u8ChangeFlags = ZERA_CHANGE_VALUE | ZERA_CHANGE_SHAPE;
-        if (WriteList(n, wide.list, true)) return true;
-        EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_NO_MEMORY);
-        EXPECT_EQ(wide.list[0].u8ChangeFlags, 0);
-        return false;
-    });
-    EXPECT_EQ(n.bytes().size(), w.bytes().size());  // the change marks may differ
+    // The wide writer narrows straight into the packet, allocating nothing
+    // (the packet has its room from before).
+    n.p()->i32DataSize = 0;
+    ZERA_vTestFailAllocAfter(0);
+    EXPECT_TRUE(WriteList(n, wide.list, true));
+    EXPECT_EQ(ZERA_lTestAllocCount(), 0);
+    ZERA_vTestFailAllocAfter(-1);
+    EXPECT_EQ(n.bytes().size(), w.bytes().size());  // the change marks differ
 }
 
 TEST(ParamWire, WriterRefusals) {
@@ -163,6 +161,15 @@ TEST(ParamWire, FailedReadLeavesDestinationUnchangedAndReplaceFreesIt) {
             ASSERT_TRUE(read(kGain));  // the old one freed (leak checker)
             EXPECT_TRUE(d.list[0].dwAccess == 2u && d.list[0].pstValues == nullptr);
         }
+    }
+
+    // A cut anywhere stops in front of the unit that does not fit: the
+    // length, the name block, each byte, the value, the chain's count.
+    for (size_t n = 1; n < kGain.size(); ++n) {
+        const Packet r(Bytes(kGain.begin(), kGain.begin() + n));
+        Param dest{};
+        EXPECT_FAILS(!ZERA_boUnmarshalParamA(r.h, &dest, 0), OSAL_ERR_SHORT_PACKET);
+        EXPECT_EQ(ZERA_i32MarshalGetCurReadPos(r.h), StopsAt(n, {4, 10, 11, 12, 13, 14, 15, 19})) << n;
     }
 
     ListBuilder d;  // without boReplace the old contents pass to whoever kept them
