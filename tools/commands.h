@@ -16,6 +16,7 @@ constexpr int kExitUsage = 2;
 int CommandRun(const std::vector<std::string> &args);
 int CommandInspect(const std::vector<std::string> &args);
 int CommandDescribe(const std::vector<std::string> &args);
+int CommandList(const std::vector<std::string> &args);
 
 }  // namespace tool
 

@@ -10,6 +10,7 @@
 #include "json.h"
 #include "params.h"
 #include "report.h"
+#include "search_path.h"
 
 namespace tool {
 
@@ -87,6 +88,7 @@ int CommandDescribe(const std::vector<std::string> &args) {
     bool help = false;
     if (!ParseDescribe(args, &options, &help)) return kExitUsage;
     if (help) return kExitOk;
+    SetVerbose(options.verbose);
     HostStack stack;
     std::string error;
     if (!stack.Ready(&error) || !stack.Build(options.components, &error)) {

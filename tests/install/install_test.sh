@@ -79,4 +79,9 @@ expect "received [1-9][0-9]* data events"
 bare "$work/cm" ./host_c Echo
 expect "received [1-9][0-9]* data events"
 
+# The installed tool finds the installed samples from anywhere.
+bare "$work" "$prefix/bin/zera" list
+expect "Ticker" && expect "$components/Echo.COMPONENT"
+bare "$work" "$prefix/bin/zera" run --duration 1 --set 3:Period=50
+expect "stack: Counter Loopback Ticker"
 echo "install test: passed ($prefix)"
