@@ -93,9 +93,10 @@ TEST(Tool, CommandsShowTheirTextsAndStatus) {
         {"describe Counter Nope", 1, {"cannot find component 'Nope' on level 2"}},
         // Any sample sits on level 0, and each takes only the next on top.
         {"run --duration=0.2 -- Loopback Ticker", 0, {"stack: Loopback Ticker"}},
+        // The greeting, then the answers to the host's two events; the stop.
         {"run Echo --duration 0.3 --trace --send=1:50:2", 0,
-         {"(status complete, started)", "level 1 type 2", "data 68656c6c6f", "level 1 type 2", "data 0000000000000000",
-          "stack: Echo"}},
+         {"level 1 type 2", "data 68656c6c6f", "level 1 type 2", "data 0000000000000000", "data 0100000000000000",
+          "(status complete)", "stack: Echo"}},
         {"run -v Echo --duration 0.2 2>&1", 0, {"zera: search path: ", "level 1: Echo loaded from ", "stack: Echo"}},
     };
     for (const auto &c : cases) {
@@ -129,12 +130,13 @@ print(json.dumps(eval(sys.argv[1])))' )";
     const struct {
         const char *args, *expression, *expected;
     } cases[] = {
-        {"run --duration 0.3 --set 3:Period=20 --trace --json", R"(d["trace"][1]["detail"])",
-         R"("status complete, started")"},
+        {"run --duration 0.3 --set 3:Period=20 --trace --json", R"([e["detail"] for e in d["trace"] if e["type"] == 3])",
+         R"(["status complete", "status complete, started", "status complete"])"},
         {"run Echo --duration 0.2 --json --set 1:Greeting=grüße✓", R"(d["levels"][0]["params"][0]["value"])",
          R"("gr\u00fc\u00dfe\u2713")"},
         {R"x(run Echo --duration 0.2 --json --trace --set "1:Greeting=$(printf '\377a"\\\001')")x",
-         R"([d["levels"][0]["params"][0]["value"], d["trace"][2]["data"]])", R"(["\u00ffa\"\\\u0001", "ff61225c01"])"},
+         R"([d["levels"][0]["params"][0]["value"]] + [e["data"] for e in d["trace"] if e["type"] == 2])",
+         R"(["\u00ffa\"\\\u0001", "ff61225c01"])"},
         {"inspect Echo --json", R"([p["value"] for p in d["params"]])", R"(["hello", 1])"},
         {"inspect WideOnly --json", R"(d["params"][0]["value"])", R"("wide")"},
         {"inspect HalfThreads --json", R"(len(d["warnings"]))", "2"},
