@@ -10,7 +10,6 @@
 #include "json.h"
 #include "params.h"
 #include "report.h"
-#include "search_path.h"
 
 namespace tool {
 
@@ -81,14 +80,7 @@ void PrintJson(const std::vector<LevelEntry> &entries) {
     json.End();
 }
 
-}  // namespace
-
-int CommandDescribe(const std::vector<std::string> &args) {
-    DescribeOptions options;
-    bool help = false;
-    if (!ParseDescribe(args, &options, &help)) return kExitUsage;
-    if (help) return kExitOk;
-    SetVerbose(options.verbose);
+int Describe(const DescribeOptions &options) {
     HostStack stack;
     std::string error;
     if (!stack.Ready(&error) || !stack.Build(options.components, &error)) {
@@ -115,6 +107,12 @@ int CommandDescribe(const std::vector<std::string> &args) {
     if (options.json) PrintJson(entries);
     else PrintText(entries);
     return kExitOk;
+}
+
+}  // namespace
+
+int CommandDescribe(const std::vector<std::string> &args) {
+    return RunParsed<DescribeOptions>(args, ParseDescribe, Describe);
 }
 
 }  // namespace tool

@@ -130,16 +130,13 @@ void PrintJson(const std::vector<Entry> &entries) {
 }  // namespace
 
 int CommandList(const std::vector<std::string> &args) {
-    ListOptions options;
-    bool help = false;
-    if (!ParseList(args, &options, &help)) return kExitUsage;
-    if (help) return kExitOk;
-    SetVerbose(options.verbose);
-    LogSearchPath();
-    const std::vector<Entry> entries = Collect();
-    if (options.json) PrintJson(entries);
-    else PrintText(entries);
-    return kExitOk;
+    return RunParsed<ListOptions>(args, ParseList, [](const ListOptions &options) {
+        LogSearchPath();
+        const std::vector<Entry> entries = Collect();
+        if (options.json) PrintJson(entries);
+        else PrintText(entries);
+        return kExitOk;
+    });
 }
 
 }  // namespace tool

@@ -16,7 +16,6 @@
 #include <thread>
 
 #include "host_stack.h"
-#include "search_path.h"
 
 namespace tool {
 
@@ -279,7 +278,6 @@ uint64_t RunReport::TotalReceived() const {
 }
 
 int RunStack(const RunOptions &options, RunReport *report) {
-    SetVerbose(options.verbose);
     HostStack stack;
     std::string error;
     if (!stack.Ready(&error) || !stack.Build(options.components, &error)) {

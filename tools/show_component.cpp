@@ -164,12 +164,7 @@ int Inspect(const InspectOptions &options) {
 }  // namespace
 
 int CommandInspect(const std::vector<std::string> &args) {
-    InspectOptions options;
-    bool help = false;
-    if (!ParseInspect(args, &options, &help)) return kExitUsage;
-    if (help) return kExitOk;
-    SetVerbose(options.verbose);
-    return Inspect(options);
+    return RunParsed<InspectOptions>(args, ParseInspect, Inspect);
 }
 
 }  // namespace tool
