@@ -98,6 +98,9 @@ ZERA_API uint8_t ZERA_CALL ZERA_bHostAddComponentA(StackHandle *h0, const char *
  * returns true. The call returns when every level has taken it or one has
  * not. Levels already started stay as they are (a second start is true).
  *
+ * (ZERA_vUpdateStackStatus is not the way: it announces the status the
+ * topmost level already has, so that level's own start export never runs.)
+ *
  * Failure, with the stack left stopped (the levels that did start are
  * stopped again, each with its stop export):
  *   1027  h0 is not a kit-made level 0;
@@ -153,7 +156,9 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boHostSendEvent(StackHandle *h0, Event *pstEvent, 
  * receive queue: by default every level passes down what the level above it
  * produces, and level 0 wants the events of level 1), waiting up to
  * dwTimeoutMs milliseconds (0: no wait; ZERA_HOST_WAIT_FOREVER: until one
- * comes or the wait is broken with ZERA_vBreakRecvEventWait on h0). The
+ * comes or the wait is broken with ZERA_vBreakRecvEventWait on h0; a break
+ * made before the wait begins is not seen, so a receiver that another thread
+ * must stop waits in rounds and checks its own flag between them). The
  * caller owns the event and deletes it with ZERA_boDeleteEvent. Null with
  * code 0 when none came in time or the wait was broken; null with 1027 for
  * h0 or a stack without level 1. */
