@@ -84,9 +84,11 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boHostStackDestroy(StackHandle *h0);
  * library's add looks: the current folder, the running program's folder,
  * then the system loader's search, which for an installed library includes
  * its components folder (<libdir>/VOQ_ZERA_Comp/components). The first
- * file found is loaded; a name with a folder is used as given. 0 on failure
- * with the add's code and the file name as argument (1030 when no folder
- * has the module); the stack is then as it was. */
+ * file found is loaded; a name with a folder is used as given. 0 on failure,
+ * the stack as it was: 1027 (h0), 1028 (null or empty name), 1026 (memory),
+ * or the add's code with the file name as argument (1030 when no folder has
+ * the module, 1035 for a module refused, 2055/2057 for info blocks that do
+ * not suit). */
 ZERA_API uint8_t ZERA_CALL ZERA_bHostAddComponentA(StackHandle *h0, const char *pszName);
 
 /* ---- Starting and stopping ---------------------------------------------------- */
