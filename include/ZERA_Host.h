@@ -1,12 +1,28 @@
 /*
- * ZERA_Host.h - the kit for host programs: a ready level 0 in one call.
+ * ZERA_Host.h - the kit for host programs: the whole life of a stack from
+ * level 0, in a handful of calls.
  *
- * A host needs level 0 ready before it adds anything: its descriptor's link
- * word holding the masked null, its entry table filled with the library's own
- * operations, and an empty parameter list. ZERA_hHostStackCreate does all of
- * that; ZERA_boHostStackDestroy removes every level above and releases it.
- * A host that keeps its own handle setup calls ZERA_vHostDescriptorInit on its
- * descriptor before the level-0 handle is first used.
+ *     StackHandle *h0 = ZERA_hHostStackCreate(NULL);      ready level 0
+ *     ZERA_bHostAddComponentA(h0, "Counter");             levels 1, 2, ...
+ *     ZERA_boHostStartStack(h0);                          every level started
+ *     Event *ev = ZERA_pstHostCreateEvent(h0, ZERA_EVENT_DATA0, 3, 4);
+ *     ZERA_boHostSendEvent(h0, ev, 0);                    to level 3
+ *     ev = ZERA_pstHostReceiveEvent(h0, 100);             what came down
+ *     ZERA_boHostStopStack(h0);                           every level stopped
+ *     ZERA_boHostStackDestroy(h0);                        levels removed, h0 gone
+ *
+ * A call that fails returns false, 0 or null after storing an error code for
+ * the calling thread (OSAL_dwGetLastError; OSAL_pszGetLastErrorText gives
+ * the code's text, the reason and the argument). Unless a call says
+ * otherwise, a failure changes nothing. examples/hosts/ holds a complete
+ * host in C and one in C++.
+ *
+ * Every call here takes the level-0 handle that ZERA_hHostStackCreate made
+ * (1027 for anything else), except ZERA_vHostDescriptorInit. Like the
+ * library's own add and remove operations, creating, adding, starting,
+ * stopping and destroying must not run concurrently on one stack; creating,
+ * sending and receiving events may run on any thread while it runs.
+ *
  * Pure C (C11 and C++17 clean).
  */
 #ifndef ZERA_HOST_H
@@ -18,13 +34,17 @@
 extern "C" {
 #endif
 
+/* ---- Level 0 ------------------------------------------------------------------ */
+
 /* Prepares a descriptor for a stack with no level above 0: the link word
  * holds the masked null and the level mask has only bit 0. The host's two
  * words of its own are left alone. 1028 for a null descriptor. */
 ZERA_API void ZERA_CALL ZERA_vHostDescriptorInit(HostStackDescriptor *pstDesc);
 
-/* Creates a ready level-0 handle. pstDesc is the host's descriptor (it stays
- * the host's, is prepared with ZERA_vHostDescriptorInit and must outlive the
+/* Creates a ready level-0 handle: its descriptor's link word holding the
+ * masked null, its entry table filled with the library's own operations and
+ * an empty parameter list. pstDesc is the host's descriptor (it stays the
+ * host's, is prepared with ZERA_vHostDescriptorInit and must outlive the
  * stack), or null to have one made that the handle owns: the kit then points
  * pfnLevelContextRelease at its own release. The caller owns the handle and
  * releases it with ZERA_boHostStackDestroy. Null with the code of what failed
@@ -32,15 +52,119 @@ ZERA_API void ZERA_CALL ZERA_vHostDescriptorInit(HostStackDescriptor *pstDesc);
  * cannot be made. The level's pstUpperInfoBlock stays empty (version 0.0,
  * no flags, no ranges): it takes a level-1 component of major version 0
  * with an open range A; a host that expects another version family fills
- * it before its first add. */
+ * it before its first add. A stack without identifier management sets
+ * ZERA_STATUS_NO_EVID in the handle's dwStatus before its first add. */
 ZERA_API StackHandle *ZERA_CALL ZERA_hHostStackCreate(HostStackDescriptor *pstDesc);
 
-/* Removes every level above level 0 from the top down, then releases the
- * level-0 handle, its name and parameter list, and calls its
- * pfnLevelContextRelease (when set) with its descriptor, which frees a
- * descriptor the kit made. False with 1027 for an invalid handle or one that
- * is not a level 0 with a descriptor; nothing is released then. */
+/* Removes every level above level 0 from the top down (a started stack is
+ * stopped on the way: each level's stop export runs before its
+ * deinitialisation), then releases the level-0 handle, its name and
+ * parameter list, and calls its pfnLevelContextRelease (when set) with its
+ * descriptor, which frees a descriptor the kit made. Events still queued at
+ * level 0 are deleted. False with 1027 for an invalid handle or one that is
+ * not a level 0 with a descriptor; nothing is released then. False with the
+ * removal's code when a level cannot be removed: the levels below it and
+ * level 0 stay, and the call may be repeated. */
 ZERA_API BOOL8 ZERA_CALL ZERA_boHostStackDestroy(StackHandle *h0);
+
+/* ---- Adding components ------------------------------------------------------- */
+
+/* The separator of the folders in ZERA_COMPONENT_PATH, as in PATH. */
+#if defined(_WIN32)
+#define ZERA_COMPONENT_PATH_SEPARATOR ';'
+#else
+#define ZERA_COMPONENT_PATH_SEPARATOR ':'
+#endif
+
+/* Adds the component pszName on top of the stack and returns the new level's
+ * number, as ZERA_bAddToStackA does, but finds a bare name (one without a
+ * folder) on the component search path first: the module <pszName>.COMPONENT
+ * (or pszName, when it ends with .COMPONENT) is looked for in each folder of
+ * the environment variable ZERA_COMPONENT_PATH in turn, then where the
+ * library's add looks: the current folder, the running program's folder,
+ * then the system loader's search, which for an installed library includes
+ * its components folder (<libdir>/VOQ_ZERA_Comp/components). The first
+ * file found is loaded; a name with a folder is used as given. 0 on failure,
+ * the stack as it was: 1027 (h0), 1028 (null or empty name), 1026 (memory),
+ * or the add's code with the file name as argument (1030 when no folder has
+ * the module, 1035 for a module refused, 2055/2057 for info blocks that do
+ * not suit). */
+ZERA_API uint8_t ZERA_CALL ZERA_bHostAddComponentA(StackHandle *h0, const char *pszName);
+
+/* ---- Starting and stopping ---------------------------------------------------- */
+
+/* Starts the stack: the status "complete and started" runs down from the
+ * topmost level to level 0 as a stack status event, on the calling thread;
+ * each level above 0 has its component's start export
+ * (ZERA_boModuleStartCommuThreadsA/W) run and takes the status when it
+ * returns true. The call returns when every level has taken it or one has
+ * not. Levels already started stay as they are (a second start is true).
+ *
+ * (ZERA_vUpdateStackStatus is not the way: it announces the status the
+ * topmost level already has, so that level's own start export never runs.)
+ *
+ * Failure, with the stack left stopped (the levels that did start are
+ * stopped again, each with its stop export):
+ *   1027  h0 is not a kit-made level 0;
+ *   2060  the stack is not complete (no level completes it, or it has no
+ *         level above 0); the argument names the topmost level;
+ *   1035  a level's module lacks one or both names of the start or stop
+ *         pair (the library calls a pair only when both names exist);
+ *   1036  a level's start export returned false;
+ *   1026  the status event could not be made.
+ * For 1035 and 1036 the argument names the highest such level and its
+ * component, as "level 2 (Loopback)", and the text says what it lacks. */
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostStartStack(StackHandle *h0);
+
+/* Stops a started stack: the status "complete, not started" runs down from
+ * the topmost level; each level that was started takes it and has its
+ * component's stop export run (which should end the level's threads) before
+ * the status goes on down. Returns when every level has taken it; a stack
+ * that is not started is left as it is (true). False with 1027 (h0) or 1026
+ * (the status event could not be made; nothing changed). */
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostStopStack(StackHandle *h0);
+
+/* Each status change also reaches level 0 as a type-3 event of level 1 (one
+ * item, kind 0, holding the new status word), which ZERA_pstHostReceiveEvent
+ * hands out among the other events. */
+
+/* ---- Events -------------------------------------------------------------------- */
+
+/* A wait without end for ZERA_pstHostReceiveEvent. */
+#define ZERA_HOST_WAIT_FOREVER 0xFFFFFFFFu
+
+/* Creates an event of type i32Type (ZERA_EVENT_DATA0 to ZERA_EVENT_INTERVAL)
+ * with dwDataSize bytes of data (pbData), addressed to level u8Level (0 or 1:
+ * level 1), whose owner is level 0, so that ZERA_boHostSendEvent accepts it
+ * on a stack with or without identifier management. (The library's
+ * ZERA_pstCreateEventEx refuses level 0 with 1028: a kit-made level 0 has no
+ * identifier manager; this call gives the event an identifier of its own.)
+ * The caller owns the event: it hands it to ZERA_boHostSendEvent or deletes
+ * it with ZERA_boDeleteEvent. Null with 1027 (h0), 1028 (type, or a level
+ * above 31) or 1026 (memory). */
+ZERA_API Event *ZERA_CALL ZERA_pstHostCreateEvent(StackHandle *h0, int32_t i32Type, uint8_t u8Level,
+                                                  uint32_t dwDataSize);
+
+/* Sends an event made by ZERA_pstHostCreateEvent from level 0 to its level,
+ * where it waits in the level's send queue until dwDelayMs milliseconds from
+ * now, when the level's component may take it. On success the stack owns
+ * the event. On failure the caller still owns it (and deletes it or sends it
+ * again): 1027 (h0), 1028 (null event), 2048 when the stack has no level of
+ * the event's number (the argument says which levels it has), or the send's
+ * own code (e.g. 2058 for an event another level owns). */
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostSendEvent(StackHandle *h0, Event *pstEvent, uint32_t dwDelayMs);
+
+/* Takes the earliest event that came down to level 0 (from level 1's
+ * receive queue: by default every level passes down what the level above it
+ * produces, and level 0 wants the events of level 1), waiting up to
+ * dwTimeoutMs milliseconds (0: no wait; ZERA_HOST_WAIT_FOREVER: until one
+ * comes or the wait is broken with ZERA_vBreakRecvEventWait on h0; a break
+ * made before the wait begins is not seen, so a receiver that another thread
+ * must stop waits in rounds and checks its own flag between them). The
+ * caller owns the event and deletes it with ZERA_boDeleteEvent. Null with
+ * code 0 when none came in time or the wait was broken; null with 1027 for
+ * h0 or a stack without level 1. */
+ZERA_API Event *ZERA_CALL ZERA_pstHostReceiveEvent(StackHandle *h0, uint32_t dwTimeoutMs);
 
 #ifdef __cplusplus
 }

@@ -9,40 +9,150 @@ namespace tool {
 
 namespace {
 
+constexpr const char *kSearchText =
+    "Components (<Name>.COMPONENT) are looked for in the folders of\n"
+    "ZERA_COMPONENT_PATH (separated by ':'), then the current folder, the\n"
+    "tool's folder and the installed components folder; the first one found is\n"
+    "used. A name with a folder in it is used as given.\n";
+
+constexpr const char *kCommonOptions =
+    "  --json                   print the result as one JSON object\n"
+    "  -v, --verbose            say on stderr which module was loaded from where\n"
+    "  -h, --help               show this text\n"
+    "Options take their value as --name VALUE or --name=VALUE; -- ends the options.\n";
+
 constexpr const char *kRunUsage =
     "usage: zera run [<component>...] [--duration SECONDS] [--set LEVEL:NAME=VALUE]...\n"
-    "                [--send LEVEL:PERIOD_MS[:COUNT]]... [--json]\n"
+    "                [--send LEVEL:PERIOD_MS[:COUNT]]... [--trace] [--json] [-v]\n"
     "\n"
     "Builds a stack on a host level 0 from the components given (bottom to top;\n"
     "none: the sample stack Counter Loopback Ticker), sets the parameters, starts\n"
     "it, sends host events on the schedules given, receives what comes down to\n"
-    "level 0, and after the duration (default 5 s) or Ctrl-C prints a report per\n"
-    "level: component, status, statistics, load figures and stack parameters.\n"
+    "level 0, and after the duration (default 5 s) or Ctrl-C stops it and prints a\n"
+    "report per level: component, status, statistics, load figures and stack\n"
+    "parameters.\n"
     "\n"
     "  --duration SECONDS       how long to run (0 < SECONDS <= 86400)\n"
     "  --set LEVEL:NAME=VALUE   set a stack parameter of LEVEL before the start\n"
     "  --send LEVEL:PERIOD_MS[:COUNT]\n"
     "                           send a host event to LEVEL every PERIOD_MS ms,\n"
     "                           COUNT times (default 0: until the run ends)\n"
-    "  --json                   print the report as JSON\n";
+    "  --trace                  show each event that reaches level 0: time since\n"
+    "                           the start, level, type, identifier, data in hex and\n"
+    "                           attachments (with --json: in the report's \"trace\")\n";
 
 constexpr const char *kInspectUsage =
-    "usage: zera inspect <component>\n"
+    "usage: zera inspect <component> [--json] [-v]\n"
     "\n"
-    "Loads one component module and prints its name, its info blocks and its\n"
-    "stack parameters with their access classes, attributes, values and\n"
-    "permitted values. A module that the library refuses is reported with the\n"
-    "error code and text, and the tool exits with status 1.\n";
+    "Loads one component module and prints its file, name, info blocks and stack\n"
+    "parameters with their access classes, attributes, values and permitted\n"
+    "values, and warns of exports that the library cannot use (one name of the\n"
+    "start or stop pair without the other). A module that the library refuses\n"
+    "is reported with the error code and text, and the tool exits with status 1.\n";
 
 constexpr const char *kDescribeUsage =
-    "usage: zera describe <component>... [--json]\n"
+    "usage: zera describe <component>... [--json] [-v]\n"
     "\n"
     "Builds the stack from the components given (bottom to top) and prints the\n"
     "stack description packet of level 0, decoded level by level: number,\n"
     "component name, status and stack parameters.\n";
 
+constexpr const char *kListUsage =
+    "usage: zera list [--json] [-v]\n"
+    "\n"
+    "Lists every component on the search path, once (the first found, which the\n"
+    "other commands would load): its name, file, version and what it accepts on\n"
+    "top of it. Modules that are no components are listed with the reason.\n";
+
+struct Command {
+    const char *name;
+    const char *usage;
+    std::vector<std::string> valueOptions;  // take a value
+    std::vector<std::string> flagOptions;   // take none
+};
+
+const std::vector<Command> &Commands() {
+    static const std::vector<Command> commands = {
+        {"run", kRunUsage, {"--duration", "--set", "--send"}, {"--trace"}},
+        {"inspect", kInspectUsage, {}, {}},
+        {"describe", kDescribeUsage, {}, {}},
+        {"list", kListUsage, {}, {}},
+    };
+    return commands;
+}
+
+const Command *FindCommand(const std::string &name) {
+    for (const Command &c : Commands()) {
+        if (name == c.name) return &c;
+    }
+    return nullptr;
+}
+
 void Bad(const char *command, const std::string &what) {
-    std::fprintf(stderr, "zera %s: %s (see zera %s --help)\n", command, what.c_str(), command);
+    std::fprintf(stderr, "zera %s: %s (see zera help %s)\n", command, what.c_str(), command);
+}
+
+bool Contains(const std::vector<std::string> &list, const std::string &item) {
+    for (const std::string &s : list) {
+        if (s == item) return true;
+    }
+    return false;
+}
+
+// An option given on the command line, with its value when it takes one.
+struct Given {
+    std::string name;
+    std::string value;
+};
+
+// Splits the arguments into options and positional arguments. The common
+// options are set directly. False with a message for an unknown option, a
+// value missing or given to an option that takes none; --help prints the
+// usage and sets *help.
+bool Split(const char *command, const std::vector<std::string> &args, CommonOptions *common,
+           std::vector<Given> *options, std::vector<std::string> *positional, bool *help) {
+    const Command &spec = *FindCommand(command);
+    *help = false;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            positional->push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const size_t equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
+        const bool inlineValue = equals != std::string::npos;
+        if (name == "--help" || name == "-h" || name == "--json" || name == "--verbose" || name == "-v" ||
+            Contains(spec.flagOptions, name)) {
+            if (inlineValue) {
+                Bad(command, name + " takes no value");
+                return false;
+            }
+            if (name == "--help" || name == "-h") {
+                PrintCommandUsage(command, stdout);
+                *help = true;
+                return true;
+            }
+            if (name == "--json") common->json = true;
+            else if (name == "--verbose" || name == "-v") common->verbose = true;
+            else options->push_back({name, ""});
+        } else if (Contains(spec.valueOptions, name)) {
+            if (!inlineValue && i + 1 >= args.size()) {
+                Bad(command, name + " needs a value");
+                return false;
+            }
+            options->push_back({name, inlineValue ? arg.substr(equals + 1) : args[++i]});
+        } else {
+            Bad(command, "unknown option '" + name + "'");
+            return false;
+        }
+    }
+    return true;
 }
 
 // A decimal number without sign or junk, no greater than max.
@@ -82,16 +192,10 @@ bool ParseSchedule(const std::string &text, SendSchedule *out) {
     return parts.size() == 2 || ParseUnsigned(parts[2], 0xFFFFFFFFu, &out->count);
 }
 
-bool WantsHelp(const std::vector<std::string> &args, const char *usage, bool *help) {
-    for (const std::string &arg : args) {
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(usage, stdout);
-            *help = true;
-            return true;
-        }
-    }
-    *help = false;
-    return false;
+bool ParseDuration(const std::string &value, double *out) {
+    char *end = nullptr;
+    *out = std::strtod(value.c_str(), &end);
+    return !value.empty() && *end == '\0' && std::isfinite(*out) && *out > 0 && *out <= 86400;
 }
 
 }  // namespace
@@ -102,82 +206,68 @@ const std::vector<std::string> &SampleStack() {
 }
 
 bool ParseRun(const std::vector<std::string> &args, RunOptions *out, bool *help) {
-    if (WantsHelp(args, kRunUsage, help)) return true;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string &arg = args[i];
-        const bool hasValue = i + 1 < args.size();
-        if (arg == "--json") {
-            out->json = true;
-        } else if (arg == "--duration" || arg == "--set" || arg == "--send") {
-            if (!hasValue) {
-                Bad("run", arg + " needs a value");
+    std::vector<Given> options;
+    if (!Split("run", args, out, &options, &out->components, help)) return false;
+    if (*help) return true;
+    for (const Given &o : options) {
+        if (o.name == "--trace") {
+            out->trace = true;
+        } else if (o.name == "--duration") {
+            if (!ParseDuration(o.value, &out->durationSeconds)) {
+                Bad("run", "bad duration '" + o.value + "' (seconds, above 0, at most 86400)");
                 return false;
             }
-            const std::string &value = args[++i];
-            if (arg == "--duration") {
-                char *end = nullptr;
-                out->durationSeconds = std::strtod(value.c_str(), &end);
-                if (value.empty() || *end != '\0' || !std::isfinite(out->durationSeconds) ||
-                    out->durationSeconds <= 0 || out->durationSeconds > 86400) {
-                    Bad("run", "bad duration '" + value + "' (seconds, above 0, at most 86400)");
-                    return false;
-                }
-            } else if (arg == "--set") {
-                ParamSetting setting;
-                if (!ParseSetting(value, &setting)) {
-                    Bad("run", "bad --set '" + value + "' (LEVEL:NAME=VALUE, LEVEL 1 to 31)");
-                    return false;
-                }
-                out->settings.push_back(setting);
-            } else {
-                SendSchedule schedule;
-                if (!ParseSchedule(value, &schedule)) {
-                    Bad("run", "bad --send '" + value + "' (LEVEL:PERIOD_MS[:COUNT], LEVEL 1 to 31, PERIOD_MS 1 to 3600000)");
-                    return false;
-                }
-                out->sends.push_back(schedule);
+        } else if (o.name == "--set") {
+            ParamSetting setting;
+            if (!ParseSetting(o.value, &setting)) {
+                Bad("run", "bad --set '" + o.value + "' (LEVEL:NAME=VALUE, LEVEL 1 to 31)");
+                return false;
             }
-        } else if (!arg.empty() && arg[0] == '-') {
-            Bad("run", "unknown option '" + arg + "'");
-            return false;
+            out->settings.push_back(setting);
         } else {
-            out->components.push_back(arg);
+            SendSchedule schedule;
+            if (!ParseSchedule(o.value, &schedule)) {
+                Bad("run", "bad --send '" + o.value + "' (LEVEL:PERIOD_MS[:COUNT], LEVEL 1 to 31, PERIOD_MS 1 to 3600000)");
+                return false;
+            }
+            out->sends.push_back(schedule);
         }
     }
     if (out->components.empty()) out->components = SampleStack();
     return true;
 }
 
-bool ParseInspect(const std::vector<std::string> &args, std::string *component, bool *help) {
-    if (WantsHelp(args, kInspectUsage, help)) return true;
-    for (const std::string &arg : args) {
-        if (!arg.empty() && arg[0] == '-') {
-            Bad("inspect", "unknown option '" + arg + "'");
-            return false;
-        }
-    }
-    if (args.size() != 1) {
+bool ParseInspect(const std::vector<std::string> &args, InspectOptions *out, bool *help) {
+    std::vector<Given> options;
+    std::vector<std::string> positional;
+    if (!Split("inspect", args, out, &options, &positional, help)) return false;
+    if (*help) return true;
+    if (positional.size() != 1) {
         Bad("inspect", "name exactly one component");
         return false;
     }
-    *component = args[0];
+    out->component = positional[0];
     return true;
 }
 
 bool ParseDescribe(const std::vector<std::string> &args, DescribeOptions *out, bool *help) {
-    if (WantsHelp(args, kDescribeUsage, help)) return true;
-    for (const std::string &arg : args) {
-        if (arg == "--json") {
-            out->json = true;
-        } else if (!arg.empty() && arg[0] == '-') {
-            Bad("describe", "unknown option '" + arg + "'");
-            return false;
-        } else {
-            out->components.push_back(arg);
-        }
-    }
+    std::vector<Given> options;
+    if (!Split("describe", args, out, &options, &out->components, help)) return false;
+    if (*help) return true;
     if (out->components.empty()) {
         Bad("describe", "name the components of the stack, bottom to top");
+        return false;
+    }
+    return true;
+}
+
+bool ParseList(const std::vector<std::string> &args, ListOptions *out, bool *help) {
+    std::vector<Given> options;
+    std::vector<std::string> positional;
+    if (!Split("list", args, out, &options, &positional, help)) return false;
+    if (*help) return true;
+    if (!positional.empty()) {
+        Bad("list", "takes no component names");
         return false;
     }
     return true;
@@ -190,10 +280,20 @@ void PrintMainUsage(std::FILE *to) {
                "  run [<component>...]     build a stack, run it and report (default: the sample stack)\n"
                "  inspect <component>      show a component's info blocks and stack parameters\n"
                "  describe <component>...  build a stack and decode its stack description\n"
-               "  version                  show the library version\n"
-               "\n"
-               "zera <command> --help shows the options of a command.\n",
+               "  list                     list the components on the search path\n"
+               "  version                  show the tool's version\n"
+               "  help [<command>]         show this text, or the options of a command\n"
+               "\n",
                to);
+    std::fputs(kSearchText, to);
+}
+
+bool PrintCommandUsage(const std::string &command, std::FILE *to) {
+    const Command *spec = FindCommand(command);
+    if (spec == nullptr) return false;
+    std::fputs(spec->usage, to);
+    std::fprintf(to, "\n%s\n%s", kCommonOptions, kSearchText);
+    return true;
 }
 
 }  // namespace tool

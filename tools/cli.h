@@ -1,6 +1,7 @@
 // tools/cli.h - the host tool's command line: the options of each command,
-// parsed into plain records, and the usage texts. Included by the tool's
-// sources only.
+// parsed into plain records, and the usage texts. Options may be written
+// "--name value" or "--name=value"; "--" ends the options. Included by the
+// tool's sources only.
 #ifndef ZERA_TOOLS_CLI_H
 #define ZERA_TOOLS_CLI_H
 
@@ -26,18 +27,29 @@ struct SendSchedule {
     uint32_t count = 0;
 };
 
-struct RunOptions {
+// What every command takes.
+struct CommonOptions {
+    bool json = false;     // the report as one JSON object
+    bool verbose = false;  // log on stderr which module was loaded from where
+};
+
+struct RunOptions : CommonOptions {
     std::vector<std::string> components;  // empty: the sample stack
     double durationSeconds = 5.0;
     std::vector<ParamSetting> settings;
     std::vector<SendSchedule> sends;
-    bool json = false;
+    bool trace = false;  // show each event that reaches level 0
 };
 
-struct DescribeOptions {
-    std::vector<std::string> components;
-    bool json = false;
+struct InspectOptions : CommonOptions {
+    std::string component;
 };
+
+struct DescribeOptions : CommonOptions {
+    std::vector<std::string> components;
+};
+
+struct ListOptions : CommonOptions {};
 
 // The sample stack, bottom to top.
 const std::vector<std::string> &SampleStack();
@@ -46,10 +58,13 @@ const std::vector<std::string> &SampleStack();
 // it prints a message naming it to stderr and returns false; --help prints
 // the command's usage to stdout and sets *help.
 bool ParseRun(const std::vector<std::string> &args, RunOptions *out, bool *help);
-bool ParseInspect(const std::vector<std::string> &args, std::string *component, bool *help);
+bool ParseInspect(const std::vector<std::string> &args, InspectOptions *out, bool *help);
 bool ParseDescribe(const std::vector<std::string> &args, DescribeOptions *out, bool *help);
+bool ParseList(const std::vector<std::string> &args, ListOptions *out, bool *help);
 
 void PrintMainUsage(std::FILE *to);
+// The usage of one command; false when there is no such command.
+bool PrintCommandUsage(const std::string &command, std::FILE *to);
 
 }  // namespace tool
 

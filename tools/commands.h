@@ -7,15 +7,31 @@
 #include <string>
 #include <vector>
 
+#include "search_path.h"
+
 namespace tool {
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
+// Parses a command's arguments with parse(args, &options, &help) and runs
+// body(options), switching the verbose log on as asked: the exit status (2
+// for a bad command line, 0 after --help).
+template <typename Options, typename Parse, typename Body>
+int RunParsed(const std::vector<std::string> &args, Parse parse, Body body) {
+    Options options;
+    bool help = false;
+    if (!parse(args, &options, &help)) return kExitUsage;
+    if (help) return kExitOk;
+    SetVerbose(options.verbose);
+    return body(options);
+}
+
 int CommandRun(const std::vector<std::string> &args);
 int CommandInspect(const std::vector<std::string> &args);
 int CommandDescribe(const std::vector<std::string> &args);
+int CommandList(const std::vector<std::string> &args);
 
 }  // namespace tool
 

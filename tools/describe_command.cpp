@@ -80,13 +80,7 @@ void PrintJson(const std::vector<LevelEntry> &entries) {
     json.End();
 }
 
-}  // namespace
-
-int CommandDescribe(const std::vector<std::string> &args) {
-    DescribeOptions options;
-    bool help = false;
-    if (!ParseDescribe(args, &options, &help)) return kExitUsage;
-    if (help) return kExitOk;
+int Describe(const DescribeOptions &options) {
     HostStack stack;
     std::string error;
     if (!stack.Ready(&error) || !stack.Build(options.components, &error)) {
@@ -113,6 +107,12 @@ int CommandDescribe(const std::vector<std::string> &args) {
     if (options.json) PrintJson(entries);
     else PrintText(entries);
     return kExitOk;
+}
+
+}  // namespace
+
+int CommandDescribe(const std::vector<std::string> &args) {
+    return RunParsed<DescribeOptions>(args, ParseDescribe, Describe);
 }
 
 }  // namespace tool

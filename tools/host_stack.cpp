@@ -1,15 +1,22 @@
 // tools/host_stack.cpp - the tool's host stack: level 0 from the host kit,
-// components added on top, started and stopped by stack status events.
+// components from the search path added on top, started and stopped by the
+// kit.
 #include "host_stack.h"
 
-#include <cstring>
+#include <cstdio>
+
+#include "search_path.h"
 
 namespace tool {
 
 std::string LastErrorText() {
     const uint32_t code = OSAL_dwGetLastError();
-    const char *text = OSAL_pszGetLastErrorText();
-    return "error " + std::to_string(code) + ": " + (text != nullptr ? text : "(no text)");
+    const char *stored = OSAL_pszGetLastErrorText();
+    std::string text = stored != nullptr ? stored : "(no text)";
+    const std::string number = " (" + std::to_string(code) + ")";
+    const size_t at = text.find(number);
+    if (at != std::string::npos) text.erase(at, number.size());
+    return "error " + std::to_string(code) + ": " + text;
 }
 
 std::string StatusWords(uint32_t status) {
@@ -43,12 +50,21 @@ bool HostStack::Ready(std::string *error) const {
 }
 
 bool HostStack::Build(const std::vector<std::string> &components, std::string *error) {
+    LogSearchPath();
     for (const std::string &name : components) {
-        if (ZERA_bAddToStackA(h0_, name.c_str()) == 0) {
-            *error = "cannot add component '" + name + "' on level " + std::to_string(Height() + 1) + ": " +
-                     LastErrorText();
+        const std::string where = "component '" + name + "' on level " + std::to_string(Height() + 1);
+        std::string missing;
+        const std::string file = FindComponent(name, &missing);
+        if (file.empty()) {
+            *error = "cannot find " + where + ": " + missing;
             return false;
         }
+        const uint8_t level = ZERA_bHostAddComponentA(h0_, file.c_str());
+        if (level == 0) {
+            *error = "cannot add " + where + " (" + file + "): " + LastErrorText();
+            return false;
+        }
+        LogVerbose("level " + std::to_string(level) + ": " + name + " loaded from " + file);
     }
     return true;
 }
@@ -67,21 +83,12 @@ StackHandle *HostStack::Top() const {
 
 uint32_t HostStack::Height() const { return Top()->u8Level; }
 
-bool HostStack::SetRunning(bool start) {
-    StackHandle *top = Top();
-    if (top == h0_) return false;
-    const uint32_t bits = ZERA_STATUS_COMPLETE | ZERA_STATUS_STARTED;
-    const uint32_t status = start ? top->dwStatus | bits : top->dwStatus & ~ZERA_STATUS_STARTED;
-    // A stack status event of the top level, entered at the top's filter:
-    // every level takes it over on its way down to level 0, and the
-    // components start or stop their threads.
-    Event *ev = ZERA_pstCreateEvent(ZERA_EVENT_ITEMS, top->u8Level, 12);
-    if (ev == nullptr) return false;
-    const uint32_t item[3] = {0, 12, status};
-    std::memcpy(ev->pbItems, item, sizeof item);
-    ev->dwItemCount = 1;
-    ZERA_vInputFilter(top, ev);
-    return ((h0_->dwStatus & ZERA_STATUS_STARTED) != 0) == start;
+bool HostStack::Start(std::string *error) {
+    if (ZERA_boHostStartStack(h0_)) return true;
+    *error = LastErrorText();
+    return false;
 }
+
+void HostStack::Stop() { ZERA_boHostStopStack(h0_); }
 
 }  // namespace tool

@@ -1,6 +1,7 @@
-// tools/host_stack.h - a stack built on a host level 0 through the public
-// interface, taken down when it goes out of scope, and the text of the
-// calling thread's last library error. Included by the tool's sources only.
+// tools/host_stack.h - a stack built with the host kit: components found on
+// the search path and added on a kit-made level 0, started and stopped by
+// the kit, taken down when it goes out of scope; and the text of the calling
+// thread's last library error. Included by the tool's sources only.
 #ifndef ZERA_TOOLS_HOST_STACK_H
 #define ZERA_TOOLS_HOST_STACK_H
 
@@ -13,7 +14,8 @@
 
 namespace tool {
 
-// "error <code>: <text>" for the calling thread's last error.
+// "error <code>: <text>" for the calling thread's last error (the text
+// without the code the platform layer puts in it again).
 std::string LastErrorText();
 // The words of a status word: "complete, started", "-" for none.
 std::string StatusWords(uint32_t status);
@@ -27,8 +29,9 @@ public:
 
     // False when level 0 could not be made (*error says why).
     bool Ready(std::string *error) const;
-    // Adds the components bottom to top; on the first refusal stops and
-    // returns false with a message naming the component and the error.
+    // Finds the components on the search path and adds them bottom to top;
+    // on the first one missing or refused stops and returns false with a
+    // message naming the component and the error.
     bool Build(const std::vector<std::string> &components, std::string *error);
 
     StackHandle *h0() const { return h0_; }
@@ -37,10 +40,10 @@ public:
     StackHandle *Top() const;
     uint32_t Height() const;
 
-    // Sends the status "complete and started" down from the top (or, with
-    // start false, the status with both bits cleared). True when level 0 has
-    // the wanted started bit afterwards.
-    bool SetRunning(bool start);
+    // Starts or stops every level (the host kit's start and stop); false
+    // with *error naming the level that did not start.
+    bool Start(std::string *error);
+    void Stop();
 
 private:
     StackHandle *h0_;

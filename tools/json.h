@@ -1,9 +1,11 @@
 // tools/json.h - a small JSON writer for the tool's reports: objects,
 // arrays, strings, numbers and booleans, written straight to a FILE with
-// the commas placed for the caller. Included by the tool's sources only.
+// the commas placed for the caller; whatever bytes a string holds, the
+// output is valid JSON. Included by the tool's sources only.
 #ifndef ZERA_TOOLS_JSON_H
 #define ZERA_TOOLS_JSON_H
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -36,7 +38,8 @@ public:
     }
     void Real(double r) {
         Separate();
-        std::fprintf(out_, "%.6g", r);
+        if (std::isfinite(r)) std::fprintf(out_, "%.9g", r);
+        else std::fputs("null", out_);  // JSON has no infinities
     }
     void Bool(bool b) {
         Separate();
@@ -71,12 +74,47 @@ private:
         first_.pop_back();
         std::fputc(c, out_);
     }
+public:
+    // The length of the well-formed UTF-8 sequence at s[i] (2 to 4 bytes:
+    // no overlong forms, no surrogates, nothing above U+10FFFF), or 0.
+    static size_t Utf8SequenceLength(const std::string &s, size_t i) {
+        const auto at = [&s](size_t k) { return k < s.size() ? static_cast<unsigned char>(s[k]) : 0u; };
+        const unsigned c = at(i);
+        size_t n = 0;
+        unsigned low = 0x80, high = 0xBF;  // the range of the second byte
+        if (c >= 0xC2 && c <= 0xDF) n = 2;
+        else if (c >= 0xE0 && c <= 0xEF) n = 3, low = c == 0xE0 ? 0xA0 : 0x80, high = c == 0xED ? 0x9F : 0xBF;
+        else if (c >= 0xF0 && c <= 0xF4) n = 4, low = c == 0xF0 ? 0x90 : 0x80, high = c == 0xF4 ? 0x8F : 0xBF;
+        else return 0;
+        if (at(i + 1) < low || at(i + 1) > high) return 0;
+        for (size_t k = 2; k < n; ++k) {
+            if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
+        }
+        return n;
+    }
+
+private:
+    // Strings are bytes: a valid UTF-8 sequence is written as it is, any
+    // other byte as the character of that value (\u00XX, as the library
+    // widens a narrow string), so the output is always valid JSON.
     void WriteString(const std::string &s) {
         std::fputc('"', out_);
-        for (unsigned char c : s) {
-            if (c == '"' || c == '\\') std::fprintf(out_, "\\%c", c);
-            else if (c < 0x20) std::fprintf(out_, "\\u%04x", c);
-            else std::fputc(c, out_);
+        for (size_t i = 0; i < s.size();) {
+            const auto c = static_cast<unsigned char>(s[i]);
+            if (c == '"' || c == '\\') {
+                std::fprintf(out_, "\\%c", c);
+            } else if (c < 0x20 || c == 0x7F) {
+                std::fprintf(out_, "\\u%04x", c);
+            } else if (c < 0x80) {
+                std::fputc(c, out_);
+            } else if (const size_t n = Utf8SequenceLength(s, i)) {
+                std::fwrite(s.data() + i, 1, n, out_);
+                i += n;
+                continue;
+            } else {
+                std::fprintf(out_, "\\u%04x", c);
+            }
+            ++i;
         }
         std::fputc('"', out_);
     }

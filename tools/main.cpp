@@ -1,7 +1,6 @@
 // tools/main.cpp - the host tool `zera`: picks the command and hands it the
 // rest of the command line.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,13 +17,20 @@ int main(int argc, char **argv) {
     if (command == "run") return tool::CommandRun(args);
     if (command == "inspect") return tool::CommandInspect(args);
     if (command == "describe") return tool::CommandDescribe(args);
+    if (command == "list") return tool::CommandList(args);
     if (command == "version" || command == "--version") {
         std::printf("zera %s\n", ZERA_TOOL_VERSION);
         return tool::kExitOk;
     }
     if (command == "help" || command == "--help" || command == "-h") {
-        tool::PrintMainUsage(stdout);
-        return tool::kExitOk;
+        if (args.empty()) {
+            tool::PrintMainUsage(stdout);
+            return tool::kExitOk;
+        }
+        if (args.size() == 1 && tool::PrintCommandUsage(args[0], stdout)) return tool::kExitOk;
+        std::fprintf(stderr, "zera help: no command '%s'\n\n", args[0].c_str());
+        tool::PrintMainUsage(stderr);
+        return tool::kExitUsage;
     }
     std::fprintf(stderr, "zera: unknown command '%s'\n\n", command.c_str());
     tool::PrintMainUsage(stderr);

@@ -8,27 +8,77 @@
 #include <cstring>
 
 #include "host_stack.h"
+#include "json.h"
 
 namespace tool {
 
 namespace {
 
-// Narrow copy of a 16-bit string (units above 0xFF become '?').
-std::string Narrow(const WCHAR16 *s) {
+// UTF-8 of a 16-bit string (UTF-16; a lone surrogate becomes U+FFFD).
+std::string Utf8(const WCHAR16 *s) {
     std::string out;
     if (s == nullptr) return out;
-    for (; *s != 0; ++s) out += *s > 0xFF ? '?' : static_cast<char>(*s);
+    for (; *s != 0; ++s) {
+        uint32_t c = static_cast<uint16_t>(*s);
+        if (c >= 0xD800 && c <= 0xDBFF && s[1] >= 0xDC00 && s[1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint16_t>(*++s) - 0xDC00);
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | c >> 6);
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | c >> 12);
+            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | c >> 18);
+            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
     return out;
 }
+
+// UTF-16 of UTF-8 text; a byte that starts no valid sequence stands for the
+// character of its value, as the library widens narrow strings.
+std::u16string Utf16(const std::string &s) {
+    std::u16string out;
+    for (size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const size_t n = JsonWriter::Utf8SequenceLength(s, i);
+        if (c < 0x80 || n == 0) {
+            out += static_cast<char16_t>(c);
+            ++i;
+            continue;
+        }
+        uint32_t code = c & (n == 2 ? 0x1F : n == 3 ? 0x0F : 0x07);
+        for (size_t k = 1; k < n; ++k) code = code << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+        if (code >= 0x10000) {
+            out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(code);
+        }
+        i += n;
+    }
+    return out;
+}
+
+const WCHAR16 *W(const std::u16string &s) { return reinterpret_cast<const WCHAR16 *>(s.c_str()); }
 
 // The name and the additional text that follows it in the name block.
 void NameAndText(const Param &p, bool wide, std::string *name, std::string *text) {
     if (wide) {
         const auto *block = static_cast<const WCHAR16 *>(p.pName);
-        *name = Narrow(block);
+        *name = Utf8(block);
         size_t n = 0;
         while (block[n] != 0) ++n;
-        *text = Narrow(block + n + 1);
+        *text = Utf8(block + n + 1);
     } else {
         const auto *block = static_cast<const char *>(p.pName);
         *name = block;
@@ -46,11 +96,17 @@ std::string TypeText(uint32_t type) {
     }
 }
 
-std::string DataText(const ParamData &d, uint32_t type, bool wide) {
+// A value as text: a string's characters (UTF-8 when wide), a number's
+// digits; *isNull for a string without a value.
+std::string DataText(const ParamData &d, uint32_t type, bool wide, bool *isNull = nullptr) {
+    if (isNull != nullptr) *isNull = false;
     switch (type) {
     case ZERA_PARAM_STRING:
-        if (wide) return d.ls != nullptr ? "\"" + Narrow(d.ls) + "\"" : "(null)";
-        return d.hs != nullptr ? "\"" + std::string(d.hs) + "\"" : "(null)";
+        if (wide ? d.ls == nullptr : d.hs == nullptr) {
+            if (isNull != nullptr) *isNull = true;
+            return "";
+        }
+        return wide ? Utf8(d.ls) : std::string(d.hs);
     case ZERA_PARAM_DWORD:
     case ZERA_PARAM_DWORD2: return std::to_string(d.dw);
     case ZERA_PARAM_REAL: {
@@ -60,6 +116,20 @@ std::string DataText(const ParamData &d, uint32_t type, bool wide) {
     }
     default: return "-";
     }
+}
+
+// A value as the text report shows it: a string in quotes.
+std::string ShownData(const ParamData &d, uint32_t type, bool wide) {
+    bool isNull = false;
+    const std::string text = DataText(d, type, wide, &isNull);
+    if (type != ZERA_PARAM_STRING) return text;
+    return isNull ? "(null)" : "\"" + text + "\"";
+}
+
+std::string PermittedText(const ParamValue &v, uint32_t type, bool wide) {
+    std::string text = ShownData(v.uFrom, type, wide);
+    if (v.dwKind == ZERA_VALUE_RANGE) text += ".." + ShownData(v.uTo, type, wide);
+    return text;
 }
 
 std::string AttributeText(uint32_t attributes) {
@@ -91,7 +161,7 @@ bool ParseReal(const std::string &text, double *out) {
 }
 
 // Whether the chain of permitted values (none: anything) admits the value.
-bool Permitted(const Param &p, uint32_t dw, double r, const std::string &s) {
+bool Permitted(const Param &p, bool wide, uint32_t dw, double r, const std::string &s) {
     if (p.pstValues == nullptr) return true;
     for (const ParamValue *v = p.pstValues; v != nullptr; v = v->pstNext) {
         const bool range = v->dwKind == ZERA_VALUE_RANGE;
@@ -104,7 +174,7 @@ bool Permitted(const Param &p, uint32_t dw, double r, const std::string &s) {
             if (range ? r >= v->uFrom.r && r <= v->uTo.r : r == v->uFrom.r) return true;
             break;
         case ZERA_PARAM_STRING:
-            if (v->uFrom.hs != nullptr && s == v->uFrom.hs) return true;
+            if (s == DataText(v->uFrom, p.dwType, wide)) return true;
             break;
         default: return true;
         }
@@ -130,6 +200,11 @@ const char *AccessText(uint32_t access) {
     }
 }
 
+std::string ParamView::Shown() const {
+    if (type != "string") return value;
+    return valueIsNull ? "(null)" : "\"" + value + "\"";
+}
+
 std::vector<ParamView> ViewParams(const Param *list, bool wide) {
     std::vector<ParamView> views;
     for (const Param *p = list; p != nullptr && p->pName != nullptr; ++p) {
@@ -140,22 +215,28 @@ std::vector<ParamView> ViewParams(const Param *list, bool wide) {
         v.accessText = AccessText(p->dwAccess);
         v.attributes = p->u8Attributes;
         v.attributeText = AttributeText(p->u8Attributes);
-        v.value = DataText(p->uValue, p->dwType, wide);
+        v.value = DataText(p->uValue, p->dwType, wide, &v.valueIsNull);
         v.valueIsNumber = p->dwType >= ZERA_PARAM_DWORD && p->dwType <= ZERA_PARAM_REAL;
         for (const ParamValue *pv = p->pstValues; pv != nullptr; pv = pv->pstNext) {
-            std::string text = DataText(pv->uFrom, p->dwType, wide);
-            if (pv->dwKind == ZERA_VALUE_RANGE) text += ".." + DataText(pv->uTo, p->dwType, wide);
-            v.permitted.push_back(text);
+            v.permitted.push_back({DataText(pv->uFrom, p->dwType, wide),
+                                   pv->dwKind == ZERA_VALUE_RANGE ? DataText(pv->uTo, p->dwType, wide) : "",
+                                   pv->dwKind == ZERA_VALUE_RANGE});
+            v.permittedShown.push_back(PermittedText(*pv, p->dwType, wide));
         }
         views.push_back(v);
     }
     return views;
 }
 
-bool SetParamFromText(StackHandle *h0, uint32_t level, const std::string &name, const std::string &value,
+bool SetParamFromText(StackHandle *h0, uint32_t level, bool wide, const std::string &name, const std::string &value,
                       std::string *error) {
     const std::string where = "parameter '" + name + "' of level " + std::to_string(level);
-    const Param *p = ZERA_pstGetStackParamA(h0, level, name.c_str());
+    const std::u16string wideName = Utf16(name);
+    const std::u16string wideValue = Utf16(value);
+    auto get = [&] {
+        return wide ? ZERA_pstGetStackParamW(h0, level, W(wideName)) : ZERA_pstGetStackParamA(h0, level, name.c_str());
+    };
+    const Param *p = get();
     if (p == nullptr) {
         *error = "no " + where + " (" + LastErrorText() + ")";
         return false;
@@ -173,23 +254,26 @@ bool SetParamFromText(StackHandle *h0, uint32_t level, const std::string &name, 
         *error = "bad value '" + value + "' for " + where + " (a " + TypeText(p->dwType) + ")";
         return false;
     }
-    if (!Permitted(*p, dw, r, value)) {
+    if (!Permitted(*p, wide, dw, r, wide ? Utf8(W(wideValue)) : value)) {
         std::string list;
         for (const ParamValue *pv = p->pstValues; pv != nullptr; pv = pv->pstNext) {
-            list += (list.empty() ? "" : ", ") + DataText(pv->uFrom, p->dwType, false);
-            if (pv->dwKind == ZERA_VALUE_RANGE) list += ".." + DataText(pv->uTo, p->dwType, false);
+            list += (list.empty() ? "" : ", ") + PermittedText(*pv, p->dwType, wide);
         }
         *error = "value '" + value + "' is not permitted for " + where + " (permitted: " + list + ")";
         return false;
     }
     BOOL8 ok = 0;
-    if (p->dwType == ZERA_PARAM_STRING) ok = ZERA_boSetStackParamA(h0, level, name.c_str(), value.c_str());
-    else if (p->dwType == ZERA_PARAM_REAL) ok = ZERA_boSetStackParamA(h0, level, name.c_str(), r);
-    else ok = ZERA_boSetStackParamA(h0, level, name.c_str(), dw);
+    if (p->dwType == ZERA_PARAM_STRING) {
+        ok = wide ? ZERA_boSetStackParamW(h0, level, W(wideName), W(wideValue))
+                  : ZERA_boSetStackParamA(h0, level, name.c_str(), value.c_str());
+    } else if (p->dwType == ZERA_PARAM_REAL) {
+        ok = wide ? ZERA_boSetStackParamW(h0, level, W(wideName), r) : ZERA_boSetStackParamA(h0, level, name.c_str(), r);
+    } else {
+        ok = wide ? ZERA_boSetStackParamW(h0, level, W(wideName), dw) : ZERA_boSetStackParamA(h0, level, name.c_str(), dw);
+    }
     if (!ok) {
-        const Param *now = ZERA_pstGetStackParamA(h0, level, name.c_str());
         *error = "cannot set " + where + " to " + value + ": " + LastErrorText();
-        if (now != nullptr) *error += " (its value is " + DataText(now->uValue, now->dwType, false) + ")";
+        if (const Param *now = get()) *error += " (its value is " + ShownData(now->uValue, now->dwType, wide) + ")";
         return false;
     }
     return true;

@@ -12,6 +12,8 @@
 
 namespace tool {
 
+// A parameter as shown. Names, texts and string values of a wide list are
+// turned into UTF-8; those of a narrow list are kept as the bytes they are.
 struct ParamView {
     std::string name;
     std::string text;  // the additional text after the name, may be empty
@@ -20,9 +22,17 @@ struct ParamView {
     std::string accessText;  // when it may be set
     uint32_t attributes = 0;
     std::string attributeText;
-    std::string value;
-    std::vector<std::string> permitted;  // "5", "10..20"
+    std::string value;                   // the value itself: a string's characters, a number's digits
     bool valueIsNumber = false;
+    bool valueIsNull = false;            // a string parameter without a value
+    struct Permitted {
+        std::string from, to;  // as `value`; `to` for a range only
+        bool range = false;
+    };
+    std::vector<Permitted> permitted;
+    std::vector<std::string> permittedShown;  // as the text report shows them: "5", "10..20", "\"a\""
+    // The value as the text report shows it: strings in quotes.
+    std::string Shown() const;
 };
 
 // Reads a terminated array of parameters of a narrow (wide false) or wide list.
@@ -31,10 +41,11 @@ std::vector<ParamView> ViewParams(const Param *list, bool wide);
 // When a parameter of access class `access` may be set.
 const char *AccessText(uint32_t access);
 
-// Sets the parameter `name` of level `level` to the value written as text,
-// parsed by the parameter's type and checked against its permitted values.
+// Sets the parameter `name` of level `level` (a wide level when `wide`) to
+// the value written as text, parsed by the parameter's type and checked
+// against its permitted values; for a wide level the text is read as UTF-8.
 // False with a message on a bad value or a refusal by the library.
-bool SetParamFromText(StackHandle *h0, uint32_t level, const std::string &name, const std::string &value,
+bool SetParamFromText(StackHandle *h0, uint32_t level, bool wide, const std::string &name, const std::string &value,
                       std::string *error);
 
 }  // namespace tool

@@ -1,6 +1,8 @@
 // tools/report.cpp - the tool's reports as text tables and JSON.
 #include "report.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <string>
 
 #include "host_stack.h"
@@ -17,6 +19,14 @@ uint32_t High(uint32_t word) { return word >> 16; }
 
 double Rate(uint64_t n, double seconds) { return seconds > 0 ? static_cast<double>(n) / seconds : 0; }
 
+// A parameter's value (or permitted value) of p's type: a JSON number for a
+// finite number, null for a string without value, else a string.
+void WriteValueJson(const ParamView &p, const std::string &value, JsonWriter *json) {
+    if (p.valueIsNumber && std::isfinite(std::strtod(value.c_str(), nullptr))) json->Raw(value);
+    else if (p.valueIsNull && &value == &p.value) json->Raw("null");
+    else json->String(value);
+}
+
 }  // namespace
 
 void PrintParams(const std::vector<ParamView> &params, int indent, std::FILE *out) {
@@ -26,10 +36,10 @@ void PrintParams(const std::vector<ParamView> &params, int indent, std::FILE *ou
     }
     for (const ParamView &p : params) {
         std::fprintf(out, "%*s%-12s %-7s = %-10s access %u (%s); attributes %s", indent, "", p.name.c_str(),
-                     p.type.c_str(), p.value.c_str(), p.access, p.accessText.c_str(), p.attributeText.c_str());
-        if (!p.permitted.empty()) {
+                     p.type.c_str(), p.Shown().c_str(), p.access, p.accessText.c_str(), p.attributeText.c_str());
+        if (!p.permittedShown.empty()) {
             std::string list;
-            for (const std::string &v : p.permitted) list += (list.empty() ? "" : ", ") + v;
+            for (const std::string &v : p.permittedShown) list += (list.empty() ? "" : ", ") + v;
             std::fprintf(out, "; permitted %s", list.c_str());
         }
         if (!p.text.empty()) std::fprintf(out, "; \"%s\"", p.text.c_str());
@@ -45,14 +55,24 @@ void WriteParamsJson(const std::vector<ParamView> &params, JsonWriter *json) {
         if (!p.text.empty()) json->Field("text", p.text);
         json->Field("type", p.type);
         json->Key("value");
-        if (p.valueIsNumber) json->Raw(p.value);
-        else json->String(p.value);
+        WriteValueJson(p, p.value, json);
         json->Field("access", p.access);
         json->Field("settable_when", p.accessText);
         json->Field("attributes", p.attributes);
         json->Key("permitted");
         json->BeginArray();
-        for (const std::string &v : p.permitted) json->String(v);
+        for (const ParamView::Permitted &v : p.permitted) {
+            if (!v.range) {
+                WriteValueJson(p, v.from, json);
+                continue;
+            }
+            json->BeginObject();
+            json->Key("from");
+            WriteValueJson(p, v.from, json);
+            json->Key("to");
+            WriteValueJson(p, v.to, json);
+            json->EndObject();
+        }
         json->EndArray();
         json->EndObject();
     }
@@ -168,6 +188,10 @@ void PrintRunReportJson(const RunReport &report, std::FILE *out) {
     json.Field("received", report.TotalReceived());
     json.Field("send_failures", report.sendFailures);
     json.EndObject();
+    if (report.traced) {
+        json.Key("trace");
+        Tracer::WriteJson(report.trace, &json);
+    }
     json.EndObject();
     json.End();
 }

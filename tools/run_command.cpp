@@ -9,16 +9,14 @@
 namespace tool {
 
 int CommandRun(const std::vector<std::string> &args) {
-    RunOptions options;
-    bool help = false;
-    if (!ParseRun(args, &options, &help)) return kExitUsage;
-    if (help) return kExitOk;
-    RunReport report;
-    const int status = RunStack(options, &report);
-    if (status != 0) return status;
-    if (options.json) PrintRunReportJson(report, stdout);
-    else PrintRunReport(report, stdout);
-    return kExitOk;
+    return RunParsed<RunOptions>(args, ParseRun, [](const RunOptions &options) {
+        RunReport report;
+        const int status = RunStack(options, &report);
+        if (status != 0) return status;
+        if (options.json) PrintRunReportJson(report, stdout);
+        else PrintRunReport(report, stdout);
+        return kExitOk;
+    });
 }
 
 }  // namespace tool

@@ -28,8 +28,8 @@ constexpr uint32_t kLevels = ZERA_MAX_LEVEL + 1;
 // Marks the host's events (in u64Aux1) so that they can be told apart from
 // the components' own events in a send queue.
 constexpr uint64_t kHostTag = 0x5A45524148535431ull;
-// The receiver waits in short rounds; a break ends a round at once.
-constexpr TimeVal kReceiveRound = {200000 | OSAL_TIME_RELATIVE, 0};
+// The receiver waits in rounds of this many milliseconds.
+constexpr uint32_t kReceiveRoundMs = 200;
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
@@ -47,16 +47,19 @@ bool IsDataEvent(const Event *ev) { return ev->i32Type >= ZERA_EVENT_DATA0 && ev
 
 // Counters shared by the threads of a run.
 struct Counters {
+    explicit Counters(Tracer *tracer) : tracer(tracer) {}
     std::atomic<uint64_t> sent[kLevels] = {};
     std::atomic<uint64_t> received[kLevels] = {};
     std::atomic<uint64_t> receivedOther[kLevels] = {};
     std::atomic<uint64_t> sendFailures{0};
     std::mutex errorMutex;  // guards lastSendError
     std::string lastSendError;
+    Tracer *tracer;  // null without --trace
 
     void Receive(Event *ev) {
         const uint32_t level = ev->u8Level < kLevels ? ev->u8Level : 0;
         (IsDataEvent(ev) ? received : receivedOther)[level]++;
+        if (tracer != nullptr) tracer->Record(ev);
         ZERA_boDeleteEvent(ev);
     }
 };
@@ -104,28 +107,14 @@ private:
         }
     }
 
-    // A type-0 event for `level` holding its sequence number, owned by level
-    // 0 so that the send path accepts it on a stack with identifiers.
-    Event *MakeEvent(uint32_t level) {
-        Event *ev = ZERA_pstCreateEventEx(h0_, ZERA_EVENT_DATA0, static_cast<uint8_t>(level), sizeof(uint64_t), 0, 0);
-        if (ev != nullptr) return ev;
-        // Level 0 without an identifier manager: the event keeps its own
-        // identifier and level 0 becomes its owner.
-        ev = ZERA_pstCreateEvent(ZERA_EVENT_DATA0, static_cast<uint8_t>(level), sizeof(uint64_t));
-        if (ev != nullptr && !ZERA_boSetEventID(ev, h0_, ev->dwEventId)) {
-            ZERA_boDeleteEvent(ev);
-            ev = nullptr;
-        }
-        return ev;
-    }
-
+    // A type-0 event for `level` holding its sequence number, made and sent
+    // by the host kit.
     void SendOne(uint32_t level, uint64_t sequence) {
-        Event *ev = MakeEvent(level);
+        Event *ev = ZERA_pstHostCreateEvent(h0_, ZERA_EVENT_DATA0, static_cast<uint8_t>(level), sizeof sequence);
         if (ev != nullptr) {
             ev->u64Aux1 = kHostTag;
             std::memcpy(ev->pbData, &sequence, sizeof sequence);
-            const TimeVal now = {OSAL_TIME_RELATIVE, 0};
-            if (ZERA_boSendEvent(h0_, ev, 0, &now)) {
+            if (ZERA_boHostSendEvent(h0_, ev, 0)) {
                 counters_->sent[level]++;
                 return;
             }
@@ -147,49 +136,40 @@ private:
     uint64_t sequence_ = 0;  // used by the thread only
 };
 
-// Receives at level 0 whatever comes down, until stopped.
+// Receives at level 0 whatever comes down, until stopped. It waits in short
+// rounds, so that a stop is seen within one round.
 class Receiver {
 public:
     Receiver(StackHandle *h0, Counters *counters) : h0_(h0), counters_(counters) {}
     ~Receiver() { Stop(); }
 
     bool Start() {
-        breakMutex_ = OSAL_hMutexCreate();
-        if (breakMutex_ == nullptr) return false;
-        thread_ = std::thread(&Receiver::Run, this);
+        try {
+            thread_ = std::thread(&Receiver::Run, this);
+        } catch (...) {
+            return false;
+        }
         return true;
     }
     void Stop() {
-        if (thread_.joinable()) {
-            ZERA_vBreakRecvEventWait(h0_, &stop_, breakMutex_);
-            thread_.join();
-        }
-        if (breakMutex_ != nullptr) OSAL_vMutexDelete(breakMutex_);
-        breakMutex_ = nullptr;
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
     }
     // Takes what is left in level 1's receive queue (after Stop).
     void Drain() {
-        const TimeVal noWait = OSAL_stTimeNoWait;
-        while (Event *ev = ZERA_pstReceiveEvent(h0_, kAll, kAll, &noWait)) counters_->Receive(ev);
+        while (Event *ev = ZERA_pstHostReceiveEvent(h0_, 0)) counters_->Receive(ev);
     }
 
 private:
-    bool StopAsked() {
-        OSAL_boMutexLock(breakMutex_);
-        const bool stop = stop_ != 0;
-        OSAL_vMutexUnlock(breakMutex_);
-        return stop;
-    }
     void Run() {
-        while (!StopAsked()) {
-            if (Event *ev = ZERA_pstReceiveEvent(h0_, kAll, kAll, &kReceiveRound)) counters_->Receive(ev);
+        while (!stop_) {
+            if (Event *ev = ZERA_pstHostReceiveEvent(h0_, kReceiveRoundMs)) counters_->Receive(ev);
         }
     }
 
     StackHandle *h0_;
     Counters *counters_;
-    OSAL_HMUTEX breakMutex_ = nullptr;  // guards stop_
-    BOOL8 stop_ = 0;
+    std::atomic<bool> stop_{false};
     std::thread thread_;
 };
 
@@ -316,36 +296,24 @@ int RunStack(const RunOptions &options, RunReport *report) {
             std::fprintf(stderr, "zera run: --set on level %u, but the stack has levels 1 to %u\n", s.level, height);
             return 2;
         }
-        if (!SetParamFromText(stack.h0(), s.level, s.name, s.value, &error)) {
+        if (!SetParamFromText(stack.h0(), s.level, stack.Level(s.level)->boWide != 0, s.name, s.value, &error)) {
             std::fprintf(stderr, "zera run: %s\n", error.c_str());
             return 2;
         }
     }
-    if ((stack.Top()->dwStatus & ZERA_STATUS_COMPLETE) == 0) {
-        std::fprintf(stderr, "zera run: the stack is not complete: no level completes it (the top is %s on level %u)\n",
-                     ZERA_hsComponentNameA(stack.h0(), static_cast<uint8_t>(height)), height);
-        return 1;
-    }
 
-    Counters counters;
+    // Printed as they come, or kept for the JSON report.
+    Tracer tracer(!options.json, stdout);
+    Counters counters(options.trace ? &tracer : nullptr);
     Receiver receiver(stack.h0(), &counters);
     if (!receiver.Start()) {
-        std::fprintf(stderr, "zera run: cannot start the receiver: %s\n", LastErrorText().c_str());
+        std::fprintf(stderr, "zera run: cannot start the receiver thread\n");
         return 1;
     }
-    if (!stack.SetRunning(true)) {
+    if (!stack.Start(&error)) {
         receiver.Stop();
-        std::fprintf(stderr, "zera run: the stack did not start: %s\n", LastErrorText().c_str());
+        std::fprintf(stderr, "zera run: the stack did not start: %s\n", error.c_str());
         return 1;
-    }
-    for (uint32_t n = 1; n <= height; ++n) {
-        if ((stack.Level(n)->dwStatus & ZERA_STATUS_STARTED) == 0) {
-            std::fprintf(stderr, "zera run: level %u (%s) did not start its threads\n", n,
-                         ZERA_hsComponentNameA(stack.h0(), static_cast<uint8_t>(n)));
-            stack.SetRunning(false);
-            receiver.Stop();
-            return 1;
-        }
     }
 
     InstallSignalHandlers();
@@ -369,9 +337,11 @@ int RunStack(const RunOptions &options, RunReport *report) {
 
     // Stop the components' threads first: from then on nothing moves, and
     // the figures read below add up.
-    stack.SetRunning(false);
+    stack.Stop();
     receiver.Stop();
     receiver.Drain();
+    report->traced = options.trace && options.json;
+    report->trace = tracer.Entries();
     report->components = options.components;
     report->sendFailures = counters.sendFailures;
     report->lastSendError = counters.lastSendError;

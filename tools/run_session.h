@@ -10,6 +10,7 @@
 
 #include "cli.h"
 #include "params.h"
+#include "trace.h"
 
 namespace tool {
 
@@ -34,6 +35,8 @@ struct RunReport {
     uint64_t sendFailures = 0;   // sends the library refused
     std::string lastSendError;   // the text of the last refusal
     std::vector<LevelReport> levels;  // levels 1 to the top
+    bool traced = false;              // --trace with --json: the events below
+    std::vector<TraceEntry> trace;
     uint64_t TotalSent() const;
     uint64_t TotalTaken() const;
     uint64_t TotalQueued() const;

@@ -1,5 +1,6 @@
 // tools/show_component.cpp - `zera inspect`: what a component module says
-// about itself: its name, its info blocks and its stack parameters.
+// about itself: its file, name, info blocks, stack parameters, and the
+// exports the library cannot use as they are.
 //
 // The library decides whether it takes a module, so the module is first
 // added to a stack of its own; a refusal is reported as the library words
@@ -7,31 +8,21 @@
 // (its info blocks ask for another level below) is still inspected. The
 // info blocks and parameters are then read from the module's own exports,
 // as the binding reads them.
-#include <cctype>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "ZERA_Component.h"
 #include "cli.h"
 #include "commands.h"
+#include "component_info.h"
 #include "host_stack.h"
 #include "params.h"
 #include "report.h"
+#include "search_path.h"
 
 namespace tool {
 
 namespace {
-
-std::string FileName(const std::string &component) {
-    const std::string suffix = ".COMPONENT";
-    if (component.size() >= suffix.size()) {
-        std::string tail = component.substr(component.size() - suffix.size());
-        for (char &c : tail) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (tail == suffix) return component;
-    }
-    return component + suffix;
-}
 
 // How the add went: taken (and whether on the host level), or refused.
 struct AddOutcome {
@@ -43,7 +34,7 @@ struct AddOutcome {
 
 bool FitsNotOnHost(uint32_t code) { return code == OSAL_ERR_INFO_MISMATCH || code == OSAL_ERR_VERSION_MISMATCH; }
 
-AddOutcome TryAdd(const std::string &component) {
+AddOutcome TryAdd(const std::string &file) {
     AddOutcome outcome;
     HostStack stack;
     std::string error;
@@ -52,7 +43,7 @@ AddOutcome TryAdd(const std::string &component) {
         outcome.note = error;
         return outcome;
     }
-    if (ZERA_bAddToStackA(stack.h0(), component.c_str()) != 0) {
+    if (ZERA_bAddToStackA(stack.h0(), file.c_str()) != 0) {
         outcome.onHostLevel = true;
         return outcome;
     }
@@ -60,7 +51,7 @@ AddOutcome TryAdd(const std::string &component) {
     std::string text = LastErrorText();
     if (code == OSAL_ERR_MODULE_REFUSED) {
         // A component may offer the wide binding only.
-        std::u16string wide(component.begin(), component.end());
+        std::u16string wide(file.begin(), file.end());
         if (ZERA_bAddToStackW(stack.h0(), reinterpret_cast<const WCHAR16 *>(wide.c_str())) != 0) {
             outcome.wide = outcome.onHostLevel = true;
             return outcome;
@@ -80,85 +71,92 @@ AddOutcome TryAdd(const std::string &component) {
     return outcome;
 }
 
-void PrintInfoBlock(const char *title, const InfoBlock &b) {
+void PrintInfoBlock(const char *title, const InfoBlock &b, bool own) {
     std::printf("%s\n", title);
-    std::printf("  version      %u.%u (partners from minor %u)\n", b.dwVersion >> 16, b.dwVersion & 0xFFFFu,
-                b.u16MinPartnerMinor);
-    std::printf("  flags        0x%08X%s\n", b.dwFlags, b.dwFlags == ZERA_INFO_COMPLETES_STACK ? " (completes the stack)" : "");
+    std::printf("  version      %s\n", VersionText(b).c_str());
+    std::printf("  flags        0x%08X%s\n", b.dwFlags,
+                own && b.dwFlags == ZERA_INFO_COMPLETES_STACK ? " (completes the stack)" : "");
     std::printf("  range A      %u..%u\n", b.dwRangeALow, b.dwRangeAHigh);
     std::printf("  range B      %u..%u\n", b.dwRangeBLow, b.dwRangeBHigh);
 }
 
-template <typename Fn>
-Fn Export(OSAL_HMODULE module, const char *name) {
-    return reinterpret_cast<Fn>(OSAL_pfnGetProcAddress(module, name));
+void PrintText(const std::string &file, const ComponentInfo &info, const AddOutcome &outcome,
+               const std::vector<ParamView> &params) {
+    if (!info.exportedName.empty()) std::printf("component    %s (exports \"%s\")\n", info.name.c_str(), info.exportedName.c_str());
+    else std::printf("component    (exports no name)\n");
+    std::printf("module       %s%s\n", file.c_str(), outcome.wide ? " (wide binding only)" : "");
+    std::printf("host level   %s\n", outcome.onHostLevel ? "sits directly on the host level"
+                                                         : ("needs another level below it (" + outcome.note + ")").c_str());
+    PrintInfoBlock("info block (own)", info.own, true);
+    PrintInfoBlock("info block (accepted above it)", info.upper, false);
+    std::printf("accepts      %s\n", AcceptsText(info.upper).c_str());
+    std::printf("stack parameters\n");
+    PrintParams(params, 2, stdout);
+    for (const std::string &w : info.warnings) std::printf("warning      %s\n", w.c_str());
 }
 
-// The level name the library makes of a module's name export: without a
-// path and without one of the module suffixes.
-std::string LevelName(const char *exported) {
-    std::string name = exported;
-    const size_t slash = name.find_last_of("/\\");
-    if (slash != std::string::npos) name.erase(0, slash + 1);
-    for (const char *suffix : {".DLL", ".EXE", ".COMPONENT", ".PLUGIN"}) {
-        const size_t n = std::strlen(suffix);
-        if (name.size() <= n) continue;
-        std::string tail = name.substr(name.size() - n);
-        for (char &c : tail) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (tail == suffix) {
-            name.erase(name.size() - n);
-            break;
-        }
+void PrintJson(const std::string &file, const ComponentInfo &info, const AddOutcome &outcome,
+               const std::vector<ParamView> &params) {
+    JsonWriter json(stdout);
+    json.BeginObject();
+    json.Field("component", info.name);
+    json.Field("name_export", info.exportedName);
+    json.Field("file", file);
+    json.Key("wide_only");
+    json.Bool(outcome.wide);
+    json.Key("on_host_level");
+    json.Bool(outcome.onHostLevel);
+    if (!outcome.onHostLevel) json.Field("host_level_note", outcome.note);
+    json.Key("info_block");
+    WriteInfoBlockJson(info.own, &json);
+    json.Key("accepts");
+    WriteInfoBlockJson(info.upper, &json);
+    json.Field("accepts_text", AcceptsText(info.upper));
+    json.Key("params");
+    WriteParamsJson(params, &json);
+    json.Key("warnings");
+    json.BeginArray();
+    for (const std::string &w : info.warnings) json.String(w);
+    json.EndArray();
+    json.EndObject();
+    json.End();
+}
+
+int Inspect(const InspectOptions &options) {
+    LogSearchPath();
+    std::string missing;
+    const std::string file = FindComponent(options.component, &missing);
+    if (file.empty()) {
+        std::fprintf(stderr, "zera inspect: cannot find component '%s': %s\n", options.component.c_str(), missing.c_str());
+        return kExitFailed;
     }
-    return name;
-}
-
-int Inspect(const std::string &component) {
-    const std::string file = FileName(component);
     OSAL_HMODULE module = OSAL_hLoadLibraryA(file.c_str());
     if (module == nullptr) {
         std::fprintf(stderr, "zera inspect: cannot load %s: %s\n", file.c_str(), LastErrorText().c_str());
         return kExitFailed;
     }
-    const AddOutcome outcome = TryAdd(component);
+    LogVerbose(options.component + " loaded from " + file);
+    const AddOutcome outcome = TryAdd(file);
     if (outcome.refused) {
         OSAL_boFreeLibrary(module);
         std::fprintf(stderr, "zera inspect: %s is refused: %s\n", file.c_str(), outcome.note.c_str());
         return kExitFailed;
     }
-    auto infoInit = Export<ZERA_PFN_INFOBLOCK_INIT>(module, "ZERA_vInfoBlockInitialize");
-    auto setup = Export<ZERA_PFN_SETUP_PARLIST>(module, outcome.wide ? "ZERA_boSetupParListW" : "ZERA_boSetupParListA");
-    InfoBlock *own = ZERA_pstInfoBlockCreate();
-    InfoBlock *upper = ZERA_pstInfoBlockCreate();
+    const ComponentInfo info = ReadComponent(module);
+    auto setup = reinterpret_cast<ZERA_PFN_SETUP_PARLIST>(
+        OSAL_pfnGetProcAddress(module, outcome.wide ? "ZERA_boSetupParListW" : "ZERA_boSetupParListA"));
     Param *params = nullptr;
     int status = kExitOk;
-    if (infoInit == nullptr || setup == nullptr || own == nullptr || upper == nullptr) {
-        std::fprintf(stderr, "zera inspect: cannot read %s: %s\n", file.c_str(), LastErrorText().c_str());
+    if (setup == nullptr || !setup(info.own.dwFlags, &params)) {
+        std::fprintf(stderr, "zera inspect: the parameter setup of %s failed: %s\n", file.c_str(), LastErrorText().c_str());
         status = kExitFailed;
+    } else if (options.json) {
+        PrintJson(file, info, outcome, ViewParams(params, outcome.wide));
     } else {
-        infoInit(own, upper);
-        if (!setup(own->dwFlags, &params)) {
-            std::fprintf(stderr, "zera inspect: the parameter setup of %s failed: %s\n", file.c_str(),
-                         LastErrorText().c_str());
-            status = kExitFailed;
-        }
-    }
-    if (status == kExitOk) {
-        const auto *name = reinterpret_cast<const char *>(OSAL_pfnGetProcAddress(module, "ZERA_hsModuleName"));
-        if (name != nullptr) std::printf("component    %s (exports \"%s\")\n", LevelName(name).c_str(), name);
-        else std::printf("component    (exports no name)\n");
-        std::printf("module       %s%s\n", file.c_str(), outcome.wide ? " (wide binding only)" : "");
-        std::printf("host level   %s\n", outcome.onHostLevel ? "sits directly on the host level"
-                                                             : ("needs another level below it (" + outcome.note + ")").c_str());
-        PrintInfoBlock("info block (own)", *own);
-        PrintInfoBlock("info block (accepted above it)", *upper);
-        std::printf("stack parameters\n");
-        PrintParams(ViewParams(params, outcome.wide), 2, stdout);
+        PrintText(file, info, outcome, ViewParams(params, outcome.wide));
     }
     if (outcome.wide) ZERA_vDeleteParamListW(params);
     else ZERA_vDeleteParamListA(params);
-    ZERA_boInfoBlockDelete(own);
-    ZERA_boInfoBlockDelete(upper);
     OSAL_boFreeLibrary(module);
     return status;
 }
@@ -166,11 +164,7 @@ int Inspect(const std::string &component) {
 }  // namespace
 
 int CommandInspect(const std::vector<std::string> &args) {
-    std::string component;
-    bool help = false;
-    if (!ParseInspect(args, &component, &help)) return kExitUsage;
-    if (help) return kExitOk;
-    return Inspect(component);
+    return RunParsed<InspectOptions>(args, ParseInspect, Inspect);
 }
 
 }  // namespace tool

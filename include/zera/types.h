@@ -37,6 +37,15 @@ extern "C" {
 #define ZERA_API
 #endif
 
+/* Marks the anonymous structs of the event record: standard C11, an
+ * extension that GCC and clang accept in C++ (and say so under -Wpedantic
+ * unless told it is meant). */
+#if defined(__GNUC__)
+#define ZERA_ANONYMOUS __extension__
+#else
+#define ZERA_ANONYMOUS
+#endif
+
 /* A pointer-wide unsigned word: 32 bits on the 32-bit targets. */
 typedef uintptr_t ZERA_UPTR;
 
@@ -212,8 +221,8 @@ struct Event {
     TimeVal stTimeStamp;
     uint32_t dwFlags;
     Attachment *pstAttachments;
-    union {
-        struct { /* types 0, 1, 2: data events */
+    ZERA_ANONYMOUS union {
+        ZERA_ANONYMOUS struct { /* types 0, 1, 2: data events */
             uint64_t u64Aux1;
             uint64_t u64Aux2;
             uint8_t u8Options;
@@ -224,12 +233,12 @@ struct Event {
             uint16_t u16RepeatCount;
             TimeVal stPeriod;
         };
-        struct { /* type 3: item list */
+        ZERA_ANONYMOUS struct { /* type 3: item list */
             uint32_t dwItemsSize;
             uint32_t dwItemCount;
             uint8_t *pbItems;
         };
-        struct { /* type 4: interval */
+        ZERA_ANONYMOUS struct { /* type 4: interval */
             TimeVal stInterval;
         };
     };

@@ -1,10 +1,17 @@
 // handle/host_kit_test.cpp - library start (ready flag, process key,
-// identifier segment) and the host kit's level 0.
+// identifier segment) and the host kit: level 0, adding from the search
+// path, starting and stopping, events from and to level 0.
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "evid/evid.h"
 #include "handle/test_stack.h"
+#include "stack/stack_test_util.h"
 
 namespace {
 
@@ -69,5 +76,170 @@ TEST(HostKit, DestroyRefusalsLeaveTheStackWhole) {
                 ZERA_hHandleGetNextLevel(stack.h0()) == h1);
     EXPECT_TRUE(ZERA_boHandleClose(bare));
 }
+
+// ---- The whole life of a stack ------------------------------------------------------
+
+namespace kit {
+
+using st::ComponentTrace;
+using st::LastArg;
+using st::Stack;
+
+bool Running(const StackHandle *h) {
+    return (h->dwStatus & (ZERA_STATUS_COMPLETE | ZERA_STATUS_STARTED)) ==
+           (ZERA_STATUS_COMPLETE | ZERA_STATUS_STARTED);
+}
+std::vector<bool> RunningLevels(const Stack &stack) {
+    std::vector<bool> running;
+    for (StackHandle *h = stack.h0(); h != nullptr; h = ZERA_hHandleGetNextLevel(h)) running.push_back(Running(h));
+    return running;
+}
+
+// A start that cannot succeed names the level, stores the code and leaves
+// every level stopped; only a refused start export has run (and the levels
+// below it that did start are stopped again).
+TEST(HostKit, StartRefusalsNameTheLevelAndLeaveTheStackStopped) {
+    ComponentTrace starter("Starter"), completer("Completer");
+    const struct {
+        std::vector<const char *> components;
+        bool refuse;  // Starter's start export returns false
+        uint32_t code;
+        const char *argument;
+        std::vector<uint32_t> starterCalls, completerCalls;  // start/stop trace, in order
+    } cases[] = {
+        {{}, false, OSAL_ERR_NOT_COMPLETE, "level 0 (VOQ_ZERA)", {}, {}},
+        {{"Starter"}, false, OSAL_ERR_NOT_COMPLETE, "level 1 (Starter)", {}, {}},
+        {{"Starter", "HalfThreads", "Completer"}, false, OSAL_ERR_MODULE_REFUSED, "level 2 (HalfThreads)", {}, {}},
+        {{"Starter", "Completer"}, true, OSAL_ERR_INIT_FAILED, "level 1 (Starter)",
+         {st::Traced(st::kStart, 1)}, {st::Traced(st::kStart, 2), st::Traced(st::kStop, 2)}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.argument);
+        Stack stack;
+        for (const char *name : c.components) {
+            EXPECT_NE(ZERA_bHostAddComponentA(stack.h0(), name), 0);
+        }
+        if (c.refuse) {
+            EXPECT_TRUE(ZERA_boSetStackParamA(stack.h0(), 1, "Refuse", 1u));
+        }
+        starter.Clear();
+        completer.Clear();
+        EXPECT_REFUSED(ZERA_boHostStartStack(stack.h0()), c.code);
+        EXPECT_EQ(LastArg(), c.argument);
+        EXPECT_EQ(RunningLevels(stack), std::vector<bool>(c.components.size() + 1, false));
+        auto threadCalls = [](const ComponentTrace &t) {
+            std::vector<uint32_t> calls;
+            for (uint32_t e : t.Entries()) {
+                if (e >> 8 == st::kStart || e >> 8 == st::kStop) calls.push_back(e);
+            }
+            return calls;
+        };
+        EXPECT_EQ(threadCalls(starter), c.starterCalls);
+        EXPECT_EQ(threadCalls(completer), c.completerCalls);
+    }
+}
+
+// Start and stop reach every level once, top down; repeating either changes
+// nothing; the host receives each status change as a type-3 event of level 1.
+TEST(HostKit, StartAndStopRunThroughEveryLevelOnce) {
+    ComponentTrace starter("Starter"), completer("Completer");
+    Stack stack;
+    ASSERT_EQ(ZERA_bHostAddComponentA(stack.h0(), "Starter"), 1);
+    ASSERT_EQ(ZERA_bHostAddComponentA(stack.h0(), "Completer"), 2);
+    Event *complete = ZERA_pstHostReceiveEvent(stack.h0(), 0);  // announced by the add
+    ASSERT_NE(complete, nullptr);
+    EXPECT_EQ(st::StatusOf(complete) & ZERA_STATUS_STARTED, 0u);
+    ZERA_boDeleteEvent(complete);
+    starter.Clear();
+    completer.Clear();
+    for (int round = 0; round < 2; ++round) EXPECT_TRUE(ZERA_boHostStartStack(stack.h0())) << st::LastText();
+    EXPECT_EQ(RunningLevels(stack), (std::vector<bool>{true, true, true}));
+    EXPECT_EQ(starter.Levels(st::kStart), std::vector<uint32_t>{1});
+    EXPECT_EQ(completer.Levels(st::kStart), std::vector<uint32_t>{2});
+    for (int round = 0; round < 2; ++round) EXPECT_TRUE(ZERA_boHostStopStack(stack.h0()));
+    EXPECT_EQ(RunningLevels(stack), (std::vector<bool>{false, false, false}));
+    EXPECT_TRUE((stack.h0()->dwStatus & ZERA_STATUS_COMPLETE) != 0);
+    EXPECT_EQ(starter.Levels(st::kStop), std::vector<uint32_t>{1});
+    EXPECT_EQ(completer.Levels(st::kStop), std::vector<uint32_t>{2});
+    std::vector<uint32_t> statuses;
+    while (Event *ev = ZERA_pstHostReceiveEvent(stack.h0(), 0)) {
+        EXPECT_EQ(ev->u8Level, 1);
+        statuses.push_back(st::StatusOf(ev) & (ZERA_STATUS_COMPLETE | ZERA_STATUS_STARTED));
+        ZERA_boDeleteEvent(ev);
+    }
+    EXPECT_EQ(statuses, (std::vector<uint32_t>{3, 1}));
+    EXPECT_EQ(OSAL_dwGetLastError(), 0u);  // nothing came: no error
+}
+
+// Host events reach the level they are addressed to, on stacks with and
+// without identifier management; a refused send leaves the event with the
+// caller; what a level produces comes down to the host.
+TEST(HostKit, EventsGoUpAndComeDown) {
+    for (const uint32_t status : {0u, static_cast<uint32_t>(ZERA_STATUS_NO_EVID)}) {
+        SCOPED_TRACE(status);
+        Stack stack({"Starter", "Completer"}, status);
+        StackHandle *h2 = stack[2];
+        while (Event *ev = ZERA_pstHostReceiveEvent(stack.h0(), 0)) ZERA_boDeleteEvent(ev);
+
+        Event *ev = ZERA_pstHostCreateEvent(stack.h0(), ZERA_EVENT_DATA, 2, 3);
+        ASSERT_NE(ev, nullptr);
+        std::memcpy(ev->pbData, "abc", 3);
+        EXPECT_TRUE(ZERA_boHostSendEvent(stack.h0(), ev, 0)) << st::LastText();
+        const TimeVal noLead = OSAL_stTimeNoWait;
+        BOOL8 stop = 0;
+        OSAL_HMUTEX mutex = OSAL_hMutexCreate();
+        Event *taken = ZERA_pstGetNextSendEvent(h2, &noLead, &stop, mutex);
+        ASSERT_NE(taken, nullptr);
+        EXPECT_EQ(std::string(reinterpret_cast<char *>(taken->pbData), taken->dwDataSize), "abc");
+        ZERA_boDeleteEvent(taken);
+        OSAL_vMutexDelete(mutex);
+
+        Event *far = ZERA_pstHostCreateEvent(stack.h0(), ZERA_EVENT_DATA0, 5, 0);
+        EXPECT_REFUSED(ZERA_boHostSendEvent(stack.h0(), far, 0), OSAL_ERR_INVALID_LEVEL);
+        EXPECT_EQ(LastArg(), "the stack has levels 1 to 2");
+        EXPECT_TRUE(ZERA_boDeleteEvent(far));  // still the caller's
+        EXPECT_REFUSED(ZERA_boHostSendEvent(stack.h0(), nullptr, 0), OSAL_ERR_INVALID_ARG);
+        EXPECT_REFUSED(ZERA_pstHostCreateEvent(h2, ZERA_EVENT_DATA0, 1, 0), OSAL_ERR_INVALID_HANDLE);
+
+        Event *up = ZERA_pstCreateEventEx(stack[1], ZERA_EVENT_DATA2, 1, 1, 0, 0);
+        ASSERT_NE(up, nullptr);
+        ZERA_vInputFilter(stack[1], up);
+        Event *down = ZERA_pstHostReceiveEvent(stack.h0(), 1000);
+        ASSERT_NE(down, nullptr);
+        EXPECT_TRUE(down->i32Type == ZERA_EVENT_DATA2 && down->u8Level == 1);
+        ZERA_boDeleteEvent(down);
+        EXPECT_EQ(ZERA_pstHostReceiveEvent(stack.h0(), 20), nullptr);
+        EXPECT_EQ(OSAL_dwGetLastError(), 0u);
+    }
+}
+
+#if !defined(_WIN32)  // a folder with a symbolic link in it
+// A bare name is looked for on ZERA_COMPONENT_PATH first, folder by folder
+// (empty and missing folders passed over); a name with a folder, or one found
+// nowhere on it, goes to the library's add.
+TEST(HostKit, AddFindsBareNamesOnTheComponentPath) {
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    char folder[] = "/tmp/zera_kit_path_XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string alias = std::string(folder) + "/Alias.COMPONENT";
+    ASSERT_EQ(symlink((std::string(cwd) + "/Starter.COMPONENT").c_str(), alias.c_str()), 0);
+    const std::string sep(1, ZERA_COMPONENT_PATH_SEPARATOR);
+    setenv("ZERA_COMPONENT_PATH", ("/no/such/folder" + sep + sep + folder).c_str(), 1);
+    Stack stack;
+    EXPECT_EQ(ZERA_bHostAddComponentA(stack.h0(), "Alias"), 1) << st::LastText();
+    EXPECT_EQ(ZERA_bHostAddComponentA(stack.h0(), "alias.component"), 0);  // the file's name is what counts
+    EXPECT_EQ(ZERA_bHostAddComponentA(stack.h0(), alias.c_str()), 2);
+    EXPECT_EQ(ZERA_bHostAddComponentA(stack.h0(), "Starter"), 3);  // the current folder
+    EXPECT_REFUSED(ZERA_bHostAddComponentA(stack.h0(), "NoSuchThing"), OSAL_ERR_LOAD_FAILED);
+    EXPECT_REFUSED(ZERA_bHostAddComponentA(stack.h0(), ""), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_bHostAddComponentA(stack[1], "Starter"), OSAL_ERR_INVALID_HANDLE);
+    unsetenv("ZERA_COMPONENT_PATH");
+    unlink(alias.c_str());
+    rmdir(folder);
+}
+#endif
+
+}  // namespace kit
 
 }  // namespace

@@ -95,9 +95,11 @@ public:
     std::vector<uint32_t> Entries() const { return std::vector<uint32_t>(entries_, entries_ + *count_); }
     // The entries of one kind, as level numbers in call order.
     std::vector<uint32_t> Levels(TraceKind kind) const {
+        // Read in place: a temporary copy of the entries made GCC 12's
+        // -Wfree-nonheap-object misfire in optimised builds.
         std::vector<uint32_t> levels;
-        for (uint32_t e : Entries()) {
-            if (e >> 8 == kind) levels.push_back(e & 0xFF);
+        for (uint32_t i = 0; i < *count_; ++i) {
+            if (entries_[i] >> 8 == kind) levels.push_back(entries_[i] & 0xFF);
         }
         return levels;
     }

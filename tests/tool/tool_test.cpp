@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -55,31 +56,48 @@ TEST(Tool, CommandsShowTheirTextsAndStatus) {
         int status;
         std::vector<const char *> texts;
     } cases[] = {
-        {"inspect Counter", 0, {"component    Counter", "version      0.1", "flags        0x00000000",
+        {"inspect Counter", 0, {"component    Counter", "Counter.COMPONENT", "version      0.1", "flags        0x00000000",
                                 "info block (accepted above it)", "range B      2..2", "Forward      dword   = 1",
                                 "access 5 (while the stack is not started); attributes settable"}},
         {"inspect Ticker", 0, {"component    Ticker", "flags        0x00000008 (completes the stack)",
                                "info block (accepted above it)", "Period       dword   = 1000"}},
         {"inspect WideOnly", 0, {"(wide binding only)", "Label        string  = \"wide\""}},
+        {"inspect HalfThreads", 0, {"warning      exports ZERA_boModuleStartCommuThreadsA but not "
+                                    "ZERA_boModuleStartCommuThreadsW"}},
         {"describe Counter Loopback Ticker", 0, {"stack description: 4 levels, top first",
                                                  "level 3  Ticker  status 0x00000001 (complete)",
                                                  "Period       dword   = 1000", "level 2  Loopback",
                                                  "level 1  Counter", "level 0  VOQ_ZERA"}},
         {"describe Counter Loopback Ticker --json", 0, {"{\"levels\":[{\"level\":3,\"component\":\"Ticker\",\"status\":1",
                                                         "{\"level\":0,\"component\":\"VOQ_ZERA\""}},
-        {"--help", 0, {"usage: zera <command>", "commands:"}}, {"run --help", 0, {"usage: zera run"}},
-        {"inspect NotComponent", 1, {"error 1035", "the module exports \"ZERA_boDeleteStack\""}},
-        {"inspect NoSuchThing", 1, {"error 1030", "NoSuchThing.COMPONENT"}}, {"", 2, {"usage: zera <command>"}},
-        {"frobnicate", 2, {"unknown command 'frobnicate'"}}, {"run --bogus", 2, {"unknown option '--bogus'"}},
+        {"list", 0, {"Counter", "Echo", "Loopback", "Ticker"}},
+        {"--help", 0, {"usage: zera <command>", "commands:", "ZERA_COMPONENT_PATH"}},
+        {"run --help", 0, {"usage: zera run", "--trace"}}, {"help run", 0, {"usage: zera run", "--trace"}},
+        {"help list", 0, {"usage: zera list"}}, {"help nosuch", 2, {"no command 'nosuch'"}},
+        {"inspect NotComponent", 1, {"error 1035: Component module refused: the module exports \"ZERA_boDeleteStack\""}},
+        {"inspect NoSuchThing", 1, {"cannot find component 'NoSuchThing': no NoSuchThing.COMPONENT in"}},
+        {"", 2, {"usage: zera <command>"}}, {"frobnicate", 2, {"unknown command 'frobnicate'"}},
+        {"run --bogus", 2, {"unknown option '--bogus'"}}, {"run --json=yes", 2, {"--json takes no value"}},
         {"run --duration", 2, {"--duration needs a value"}}, {"run --duration -1", 2, {"bad duration '-1'"}},
+        {"run --duration=-1", 2, {"bad duration '-1'"}},
         {"run --set Kind=1", 2, {"bad --set 'Kind=1'"}}, {"run --send 3:0", 2, {"bad --send '3:0'"}},
-        {"run NoSuchThing", 1, {"cannot add component 'NoSuchThing' on level 1: error 1030"}},
-        {"run Counter Ticker", 1, {"error 2055"}}, {"run Counter", 1, {"the stack is not complete"}},
+        {"run -- --bogus", 1, {"cannot find component '--bogus' on level 1"}},
+        {"run NoSuchThing", 1, {"cannot find component 'NoSuchThing' on level 1"}},
+        {"run Counter Ticker", 1, {"cannot add component 'Ticker' on level 2", "error 2055"}},
+        {"run Counter", 1, {"the stack did not start: error 2060", "level 1 (Counter)"}},
+        {"run HalfThreads Completer", 1, {"error 1035", "ZERA_boModuleStartCommuThreadsW", "level 1 (HalfThreads)"}},
         {"run --set 1:NoSuch=1", 2, {"no parameter 'NoSuch' of level 1"}}, {"run --set 1:Kind=3", 2, {"error 1034"}},
         {"run --set 1:Kind=abc", 2, {"bad value 'abc' for parameter 'Kind' of level 1"}},
         {"run --set 3:Period=5", 2, {"(its value is 10)"}}, {"inspect", 2, {"name exactly one component"}},
         {"run --send 4:100", 2, {"--send to level 4, but the stack has levels 1 to 3"}},
-        {"describe Counter Nope", 1, {"cannot add component 'Nope' on level 2"}},
+        {"describe Counter Nope", 1, {"cannot find component 'Nope' on level 2"}},
+        // Any sample sits on level 0, and each takes only the next on top.
+        {"run --duration=0.2 -- Loopback Ticker", 0, {"stack: Loopback Ticker"}},
+        // The greeting, then the answers to the host's two events; the stop.
+        {"run Echo --duration 0.3 --trace --send=1:50:2", 0,
+         {"level 1 type 2", "data 68656c6c6f", "level 1 type 2", "data 0000000000000000", "data 0100000000000000",
+          "(status complete)", "stack: Echo"}},
+        {"run -v Echo --duration 0.2 2>&1", 0, {"zera: search path: ", "level 1: Echo loaded from ", "stack: Echo"}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args);
@@ -89,6 +107,48 @@ TEST(Tool, CommandsShowTheirTextsAndStatus) {
         const std::string &shown = c.status == 0 ? r.out : r.err;
         size_t at = 0;
         for (const char *text : c.texts) ASSERT_NE(at = shown.find(text, at), std::string::npos) << text << "\n" << shown;
+        // A library error shows its code once.
+        const size_t code = shown.find("error ");
+        if (code != std::string::npos && std::isdigit(static_cast<unsigned char>(shown[code + 6]))) {
+            EXPECT_EQ(shown.find("(" + shown.substr(code + 6, 4) + ")"), std::string::npos) << shown;
+        }
+    }
+}
+
+// Every JSON output parses with a strict parser (UTF-8 that decodes, no NaN
+// or infinity), string values carry no display quotes, and whatever bytes a
+// parameter value holds come out as characters: valid UTF-8 as it is, any
+// other byte as the character of its value.
+TEST(Tool, EveryJsonOutputParsesStrictly) {
+    SKIP_UNLESS_BUILT();
+    if (std::system("python3 -c '' 2>/dev/null") != 0) GTEST_SKIP() << "no python3";
+    // Prints the JSON (ASCII only) of an expression over the document d.
+    const std::string check = R"(python3 -c 'import json, sys
+def refuse(constant): raise ValueError(constant)
+d = json.loads(sys.stdin.buffer.read().decode("utf-8"), parse_constant=refuse)
+print(json.dumps(eval(sys.argv[1])))' )";
+    const struct {
+        const char *args, *expression, *expected;
+    } cases[] = {
+        {"run --duration 0.3 --set 3:Period=20 --trace --json", R"([e["detail"] for e in d["trace"] if e["type"] == 3])",
+         R"(["status complete", "status complete, started", "status complete"])"},
+        {"run Echo --duration 0.2 --json --set 1:Greeting=grüße✓", R"(d["levels"][0]["params"][0]["value"])",
+         R"("gr\u00fc\u00dfe\u2713")"},
+        {R"x(run Echo --duration 0.2 --json --trace --set "1:Greeting=$(printf '\377a"\\\001')")x",
+         R"([d["levels"][0]["params"][0]["value"]] + [e["data"] for e in d["trace"] if e["type"] == 2])",
+         R"(["\u00ffa\"\\\u0001", "ff61225c01"])"},
+        {"inspect Echo --json", R"([p["value"] for p in d["params"]])", R"(["hello", 1])"},
+        {"inspect WideOnly --json", R"(d["params"][0]["value"])", R"("wide")"},
+        {"inspect HalfThreads --json", R"(len(d["warnings"]))", "2"},
+        {"describe Counter Loopback Ticker --json", R"(d["levels"][0]["component"])", R"("Ticker")"},
+        {"list --json", R"([c["file"].endswith("/Echo.COMPONENT") for c in d["components"] if c["component"] == "Echo"])",
+         "[true]"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args);
+        const Result r = Shell(std::string("./zera ") + c.args + " | " + check + "'" + c.expression + "'");
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, std::string(c.expected) + "\n") << r.err;
     }
 }
 

@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# install/install_test.sh - the installed tree, as a user meets it: installs
+# a build into an empty temporary prefix; checks that a build without the
+# test hooks exports nothing but the interface; builds the example hosts and
+# a C and a C++ component against the installed tree with pkg-config and with
+# find_package; then runs the hosts and the installed host tool with no
+# environment at all, from folders of their own.
+#
+#   install_test.sh BUILD_DIR SOURCE_DIR HOOKS(ON|OFF) C_COMPILER CXX_COMPILER
+set -euo pipefail
+build=$1 src=$2 hooks=$3 cc=$4 cxx=$5
+work=$(mktemp -d "${TMPDIR:-/tmp}/zera_install_test.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+fail() { echo "install test: $*" >&2; exit 1; }
+# Runs a program with an empty environment (a segment prefix of its own
+# keeps the run apart from other stacks) in folder $1; its output to $work/out.
+bare() {
+  local dir=$1; shift
+  (cd "$dir" && env -i VOQ_OSAL_SHM_PREFIX="zi$$_" "$@") >"$work/out" 2>&1 || { cat "$work/out"; fail "$* failed in $dir"; }
+}
+expect() { grep -q -- "$1" "$work/out" || { cat "$work/out"; fail "no '$1' in the output"; }; }
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+pc=$(find "$prefix" -name VOQ_ZERA_Comp.pc)
+libdir=$(cd "$(dirname "$pc")/.." && pwd)
+components=$libdir/VOQ_ZERA_Comp/components
+
+# A release install exports the interface only: no test hook, no internal.
+if [ "$hooks" = OFF ]; then
+  for lib in libVOQ_OSAL.so libVOQ_ZERA_Comp.so; do
+    extra=$(nm -D --defined-only "$libdir/$lib" | awk '{print $3}' | grep -Ev '^(ZERA|OSAL)_' || true)
+    [ -z "$extra" ] || fail "$lib exports more than its interface: $extra"
+    hooks_found=$(nm -D --defined-only "$libdir/$lib" | awk '{print $3}' | grep -E '^(ZERA|OSAL)_[a-z0-9]+Test' || true)
+    [ -z "$hooks_found" ] || fail "$lib exports test hooks: $hooks_found"
+  done
+fi
+
+# Relocatable: nothing installed names the build's own install prefix or the
+# build folder.
+grep -q '^prefix=${pcfiledir}/' "$pc" || fail "the .pc file is not relative to itself"
+for f in "$prefix/bin/zera" "$libdir"/libVOQ_*.so "$components"/*.COMPONENT; do
+  if readelf -d "$f" | grep -q "$build"; then fail "$f keeps a run path into the build folder"; fi
+done
+[ -f "$components/Echo.COMPONENT" ] && [ -f "$components/Ticker.COMPONENT" ] || fail "the samples are not installed"
+
+# With pkg-config: the C host, the C sample and a C++ sample.
+export PKG_CONFIG_PATH=$(dirname "$pc")
+flags=$(pkg-config --cflags VOQ_ZERA_Comp)
+libs=$(pkg-config --libs VOQ_ZERA_Comp)
+rpath=-Wl,-rpath,$(pkg-config --variable=libdir VOQ_ZERA_Comp)
+unset PKG_CONFIG_PATH
+mkdir "$work/pc"
+"$cc" -std=c11 -Wall -Wextra -Wpedantic -Werror $flags "$src/examples/hosts/host.c" -o "$work/pc/host" $libs $rpath
+"$cc" -std=c11 -Wall -Wextra -Werror -shared -fPIC -fvisibility=hidden $flags "$src/examples/components/Echo.c" \
+  -o "$work/pc/Echo.COMPONENT" $libs
+"$cxx" -std=c++17 -Wall -Wextra -Werror -shared -fPIC -fvisibility=hidden -pthread $flags \
+  "$src/examples/components/Loopback.cpp" -o "$work/pc/Loopback.COMPONENT" $libs
+
+# With find_package: both hosts, the C sample and a C++ sample, through
+# zera_add_component.
+cmake -S "$src/tests/install" -B "$work/cm" -DCMAKE_PREFIX_PATH="$prefix" -DZERA_EXAMPLES="$src/examples" \
+  -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" >/dev/null
+cmake --build "$work/cm" -j2 >/dev/null
+for module in Echo Counter; do
+  [ -f "$work/cm/$module.COMPONENT" ] || fail "zera_add_component made no $module.COMPONENT"
+done
+
+# The hosts start the sample stack (their own builds in the current folder
+# first, the installed samples for the rest), send, receive and stop.
+bare "$work/pc" ./host
+expect "started" && expect "stopped"
+bare "$work/pc" ./host Echo
+expect "received [1-9][0-9]* data events"
+bare "$work/cm" ./host_cpp
+expect "stopped"
+bare "$work/cm" ./host_cpp Counter Loopback Echo
+expect "received [1-9][0-9]* data events"
+bare "$work/cm" ./host_c Echo
+expect "received [1-9][0-9]* data events"
+
+# The installed tool finds the installed samples from anywhere.
+bare "$work" "$prefix/bin/zera" list
+expect "Ticker" && expect "$components/Echo.COMPONENT"
+bare "$work" "$prefix/bin/zera" run --duration 1 --set 3:Period=50
+expect "stack: Counter Loopback Ticker"
+echo "install test: passed ($prefix)"
