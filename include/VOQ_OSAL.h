@@ -28,8 +28,12 @@ extern "C" {
 #define OSAL_CDECL
 #endif
 
-#if defined(_WIN32)
-#define OSAL_API /* exports come from the .def file */
+/* Exported by VOQ_OSAL.dll (CMake defines VOQ_OSAL_EXPORTS while it builds
+ * it; the .def file gives names and ordinals), imported by everyone else. */
+#if defined(_WIN32) && defined(VOQ_OSAL_EXPORTS)
+#define OSAL_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define OSAL_API __declspec(dllimport)
 #elif defined(__GNUC__)
 #define OSAL_API __attribute__((visibility("default")))
 #else

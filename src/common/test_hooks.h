@@ -14,9 +14,9 @@ extern "C" {
 #if defined(ZERA_TEST_HOOKS)
 /* After n more successful allocations every allocation of the library fails,
  * until called again; a negative n turns failures off. */
-ZERA_API void ZERA_vTestFailAllocAfter(long n);
+ZERA_API void ZERA_CALL ZERA_vTestFailAllocAfter(long n);
 /* Allocations made by the library since the last call to ZERA_vTestFailAllocAfter. */
-ZERA_API long ZERA_lTestAllocCount(void);
+ZERA_API long ZERA_CALL ZERA_lTestAllocCount(void);
 #endif
 
 #ifdef __cplusplus
