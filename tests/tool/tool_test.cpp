@@ -40,10 +40,12 @@ std::string Slurp(const std::string &path) {
 // Runs a shell command line in the test's folder.
 Result Shell(const std::string &line) {
     const std::string base = "zera_tool_test_" + std::to_string(getpid());
-    const int raw = std::system(("( " + line + " ) >" + base + ".out 2>" + base + ".err").c_str());
 #if defined(_WIN32)
-    const int status = raw;  // the program's exit code itself
+    // cmd.exe: the lines run there are single commands, and its result is
+    // the program's exit code itself.
+    const int status = std::system((line + " >" + base + ".out 2>" + base + ".err").c_str());
 #else
+    const int raw = std::system(("( " + line + " ) >" + base + ".out 2>" + base + ".err").c_str());
     const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 #endif
     return Result{status, Slurp(base + ".out"), Slurp(base + ".err")};
