@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -94,6 +95,8 @@ Child::Child(const char *routine, const std::string &arg) : state_(new State) {
     state_->fromChild = readEnd;
 }
 
+Child::Child(const std::function<int()> &) : state_(new State) {}
+
 Child::~Child() {
     Kill();
     if (state_->fromChild) CloseHandle(state_->fromChild);
@@ -135,6 +138,7 @@ int Child::Wait() {
     return code == 137 ? -1 : static_cast<int>(code);
 }
 
+const bool kHaveFork = false;
 unsigned long ProcessId() { return GetCurrentProcessId(); }
 
 void SetEnv(const char *name, const char *value) { _putenv_s(name, value ? value : ""); }
@@ -154,6 +158,7 @@ const char *const kSystemModuleExport = "cos";
 
 std::vector<std::string> SegmentFiles(const std::string &, const std::string &) { return {}; }
 const bool kSegmentsAreFiles = false;
+std::string SegmentFolder(unsigned long) { return ""; }
 
 #else  // POSIX
 
@@ -162,15 +167,21 @@ struct Child::State {
     int fromChild = -1;
 };
 
-Child::Child(const char *routine, const std::string &arg) : state_(new State) {
-    const auto found = Routines().find(routine);
+Child::Child(const char *routine, const std::string &arg)
+    : Child([routine, &arg] {
+          const auto found = Routines().find(routine);
+          return found == Routines().end() ? 2 : found->second(arg);
+      }) {}
+
+Child::Child(const std::function<int()> &body) : state_(new State) {
     int fds[2];
-    if (found == Routines().end() || pipe(fds) != 0) return;
+    if (pipe(fds) != 0) return;
+    std::fflush(nullptr);  // nothing buffered is written twice
     state_->pid = fork();
     if (state_->pid == 0) {
         close(fds[0]);
         g_toParent = fds[1];
-        _exit(found->second(arg));
+        _exit(body());
     }
     close(fds[1]);
     state_->fromChild = fds[0];
@@ -204,6 +215,7 @@ int Child::Wait() {
     return pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+const bool kHaveFork = true;
 unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
 
 void SetEnv(const char *name, const char *value) { value ? setenv(name, value, 1) : unsetenv(name); }
@@ -219,11 +231,13 @@ const char *const kSystemModuleExport = "cos";
 
 const bool kSegmentsAreFiles = true;
 
+std::string SegmentFolder(unsigned long uid) { return "/dev/shm/VOQ_OSAL-" + std::to_string(uid); }
+
 std::vector<std::string> SegmentFiles(const std::string &prefix, const std::string &name) {
-    const std::string start = prefix + std::to_string(getuid()) + "_" + name;
+    const std::string start = prefix + std::to_string(geteuid()) + "_" + name;
     std::vector<std::string> files;
     std::error_code error;
-    for (const auto &entry : std::filesystem::directory_iterator("/dev/shm", error)) {
+    for (const auto &entry : std::filesystem::directory_iterator(SegmentFolder(geteuid()), error)) {
         const std::string file = entry.path().filename().string();
         if (file.compare(0, start.size(), start) == 0) files.push_back(file);
     }

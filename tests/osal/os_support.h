@@ -8,6 +8,7 @@
 #ifndef ZERA_TESTS_OSAL_OS_SUPPORT_H
 #define ZERA_TESTS_OSAL_OS_SUPPORT_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,9 @@ void Tell();
 class Child {
 public:
     Child(const char *routine, const std::string &arg);
+    // A child made by fork that runs body with everything this process has
+    // (POSIX only: see kHaveFork; elsewhere it never starts).
+    explicit Child(const std::function<int()> &body);
     ~Child();
     Child(const Child &) = delete;
     Child &operator=(const Child &) = delete;
@@ -52,6 +56,8 @@ private:
     State *state_;
 };
 
+// Processes can be forked (POSIX); a Windows process has no fork.
+extern const bool kHaveFork;
 // The system's id of this process.
 unsigned long ProcessId();
 // Sets (value null: removes) a variable of this process's environment.
@@ -69,6 +75,8 @@ std::string MakeTempFolder(const char *what);
 // POSIX; named objects on Windows have none, and kSegmentsAreFiles is false).
 std::vector<std::string> SegmentFiles(const std::string &prefix, const std::string &name);
 extern const bool kSegmentsAreFiles;
+// The folder that holds the segments of a user (POSIX; empty on Windows).
+std::string SegmentFolder(unsigned long uid);
 
 }  // namespace ot
 

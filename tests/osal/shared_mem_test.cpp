@@ -3,6 +3,14 @@
 // killed), the lifetime that follows the users, and names scoped by prefix.
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -182,11 +190,123 @@ TEST(OsalSharedMem, TwoHandlesInOneProcessExcludeEachOther) {
     OSAL_vSharedMemClose(b);
 }
 
+// A child made by fork that goes on with its parent's handle has locks of
+// its own: the lock its parent held at the fork keeps it out, and the
+// parent's close leaves the segment to it.
+TEST(OsalSharedMem, ForkedChildHasLocksOfItsOwn) {
+    if (!ot::kHaveFork) GTEST_SKIP() << "a Windows process has no fork";
+    const std::string name = Name("fork");
+    OSAL_HSHMEM h = Open(name, OSAL_SHM_CREATE);
+    ASSERT_NE(h, nullptr) << OSAL_pszGetLastErrorText();
+    ASSERT_TRUE(OSAL_boSharedMemLock(h));
+    ot::Child child([h] {
+        if (!OSAL_boSharedMemLock(h)) return 2;
+        ot::Tell();
+        Bytes(h)[0] = 0x77;
+        OSAL_vSharedMemUnlock(h);
+        ot::Tell();
+        ot::WaitToBeKilled();
+    });
+    EXPECT_FALSE(child.Heard(500));  // the parent holds the lock
+    OSAL_vSharedMemUnlock(h);
+    EXPECT_TRUE(child.Heard(10000));
+    EXPECT_TRUE(child.Heard(10000));
+    OSAL_vSharedMemClose(h);
+    OSAL_HSHMEM again = Open(name, OSAL_SHM_OPEN);  // the child still uses it
+    ASSERT_NE(again, nullptr) << OSAL_pszGetLastErrorText();
+    EXPECT_EQ(Bytes(again)[0], 0x77);
+    OSAL_vSharedMemClose(again);
+    child.Kill();
+    EXPECT_REFUSED(Open(name, OSAL_SHM_OPEN), OSAL_ERR_SYSTEM);  // gone with its last user
+}
+
+#if !defined(_WIN32)
+// Runs the rest of a helper as another user.
+bool BecomeUser(uid_t uid) { return setgroups(0, nullptr) == 0 && setgid(uid) == 0 && setuid(uid) == 0; }
+
+// Another local user can neither reach nor hold up a user's segment: what it
+// plants under the user's names is passed by, or refused at once with 1038
+// and a text that names the place. The two users are helpers that root
+// turns into other uids.
+TEST(OsalSharedMem, AnotherUserCanNeitherReachNorBlockTheSegment) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root, to run helpers as two other users";
+    constexpr uid_t kUser = 65533, kIntruder = 65534;
+    const std::string name = Name("user");
+    const char *prefix = std::getenv("VOQ_OSAL_SHM_PREFIX");
+    const std::string file = std::string(prefix ? prefix : "") + std::to_string(kUser) + "_" + name;
+    const std::string folder = ot::SegmentFolder(kUser), elsewhere = "/dev/shm/osal_intruder_" + name;
+    // Makes an empty file open to everybody, holding an exclusive lock on it.
+    auto plantLocked = [](const std::string &path) {
+        const int fd = open(path.c_str(), O_RDWR | O_CREAT, 0666);
+        return fd >= 0 && fchmod(fd, 0666) == 0 && flock(fd, LOCK_EX) == 0;
+    };
+    struct Case {
+        const char *what;
+        std::function<bool()> plant;  // run as the intruder
+        bool refused;
+    } cases[] = {
+        {"held lock files and open contents right in the shared folder",
+         [&] {
+             bool ok = true;
+             for (const char *suffix : {".guard", ".users", ".lock"}) ok = ok && plantLocked("/dev/shm/" + file + suffix);
+             return ok && plantLocked("/dev/shm/" + file);
+         },
+         false},
+        {"the user's folder, made open to everybody, with a held lock file",
+         [&] { return mkdir(folder.c_str(), 0777) == 0 && chmod(folder.c_str(), 0777) == 0 &&
+                      plantLocked(folder + "/" + file + ".lock"); },
+         true},
+        {"a link under the folder's name to a folder open to everybody",
+         [&] { return mkdir(elsewhere.c_str(), 0777) == 0 && chmod(elsewhere.c_str(), 0777) == 0 &&
+                      symlink(elsewhere.c_str(), folder.c_str()) == 0; },
+         true},
+    };
+    auto clear = [&] {
+        for (const char *suffix : {"", ".guard", ".users", ".lock"}) std::filesystem::remove("/dev/shm/" + file + suffix);
+        for (const std::string &path : {folder, elsewhere}) std::filesystem::remove_all(path);
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        clear();
+        ot::Child intruder([&] {
+            if (!BecomeUser(kIntruder) || !c.plant()) return 2;
+            ot::Tell();
+            ot::WaitToBeKilled();
+        });
+        ASSERT_TRUE(intruder.Heard(10000));
+        ot::Child user([&] {
+            if (!BecomeUser(kUser)) return 2;
+            OSAL_HSHMEM h = Open(name, OSAL_SHM_CREATE);
+            const bool named = !h && std::strstr(OSAL_pszGetLastErrorText(), folder.c_str()) != nullptr;
+            const int outcome = h ? 0 : OSAL_dwGetLastError() == OSAL_ERR_NOT_PRIVATE && named ? 1 : 3;
+            if (h && OSAL_boSharedMemLock(h)) OSAL_vSharedMemUnlock(h);
+            ot::Tell();  // no hang
+            return outcome;
+        });
+        if (!user.Heard(10000)) {
+            ADD_FAILURE() << "the user's open or lock hangs";
+            continue;  // the helpers go with their destructors
+        }
+        EXPECT_EQ(user.Wait(), c.refused ? 1 : 0);
+    }
+    clear();
+}
+#else
+TEST(OsalSharedMem, AnotherUserCanNeitherReachNorBlockTheSegment) {
+    GTEST_SKIP() << "no second user to run helpers as here; names carry the user's security id in the "
+                    "session's own namespace";
+}
+#endif
+
 TEST(OsalSharedMem, BadInputIsRefusedWithItsCode) {
     const uint32_t kArg = OSAL_ERR_INVALID_ARG;
     for (const char *name : {static_cast<const char *>(nullptr), "", "a/b", "a\\b"})
         EXPECT_REFUSED(OSAL_hSharedMemOpen(kSize, name, OSAL_SHM_CREATE), kArg);
     EXPECT_REFUSED(OSAL_hSharedMemOpen(kSize, std::string(201, 'n').c_str(), OSAL_SHM_CREATE), kArg);
+    {
+        PrefixScope longPrefix(std::string(100, 'p').c_str());  // too long with a name of 200
+        EXPECT_REFUSED(OSAL_hSharedMemOpen(kSize, std::string(200, 'n').c_str(), OSAL_SHM_CREATE), kArg);
+    }
     EXPECT_REFUSED(OSAL_hSharedMemOpen(kSize, "osal_mode", 2), kArg);
     EXPECT_REFUSED(OSAL_hSharedMemOpen(0, "osal_zero", OSAL_SHM_CREATE), OSAL_ERR_INVALID_SIZE);
     OSAL_vTestFailAllocAfter(0);
