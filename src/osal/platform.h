@@ -96,18 +96,17 @@ bool ModuleClose(ModuleImage *image, char *why, size_t room);
 // ---- shared_mem.cpp ------------------------------------------------------------
 
 // The part of every segment name that keeps users apart (the user id, the
-// user's security id). Static storage.
+// user's security id). Valid in the calling thread until its next call.
 const char *UserTag();
 // Opens the named mapping of at least size bytes, creating it zero-filled
 // when create is set and nobody has it open. `name` (prefix, user tag and
 // the caller's name) stays the caller's and must live until MappingClose.
 // Returns the view; null with the code stored: 1031 with the system's reason
 // (also for a missing mapping that is only opened), 1034 when it is smaller
-// than size.
+// than size, 1038 when what lies under the name is not the user's alone.
 void *MappingOpen(Mapping *m, const char *name, size_t size, bool create);
-// Unmaps and closes; the last user anywhere takes the mapping away. A lock
-// this handle holds is released (on Windows only when the closing thread
-// holds it: a mutex belongs to its thread).
+// Unmaps and closes; the last user anywhere takes the mapping away. The
+// caller has released a lock that its thread holds through this handle.
 void MappingClose(Mapping *m);
 // The cross-process lock: blocks until this handle holds it. A holder that
 // dies releases it. Excludes other handles of the same process too, but for
@@ -115,6 +114,18 @@ void MappingClose(Mapping *m);
 // holder per handle). False with the code stored.
 bool MappingLock(Mapping *m);
 void MappingUnlock(Mapping *m);
+
+// A child made by fork must have locks of its own, not share its parent's:
+// prepare runs in the parent before every fork, parent and child after it,
+// in the parent's forking thread and the child's only one. A Windows process
+// has no fork: there this does nothing and the two below are never called.
+void WatchForks(void (*prepare)(), void (*parent)(), void (*child)());
+// In the parent before a fork: gets ready what the child takes over. False
+// when it cannot; the child's handle then refuses to lock.
+bool MappingPrepareFork(Mapping *m);
+// After a fork: the parent drops what it got ready, the child takes it over
+// and lets go of the parent's.
+void MappingAfterFork(Mapping *m, bool child);
 
 }  // namespace osal
 

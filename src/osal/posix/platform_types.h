@@ -35,12 +35,17 @@ struct ModuleImage {
     const void *self;  // the module's own entry in the loader's list (link_map)
 };
 
-// A segment is four objects in the shm namespace (see posix/shared_mem.cpp).
+// A segment is four files in a folder of the user's own (see
+// posix/shared_mem.cpp).
 struct Mapping {
-    const char *name;  // the contents' name; the caller's, kept while open
+    const char *name;  // the segment's file name; the caller's, kept while open
+    int dirFd;         // the user's folder
     int usersFd;       // every open handle holds a shared flock on it
-    int guardFd;       // an exclusive flock on it serialises open and close
     int lockFd;        // the segment lock: an exclusive flock
+    // Opened for a child before a fork; the child takes them over, so that
+    // its locks are its own and not the parent's.
+    int spareUsersFd;
+    int spareLockFd;
     void *view;
     size_t size;
 };

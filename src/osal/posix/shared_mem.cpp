@@ -1,20 +1,31 @@
-// osal/posix/shared_mem.cpp - named mappings in the shm namespace
-// (shm_open/mmap) with a cross-process lock (flock) and a lifetime that
-// follows their users.
+// osal/posix/shared_mem.cpp - named mappings in a folder of the user's own
+// (mmap of a file on the shared-memory file system) with a cross-process
+// lock (flock) and a lifetime that follows their users.
 //
-// A segment "<name>" is four objects in the shm namespace:
-//   /<name>        the contents
-//   /<name>.users  every open handle holds a shared flock on it
-//   /<name>.guard  an exclusive flock serialises open and close
-//   /<name>.lock   the segment lock (exclusive flock)
+// Every segment of user <uid> lives in /dev/shm/VOQ_OSAL-<uid>, a folder
+// that the user creates with mode 0700: nobody else can create, replace or
+// lock anything in it. A folder under that name that is a link, belongs to
+// someone else or is open to others is refused (1038), and so is such a file
+// in it; nothing is opened through a link. The folder's name depends on the
+// user alone (not on a session's runtime folder), so that every process of
+// the user, with or without a login session, finds the same segments.
+//
+// A segment "<name>" is four files in that folder:
+//   <name>        the contents
+//   <name>.users  every open handle holds a shared flock on it
+//   <name>.guard  an exclusive flock serialises open and close
+//   <name>.lock   the segment lock (exclusive flock)
 // The lock files are empty. The last user to close removes all four; a user
 // that died leaves them to the next one, who finds no holder and starts
 // afresh. An opener that waited for the guard checks that the file it locked
 // is still the one under that name, since the last closer may have removed
 // it meanwhile. flock belongs to the open file description, so the kernel
 // drops every lock of a process that dies, and each handle (even two in one
-// process) has locks of its own.
+// process) has locks of its own. A child made by fork shares its parent's
+// descriptions, so before a fork the parent opens the child's own (spare)
+// users and lock files, with the child's shared flock already taken.
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -32,6 +43,10 @@ namespace osal {
 
 namespace {
 
+constexpr size_t kFolderRoom = 64;
+constexpr size_t kPathRoom = 512;                      // a file's name in the folder
+constexpr size_t kWhatRoom = kFolderRoom + kPathRoom;  // folder and file, for messages
+
 // flock that resumes after a signal.
 int Flock(int fd, int op) {
     int rc;
@@ -40,116 +55,188 @@ int Flock(int fd, int op) {
     return rc;
 }
 
-// "/<name><suffix>", the shm name of one of a segment's objects.
-void FileName(char (&file)[512], const char *name, const char *suffix) {
-    std::snprintf(file, sizeof file, "/%s%s", name, suffix);
-}
-
-int OpenLockFile(const char *name, const char *suffix) {
-    char file[512];
-    FileName(file, name, suffix);
-    return shm_open(file, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-}
-
-// Opens and locks (exclusive) the guard of a segment: the file that is under
-// its name when the lock is taken. -1 with errno on failure.
-int LockGuard(const char *name) {
-    char file[512];
-    FileName(file, name, ".guard");
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        int fd = shm_open(file, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0) return -1;
-        if (Flock(fd, LOCK_EX) != 0) {
-            int err = errno;
-            close(fd);
-            errno = err;
-            return -1;
-        }
-        int current = shm_open(file, O_RDWR | O_CLOEXEC, 0);
-        struct stat locked, named;
-        bool same = current >= 0 && fstat(fd, &locked) == 0 && fstat(current, &named) == 0 &&
-                    locked.st_dev == named.st_dev && locked.st_ino == named.st_ino;
-        if (current >= 0) close(current);
-        if (same) return fd;
-        close(fd);  // removed by a last closer meanwhile: take the new one
-    }
-    errno = EAGAIN;
-    return -1;
-}
-
-// Removes the contents and the lock files. The caller holds the guard and
-// the users file exclusively, so nobody uses the segment or is opening it.
-void RemoveSegment(const char *name) {
-    char file[512];
-    for (const char *suffix : {"", ".users", ".lock", ".guard"}) {
-        FileName(file, name, suffix);
-        shm_unlink(file);
-    }
-}
-
 void CloseFd(int &fd) {
     if (fd >= 0) close(fd);
     fd = -1;
 }
 
-void CloseAll(Mapping *m) {
-    CloseFd(m->usersFd);
-    CloseFd(m->guardFd);
-    CloseFd(m->lockFd);
+// The folder of the calling process's user.
+void FolderPath(char (&path)[kFolderRoom]) {
+    struct stat st;
+    const char *base = stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm" : "/tmp";
+    std::snprintf(path, sizeof path, "%s/VOQ_OSAL-%u", base, static_cast<unsigned>(geteuid()));
 }
 
-// Opens (or creates) the contents while the guard is held; stores the code
-// and returns -1 on failure.
+// True when fd, found under `what`, is what it should be (a folder or a
+// regular file), belongs to this user and is closed to everyone else; stores
+// 1038 naming it otherwise.
+bool IsPrivate(int fd, bool folder, const char *what) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        SetSystemError(OSAL_ERR_SYSTEM, what, LastSystemError());
+        return false;
+    }
+    const bool kind = folder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode);
+    if (kind && st.st_uid == geteuid() && (st.st_mode & 077) == 0) return true;
+    char arg[kWhatRoom + 96];
+    const char *found = !kind ? "not a plain file or folder" : folder ? "folder" : "file";
+    std::snprintf(arg, sizeof arg, "%s: %s of uid %u with mode %03o, not this user's alone", what, found,
+                  static_cast<unsigned>(st.st_uid), static_cast<unsigned>(st.st_mode & 0777));
+    OSAL_vSetLastErrorArgs(OSAL_ERR_NOT_PRIVATE, OSAL_ARG_STRING, arg);
+    return false;
+}
+
+// Opens (creating it 0700 when missing) the user's folder; -1 with the code
+// stored when it cannot be had or is not private.
+int OpenFolder() {
+    char path[kFolderRoom];
+    FolderPath(path);
+    if (mkdir(path, 0700) != 0 && errno != EEXIST) {
+        SetSystemError(OSAL_ERR_SYSTEM, path, LastSystemError());
+        return -1;
+    }
+    const int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ELOOP || error == ENOTDIR) {
+            char arg[kFolderRoom + 64];
+            std::snprintf(arg, sizeof arg, "%s: a link or a file, not a folder of this user's own", path);
+            OSAL_vSetLastErrorArgs(OSAL_ERR_NOT_PRIVATE, OSAL_ARG_STRING, arg);
+        } else {
+            SetSystemError(OSAL_ERR_SYSTEM, path, static_cast<uint32_t>(error));
+        }
+        return -1;
+    }
+    if (!IsPrivate(fd, true, path)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// "<name><suffix>", a file of a segment in the folder.
+void FileName(char (&file)[kPathRoom], const char *name, const char *suffix) {
+    std::snprintf(file, sizeof file, "%s%s", name, suffix);
+}
+
+// "<folder>/<file>", for messages.
+void Describe(char (&what)[kWhatRoom], const char *file) {
+    char folder[kFolderRoom];
+    FolderPath(folder);
+    std::snprintf(what, sizeof what, "%s/%s", folder, file);
+}
+
+// Opens a file of the segment in the folder (flags as openat's, with no link
+// followed) and checks it; -1 with the code stored on failure.
+int OpenFile(int dirFd, const char *name, const char *suffix, int flags) {
+    char file[kPathRoom], what[kWhatRoom];
+    FileName(file, name, suffix);
+    const int fd = openat(dirFd, file, flags | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        const uint32_t error = LastSystemError();
+        Describe(what, file);
+        SetSystemError(error == ELOOP ? OSAL_ERR_NOT_PRIVATE : OSAL_ERR_SYSTEM, what, error);
+        return -1;
+    }
+    Describe(what, file);
+    if (!IsPrivate(fd, false, what)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Opens and locks (exclusive) the guard of a segment: the file that is under
+// its name when the lock is taken. -1 with the code stored on failure.
+int LockGuard(int dirFd, const char *name) {
+    char file[kPathRoom];
+    FileName(file, name, ".guard");
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        int fd = OpenFile(dirFd, name, ".guard", O_CREAT);
+        if (fd < 0) return -1;
+        if (Flock(fd, LOCK_EX) != 0) {
+            SetSystemError(OSAL_ERR_SYSTEM, "flock", LastSystemError());
+            close(fd);
+            return -1;
+        }
+        struct stat locked, named;
+        if (fstat(fd, &locked) == 0 && fstatat(dirFd, file, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            locked.st_dev == named.st_dev && locked.st_ino == named.st_ino)
+            return fd;
+        close(fd);  // removed by a last closer meanwhile: take the new one
+    }
+    SetSystemError(OSAL_ERR_SYSTEM, name, EAGAIN);
+    return -1;
+}
+
+void UnlockGuard(int &guardFd) {
+    Flock(guardFd, LOCK_UN);  // explicitly: a forked child may hold a copy of the descriptor
+    CloseFd(guardFd);
+}
+
+// Removes the contents and the lock files. The caller holds the guard and
+// the users file exclusively, so nobody uses the segment or is opening it.
+void RemoveSegment(int dirFd, const char *name) {
+    char file[kPathRoom];
+    for (const char *suffix : {"", ".users", ".lock", ".guard"}) {
+        FileName(file, name, suffix);
+        unlinkat(dirFd, file, 0);
+    }
+}
+
+// Opens (or creates) the contents while the guard is held and takes this
+// handle's shared flock on the users file; -1 with the code stored on
+// failure.
 int OpenContents(Mapping *m, bool create) {
-    char file[512];
-    FileName(file, m->name, "");
     if (Flock(m->usersFd, LOCK_EX | LOCK_NB) == 0) {
         // Nobody uses the segment: what is left is a dead user's, so start
         // afresh, or report it missing to an open-only caller.
         if (!create) {
-            RemoveSegment(m->name);
+            RemoveSegment(m->dirFd, m->name);
             Flock(m->usersFd, LOCK_UN);
-            SetSystemError(OSAL_ERR_SYSTEM, file, ENOENT);
+            char what[kWhatRoom];
+            Describe(what, m->name);
+            SetSystemError(OSAL_ERR_SYSTEM, what, ENOENT);
             return -1;
         }
-        int fd = shm_open(file, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (fd < 0 || ftruncate(fd, static_cast<off_t>(m->size)) != 0) {
-            SetSystemError(OSAL_ERR_SYSTEM, file, LastSystemError());
-            if (fd >= 0) close(fd);
-            RemoveSegment(m->name);
-            Flock(m->usersFd, LOCK_UN);
-            return -1;
+        unlinkat(m->dirFd, m->name, 0);
+        int fd = OpenFile(m->dirFd, m->name, "", O_CREAT | O_EXCL);
+        if (fd >= 0 && ftruncate(fd, static_cast<off_t>(m->size)) != 0) {
+            SetSystemError(OSAL_ERR_SYSTEM, m->name, LastSystemError());
+            CloseFd(fd);
+            unlinkat(m->dirFd, m->name, 0);
         }
-        Flock(m->usersFd, LOCK_SH);  // nobody can come between: we hold the guard
+        Flock(m->usersFd, fd >= 0 ? LOCK_SH : LOCK_UN);  // nobody can come between: we hold the guard
         return fd;
     }
     if (errno != EWOULDBLOCK || Flock(m->usersFd, LOCK_SH) != 0) {
         SetSystemError(OSAL_ERR_SYSTEM, "flock", LastSystemError());
         return -1;
     }
-    int fd = shm_open(file, O_RDWR | O_CLOEXEC, 0);
+    int fd = OpenFile(m->dirFd, m->name, "", 0);
     struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0) {
-        SetSystemError(OSAL_ERR_SYSTEM, file, LastSystemError());
-        if (fd >= 0) close(fd);
-        Flock(m->usersFd, LOCK_UN);
-        return -1;
+    if (fd >= 0 && fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) < m->size) {
+        CloseFd(fd);
+        OSAL_vSetLastErrorArgs(OSAL_ERR_INVALID_SIZE, OSAL_ARG_STRING, m->name);
     }
-    if (static_cast<uint64_t>(st.st_size) < m->size) {
-        close(fd);
-        Flock(m->usersFd, LOCK_UN);
-        OSAL_vSetLastErrorArgs(OSAL_ERR_INVALID_SIZE, OSAL_ARG_STRING, file);
-        return -1;
-    }
+    if (fd < 0) Flock(m->usersFd, LOCK_UN);
     return fd;
+}
+
+void CloseAll(Mapping *m) {
+    CloseFd(m->usersFd);
+    CloseFd(m->lockFd);
+    CloseFd(m->spareUsersFd);
+    CloseFd(m->spareLockFd);
+    CloseFd(m->dirFd);
 }
 
 }  // namespace
 
 const char *UserTag() {
-    static char tag[24];
-    static const bool made = (std::snprintf(tag, sizeof tag, "%u", static_cast<unsigned>(getuid())), true);
-    (void)made;
+    // Made on every call: a process may change its user (a helper of root).
+    thread_local char tag[24];
+    std::snprintf(tag, sizeof tag, "%u", static_cast<unsigned>(geteuid()));
     return tag;
 }
 
@@ -157,22 +244,19 @@ void *MappingOpen(Mapping *m, const char *name, size_t size, bool create) {
     m->name = name;
     m->size = size;
     m->view = nullptr;
-    m->usersFd = m->lockFd = -1;
-    m->guardFd = LockGuard(name);
-    if (m->guardFd < 0) {
-        SetSystemError(OSAL_ERR_SYSTEM, name, LastSystemError());
+    m->usersFd = m->lockFd = m->spareUsersFd = m->spareLockFd = -1;
+    m->dirFd = OpenFolder();
+    if (m->dirFd < 0) return nullptr;
+    int guardFd = LockGuard(m->dirFd, name);
+    if (guardFd < 0) {
+        CloseAll(m);
         return nullptr;
     }
     // While the guard is held nobody removes the files, and while this handle
     // uses the segment nobody else can either.
-    m->usersFd = OpenLockFile(name, ".users");
-    m->lockFd = OpenLockFile(name, ".lock");
-    if (m->usersFd < 0 || m->lockFd < 0) {
-        SetSystemError(OSAL_ERR_SYSTEM, name, LastSystemError());
-        CloseAll(m);  // closing the guard releases it
-        return nullptr;
-    }
-    int dataFd = OpenContents(m, create);
+    m->usersFd = OpenFile(m->dirFd, name, ".users", O_CREAT);
+    m->lockFd = m->usersFd < 0 ? -1 : OpenFile(m->dirFd, name, ".lock", O_CREAT);
+    const int dataFd = m->lockFd < 0 ? -1 : OpenContents(m, create);
     void *data = MAP_FAILED;
     if (dataFd >= 0) {
         data = mmap(nullptr, m->size, PROT_READ | PROT_WRITE, MAP_SHARED, dataFd, 0);
@@ -182,7 +266,7 @@ void *MappingOpen(Mapping *m, const char *name, size_t size, bool create) {
         }
         close(dataFd);  // the mapping keeps the contents
     }
-    Flock(m->guardFd, LOCK_UN);
+    UnlockGuard(guardFd);
     if (data == MAP_FAILED) {
         CloseAll(m);
         return nullptr;
@@ -194,21 +278,55 @@ void *MappingOpen(Mapping *m, const char *name, size_t size, bool create) {
 void MappingClose(Mapping *m) {
     // Whoever holds the lock, closing the lock file below releases it.
     munmap(m->view, m->size);
-    Flock(m->guardFd, LOCK_EX);
+    int guardFd = m->usersFd < 0 ? -1 : LockGuard(m->dirFd, m->name);
     // Exclusive succeeds only when no other handle anywhere still uses it.
-    if (Flock(m->usersFd, LOCK_EX | LOCK_NB) == 0) RemoveSegment(m->name);
+    if (guardFd >= 0 && Flock(m->usersFd, LOCK_EX | LOCK_NB) == 0) RemoveSegment(m->dirFd, m->name);
     CloseFd(m->usersFd);
     CloseFd(m->lockFd);
-    Flock(m->guardFd, LOCK_UN);
+    if (guardFd >= 0) UnlockGuard(guardFd);
     CloseAll(m);
 }
 
 bool MappingLock(Mapping *m) {
+    if (m->lockFd < 0) {
+        OSAL_vSetLastErrorArgs(OSAL_ERR_SYSTEM, OSAL_ARG_STRING, "segment lock: not reopened in this child of fork");
+        return false;
+    }
     if (Flock(m->lockFd, LOCK_EX) == 0) return true;
     SetSystemError(OSAL_ERR_SYSTEM, "flock", LastSystemError());
     return false;
 }
 
 void MappingUnlock(Mapping *m) { Flock(m->lockFd, LOCK_UN); }
+
+void WatchForks(void (*prepare)(), void (*parent)(), void (*child)()) { pthread_atfork(prepare, parent, child); }
+
+bool MappingPrepareFork(Mapping *m) {
+    // This handle's shared flock keeps the files from being removed, so the
+    // names still lead to them. The child's flock is taken here, before the
+    // parent can close and believe it was the last user.
+    if (m->usersFd < 0) return false;
+    m->spareUsersFd = OpenFile(m->dirFd, m->name, ".users", 0);
+    m->spareLockFd = m->spareUsersFd < 0 ? -1 : OpenFile(m->dirFd, m->name, ".lock", 0);
+    if (m->spareLockFd >= 0 && Flock(m->spareUsersFd, LOCK_SH | LOCK_NB) == 0) return true;
+    CloseFd(m->spareUsersFd);
+    CloseFd(m->spareLockFd);
+    return false;
+}
+
+void MappingAfterFork(Mapping *m, bool child) {
+    if (!child) {
+        CloseFd(m->spareUsersFd);
+        CloseFd(m->spareLockFd);
+        return;
+    }
+    // The parent's descriptions stay the parent's: closing these copies
+    // leaves its locks alone.
+    CloseFd(m->usersFd);
+    CloseFd(m->lockFd);
+    m->usersFd = m->spareUsersFd;
+    m->lockFd = m->spareLockFd;
+    m->spareUsersFd = m->spareLockFd = -1;
+}
 
 }  // namespace osal

@@ -121,4 +121,9 @@ bool MappingLock(Mapping *m) {
 
 void MappingUnlock(Mapping *m) { ReleaseMutex(m->mutex); }
 
+// A Windows process has no fork: a new process opens its own handles.
+void WatchForks(void (*)(), void (*)(), void (*)()) {}
+bool MappingPrepareFork(Mapping *) { return true; }
+void MappingAfterFork(Mapping *, bool) {}
+
 }  // namespace osal
