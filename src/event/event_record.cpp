@@ -152,9 +152,10 @@ public:
 #if defined(__MINGW32__)
         // mingw's emulated thread_local frees an object's storage before its
         // destructor runs at thread end, so no thread keeps a list of its own
-        // there: a making thread takes one block at a time under the lock.
+        // there: a making thread takes one block at a time under the lock,
+        // still only once a batch has come back.
         std::lock_guard<spin::SpinLock> hold(lock_);
-        return Pop(&shared_);
+        return shared_.count < kBatch ? nullptr : Pop(&shared_);
 #else
         List &own = t_own.list;
         if (own.head == nullptr) {
