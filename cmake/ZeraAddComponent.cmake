@@ -14,6 +14,11 @@ function(zera_add_component name)
   set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".COMPONENT"
     C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
   target_link_libraries(${name} PRIVATE VOQ::VOQ_ZERA_Comp)
+  if(MINGW)
+    # The kit's __stdcall exports go out under their plain names, as the
+    # library looks them up.
+    target_link_options(${name} PRIVATE -Wl,--kill-at)
+  endif()
   if(TARGET Threads::Threads)
     target_link_libraries(${name} PRIVATE Threads::Threads)
   endif()

@@ -13,4 +13,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -static")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -static")
-set(ZERA_GTEST_FROM_SOURCE ON CACHE BOOL "" FORCE)
+# No test programs: they run in the x86_64 build (see cmake/windows.cmake).
+set(BUILD_TESTING OFF CACHE BOOL "Build the test programs")

@@ -28,8 +28,12 @@ extern "C" {
 #define OSAL_CDECL
 #endif
 
-#if defined(_WIN32)
-#define OSAL_API /* exports come from the .def file */
+/* Exported by VOQ_OSAL.dll (CMake defines VOQ_OSAL_EXPORTS while it builds
+ * it; the .def file gives names and ordinals), imported by everyone else. */
+#if defined(_WIN32) && defined(VOQ_OSAL_EXPORTS)
+#define OSAL_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define OSAL_API __declspec(dllimport)
 #elif defined(__GNUC__)
 #define OSAL_API __attribute__((visibility("default")))
 #else
@@ -86,6 +90,7 @@ enum {
     OSAL_ERR_MODULE_REFUSED = 1035,
     OSAL_ERR_INIT_FAILED = 1036,
     OSAL_ERR_QUEUE_FULL = 1037,        /* a put into a full queue */
+    OSAL_ERR_NOT_PRIVATE = 1038,       /* a segment's files are another user's or open to others */
     OSAL_ERR_DUPLICATE_ID = 1046,
     OSAL_ERR_INVALID_LEVEL = 2048,
     OSAL_ERR_INFO_MISMATCH = 2055,
@@ -121,7 +126,9 @@ OSAL_API void OSAL_CALL OSAL_vSetLastError(uint32_t dwCode);
 OSAL_API uint32_t OSAL_CALL OSAL_dwGetLastError(void);
 /* Stores a code with an argument. OSAL_ARG_STRING copies the string that
  * pvValue points to (cut at 1023 bytes); OSAL_ARG_DWORD takes the value from
- * (uintptr_t)pvValue. Storing never fails and never allocates. */
+ * (uintptr_t)pvValue. Storing never fails: a thread's first store makes its
+ * record (released when the thread ends), and a thread that cannot have one
+ * keeps the code alone. */
 OSAL_API void OSAL_CALL OSAL_vSetLastErrorArgs(uint32_t dwCode, uint32_t dwArgKind,
                                                const void *pvValue);
 /* Stores a code with a severity, a message text (copied; may be null) and an
@@ -272,15 +279,22 @@ typedef OSAL_SharedMem *OSAL_HSHMEM;
 #define OSAL_SHM_OPEN 0u   /* open an existing segment */
 #define OSAL_SHM_CREATE 1u /* create the segment, zero-filled, or open it */
 
-/* Opens a named segment of dwSize bytes. The name is private to the user;
+/* Opens a named segment of dwSize bytes. The name is private to the user
+ * (on POSIX its files lie in a folder that only the user can reach; on
+ * Windows it lives in the session's namespace under the user's security id);
  * VOQ_OSAL_SHM_PREFIX, when set, goes in front of it. The segment lives
  * while any process has it open: when the last handle is closed, or its
  * process dies, the contents go, and the next OSAL_SHM_CREATE starts from
- * zeros. Failures: 1028 for a null or empty name, one with '/' or a mode
- * other than 0 and 1; 1034 for size 0 or a segment smaller than dwSize;
- * 1031 with the system's reason (for OSAL_SHM_OPEN of a segment nobody has
- * open: "No such file or directory"); 1026. A handle belongs to the process
- * that opened it: a child made by fork opens its own. */
+ * zeros. Failures: 1028 for a null or empty name, one longer than 200 bytes
+ * (240 with the prefix and the user), one with '/' or '\', or a mode other
+ * than 0 and 1; 1034 for size 0 or a segment smaller than dwSize; 1038 when
+ * what lies under the user's names is a link, another user's, or open to
+ * others (the argument names it; nothing is waited for); 1031 with the
+ * system's reason (for OSAL_SHM_OPEN of a segment nobody has open: "No such
+ * file or directory"); 1026. A child made
+ * by fork that goes on using its parent's handles gets locks of its own with
+ * them: it neither shares its parent's segment lock nor ends the parent's use
+ * of the segment (nor the parent its). */
 OSAL_API OSAL_HSHMEM OSAL_CALL OSAL_hSharedMemOpen(uint32_t dwSize, const char *pszName,
                                                    uint32_t dwMode);
 OSAL_API void OSAL_CALL OSAL_vSharedMemClose(OSAL_HSHMEM hShm);
@@ -288,7 +302,9 @@ OSAL_API void OSAL_CALL OSAL_vSharedMemClose(OSAL_HSHMEM hShm);
  * dies. Excludes other processes and other handles of this process. Not
  * re-entrant: a second lock by the holding thread fails with 1031 instead of
  * hanging, and so does an unlock by a thread that does not hold it. Closing
- * a handle releases its holder's lock. */
+ * a handle releases its holder's lock (on Windows, where a lock belongs to
+ * its thread, the lock of another thread than the closing one goes when
+ * that thread ends). */
 OSAL_API BOOL8 OSAL_CALL OSAL_boSharedMemLock(OSAL_HSHMEM hShm);
 OSAL_API void OSAL_CALL OSAL_vSharedMemUnlock(OSAL_HSHMEM hShm);
 

@@ -58,39 +58,39 @@ extern "C" {
 
 /* Required: fill the level's own info block and the block that says what the
  * level accepts above it. */
-ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock);
+ZERA_EXPORT void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock);
 /* Required in the width the level is added with: build the level's stack
  * parameters with the parameter-list operations and store the list at
  * ppstStackParams; the level owns it from then on. dwFlags is the own info
  * block's dwFlags. */
-ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams);
-ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams);
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams);
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams);
 /* Required (a component without it is refused): the level is linked; false
  * refuses it (store a code first to say why, else the add reports 1036) and
  * the level is released without ZERA_boModuleDeinit. */
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h);
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h);
 /* Required (a component without it is refused): the level is being removed
  * (after the stop export, when the stack was running); the result is
  * ignored. */
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h);
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h);
 /* Optional: the level's status or stack parameters changed; a narrow level
  * is told through the A name, a wide one through the W name
  * (ZERA_COMPONENT_NOTIFY defines both). */
-ZERA_API void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h);
-ZERA_API void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h);
+ZERA_EXPORT void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h);
+ZERA_EXPORT void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h);
 /* Used only in pairs, by both names (ZERA_COMPONENT_THREADS defines all
  * four): the stack became complete and started (start the level's threads),
  * or left that state (stop them). A level whose module lacks a name of a
  * pair never takes the started status, so a host's start fails on it;
  * `zera inspect` warns of such a module. */
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsA(StackHandle *h);
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsA(StackHandle *h);
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsW(StackHandle *h);
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsW(StackHandle *h);
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsA(StackHandle *h);
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsA(StackHandle *h);
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsW(StackHandle *h);
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsW(StackHandle *h);
 /* Optional: the size and number of the level's identifier blocks; zeros pick
  * the defaults (3 blocks of 16384). Not called on a stack without identifier
  * management (ZERA_STATUS_NO_EVID), whose levels get no manager. */
-ZERA_API EvIdManagerConfig ZERA_CALL ZERA_stGetEvIdManagerConfig(StackHandle *h);
+ZERA_EXPORT EvIdManagerConfig ZERA_CALL ZERA_stGetEvIdManagerConfig(StackHandle *h);
 
 /* Optional data exports: the component's name, read from the export of the
  * level's width ("ZERA_hsModuleName" narrow, "ZERA_lsModuleName" wide). A
@@ -118,11 +118,11 @@ typedef EvIdManagerConfig (ZERA_CALL *ZERA_PFN_EVID_CONFIG)(StackHandle *h);
 /* Defines the component's binding exports ZERA_boModuleInitAPIA/W, which
  * forward to the library's binding. */
 #define ZERA_COMPONENT_BINDING()                                                     \
-    ZERA_COMPONENT_EXTERN_C ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInitAPIA(StackHandle *h) \
+    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInitAPIA(StackHandle *h) \
     {                                                                                \
         return ZERA_boModuleBindLevelA(h);                                           \
     }                                                                                \
-    ZERA_COMPONENT_EXTERN_C ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInitAPIW(StackHandle *h) \
+    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInitAPIW(StackHandle *h) \
     {                                                                                \
         return ZERA_boModuleBindLevelW(h);                                           \
     }
@@ -130,8 +130,8 @@ typedef EvIdManagerConfig (ZERA_CALL *ZERA_PFN_EVID_CONFIG)(StackHandle *h);
 /* Defines the data exports ZERA_hsModuleName and ZERA_lsModuleName from one
  * narrow string literal. */
 #define ZERA_COMPONENT_NAME(name)                                                   \
-    ZERA_COMPONENT_EXTERN_C ZERA_API const char ZERA_hsModuleName[] = name;         \
-    ZERA_COMPONENT_EXTERN_C ZERA_API const WCHAR16 ZERA_lsModuleName[] = ZERA_WTEXT(name);
+    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT const char ZERA_hsModuleName[] = name;         \
+    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT const WCHAR16 ZERA_lsModuleName[] = ZERA_WTEXT(name);
 
 /* Defines ZERA_vInfoBlockInitialize from two lists of fields: what the level
  * is (its own block) and what it accepts on top of it. Each list is a run of
@@ -143,7 +143,7 @@ typedef EvIdManagerConfig (ZERA_CALL *ZERA_PFN_EVID_CONFIG)(StackHandle *h);
  *         ZERA_INFO_VERSION(0, 1) ZERA_INFO_RANGE_B(2, 2))
  */
 #define ZERA_COMPONENT_INFO(own, upper)                                                         \
-    ZERA_COMPONENT_EXTERN_C ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, \
+    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, \
                                                                           InfoBlock *pstUpperInfoBlock) \
     {                                                                                           \
         InfoBlock *zera_info_block = pstInfoBlock;                                              \
@@ -172,13 +172,13 @@ typedef EvIdManagerConfig (ZERA_CALL *ZERA_PFN_EVID_CONFIG)(StackHandle *h);
  * parameter list in the width given (narrow names and strings for 0, wide
  * for 1) and store it at ppstStackParams. */
 #define ZERA_COMPONENT_PARAMS(setup)                                                              \
-    ZERA_COMPONENT_EXTERN_C ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags,        \
+    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags,        \
                                                                        Param **ppstStackParams) \
     {                                                                                             \
         (void)dwFlags;                                                                            \
         return (setup)(0, ppstStackParams);                                                       \
     }                                                                                             \
-    ZERA_COMPONENT_EXTERN_C ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags,        \
+    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags,        \
                                                                        Param **ppstStackParams) \
     {                                                                                             \
         (void)dwFlags;                                                                            \
@@ -192,20 +192,20 @@ typedef EvIdManagerConfig (ZERA_CALL *ZERA_PFN_EVID_CONFIG)(StackHandle *h);
  * *h) ends them when the stack leaves that state and before the level is
  * removed. */
 #define ZERA_COMPONENT_THREADS(start, stop)                                                                \
-    ZERA_COMPONENT_EXTERN_C ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsA(StackHandle *h)      \
+    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsA(StackHandle *h)      \
     {                                                                                                      \
         return (start)(h);                                                                                 \
     }                                                                                                      \
-    ZERA_COMPONENT_EXTERN_C ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsW(StackHandle *h)      \
+    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsW(StackHandle *h)      \
     {                                                                                                      \
         return (start)(h);                                                                                 \
     }                                                                                                      \
-    ZERA_COMPONENT_EXTERN_C ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsA(StackHandle *h)       \
+    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsA(StackHandle *h)       \
     {                                                                                                      \
         (stop)(h);                                                                                         \
         return 1;                                                                                          \
     }                                                                                                      \
-    ZERA_COMPONENT_EXTERN_C ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsW(StackHandle *h)       \
+    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsW(StackHandle *h)       \
     {                                                                                                      \
         (stop)(h);                                                                                         \
         return 1;                                                                                          \
@@ -214,22 +214,22 @@ typedef EvIdManagerConfig (ZERA_CALL *ZERA_PFN_EVID_CONFIG)(StackHandle *h);
 /* For a component without threads of its own: start and stop pairs that do
  * nothing, so that its levels take the started status like the others. */
 #define ZERA_COMPONENT_NO_THREADS()                                                                   \
-    ZERA_COMPONENT_EXTERN_C ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsA(StackHandle *h) \
+    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsA(StackHandle *h) \
     {                                                                                                 \
         (void)h;                                                                                      \
         return 1;                                                                                     \
     }                                                                                                 \
-    ZERA_COMPONENT_EXTERN_C ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsW(StackHandle *h) \
+    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsW(StackHandle *h) \
     {                                                                                                 \
         (void)h;                                                                                      \
         return 1;                                                                                     \
     }                                                                                                 \
-    ZERA_COMPONENT_EXTERN_C ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsA(StackHandle *h)  \
+    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsA(StackHandle *h)  \
     {                                                                                                 \
         (void)h;                                                                                      \
         return 1;                                                                                     \
     }                                                                                                 \
-    ZERA_COMPONENT_EXTERN_C ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsW(StackHandle *h)  \
+    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsW(StackHandle *h)  \
     {                                                                                                 \
         (void)h;                                                                                      \
         return 1;                                                                                     \
@@ -239,11 +239,11 @@ typedef EvIdManagerConfig (ZERA_CALL *ZERA_PFN_EVID_CONFIG)(StackHandle *h);
  * export, a wide one through the W export): void notify(StackHandle *h) runs
  * after the level's status or stack parameters changed. */
 #define ZERA_COMPONENT_NOTIFY(notify)                                                  \
-    ZERA_COMPONENT_EXTERN_C ZERA_API void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h) \
+    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h) \
     {                                                                                  \
         (notify)(h);                                                                   \
     }                                                                                  \
-    ZERA_COMPONENT_EXTERN_C ZERA_API void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) \
+    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) \
     {                                                                                  \
         (notify)(h);                                                                   \
     }

@@ -36,11 +36,17 @@ volatile std::sig_atomic_t g_interrupted = 0;
 extern "C" void OnSignal(int) { g_interrupted = 1; }
 
 void InstallSignalHandlers() {
+#if defined(_WIN32)
+    // The C runtime maps a console's Ctrl+C to SIGINT.
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+#else
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+#endif
 }
 
 bool IsDataEvent(const Event *ev) { return ev->i32Type >= ZERA_EVENT_DATA0 && ev->i32Type <= ZERA_EVENT_DATA2; }

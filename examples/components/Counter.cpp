@@ -78,7 +78,7 @@ void Notify(StackHandle *h) {
 
 extern "C" {
 
-ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
+ZERA_EXPORT void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
     // Sample family 0.1 (a host level 0 made by the host kit takes version
     // 0 components); range B: Counter is place 1 and takes place 2 (Loopback) on top.
     pstInfoBlock->dwVersion = 0x00000001u;

@@ -137,7 +137,7 @@ ZERA_COMPONENT_PARAMS(SetupParams)
 ZERA_COMPONENT_THREADS(Start, Stop)
 ZERA_COMPONENT_NOTIFY(Notify)
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
     EchoLevel *e = (EchoLevel *)calloc(1, sizeof *e);
     if (e == NULL) {
         OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
@@ -154,7 +154,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
     return 1;
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
     EchoLevel *e = Of(h);
     if (e == NULL) return 1;
     Stop(h);

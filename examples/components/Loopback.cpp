@@ -68,7 +68,7 @@ void Notify(StackHandle *h) {
 
 extern "C" {
 
-ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
+ZERA_EXPORT void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
     // Sample family 0.1; range B: Loopback is place 2 and takes place 3 (Ticker) on top.
     pstInfoBlock->dwVersion = 0x00000001u;
     pstInfoBlock->dwRangeBLow = pstInfoBlock->dwRangeBHigh = 2;

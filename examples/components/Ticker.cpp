@@ -103,7 +103,7 @@ void Notify(StackHandle *h) {
 
 extern "C" {
 
-ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
+ZERA_EXPORT void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
     // The sample family, version 0.1. Range B names a sample's place in the
     // stack (1 Counter, 2 Loopback, 3 Ticker); an upper block names the one
     // it takes on top.

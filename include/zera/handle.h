@@ -68,9 +68,10 @@ ZERA_API void ZERA_CALL ZERA_vFree(void *pv);
  * entry table and the stack parameters (narrow A, wide W). A component
  * exports its own ZERA_boModuleInitAPIA/W (ZERA_COMPONENT_BINDING in
  * ZERA_Component.h) that forwards to ZERA_boModuleBindLevelA/W, the same
- * operation under a second name. */
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInitAPIA(StackHandle *h);
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInitAPIW(StackHandle *h);
+ * operation under a second name. Both the library and each component define
+ * these two, so they carry no import mark on Windows. */
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInitAPIA(StackHandle *h);
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInitAPIW(StackHandle *h);
 ZERA_API BOOL8 ZERA_CALL ZERA_boModuleBindLevelA(StackHandle *h);
 ZERA_API BOOL8 ZERA_CALL ZERA_boModuleBindLevelW(StackHandle *h);
 /* Fill the slots of an entry table: Up 22, 32, 33, 35; Down every other

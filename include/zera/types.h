@@ -29,12 +29,24 @@ extern "C" {
 #define ZERA_CDECL
 #endif
 
+/* ZERA_API marks the library's operations: exported by VOQ_ZERA_Comp.dll
+ * (CMake defines VOQ_ZERA_Comp_EXPORTS while it builds it; the .def file
+ * gives the names), imported by every other module. ZERA_EXPORT marks what
+ * a module exports of its own: a component's exports, defined in the
+ * component (see ZERA_Component.h). */
 #if defined(_WIN32)
-#define ZERA_API /* exports come from the .def file */
+#if defined(VOQ_ZERA_Comp_EXPORTS)
+#define ZERA_API __declspec(dllexport)
+#else
+#define ZERA_API __declspec(dllimport)
+#endif
+#define ZERA_EXPORT __declspec(dllexport)
 #elif defined(__GNUC__)
 #define ZERA_API __attribute__((visibility("default")))
+#define ZERA_EXPORT __attribute__((visibility("default")))
 #else
 #define ZERA_API
+#define ZERA_EXPORT
 #endif
 
 /* Marks the anonymous structs of the event record: standard C11, an

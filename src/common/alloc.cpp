@@ -40,9 +40,9 @@ void FreeLineAligned(void *p) { lines::Free(p); }
 }  // namespace zera
 
 #if defined(ZERA_TEST_HOOKS)
-extern "C" ZERA_API void ZERA_vTestFailAllocAfter(long n) {
+extern "C" ZERA_API void ZERA_CALL ZERA_vTestFailAllocAfter(long n) {
     zera::g_count.store(0);
     zera::g_failAfter.store(n < 0 ? -1 : n);
 }
-extern "C" ZERA_API long ZERA_lTestAllocCount(void) { return zera::g_count.load(); }
+extern "C" ZERA_API long ZERA_CALL ZERA_lTestAllocCount(void) { return zera::g_count.load(); }
 #endif

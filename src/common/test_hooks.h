@@ -14,12 +14,12 @@ extern "C" {
 #if defined(ZERA_TEST_HOOKS)
 /* After n more successful allocations every allocation of the library fails,
  * until called again; a negative n turns failures off. */
-ZERA_API void ZERA_vTestFailAllocAfter(long n);
+ZERA_API void ZERA_CALL ZERA_vTestFailAllocAfter(long n);
 /* Allocations made by the library since the last call to ZERA_vTestFailAllocAfter. */
-ZERA_API long ZERA_lTestAllocCount(void);
+ZERA_API long ZERA_CALL ZERA_lTestAllocCount(void);
 /* Called by a receive by masks on level h's queue each time its wait for a
  * change ends, before it looks at what changed (null: none). */
-ZERA_API void ZERA_vTestSetReceiveWokenHook(void (*hook)(StackHandle *h));
+ZERA_API void ZERA_CALL ZERA_vTestSetReceiveWokenHook(void (*hook)(StackHandle *h));
 #endif
 
 #ifdef __cplusplus

@@ -149,6 +149,14 @@ public:
 
     // A block given back before (its prefix as it was, the rest not), or null.
     EventPrefix *Take() {
+#if defined(__MINGW32__)
+        // mingw's emulated thread_local frees an object's storage before its
+        // destructor runs at thread end, so no thread keeps a list of its own
+        // there: a making thread takes one block at a time under the lock,
+        // still only once a batch has come back.
+        std::lock_guard<spin::SpinLock> hold(lock_);
+        return shared_.count < kBatch ? nullptr : Pop(&shared_);
+#else
         List &own = t_own.list;
         if (own.head == nullptr) {
             std::lock_guard<spin::SpinLock> hold(lock_);
@@ -157,6 +165,7 @@ public:
             shared_ = List{};
         }
         return Pop(&own);
+#endif
     }
 
     // Keeps a block of kBlockSize; false (nothing kept) when the pool is full.
@@ -179,11 +188,13 @@ private:
         EventPrefix *tail = nullptr;
         uint32_t count = 0;
     };
+#if !defined(__MINGW32__)
     // The list a thread took; freed with the thread.
     struct OwnList {
         List list;
         ~OwnList() { FreeAll(&list); }
     };
+#endif
 
     static constexpr size_t kLinkSize = sizeof(EventPrefix *);
     static void SetLink(EventPrefix *block, EventPrefix *next) { std::memcpy(block + 1, &next, kLinkSize); }
@@ -219,12 +230,16 @@ private:
         while (EventPrefix *block = Pop(list)) ReleaseBlock(block);
     }
 
+#if !defined(__MINGW32__)
     static thread_local OwnList t_own;
+#endif
     spin::SpinLock lock_;  // guards shared_
     List shared_;
 };
 
+#if !defined(__MINGW32__)
 thread_local BlockPool::OwnList BlockPool::t_own;
+#endif
 BlockPool g_blockPool;
 
 }  // namespace

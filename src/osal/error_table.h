@@ -27,6 +27,7 @@
     X(OSAL_ERR_MODULE_REFUSED, "Component module refused")               \
     X(OSAL_ERR_INIT_FAILED, "Component initialisation failed")           \
     X(OSAL_ERR_QUEUE_FULL, "Queue full")                                 \
+    X(OSAL_ERR_NOT_PRIVATE, "Not private to this user")                  \
     X(OSAL_ERR_DUPLICATE_ID, "Duplicate event identifier in queue")      \
     X(OSAL_ERR_INVALID_LEVEL, "Invalid stack level")                     \
     X(OSAL_ERR_INFO_MISMATCH, "Info blocks do not match")                \

@@ -1,10 +1,13 @@
 // osal/errors.cpp - the error texts and the calling thread's last error:
 // its code, argument, severity and message, and the readable description.
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "osal/error_table.h"
 #include "osal/osal_internal.h"
+#include "osal/platform.h"
 
 namespace {
 
@@ -23,8 +26,8 @@ constexpr size_t kArgRoom = 1024;
 constexpr size_t kTextRoom = 512;
 constexpr size_t kDescriptionRoom = kArgRoom + kTextRoom + 128;  // never cut
 
-// One per thread; constant-initialised, so it needs no constructor or
-// destructor and is safe to use from any thread at any time.
+// One per thread, made on the thread's first store and freed by the
+// platform half when the thread ends.
 struct LastError {
     uint32_t code;
     uint32_t severity;
@@ -36,7 +39,25 @@ struct LastError {
     char text[kTextRoom];
     char description[kDescriptionRoom];
 };
-thread_local LastError t_last;
+
+// The code of a thread that could not get a record (memory ran out on its
+// first store): it keeps the code alone, shared by such threads.
+std::atomic<uint32_t> g_codeWithoutRecord{0};
+
+// The calling thread's record, made when create is set and there is none
+// yet; null when it has none (or none could be made). The record is taken
+// from the heap directly, not through the layer's allocator, so that the
+// test hook that fails allocations never keeps a code from being stored.
+LastError *Record(bool create) {
+    void *record = osal::ThreadRecord();
+    if (record || !create) return static_cast<LastError *>(record);
+    record = std::calloc(1, sizeof(LastError));
+    if (record && !osal::SetThreadRecord(record)) {
+        std::free(record);
+        record = nullptr;
+    }
+    return static_cast<LastError *>(record);
+}
 
 // Copies src (which may lie inside dst's own buffer) into dst, cut to room.
 void CopyCut(char *dst, size_t room, const char *src) {
@@ -56,7 +77,12 @@ void Append(char *description, size_t *used, const char *src) {
 }
 
 void Store(uint32_t code, uint32_t severity, const char *text, uint32_t argKind, const void *value) {
-    LastError &e = t_last;
+    LastError *record = Record(true);
+    if (!record) {
+        g_codeWithoutRecord.store(code, std::memory_order_relaxed);
+        return;
+    }
+    LastError &e = *record;
     // Copy the strings before the old ones are cleared: a caller may pass the
     // thread's own previous argument or message back in.
     if (text) {
@@ -82,6 +108,20 @@ void Store(uint32_t code, uint32_t severity, const char *text, uint32_t argKind,
 
 }  // namespace
 
+namespace osal {
+
+void ReleaseThreadRecord(void *record) { std::free(record); }
+
+void SetSystemError(uint32_t code, const char *what, uint32_t systemError) {
+    char reason[256];
+    SystemErrorText(systemError, reason, sizeof reason);
+    char arg[512];
+    std::snprintf(arg, sizeof arg, "%s: %s", what ? what : "system", reason);
+    OSAL_vSetLastErrorArgs(code, OSAL_ARG_STRING, arg);
+}
+
+}  // namespace osal
+
 extern "C" {
 
 OSAL_API const char *OSAL_CALL OSAL_pszGetErrorText(uint32_t dwCode) {
@@ -94,7 +134,10 @@ OSAL_API void OSAL_CALL OSAL_vSetLastError(uint32_t dwCode) {
     Store(dwCode, 0, nullptr, OSAL_ARG_NONE, nullptr);
 }
 
-OSAL_API uint32_t OSAL_CALL OSAL_dwGetLastError(void) { return t_last.code; }
+OSAL_API uint32_t OSAL_CALL OSAL_dwGetLastError(void) {
+    const LastError *e = Record(false);
+    return e ? e->code : g_codeWithoutRecord.load(std::memory_order_relaxed);
+}
 
 OSAL_API void OSAL_CALL OSAL_vSetLastErrorArgs(uint32_t dwCode, uint32_t dwArgKind, const void *pvValue) {
     Store(dwCode, 0, nullptr, dwArgKind, pvValue);
@@ -105,14 +148,23 @@ OSAL_API void OSAL_CALL OSAL_vSetLastErrorText(uint32_t dwCode, uint32_t dwSever
     Store(dwCode, dwSeverity, pszText, dwArgKind, pvValue);
 }
 
-OSAL_API uint32_t OSAL_CALL OSAL_dwGetLastErrorSeverity(void) { return t_last.severity; }
+OSAL_API uint32_t OSAL_CALL OSAL_dwGetLastErrorSeverity(void) {
+    const LastError *e = Record(false);
+    return e ? e->severity : 0;
+}
 
 OSAL_API const char *OSAL_CALL OSAL_pszGetLastErrorArg(void) {
-    return t_last.hasArg ? t_last.arg : nullptr;
+    const LastError *e = Record(false);
+    return e && e->hasArg ? e->arg : nullptr;
 }
 
 OSAL_API const char *OSAL_CALL OSAL_pszGetLastErrorText(void) {
-    LastError &e = t_last;
+    LastError *record = Record(true);
+    if (!record) {
+        const char *text = OSAL_pszGetErrorText(g_codeWithoutRecord.load(std::memory_order_relaxed));
+        return text ? text : "Unknown error";
+    }
+    LastError &e = *record;
     const char *codeText = OSAL_pszGetErrorText(e.code);
     char number[32];
     size_t used = 0;

@@ -1,7 +1,8 @@
 /*
- * osal/osal_internal.h - what the two halves of the platform layer share:
- * its allocator (with the test-only failure hook), the helpers that store
- * error codes, and wall-clock time in microseconds.
+ * osal/osal_internal.h - what the files of the platform layer share: its
+ * allocator (with the test-only failure hook), string copies, and the
+ * layer's time in microseconds. What the platform halves provide is in
+ * osal/platform.h.
  *
  * Internal: included by src/osal/ and src/osal/<half>/ only; the library
  * above sees the platform layer through include/VOQ_OSAL.h alone.
@@ -58,12 +59,6 @@ char *DupString(const char *s);
 // become '?'. Null when memory runs out (no code stored) or s is null.
 char *WideToNarrowDup(const WCHAR16 *s);
 
-// ---- Errors ----------------------------------------------------------------
-
-// Stores a code with the text of errnum (strerror) as its string argument,
-// prefixed by what failed ("shm_open: Permission denied").
-void SetErrorFromErrno(uint32_t code, const char *what, int errnum);
-
 // ---- Time ------------------------------------------------------------------
 
 constexpr int64_t kMicrosPerSecond = 1000000;
@@ -85,8 +80,8 @@ inline int64_t ToMicros(const TimeVal &t) {
 // An absolute TimeVal in normal form (microseconds below one million).
 TimeVal FromMicros(int64_t micros);
 
-// The wall clock in microseconds since the epoch, as OSAL_vGetSystemTime
-// reports it (test builds add the controllable offset). Platform half.
+// The layer's clock in microseconds since the epoch, as OSAL_vGetSystemTime
+// reports it: the wall clock plus, in test builds, the controllable offset.
 int64_t NowMicros();
 // The test clock's offset in microseconds (0 outside test builds).
 int64_t ClockOffsetMicros();
@@ -98,7 +93,7 @@ int64_t ClockOffsetMicros();
 int64_t DeadlineMicros(const TimeVal &deadline);
 
 // Wakes the queue waits so that they measure their deadlines against a
-// changed test clock. Platform half; only test builds call it.
+// changed test clock (queue.cpp). Only test builds call it.
 void NotifyClockChanged();
 
 }  // namespace osal

@@ -387,7 +387,7 @@ bool QueueCore::RemoveCurrent(Cursor *k, void **item) {
     return true;
 }
 
-QueueCore::Waiter *QueueCore::FindWaiter(std::thread::id thread, bool create) {
+QueueCore::Waiter *QueueCore::FindWaiter(ThreadId thread, bool create) {
     for (Waiter *w = waiters_; w; w = w->next)
         if (w->thread == thread) return w;
     if (!create) return nullptr;
@@ -402,7 +402,7 @@ QueueCore::Waiter *QueueCore::FindWaiter(std::thread::id thread, bool create) {
     return w;
 }
 
-void QueueCore::Wake(WakeKind kind, std::thread::id by) {
+void QueueCore::Wake(WakeKind kind, ThreadId by) {
     uint64_t seq = ++wakeSeq_;
     // A break is an interrupt followed by a null put from the same thread:
     // the threads the interrupt woke have already been told.

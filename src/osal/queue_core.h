@@ -2,10 +2,9 @@
  * osal/queue_core.h - the portable heart of a time-ordered queue: the ordered
  * items, the cursor positions that walk them, the change count and the
  * per-thread bookkeeping that makes waits neither lose nor invent wake-ups,
- * and the box that puts land in first. The core has no lock of its own: each
- * half wraps it in its platform's mutex and condition variable
- * (posix/queue.cpp, win/queue.cpp) and calls every member with that mutex
- * held; the box locks itself.
+ * and the box that puts land in first. The core has no lock of its own: the
+ * queue (queue.cpp) wraps it in the platform's lock and condition variable
+ * and calls every member with that lock held; the box locks itself.
  *
  * Internal: included by src/osal/ and its halves, and by tests.
  */
@@ -14,12 +13,12 @@
 
 #include <atomic>
 #include <cstdint>
-#include <thread>
 #include <vector>
 
 #include "common/cache_line.h"
 #include "common/spin.h"
 #include "osal/osal_internal.h"
+#include "osal/platform.h"
 
 #if defined(_MSC_VER)
 #include <xmmintrin.h>
@@ -104,12 +103,12 @@ private:
     QueueEntry first_{};             // the first entry, moved to entries_[0] when the box is emptied
 
 public:
-    // The thread that holds the queue's cursor lock (no thread: none).
+    // The thread that holds the queue's cursor lock (0: none).
     // Written under the queue's mutex by the holder alone (its id on its
     // first lock, none on its last unlock), so a thread that reads its own
     // id here needs no lock to trust it; anybody else reads it under the
     // mutex.
-    std::atomic<std::thread::id> holder{};
+    std::atomic<ThreadId> holder{0};
 };
 
 static_assert(sizeof(PutBox) == lines::kCacheLine, "a put touches one line of the box");
@@ -149,7 +148,7 @@ public:
     // each thread that is not waiting, so that a break fired between that
     // thread's last look and its wait still ends the wait.
     struct Waiter {
-        std::thread::id thread;
+        ThreadId thread = 0;
         uint32_t seenChange = 0;  // change count at the thread's last wait-for-change
         bool waiting = false;     // inside a blocking wait now
         bool woken = false;       // a wake ended the current wait
@@ -209,12 +208,12 @@ public:
     // put a null item before: it may be the break meant for this thread's first
     // wait, and ending that wait once too often is harmless where missing it
     // hangs. Null (only with create) when memory runs out.
-    Waiter *FindWaiter(std::thread::id thread, bool create);
+    Waiter *FindWaiter(ThreadId thread, bool create);
     // Ends the current waits; a null put also leaves pending wakes (see
     // Waiter). A null put that directly follows an interrupt of the same
     // thread (one break) adds nothing for the threads that interrupt woke,
     // and the thread that wakes never leaves one for itself.
-    void Wake(WakeKind kind, std::thread::id by);
+    void Wake(WakeKind kind, ThreadId by);
 
     OSAL_PFN_QDELETE pfnDelete;
 
@@ -293,9 +292,9 @@ private:
     Waiter *waiters_ = nullptr;
     uint64_t wakeSeq_ = 0;  // number of wakes so far
     WakeKind lastWakeKind_ = WakeKind::kNullPut;
-    std::thread::id lastWakeBy_{};
+    ThreadId lastWakeBy_ = 0;
     bool anyNullPut_ = false;          // a null item has been put
-    std::thread::id lastNullPutBy_{};  // by this thread, the last time
+    ThreadId lastNullPutBy_ = 0;  // by this thread, the last time
 };
 
 }  // namespace osal

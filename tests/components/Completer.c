@@ -9,7 +9,7 @@
 ZERA_COMPONENT_BINDING()
 ZERA_COMPONENT_NAME("Completer.COMPONENT")
 
-ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
+ZERA_EXPORT void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
     Trace(TRACE_INFO, NULL);
     StandardBlocks(pstInfoBlock, pstUpperInfoBlock, ZERA_INFO_COMPLETES_STACK);
 }
@@ -19,12 +19,12 @@ static BOOL8 Setup(int wide, Param **pp) {
     return CreateList(pp) && AddDWord(wide, pp, &count, "Mode", ZERA_ACCESS_STOPPED, ZERA_ATTR_ATTACHABLE, 0);
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) {
     (void)dwFlags;
     return Setup(0, ppstStackParams);
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams) {
     (void)dwFlags;
     return Setup(1, ppstStackParams);
 }
@@ -33,25 +33,25 @@ TC_TRACED_INIT()
 
 TC_TRACED_DEINIT()
 
-ZERA_API void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h) { Trace(TRACE_NOTIFY, h); }
-ZERA_API void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) { Trace(TRACE_NOTIFY, h); }
+ZERA_EXPORT void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h) { Trace(TRACE_NOTIFY, h); }
+ZERA_EXPORT void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) { Trace(TRACE_NOTIFY, h); }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsA(StackHandle *h) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsA(StackHandle *h) {
     Trace(TRACE_START, h);
     return 1;
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsA(StackHandle *h) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsA(StackHandle *h) {
     Trace(TRACE_STOP, h);
     return 1;
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsW(StackHandle *h) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsW(StackHandle *h) {
     Trace(TRACE_START, h);
     return 1;
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsW(StackHandle *h) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsW(StackHandle *h) {
     Trace(TRACE_STOP, h);
     return 1;
 }

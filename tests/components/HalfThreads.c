@@ -13,12 +13,12 @@ TC_EMPTY_PARAMS()
 TC_TRACED_INIT()
 TC_TRACED_DEINIT()
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsA(StackHandle *h) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsA(StackHandle *h) {
     Trace(TRACE_START, h);
     return 1;
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsA(StackHandle *h) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsA(StackHandle *h) {
     Trace(TRACE_STOP, h);
     return 1;
 }

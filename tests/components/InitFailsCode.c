@@ -8,18 +8,18 @@
 
 ZERA_COMPONENT_BINDING()
 
-ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
+ZERA_EXPORT void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
     Trace(TRACE_INFO, NULL);
     StandardBlocks(pstInfoBlock, pstUpperInfoBlock, ZERA_INFO_COMPLETES_STACK);
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) {
     (void)dwFlags;
     uint32_t count = 0;
     return CreateList(ppstStackParams) && AddString(0, ppstStackParams, &count, "Name", 0, 0, "refused");
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
     Trace(TRACE_INIT, h);
     SetTracedContext(h);
     OSAL_vSetLastError(OSAL_ERR_TYPE_RANGE);

@@ -10,28 +10,28 @@
 ZERA_COMPONENT_BINDING()
 ZERA_COMPONENT_NAME("C:\\comp\\KitCheck.component")
 
-ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
+ZERA_EXPORT void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
     pstInfoBlock->dwVersion = 0x00000001u;
     pstUpperInfoBlock->dwVersion = 0x00000001u;
     pstUpperInfoBlock->dwFlags = 0x01u; /* anything may sit on top */
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) {
     (void)dwFlags;
     return ZERA_boCreateParListA(ppstStackParams);
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams) {
     (void)dwFlags;
     return ZERA_boCreateParListW(ppstStackParams);
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
     (void)h;
     return 1;
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
     (void)h;
     return 1;
 }

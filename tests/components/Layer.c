@@ -17,17 +17,17 @@ static BOOL8 Setup(int wide, Param **pp) {
            AddString(wide, pp, &count, "Wide10", ZERA_ACCESS_WIDE_READY, 0, "text");
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) {
     (void)dwFlags;
     return Setup(0, ppstStackParams);
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams) {
     (void)dwFlags;
     return Setup(1, ppstStackParams);
 }
 
-ZERA_API EvIdManagerConfig ZERA_CALL ZERA_stGetEvIdManagerConfig(StackHandle *h) {
+ZERA_EXPORT EvIdManagerConfig ZERA_CALL ZERA_stGetEvIdManagerConfig(StackHandle *h) {
     (void)h;
     EvIdManagerConfig config = {64, 2, 0};
     return config;
@@ -37,6 +37,6 @@ TC_TRACED_INIT()
 
 TC_TRACED_DEINIT()
 
-ZERA_API void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h) { Trace(TRACE_NOTIFY, h); }
+ZERA_EXPORT void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h) { Trace(TRACE_NOTIFY, h); }
 
-ZERA_API void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) { Trace(TRACE_NOTIFY, h); }
+ZERA_EXPORT void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) { Trace(TRACE_NOTIFY, h); }

@@ -7,7 +7,7 @@
 
 ZERA_COMPONENT_BINDING()
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boDeleteStack(void) { return 0; }
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boDeleteStack(void) { return 0; }
 
 TC_STANDARD_INFO()
 

@@ -31,12 +31,12 @@ static BOOL8 Setup(int wide, Param **pp) {
            AddDWord(wide, pp, &count, "Clamp", ZERA_ACCESS_ALWAYS, 0, 0);
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) {
     (void)dwFlags;
     return Setup(0, ppstStackParams);
 }
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams) {
     (void)dwFlags;
     return Setup(1, ppstStackParams);
 }
@@ -51,5 +51,5 @@ static void Notify(StackHandle *h) {
     if (clamp != NULL && clamp->uValue.dw > CLAMP_LIMIT) clamp->uValue.dw = CLAMP_LIMIT;
 }
 
-ZERA_API void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h) { Notify(h); }
-ZERA_API void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) { Notify(h); }
+ZERA_EXPORT void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h) { Notify(h); }
+ZERA_EXPORT void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) { Notify(h); }

@@ -6,7 +6,7 @@
 
 ZERA_COMPONENT_BINDING()
 
-ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
+ZERA_EXPORT void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
     Trace(TRACE_INFO, NULL);
     StandardBlocks(pstInfoBlock, pstUpperInfoBlock, 0);
     pstInfoBlock->dwRangeALow = 5;

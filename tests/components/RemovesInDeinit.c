@@ -9,13 +9,13 @@
 
 ZERA_COMPONENT_BINDING()
 
-ZERA_API uint32_t TestNested[4];
+ZERA_EXPORT uint32_t TestNested[4];
 
 TC_STANDARD_INFO()
 TC_EMPTY_PARAMS()
 TC_TRACED_INIT()
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
     static int depth = 0; /* a library that let the removal in would come back here */
     Trace(TRACE_DEINIT, h);
     if (depth++ == 0) {

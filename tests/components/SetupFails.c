@@ -8,7 +8,7 @@ ZERA_COMPONENT_BINDING()
 
 TC_STANDARD_INFO()
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) {
     (void)dwFlags;
     uint32_t count = 0;
     if (CreateList(ppstStackParams)) AddString(0, ppstStackParams, &count, "Half", 0, 0, "built");

@@ -36,7 +36,7 @@ ZERA_COMPONENT_THREADS(Start, Stop)
 ZERA_COMPONENT_NOTIFY(Notify)
 TC_TRACED_DEINIT()
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
     Trace(TRACE_INIT, h);
     Notify(h); /* a new level starts from its own "Refuse" */
     return 1;

@@ -11,7 +11,7 @@ ZERA_COMPONENT_NAME("WideOnly.COMPONENT")
 
 TC_STANDARD_INFO()
 
-ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams) {
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams) {
     (void)dwFlags;
     uint32_t count = 0;
     return CreateList(ppstStackParams) &&
@@ -23,4 +23,4 @@ TC_TRACED_INIT()
 
 TC_TRACED_DEINIT()
 
-ZERA_API void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) { Trace(TRACE_NOTIFY, h); }
+ZERA_EXPORT void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) { Trace(TRACE_NOTIFY, h); }

@@ -28,8 +28,8 @@ enum {
 
 #define TEST_TRACE_CAPACITY 256u
 
-ZERA_API uint32_t TestTrace[TEST_TRACE_CAPACITY];
-ZERA_API uint32_t TestTraceCount;
+ZERA_EXPORT uint32_t TestTrace[TEST_TRACE_CAPACITY];
+ZERA_EXPORT uint32_t TestTraceCount;
 
 static inline void Trace(uint32_t kind, const StackHandle *h) {
     if (TestTraceCount < TEST_TRACE_CAPACITY) {
@@ -123,22 +123,22 @@ static inline Param *OwnParam(StackHandle *h, const char *name) {
  * are traced and succeed. A
  * component that must lack one or differ in it writes that one itself. */
 #define TC_STANDARD_INFO()                                                                                  \
-    ZERA_API void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) { \
+    ZERA_EXPORT void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) { \
         Trace(TRACE_INFO, NULL);                                                                                \
         StandardBlocks(pstInfoBlock, pstUpperInfoBlock, 0);                                                    \
     }
 #define TC_EMPTY_PARAMS()                                                                     \
-    ZERA_API BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) { \
+    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) { \
         (void)dwFlags;                                                                         \
         return CreateList(ppstStackParams);                                                    \
     }
 #define TC_TRACED_INIT()                                         \
-    ZERA_API BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) { \
+    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) { \
         Trace(TRACE_INIT, h);                                    \
         return 1;                                                \
     }
 #define TC_TRACED_DEINIT()                                         \
-    ZERA_API BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) { \
+    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) { \
         Trace(TRACE_DEINIT, h);                                    \
         return 1;                                                  \
     }

@@ -24,7 +24,7 @@ TEST(OsalErrors, EveryCodeHasItsOwnText) {
     OSAL_ERROR_TABLE(CHECK_ENTRY)
 #undef CHECK_ENTRY
     EXPECT_EQ(codes, (std::vector<uint32_t>{0, 1024, 1025, 1026, 1027, 1028, 1029, 1030, 1031, 1032, 1033, 1034,
-                                            1035, 1036, 1037, 1046, 2048, 2055, 2056, 2057, 2058, 2060, 2061, 2062}));
+                                            1035, 1036, 1037, 1038, 1046, 2048, 2055, 2056, 2057, 2058, 2060, 2061, 2062}));
     EXPECT_EQ(texts.size(), codes.size());
     for (uint32_t unknown : {1u, 2059u, 0xFFFFFFFFu}) EXPECT_EQ(OSAL_pszGetErrorText(unknown), nullptr);
 }

@@ -3,32 +3,25 @@
 // say why, and bad handles. Uses the helper modules of tests/osal/modules,
 // built next to this program.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <climits>
-#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
+#include "osal/os_support.h"
 #include "support/refusal.h"
 
 namespace {
 
-// Taken before any test changes the directory (an emulator may answer
-// /proc/self/exe relative to it).
-const std::string &ProgramDir() {
-    static const std::string dir = [] {
-        char buf[PATH_MAX];
-        ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-        if (n <= 0) return std::string(".");
-        std::string path(buf, static_cast<size_t>(n));
-        return path.substr(0, path.rfind('/'));
-    }();
-    return dir;
-}
-
 const WCHAR16 *W(const std::u16string &s) { return reinterpret_cast<const WCHAR16 *>(s.c_str()); }
+// A test module's file name, narrow and wide.
+std::string File(const char *base) { return ot::ModuleFile(base); }
+std::u16string WideFile(const char *base) {
+    const std::string narrow = File(base);
+    return std::u16string(narrow.begin(), narrow.end());
+}
 
 template <class T>
 T Export(OSAL_HMODULE m, const char *name) {
@@ -54,44 +47,38 @@ int Where(OSAL_HMODULE m) {
 class OsalModule : public ::testing::Test {
 protected:
     void SetUp() override {
-        ProgramDir();
-        ASSERT_NE(getcwd(oldCwd, sizeof oldCwd), nullptr);
-        char tmpl[] = "/tmp/osal_module_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        ASSERT_EQ(chdir(dir.c_str()), 0);
+        oldCwd = std::filesystem::current_path();
+        dir = ot::MakeTempFolder("module");
+        std::filesystem::current_path(dir);
     }
     void TearDown() override {
-        ASSERT_EQ(chdir(oldCwd), 0);
-        ASSERT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
+        std::filesystem::current_path(oldCwd);
+        std::filesystem::remove_all(dir);
     }
-    char oldCwd[PATH_MAX];
+    std::filesystem::path oldCwd;
     std::string dir;
 };
 
 TEST_F(OsalModule, BareNameSearchesCurrentDirectoryThenProgramDirectory) {
-    EXPECT_EQ(Where(OSAL_hLoadLibraryW(W(u"osal_test_top.so"))), 1);  // only in the program's directory
+    const std::string top = File("osal_test_top");
+    EXPECT_EQ(Where(OSAL_hLoadLibraryW(W(WideFile("osal_test_top")))), 1);  // only in the program's directory
 
     // A file of that name in the current directory comes first.
-    {
-        std::ifstream in(ProgramDir() + "/osal_test_alt.so", std::ios::binary);
-        std::ofstream out(dir + "/osal_test_top.so", std::ios::binary);
-        out << in.rdbuf();
-        ASSERT_TRUE(in.good() && out.good());
-    }
-    EXPECT_EQ(Where(OSAL_hLoadLibraryA("osal_test_top.so")), 2);
+    std::filesystem::copy_file(ot::ProgramDirectory() + "/" + File("osal_test_alt"), dir + "/" + top);
+    EXPECT_EQ(Where(OSAL_hLoadLibraryA(top.c_str())), 2);
     // A name with a path separator is taken as given.
-    EXPECT_EQ(Where(OSAL_hLoadLibraryA((ProgramDir() + "/osal_test_top.so").c_str())), 1);
+    EXPECT_EQ(Where(OSAL_hLoadLibraryA((ot::ProgramDirectory() + "/" + top).c_str())), 1);
+    EXPECT_EQ(Where(OSAL_hLoadLibraryA(("./" + top).c_str())), 2);
 
     // Neither here nor there: the system loader's own search.
-    OSAL_HMODULE system = OSAL_hLoadLibraryA("libm.so.6");
+    OSAL_HMODULE system = OSAL_hLoadLibraryA(ot::kSystemModule);
     ASSERT_NE(system, nullptr) << OSAL_pszGetLastErrorText();
-    EXPECT_NE(OSAL_pfnGetProcAddress(system, "cos"), nullptr);
+    EXPECT_NE(OSAL_pfnGetProcAddress(system, ot::kSystemModuleExport), nullptr);
     EXPECT_TRUE(OSAL_boFreeLibrary(system));
 }
 
 TEST_F(OsalModule, LookupFindsOwnFunctionAndDataExportsOnly) {
-    OSAL_HMODULE top = OSAL_hLoadLibraryA("osal_test_top.so");
+    OSAL_HMODULE top = OSAL_hLoadLibraryA(File("osal_test_top").c_str());
     ASSERT_NE(top, nullptr) << OSAL_pszGetLastErrorText();
     EXPECT_EQ(Export<IntFn>(top, "OsalTestTopValue")(), 8);  // its dependency is loaded and bound
     const int *data = Export<const int *>(top, "OsalTestTopData");
@@ -110,22 +97,26 @@ TEST_F(OsalModule, LookupFindsOwnFunctionAndDataExportsOnly) {
 }
 
 TEST_F(OsalModule, RefusalsCarryTheirCodeAndSayWhy) {
-    { std::ofstream(dir + "/bogus.so") << "not a module"; }
+    const std::string bogus = File("bogus");
+    { std::ofstream(dir + "/" + bogus) << "not a module"; }
     // Missing, or there but no module (the loader's reason, not "missing").
-    for (const char *name : {"osal_no_such_module.so", "bogus.so"}) {
-        EXPECT_REFUSED(OSAL_hLoadLibraryA(name), OSAL_ERR_LOAD_FAILED);
+    std::vector<std::string> reasons;  // what follows the name
+    for (const std::string &name : {File("osal_no_such_module"), bogus}) {
+        EXPECT_REFUSED(OSAL_hLoadLibraryA(name.c_str()), OSAL_ERR_LOAD_FAILED);
         ASSERT_NE(OSAL_pszGetLastErrorArg(), nullptr);
-        EXPECT_NE(std::strstr(OSAL_pszGetLastErrorArg(), name), nullptr);
+        EXPECT_NE(std::strstr(OSAL_pszGetLastErrorArg(), name.c_str()), nullptr) << OSAL_pszGetLastErrorArg();
         EXPECT_NE(std::strstr(OSAL_pszGetLastErrorText(), "Module cannot be loaded (1030): "), nullptr);
+        reasons.push_back(std::strstr(OSAL_pszGetLastErrorArg(), name.c_str()) + name.size());
     }
-    EXPECT_REFUSED(OSAL_hLoadLibraryW(W(u"none.so")), OSAL_ERR_LOAD_FAILED);
+    EXPECT_NE(reasons[0], reasons[1]);
+    EXPECT_REFUSED(OSAL_hLoadLibraryW(W(WideFile("none"))), OSAL_ERR_LOAD_FAILED);
     EXPECT_REFUSED(OSAL_hLoadLibraryA(nullptr), OSAL_ERR_INVALID_ARG);
     EXPECT_REFUSED(OSAL_hLoadLibraryA(""), OSAL_ERR_INVALID_ARG);
     EXPECT_REFUSED(OSAL_hLoadLibraryW(nullptr), OSAL_ERR_INVALID_ARG);
     EXPECT_REFUSED(OSAL_boFreeLibrary(nullptr), OSAL_ERR_INVALID_HANDLE);
     EXPECT_REFUSED(OSAL_pfnGetProcAddress(nullptr, "x"), OSAL_ERR_INVALID_HANDLE);
 
-    OSAL_HMODULE m = OSAL_hLoadLibraryA("osal_test_top.so");
+    OSAL_HMODULE m = OSAL_hLoadLibraryA(File("osal_test_top").c_str());
     ASSERT_NE(m, nullptr);
     EXPECT_REFUSED(OSAL_pfnGetProcAddress(m, nullptr), OSAL_ERR_INVALID_ARG);
     EXPECT_REFUSED(OSAL_pfnGetProcAddressW(m, nullptr), OSAL_ERR_INVALID_ARG);

@@ -51,11 +51,15 @@ TEST(AddToStack, WideComponentsAreBoundThroughTheirWideExports) {
 
 TEST(AddToStack, FileNameGetsTheSuffixUnlessItHasOne) {
     if (!std::ifstream("Layer.COMPONENT").good()) GTEST_SKIP() << "run from the components' folder";
-    const char *copies[] = {"stack_test_Odd.component", ".COMPONENT.COMPONENT"};  // where the loader looks first
-    for (const char *to : copies) std::ofstream(to, std::ios::binary) << std::ifstream("Layer.COMPONENT").rdbuf();
+    // Copies where the loader looks first; the third is there only for a name
+    // that wrongly got the suffix.
+    const char *copies[] = {"stack_test_Odd.component", ".COMPONENT.COMPONENT", "stack_test_Even.Component.COMPONENT"};
+    for (const char *to : copies) {
+        std::ofstream(to, std::ios::binary) << std::ifstream("Layer.COMPONENT", std::ios::binary).rdbuf();
+    }
     Stack stack;
     EXPECT_EQ(ZERA_bAddToStackA(stack.h0(), "stack_test_Odd.component"), 1) << st::LastText();
-    EXPECT_REFUSED(ZERA_bAddToStackW(stack.h0(), st::W(u"stack_test_odd.Component")), OSAL_ERR_LOAD_FAILED);  // used as is
+    EXPECT_REFUSED(ZERA_bAddToStackW(stack.h0(), st::W(u"stack_test_Even.Component")), OSAL_ERR_LOAD_FAILED);  // used as is
     EXPECT_EQ(ZERA_bAddToStackA(stack.h0(), ".COMPONENT"), 2) << st::LastText();  // not longer than the suffix
     EXPECT_EQ(ZERA_bAddToStackW(stack.h0(), st::W(u"Layer")), 3) << st::LastText();
     for (const char *to : copies) std::remove(to);

@@ -1,43 +1,15 @@
-// osal/posix/clock.cpp - the wall clock (CLOCK_REALTIME) and, in test builds,
-// the offset that makes it controllable.
-#include <atomic>
+// osal/posix/clock.cpp - the wall clock: CLOCK_REALTIME in microseconds.
 #include <ctime>
 
 #include "osal/osal_internal.h"
-#include "osal/osal_test_hooks.h"
+#include "osal/platform.h"
 
 namespace osal {
 
-#if defined(ZERA_TEST_HOOKS)
-namespace {
-std::atomic<int64_t> g_clockOffset{0};  // microseconds added to the real clock
-}
-int64_t ClockOffsetMicros() { return g_clockOffset.load(std::memory_order_relaxed); }
-#else
-int64_t ClockOffsetMicros() { return 0; }
-#endif
-
-int64_t NowMicros() {
+int64_t WallClockMicros() {
     timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * kMicrosPerSecond + ts.tv_nsec / 1000 + ClockOffsetMicros();
+    return static_cast<int64_t>(ts.tv_sec) * kMicrosPerSecond + ts.tv_nsec / 1000;
 }
 
 }  // namespace osal
-
-extern "C" OSAL_API void OSAL_CALL OSAL_vGetSystemTime(TimeVal *pstTime) {
-    if (!pstTime) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
-        return;
-    }
-    *pstTime = osal::FromMicros(osal::NowMicros());
-}
-
-#if defined(ZERA_TEST_HOOKS)
-extern "C" OSAL_API void OSAL_CALL OSAL_vTestSetClockOffset(int64_t i64Microseconds) {
-    osal::g_clockOffset.store(i64Microseconds);
-    osal::NotifyClockChanged();
-}
-
-extern "C" OSAL_API int64_t OSAL_CALL OSAL_i64TestGetClockOffset(void) { return osal::ClockOffsetMicros(); }
-#endif

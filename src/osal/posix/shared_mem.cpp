@@ -1,18 +1,29 @@
-// osal/posix/shared_mem.cpp - named shared memory (shm_open/mmap) with a
-// cross-process lock (flock) and a lifetime that follows its users.
+// osal/posix/shared_mem.cpp - named mappings in a folder of the user's own
+// (mmap of a file on the shared-memory file system) with a cross-process
+// lock (flock) and a lifetime that follows their users.
 //
-// A segment "<name>" of user <uid> is four objects in the shm namespace:
-//   /<prefix><uid>_<name>        the contents
-//   /<prefix><uid>_<name>.users  every open handle holds a shared flock on it
-//   /<prefix><uid>_<name>.guard  an exclusive flock serialises open and close
-//   /<prefix><uid>_<name>.lock   the segment lock (exclusive flock)
+// Every segment of user <uid> lives in /dev/shm/VOQ_OSAL-<uid>, a folder
+// that the user creates with mode 0700: nobody else can create, replace or
+// lock anything in it. A folder under that name that is a link, belongs to
+// someone else or is open to others is refused (1038), and so is such a file
+// in it; nothing is opened through a link. The folder's name depends on the
+// user alone (not on a session's runtime folder), so that every process of
+// the user, with or without a login session, finds the same segments.
+//
+// A segment "<name>" is four files in that folder:
+//   <name>        the contents
+//   <name>.users  every open handle holds a shared flock on it
+//   <name>.guard  an exclusive flock serialises open and close
+//   <name>.lock   the segment lock (exclusive flock)
 // The lock files are empty. The last user to close removes all four; a user
 // that died leaves them to the next one, who finds no holder and starts
 // afresh. An opener that waited for the guard checks that the file it locked
 // is still the one under that name, since the last closer may have removed
 // it meanwhile. flock belongs to the open file description, so the kernel
 // drops every lock of a process that dies, and each handle (even two in one
-// process) has locks of its own.
+// process) has locks of its own. A child made by fork shares its parent's
+// descriptions, so before a fork the parent opens the child's own (spare)
+// users and lock files, with the child's shared flock already taken.
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
@@ -22,32 +33,19 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
-#include <new>
-#include <thread>
 
 #include "osal/osal_internal.h"
+#include "osal/platform.h"
+
+namespace osal {
 
 namespace {
 
-struct SharedMem {
-    OSAL_SharedMem pub;  // first: the interface's view (pvData)
-    size_t size;
-    int usersFd;
-    int guardFd;
-    int lockFd;
-    // The threads of this process share the handle's file lock, so they queue
-    // here first: `held` says a thread of this process holds the segment lock.
-    pthread_mutex_t mutex;  // guards held and holder
-    pthread_cond_t released;  // signalled when held goes false
-    bool held;
-    std::thread::id holder;  // the thread that holds it (valid while held)
-    char *dataName;
-};
-
-SharedMem *FromHandle(OSAL_HSHMEM h) { return reinterpret_cast<SharedMem *>(h); }
+constexpr size_t kFolderRoom = 64;
+constexpr size_t kPathRoom = 512;                      // a file's name in the folder
+constexpr size_t kWhatRoom = kFolderRoom + kPathRoom;  // folder and file, for messages
 
 // flock that resumes after a signal.
 int Flock(int fd, int op) {
@@ -57,261 +55,278 @@ int Flock(int fd, int op) {
     return rc;
 }
 
-void FileName(char (&name)[512], const char *base, const char *suffix) {
-    std::snprintf(name, sizeof name, "%s%s", base, suffix);
-}
-
-int OpenLockFile(const char *base, const char *suffix) {
-    char name[512];
-    FileName(name, base, suffix);
-    return shm_open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-}
-
-// Opens and locks (exclusive) the guard of a segment: the file that is under
-// its name when the lock is taken. -1 with errno on failure.
-int LockGuard(const char *base) {
-    char name[512];
-    FileName(name, base, ".guard");
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        int fd = shm_open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0) return -1;
-        if (Flock(fd, LOCK_EX) != 0) {
-            int err = errno;
-            close(fd);
-            errno = err;
-            return -1;
-        }
-        int current = shm_open(name, O_RDWR | O_CLOEXEC, 0);
-        struct stat locked, named;
-        bool same = current >= 0 && fstat(fd, &locked) == 0 && fstat(current, &named) == 0 &&
-                    locked.st_dev == named.st_dev && locked.st_ino == named.st_ino;
-        if (current >= 0) close(current);
-        if (same) return fd;
-        close(fd);  // removed by a last closer meanwhile: take the new one
-    }
-    errno = EAGAIN;
-    return -1;
-}
-
-// Removes the contents and the lock files. The caller holds the guard and
-// the users file exclusively, so nobody uses the segment or is opening it.
-void RemoveSegment(const char *base) {
-    char name[512];
-    shm_unlink(base);
-    for (const char *suffix : {".users", ".lock", ".guard"}) {
-        FileName(name, base, suffix);
-        shm_unlink(name);
-    }
-}
-
-// "/<prefix><uid>_<name>" on the heap, or null when memory runs out.
-char *SegmentName(const char *name) {
-    const char *prefix = std::getenv("VOQ_OSAL_SHM_PREFIX");
-    if (!prefix) prefix = "";
-    size_t room = std::strlen(prefix) + std::strlen(name) + 32;
-    char *p = static_cast<char *>(osal::Alloc(room));
-    if (p) std::snprintf(p, room, "/%s%u_%s", prefix, static_cast<unsigned>(getuid()), name);
-    return p;
-}
-
 void CloseFd(int &fd) {
     if (fd >= 0) close(fd);
     fd = -1;
 }
 
-void Release(SharedMem *s) {
-    CloseFd(s->usersFd);
-    CloseFd(s->guardFd);
-    CloseFd(s->lockFd);
-    osal::Free(s->dataName);
-    s->~SharedMem();
-    osal::Free(s);
+// The folder of the calling process's user.
+void FolderPath(char (&path)[kFolderRoom]) {
+    struct stat st;
+    const char *base = stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm" : "/tmp";
+    std::snprintf(path, sizeof path, "%s/VOQ_OSAL-%u", base, static_cast<unsigned>(geteuid()));
 }
 
-// Opens (or creates) the contents while the guard is held; stores the code
-// and returns -1 on failure.
-int OpenContents(SharedMem *s, uint32_t mode) {
-    if (Flock(s->usersFd, LOCK_EX | LOCK_NB) == 0) {
-        // Nobody uses the segment: what is left is a dead user's, so start
-        // afresh, or report it missing to an open-only caller.
-        if (mode != OSAL_SHM_CREATE) {
-            RemoveSegment(s->dataName);
-            Flock(s->usersFd, LOCK_UN);
-            osal::SetErrorFromErrno(OSAL_ERR_SYSTEM, s->dataName, ENOENT);
-            return -1;
-        }
-        int fd = shm_open(s->dataName, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (fd < 0 || ftruncate(fd, static_cast<off_t>(s->size)) != 0) {
-            osal::SetErrorFromErrno(OSAL_ERR_SYSTEM, s->dataName, errno);
-            if (fd >= 0) close(fd);
-            RemoveSegment(s->dataName);
-            Flock(s->usersFd, LOCK_UN);
-            return -1;
-        }
-        Flock(s->usersFd, LOCK_SH);  // nobody can come between: we hold the guard
-        return fd;
-    }
-    if (errno != EWOULDBLOCK || Flock(s->usersFd, LOCK_SH) != 0) {
-        osal::SetErrorFromErrno(OSAL_ERR_SYSTEM, "flock", errno);
-        return -1;
-    }
-    int fd = shm_open(s->dataName, O_RDWR | O_CLOEXEC, 0);
+// True when fd, found under `what`, is what it should be (a folder or a
+// regular file), belongs to this user and is closed to everyone else; stores
+// 1038 naming it otherwise.
+bool IsPrivate(int fd, bool folder, const char *what) {
     struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0) {
-        osal::SetErrorFromErrno(OSAL_ERR_SYSTEM, s->dataName, errno);
-        if (fd >= 0) close(fd);
-        Flock(s->usersFd, LOCK_UN);
+    if (fstat(fd, &st) != 0) {
+        SetSystemError(OSAL_ERR_SYSTEM, what, LastSystemError());
+        return false;
+    }
+    const bool kind = folder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode);
+    if (kind && st.st_uid == geteuid() && (st.st_mode & 077) == 0) return true;
+    char arg[kWhatRoom + 96];
+    const char *found = !kind ? "not a plain file or folder" : folder ? "folder" : "file";
+    std::snprintf(arg, sizeof arg, "%s: %s of uid %u with mode %03o, not this user's alone", what, found,
+                  static_cast<unsigned>(st.st_uid), static_cast<unsigned>(st.st_mode & 0777));
+    OSAL_vSetLastErrorArgs(OSAL_ERR_NOT_PRIVATE, OSAL_ARG_STRING, arg);
+    return false;
+}
+
+// Opens (creating it 0700 when missing) the user's folder; -1 with the code
+// stored when it cannot be had or is not private.
+int OpenFolder() {
+    char path[kFolderRoom];
+    FolderPath(path);
+    if (mkdir(path, 0700) != 0 && errno != EEXIST) {
+        SetSystemError(OSAL_ERR_SYSTEM, path, LastSystemError());
         return -1;
     }
-    if (static_cast<uint64_t>(st.st_size) < s->size) {
+    const int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ELOOP || error == ENOTDIR) {
+            char arg[kFolderRoom + 64];
+            std::snprintf(arg, sizeof arg, "%s: a link or a file, not a folder of this user's own", path);
+            OSAL_vSetLastErrorArgs(OSAL_ERR_NOT_PRIVATE, OSAL_ARG_STRING, arg);
+        } else {
+            SetSystemError(OSAL_ERR_SYSTEM, path, static_cast<uint32_t>(error));
+        }
+        return -1;
+    }
+    if (!IsPrivate(fd, true, path)) {
         close(fd);
-        Flock(s->usersFd, LOCK_UN);
-        OSAL_vSetLastErrorArgs(OSAL_ERR_INVALID_SIZE, OSAL_ARG_STRING, s->dataName);
         return -1;
     }
     return fd;
 }
 
+// "<name><suffix>", a file of a segment in the folder.
+void FileName(char (&file)[kPathRoom], const char *name, const char *suffix) {
+    std::snprintf(file, sizeof file, "%s%s", name, suffix);
+}
+
+// "<folder>/<file>", for messages.
+void Describe(char (&what)[kWhatRoom], const char *file) {
+    char folder[kFolderRoom];
+    FolderPath(folder);
+    std::snprintf(what, sizeof what, "%s/%s", folder, file);
+}
+
+// Opens a file of the segment in the folder (flags as openat's, with no link
+// followed) and checks it; -1 with the code stored on failure.
+int OpenFile(int dirFd, const char *name, const char *suffix, int flags) {
+    char file[kPathRoom], what[kWhatRoom];
+    FileName(file, name, suffix);
+    const int fd = openat(dirFd, file, flags | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        const uint32_t error = LastSystemError();
+        Describe(what, file);
+        SetSystemError(error == ELOOP ? OSAL_ERR_NOT_PRIVATE : OSAL_ERR_SYSTEM, what, error);
+        return -1;
+    }
+    Describe(what, file);
+    if (!IsPrivate(fd, false, what)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Opens and locks (exclusive) the guard of a segment: the file that is under
+// its name when the lock is taken. -1 with the code stored on failure.
+int LockGuard(int dirFd, const char *name) {
+    char file[kPathRoom];
+    FileName(file, name, ".guard");
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        int fd = OpenFile(dirFd, name, ".guard", O_CREAT);
+        if (fd < 0) return -1;
+        if (Flock(fd, LOCK_EX) != 0) {
+            SetSystemError(OSAL_ERR_SYSTEM, "flock", LastSystemError());
+            close(fd);
+            return -1;
+        }
+        struct stat locked, named;
+        if (fstat(fd, &locked) == 0 && fstatat(dirFd, file, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            locked.st_dev == named.st_dev && locked.st_ino == named.st_ino)
+            return fd;
+        close(fd);  // removed by a last closer meanwhile: take the new one
+    }
+    SetSystemError(OSAL_ERR_SYSTEM, name, EAGAIN);
+    return -1;
+}
+
+void UnlockGuard(int &guardFd) {
+    Flock(guardFd, LOCK_UN);  // explicitly: a forked child may hold a copy of the descriptor
+    CloseFd(guardFd);
+}
+
+// Removes the contents and the lock files. The caller holds the guard and
+// the users file exclusively, so nobody uses the segment or is opening it.
+void RemoveSegment(int dirFd, const char *name) {
+    char file[kPathRoom];
+    for (const char *suffix : {"", ".users", ".lock", ".guard"}) {
+        FileName(file, name, suffix);
+        unlinkat(dirFd, file, 0);
+    }
+}
+
+// Opens (or creates) the contents while the guard is held and takes this
+// handle's shared flock on the users file; -1 with the code stored on
+// failure.
+int OpenContents(Mapping *m, bool create) {
+    if (Flock(m->usersFd, LOCK_EX | LOCK_NB) == 0) {
+        // Nobody uses the segment: what is left is a dead user's, so start
+        // afresh, or report it missing to an open-only caller.
+        if (!create) {
+            RemoveSegment(m->dirFd, m->name);
+            Flock(m->usersFd, LOCK_UN);
+            char what[kWhatRoom];
+            Describe(what, m->name);
+            SetSystemError(OSAL_ERR_SYSTEM, what, ENOENT);
+            return -1;
+        }
+        unlinkat(m->dirFd, m->name, 0);
+        int fd = OpenFile(m->dirFd, m->name, "", O_CREAT | O_EXCL);
+        if (fd >= 0 && ftruncate(fd, static_cast<off_t>(m->size)) != 0) {
+            SetSystemError(OSAL_ERR_SYSTEM, m->name, LastSystemError());
+            CloseFd(fd);
+            unlinkat(m->dirFd, m->name, 0);
+        }
+        Flock(m->usersFd, fd >= 0 ? LOCK_SH : LOCK_UN);  // nobody can come between: we hold the guard
+        return fd;
+    }
+    if (errno != EWOULDBLOCK || Flock(m->usersFd, LOCK_SH) != 0) {
+        SetSystemError(OSAL_ERR_SYSTEM, "flock", LastSystemError());
+        return -1;
+    }
+    int fd = OpenFile(m->dirFd, m->name, "", 0);
+    struct stat st;
+    if (fd >= 0 && fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) < m->size) {
+        CloseFd(fd);
+        OSAL_vSetLastErrorArgs(OSAL_ERR_INVALID_SIZE, OSAL_ARG_STRING, m->name);
+    }
+    if (fd < 0) Flock(m->usersFd, LOCK_UN);
+    return fd;
+}
+
+void CloseAll(Mapping *m) {
+    CloseFd(m->usersFd);
+    CloseFd(m->lockFd);
+    CloseFd(m->spareUsersFd);
+    CloseFd(m->spareLockFd);
+    CloseFd(m->dirFd);
+}
+
 }  // namespace
 
-extern "C" {
+const char *UserTag() {
+    // Made on every call: a process may change its user (a helper of root).
+    thread_local char tag[24];
+    std::snprintf(tag, sizeof tag, "%u", static_cast<unsigned>(geteuid()));
+    return tag;
+}
 
-OSAL_API OSAL_HSHMEM OSAL_CALL OSAL_hSharedMemOpen(uint32_t dwSize, const char *pszName, uint32_t dwMode) {
-    if (!pszName || !*pszName || std::strchr(pszName, '/') || std::strlen(pszName) > 200 ||
-        (dwMode != OSAL_SHM_OPEN && dwMode != OSAL_SHM_CREATE)) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
-        return nullptr;
-    }
-    if (dwSize == 0) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_SIZE);
-        return nullptr;
-    }
-    void *block = osal::Alloc(sizeof(SharedMem));
-    char *dataName = SegmentName(pszName);
-    if (!block || !dataName) {
-        osal::Free(block);
-        osal::Free(dataName);
-        OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
-        return nullptr;
-    }
-    auto *s = new (block) SharedMem();
-    s->pub.pvData = nullptr;
-    s->size = dwSize;
-    s->dataName = dataName;
-    s->usersFd = s->lockFd = -1;
-    s->guardFd = LockGuard(dataName);
-    if (s->guardFd < 0) {
-        osal::SetErrorFromErrno(OSAL_ERR_SYSTEM, dataName, errno);
-        Release(s);
+void *MappingOpen(Mapping *m, const char *name, size_t size, bool create) {
+    m->name = name;
+    m->size = size;
+    m->view = nullptr;
+    m->usersFd = m->lockFd = m->spareUsersFd = m->spareLockFd = -1;
+    m->dirFd = OpenFolder();
+    if (m->dirFd < 0) return nullptr;
+    int guardFd = LockGuard(m->dirFd, name);
+    if (guardFd < 0) {
+        CloseAll(m);
         return nullptr;
     }
     // While the guard is held nobody removes the files, and while this handle
     // uses the segment nobody else can either.
-    s->usersFd = OpenLockFile(dataName, ".users");
-    s->lockFd = OpenLockFile(dataName, ".lock");
-    if (s->usersFd < 0 || s->lockFd < 0) {
-        osal::SetErrorFromErrno(OSAL_ERR_SYSTEM, dataName, errno);
-        Release(s);  // closing the guard releases it
-        return nullptr;
-    }
-    int dataFd = OpenContents(s, dwMode);
+    m->usersFd = OpenFile(m->dirFd, name, ".users", O_CREAT);
+    m->lockFd = m->usersFd < 0 ? -1 : OpenFile(m->dirFd, name, ".lock", O_CREAT);
+    const int dataFd = m->lockFd < 0 ? -1 : OpenContents(m, create);
     void *data = MAP_FAILED;
     if (dataFd >= 0) {
-        data = mmap(nullptr, s->size, PROT_READ | PROT_WRITE, MAP_SHARED, dataFd, 0);
+        data = mmap(nullptr, m->size, PROT_READ | PROT_WRITE, MAP_SHARED, dataFd, 0);
         if (data == MAP_FAILED) {
-            osal::SetErrorFromErrno(OSAL_ERR_SYSTEM, "mmap", errno);
-            Flock(s->usersFd, LOCK_UN);
+            SetSystemError(OSAL_ERR_SYSTEM, "mmap", LastSystemError());
+            Flock(m->usersFd, LOCK_UN);
         }
         close(dataFd);  // the mapping keeps the contents
     }
-    Flock(s->guardFd, LOCK_UN);
+    UnlockGuard(guardFd);
     if (data == MAP_FAILED) {
-        Release(s);
+        CloseAll(m);
         return nullptr;
     }
-    int rc = pthread_mutex_init(&s->mutex, nullptr);
-    if (rc == 0) {
-        rc = pthread_cond_init(&s->released, nullptr);
-        if (rc != 0) pthread_mutex_destroy(&s->mutex);
-    }
-    if (rc != 0) {
-        munmap(data, s->size);
-        osal::SetErrorFromErrno(OSAL_ERR_SYSTEM, "pthread_mutex_init", rc);
-        Release(s);  // closing the users file drops this handle's use
-        return nullptr;
-    }
-    s->held = false;
-    s->pub.pvData = data;
-    return &s->pub;
+    m->view = data;
+    return data;
 }
 
-OSAL_API void OSAL_CALL OSAL_vSharedMemClose(OSAL_HSHMEM hShm) {
-    if (!hShm) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
-        return;
-    }
-    SharedMem *s = FromHandle(hShm);
+void MappingClose(Mapping *m) {
     // Whoever holds the lock, closing the lock file below releases it.
-    munmap(s->pub.pvData, s->size);
-    Flock(s->guardFd, LOCK_EX);
+    munmap(m->view, m->size);
+    int guardFd = m->usersFd < 0 ? -1 : LockGuard(m->dirFd, m->name);
     // Exclusive succeeds only when no other handle anywhere still uses it.
-    if (Flock(s->usersFd, LOCK_EX | LOCK_NB) == 0) RemoveSegment(s->dataName);
-    CloseFd(s->usersFd);
-    CloseFd(s->lockFd);
-    Flock(s->guardFd, LOCK_UN);
-    pthread_cond_destroy(&s->released);
-    pthread_mutex_destroy(&s->mutex);
-    Release(s);
+    if (guardFd >= 0 && Flock(m->usersFd, LOCK_EX | LOCK_NB) == 0) RemoveSegment(m->dirFd, m->name);
+    CloseFd(m->usersFd);
+    CloseFd(m->lockFd);
+    if (guardFd >= 0) UnlockGuard(guardFd);
+    CloseAll(m);
 }
 
-OSAL_API BOOL8 OSAL_CALL OSAL_boSharedMemLock(OSAL_HSHMEM hShm) {
-    if (!hShm) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
-        return 0;
+bool MappingLock(Mapping *m) {
+    if (m->lockFd < 0) {
+        OSAL_vSetLastErrorArgs(OSAL_ERR_SYSTEM, OSAL_ARG_STRING, "segment lock: not reopened in this child of fork");
+        return false;
     }
-    SharedMem *s = FromHandle(hShm);
-    const std::thread::id self = std::this_thread::get_id();
-    pthread_mutex_lock(&s->mutex);
-    if (s->held && s->holder == self) {
-        pthread_mutex_unlock(&s->mutex);
-        osal::SetErrorFromErrno(OSAL_ERR_SYSTEM, "segment lock", EDEADLK);
-        return 0;
-    }
-    while (s->held) pthread_cond_wait(&s->released, &s->mutex);
-    s->held = true;
-    s->holder = self;
-    pthread_mutex_unlock(&s->mutex);
-    // Other threads of this process now wait on `released`; the file lock
-    // waits for other processes and other handles.
-    if (Flock(s->lockFd, LOCK_EX) != 0) {
-        int err = errno;
-        pthread_mutex_lock(&s->mutex);
-        s->held = false;
-        pthread_cond_signal(&s->released);
-        pthread_mutex_unlock(&s->mutex);
-        osal::SetErrorFromErrno(OSAL_ERR_SYSTEM, "flock", err);
-        return 0;
-    }
-    return 1;
+    if (Flock(m->lockFd, LOCK_EX) == 0) return true;
+    SetSystemError(OSAL_ERR_SYSTEM, "flock", LastSystemError());
+    return false;
 }
 
-OSAL_API void OSAL_CALL OSAL_vSharedMemUnlock(OSAL_HSHMEM hShm) {
-    if (!hShm) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
+void MappingUnlock(Mapping *m) { Flock(m->lockFd, LOCK_UN); }
+
+void WatchForks(void (*prepare)(), void (*parent)(), void (*child)()) { pthread_atfork(prepare, parent, child); }
+
+bool MappingPrepareFork(Mapping *m) {
+    // This handle's shared flock keeps the files from being removed, so the
+    // names still lead to them. The child's flock is taken here, before the
+    // parent can close and believe it was the last user.
+    if (m->usersFd < 0) return false;
+    m->spareUsersFd = OpenFile(m->dirFd, m->name, ".users", 0);
+    m->spareLockFd = m->spareUsersFd < 0 ? -1 : OpenFile(m->dirFd, m->name, ".lock", 0);
+    if (m->spareLockFd >= 0 && Flock(m->spareUsersFd, LOCK_SH | LOCK_NB) == 0) return true;
+    CloseFd(m->spareUsersFd);
+    CloseFd(m->spareLockFd);
+    return false;
+}
+
+void MappingAfterFork(Mapping *m, bool child) {
+    if (!child) {
+        CloseFd(m->spareUsersFd);
+        CloseFd(m->spareLockFd);
         return;
     }
-    SharedMem *s = FromHandle(hShm);
-    pthread_mutex_lock(&s->mutex);
-    if (!s->held || s->holder != std::this_thread::get_id()) {
-        // Releasing the file lock would free it under its real holder.
-        pthread_mutex_unlock(&s->mutex);
-        osal::SetErrorFromErrno(OSAL_ERR_SYSTEM, "segment unlock", EPERM);
-        return;
-    }
-    Flock(s->lockFd, LOCK_UN);
-    s->held = false;
-    pthread_cond_signal(&s->released);
-    pthread_mutex_unlock(&s->mutex);
+    // The parent's descriptions stay the parent's: closing these copies
+    // leaves its locks alone.
+    CloseFd(m->usersFd);
+    CloseFd(m->lockFd);
+    m->usersFd = m->spareUsersFd;
+    m->lockFd = m->spareLockFd;
+    m->spareUsersFd = m->spareLockFd = -1;
 }
 
-}  // extern "C"
+}  // namespace osal

@@ -1,19 +1,19 @@
-// osal/posix/system_error.cpp - turns an errno value into the layer's error
-// code with the system's own message as the argument.
+// osal/posix/system_error.cpp - errno and the system's text for it.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "osal/osal_internal.h"
+#include "osal/platform.h"
 
 namespace osal {
 
-void SetErrorFromErrno(uint32_t code, const char *what, int errnum) {
-    char reason[256];
-    // GNU strerror_r may return a static string instead of filling reason.
-    const char *msg = strerror_r(errnum, reason, sizeof reason);
-    char arg[512];
-    std::snprintf(arg, sizeof arg, "%s: %s", what ? what : "system", msg ? msg : "unknown error");
-    OSAL_vSetLastErrorArgs(code, OSAL_ARG_STRING, arg);
+uint32_t LastSystemError() { return static_cast<uint32_t>(errno); }
+
+void SystemErrorText(uint32_t systemError, char *text, size_t room) {
+    char buffer[256];
+    // GNU strerror_r may return a static string instead of filling buffer.
+    const char *msg = strerror_r(static_cast<int>(systemError), buffer, sizeof buffer);
+    std::snprintf(text, room, "%s", msg ? msg : "unknown error");
 }
 
 }  // namespace osal

@@ -1,27 +1,24 @@
-// osal/posix/queue.cpp - time-ordered queues: the portable QueueCore behind a
-// pthread mutex, a condition variable on the wall clock and a re-entrant
-// cursor lock, with the PutBox in front of it for puts.
+// osal/queue.cpp - time-ordered queues: the QueueCore behind the platform's
+// lock, a condition variable waited on until wall-clock deadlines and a
+// re-entrant cursor lock, with the PutBox in front of it for puts.
 //
 // Lock order: the clock registry's mutex (test builds) before a queue's
 // mutex before its box's spin lock. No user callback (delete, mark) runs
 // while a queue's mutex is held, but for the delete function when the queue
 // itself goes away.
-#include <pthread.h>
-
 #include <atomic>
-#include <ctime>
 #include <new>
-#include <thread>
 
 #include "common/cache_line.h"
 #include "common/spin.h"
 #include "osal/osal_internal.h"
 #include "osal/osal_test_hooks.h"
+#include "osal/platform.h"
 #include "osal/queue_core.h"
 
 struct OSAL_Queue {
-    pthread_mutex_t mutex;   // guards everything below but `capacity`, `mark`, `pulse` and `box`
-    pthread_cond_t changed;  // broadcast on every change, wake, unlock and clock step
+    osal::Lock mutex;     // guards everything below but `capacity`, `mark`, `pulse` and `box`
+    osal::Cond changed;   // broadcast on every change, wake, unlock and clock step
     osal::QueueCore core;
     uint32_t depth = 0;      // how often box.holder has taken the cursor lock
     uint32_t sleepers = 0;   // threads blocked on `changed`
@@ -37,7 +34,7 @@ struct OSAL_Queue {
     alignas(lines::kCacheLine) std::atomic<uint32_t> pulse{0};
     osal::PutBox box;  // locks itself; starts a cache line of its own
 #if defined(ZERA_TEST_HOOKS)
-    OSAL_Queue *regPrev = nullptr;  // clock registry links; guarded by g_registryMutex
+    OSAL_Queue *regPrev = nullptr;  // clock registry links; guarded by g_registryLock
     OSAL_Queue *regNext = nullptr;
 #endif
     OSAL_Queue(uint32_t capacityItems, OSAL_PFN_QDELETE pfnDelete, uint32_t chunkSlots)
@@ -51,7 +48,10 @@ struct OSAL_QueueCursor {
 
 namespace {
 
+using osal::CurrentThread;
 using osal::kNever;
+using osal::LockAcquire;
+using osal::LockRelease;
 using osal::QueueCore;
 
 #if defined(ZERA_TEST_HOOKS)
@@ -63,25 +63,25 @@ uint32_t ChunkSlots() {
 }
 
 // Every live queue, so that a step of the test clock can wake their waits.
-pthread_mutex_t g_registryMutex = PTHREAD_MUTEX_INITIALIZER;  // guards g_registry and the links
+osal::Lock g_registryLock = OSAL_LOCK_INITIALIZER;  // guards g_registry and the links
 OSAL_Queue *g_registry = nullptr;
 
 void Register(OSAL_Queue *q) {
-    pthread_mutex_lock(&g_registryMutex);
+    LockAcquire(&g_registryLock);
     q->regNext = g_registry;
     if (g_registry) g_registry->regPrev = q;
     g_registry = q;
-    pthread_mutex_unlock(&g_registryMutex);
+    LockRelease(&g_registryLock);
 }
 
 void Unregister(OSAL_Queue *q) {
-    pthread_mutex_lock(&g_registryMutex);
+    LockAcquire(&g_registryLock);
     if (q->regPrev)
         q->regPrev->regNext = q->regNext;
     else
         g_registry = q->regNext;
     if (q->regNext) q->regNext->regPrev = q->regPrev;
-    pthread_mutex_unlock(&g_registryMutex);
+    LockRelease(&g_registryLock);
 }
 #else
 uint32_t ChunkSlots() { return QueueCore::kChunkSlots; }
@@ -89,15 +89,16 @@ void Register(OSAL_Queue *) {}
 void Unregister(OSAL_Queue *) {}
 #endif
 
-// Longest single sleep: far deadlines are approached in steps, so no timespec
-// ever overflows (32-bit time_t) and a deadline is re-read after each step.
+// Longest single sleep: far deadlines are approached in steps, so no system
+// time value ever overflows (32-bit time_t, milliseconds in 32 bits) and a
+// deadline is re-read after each step.
 constexpr int64_t kMaxSleepMicros = 24LL * 3600 * osal::kMicrosPerSecond;
 
 // The caller may look at or change the items: nobody holds the cursor lock,
 // or the caller does. Caller holds q->mutex.
 bool Accessible(const OSAL_Queue *q) {
-    const std::thread::id holder = q->box.holder.load(std::memory_order_relaxed);
-    return holder == std::thread::id() || holder == std::this_thread::get_id();
+    const osal::ThreadId holder = q->box.holder.load(std::memory_order_relaxed);
+    return holder == 0 || holder == CurrentThread();
 }
 
 // Moves the puts waiting in the box behind the items, unless a thread holds
@@ -105,7 +106,7 @@ bool Accessible(const OSAL_Queue *q) {
 // drains). False when memory ran out and some still wait. Caller holds
 // q->mutex.
 bool Drain(OSAL_Queue *q) {
-    return q->box.holder.load(std::memory_order_relaxed) != std::thread::id() || q->core.Drain();
+    return q->box.holder.load(std::memory_order_relaxed) != 0 || q->core.Drain();
 }
 
 // Sleeps until a broadcast or the deadline (wall clock of the layer, so a
@@ -115,20 +116,14 @@ bool Drain(OSAL_Queue *q) {
 void Sleep(OSAL_Queue *q, int64_t deadline, uint32_t seenPuts) {
     if (!q->box.AddSleeper(seenPuts)) return;
     ++q->sleepers;
-    if (deadline == kNever) {
-        pthread_cond_wait(&q->changed, &q->mutex);
-    } else {
-        int64_t now = osal::NowMicros();
+    if (deadline != kNever) {
+        const int64_t now = osal::NowMicros();
         if (deadline - now > kMaxSleepMicros) deadline = now + kMaxSleepMicros;
-        // The condition variable runs on the real clock; the test offset is
+        // The condition variable waits on the real clock; the test offset is
         // read under q->mutex, and a change of it broadcasts under that mutex.
-        int64_t real = deadline - osal::ClockOffsetMicros();
-        if (real < 0) real = 0;
-        timespec ts;
-        ts.tv_sec = static_cast<time_t>(real / osal::kMicrosPerSecond);
-        ts.tv_nsec = static_cast<long>(real % osal::kMicrosPerSecond) * 1000;
-        pthread_cond_timedwait(&q->changed, &q->mutex, &ts);
+        deadline -= osal::ClockOffsetMicros();
     }
+    osal::CondWaitUntil(&q->changed, &q->mutex, deadline);
     --q->sleepers;
     q->box.RemoveSleeper();
 }
@@ -189,7 +184,7 @@ BOOL8 RefusePut(OSAL_Queue *q, void *item, osal::PutBox::Result result, bool mar
 
 void WakeSleepers(OSAL_Queue *q) {
     Pulse(q, NoteChange(q));
-    if (q->sleepers) pthread_cond_broadcast(&q->changed);
+    if (q->sleepers) osal::CondBroadcast(&q->changed);
 }
 
 // Releases q->mutex and then wakes the sleepers if there were any, so that a
@@ -198,9 +193,9 @@ void WakeSleepers(OSAL_Queue *q) {
 void UnlockAndWake(OSAL_Queue *q, bool changed) {
     const uint32_t pulse = changed ? NoteChange(q) : 0;
     const bool wake = changed && q->sleepers != 0;
-    pthread_mutex_unlock(&q->mutex);
+    LockRelease(&q->mutex);
     if (changed) Pulse(q, pulse);
-    if (wake) pthread_cond_broadcast(&q->changed);
+    if (wake) osal::CondBroadcast(&q->changed);
 }
 
 // Get and Peek: the first item, waiting for one as the deadline allows.
@@ -219,12 +214,12 @@ void *TakeOrPeek(OSAL_HQUEUE q, BOOL8 boWait, TimeVal stDeadline, bool take) {
         // for any thread that is not waiting yet).
         WatchPulse(q, q->pulse.load(std::memory_order_acquire), q->box.Puts());
     }
-    pthread_mutex_lock(&q->mutex);
+    LockAcquire(&q->mutex);
     WaitForAccess(q);
     const bool placed = Drain(q);
     // A thread that may wait becomes known to the queue now, so that a null
     // put between this call and its next one is kept for it.
-    QueueCore::Waiter *w = mayWait ? q->core.FindWaiter(std::this_thread::get_id(), true) : nullptr;
+    QueueCore::Waiter *w = mayWait ? q->core.FindWaiter(CurrentThread(), true) : nullptr;
     if (!q->core.Empty() || !mayWait) {
         void *item = take ? TakeFront(q) : q->core.Front();
         UnlockAndWake(q, item && take);
@@ -234,14 +229,14 @@ void *TakeOrPeek(OSAL_HQUEUE q, BOOL8 boWait, TimeVal stDeadline, bool take) {
         return item;
     }
     if (!w) {
-        pthread_mutex_unlock(&q->mutex);
+        LockRelease(&q->mutex);
         OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
         return nullptr;
     }
     if (w->pending) {
         // A null put came since this thread last waited: this wait ends now.
         w->pending = false;
-        pthread_mutex_unlock(&q->mutex);
+        LockRelease(&q->mutex);
         return nullptr;
     }
     w->waiting = true;
@@ -265,37 +260,19 @@ void *TakeOrPeek(OSAL_HQUEUE q, BOOL8 boWait, TimeVal stDeadline, bool take) {
     return item;
 }
 
-// A put and a take hold the mutex only for a few instructions, so a thread
-// that finds it taken spins a little before it sleeps (where the system
-// offers that): a stream between two threads then costs no system calls for
-// the mutex.
-int InitQueueMutex(pthread_mutex_t *mutex) {
-#if defined(PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP)
-    pthread_mutexattr_t attr;
-    int rc = pthread_mutexattr_init(&attr);
-    if (rc != 0) return rc;
-    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ADAPTIVE_NP);
-    rc = pthread_mutex_init(mutex, &attr);
-    pthread_mutexattr_destroy(&attr);
-    return rc;
-#else
-    return pthread_mutex_init(mutex, nullptr);
-#endif
-}
-
 }  // namespace
 
 namespace osal {
 
 void NotifyClockChanged() {
 #if defined(ZERA_TEST_HOOKS)
-    pthread_mutex_lock(&g_registryMutex);
+    LockAcquire(&g_registryLock);
     for (OSAL_Queue *q = g_registry; q; q = q->regNext) {
-        pthread_mutex_lock(&q->mutex);
-        pthread_cond_broadcast(&q->changed);
-        pthread_mutex_unlock(&q->mutex);
+        LockAcquire(&q->mutex);
+        osal::CondBroadcast(&q->changed);
+        LockRelease(&q->mutex);
     }
-    pthread_mutex_unlock(&g_registryMutex);
+    LockRelease(&g_registryLock);
 #endif
 }
 
@@ -314,15 +291,15 @@ OSAL_API OSAL_HQUEUE OSAL_CALL OSAL_hQueueCreate(uint32_t dwCapacity, OSAL_PFN_Q
         return nullptr;
     }
     OSAL_Queue *q = new (block) OSAL_Queue(dwCapacity, pfnDelete, ChunkSlots());
-    int rc = InitQueueMutex(&q->mutex);
-    if (rc == 0) {
-        rc = pthread_cond_init(&q->changed, nullptr);  // default clock: CLOCK_REALTIME
-        if (rc != 0) pthread_mutex_destroy(&q->mutex);
+    bool made = osal::LockInit(&q->mutex);
+    if (made && !osal::CondInit(&q->changed)) {
+        osal::LockDestroy(&q->mutex);
+        made = false;
     }
-    if (rc != 0) {
+    if (!made) {
         q->~OSAL_Queue();
         osal::FreeLines(block);
-        osal::SetErrorFromErrno(OSAL_ERR_NO_MEMORY, "pthread_cond_init", rc);
+        OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
         return nullptr;
     }
     Register(q);
@@ -337,8 +314,8 @@ OSAL_API void OSAL_CALL OSAL_vQueueDelete(OSAL_HQUEUE hQueue) {
     Unregister(hQueue);
     hQueue->core.DeleteAll();
     hQueue->box.DeleteAll(hQueue->core.pfnDelete);
-    pthread_cond_destroy(&hQueue->changed);
-    pthread_mutex_destroy(&hQueue->mutex);
+    osal::CondDestroy(&hQueue->changed);
+    osal::LockDestroy(&hQueue->mutex);
     hQueue->~OSAL_Queue();
     osal::FreeLines(hQueue);
 }
@@ -358,10 +335,10 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueuePut(OSAL_HQUEUE hQueue, void *pvItem, OSAL_
     }
     if (!pvItem) {
         // Touches no item, so it needs no access and never waits for a cursor.
-        pthread_mutex_lock(&hQueue->mutex);
-        hQueue->core.Wake(QueueCore::WakeKind::kNullPut, std::this_thread::get_id());
+        LockAcquire(&hQueue->mutex);
+        hQueue->core.Wake(QueueCore::WakeKind::kNullPut, CurrentThread());
         WakeSleepers(hQueue);
-        pthread_mutex_unlock(&hQueue->mutex);
+        LockRelease(&hQueue->mutex);
         return 1;
     }
     if (!pfnOrder) {
@@ -369,9 +346,9 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueuePut(OSAL_HQUEUE hQueue, void *pvItem, OSAL_
         return 0;
     }
     osal::PutBox::Result result;
-    if (hQueue->box.holder.load(std::memory_order_relaxed) == std::this_thread::get_id()) {
+    if (hQueue->box.holder.load(std::memory_order_relaxed) == CurrentThread()) {
         // The holder of the cursor lock puts straight among the items it walks.
-        pthread_mutex_lock(&hQueue->mutex);
+        LockAcquire(&hQueue->mutex);
         result = PutNow(hQueue, pvItem, pfnOrder);
         UnlockAndWake(hQueue, result == osal::PutBox::Result::kOk);
     } else {
@@ -380,9 +357,9 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueuePut(OSAL_HQUEUE hQueue, void *pvItem, OSAL_
         if (wake) {
             // The sleeper registered under the mutex, which it gives up only
             // inside its wait: once the mutex is had, the broadcast reaches it.
-            pthread_mutex_lock(&hQueue->mutex);
-            pthread_mutex_unlock(&hQueue->mutex);
-            pthread_cond_broadcast(&hQueue->changed);
+            LockAcquire(&hQueue->mutex);
+            LockRelease(&hQueue->mutex);
+            osal::CondBroadcast(&hQueue->changed);
         }
     }
     return result == osal::PutBox::Result::kOk ? 1 : RefusePut(hQueue, pvItem, result, true);
@@ -394,11 +371,11 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueueWaitChange(OSAL_HQUEUE hQueue, TimeVal stDe
         return 0;
     }
     const int64_t deadline = osal::DeadlineMicros(stDeadline);
-    pthread_mutex_lock(&hQueue->mutex);
+    LockAcquire(&hQueue->mutex);
     QueueCore &core = hQueue->core;
-    QueueCore::Waiter *w = core.FindWaiter(std::this_thread::get_id(), true);
+    QueueCore::Waiter *w = core.FindWaiter(CurrentThread(), true);
     if (!w) {
-        pthread_mutex_unlock(&hQueue->mutex);
+        LockRelease(&hQueue->mutex);
         OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
         return 0;
     }
@@ -423,9 +400,9 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueueWaitChange(OSAL_HQUEUE hQueue, TimeVal stDe
                     // without the mutex before sleeping.
                     watched = true;
                     const uint32_t seenPulse = hQueue->pulse.load(std::memory_order_acquire);
-                    pthread_mutex_unlock(&hQueue->mutex);
+                    LockRelease(&hQueue->mutex);
                     WatchPulse(hQueue, seenPulse, seenPuts);
-                    pthread_mutex_lock(&hQueue->mutex);
+                    LockAcquire(&hQueue->mutex);
                     continue;
                 }
                 Sleep(hQueue, deadline, seenPuts);
@@ -435,7 +412,7 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueueWaitChange(OSAL_HQUEUE hQueue, TimeVal stDe
         }
     }
     w->seenChange = core.ChangeCount();
-    pthread_mutex_unlock(&hQueue->mutex);
+    LockRelease(&hQueue->mutex);
     return changed ? 1 : 0;
 }
 
@@ -452,10 +429,10 @@ OSAL_API void OSAL_CALL OSAL_vQueueInterrupt(OSAL_HQUEUE hQueue) {
         OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
         return;
     }
-    pthread_mutex_lock(&hQueue->mutex);
-    hQueue->core.Wake(QueueCore::WakeKind::kInterrupt, std::this_thread::get_id());
+    LockAcquire(&hQueue->mutex);
+    hQueue->core.Wake(QueueCore::WakeKind::kInterrupt, CurrentThread());
     WakeSleepers(hQueue);
-    pthread_mutex_unlock(&hQueue->mutex);
+    LockRelease(&hQueue->mutex);
 }
 
 OSAL_API uint32_t OSAL_CALL OSAL_dwQueueGetChangeCount(OSAL_HQUEUE hQueue) {
@@ -463,9 +440,9 @@ OSAL_API uint32_t OSAL_CALL OSAL_dwQueueGetChangeCount(OSAL_HQUEUE hQueue) {
         OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
         return 0;
     }
-    pthread_mutex_lock(&hQueue->mutex);
+    LockAcquire(&hQueue->mutex);
     uint32_t count = hQueue->core.ChangeCount();
-    pthread_mutex_unlock(&hQueue->mutex);
+    LockRelease(&hQueue->mutex);
     return count;
 }
 
@@ -481,13 +458,13 @@ OSAL_API OSAL_HQCURSOR OSAL_CALL OSAL_hQueueLock(OSAL_HQUEUE hQueue) {
     }
     auto *c = new (block) OSAL_QueueCursor();
     c->queue = hQueue;
-    pthread_mutex_lock(&hQueue->mutex);
+    LockAcquire(&hQueue->mutex);
     WaitForAccess(hQueue);
     Drain(hQueue);  // the walk sees every put made before the lock
-    hQueue->box.holder.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    hQueue->box.holder.store(CurrentThread(), std::memory_order_relaxed);
     ++hQueue->depth;
     hQueue->core.Attach(&c->pos);
-    pthread_mutex_unlock(&hQueue->mutex);
+    LockRelease(&hQueue->mutex);
     return c;
 }
 
@@ -497,9 +474,9 @@ OSAL_API void *OSAL_CALL OSAL_pvQueueNext(OSAL_HQCURSOR hCursor) {
         return nullptr;
     }
     OSAL_Queue *q = hCursor->queue;
-    pthread_mutex_lock(&q->mutex);
+    LockAcquire(&q->mutex);
     void *item = q->core.Next(&hCursor->pos);
-    pthread_mutex_unlock(&q->mutex);
+    LockRelease(&q->mutex);
     return item;
 }
 
@@ -513,10 +490,10 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueueInsert(OSAL_HQCURSOR hCursor, void *pvItem,
         return 0;
     }
     OSAL_Queue *q = hCursor->queue;
-    pthread_mutex_lock(&q->mutex);
+    LockAcquire(&q->mutex);
     const osal::PutBox::Result result = PutNow(q, pvItem, pfnOrder);
     if (result == osal::PutBox::Result::kOk) WakeSleepers(q);
-    pthread_mutex_unlock(&q->mutex);
+    LockRelease(&q->mutex);
     return result == osal::PutBox::Result::kOk ? 1 : RefusePut(q, pvItem, result, false);
 }
 
@@ -527,14 +504,14 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueueRemove(OSAL_HQCURSOR hCursor, BOOL8 boDelet
     }
     OSAL_Queue *q = hCursor->queue;
     void *item = nullptr;
-    pthread_mutex_lock(&q->mutex);
+    LockAcquire(&q->mutex);
     bool removed = q->core.RemoveCurrent(&hCursor->pos, &item);
     OSAL_PFN_QDELETE pfnDelete = q->core.pfnDelete;
     if (removed) {
         q->box.Leave(1);
         WakeSleepers(q);
     }
-    pthread_mutex_unlock(&q->mutex);
+    LockRelease(&q->mutex);
     if (!removed) {
         OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
         return 0;
@@ -549,14 +526,14 @@ OSAL_API void OSAL_CALL OSAL_vQueueUnlock(OSAL_HQCURSOR hCursor) {
         return;
     }
     OSAL_Queue *q = hCursor->queue;
-    pthread_mutex_lock(&q->mutex);
+    LockAcquire(&q->mutex);
     q->core.Detach(&hCursor->pos);
     if (q->depth > 0 && --q->depth == 0) {
-        q->box.holder.store(std::thread::id(), std::memory_order_relaxed);
+        q->box.holder.store(0, std::memory_order_relaxed);
         Drain(q);  // what others put meanwhile
         WakeSleepers(q);
     }
-    pthread_mutex_unlock(&q->mutex);
+    LockRelease(&q->mutex);
     hCursor->~OSAL_QueueCursor();
     osal::Free(hCursor);
 }

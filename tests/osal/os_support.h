@@ -1,0 +1,83 @@
+// tests/osal/os_support.h - what the platform tests need from the system,
+// one form on both halves: helper processes that run a routine of this
+// program and report steps, the environment, the program's folder and
+// module file names, and where a segment leaves files. The tests of
+// tests/osal run unchanged on Linux and under Wine; only this helper and
+// tests of fork and of other users (POSIX only, skipped elsewhere) differ.
+// Included by tests/osal only.
+#ifndef ZERA_TESTS_OSAL_OS_SUPPORT_H
+#define ZERA_TESTS_OSAL_OS_SUPPORT_H
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace ot {
+
+// A routine that a helper process runs: gets the argument its parent gave
+// and returns the process's exit code. It reports steps with Tell().
+using ChildRoutine = int (*)(const std::string &arg);
+bool RegisterChildRoutine(const char *name, ChildRoutine routine);
+
+// Defines a routine `name` that Child can start by that name.
+#define OSAL_CHILD_ROUTINE(name)                                                  \
+    int name(const std::string &arg);                                             \
+    const bool name##Registered = ::ot::RegisterChildRoutine(#name, &name);       \
+    int name(const std::string &arg)
+
+// In a helper process: tells the parent one step.
+void Tell();
+// In a helper process: waits for the parent to kill it.
+[[noreturn]] void WaitToBeKilled();
+
+// A helper process running a routine of this program (a forked copy on
+// POSIX, this program started again on Windows). Killed by the destructor
+// if it still runs.
+class Child {
+public:
+    Child(const char *routine, const std::string &arg);
+    // A child made by fork that runs body with everything this process has
+    // (POSIX only: see kHaveFork; elsewhere it never starts).
+    explicit Child(const std::function<int()> &body);
+    ~Child();
+    Child(const Child &) = delete;
+    Child &operator=(const Child &) = delete;
+
+    bool Started() const;
+    // True when the child reports a step within the time.
+    bool Heard(int timeoutMs);
+    // Kills the child and waits until it is gone.
+    void Kill();
+    // Waits for the child to end: its exit code, or -1 when it was killed.
+    int Wait();
+
+private:
+    struct State;
+    State *state_;
+};
+
+// Processes can be forked (POSIX); a Windows process has no fork.
+extern const bool kHaveFork;
+// The system's id of this process.
+unsigned long ProcessId();
+// Sets (value null: removes) a variable of this process's environment.
+void SetEnv(const char *name, const char *value);
+// The folder of the running program, without a trailing separator.
+const std::string &ProgramDirectory();
+// The file name of a test module ("name.so", "name.dll").
+std::string ModuleFile(const char *base);
+// A module of the system that every machine has and one of its own exports.
+extern const char *const kSystemModule;
+extern const char *const kSystemModuleExport;
+// A new empty folder for a test (removed by the test).
+std::string MakeTempFolder(const char *what);
+// Files of the segment `name` under `prefix` (a segment is a few files on
+// POSIX; named objects on Windows have none, and kSegmentsAreFiles is false).
+std::vector<std::string> SegmentFiles(const std::string &prefix, const std::string &name);
+extern const bool kSegmentsAreFiles;
+// The folder that holds the segments of a user (POSIX; empty on Windows).
+std::string SegmentFolder(unsigned long uid);
+
+}  // namespace ot
+
+#endif  // ZERA_TESTS_OSAL_OS_SUPPORT_H
