@@ -37,9 +37,20 @@ foreach(lib VOQ_OSAL VOQ_ZERA_Comp)
   target_sources(${lib} PRIVATE ${def})
   set_target_properties(${lib} PROPERTIES PREFIX "")
   if(ZERA_WIN_I686)
+    # Users of the platform layer import it by ordinal: its import library
+    # comes from a copy of the file whose numbered entries say NONAME (the
+    # DLL keeps the names).
+    set(import_def ${def})
+    if(lib STREQUAL "VOQ_OSAL")
+      set(import_def ${CMAKE_BINARY_DIR}/exports/${lib}.import.def)
+      string(REGEX REPLACE "([ \t]@[0-9]+)[ \t]+DATA\n" "\\1 NONAME DATA\n" text "${text}")
+      string(REGEX REPLACE "([ \t]@[0-9]+)\n" "\\1 NONAME\n" text "${text}")
+      file(WRITE ${import_def}.new "${text}")
+      configure_file(${import_def}.new ${import_def} COPYONLY)
+    endif()
     target_link_options(${lib} PRIVATE -Wl,--kill-at -Wl,--disable-stdcall-fixup)
     add_custom_command(TARGET ${lib} POST_BUILD
-      COMMAND ${CMAKE_DLLTOOL} --kill-at --input-def ${def} --dllname $<TARGET_FILE_NAME:${lib}>
+      COMMAND ${CMAKE_DLLTOOL} --kill-at --input-def ${import_def} --dllname $<TARGET_FILE_NAME:${lib}>
               --output-lib $<TARGET_LINKER_FILE:${lib}>
       COMMENT "Import library of ${lib}.dll with the __stdcall suffixes")
   endif()

@@ -130,7 +130,7 @@ typedef EvIdManagerConfig (ZERA_CALL *ZERA_PFN_EVID_CONFIG)(StackHandle *h);
 /* Defines the data exports ZERA_hsModuleName and ZERA_lsModuleName from one
  * narrow string literal. */
 #define ZERA_COMPONENT_NAME(name)                                                   \
-    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT const char ZERA_hsModuleName[] = name;         \
+    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT const char ZERA_hsModuleName[] = name;      \
     ZERA_COMPONENT_EXTERN_C ZERA_EXPORT const WCHAR16 ZERA_lsModuleName[] = ZERA_WTEXT(name);
 
 /* Defines ZERA_vInfoBlockInitialize from two lists of fields: what the level

@@ -106,30 +106,30 @@ void Deinit(StackHandle *h, void (*stop)(Record *)) {
 
 #define ZERA_SAMPLE_EXPORTS(Record)                                                                              \
     extern "C" {                                                                                                 \
-    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t, Param **ppstStackParams) {                            \
+    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t, Param **ppstStackParams) {                         \
         return SetupParList(false, ppstStackParams);                                                             \
     }                                                                                                            \
-    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t, Param **ppstStackParams) {                            \
+    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t, Param **ppstStackParams) {                         \
         return SetupParList(true, ppstStackParams);                                                              \
     }                                                                                                            \
-    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {                                                  \
+    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {                                               \
         if (!sample::Init<Record>(h)) return 0;                                                                  \
         Notify(h);                                                                                               \
         return 1;                                                                                                \
     }                                                                                                            \
-    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {                                                \
+    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {                                             \
         sample::Deinit<Record>(h, Stop);                                                                         \
         return 1;                                                                                                \
     }                                                                                                            \
-    ZERA_EXPORT void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h) { Notify(h); }                                    \
-    ZERA_EXPORT void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) { Notify(h); }                                    \
-    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsA(StackHandle *h) { return Start(h); }                 \
-    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsW(StackHandle *h) { return Start(h); }                 \
-    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsA(StackHandle *h) {                                     \
+    ZERA_EXPORT void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h) { Notify(h); }                                 \
+    ZERA_EXPORT void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) { Notify(h); }                                 \
+    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsA(StackHandle *h) { return Start(h); }              \
+    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsW(StackHandle *h) { return Start(h); }              \
+    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsA(StackHandle *h) {                                  \
         if (Record *l = sample::Of<Record>(h)) Stop(l);                                                          \
         return 1;                                                                                                \
     }                                                                                                            \
-    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsW(StackHandle *h) {                                     \
+    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsW(StackHandle *h) {                                  \
         return ZERA_boModuleStopCommuThreadsA(h);                                                                \
     }                                                                                                            \
     }

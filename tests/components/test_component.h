@@ -122,25 +122,25 @@ static inline Param *OwnParam(StackHandle *h, const char *name) {
  * info blocks, an empty narrow parameter list, and an init and a deinit that
  * are traced and succeed. A
  * component that must lack one or differ in it writes that one itself. */
-#define TC_STANDARD_INFO()                                                                                  \
+#define TC_STANDARD_INFO()                                                                                        \
     ZERA_EXPORT void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) { \
-        Trace(TRACE_INFO, NULL);                                                                                \
-        StandardBlocks(pstInfoBlock, pstUpperInfoBlock, 0);                                                    \
+        Trace(TRACE_INFO, NULL);                                                                                  \
+        StandardBlocks(pstInfoBlock, pstUpperInfoBlock, 0);                                                       \
     }
-#define TC_EMPTY_PARAMS()                                                                     \
+#define TC_EMPTY_PARAMS()                                                                         \
     ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) { \
-        (void)dwFlags;                                                                         \
-        return CreateList(ppstStackParams);                                                    \
+        (void)dwFlags;                                                                            \
+        return CreateList(ppstStackParams);                                                       \
     }
-#define TC_TRACED_INIT()                                         \
+#define TC_TRACED_INIT()                                            \
     ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) { \
-        Trace(TRACE_INIT, h);                                    \
-        return 1;                                                \
+        Trace(TRACE_INIT, h);                                       \
+        return 1;                                                   \
     }
-#define TC_TRACED_DEINIT()                                         \
+#define TC_TRACED_DEINIT()                                            \
     ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) { \
-        Trace(TRACE_DEINIT, h);                                    \
-        return 1;                                                  \
+        Trace(TRACE_DEINIT, h);                                       \
+        return 1;                                                     \
     }
 
 #endif /* ZERA_TESTS_COMPONENTS_TEST_COMPONENT_H */
