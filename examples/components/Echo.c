@@ -19,9 +19,18 @@
  */
 #include <stdlib.h>
 #include <string.h>
-#include <threads.h>
 
 #include "ZERA_Component.h"
+
+/* The level's thread: C11 threads where the C library has them, the
+ * system's own threads on Windows, whose C libraries often lack them. */
+#ifdef _WIN32
+#include <windows.h>
+typedef HANDLE EchoThread;
+#else
+#include <threads.h>
+typedef thrd_t EchoThread;
+#endif
 
 /* What Echo keeps per level; the level's pvLevelContext points to it. */
 typedef struct EchoLevel {
@@ -30,7 +39,7 @@ typedef struct EchoLevel {
     BOOL8 stop;        /* the break flag of the thread's wait */
     BOOL8 answer;
     char greeting[256];
-    thrd_t thread;
+    EchoThread thread;
     int running; /* whether thread is to be joined (start and stop only) */
 } EchoLevel;
 
@@ -65,13 +74,28 @@ static int Run(void *arg) {
     return 0;
 }
 
+#ifdef _WIN32
+static DWORD WINAPI RunThread(void *arg) { return (DWORD)Run(arg); }
+static int StartThread(EchoLevel *e) {
+    e->thread = CreateThread(NULL, 0, RunThread, e, 0, NULL);
+    return e->thread != NULL;
+}
+static void JoinThread(EchoLevel *e) {
+    WaitForSingleObject(e->thread, INFINITE);
+    CloseHandle(e->thread);
+}
+#else
+static int StartThread(EchoLevel *e) { return thrd_create(&e->thread, Run, e) == thrd_success; }
+static void JoinThread(EchoLevel *e) { thrd_join(e->thread, NULL); }
+#endif
+
 static BOOL8 Start(StackHandle *h) {
     EchoLevel *e = Of(h);
     if (e == NULL || e->running) return 0;
     OSAL_boMutexLock(e->mutex);
     e->stop = 0;
     OSAL_vMutexUnlock(e->mutex);
-    if (thrd_create(&e->thread, Run, e) != thrd_success) return 0;
+    if (!StartThread(e)) return 0;
     e->running = 1;
     return 1;
 }
@@ -80,7 +104,7 @@ static void Stop(StackHandle *h) {
     EchoLevel *e = Of(h);
     if (e == NULL || !e->running) return;
     ZERA_vBreakSendEventWait(h, &e->stop, e->mutex);
-    thrd_join(e->thread, NULL);
+    JoinThread(e);
     e->running = 0;
 }
 
