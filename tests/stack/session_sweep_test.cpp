@@ -59,9 +59,8 @@ bool SetRunning(StackHandle *h0, bool start) {
 
 // The steps of a session; a child exits with kNoCode + step when that step
 // failed without storing a code.
-enum Step { kCreate, kAdd, kSet, kStart, kSend, kReceive, kMarshal, kStop, kRemove, kDestroy, kSteps };
-const char *const kStepNames[kSteps] = {"create", "add", "set", "start", "send",
-                                        "receive", "marshal", "stop", "remove", "destroy"};
+enum Step { kCreate, kAdd, kSet, kStart, kSend, kMarshal, kStop, kRemove, kDestroy, kSteps };
+const char *const kStepNames[kSteps] = {"create", "add", "set", "start", "send", "marshal", "stop", "remove", "destroy"};
 constexpr int kNoCode = 10;
 constexpr int kLeaked = 3;
 
@@ -95,30 +94,16 @@ bool SendToTicker(StackHandle *h0) {
     return false;
 }
 
-// Writes the event into a packet and reads it back from a copy of the bytes.
+// Writes the event into a packet and reads it back.
 bool MarshalRoundTrip(Event *ev) {
-    ZERA_HPACKET out = ZERA_hMarshalPacketCreate(nullptr, 0);
-    if (out == nullptr) return false;
-    bool ok = ZERA_boMarshalZERAEvent(out, ev) != 0;
-    const int32_t size = ZERA_i32MarshalGetDataSize(out);
-    void *bytes = ok ? ZERA_pvMalloc(static_cast<size_t>(size)) : nullptr;
-    if (ok && bytes == nullptr) {
-        OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
-        ok = false;
-    }
-    ZERA_HPACKET in = nullptr;
-    if (ok) {
-        std::memcpy(bytes, ZERA_pvMarshalGetStartOfData(out), static_cast<size_t>(size));
-        in = ZERA_hMarshalPacketCreate(bytes, size);
-        if (in == nullptr) ZERA_vFree(bytes);
-        ok = in != nullptr;
-    }
+    ZERA_HPACKET packet = ZERA_hMarshalPacketCreate(nullptr, 0);
+    if (packet == nullptr) return false;
     Event *copy = nullptr;
-    if (ok) ok = ZERA_boUnmarshalZERAEvent(in, &copy, ev->boWideAttach) != 0;
+    const bool ok = ZERA_boMarshalZERAEvent(packet, ev) && ZERA_boMarshalResetReadPos(packet) &&
+                    ZERA_boUnmarshalZERAEvent(packet, &copy, ev->boWideAttach);
     const uint32_t code = OSAL_dwGetLastError();
     if (copy != nullptr) ZERA_boDeleteEvent(copy);
-    if (in != nullptr) ZERA_boMarshalPacketDelete(in);
-    ZERA_boMarshalPacketDelete(out);
+    ZERA_boMarshalPacketDelete(packet);
     OSAL_vSetLastError(code);
     return ok;
 }
