@@ -139,9 +139,11 @@ inline size_t TakenIdBlocks() {
 }
 
 // A stack status event for `level` holding `status`, made by hand (no
-// identifier drawn), as the library hands them on.
+// identifier drawn), as the library hands them on; null (1026) when memory
+// runs out.
 inline Event *StatusEvent(uint8_t level, uint32_t status) {
     Event *ev = ZERA_pstCreateEvent(ZERA_EVENT_ITEMS, level, 12);
+    if (ev == nullptr) return nullptr;
     const uint32_t item[3] = {0, 12, status};
     std::memcpy(ev->pbItems, item, sizeof item);
     ev->dwItemCount = 1;

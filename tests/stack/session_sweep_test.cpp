@@ -1,0 +1,245 @@
+// stack/session_sweep_test.cpp - a whole host session on the sample stack
+// (build, set a parameter, start, send, receive, marshal, stop, remove)
+// with one allocation failure point per forked child: from that point on
+// every allocation of the library, or of the platform layer, fails. Each
+// child must end in time, without a crash, with a code stored for every
+// step that failed and, under the address checker, without a leak.
+// Skipped where the samples are not built.
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "stack/stack_test_util.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define SWEEP_LEAK_CHECK 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SWEEP_LEAK_CHECK 1
+#endif
+#endif
+#if defined(SWEEP_LEAK_CHECK)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+namespace {
+
+constexpr uint32_t kAll = 0xFFFFFFFFu;
+
+// Starts (status "complete and started") or stops (without "started") the
+// stack the way hosts do today: a stack status event of the top level,
+// entered at the top's input filter. True when every level took it over;
+// false with a code (2060 for a stack that is not complete; a level that did
+// not take it leaves its component's code, or 1036 when there is none). The
+// one place to change when the host kit starts and stops stacks itself.
+bool SetRunning(StackHandle *h0, bool start) {
+    StackHandle *top = h0;
+    while (StackHandle *next = ZERA_hHandleGetNextLevel(top)) top = next;
+    if (start && (top == h0 || (top->dwStatus & ZERA_STATUS_COMPLETE) == 0)) {
+        OSAL_vSetLastError(OSAL_ERR_NOT_COMPLETE);
+        return false;
+    }
+    const uint32_t status = start ? top->dwStatus | ZERA_STATUS_COMPLETE | ZERA_STATUS_STARTED
+                                  : top->dwStatus & ~ZERA_STATUS_STARTED;
+    Event *ev = st::StatusEvent(top->u8Level, status);
+    if (ev == nullptr) return false;
+    ZERA_vInputFilter(top, ev);
+    for (StackHandle *h = h0; h != nullptr; h = ZERA_hHandleGetNextLevel(h)) {
+        if (((h->dwStatus & ZERA_STATUS_STARTED) != 0) == start) continue;
+        if (OSAL_dwGetLastError() == OSAL_ERR_NONE) OSAL_vSetLastError(OSAL_ERR_INIT_FAILED);
+        return false;
+    }
+    return true;
+}
+
+// The steps of a session; a child exits with kNoCode + step when that step
+// failed without storing a code.
+enum Step { kCreate, kAdd, kSet, kStart, kSend, kMarshal, kStop, kRemove, kDestroy, kSteps };
+const char *const kStepNames[kSteps] = {"create", "add", "set", "start", "send", "marshal", "stop", "remove", "destroy"};
+constexpr int kNoCode = 10;
+constexpr int kLeaked = 3;
+
+// What a session did: the steps that failed (bit per step), whether a tick
+// came down to the host, and the first step that failed without a code.
+struct Outcome {
+    uint32_t failedSteps = 0;
+    uint32_t gotTick = 0;
+    int32_t failure = 0;  // 0, or kNoCode + the step
+};
+
+// Runs `step` with the code cleared; a failure must store one.
+template <typename Call>
+bool Try(Step step, Outcome *o, Call call) {
+    OSAL_vSetLastError(OSAL_ERR_NONE);
+    if (call()) return true;
+    o->failedSteps |= 1u << step;
+    if (OSAL_dwGetLastError() == OSAL_ERR_NONE && o->failure == 0) o->failure = kNoCode + step;
+    return false;
+}
+
+// An event of level 0's making for level 3, owned by level 0.
+bool SendToTicker(StackHandle *h0) {
+    Event *ev = ZERA_pstCreateEvent(ZERA_EVENT_DATA0, 3, 8);
+    if (ev == nullptr) return false;
+    const TimeVal now = {OSAL_TIME_RELATIVE, 0};
+    if (ZERA_boSetEventID(ev, h0, ev->dwEventId) && ZERA_boSendEvent(h0, ev, 0, &now)) return true;
+    const uint32_t code = OSAL_dwGetLastError();
+    ZERA_boDeleteEvent(ev);
+    OSAL_vSetLastError(code);
+    return false;
+}
+
+// Writes the event into a packet and reads it back.
+bool MarshalRoundTrip(Event *ev) {
+    ZERA_HPACKET packet = ZERA_hMarshalPacketCreate(nullptr, 0);
+    if (packet == nullptr) return false;
+    Event *copy = nullptr;
+    const bool ok = ZERA_boMarshalZERAEvent(packet, ev) && ZERA_boMarshalResetReadPos(packet) &&
+                    ZERA_boUnmarshalZERAEvent(packet, &copy, ev->boWideAttach);
+    const uint32_t code = OSAL_dwGetLastError();
+    if (copy != nullptr) ZERA_boDeleteEvent(copy);
+    ZERA_boMarshalPacketDelete(packet);
+    OSAL_vSetLastError(code);
+    return ok;
+}
+
+// One host session on the sample stack. Steps that need an earlier one are
+// left out when it failed; the stack is always taken down.
+Outcome Session() {
+    Outcome o;
+    StackHandle *h0 = nullptr;
+    if (!Try(kCreate, &o, [&] { return (h0 = ZERA_hHostStackCreate(nullptr)) != nullptr; })) return o;
+    bool built = true;
+    for (const char *name : {"Counter", "Loopback", "Ticker"}) {
+        built = built && Try(kAdd, &o, [&] { return ZERA_bAddToStackA(h0, name) != 0; });
+    }
+    Try(kSet, &o, [&] { return ZERA_boSetStackParamA(h0, 3, "Period", 10u); });
+    const bool started = built && Try(kStart, &o, [&] { return SetRunning(h0, true); });
+    if (started) {
+        Try(kSend, &o, [&] { return SendToTicker(h0); });
+        // A tick that Counter handed on; a receive that times out stores no code.
+        const TimeVal wait = {200000 | OSAL_TIME_RELATIVE, 0};
+        Event *tick = ZERA_pstReceiveEvent(h0, 1u << 1, kAll, &wait);
+        o.gotTick = tick != nullptr ? 1 : 0;
+        if (tick == nullptr) tick = ZERA_pstCreateEvent(ZERA_EVENT_DATA2, 1, 4);
+        if (tick != nullptr) {
+            Try(kMarshal, &o, [&] { return MarshalRoundTrip(tick); });
+            ZERA_boDeleteEvent(tick);
+        }
+        Try(kStop, &o, [&] { return SetRunning(h0, false); });
+    }
+    if (ZERA_hHandleGetNextLevel(h0) != nullptr) Try(kRemove, &o, [&] { return ZERA_boRemoveFromStackA(h0, 1); });
+    Try(kDestroy, &o, [&] { return ZERA_boHostStackDestroy(h0); });
+    return o;
+}
+
+using FailHook = void (*)(long);
+void OSAL_CALL FailOsalAllocAfter(long n) { OSAL_vTestFailAllocAfter(n); }
+void FailZeraAllocAfter(long n) { ZERA_vTestFailAllocAfter(n); }
+
+// The child's work: the session with allocations failing from point n on
+// (n < 0: none fails), then, with allocations working again, the leak check.
+// Writes its Report to fd.
+struct Report {
+    Outcome outcome;
+    long libraryAllocations = -1;  // ZERA_lTestAllocCount at the end of the session
+};
+
+int RunChild(FailHook hook, long n, int fd) {
+    // A segment handle of its own; the inherited one is the parent's.
+#if defined(SWEEP_LEAK_CHECK)
+    __lsan_ignore_object(zera::IdSegment());
+#endif
+    if (!zera::ReopenIdSegmentAfterFork()) return 2;
+    ZERA_vTestFailAllocAfter(-1);
+    hook(n);
+    Report report;
+    report.outcome = Session();
+    report.libraryAllocations = ZERA_lTestAllocCount();
+    ZERA_vTestFailAllocAfter(-1);
+    OSAL_vTestFailAllocAfter(-1);
+    if (write(fd, &report, sizeof report) != static_cast<ssize_t>(sizeof report)) return 4;
+#if defined(SWEEP_LEAK_CHECK)
+    if (__lsan_do_recoverable_leak_check() != 0) return kLeaked;
+#endif
+    return report.outcome.failure;
+}
+
+struct ChildResult {
+    std::string failure;  // empty: passed
+    Report report;
+    // The whole session went as without a failure point.
+    bool Clean() const { return failure.empty() && report.outcome.failedSteps == 0 && report.outcome.gotTick; }
+};
+
+// Forks a child for failure point n and waits at most `limit` for it.
+ChildResult Sweep(FailHook hook, long n, std::chrono::seconds limit) {
+    int fds[2];
+    if (pipe(fds) != 0) return {"no pipe", {}};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        _exit(RunChild(hook, n, fds[1]));
+    }
+    close(fds[1]);
+    ChildResult r;
+    const auto end = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    pid_t done = 0;
+    while ((done = waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (done == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        r.failure = "hung";
+    } else if (WIFSIGNALED(status)) {
+        r.failure = "crashed with signal " + std::to_string(WTERMSIG(status));
+    } else if (const int code = WEXITSTATUS(status); code >= kNoCode && code < kNoCode + kSteps) {
+        r.failure = std::string("no code stored for a failed ") + kStepNames[code - kNoCode];
+    } else if (code == kLeaked) {
+        r.failure = "leaked";
+    } else if (code != 0) {
+        r.failure = "exit " + std::to_string(code);
+    }
+    pollfd pfd{fds[0], POLLIN, 0};
+    if (poll(&pfd, 1, 0) != 1 || read(fds[0], &r.report, sizeof r.report) != sizeof r.report) r.report = Report{};
+    close(fds[0]);
+    return r;
+}
+
+// Every point of the library's allocations (their number is known from a
+// session without failure), and the platform layer's up to where a run of
+// sessions goes as without a failure point (its threads' allocations make
+// the number vary a little).
+TEST(SessionSweep, EveryAllocationOfAHostSessionFailsInTurn) {
+    OSAL_HMODULE ticker = OSAL_hLoadLibraryA("Ticker.COMPONENT");
+    if (ticker == nullptr) GTEST_SKIP() << "the sample components are not built";
+    // Held loaded, so that each child's load finds them in memory.
+    OSAL_HMODULE samples[] = {ticker, OSAL_hLoadLibraryA("Counter.COMPONENT"), OSAL_hLoadLibraryA("Loopback.COMPONENT")};
+    const ChildResult clean = Sweep(FailZeraAllocAfter, -1, std::chrono::seconds(30));
+    ASSERT_TRUE(clean.Clean()) << "the session itself: " << clean.failure;
+    constexpr long kCleanRun = 60, kMostPoints = 2000;
+    for (FailHook hook : {FailZeraAllocAfter, FailOsalAllocAfter}) {
+        const char *layer = hook == FailZeraAllocAfter ? "library" : "platform";
+        std::vector<std::string> failures;
+        long n = 0;
+        for (long cleanRun = 0; n < kMostPoints && cleanRun < kCleanRun; ++n) {
+            const ChildResult r = Sweep(hook, n, std::chrono::seconds(10));
+            if (!r.failure.empty()) failures.push_back(std::to_string(n) + ": " + r.failure);
+            const bool past = hook == FailZeraAllocAfter ? n >= clean.report.libraryAllocations : r.Clean();
+            cleanRun = past ? cleanRun + 1 : 0;
+        }
+        EXPECT_LT(n, kMostPoints) << layer << ": the sessions never ran clean";
+        EXPECT_TRUE(failures.empty()) << layer << " allocations failing from point " << ::testing::PrintToString(failures);
+        std::printf("%s: %ld failure points\n", layer, n - kCleanRun);
+    }
+    for (OSAL_HMODULE m : samples) OSAL_boFreeLibrary(m);
+}
+
+}  // namespace
