@@ -297,6 +297,7 @@ typedef OSAL_SharedMem *OSAL_HSHMEM;
  * of the segment (nor the parent its). */
 OSAL_API OSAL_HSHMEM OSAL_CALL OSAL_hSharedMemOpen(uint32_t dwSize, const char *pszName,
                                                    uint32_t dwMode);
+/* Closes a handle; 1027 for a null one or one closed already. */
 OSAL_API void OSAL_CALL OSAL_vSharedMemClose(OSAL_HSHMEM hShm);
 /* Cross-process lock of the segment; released by the system when the holder
  * dies. Excludes other processes and other handles of this process. Not

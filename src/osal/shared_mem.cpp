@@ -157,7 +157,12 @@ OSAL_API void OSAL_CALL OSAL_vSharedMemClose(OSAL_HSHMEM hShm) {
     SharedMem *s = FromHandle(hShm);
     osal::LockAcquire(&g_segmentsLock);
     SharedMem **link = &g_segments;
-    while (*link != s) link = &(*link)->next;
+    while (*link && *link != s) link = &(*link)->next;
+    if (!*link) {  // closed already, or never opened: refused, not used
+        osal::LockRelease(&g_segmentsLock);
+        OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
+        return;
+    }
     *link = s->next;
     osal::LockAcquire(&s->lock);
     // A lock of the closing thread goes with the handle. (One of another

@@ -315,6 +315,10 @@ TEST(OsalSharedMem, BadInputIsRefusedWithItsCode) {
     EXPECT_REFUSED(OSAL_boSharedMemLock(nullptr), OSAL_ERR_INVALID_HANDLE);
     EXPECT_REFUSED((OSAL_vSharedMemUnlock(nullptr), 0), OSAL_ERR_INVALID_HANDLE);
     EXPECT_REFUSED((OSAL_vSharedMemClose(nullptr), 0), OSAL_ERR_INVALID_HANDLE);
+    OSAL_HSHMEM closed = Open(Name("twice"), OSAL_SHM_CREATE);
+    ASSERT_NE(closed, nullptr);
+    OSAL_vSharedMemClose(closed);
+    EXPECT_REFUSED((OSAL_vSharedMemClose(closed), 0), OSAL_ERR_INVALID_HANDLE);  // closed already
 }
 
 }  // namespace
