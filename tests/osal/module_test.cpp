@@ -74,6 +74,7 @@ TEST_F(OsalModule, BareNameSearchesCurrentDirectoryThenProgramDirectory) {
     OSAL_HMODULE system = OSAL_hLoadLibraryA(ot::kSystemModule);
     ASSERT_NE(system, nullptr) << OSAL_pszGetLastErrorText();
     EXPECT_NE(OSAL_pfnGetProcAddress(system, ot::kSystemModuleExport), nullptr);
+    EXPECT_REFUSED(OSAL_pfnGetProcAddress(system, ot::kSystemModuleForeign), OSAL_ERR_NAME_NOT_FOUND);
     EXPECT_TRUE(OSAL_boFreeLibrary(system));
 }
 

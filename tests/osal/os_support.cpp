@@ -153,8 +153,9 @@ const std::string &ProgramDirectory() {
 }
 
 std::string ModuleFile(const char *base) { return std::string(base) + ".dll"; }
-const char *const kSystemModule = "msvcrt.dll";
-const char *const kSystemModuleExport = "cos";
+const char *const kSystemModule = "kernel32.dll";
+const char *const kSystemModuleExport = "GetTickCount";
+const char *const kSystemModuleForeign = "AcquireSRWLockExclusive";  // forwarded to ntdll
 
 std::vector<std::string> SegmentFiles(const std::string &, const std::string &) { return {}; }
 const bool kSegmentsAreFiles = false;
@@ -228,6 +229,7 @@ const std::string &ProgramDirectory() {
 std::string ModuleFile(const char *base) { return std::string(base) + ".so"; }
 const char *const kSystemModule = "libm.so.6";
 const char *const kSystemModuleExport = "cos";
+const char *const kSystemModuleForeign = "malloc";  // the C library's
 
 const bool kSegmentsAreFiles = true;
 

@@ -66,9 +66,12 @@ void SetEnv(const char *name, const char *value);
 const std::string &ProgramDirectory();
 // The file name of a test module ("name.so", "name.dll").
 std::string ModuleFile(const char *base);
-// A module of the system that every machine has and one of its own exports.
+// A module of the system that every machine has, one of its own exports and
+// a name that the system's lookup through it finds in another module (a
+// dependency's symbol, an export forwarded elsewhere).
 extern const char *const kSystemModule;
 extern const char *const kSystemModuleExport;
+extern const char *const kSystemModuleForeign;
 // A new empty folder for a test (removed by the test).
 std::string MakeTempFolder(const char *what);
 // Files of the segment `name` under `prefix` (a segment is a few files on
