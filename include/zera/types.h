@@ -172,7 +172,7 @@ typedef struct HostStackDescriptor {
 struct StackHandle {
     uint32_t dwMagic;
     uint32_t dwSize;
-    uint32_t dwReserved1;
+    uint32_t dwReserved1; /* the library's: the number of the latest break of this level's receive waits */
     uint32_t dwReserved2;
     BOOL8 boWide;
     uint32_t dwStatus;
