@@ -111,7 +111,7 @@ struct Given {
 // usage and sets *help.
 bool Split(const char *command, const std::vector<std::string> &args, CommonOptions *common,
            std::vector<Given> *options, std::vector<std::string> *positional, bool *help) {
-    const Command &spec = *FindCommand(command);
+    const Command &cmd = *FindCommand(command);
     *help = false;
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -128,7 +128,7 @@ bool Split(const char *command, const std::vector<std::string> &args, CommonOpti
         const std::string name = arg.substr(0, equals);
         const bool inlineValue = equals != std::string::npos;
         if (name == "--help" || name == "-h" || name == "--json" || name == "--verbose" || name == "-v" ||
-            Contains(spec.flagOptions, name)) {
+            Contains(cmd.flagOptions, name)) {
             if (inlineValue) {
                 Bad(command, name + " takes no value");
                 return false;
@@ -141,7 +141,7 @@ bool Split(const char *command, const std::vector<std::string> &args, CommonOpti
             if (name == "--json") common->json = true;
             else if (name == "--verbose" || name == "-v") common->verbose = true;
             else options->push_back({name, ""});
-        } else if (Contains(spec.valueOptions, name)) {
+        } else if (Contains(cmd.valueOptions, name)) {
             if (!inlineValue && i + 1 >= args.size()) {
                 Bad(command, name + " needs a value");
                 return false;
@@ -289,9 +289,9 @@ void PrintMainUsage(std::FILE *to) {
 }
 
 bool PrintCommandUsage(const std::string &command, std::FILE *to) {
-    const Command *spec = FindCommand(command);
-    if (spec == nullptr) return false;
-    std::fputs(spec->usage, to);
+    const Command *cmd = FindCommand(command);
+    if (cmd == nullptr) return false;
+    std::fputs(cmd->usage, to);
     std::fprintf(to, "\n%s\n%s", kCommonOptions, kSearchText);
     return true;
 }
