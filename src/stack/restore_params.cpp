@@ -1,4 +1,4 @@
-// event/restore_params.cpp - applying the parameter lists that an event
+// stack/restore_params.cpp - applying the parameter lists that an event
 // carries for a level to that level's stack parameters, by exchanging
 // values, and passing the event on to the levels above for theirs.
 //

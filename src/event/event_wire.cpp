@@ -1,4 +1,4 @@
-// marshal/event_wire.cpp - events on the wire: the header items, the
+// event/event_wire.cpp - events on the wire: the header items, the
 // attached parameter lists up to a level byte 0, and the body of each type.
 //
 // The encoding does not say what happens when sizes and areas disagree; it

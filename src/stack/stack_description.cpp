@@ -1,4 +1,4 @@
-// handle/stack_description.cpp - the level-marshalling hook of entry slot 0:
+// stack/stack_description.cpp - the level-marshalling hook of entry slot 0:
 // one packet that describes a level and every level above it.
 //
 // The hook climbs through slot 0 of each next level to the topmost one,

@@ -1,4 +1,4 @@
-// marshal/level_wire.cpp - stack levels and statistics blocks on the wire,
+// stack/level_wire.cpp - stack levels and statistics blocks on the wire,
 // and the reading side of the stack description packet.
 //
 // A stack level is Byte u8Level and the level's stack parameters as a list.

@@ -1,4 +1,4 @@
-// handle/library_start.cpp - what happens when a process loads and unloads
+// library/library_start.cpp - what happens when a process loads and unloads
 // the library: the platform layer's start (the ready flag), the process key
 // that masks the link from level 0 to level 1, and the identifier segment.
 //

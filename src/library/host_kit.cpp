@@ -1,4 +1,4 @@
-// handle/host_kit.cpp - the host kit (ZERA_Host.h): a ready level 0 and its
+// library/host_kit.cpp - the host kit (ZERA_Host.h): a ready level 0 and its
 // removal, adding components found on the search path, starting and
 // stopping the stack, and events sent from and received at level 0.
 //

@@ -1,4 +1,4 @@
-// handle/binding.cpp - binding a new level to its component module: the
+// library/binding.cpp - binding a new level to its component module: the
 // component fills the level's info blocks and stack parameters, the library
 // fills the level's entry table, and the receive queue learns how to mark
 // the events it refuses.
