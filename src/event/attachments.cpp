@@ -48,7 +48,10 @@ bool AttachParam(bool wide, StackHandle *h, Event *event, uint8_t level, uint8_t
         OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
         return false;
     }
-    const Param *stackParam = zera::FindStackParam(h, level, wide, name);
+    // Found exactly as a read of the level's parameters finds it (the same
+    // codes when it is not there).
+    const Param *stackParam = wide ? ZERA_pstGetStackParamW(h, level, static_cast<const WCHAR16 *>(name))
+                                   : ZERA_pstGetStackParamA(h, level, static_cast<const char *>(name));
     if (stackParam == nullptr) return false;
     ParamData value;
     const bool mixesWidths = (event->boWideAttach != 0) != wide && CarriesParams(event);

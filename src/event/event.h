@@ -1,9 +1,8 @@
 // event/event.h - what the event subsystem offers the rest of the library:
 // time arithmetic on TimeVal values, the size of an event's own data or item
-// area and its growth, the shared pieces of the event flow (sending, taking
-// due events, the input filter, receiving, restoring parameters), and the
-// lookup of a stack parameter that attaching needs (provided by the stack
-// subsystem).
+// area and its growth, the stack status event, the shared pieces of the
+// event flow (sending, taking due events, the input filter, receiving), the
+// error-text slots and the event encoding.
 //
 // Internal: included by src/ and by tests only. Events carry no lock: one
 // thread at a time uses an event (its owner).
@@ -14,6 +13,8 @@
 
 #include "VOQ_ZERA_Comp.h"
 #include "common/common.h"
+#include "handle/handle.h"
+#include "marshal/marshal.h"
 
 namespace zera {
 
@@ -78,20 +79,6 @@ Event *GrowEventArea(Event *event, uint32_t areaSize);
 // within a cancel, whose ZERA_vSetRestoreParams runs under its own walk's
 // lock (the component's notification and a status announcement with it).
 
-// Types under which the flow's entry slots are called (slot numbers:
-// zera::EntrySlot in handle/handle.h; the stack subsystem's stack/stack.h
-// gives the types of the other slots).
-using PfnSendEventIntl = BOOL8(ZERA_CALL *)(StackHandle *h, Event *pstEvent);
-using PfnSetEventTypes = BOOL8(ZERA_CALL *)(StackHandle *h, uint32_t dwLevelMask, uint32_t dwTypeMask);
-using PfnBreakRecvEventWait = void(ZERA_CALL *)(StackHandle *h, BOOL8 *pboBreak, OSAL_HMUTEX hBreakMutex);
-using PfnConfigInputFilter = BOOL8(ZERA_CALL *)(StackHandle *h, uint8_t u8Level, uint32_t *pdwLevelMask,
-                                               uint32_t *pdwTypeMask, BOOL8 boSet);
-using PfnSetRestoreParams = void(ZERA_CALL *)(StackHandle *h, Event *pstEvent);
-using PfnReceiveEventIntl = Event *(ZERA_CALL *)(StackHandle *h, uint32_t dwLevelMask, uint32_t dwTypeMask,
-                                                 const TimeVal *pstTimeout, BOOL8 boRemove);
-using PfnErrorText = char *(ZERA_CALL *)(StackHandle *h, uint8_t u8Level, uint32_t dwCode);
-using PfnFreeMemory = void(ZERA_CALL *)(void *pv);
-
 // Bits of a type-1 event's u8QueueOp.
 constexpr uint8_t kQueueOpMask = 0x03;
 constexpr uint8_t kQueueOpInsert = 0;
@@ -134,15 +121,33 @@ bool PutBackAndUnlock(StackHandle *h, OSAL_HQCURSOR cursor, Event *ev);
 // Allocates nothing; takes no lock; stops at a level that fails the check.
 void ApplyStackStatusDown(StackHandle *h, uint32_t status);
 
-// ---- Stack parameters (provided by the stack subsystem) -------------------------
+// ---- The stack status event ---------------------------------------------------------
 
-// The stack parameter `name` (narrow, or 16-bit when `wide`) of level `level`
-// as seen from h, found exactly as ZERA_pstGetStackParamA/W finds it: h is
-// checked (1027), a level of 0 or below h's is refused (2048), the request
-// climbs to that level, and no parameter of that name gives null with 1028.
-// The record belongs to that level's list. Reads only the chain of levels and
-// the lists; takes no lock. Defined by the stack subsystem.
-Param *FindStackParam(StackHandle *h, uint8_t level, bool wide, const void *name);
+// A new stack status event for level h: type 3, h's level, one kind-0 item
+// of 12 bytes holding `status`. Made with ZERA_pstCreateEventEx, so on a stack
+// with identifier management its identifier comes from h's manager (which
+// needs the stack complete). The caller owns it; null with the create's code.
+ZERA_TEST_VISIBLE Event *NewStackStatusEvent(StackHandle *h, uint32_t status);
+
+// Whether ev is a stack status event (type 3, one item of kind 0 inside its
+// item area); its status word goes to *status.
+ZERA_TEST_VISIBLE bool ReadStackStatusEvent(const Event *ev, uint32_t *status);
+
+// ---- Error texts (entry slots 32 and 33) -------------------------------------------
+
+// Slot 32: the text of an error code as level u8Level sees it, in a block
+// from ZERA_pvMalloc that the caller releases (slot 33 of the level it
+// called, or ZERA_vFree). Null when there is none.
+char *ZERA_CALL ErrorTextEntry(StackHandle *h, uint8_t u8Level, uint32_t dwCode);
+// Slot 33: releases a block handed out through slot 32 (ZERA_vFree).
+void ZERA_CALL FreeMemoryEntry(void *pv);
+
+// ---- The event encoding -------------------------------------------------------------
+
+// The event encoding behind the exports of the same names in zera/marshal.h,
+// for the stack description and the tests. Same contracts as those exports.
+ZERA_TEST_VISIBLE bool MarshalEvent(MarshalPacket *p, Event *event);
+ZERA_TEST_VISIBLE bool UnmarshalEvent(MarshalPacket *p, Event **event, bool wideAttach);
 
 }  // namespace zera
 

@@ -2,7 +2,6 @@
 // the input filter share: the stack's time as a level reads it, and putting
 // an unlinked event back into its send queue without ever losing it.
 #include "event/event.h"
-#include "stack/stack.h"
 
 namespace zera {
 

@@ -12,8 +12,8 @@
 // with whole-word atomic accesses): a level's answers come from its own
 // taker thread, and masks and status change while the stack is set up,
 // started and stopped.
+#include "ZERA_Component.h"
 #include "event/event.h"
-#include "stack/stack.h"
 
 namespace {
 
@@ -47,14 +47,14 @@ uint32_t TypeBit(int32_t type) { return 1u << (static_cast<uint32_t>(type) & 31u
 // The start or stop export pair of h's component, in h's width; null unless
 // the module exports both of the pair. Looking up leaves the caller's error
 // code alone.
-zera::PfnCommuThreads CommuThreads(const StackHandle *h, const char *nameA, const char *nameW) {
+ZERA_PFN_COMMU_THREADS CommuThreads(const StackHandle *h, const char *nameA, const char *nameW) {
     if (h->hModule == nullptr) return nullptr;
     const uint32_t saved = OSAL_dwGetLastError();
     OSAL_PFN a = OSAL_pfnGetProcAddress(h->hModule, nameA);
     OSAL_PFN w = OSAL_pfnGetProcAddress(h->hModule, nameW);
     OSAL_vSetLastError(saved);
     if (a == nullptr || w == nullptr) return nullptr;
-    return reinterpret_cast<zera::PfnCommuThreads>(h->boWide ? w : a);
+    return reinterpret_cast<ZERA_PFN_COMMU_THREADS>(h->boWide ? w : a);
 }
 
 // A stack status arriving at level h: takes bits 0, 1 and 31 over. Becoming
@@ -71,12 +71,12 @@ void ApplyStackStatus(StackHandle *h, uint32_t status) {
             TakeOverStatus(h, status);
             return;
         }
-        zera::PfnCommuThreads start =
+        ZERA_PFN_COMMU_THREADS start =
             CommuThreads(h, "ZERA_boModuleStartCommuThreadsA", "ZERA_boModuleStartCommuThreadsW");
         if (start != nullptr && start(h)) TakeOverStatus(h, status);
         return;
     }
-    zera::PfnCommuThreads stop = nullptr;
+    ZERA_PFN_COMMU_THREADS stop = nullptr;
     if (IsRunning(own) && h->u8Level != 0) {
         stop = CommuThreads(h, "ZERA_boModuleStopCommuThreadsA", "ZERA_boModuleStopCommuThreadsW");
     }

@@ -26,7 +26,6 @@
 
 #include "common/test_hooks.h"
 #include "event/event.h"
-#include "stack/stack.h"
 
 namespace {
 

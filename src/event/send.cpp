@@ -10,8 +10,8 @@
 #include <cstring>
 #include <utility>
 
+#include "ZERA_Component.h"
 #include "event/event.h"
-#include "stack/stack.h"
 
 namespace {
 
@@ -77,7 +77,7 @@ bool TurnStackStatus(StackHandle *h, Event *ev, uint32_t value) {
     }
     // An empty notification slot is a component without one, not an error.
     ZERA_PFN notify = h->apfnEntry[h->boWide ? zera::kEntryModuleNotifyW : zera::kEntryModuleNotifyA];
-    if (notify != nullptr) reinterpret_cast<zera::PfnModuleNotify>(notify)(h);
+    if (notify != nullptr) reinterpret_cast<ZERA_PFN_MODULE_NOTIFY>(notify)(h);
     ZERA_vUpdateStackStatus(h, status);
     return ZERA_boDeleteEvent(ev) != 0;
 }

@@ -16,7 +16,6 @@
 #include <cstdint>
 
 #include "event/event.h"
-#include "stack/stack.h"
 
 namespace {
 

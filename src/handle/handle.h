@@ -1,8 +1,9 @@
 /*
  * handle/handle.h - what the handle subsystem offers the rest of the library:
- * the ready flag and the process key set at library start, the masked link
- * from level 0 to level 1, the slot numbers of a level's entry table, and the
- * building of component names.
+ * the process key and the masked link from level 0 to level 1, the chain of
+ * levels, a level's entry table (slot numbers, the types its slots are called
+ * under, checked calls through it), the reason the last binding refused a
+ * level, and the building of component names.
  *
  * Internal: included by src/ and by tests/handle only.
  */
@@ -15,21 +16,13 @@
 #include "VOQ_ZERA_Comp.h"
 #include "common/common.h"
 
-// Provided by the event subsystem: deletes an event with its data, its
-// attachments and their parameter lists. Every handle's two queues delete the
-// events left in them with it.
-extern "C" ZERA_API void ZERA_CALL ZERA_vDeleteEvent(Event *pstEvent);
-
 namespace zera {
 
-// ---- Library start and stop ------------------------------------------------
+// ---- The process key ------------------------------------------------------
 
-// Whether the platform layer started when the library was loaded. Written
-// once before any other operation can run; read without a lock.
-ZERA_TEST_VISIBLE bool LibraryReady();
-
-// The per-process key that masks the link from level 0 to level 1. Made once
-// at library start, never changed. Pointer-wide: on 64-bit builds its low 32
+// The per-process key that masks the link from level 0 to level 1. Set once
+// by library start (SetPointerKey) before any other operation can run, never
+// changed afterwards; read without a lock. Pointer-wide: on 64-bit builds its low 32
 // bits are the 32-bit key and its high 32 bits come from the next four draws
 // of the same generator (see MakePointerKey).
 ZERA_TEST_VISIBLE ZERA_UPTR PointerKey();
@@ -40,6 +33,7 @@ ZERA_TEST_VISIBLE ZERA_UPTR PointerKey();
 // builds draw a second such word for the high half. Reseeds the process's
 // rand generator.
 ZERA_TEST_VISIBLE ZERA_UPTR MakePointerKey(int32_t i32Seconds);
+void SetPointerKey(ZERA_UPTR key);
 
 // ---- The chain of levels ---------------------------------------------------------
 
@@ -52,6 +46,10 @@ StackHandle *ReadLevel1Link(const HostStackDescriptor *pstDesc);
 // The level above h, or null. h is not checked (it must not be null); a
 // level-0 handle whose pvLevelContext is not set yet has no level above.
 StackHandle *NextLevelOf(const StackHandle *h);
+
+// The level above h when it passes the handle check; null with 1027 when
+// there is none or it is invalid. h must not be null.
+StackHandle *CheckedNextLevel(const StackHandle *h);
 
 // ---- The entry-point table ---------------------------------------------------------
 
@@ -97,8 +95,52 @@ enum EntrySlot : int {
 };
 static_assert(ZERA_ENTRY_COUNT == 36, "entry table has 36 slots");
 
+// Types under which the slots are called. Slots 1, 2, 11 and 12 are called
+// as the component kit's ZERA_PFN_MODULE_INIT, _DEINIT and _NOTIFY, slot 0 as
+// ZERA_PFN_MARSHAL_LEVEL; slots 29 and 30 as evid/evid.h says.
+using PfnAddToStackA = uint8_t(ZERA_CALL *)(StackHandle *h, const char *pszName);
+using PfnAddToStackW = uint8_t(ZERA_CALL *)(StackHandle *h, const WCHAR16 *pwszName);
+using PfnRemoveFromStack = BOOL8(ZERA_CALL *)(StackHandle *h, uint8_t u8Level);
+using PfnSetStackParamA = BOOL8(ZERA_CDECL *)(StackHandle *h, uint32_t dwLevel, const char *pszName, ...);
+using PfnSetStackParamW = BOOL8(ZERA_CDECL *)(StackHandle *h, uint32_t dwLevel, const WCHAR16 *pwszName, ...);
+using PfnGetStackParamA = Param *(ZERA_CALL *)(StackHandle *h, uint32_t dwLevel, const char *pszName);
+using PfnGetStackParamW = Param *(ZERA_CALL *)(StackHandle *h, uint32_t dwLevel, const WCHAR16 *pwszName);
+using PfnSendEventIntl = BOOL8(ZERA_CALL *)(StackHandle *h, Event *pstEvent);
+using PfnSetEventTypes = BOOL8(ZERA_CALL *)(StackHandle *h, uint32_t dwLevelMask, uint32_t dwTypeMask);
+using PfnBreakRecvEventWait = void(ZERA_CALL *)(StackHandle *h, BOOL8 *pboBreak, OSAL_HMUTEX hBreakMutex);
+using PfnConfigInputFilter = BOOL8(ZERA_CALL *)(StackHandle *h, uint8_t u8Level, uint32_t *pdwLevelMask,
+                                               uint32_t *pdwTypeMask, BOOL8 boSet);
+using PfnInputFilter = void(ZERA_CALL *)(StackHandle *h, Event *pstEvent);
+using PfnSetRestoreParams = void(ZERA_CALL *)(StackHandle *h, Event *pstEvent);
+using PfnGetTime = BOOL8(ZERA_CALL *)(StackHandle *h, uint8_t u8Level, TimeVal *pstTime);
+using PfnGetStatistics = BOOL8(ZERA_CALL *)(StackHandle *h, uint8_t u8Level, uint32_t *pdwOut);
+using PfnResetStatistics = BOOL8(ZERA_CALL *)(StackHandle *h, uint8_t u8Level);
 using PfnComponentNameA = const char *(ZERA_CALL *)(StackHandle *h, uint8_t u8Level);
 using PfnComponentNameW = const WCHAR16 *(ZERA_CALL *)(StackHandle *h, uint8_t u8Level);
+using PfnErrorText = char *(ZERA_CALL *)(StackHandle *h, uint8_t u8Level, uint32_t dwCode);
+using PfnFreeMemory = void(ZERA_CALL *)(void *pv);
+using PfnReceiveEventIntl = Event *(ZERA_CALL *)(StackHandle *h, uint32_t dwLevelMask, uint32_t dwTypeMask,
+                                                 const TimeVal *pstTimeout, BOOL8 boRemove);
+
+// The function in slot `slot` of h's table, as Pfn. Null with 1027 when the
+// slot is empty: the level's table was never filled (a level made by hand,
+// not bound), so it cannot take part in requests along the chain.
+template <typename Pfn>
+Pfn EntryOf(const StackHandle *h, int slot) {
+    ZERA_PFN entry = h->apfnEntry[slot];
+    if (entry == nullptr) OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
+    return reinterpret_cast<Pfn>(entry);
+}
+
+// ---- Binding ------------------------------------------------------------------------
+
+// Why the last binding on the calling thread refused its level: a static
+// text naming the missing export or the failed step, or null when the last
+// binding succeeded (or none ran since ClearBindingRefusal). The binding
+// records it; the add uses it to explain its 1035.
+ZERA_TEST_VISIBLE const char *BindingRefusal();
+void RecordBindingRefusal(const char *reason);
+inline void ClearBindingRefusal() { RecordBindingRefusal(nullptr); }
 
 // ---- Component names -------------------------------------------------------------
 

@@ -1,11 +1,27 @@
 // handle/stack_handle.cpp - the level handle: creating, binding, closing and
-// checking it, and the masked link from level 0 to level 1.
+// checking it, the process key and the masked link from level 0 to level 1,
+// and the reason the last binding refused a level.
 //
 // No handle operation takes a lock: levels are created, bound and closed by
 // the thread that adds or removes them, and the chain is read without locks.
+#include <cstdlib>
+
 #include "handle/handle.h"
 
 namespace {
+
+// Set once by library start, before any operation of the library can run,
+// and read without a lock afterwards.
+ZERA_UPTR g_pointerKey = 0;
+
+// Why the last binding on this thread refused its level (static texts).
+thread_local const char *t_bindingRefusal = nullptr;
+
+uint32_t DrawKeyWord() {
+    uint32_t word = 0;
+    for (int i = 0; i < 4; ++i) word = word * 256u + static_cast<uint32_t>(std::rand());
+    return word;
+}
 
 // The size a valid record states: 316 on 32-bit targets, larger where
 // pointers are wider.
@@ -53,6 +69,25 @@ bool ParentAccepted(StackHandle *parent) {
 
 namespace zera {
 
+ZERA_UPTR PointerKey() { return g_pointerKey; }
+
+void SetPointerKey(ZERA_UPTR key) { g_pointerKey = key; }
+
+ZERA_UPTR MakePointerKey(int32_t i32Seconds) {
+    std::srand(static_cast<unsigned>(i32Seconds));
+    ZERA_UPTR key = DrawKeyWord();
+#if UINTPTR_MAX > 0xFFFFFFFFu
+    // Pointer-wide builds mask a pointer-wide link: the high half comes from
+    // the next four draws, so the low half is the same key a 32-bit build makes.
+    key |= static_cast<ZERA_UPTR>(DrawKeyWord()) << 32;
+#endif
+    return key;
+}
+
+const char *BindingRefusal() { return t_bindingRefusal; }
+
+void RecordBindingRefusal(const char *reason) { t_bindingRefusal = reason; }
+
 void WriteLevel1Link(HostStackDescriptor *pstDesc, StackHandle *pstUpper) {
     pstDesc->dwNextLevelLink = reinterpret_cast<ZERA_UPTR>(pstUpper) ^ PointerKey();
 }
@@ -65,6 +100,11 @@ StackHandle *NextLevelOf(const StackHandle *h) {
     if (h->u8Level != 0) return h->pstNextLevel;
     const HostStackDescriptor *desc = DescriptorOf(h);
     return desc != nullptr ? ReadLevel1Link(desc) : nullptr;
+}
+
+StackHandle *CheckedNextLevel(const StackHandle *h) {
+    StackHandle *next = NextLevelOf(h);
+    return ZERA_boHandleCheck(next, 0) ? next : nullptr;
 }
 
 }  // namespace zera

@@ -5,12 +5,12 @@
 //
 // Binding runs on the thread that adds the level, before the level is
 // linked, so nothing else can reach the level; no lock is taken.
+#include "ZERA_Component.h"
+#include "event/event.h"
+#include "library/library.h"
 #include "stack/stack.h"
 
 namespace {
-
-// Why the last binding on this thread refused its level (static texts).
-thread_local const char *t_bindingRefusal = nullptr;
 
 constexpr const char *kInfoBlockInitExport = "ZERA_vInfoBlockInitialize";
 constexpr const char *kSetupExportA = "ZERA_boSetupParListA";
@@ -30,7 +30,7 @@ ZERA_PFN AsEntry(Fn fn) {
 // Refuses the binding: remembers why, and stores `code` with that text
 // unless the code is 0 (then the code of the failed step stands).
 bool Refuse(const char *reason, uint32_t code = 0) {
-    t_bindingRefusal = reason;
+    zera::RecordBindingRefusal(reason);
     if (code != 0) OSAL_vSetLastErrorText(code, OSAL_SEVERITY_ERROR, reason, OSAL_ARG_NONE, nullptr);
     return false;
 }
@@ -45,13 +45,13 @@ OSAL_PFN LookUpQuietly(OSAL_HMODULE module, const char *name) {
 
 // Binding, narrow or wide (see ZERA_boModuleInitAPIA).
 bool BindLevel(StackHandle *h, bool wide) {
-    t_bindingRefusal = nullptr;
+    zera::ClearBindingRefusal();
     if (!ZERA_boHandleCheck(h, 1)) return Refuse("the level's handle is invalid");
     if (!zera::LibraryReady()) return Refuse("the platform layer did not start");
     if (h->hModule == nullptr) return Refuse("the level has no module");
-    auto infoInit = reinterpret_cast<zera::PfnInfoBlockInit>(OSAL_pfnGetProcAddress(h->hModule, kInfoBlockInitExport));
+    auto infoInit = reinterpret_cast<ZERA_PFN_INFOBLOCK_INIT>(OSAL_pfnGetProcAddress(h->hModule, kInfoBlockInitExport));
     if (infoInit == nullptr) return Refuse("the component does not export \"ZERA_vInfoBlockInitialize\"");
-    auto setup = reinterpret_cast<zera::PfnSetupParList>(
+    auto setup = reinterpret_cast<ZERA_PFN_SETUP_PARLIST>(
         OSAL_pfnGetProcAddress(h->hModule, wide ? kSetupExportW : kSetupExportA));
     if (setup == nullptr) {
         return Refuse(wide ? "the component does not export \"ZERA_boSetupParListW\""
@@ -88,10 +88,6 @@ ZERA_PFN ModuleEntry(OSAL_HMODULE module, const char *name) {
 }  // namespace
 
 namespace zera {
-
-const char *BindingRefusal() { return t_bindingRefusal; }
-
-void ClearBindingRefusal() { t_bindingRefusal = nullptr; }
 
 void OSAL_CALL MarkReceiveError(void *pvEvent, uint32_t dwValue) {
     auto *event = static_cast<Event *>(pvEvent);

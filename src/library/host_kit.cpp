@@ -19,9 +19,9 @@
 #include <cstring>
 
 #include "ZERA_Host.h"
+#include "event/event.h"
 #include "handle/handle.h"
 #include "param/param.h"
-#include "stack/stack.h"
 
 namespace {
 

@@ -5,30 +5,22 @@
 // The loader notifications arrive through a constructor/destructor pair on
 // ELF platforms and through DllMain on Windows; both call OnProcessAttach and
 // OnProcessDetach and nothing else.
-#include <cstdlib>
-
 #include "evid/evid.h"
 #include "handle/handle.h"
+#include "library/library.h"
 
 namespace zera {
 
 namespace {
-// Both written once in OnProcessAttach, before any operation of the library
-// can run, and read without a lock afterwards.
+// Written once in OnProcessAttach, before any operation of the library can
+// run, and read without a lock afterwards.
 bool g_ready = false;
-ZERA_UPTR g_pointerKey = 0;
-
-uint32_t DrawKeyWord() {
-    uint32_t word = 0;
-    for (int i = 0; i < 4; ++i) word = word * 256u + static_cast<uint32_t>(std::rand());
-    return word;
-}
 
 void OnProcessAttach() {
     g_ready = OSAL_boInit() != 0;
     TimeVal now{};
     OSAL_vGetSystemTime(&now);
-    g_pointerKey = MakePointerKey(now.i32Seconds);
+    SetPointerKey(MakePointerKey(now.i32Seconds));
     OpenIdSegment();
 }
 
@@ -41,19 +33,6 @@ void OnProcessDetach() {
 }  // namespace
 
 bool LibraryReady() { return g_ready; }
-
-ZERA_UPTR PointerKey() { return g_pointerKey; }
-
-ZERA_UPTR MakePointerKey(int32_t i32Seconds) {
-    std::srand(static_cast<unsigned>(i32Seconds));
-    ZERA_UPTR key = DrawKeyWord();
-#if UINTPTR_MAX > 0xFFFFFFFFu
-    // Pointer-wide builds mask a pointer-wide link: the high half comes from
-    // the next four draws, so the low half is the same key a 32-bit build makes.
-    key |= static_cast<ZERA_UPTR>(DrawKeyWord()) << 32;
-#endif
-    return key;
-}
 
 }  // namespace zera
 

@@ -1,8 +1,9 @@
 // marshal/marshal.h - what the marshalling files and other subsystems may
 // call: the packet record behind ZERA_HPACKET, the two checks every writer
-// and reader rests on, single units, and the parameter-list, event and
-// stack-level encodings without the export layer. How the encodings move
-// their bytes is marshal/wire_io.h, private to this folder.
+// and reader rests on, single units, strings and streams, and the parameter
+// encodings without the export layer. The event encoding (event/) and the
+// stack-level encoding (stack/) build on these; how the encodings move their
+// bytes is marshal/wire_io.h, for them and this folder only.
 //
 // Internal: included by src/ and tests only. Packets carry no lock; one
 // thread at a time uses a packet.
@@ -67,14 +68,6 @@ bool MarshalParam(MarshalPacket *p, const Param *param, bool wide);
 ZERA_TEST_VISIBLE bool MarshalParamList(MarshalPacket *p, Param *list, bool changedOnly, bool wide);
 bool UnmarshalParam(MarshalPacket *p, Param *dest, bool replace, bool wide);
 ZERA_TEST_VISIBLE bool UnmarshalParamList(MarshalPacket *p, Param **list, bool wide);
-
-// The event, stack-level and statistics encodings behind the exports of the
-// same names in zera/marshal.h, for the stack description and the tests.
-// Same contracts as those exports.
-ZERA_TEST_VISIBLE bool MarshalEvent(MarshalPacket *p, Event *event);
-ZERA_TEST_VISIBLE bool UnmarshalEvent(MarshalPacket *p, Event **event, bool wideAttach);
-bool MarshalStackLevel(MarshalPacket *p, StackHandle *h, bool changedOnly);
-bool UnmarshalStackLevel(MarshalPacket *p, StackHandle **level, bool wide);
 
 }  // namespace zera
 

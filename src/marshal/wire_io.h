@@ -13,7 +13,8 @@
 // shorter it reads unit by unit (UnitReader), so that a short packet fails
 // at the same unit, with the same code and position, as it always has.
 //
-// Internal: included by src/marshal only. No state beyond the packet.
+// Internal: included by the encodings only (src/marshal, event/event_wire.cpp,
+// stack/level_wire.cpp). No state beyond the packet.
 #ifndef ZERA_MARSHAL_WIRE_IO_H
 #define ZERA_MARSHAL_WIRE_IO_H
 

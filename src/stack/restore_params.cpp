@@ -6,7 +6,7 @@
 // level's stack parameters.
 #include <utility>
 
-#include "event/event.h"
+#include "ZERA_Component.h"
 #include "stack/stack.h"
 
 namespace {
@@ -97,7 +97,7 @@ extern "C" ZERA_API void ZERA_CALL ZERA_vSetRestoreParams(StackHandle *h, Event 
         const uint32_t oldStatus = zera::LoadRelaxed(h->dwStatus);
         const int slot = wide ? zera::kEntryModuleNotifyW : zera::kEntryModuleNotifyA;
         // An empty notification slot is a component without one, not an error.
-        if (h->apfnEntry[slot] != nullptr) reinterpret_cast<zera::PfnModuleNotify>(h->apfnEntry[slot])(h);
+        if (h->apfnEntry[slot] != nullptr) reinterpret_cast<ZERA_PFN_MODULE_NOTIFY>(h->apfnEntry[slot])(h);
         ZERA_vUpdateStackStatus(h, oldStatus);
     }
     if (!HasNodeAbove(pstEvent, h->u8Level)) return;

@@ -8,17 +8,12 @@
 // above and asks it for a full description: after levels came or went, a
 // description that carried only changed values would leave the reader with
 // levels it has never seen in full.
-#include "marshal/marshal.h"
 #include "stack/stack.h"
 
 namespace {
 
 bool LevelsChanged(const StackHandle *h) {
     return h->pstStackParams != nullptr && (h->pstStackParams[0].u8ChangeFlags & ZERA_CHANGE_LEVELS) != 0;
-}
-
-void MarkLevelsChangedOn(StackHandle *h) {
-    if (h->pstStackParams != nullptr) h->pstStackParams[0].u8ChangeFlags |= ZERA_CHANGE_LEVELS;
 }
 
 // h's entry: its level record, its status and its name in its own width.
@@ -46,7 +41,7 @@ zera::MarshalPacket *DescribeLevelsAbove(StackHandle *h, uint32_t boChangedOnly,
     }
     if (!ZERA_boHandleCheck(next, 1)) return nullptr;
     if (LevelsChanged(h)) {
-        MarkLevelsChangedOn(next);
+        zera::MarkLevelsChanged(next);
         boChangedOnly &= ~0xFFu;
     }
     auto describe = zera::EntryOf<ZERA_PFN_MARSHAL_LEVEL>(next, zera::kEntryMarshalLevel);

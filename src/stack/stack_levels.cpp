@@ -14,6 +14,7 @@
 // was except for the levels-changed mark of the level it was called on.
 #include <cstring>
 
+#include "ZERA_Component.h"
 #include "event/event.h"
 #include "stack/stack.h"
 
@@ -230,7 +231,7 @@ bool StartManager(NewLevel &level) {
     StackHandle *h = level.h;
     if ((zera::LoadRelaxed(level.parent->dwStatus) & ZERA_STATUS_NO_EVID) != 0) return true;
     EvIdManagerConfig config{kDefaultIdBlockSize, kDefaultIdBlocks, 0};
-    auto configure = reinterpret_cast<zera::PfnEvIdConfig>(LookUpQuietly(h->hModule, kEvIdConfigExport));
+    auto configure = reinterpret_cast<ZERA_PFN_EVID_CONFIG>(LookUpQuietly(h->hModule, kEvIdConfigExport));
     if (configure != nullptr) config = configure(h);
     level.managerStarted = ZERA_boEvIdManagerInit(h, &h->stEvIdManager, &config) != 0;
     return level.managerStarted;
@@ -240,7 +241,7 @@ bool StartManager(NewLevel &level) {
 // with 1035). Null when it was accepted; else why it was refused.
 const char *AcceptModule(NewLevel &level, bool wide) {
     StackHandle *h = level.h;
-    auto bind = reinterpret_cast<zera::PfnModuleInitApi>(LookUpQuietly(h->hModule, wide ? kBindExportW : kBindExportA));
+    auto bind = reinterpret_cast<ZERA_PFN_MODULE_INIT_API>(LookUpQuietly(h->hModule, wide ? kBindExportW : kBindExportA));
     const bool notComponent = LookUpQuietly(h->hModule, kNotComponentExport) != nullptr;
     if (!StartManager(level)) return "the level's event-identifier manager cannot start";
     if (bind == nullptr) {
@@ -292,7 +293,7 @@ uint8_t AddOnTop(bool wide, StackHandle *h, const void *name) {
         return 0;
     }
     const uint32_t oldStatus = zera::LoadRelaxed(h->dwStatus);
-    auto init = reinterpret_cast<zera::PfnModuleInit>(added->apfnEntry[zera::kEntryModuleInit]);
+    auto init = reinterpret_cast<ZERA_PFN_MODULE_INIT>(added->apfnEntry[zera::kEntryModuleInit]);
     if (!init(added)) {
         const bool silent = OSAL_dwGetLastError() == OSAL_ERR_NONE;
         ReleaseNewLevel(level, wide);
@@ -305,7 +306,7 @@ uint8_t AddOnTop(bool wide, StackHandle *h, const void *name) {
     const bool completes = added->pstInfoBlock->dwFlags == ZERA_INFO_COMPLETES_STACK;
     zera::StoreRelaxed(added->dwStatus, zera::LoadRelaxed(h->dwStatus) | (completes ? ZERA_STATUS_COMPLETE : 0));
     if (completes) {
-        auto notify = reinterpret_cast<zera::PfnModuleNotify>(
+        auto notify = reinterpret_cast<ZERA_PFN_MODULE_NOTIFY>(
             added->apfnEntry[wide ? zera::kEntryModuleNotifyW : zera::kEntryModuleNotifyA]);
         if (notify != nullptr) notify(added);
         ZERA_vUpdateStackStatus(added, oldStatus);
@@ -351,7 +352,7 @@ uint8_t AddToStack(bool wide, StackHandle *h, const void *name) {
 // Removes `next`, the topmost level, from above h.
 bool RemoveNextLevel(bool wide, StackHandle *h, StackHandle *next, uint32_t level) {
     LevelGoing going(next);
-    if (auto deinit = reinterpret_cast<zera::PfnModuleDeinit>(next->apfnEntry[zera::kEntryModuleDeinit])) {
+    if (auto deinit = reinterpret_cast<ZERA_PFN_MODULE_DEINIT>(next->apfnEntry[zera::kEntryModuleDeinit])) {
         deinit(next);
     }
     // A manager runs exactly on the levels that started one (none on a

@@ -10,7 +10,7 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "event/event.h"
+#include "ZERA_Component.h"
 #include "param/param.h"
 #include "stack/stack.h"
 
@@ -188,7 +188,7 @@ bool SetOwn(bool wide, StackHandle *h, bool stackWide, const void *name, const S
     }
     if (!StoreValue(wide, p, r)) return false;
     p->u8ChangeFlags |= ZERA_CHANGE_VALUE;
-    auto notify = reinterpret_cast<zera::PfnModuleNotify>(
+    auto notify = reinterpret_cast<ZERA_PFN_MODULE_NOTIFY>(
         h->apfnEntry[wide ? zera::kEntryModuleNotifyW : zera::kEntryModuleNotifyA]);
     if (notify != nullptr) notify(h);
     ZERA_vUpdateStackStatus(h, oldStatus);
@@ -308,10 +308,6 @@ void RefreshSettableBit(const StackHandle *h, Param *p) {
 
 void MarkLevelsChanged(StackHandle *h) {
     if (h->pstStackParams != nullptr) h->pstStackParams[0].u8ChangeFlags |= ZERA_CHANGE_LEVELS;
-}
-
-Param *FindStackParam(StackHandle *h, uint8_t level, bool wide, const void *name) {
-    return GetStackParam(wide, h, level, name);
 }
 
 }  // namespace zera

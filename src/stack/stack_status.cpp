@@ -5,12 +5,9 @@
 #include <cstring>
 
 #include "event/event.h"
-#include "stack/stack.h"
 
 namespace {
 
-constexpr uint32_t kStatusItemSize = 12;  // one kind-0 item: kind, size, 32-bit value
-constexpr uint32_t kItemKindDWord = 0;
 constexpr uint16_t kLoadUnchanged = 0xFFFF;
 
 // The level a request for level u8Level is answered by, as seen from h: h
@@ -23,40 +20,9 @@ StackHandle *RouteUp(StackHandle *h, uint8_t u8Level, bool *forward) {
     return zera::CheckedNextLevel(h);
 }
 
-void ReadItemWords(const uint8_t *items, uint32_t words[3]) { std::memcpy(words, items, 3 * sizeof(uint32_t)); }
-
 }  // namespace
 
 namespace zera {
-
-StackHandle *CheckedNextLevel(const StackHandle *h) {
-    StackHandle *next = NextLevelOf(h);
-    return ZERA_boHandleCheck(next, 0) ? next : nullptr;
-}
-
-Event *NewStackStatusEvent(StackHandle *h, uint32_t status) {
-    Event *ev = ZERA_pstCreateEventEx(h, ZERA_EVENT_ITEMS, h->u8Level, kStatusItemSize, 0, 0);
-    if (ev == nullptr) return nullptr;
-    const uint32_t item[3] = {kItemKindDWord, kStatusItemSize, status};
-    std::memcpy(ev->pbItems, item, sizeof item);
-    ev->dwItemCount = 1;
-    return ev;
-}
-
-bool ReadStackStatusEvent(const Event *ev, uint32_t *status) {
-    if (ev == nullptr || ev->i32Type != ZERA_EVENT_ITEMS || ev->dwItemCount != 1 || ev->pbItems == nullptr ||
-        ev->dwItemsSize < kStatusItemSize) {
-        return false;
-    }
-    // An area that moved out of the event's own block is the creator's; only
-    // the own area is known to hold dwItemsSize bytes.
-    if (ev->pbItems == OwnArea(ev) && EventAreaSize(ev) < kStatusItemSize) return false;
-    uint32_t item[3];
-    ReadItemWords(ev->pbItems, item);
-    if (item[0] != kItemKindDWord) return false;
-    *status = item[2];
-    return true;
-}
 
 }  // namespace zera
 

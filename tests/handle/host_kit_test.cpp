@@ -11,6 +11,7 @@
 
 #include "evid/evid.h"
 #include "handle/test_stack.h"
+#include "library/library.h"
 #include "stack/stack_test_util.h"
 
 namespace {

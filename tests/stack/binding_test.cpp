@@ -2,6 +2,7 @@
 // that change nothing, a binding that fills every slot) and the receive
 // queue's error mark.
 #include "handle/handle.h"
+#include "library/library.h"
 #include "stack/stack_test_util.h"
 
 namespace {

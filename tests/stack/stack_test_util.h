@@ -16,6 +16,7 @@
 #include "VOQ_ZERA_Comp.h"
 #include "ZERA_Host.h"
 #include "common/test_hooks.h"
+#include "event/event.h"
 #include "evid/evid.h"
 #include "osal/osal_test_hooks.h"
 #include "stack/stack.h"
