@@ -73,8 +73,9 @@ OSAL_API extern const TimeVal OSAL_stTimeInfinite;
 /* ---- Error codes --------------------------------------------------------- */
 
 /* Codes shared by the platform layer and the library; every one has a text
- * (OSAL_pszGetErrorText). */
-enum {
+ * (OSAL_pszGetErrorText). Values are stored and passed as uint32_t; the tag
+ * only names the list. */
+enum OSAL_ErrorCode {
     OSAL_ERR_NONE = 0,
     OSAL_ERR_PREV_LEVEL = 1024,        /* previous level of a closed handle invalid */
     OSAL_ERR_NOT_AVAILABLE = 1025,

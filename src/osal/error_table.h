@@ -1,7 +1,9 @@
 /*
  * osal/error_table.h - the one list of error codes and their texts. Every
- * code in include/VOQ_OSAL.h appears here once; OSAL_pszGetErrorText is
- * generated from it, and the tests walk it.
+ * code of enum OSAL_ErrorCode (include/VOQ_OSAL.h, where the numbers are
+ * fixed) appears here once: OSAL_pszGetErrorText is generated from it, the
+ * build checks it against that enum (osal/errors.cpp: a code missing or
+ * listed twice stops the build), and the tests walk it.
  *
  * Internal: included by src/osal/errors.cpp and by tests.
  */

@@ -11,14 +11,24 @@
 
 namespace {
 
-struct ErrorText {
-    uint32_t code;
-    const char *text;
-};
-
-#define OSAL_ERROR_ENTRY(code, text) {static_cast<uint32_t>(code), text},
-constexpr ErrorText kErrorTexts[] = {OSAL_ERROR_TABLE(OSAL_ERROR_ENTRY)};
-#undef OSAL_ERROR_ENTRY
+// Every code of the enum is in the list: a code that the list lacks stops
+// the build here (an unhandled enumerator), and so does one listed twice (a
+// duplicate case).
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic error "-Wswitch"
+#endif
+constexpr bool Listed(OSAL_ErrorCode code) {
+#define OSAL_ERROR_LISTED(code, text) \
+    case code: return true;
+    switch (code) { OSAL_ERROR_TABLE(OSAL_ERROR_LISTED) }
+#undef OSAL_ERROR_LISTED
+    return false;
+}
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+static_assert(Listed(OSAL_ERR_NO_OWNER), "the list of error codes is checked against the enum");
 
 // Messages and arguments are copied into fixed buffers, so storing an error
 // never allocates and never fails; longer strings are cut (always terminated).
@@ -125,9 +135,13 @@ void SetSystemError(uint32_t code, const char *what, uint32_t systemError) {
 extern "C" {
 
 OSAL_API const char *OSAL_CALL OSAL_pszGetErrorText(uint32_t dwCode) {
-    for (const ErrorText &entry : kErrorTexts)
-        if (entry.code == dwCode) return entry.text;
-    return nullptr;
+    switch (dwCode) {
+#define OSAL_ERROR_TEXT(code, text) \
+    case code: return text;
+        OSAL_ERROR_TABLE(OSAL_ERROR_TEXT)
+#undef OSAL_ERROR_TEXT
+        default: return nullptr;
+    }
 }
 
 OSAL_API void OSAL_CALL OSAL_vSetLastError(uint32_t dwCode) {
