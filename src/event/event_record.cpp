@@ -129,14 +129,23 @@ void ReleaseBlock(EventPrefix *prefix) {
 // locks on every event. A kept block keeps its record number, which no live
 // event has.
 //
-// Deleting threads append blocks to a shared list; a making thread takes the
-// whole list at once, when it has grown to a batch, into a list of its own
-// and makes its next events from that without a lock. So the shared list's
-// cache line moves between the threads once per batch rather than twice per
-// event, and blocks come back oldest first, a batch at the earliest: a
-// deleted event's number is not the next one handed out. Both lists are
-// bounded; what they hold is freed when their thread ends or the library
-// goes away.
+// Deleting threads append blocks to the given list; a making thread moves
+// the whole list at once, when it has grown to a batch, to the taken list
+// and makes its next events from that. The two lists have a lock each, so
+// the lock and list that deleting threads write stay apart from the ones
+// making threads write: the given list's cache line moves between the
+// threads once per batch rather than twice per event, and the taken list's
+// lock stays with the making thread while only one makes events. Blocks
+// come back oldest first, a batch at the earliest: a deleted event's number
+// is not the next one handed out.
+//
+// No list belongs to a thread. A list of each thread's own would spare the
+// making thread one uncontended lock per event, but its blocks would have to
+// be freed when the thread ends, and C++ thread variables with a destructor
+// are not dependable for that in a Windows DLL (mingw-w64 frees their
+// storage before the destructor runs); a hook at thread end in each half of
+// the library would be the price. Both lists are bounded; what they hold is
+// freed when the library goes away.
 class BlockPool {
 public:
     static constexpr uint32_t kArea = 64;  // areas up to this size get a pool block
@@ -145,40 +154,34 @@ public:
     BlockPool() = default;
     BlockPool(const BlockPool &) = delete;
     BlockPool &operator=(const BlockPool &) = delete;
-    ~BlockPool() { FreeAll(&shared_); }
+    ~BlockPool() {
+        FreeAll(&taken_);
+        FreeAll(&given_);
+    }
 
     // A block given back before (its prefix as it was, the rest not), or null.
     EventPrefix *Take() {
-#if defined(__MINGW32__)
-        // mingw's emulated thread_local frees an object's storage before its
-        // destructor runs at thread end, so no thread keeps a list of its own
-        // there: a making thread takes one block at a time under the lock,
-        // still only once a batch has come back.
-        std::lock_guard<spin::SpinLock> hold(lock_);
-        return shared_.count < kBatch ? nullptr : Pop(&shared_);
-#else
-        List &own = t_own.list;
-        if (own.head == nullptr) {
-            std::lock_guard<spin::SpinLock> hold(lock_);
-            if (shared_.count < kBatch) return nullptr;
-            own = shared_;
-            shared_ = List{};
+        std::lock_guard<spin::SpinLock> holdTaken(takenLock_);
+        if (taken_.head == nullptr) {
+            std::lock_guard<spin::SpinLock> holdGiven(givenLock_);
+            if (given_.count < kBatch) return nullptr;
+            taken_ = given_;
+            given_ = List{};
         }
-        return Pop(&own);
-#endif
+        return Pop(&taken_);
     }
 
     // Keeps a block of kBlockSize; false (nothing kept) when the pool is full.
     bool Give(EventPrefix *block) {
-        std::lock_guard<spin::SpinLock> hold(lock_);
-        if (shared_.count >= kMaxBlocks) return false;
-        Append(&shared_, block);
+        std::lock_guard<spin::SpinLock> hold(givenLock_);
+        if (given_.count >= kMaxBlocks) return false;
+        Append(&given_, block);
         return true;
     }
 
 private:
     static constexpr uint32_t kBatch = 64;
-    static constexpr uint32_t kMaxBlocks = 512;
+    static constexpr uint32_t kMaxBlocks = 512;  // per list
 
     // A chain of blocks, oldest first. A block's link lies where its event
     // header began; the rest of the header and the area are poisoned for
@@ -188,13 +191,6 @@ private:
         EventPrefix *tail = nullptr;
         uint32_t count = 0;
     };
-#if !defined(__MINGW32__)
-    // The list a thread took; freed with the thread.
-    struct OwnList {
-        List list;
-        ~OwnList() { FreeAll(&list); }
-    };
-#endif
 
     static constexpr size_t kLinkSize = sizeof(EventPrefix *);
     static void SetLink(EventPrefix *block, EventPrefix *next) { std::memcpy(block + 1, &next, kLinkSize); }
@@ -230,16 +226,14 @@ private:
         while (EventPrefix *block = Pop(list)) ReleaseBlock(block);
     }
 
-#if !defined(__MINGW32__)
-    static thread_local OwnList t_own;
-#endif
-    spin::SpinLock lock_;  // guards shared_
-    List shared_;
+    // Lock order: takenLock_ before givenLock_. Each on a cache line of its
+    // own with its list, so that makers and deleters do not share one.
+    alignas(64) spin::SpinLock takenLock_;  // guards taken_
+    List taken_;
+    alignas(64) spin::SpinLock givenLock_;  // guards given_
+    List given_;
 };
 
-#if !defined(__MINGW32__)
-thread_local BlockPool::OwnList BlockPool::t_own;
-#endif
 BlockPool g_blockPool;
 
 }  // namespace

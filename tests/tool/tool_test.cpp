@@ -43,8 +43,14 @@ Result Shell(const std::string &line) {
     const std::string base = "zera_tool_test_" + std::to_string(getpid());
 #if defined(_WIN32)
     // cmd.exe: the lines run there are single commands, and its result is
-    // the program's exit code itself.
-    const int status = std::system((line + " >" + base + ".out 2>" + base + ".err").c_str());
+    // the program's exit code itself. It has no grouping that redirects
+    // well, so a line that merges its standard error into its standard
+    // output gets both sent to the one file.
+    const std::string merge = " 2>&1";
+    const bool merged = line.size() > merge.size() && line.compare(line.size() - merge.size(), merge.size(), merge) == 0;
+    const std::string command = merged ? line.substr(0, line.size() - merge.size()) + " >" + base + ".out 2>&1"
+                                       : line + " >" + base + ".out 2>" + base + ".err";
+    const int status = std::system(command.c_str());
 #else
     const int raw = std::system(("( " + line + " ) >" + base + ".out 2>" + base + ".err").c_str());
     const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -137,6 +143,9 @@ TEST(Tool, CommandsShowTheirTextsAndStatus) {
 // other byte as the character of its value.
 TEST(Tool, EveryJsonOutputParsesStrictly) {
     SKIP_UNLESS_BUILT();
+#if defined(_WIN32)
+    GTEST_SKIP() << "the strict parser is a python3 program fed through a POSIX shell's pipe and quoting";
+#endif
     if (std::system("python3 -c '' 2>/dev/null") != 0) GTEST_SKIP() << "no python3";
     // Prints the JSON (ASCII only) of an expression over the document d.
     const std::string check = R"(python3 -c 'import json, sys
@@ -157,12 +166,12 @@ print(json.dumps(eval(sys.argv[1])))' )";
         {"inspect WideOnly --json", R"(d["params"][0]["value"])", R"("wide")"},
         {"inspect HalfThreads --json", R"(len(d["warnings"]))", "2"},
         {"describe Counter Loopback Ticker --json", R"(d["levels"][0]["component"])", R"("Ticker")"},
-        {"list --json", R"([c["file"].endswith("/Echo.COMPONENT") for c in d["components"] if c["component"] == "Echo"])",
+        {"list --json", R"([c["file"].replace("\\", "/").endswith("/Echo.COMPONENT") for c in d["components"] if c["component"] == "Echo"])",
          "[true]"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args);
-        const Result r = Shell(std::string("./zera ") + c.args + " | " + check + "'" + c.expression + "'");
+        const Result r = Shell(kTool + " " + c.args + " | " + check + "'" + c.expression + "'");
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.out, std::string(c.expected) + "\n") << r.err;
     }
