@@ -2,7 +2,9 @@
 // from one level's manager with one thread and with two threads on the same
 // manager, beside an atomic increment as the floor; a request that exchanges
 // a run every time (a manager of one slot with two identifiers per run); and
-// one reservation plus return of a block on the shared segment.
+// one reservation plus return of a block on the shared segment. Beside the
+// manager, in the same run, the peer: identifiers handed out from reserved
+// runs under a plain std::mutex, batched the same way.
 //
 // The program works on a segment of its own: it runs itself again with
 // VOQ_OSAL_SHM_PREFIX set when that is not set already, since the library
@@ -55,6 +57,46 @@ void BM_ManagerNextId(benchmark::State &state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ManagerNextId)->Threads(1)->Threads(2)->UseRealTime();
+
+// The peer's manager: three runs of 16384 identifiers, every second one
+// handed out, a spent run exchanged for a fresh one taken from a counter
+// under a second mutex (standing in for the segment and its lock).
+struct PeerManager {
+    static constexpr uint32_t kRun = 16384;
+    std::mutex lock;  // guards runs, current and next
+    uint32_t runs[3] = {0, kRun, 2 * kRun};
+    uint32_t current = 0;
+    uint32_t next = 2;  // 0 is no identifier
+};
+std::mutex g_peerSegmentLock;  // guards g_peerNextRun
+uint32_t g_peerNextRun = 3 * PeerManager::kRun;
+
+uint32_t PeerReserveRun() {
+    std::lock_guard<std::mutex> hold(g_peerSegmentLock);
+    const uint32_t run = g_peerNextRun;
+    g_peerNextRun += PeerManager::kRun;
+    return run;
+}
+
+uint32_t PeerNextId(PeerManager &m) {
+    std::lock_guard<std::mutex> hold(m.lock);
+    const uint32_t id = m.next;
+    m.next += 2;
+    if (m.next >= m.runs[m.current] + PeerManager::kRun) {
+        m.current = (m.current + 1) % 3;
+        m.runs[m.current] = PeerReserveRun();
+        m.next = m.runs[m.current];
+    }
+    return id;
+}
+
+PeerManager g_peerManager;
+
+void BM_PeerMutexNextId(benchmark::State &state) {
+    for (auto _ : state) benchmark::DoNotOptimize(PeerNextId(g_peerManager));
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_PeerMutexNextId)->Threads(1)->Threads(2)->UseRealTime();
 
 void BM_ManagerNextIdWithExchange(benchmark::State &state) {
     EvIdManager *m = &TheLevel().exchange;

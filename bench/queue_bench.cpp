@@ -3,11 +3,15 @@
 // "per_put" counter is the time of one put, "compares" the calls of the order
 // function per put), a put-then-take cycle, and the hand-off of items from
 // one thread to a waiting one. A put lands in the queue's box and is ordered
-// when a thread next looks at the queue: "per_put" holds both.
+// when a thread next looks at the queue: "per_put" holds both. Beside the
+// puts, in the same run, the peer: a std::multiset ordered by (stamp,
+// arrival) under a std::recursive_mutex, filled with the same items.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -77,6 +81,51 @@ void BM_QueuePutInOrder(benchmark::State &state) { PutOnly(state, false); }
 void BM_QueuePutRandom(benchmark::State &state) { PutOnly(state, true); }
 BENCHMARK(BM_QueuePutInOrder)->Arg(1024)->Arg(32768);
 BENCHMARK(BM_QueuePutRandom)->Arg(1024)->Arg(32768);
+
+// The peer's queue: equal stamps keep their arrival order, a put locks as
+// the platform layer's does (re-entrant for its holder).
+struct PeerQueue {
+    struct Entry {
+        int64_t stamp;
+        uint64_t arrival;
+        const Item *item;
+        bool operator<(const Entry &o) const { return stamp != o.stamp ? stamp < o.stamp : arrival < o.arrival; }
+    };
+    std::recursive_mutex lock;  // guards items and arrivals
+    std::multiset<Entry> items;
+    uint64_t arrivals = 0;
+
+    void Put(const Item *item) {
+        std::lock_guard<std::recursive_mutex> hold(lock);
+        const int64_t stamp = int64_t{item->stTimeStamp.i32Seconds} * 1000000 + item->stTimeStamp.dwMicroseconds;
+        items.insert(Entry{stamp, arrivals++, item});
+    }
+    const Item *Peek() {
+        std::lock_guard<std::recursive_mutex> hold(lock);
+        return items.empty() ? nullptr : items.begin()->item;
+    }
+};
+
+void PeerPutOnly(benchmark::State &state, bool random) {
+    const size_t n = static_cast<size_t>(state.range(0));
+    std::vector<Item> items = MakeItems(n, random);
+    PeerQueue q;
+    for (auto _ : state) {
+        for (Item &item : items) q.Put(&item);
+        benchmark::DoNotOptimize(q.Peek());
+        state.PauseTiming();
+        q.items.clear();
+        state.ResumeTiming();
+    }
+    state.counters["per_put"] =
+        benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate |
+                                                       benchmark::Counter::kInvert);
+}
+
+void BM_PeerMultisetPutInOrder(benchmark::State &state) { PeerPutOnly(state, false); }
+void BM_PeerMultisetPutRandom(benchmark::State &state) { PeerPutOnly(state, true); }
+BENCHMARK(BM_PeerMultisetPutInOrder)->Arg(1024)->Arg(32768);
+BENCHMARK(BM_PeerMultisetPutRandom)->Arg(1024)->Arg(32768);
 
 // Fill, then take everything in order; "per_item" is one put plus one take.
 void PutTake(benchmark::State &state, bool random) {

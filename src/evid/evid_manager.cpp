@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "evid/evid.h"
+#include "handle/handle.h"
 
 namespace zera {
 
@@ -26,20 +27,23 @@ static_assert(kExchangePending >= ZERA_EVID_RESERVED_FIRST, "an empty mark");
 
 bool IsEmptyMark(uint32_t value) { return value >= ZERA_EVID_RESERVED_FIRST; }
 
-// Locks an initialised manager and checks its level. False with 1028 (null
-// manager or none initialised), the lock's code, or 1027 (the level; the
-// lock is released again).
+// Checks an initialised manager's level and locks the manager. False with
+// 1028 (null manager or none initialised), 1027 (the level) or the lock's
+// code.
 bool LockManager(EvIdManager *manager) {
     if (manager == nullptr || manager->pstLevel == nullptr) {
         OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
         return false;
     }
-    if (!OSAL_boMutexLock(manager->hMutex)) return false;
-    if (!ZERA_boHandleCheck(manager->pstLevel, 0)) {
-        OSAL_vMutexUnlock(manager->hMutex);
+    // Checked on every draw: inline rather than through the export, and
+    // before the lock, which does not guard the level's record (no handle
+    // operation takes a lock), so that two drawing threads do not wait on
+    // each other's check.
+    if (!HandleValid(manager->pstLevel)) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
         return false;
     }
-    return true;
+    return OSAL_boMutexLock(manager->hMutex) != 0;
 }
 
 // Reserves a run for every empty slot, in slot order, and starts over at

@@ -18,6 +18,19 @@
 
 namespace zera {
 
+// ---- Record checks -----------------------------------------------------------
+
+// What ZERA_boInfoBlockCheck and ZERA_boHandleCheck test, inline and storing
+// no code: for paths that check a level on every call.
+inline bool InfoBlockValid(const InfoBlock *b) {
+    return b != nullptr && b->dwMagic == ZERA_INFOBLOCK_MAGIC && b->dwSize == sizeof(InfoBlock);
+}
+inline bool HandleValid(const StackHandle *h) {
+    return h != nullptr && h->dwMagic == ZERA_HANDLE_MAGIC && h->dwSize == sizeof(StackHandle) &&
+           h->hSendQueue != nullptr && h->hRecvQueue != nullptr && InfoBlockValid(h->pstInfoBlock) &&
+           InfoBlockValid(h->pstUpperInfoBlock);
+}
+
 // ---- The process key ------------------------------------------------------
 
 // The per-process key that masks the link from level 0 to level 1. Set once

@@ -75,7 +75,7 @@ ZERA_API InfoBlock *ZERA_CALL ZERA_pstInfoBlockCreate(void) {
 }
 
 ZERA_API BOOL8 ZERA_CALL ZERA_boInfoBlockCheck(const InfoBlock *pstBlock) {
-    return pstBlock != nullptr && pstBlock->dwMagic == ZERA_INFOBLOCK_MAGIC && pstBlock->dwSize == kInfoBlockSize;
+    return zera::InfoBlockValid(pstBlock) ? 1 : 0;
 }
 
 ZERA_API BOOL8 ZERA_CALL ZERA_boInfoBlockDelete(InfoBlock *pstBlock) {

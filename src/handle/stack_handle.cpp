@@ -193,9 +193,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boHandleClose(StackHandle *h) {
 }
 
 ZERA_API BOOL8 ZERA_CALL ZERA_boHandleCheck(StackHandle *h, uint32_t /*dwFlag*/) {
-    if (h == nullptr || h->dwMagic != ZERA_HANDLE_MAGIC || h->dwSize != kHandleSize ||
-        h->hSendQueue == nullptr || h->hRecvQueue == nullptr || !ZERA_boInfoBlockCheck(h->pstInfoBlock) ||
-        !ZERA_boInfoBlockCheck(h->pstUpperInfoBlock)) {
+    if (!zera::HandleValid(h)) {
         OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
         return 0;
     }

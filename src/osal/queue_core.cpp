@@ -218,27 +218,32 @@ void QueueCore::InsertBefore(size_t at, uint32_t slot, void *item, Chunk *spare)
     index_[at].last = c->slots[c->end - 1];
 }
 
+bool QueueCore::AppendItem(void *item) {
+    Chunk *spare = nullptr;
+    const bool needChunk = !tail_ || (tail_->end == chunkSlots_ && tail_->begin < chunkSlots_ / 4);
+    if (needChunk && !Prepare(&spare)) return false;
+    Append(item, spare);
+    ++size_;
+    ++changeCount_;
+    return true;
+}
+
 bool QueueCore::Insert(void *item, OSAL_PFN_QORDER order) {
     order_ = order;
+    // Not earlier than the last item: it goes to the tail.
+    if (!tail_ || !Less(item, index_.back().last)) return AppendItem(item);
+    // Behind every item that is not later than it: the first chunk whose
+    // last item is later, then the first such item inside it.
+    const IndexEntry *entry =
+        FirstLater<true>(item, index_.data(), index_.size(), [](const IndexEntry &e) { return e.last; });
+    const size_t at = static_cast<size_t>(entry - index_.data());
+    Chunk *c = entry->chunk;
+    const uint32_t a = static_cast<uint32_t>(
+        FirstLater<false>(item, c->slots + c->begin, c->end - c->begin, [](void *p) { return p; }) - c->slots);
     Chunk *spare = nullptr;
-    if (!tail_ || !Less(item, index_.back().last)) {
-        // Not earlier than the last item: it goes to the tail.
-        const bool needChunk = !tail_ || (tail_->end == chunkSlots_ && tail_->begin < chunkSlots_ / 4);
-        if (needChunk && !Prepare(&spare)) return false;
-        Append(item, spare);
-    } else {
-        // Behind every item that is not later than it: the first chunk whose
-        // last item is later, then the first such item inside it.
-        const IndexEntry *entry =
-            FirstLater<true>(item, index_.data(), index_.size(), [](const IndexEntry &e) { return e.last; });
-        const size_t at = static_cast<size_t>(entry - index_.data());
-        Chunk *c = entry->chunk;
-        const uint32_t a = static_cast<uint32_t>(
-            FirstLater<false>(item, c->slots + c->begin, c->end - c->begin, [](void *p) { return p; }) - c->slots);
-        const bool full = c->begin == 0 && c->end == chunkSlots_;
-        if (full && !Prepare(&spare)) return false;
-        InsertBefore(at, a, item, spare);
-    }
+    const bool full = c->begin == 0 && c->end == chunkSlots_;
+    if (full && !Prepare(&spare)) return false;
+    InsertBefore(at, a, item, spare);
     ++size_;
     ++changeCount_;
     return true;
@@ -299,7 +304,65 @@ void QueueCore::EraseAt(Chunk *c, uint32_t pos) {
     }
 }
 
+void QueueCore::SortItems(void **items, void **tmp, size_t n) const {
+    constexpr size_t kRun = 8;  // sorted by insertion first
+    for (size_t lo = 0; lo < n; lo += kRun) {
+        const size_t hi = lo + kRun < n ? lo + kRun : n;
+        for (size_t i = lo + 1; i < hi; ++i) {
+            void *x = items[i];
+            size_t j = i;
+            for (; j > lo && Less(x, items[j - 1]); --j) items[j] = items[j - 1];
+            items[j] = x;
+        }
+    }
+    void **from = items, **to = tmp;
+    for (size_t width = kRun; width < n; width *= 2) {
+        for (size_t lo = 0; lo < n; lo += 2 * width) {
+            const size_t mid = lo + width < n ? lo + width : n;
+            const size_t hi = lo + 2 * width < n ? lo + 2 * width : n;
+            size_t a = lo, b = mid, k = lo;
+            if (mid < hi && Less(from[mid], from[mid - 1])) {
+                // On a tie the earlier put (the left run) goes first.
+                while (a < mid && b < hi) to[k++] = Less(from[b], from[a]) ? from[b++] : from[a++];
+            }
+            std::memcpy(to + k, from + a, (mid - a) * sizeof(void *));
+            k += mid - a;
+            std::memcpy(to + k, from + b, (hi - b) * sizeof(void *));
+        }
+        std::swap(from, to);
+    }
+    if (from != items) std::memcpy(items, from, n * sizeof(void *));
+}
+
+bool QueueCore::OrderBacklog() {
+    QueueEntry *e = backlog_.entries + backlog_.begin;
+    const uint32_t n = backlog_.Size();
+    for (uint32_t i = 1; i < n; ++i)
+        if (e[i].order != e[0].order) return false;
+    order_ = e[0].order;
+    if (tail_ && Less(e[0].item, index_.back().last)) return false;
+    uint32_t inOrder = 1;
+    while (inOrder < n && !Less(e[inOrder].item, e[inOrder - 1].item)) ++inOrder;
+    if (inOrder == n) return true;
+    auto **items = static_cast<void **>(Alloc(2 * size_t{n} * sizeof(void *)));
+    if (!items) return false;  // placed one by one
+    for (uint32_t i = 0; i < n; ++i) items[i] = e[i].item;
+    SortItems(items, items + n, n);
+    const bool behind = !tail_ || !Less(items[0], index_.back().last);
+    for (uint32_t i = 0; i < n; ++i) e[i].item = items[i];  // placing them in this order gives the same queue
+    Free(items);
+    return behind;
+}
+
 bool QueueCore::PlaceBacklog() {
+    // A burst put while nobody looked - the common case of a busy producer
+    // and an idle taker - is placed by one sort rather than by a search and
+    // a move of the chunk's items per put.
+    const uint32_t n = backlog_.Size();
+    if (n >= kSortedBatch && n <= kSortedBatchMost && OrderBacklog()) {
+        for (; backlog_.begin < backlog_.end; ++backlog_.begin)
+            if (!AppendItem(backlog_.entries[backlog_.begin].item)) return false;
+    }
     while (backlog_.begin < backlog_.end) {
         const QueueEntry &e = backlog_.entries[backlog_.begin];
         if (!Insert(e.item, e.order)) return false;

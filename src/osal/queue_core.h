@@ -272,8 +272,23 @@ private:
     void InsertBefore(size_t at, uint32_t slot, void *item, Chunk *spare);
     void EraseAt(Chunk *c, uint32_t pos);
     void FreeChunks();
+    // Appends an item not earlier than the last one; false (nothing
+    // changed) when a chunk cannot be had.
+    bool AppendItem(void *item);
     // Inserts backlog entries until it is empty (true) or memory runs out.
     bool PlaceBacklog();
+    // True when the backlog, put with one order function, now lies in queue
+    // order behind the last item, so that it can be appended as it stands:
+    // already so, or after a stable sort when the queue is empty or the
+    // backlog's first entry is not earlier than the last item.
+    bool OrderBacklog();
+    // Sorts items[0, n) stably by order_; tmp has room for n.
+    void SortItems(void **items, void **tmp, size_t n) const;
+    // Backlogs of fewer or more entries are inserted one by one: a sort
+    // does not pay for a few, and over many its passes run out of the cache
+    // where the searches of the index do not.
+    static constexpr uint32_t kSortedBatch = 16;
+    static constexpr uint32_t kSortedBatchMost = 4096;
     // The largest box array a drain keeps for the next swap.
     static constexpr uint32_t kKeptEntries = 1024;
 

@@ -107,6 +107,14 @@ TEST_F(OsalQueue, EarliestFirstEqualStampsInArrivalOrderAndPeekLeaves) {
     std::vector<int> want{10001, 2, 10002};
     for (int id = 3; id <= 5000; ++id) want.push_back(id);
     EXPECT_EQ(Drain(), want);
+
+    // A burst of equal stamps, placed as one batch, keeps its arrival order.
+    want.clear();
+    for (int id = 1; id <= 64; ++id) Put(id % 4, id);
+    for (int stamp = 0; stamp < 4; ++stamp)
+        for (int id = 1; id <= 64; ++id)
+            if (id % 4 == stamp) want.push_back(id);
+    EXPECT_EQ(Drain(), want);
 }
 
 // Random puts, takes, walks of two nested cursors, removals and inserts,
