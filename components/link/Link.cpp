@@ -41,9 +41,13 @@
 //                  1 "refuse": Link takes no further event until it can, so
 //                  they wait in the level's send queue
 //   ConnectWaitMs  2000: how long a start waits for the peer's welcome; a
-//                  refusal in that time fails the start with its code
-//                  (2057 version, 2055 name) and text; no answer lets the
-//                  start go on, and the link connects when the peer comes
+//                  refusal in that time (another protocol version, 2057,
+//                  or another name, 2055) fails the start, with that code
+//                  and the reason stored and written to stderr (the host
+//                  kit's start reports its own 1036 naming the level); no
+//                  answer lets the start go on, and the link connects when
+//                  the peer comes. A refusal later is counted and written
+//                  to stderr, and the link keeps trying.
 //   Name           "link": this end's name in its hello
 //   PeerName       "": the name the peer must have (empty: any)
 #include <zmq.h>
