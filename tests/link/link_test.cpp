@@ -192,9 +192,10 @@ TEST(LinkProcesses, KilledServerIsCountedAndTheRunGoesOn) {
     EXPECT_EQ(f.at("link")[6], 2u) << report;  // two sessions: before and after the kill
     EXPECT_GT(lost, 0u) << report;
     EXPECT_GT(received, f.at("link")[1] / 2) << report;  // answers came before and after
-    // Only an event the dead server took but never answered escapes the count.
+    // Only events the dead server had taken (and confirmed) but not yet
+    // answered escape the count: a few, more on a loaded machine.
     EXPECT_LE(received + lost, sent) << report;
-    EXPECT_GE(received + lost + 2, sent) << report;
+    EXPECT_GE(received + lost + 5 + sent / 20, sent) << report;
 }
 
 // A peer of `zera serve` that sends garbage: each bad packet is refused and
