@@ -93,11 +93,17 @@ struct Server {
     std::string endpoint;
 };
 
-// An ipc path of this test run alone (the segment prefix names the build folder).
-std::string IpcEndpoint() {
-    const char *tag = std::getenv("VOQ_OSAL_SHM_PREFIX");
-    return "ipc:///tmp/" + std::string(tag != nullptr ? tag : "zera_link_") + std::to_string(getpid()) + ".sock";
-}
+// An ipc endpoint of this test run alone (the segment prefix names the
+// build folder); its file goes with it, also after a killed server.
+struct IpcEndpoint {
+    IpcEndpoint() {
+        const char *tag = std::getenv("VOQ_OSAL_SHM_PREFIX");
+        path = "/tmp/" + std::string(tag != nullptr ? tag : "zera_link_") + std::to_string(getpid()) + ".sock";
+    }
+    ~IpcEndpoint() { unlink(path.c_str()); }
+    operator std::string() const { return "ipc://" + path; }
+    std::string path;
+};
 
 // The figures of a run report: "L.kind" -> the four counters of the
 // statistics table, "host L" -> sent, taken, queued, received, "link" ->
@@ -155,7 +161,8 @@ TEST(LinkProcesses, SplitStackReportsTheSameFiguresAsOneProcess) {
     local.insert(local.end(), {"--set", "3:Greeting="});
     const Figures one = ReadReport(RunTool({"Counter", "Loopback", "Echo"}, local));
     ASSERT_EQ(one.at("1.0"), (std::vector<unsigned long>{40, 0, 320, 0}));
-    for (const std::string &bind : {std::string("tcp://127.0.0.1:*"), IpcEndpoint()}) {
+    const IpcEndpoint ipc;
+    for (const std::string &bind : {std::string("tcp://127.0.0.1:*"), std::string(ipc)}) {
         SCOPED_TRACE(bind);
         Server server(bind, {"Echo"});
         ASSERT_FALSE(server.endpoint.empty());
@@ -173,7 +180,8 @@ TEST(LinkProcesses, SplitStackReportsTheSameFiguresAsOneProcess) {
 // A server killed mid-run and started again: the run reconnects by itself,
 // goes on, and every event it sent is either answered or counted lost.
 TEST(LinkProcesses, KilledServerIsCountedAndTheRunGoesOn) {
-    const std::string endpoint = IpcEndpoint();
+    const IpcEndpoint ipc;
+    const std::string endpoint = ipc;
     auto first = std::make_unique<Server>(endpoint, std::vector<std::string>{"Echo"});
     ASSERT_EQ(first->endpoint, endpoint);
     Tool run({"run", "Counter", "Loopback", "Link", "--set", "3:Endpoint=" + endpoint, "--send", "3:10", "--duration",
