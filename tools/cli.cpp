@@ -64,6 +64,36 @@ constexpr const char *kListUsage =
     "other commands would load): its name, file, version and what it accepts on\n"
     "top of it. Modules that are no components are listed with the reason.\n";
 
+constexpr const char *kServeUsage =
+    "usage: zera serve <component>... [--bind ENDPOINT | --connect ENDPOINT] [--name NAME]\n"
+    "                  [--peer-name NAME] [--hwm N] [--interval MS] [--set LEVEL:NAME=VALUE]...\n"
+    "\n"
+    "Builds a stack from the components given (bottom to top) and serves it at a\n"
+    "link endpoint until Ctrl-C or SIGTERM: a Link component at the top of a stack\n"
+    "in another process is its peer. Events from the peer are sent to level 1;\n"
+    "what comes down to level 0 goes to the peer (item-list events, which carry\n"
+    "the stack's status, stay here). Monitors (zera top) get the status of every\n"
+    "level on request. The first line printed names the endpoint served.\n"
+    "\n"
+    "  --bind ENDPOINT          bind tcp://ADDRESS:PORT (PORT * picks a free one) or\n"
+    "                           ipc://PATH (default tcp://*:5570)\n"
+    "  --connect ENDPOINT       connect to a Link that binds instead\n"
+    "  --name NAME              the name this end gives in its welcome (serve)\n"
+    "  --peer-name NAME         refuse a stack peer of another name\n"
+    "  --hwm N                  messages queued per direction (default 1000)\n"
+    "  --interval MS            print the status every MS milliseconds\n"
+    "  --set LEVEL:NAME=VALUE   set a stack parameter of LEVEL before the start\n";
+
+constexpr const char *kTopUsage =
+    "usage: zera top <endpoint> [--count N] [--json]\n"
+    "\n"
+    "Shows a served stack (zera serve) each second: per level its component,\n"
+    "status, events per second and load figures, and the link's own figures.\n"
+    "On a terminal the view is redrawn in place; otherwise one block of plain\n"
+    "text per second, or one JSON object per line with --json.\n"
+    "\n"
+    "  --count N                stop after N views (default: until Ctrl-C)\n";
+
 struct Command {
     const char *name;
     const char *usage;
@@ -77,6 +107,10 @@ const std::vector<Command> &Commands() {
         {"inspect", kInspectUsage, {}, {}},
         {"describe", kDescribeUsage, {}, {}},
         {"list", kListUsage, {}, {}},
+#if ZERA_TOOL_LINK
+        {"serve", kServeUsage, {"--bind", "--connect", "--name", "--peer-name", "--hwm", "--interval", "--set"}, {}},
+        {"top", kTopUsage, {"--count"}, {}},
+#endif
     };
     return commands;
 }
@@ -273,6 +307,60 @@ bool ParseList(const std::vector<std::string> &args, ListOptions *out, bool *hel
     return true;
 }
 
+bool ParseServe(const std::vector<std::string> &args, ServeOptions *out, bool *help) {
+    std::vector<Given> options;
+    if (!Split("serve", args, out, &options, &out->components, help)) return false;
+    if (*help) return true;
+    for (const Given &o : options) {
+        bool ok = true;
+        if (o.name == "--bind" || o.name == "--connect") {
+            out->endpoint = o.value;
+            out->connect = o.name == "--connect";
+            ok = !o.value.empty();
+        } else if (o.name == "--name") {
+            out->name = o.value;
+        } else if (o.name == "--peer-name") {
+            out->peerName = o.value;
+        } else if (o.name == "--hwm") {
+            ok = ParseUnsigned(o.value, 1000000, &out->highWater) && out->highWater != 0;
+        } else if (o.name == "--interval") {
+            ok = ParseUnsigned(o.value, 86400000, &out->intervalMs);
+        } else {
+            ParamSetting setting;
+            ok = ParseSetting(o.value, &setting);
+            out->settings.push_back(setting);
+        }
+        if (!ok) {
+            Bad("serve", "bad value '" + o.value + "' for " + o.name);
+            return false;
+        }
+    }
+    if (out->components.empty()) {
+        Bad("serve", "name the components of the stack, bottom to top");
+        return false;
+    }
+    return true;
+}
+
+bool ParseTop(const std::vector<std::string> &args, TopOptions *out, bool *help) {
+    std::vector<Given> options;
+    std::vector<std::string> positional;
+    if (!Split("top", args, out, &options, &positional, help)) return false;
+    if (*help) return true;
+    for (const Given &o : options) {
+        if (!ParseUnsigned(o.value, 0xFFFFFFFFu, &out->count)) {
+            Bad("top", "bad --count '" + o.value + "'");
+            return false;
+        }
+    }
+    if (positional.size() != 1) {
+        Bad("top", "name exactly one endpoint");
+        return false;
+    }
+    out->endpoint = positional[0];
+    return true;
+}
+
 void PrintMainUsage(std::FILE *to) {
     std::fputs("usage: zera <command> [options]\n"
                "\n"
@@ -281,6 +369,10 @@ void PrintMainUsage(std::FILE *to) {
                "  inspect <component>      show a component's info blocks and stack parameters\n"
                "  describe <component>...  build a stack and decode its stack description\n"
                "  list                     list the components on the search path\n"
+#if ZERA_TOOL_LINK
+               "  serve <component>...     serve a stack at a link endpoint\n"
+               "  top <endpoint>           a live view of a served stack\n"
+#endif
                "  version                  show the tool's version\n"
                "  help [<command>]         show this text, or the options of a command\n"
                "\n",

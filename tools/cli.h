@@ -51,6 +51,24 @@ struct DescribeOptions : CommonOptions {
 
 struct ListOptions : CommonOptions {};
 
+// zera serve: a stack behind a link endpoint.
+struct ServeOptions : CommonOptions {
+    std::vector<std::string> components;
+    std::string endpoint = "tcp://*:5570";
+    bool connect = false;          // connect to the endpoint instead of binding it
+    std::string name = "serve";    // this end's name in its welcome
+    std::string peerName;          // the name a stack peer must have (empty: any)
+    uint32_t highWater = 1000;
+    uint32_t intervalMs = 0;       // print the status this often (0: never)
+    std::vector<ParamSetting> settings;
+};
+
+// zera top: a live view of a served stack.
+struct TopOptions : CommonOptions {
+    std::string endpoint;
+    uint32_t count = 0;  // refreshes before it ends (0: until Ctrl-C)
+};
+
 // The sample stack, bottom to top.
 const std::vector<std::string> &SampleStack();
 
@@ -61,6 +79,8 @@ bool ParseRun(const std::vector<std::string> &args, RunOptions *out, bool *help)
 bool ParseInspect(const std::vector<std::string> &args, InspectOptions *out, bool *help);
 bool ParseDescribe(const std::vector<std::string> &args, DescribeOptions *out, bool *help);
 bool ParseList(const std::vector<std::string> &args, ListOptions *out, bool *help);
+bool ParseServe(const std::vector<std::string> &args, ServeOptions *out, bool *help);
+bool ParseTop(const std::vector<std::string> &args, TopOptions *out, bool *help);
 
 void PrintMainUsage(std::FILE *to);
 // The usage of one command; false when there is no such command.

@@ -32,6 +32,10 @@ int CommandRun(const std::vector<std::string> &args);
 int CommandInspect(const std::vector<std::string> &args);
 int CommandDescribe(const std::vector<std::string> &args);
 int CommandList(const std::vector<std::string> &args);
+#if ZERA_TOOL_LINK
+int CommandServe(const std::vector<std::string> &args);
+int CommandTop(const std::vector<std::string> &args);
+#endif
 
 }  // namespace tool
 

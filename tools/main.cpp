@@ -18,6 +18,10 @@ int main(int argc, char **argv) {
     if (command == "inspect") return tool::CommandInspect(args);
     if (command == "describe") return tool::CommandDescribe(args);
     if (command == "list") return tool::CommandList(args);
+#if ZERA_TOOL_LINK
+    if (command == "serve") return tool::CommandServe(args);
+    if (command == "top") return tool::CommandTop(args);
+#endif
     if (command == "version" || command == "--version") {
         std::printf("zera %s\n", ZERA_TOOL_VERSION);
         return tool::kExitOk;

@@ -17,6 +17,16 @@ const char *const kColumnNames[4] = {"eventsA", "eventsB", "bytesA", "bytesB"};
 uint32_t Low(uint32_t word) { return word & 0xFFFFu; }
 uint32_t High(uint32_t word) { return word >> 16; }
 
+// A Link level keeps the link's figures in its statistics: kind 1 the
+// traffic, kind 2 the faults (see components/link/Link.cpp).
+bool IsLink(const LevelReport &l) { return l.component == "Link"; }
+uint32_t LinkForwarded(const LevelReport &l) { return l.statistics[4]; }
+uint32_t LinkTaken(const LevelReport &l) { return l.statistics[5]; }
+uint32_t LinkUndelivered(const LevelReport &l) { return l.statistics[8]; }
+uint32_t LinkMissing(const LevelReport &l) { return l.statistics[9]; }
+uint32_t LinkRefused(const LevelReport &l) { return l.statistics[10]; }
+uint32_t LinkSessions(const LevelReport &l) { return l.statistics[11]; }
+
 double Rate(uint64_t n, double seconds) { return seconds > 0 ? static_cast<double>(n) / seconds : 0; }
 
 // A parameter's value (or permitted value) of p's type: a JSON number for a
@@ -130,6 +140,15 @@ void PrintRunReport(const RunReport &report, std::FILE *out) {
         std::fprintf(out, "  %llu sends refused, the last with %s\n",
                      static_cast<unsigned long long>(report.sendFailures), report.lastSendError.c_str());
     }
+    for (const LevelReport &l : report.levels) {
+        if (!IsLink(l)) continue;
+        std::fprintf(out,
+                     "\nlink at level %u: %u events to the peer, %u from it; lost across the link %u "
+                     "(%u not delivered or not confirmed, %u missing from the peer); %u packets refused; "
+                     "%u sessions\n",
+                     l.level, LinkForwarded(l), LinkTaken(l), LinkUndelivered(l) + LinkMissing(l), LinkUndelivered(l),
+                     LinkMissing(l), LinkRefused(l), LinkSessions(l));
+    }
 }
 
 void PrintRunReportJson(const RunReport &report, std::FILE *out) {
@@ -175,6 +194,18 @@ void PrintRunReportJson(const RunReport &report, std::FILE *out) {
         json.Field("received", l.received);
         json.Field("received_status", l.receivedOther);
         json.EndObject();
+        if (IsLink(l)) {
+            json.Key("link");
+            json.BeginObject();
+            json.Field("to_peer", LinkForwarded(l));
+            json.Field("from_peer", LinkTaken(l));
+            json.Field("lost", static_cast<uint64_t>(LinkUndelivered(l)) + LinkMissing(l));
+            json.Field("undelivered", LinkUndelivered(l));
+            json.Field("missing_from_peer", LinkMissing(l));
+            json.Field("refused_packets", LinkRefused(l));
+            json.Field("sessions", LinkSessions(l));
+            json.EndObject();
+        }
         json.Key("params");
         WriteParamsJson(l.params, &json);
         json.EndObject();

@@ -35,7 +35,11 @@ volatile std::sig_atomic_t g_interrupted = 0;
 
 extern "C" void OnSignal(int) { g_interrupted = 1; }
 
-void InstallSignalHandlers() {
+}  // namespace
+
+bool StopSignalled() { return g_interrupted != 0; }
+
+void InstallStopSignals() {
 #if defined(_WIN32)
     // The C runtime maps a console's Ctrl+C to SIGINT.
     std::signal(SIGINT, OnSignal);
@@ -48,6 +52,8 @@ void InstallSignalHandlers() {
     sigaction(SIGTERM, &action, nullptr);
 #endif
 }
+
+namespace {
 
 bool IsDataEvent(const Event *ev) { return ev->i32Type >= ZERA_EVENT_DATA0 && ev->i32Type <= ZERA_EVENT_DATA2; }
 
@@ -322,7 +328,7 @@ int RunStack(const RunOptions &options, RunReport *report) {
         return 1;
     }
 
-    InstallSignalHandlers();
+    InstallStopSignals();
     Sender sender(stack.h0(), options.sends, &counters);
     Progress progress(counters);
     const Clock::time_point start = Clock::now();

@@ -43,6 +43,11 @@ struct RunReport {
     uint64_t TotalReceived() const;
 };
 
+// SIGINT (Ctrl-C) and SIGTERM end a command that runs until stopped: once
+// installed, StopSignalled() turns true at the first of them.
+void InstallStopSignals();
+bool StopSignalled();
+
 // Runs the stack as the options say. Returns 0 and fills *report, or prints
 // why it failed to stderr and returns the tool's exit status (1 for a
 // stack that cannot be built, set or started, 2 for an option that does

@@ -1,0 +1,607 @@
+// components/link/Link.cpp - the Link component: the top of a stack whose
+// upper levels run in another process or on another machine.
+//
+// Placed at the top of a stack (it completes it), Link forwards every event
+// that reaches its level (sent to it from below) to its peer, written in the
+// library's event wire format; events that come back from the peer enter
+// this stack's input filter at Link's level, so the levels below receive
+// them as from the level above. The peer is `zera serve`, which keeps the
+// remote stack behind a ROUTER socket and plays that stack's level 0.
+//
+// Transport: one ZeroMQ DEALER socket, bound or connected to the endpoint
+// (tcp://host:port, ipc://path). On every new connection Link sends a hello
+// (protocol version, its name); the peer answers with a welcome (version,
+// session number, its name) or a refusal with an error code and text. Two
+// threads per level: the sender takes due events from the level's send
+// queue, writes them into messages and hands them over an inproc pipe to
+// the io thread, which alone owns the DEALER: it sends, receives, watches
+// the connection (socket monitor) and keeps the session's figures. Neither
+// ever waits without end: both wait in rounds and see a stop within one.
+//
+// Nothing is lost without a count. Events carry a sequence number and the
+// number of the peer's events taken so far; from these each end knows what
+// the other lost. The level's statistics (ZERA_boGetStatistics) hold the
+// link's figures:
+//   kind 1: eventsA forwarded to the peer, eventsB taken from the peer,
+//           bytesA and bytesB the bytes of those messages;
+//   kind 2: eventsA undelivered (no peer, high-water mark full, dropped when
+//           the connection broke before the peer confirmed them, or left
+//           over at a stop), eventsB lost on the way in (gaps in the peer's
+//           numbering), bytesA packets refused (malformed, truncated, out of
+//           a session, or a hello that does not suit), bytesB sessions begun.
+// Kind 0 stays the input filter's count of the events Link hands down.
+//
+// Parameters (all settable while the stack is stopped):
+//   Endpoint       "tcp://127.0.0.1:5570"
+//   Bind           0: connect to the endpoint, 1: bind it
+//   HighWater      1000: messages queued per direction before it is full
+//   ReconnectMs    100: the reconnect interval
+//   OnFull         0 "count": an event that cannot go out now (no peer, or
+//                  the high-water mark is full) is dropped and counted;
+//                  1 "refuse": Link takes no further event until it can, so
+//                  they wait in the level's send queue
+//   ConnectWaitMs  2000: how long a start waits for the peer's welcome; a
+//                  refusal in that time (another protocol version, 2057,
+//                  or another name, 2055) fails the start, with that code
+//                  and the reason stored and written to stderr (the host
+//                  kit's start reports its own 1036 naming the level); no
+//                  answer lets the start go on, and the link connects when
+//                  the peer comes. A refusal later is counted and written
+//                  to stderr, and the link keeps trying.
+//   Name           "link": this end's name in its hello
+//   PeerName       "": the name the peer must have (empty: any)
+#include <zmq.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+
+#include "ZERA_Component.h"
+#include "link_wire.h"
+
+ZERA_COMPONENT_BINDING()
+ZERA_COMPONENT_NAME("Link.COMPONENT")
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using zlink::Bytes;
+
+constexpr int kRoundMs = 50;            // the io thread's wait between looks at its stop flag
+constexpr int kSendRoundMs = 100;       // the sender's wait on a full pipe
+constexpr int kHelloRepeatMs = 250;     // a hello not answered is sent again
+constexpr int kAckEveryMs = 100;        // the longest an acknowledgement waits
+constexpr int kFlushWaitMs = 500;       // how long a stop waits for the peer's last acknowledgement
+constexpr int kHeartbeatMs = 500;       // a dead peer is noticed within three of these
+constexpr uint32_t kStatsTraffic = 1;
+constexpr uint32_t kStatsFaults = 2;
+
+struct Config {
+    std::string endpoint = "tcp://127.0.0.1:5570";
+    uint32_t bind = 0;
+    uint32_t highWater = 1000;
+    uint32_t reconnectMs = 100;
+    uint32_t onFull = 0;
+    uint32_t connectWaitMs = 2000;
+    std::string name = "link";
+    std::string peerName;
+};
+
+enum class PeerState { kWaiting, kOpen, kRefused };
+
+// The io thread's view of the current session; used by that thread only.
+struct Session {
+    bool connected = false;  // a connection has shaken hands
+    bool open = false;       // the peer's welcome came
+    uint64_t id = 0;
+    uint32_t sent = 0;       // our events sent this session (the next sequence number)
+    uint32_t acked = 0;      // of those, confirmed by the peer
+    uint32_t expect = 0;     // the peer's next sequence number
+    uint32_t taken = 0;      // the peer's events taken this session
+    uint32_t ackSent = 0;    // the `taken` last told to the peer
+    Clock::time_point helloAt{};
+    Clock::time_point ackAt{};
+};
+
+struct LinkLevel {
+    StackHandle *h = nullptr;
+    OSAL_HMUTEX breakMutex = nullptr;  // guards stop (the sender's break flag)
+    BOOL8 stop = 0;
+
+    std::mutex configMutex;  // guards config (written by the notification, read by a start)
+    Config config;
+    Config running;  // the copy a start works with; read by the threads it starts
+
+    void *ctx = nullptr;
+    void *peer = nullptr;     // DEALER: io thread only
+    void *monitor = nullptr;  // the DEALER's monitor: io thread only
+    void *outRead = nullptr;  // pipe from the sender: io thread only
+    void *outWrite = nullptr; // pipe to the io thread: sender only
+    std::thread sender;
+    std::thread io;
+    std::atomic<bool> ioStop{false};
+
+    std::mutex stateMutex;  // guards state, refusalCode, refusal
+    std::condition_variable stateChanged;
+    PeerState state = PeerState::kWaiting;
+    uint32_t refusalCode = 0;
+    std::string refusal;
+};
+
+LinkLevel *Of(StackHandle *h) { return static_cast<LinkLevel *>(h->pvLevelContext); }
+
+bool StopAsked(LinkLevel *l) {
+    OSAL_boMutexLock(l->breakMutex);
+    const bool stop = l->stop != 0;
+    OSAL_vMutexUnlock(l->breakMutex);
+    return stop;
+}
+
+void SetState(LinkLevel *l, PeerState state, uint32_t code, const std::string &text) {
+    std::lock_guard<std::mutex> lock(l->stateMutex);
+    l->state = state;
+    l->refusalCode = code;
+    l->refusal = text;
+    l->stateChanged.notify_all();
+}
+
+void CountFaults(LinkLevel *l, uint32_t undelivered, uint32_t lostIn, uint32_t refused, uint32_t sessions) {
+    ZERA_vUpdateStatistics(l->h, kStatsFaults, undelivered, lostIn, refused, sessions);
+}
+
+bool SendBytes(void *socket, const Bytes &bytes) {
+    return zmq_send(socket, bytes.data(), bytes.size(), ZMQ_DONTWAIT) == static_cast<int>(bytes.size());
+}
+
+// ---- The io thread ------------------------------------------------------------------
+
+class Io {
+public:
+    explicit Io(LinkLevel *l) : l_(l) { zmq_msg_init(&pending_); }
+    ~Io() { zmq_msg_close(&pending_); }
+
+    void Run() {
+        while (!l_->ioStop.load()) Round();
+        Finish();
+    }
+
+private:
+    void Round() {
+        zmq_pollitem_t items[3] = {{l_->peer, 0, ZMQ_POLLIN, 0},
+                                   {l_->monitor, 0, ZMQ_POLLIN, 0},
+                                   {l_->outRead, 0, static_cast<short>(holding_ ? 0 : ZMQ_POLLIN), 0}};
+        zmq_poll(items, 3, holding_ ? 5 : kRoundMs);
+        if (items[1].revents & ZMQ_POLLIN) Monitor();
+        if (items[0].revents & ZMQ_POLLIN) Receive();
+        if (holding_) Forward(&pending_);
+        for (int i = 0; i < 256 && !holding_; ++i) {
+            if (zmq_msg_recv(&pending_, l_->outRead, ZMQ_DONTWAIT) < 0) break;
+            Forward(&pending_);
+        }
+        Timers();
+    }
+
+    void Monitor() {
+        zmq_msg_t frame;
+        zmq_msg_init(&frame);
+        while (zmq_msg_recv(&frame, l_->monitor, ZMQ_DONTWAIT) >= 0) {
+            uint16_t event = 0;
+            if (zmq_msg_size(&frame) >= 6) std::memcpy(&event, zmq_msg_data(&frame), sizeof event);
+            while (zmq_msg_more(&frame) && zmq_msg_recv(&frame, l_->monitor, ZMQ_DONTWAIT) >= 0) {
+            }
+            if (event == ZMQ_EVENT_HANDSHAKE_SUCCEEDED) {
+                s_.connected = true;
+                if (!s_.open) SendHello();
+            } else if (event == ZMQ_EVENT_DISCONNECTED) {
+                EndSession();
+                s_.connected = false;
+            }
+        }
+        zmq_msg_close(&frame);
+    }
+
+    void SendHello() {
+        zlink::Hello hello;
+        hello.name = l_->running.name;
+        SendBytes(l_->peer, zlink::HelloMessage(zlink::kHello, hello));
+        s_.helloAt = Clock::now();
+    }
+
+    // The session's figures go into the statistics; what the peer did not
+    // confirm is lost.
+    void EndSession() {
+        if (s_.open) CountFaults(l_, s_.sent - s_.acked, 0, 0, 0);
+        const bool connected = s_.connected;
+        s_ = Session();
+        s_.connected = connected;
+    }
+
+    void Receive() {
+        zmq_msg_t msg;
+        zmq_msg_init(&msg);
+        for (int i = 0; i < 256 && zmq_msg_recv(&msg, l_->peer, ZMQ_DONTWAIT) >= 0; ++i) {
+            Take(static_cast<const uint8_t *>(zmq_msg_data(&msg)), zmq_msg_size(&msg));
+        }
+        zmq_msg_close(&msg);
+    }
+
+    void Refused(uint32_t code, const std::string &why) {
+        CountFaults(l_, 0, 0, 1, 0);
+        std::fprintf(stderr, "Link (level %u): the peer at %s was refused: %s\n", l_->h->u8Level,
+                     l_->running.endpoint.c_str(), why.c_str());
+        SetState(l_, PeerState::kRefused, code, why);
+    }
+
+    void Take(const uint8_t *data, size_t size) {
+        const uint8_t kind = size > 0 ? data[0] : 0;
+        if (kind == zlink::kEvent) return TakeEvent(data, size);
+        zlink::Hello welcome;
+        zlink::Refusal refusal;
+        uint32_t ack = 0;
+        if (kind == zlink::kWelcome && zlink::ReadHello(data, size, &welcome)) {
+            uint32_t code = 0;
+            const std::string why = zlink::HelloMismatch(welcome, l_->running.peerName, &code);
+            if (!why.empty()) return Refused(code, why);
+            if (s_.open && s_.id == welcome.session) return;  // the answer to a repeated hello
+            EndSession();
+            s_.open = true;
+            s_.id = welcome.session;
+            CountFaults(l_, 0, 0, 0, 1);
+            SetState(l_, PeerState::kOpen, 0, std::string());
+        } else if (kind == zlink::kRefuse && zlink::ReadRefuse(data, size, &refusal)) {
+            Refused(refusal.code, "the peer says: " + refusal.text);
+        } else if (kind == zlink::kAck && zlink::ReadAck(data, size, &ack)) {
+            Acknowledged(ack);
+        } else if (kind == zlink::kFlush && size == 1) {
+            SendAck();
+        } else {
+            CountFaults(l_, 0, 0, 1, 0);
+        }
+    }
+
+    void Acknowledged(uint32_t ack) {
+        if (s_.open && ack > s_.acked && ack <= s_.sent) s_.acked = ack;
+    }
+
+    void TakeEvent(const uint8_t *data, size_t size) {
+        uint32_t sequence = 0;
+        uint32_t ack = 0;
+        Event *ev = nullptr;
+        if (!s_.open || !zlink::ReadEvent(data, size, l_->h->boWide, &sequence, &ack, &ev) ||
+            sequence < s_.expect) {
+            if (ev != nullptr) ZERA_boDeleteEvent(ev);
+            CountFaults(l_, 0, 0, 1, 0);
+            return;
+        }
+        CountFaults(l_, 0, sequence - s_.expect, 0, 0);
+        s_.expect = sequence + 1;
+        ++s_.taken;
+        Acknowledged(ack);
+        ZERA_vUpdateStatistics(l_->h, kStatsTraffic, 0, 1, 0, static_cast<uint32_t>(size));
+        ev->u8Level = l_->h->u8Level;  // from here on an event of this level
+        ZERA_vInputFilter(l_->h, ev);
+    }
+
+    void SendAck() {
+        if (SendBytes(l_->peer, zlink::AckMessage(s_.taken))) s_.ackSent = s_.taken;
+        s_.ackAt = Clock::now();
+    }
+
+    // Sends the message the sender handed over, or holds or drops it when
+    // it cannot go out now, as OnFull says.
+    void Forward(zmq_msg_t *msg) {
+        holding_ = false;
+        const size_t size = zmq_msg_size(msg);
+        if (size < zlink::kEventHeader) return;
+        if (s_.open) {
+            zlink::PatchEvent(static_cast<uint8_t *>(zmq_msg_data(msg)), s_.sent, s_.taken);
+            if (zmq_msg_send(msg, l_->peer, ZMQ_DONTWAIT) >= 0) {
+                ++s_.sent;
+                s_.ackSent = s_.taken;
+                ZERA_vUpdateStatistics(l_->h, kStatsTraffic, 1, 0, static_cast<uint32_t>(size), 0);
+                return;
+            }
+        }
+        if (l_->running.onFull != 0) {
+            holding_ = true;
+            return;
+        }
+        CountFaults(l_, 1, 0, 0, 0);
+        zmq_msg_close(msg);
+        zmq_msg_init(msg);
+    }
+
+    void Timers() {
+        const Clock::time_point now = Clock::now();
+        if (s_.connected && !s_.open && now - s_.helloAt > std::chrono::milliseconds(kHelloRepeatMs)) SendHello();
+        if (s_.open && s_.taken != s_.ackSent && now - s_.ackAt > std::chrono::milliseconds(kAckEveryMs)) SendAck();
+    }
+
+    // At a stop: ask the peer to confirm what it took, then count what is
+    // left as undelivered.
+    void Finish() {
+        if (s_.open && s_.acked != s_.sent && SendBytes(l_->peer, Bytes{zlink::kFlush})) {
+            const Clock::time_point until = Clock::now() + std::chrono::milliseconds(kFlushWaitMs);
+            while (s_.open && s_.acked != s_.sent && Clock::now() < until) {
+                zmq_pollitem_t item = {l_->peer, 0, ZMQ_POLLIN, 0};
+                if (zmq_poll(&item, 1, 20) > 0) Receive();
+            }
+        }
+        EndSession();
+        uint32_t left = holding_ ? 1 : 0;
+        while (zmq_msg_recv(&pending_, l_->outRead, ZMQ_DONTWAIT) >= 0) ++left;
+        if (left != 0) CountFaults(l_, left, 0, 0, 0);
+    }
+
+    LinkLevel *l_;
+    Session s_;
+    zmq_msg_t pending_;     // the message being forwarded
+    bool holding_ = false;  // pending_ waits for room (OnFull 1)
+};
+
+// ---- The sender thread ---------------------------------------------------------------
+
+void FreeBytes(void *, void *hint) { delete static_cast<Bytes *>(hint); }
+
+void RunSender(LinkLevel *l) {
+    const TimeVal noLead = OSAL_stTimeNoWait;
+    while (Event *ev = ZERA_pstGetNextSendEvent(l->h, &noLead, &l->stop, l->breakMutex)) {
+        auto *bytes = new (std::nothrow) Bytes;
+        const bool written = bytes != nullptr && zlink::EventMessage(ev, bytes);
+        ZERA_boDeleteEvent(ev);
+        zmq_msg_t msg;
+        if (!written || zmq_msg_init_data(&msg, bytes->data(), bytes->size(), FreeBytes, bytes) != 0) {
+            delete bytes;
+            CountFaults(l, 1, 0, 0, 0);
+            continue;
+        }
+        // A full pipe (OnFull 1 and no room at the peer) is waited out in
+        // rounds, so that a stop is seen.
+        while (zmq_msg_send(&msg, l->outWrite, 0) < 0) {
+            if (zmq_errno() != EAGAIN || StopAsked(l)) {
+                zmq_msg_close(&msg);
+                CountFaults(l, 1, 0, 0, 0);
+                break;
+            }
+        }
+    }
+}
+
+// ---- Start and stop ------------------------------------------------------------------
+
+void SetInt(void *socket, int option, int value) { zmq_setsockopt(socket, option, &value, sizeof value); }
+
+void CloseSockets(LinkLevel *l) {
+    for (void **s : {&l->peer, &l->monitor, &l->outRead, &l->outWrite}) {
+        if (*s != nullptr) zmq_close(*s);
+        *s = nullptr;
+    }
+    if (l->ctx != nullptr) zmq_ctx_term(l->ctx);
+    l->ctx = nullptr;
+}
+
+// Makes the sockets; false with a code and text stored.
+bool OpenSockets(LinkLevel *l) {
+    const Config &c = l->running;
+    l->ctx = zmq_ctx_new();
+    if (l->ctx == nullptr) return false;
+    l->peer = zmq_socket(l->ctx, ZMQ_DEALER);
+    l->outRead = zmq_socket(l->ctx, ZMQ_PAIR);
+    l->outWrite = zmq_socket(l->ctx, ZMQ_PAIR);
+    if (l->peer == nullptr || l->outRead == nullptr || l->outWrite == nullptr) return false;
+    const int hwm = static_cast<int>(c.highWater != 0 ? c.highWater : 1);
+    for (void *s : {l->peer, l->outRead, l->outWrite}) {
+        SetInt(s, ZMQ_LINGER, 0);
+        SetInt(s, ZMQ_SNDHWM, hwm);
+        SetInt(s, ZMQ_RCVHWM, hwm);
+    }
+    SetInt(l->outWrite, ZMQ_SNDTIMEO, kSendRoundMs);
+    SetInt(l->peer, ZMQ_RECONNECT_IVL, static_cast<int>(c.reconnectMs));
+    SetInt(l->peer, ZMQ_RECONNECT_IVL_MAX, static_cast<int>(c.reconnectMs));
+    SetInt(l->peer, ZMQ_IMMEDIATE, 1);
+    SetInt(l->peer, ZMQ_HEARTBEAT_IVL, kHeartbeatMs);
+    SetInt(l->peer, ZMQ_HEARTBEAT_TIMEOUT, 3 * kHeartbeatMs);
+    char name[64];
+    std::snprintf(name, sizeof name, "inproc://zera-link-monitor-%p", static_cast<void *>(l));
+    if (zmq_socket_monitor(l->peer, name, ZMQ_EVENT_HANDSHAKE_SUCCEEDED | ZMQ_EVENT_DISCONNECTED) != 0) return false;
+    l->monitor = zmq_socket(l->ctx, ZMQ_PAIR);
+    if (l->monitor == nullptr || zmq_connect(l->monitor, name) != 0) return false;
+    std::snprintf(name, sizeof name, "inproc://zera-link-out-%p", static_cast<void *>(l));
+    if (zmq_bind(l->outRead, name) != 0 || zmq_connect(l->outWrite, name) != 0) return false;
+    const int rc = c.bind != 0 ? zmq_bind(l->peer, c.endpoint.c_str()) : zmq_connect(l->peer, c.endpoint.c_str());
+    if (rc != 0) {
+        const std::string text = "Link cannot " + std::string(c.bind != 0 ? "bind" : "connect to") + " '" +
+                                 c.endpoint + "': " + zmq_strerror(zmq_errno());
+        OSAL_vSetLastErrorText(OSAL_ERR_INVALID_ARG, 2, text.c_str(), 0, nullptr);
+        return false;
+    }
+    return true;
+}
+
+void StopThreads(LinkLevel *l) {
+    if (l->sender.joinable()) {
+        ZERA_vBreakSendEventWait(l->h, &l->stop, l->breakMutex);
+        l->sender.join();
+    }
+    if (l->io.joinable()) {
+        l->ioStop = true;
+        l->io.join();
+    }
+    CloseSockets(l);
+}
+
+void Stop(StackHandle *h) {
+    if (LinkLevel *l = Of(h)) StopThreads(l);
+}
+
+BOOL8 Start(StackHandle *h) {
+    LinkLevel *l = Of(h);
+    if (l == nullptr || l->io.joinable()) return 0;
+    {
+        std::lock_guard<std::mutex> lock(l->configMutex);
+        l->running = l->config;
+    }
+    SetState(l, PeerState::kWaiting, 0, std::string());
+    OSAL_boMutexLock(l->breakMutex);
+    l->stop = 0;
+    OSAL_vMutexUnlock(l->breakMutex);
+    l->ioStop = false;
+    if (!OpenSockets(l)) {
+        if (OSAL_dwGetLastError() == 0) OSAL_vSetLastErrorText(OSAL_ERR_SYSTEM, 2, zmq_strerror(zmq_errno()), 0, nullptr);
+        CloseSockets(l);
+        return 0;
+    }
+    try {
+        l->io = std::thread([l] { Io(l).Run(); });
+    } catch (...) {
+        CloseSockets(l);
+        OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
+        return 0;
+    }
+    std::unique_lock<std::mutex> lock(l->stateMutex);
+    l->stateChanged.wait_for(lock, std::chrono::milliseconds(l->running.connectWaitMs),
+                             [l] { return l->state != PeerState::kWaiting; });
+    if (l->state == PeerState::kRefused) {
+        const std::string text = "Link: " + l->refusal;
+        const uint32_t code = l->refusalCode != 0 ? l->refusalCode : 1035u;
+        lock.unlock();
+        StopThreads(l);
+        OSAL_vSetLastErrorText(code, 2, text.c_str(), 0, nullptr);
+        return 0;
+    }
+    lock.unlock();
+    try {
+        l->sender = std::thread(RunSender, l);
+    } catch (...) {
+        StopThreads(l);
+        OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
+        return 0;
+    }
+    return 1;
+}
+
+// ---- Parameters ------------------------------------------------------------------------
+
+struct DWordParam {
+    const char *name;
+    const WCHAR16 *wideName;
+    uint32_t Config::*field;
+    uint32_t value;
+};
+const DWordParam kDWords[] = {
+    {"Bind", ZERA_WTEXT("Bind"), &Config::bind, 0},
+    {"HighWater", ZERA_WTEXT("HighWater"), &Config::highWater, 1000},
+    {"ReconnectMs", ZERA_WTEXT("ReconnectMs"), &Config::reconnectMs, 100},
+    {"OnFull", ZERA_WTEXT("OnFull"), &Config::onFull, 0},
+    {"ConnectWaitMs", ZERA_WTEXT("ConnectWaitMs"), &Config::connectWaitMs, 2000},
+};
+struct StringParam {
+    const char *name;
+    const WCHAR16 *wideName;
+    std::string Config::*field;
+    const char *value;
+    const WCHAR16 *wideValue;
+};
+const StringParam kStrings[] = {
+    {"Endpoint", ZERA_WTEXT("Endpoint"), &Config::endpoint, "tcp://127.0.0.1:5570", ZERA_WTEXT("tcp://127.0.0.1:5570")},
+    {"Name", ZERA_WTEXT("Name"), &Config::name, "link", ZERA_WTEXT("link")},
+    {"PeerName", ZERA_WTEXT("PeerName"), &Config::peerName, "", ZERA_WTEXT("")},
+};
+
+BOOL8 SetupParams(BOOL8 wide, Param **list) {
+    uint32_t count = 0;
+    ParamValue **values = nullptr;
+    if (!ZERA_boCreateParListA(list)) return 0;
+    for (const StringParam &p : kStrings) {
+        const BOOL8 ok = wide ? ZERA_boAddParamW(1, 0, list, &count, &values, ZERA_PARAM_STRING, ZERA_ACCESS_STOPPED,
+                                                 0, 0, 0, p.wideName, p.wideValue)
+                              : ZERA_boAddParamA(1, 0, list, &count, &values, ZERA_PARAM_STRING, ZERA_ACCESS_STOPPED,
+                                                 0, 0, 0, p.name, p.value);
+        if (!ok) return 0;
+    }
+    for (const DWordParam &p : kDWords) {
+        const BOOL8 ok = wide ? ZERA_boAddParamW(1, 0, list, &count, &values, ZERA_PARAM_DWORD, ZERA_ACCESS_STOPPED,
+                                                 0, 0, 0, p.wideName, p.value)
+                              : ZERA_boAddParamA(1, 0, list, &count, &values, ZERA_PARAM_DWORD, ZERA_ACCESS_STOPPED,
+                                                 0, 0, 0, p.name, p.value);
+        if (!ok) return 0;
+    }
+    return 1;
+}
+
+Param *Find(StackHandle *h, const char *name, const WCHAR16 *wideName) {
+    return h->boWide ? ZERA_pastFindParamW(h->pstStackParams, wideName) : ZERA_pastFindParamA(h->pstStackParams, name);
+}
+
+// A string parameter's value (a wide one byte per unit, '?' above 0xFF).
+std::string Text(StackHandle *h, const Param *p) {
+    std::string s;
+    if (h->boWide) {
+        for (const WCHAR16 *u = p->uValue.ls; u != nullptr && *u != 0; ++u) s += *u > 0xFF ? '?' : static_cast<char>(*u);
+    } else if (p->uValue.hs != nullptr) {
+        s = p->uValue.hs;
+    }
+    return s;
+}
+
+// Copies the parameters for the next start: the threads never read the list.
+void Notify(StackHandle *h) {
+    LinkLevel *l = Of(h);
+    if (l == nullptr) return;
+    std::lock_guard<std::mutex> lock(l->configMutex);
+    for (const DWordParam &d : kDWords) {
+        if (const Param *p = Find(h, d.name, d.wideName)) l->config.*d.field = p->uValue.dw;
+    }
+    for (const StringParam &s : kStrings) {
+        if (const Param *p = Find(h, s.name, s.wideName)) l->config.*s.field = Text(h, p);
+    }
+}
+
+}  // namespace
+
+// Own block: the sample family 0.1, completes the stack and fits any place
+// (range B [0xFFFFFFFF, 0xFFFFFFFF]); nothing goes on top (upper flags 0x08).
+ZERA_COMPONENT_INFO(ZERA_INFO_VERSION(0, 1) ZERA_INFO_FLAGS(ZERA_INFO_COMPLETES_STACK)
+                        ZERA_INFO_RANGE_B(0xFFFFFFFFu, 0xFFFFFFFFu),
+                    ZERA_INFO_VERSION(0, 1) ZERA_INFO_FLAGS(0x08u))
+ZERA_COMPONENT_PARAMS(SetupParams)
+ZERA_COMPONENT_THREADS(Start, Stop)
+ZERA_COMPONENT_NOTIFY(Notify)
+
+extern "C" {
+
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
+    auto *l = new (std::nothrow) LinkLevel;
+    if (l == nullptr) {
+        OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
+        return 0;
+    }
+    l->h = h;
+    l->breakMutex = OSAL_hMutexCreate();
+    if (l->breakMutex == nullptr) {
+        delete l;
+        return 0;
+    }
+    h->pvLevelContext = l;
+    Notify(h);
+    return 1;
+}
+
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
+    LinkLevel *l = Of(h);
+    if (l == nullptr) return 1;
+    StopThreads(l);
+    OSAL_vMutexDelete(l->breakMutex);
+    delete l;
+    h->pvLevelContext = nullptr;
+    return 1;
+}
+
+}  // extern "C"

@@ -1,0 +1,289 @@
+// components/link/link_wire.cpp - building and reading the link's messages
+// (see link_wire.h for their layout).
+#include "link_wire.h"
+
+#include <cstring>
+
+namespace zlink {
+
+namespace {
+
+class Writer {
+public:
+    explicit Writer(Kind kind) { bytes_.push_back(kind); }
+    void U8(uint8_t v) { bytes_.push_back(v); }
+    void U16(uint16_t v) {
+        U8(static_cast<uint8_t>(v >> 8));
+        U8(static_cast<uint8_t>(v));
+    }
+    void U32(uint32_t v) {
+        U16(static_cast<uint16_t>(v >> 16));
+        U16(static_cast<uint16_t>(v));
+    }
+    void U64(uint64_t v) {
+        U32(static_cast<uint32_t>(v >> 32));
+        U32(static_cast<uint32_t>(v));
+    }
+    void Text(const std::string &s) {
+        const size_t n = s.size() < 0xFFFF ? s.size() : 0xFFFF;
+        U16(static_cast<uint16_t>(n));
+        bytes_.insert(bytes_.end(), s.begin(), s.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+    void Raw(const void *p, size_t n) {
+        const auto *b = static_cast<const uint8_t *>(p);
+        bytes_.insert(bytes_.end(), b, b + n);
+    }
+    Bytes Take() { return std::move(bytes_); }
+
+private:
+    Bytes bytes_;
+};
+
+// Reads from a message; any read past the end makes ok() false for good.
+class Reader {
+public:
+    Reader(const uint8_t *data, size_t size, Kind kind) : p_(data), end_(data + size) {
+        ok_ = data != nullptr && size >= 1 && *p_ == kind;
+        if (ok_) ++p_;
+    }
+    bool ok() const { return ok_; }
+    bool AtEnd() const { return ok_ && p_ == end_; }
+    const uint8_t *Take(size_t n) {
+        if (!ok_ || static_cast<size_t>(end_ - p_) < n) {
+            ok_ = false;
+            return nullptr;
+        }
+        const uint8_t *at = p_;
+        p_ += n;
+        return at;
+    }
+    uint8_t U8() {
+        const uint8_t *b = Take(1);
+        return b != nullptr ? b[0] : 0;
+    }
+    uint16_t U16() {
+        const uint8_t *b = Take(2);
+        return b != nullptr ? static_cast<uint16_t>(b[0] << 8 | b[1]) : 0;
+    }
+    uint32_t U32() {
+        const uint32_t high = U16();
+        return high << 16 | U16();
+    }
+    uint64_t U64() {
+        const uint64_t high = U32();
+        return high << 32 | U32();
+    }
+    std::string Text(size_t max) {
+        const size_t n = U16();
+        if (n > max) ok_ = false;
+        const uint8_t *b = Take(n);
+        return b != nullptr ? std::string(reinterpret_cast<const char *>(b), n) : std::string();
+    }
+    const uint8_t *Rest(size_t *n) {
+        *n = ok_ ? static_cast<size_t>(end_ - p_) : 0;
+        return Take(*n);
+    }
+
+private:
+    const uint8_t *p_;
+    const uint8_t *end_;
+    bool ok_ = false;
+};
+
+// A packet for reading a copy of n bytes (a reading packet takes its buffer
+// over and frees it); null with the packet's code.
+ZERA_HPACKET ReadingPacket(const uint8_t *bytes, size_t n) {
+    void *copy = ZERA_pvMalloc(static_cast<uint32_t>(n));
+    if (copy == nullptr) {
+        OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
+        return nullptr;
+    }
+    std::memcpy(copy, bytes, n);
+    ZERA_HPACKET packet = ZERA_hMarshalPacketCreate(copy, static_cast<int32_t>(n));
+    if (packet == nullptr) ZERA_vFree(copy);
+    return packet;
+}
+
+// The library's statistics wire form, written and read through a packet.
+bool StatisticsToWire(const uint32_t *statistics, Writer *w) {
+    ZERA_HPACKET packet = ZERA_hMarshalPacketCreate(nullptr, 0);
+    if (packet == nullptr) return false;
+    const bool ok = ZERA_boMarshalStatistics(packet, statistics) != 0;
+    if (ok) {
+        w->Raw(ZERA_pvMarshalGetStartOfData(packet), static_cast<size_t>(ZERA_i32MarshalGetDataSize(packet)));
+    }
+    ZERA_boMarshalPacketDelete(packet);
+    return ok;
+}
+
+constexpr size_t kStatisticsWire = 56;
+
+bool StatisticsFromWire(const uint8_t *wire, uint32_t *statistics) {
+    ZERA_HPACKET packet = ReadingPacket(wire, kStatisticsWire);
+    if (packet == nullptr) return false;
+    const bool ok = ZERA_boUnmarshalStatistics(packet, statistics) != 0;
+    ZERA_boMarshalPacketDelete(packet);
+    return ok;
+}
+
+}  // namespace
+
+Bytes HelloMessage(Kind kind, const Hello &hello) {
+    Writer w(kind);
+    w.U32(kMagic);
+    w.U16(hello.version);
+    if (kind == kHello) w.U8(hello.role);
+    else w.U64(hello.session);
+    w.Text(hello.name.substr(0, kMaxName));
+    return w.Take();
+}
+
+Bytes RefuseMessage(uint32_t code, const std::string &text) {
+    Writer w(kRefuse);
+    w.U32(code);
+    w.Text(text);
+    return w.Take();
+}
+
+Bytes AckMessage(uint32_t acknowledged) {
+    Writer w(kAck);
+    w.U32(acknowledged);
+    return w.Take();
+}
+
+Bytes StatusMessage(const Status &status) {
+    Writer w(kStatus);
+    w.U32(status.uptimeMs);
+    for (uint32_t v : status.link) w.U32(v);
+    const size_t count = status.levels.size() < 255 ? status.levels.size() : 255;
+    w.U8(static_cast<uint8_t>(count));
+    for (size_t i = 0; i < count; ++i) {
+        const LevelStatus &l = status.levels[i];
+        w.U8(l.level);
+        w.U32(l.status);
+        w.Text(l.component.substr(0, kMaxName));
+        if (!StatisticsToWire(l.statistics, &w)) return Bytes();
+    }
+    return w.Take();
+}
+
+bool EventMessage(Event *ev, Bytes *out) {
+    out->clear();
+    ZERA_HPACKET packet = ZERA_hMarshalPacketCreate(nullptr, 0);
+    if (packet == nullptr) return false;
+    const bool ok = ZERA_boMarshalZERAEvent(packet, ev) != 0;
+    if (ok) {
+        const auto *data = static_cast<const uint8_t *>(ZERA_pvMarshalGetStartOfData(packet));
+        const size_t size = static_cast<size_t>(ZERA_i32MarshalGetDataSize(packet));
+        out->resize(kEventHeader + size);
+        (*out)[0] = kEvent;
+        std::memcpy(out->data() + kEventHeader, data, size);
+    }
+    ZERA_boMarshalPacketDelete(packet);
+    return ok;
+}
+
+void PatchEvent(uint8_t *message, uint32_t sequence, uint32_t acknowledged) {
+    for (int i = 0; i < 4; ++i) {
+        message[1 + i] = static_cast<uint8_t>(sequence >> (24 - 8 * i));
+        message[5 + i] = static_cast<uint8_t>(acknowledged >> (24 - 8 * i));
+    }
+}
+
+bool ReadHello(const uint8_t *data, size_t size, Hello *out) {
+    const bool welcome = data != nullptr && size > 0 && data[0] == kWelcome;
+    Reader r(data, size, welcome ? kWelcome : kHello);
+    Hello h;
+    if (r.U32() != kMagic) return false;
+    h.version = r.U16();
+    if (welcome) h.session = r.U64();
+    else h.role = r.U8();
+    h.name = r.Text(kMaxName);
+    if (!r.AtEnd() || (!welcome && h.role != kRoleStack && h.role != kRoleMonitor)) return false;
+    *out = h;
+    return true;
+}
+
+bool ReadRefuse(const uint8_t *data, size_t size, Refusal *out) {
+    Reader r(data, size, kRefuse);
+    Refusal f;
+    f.code = r.U32();
+    f.text = r.Text(0xFFFF);
+    if (!r.AtEnd()) return false;
+    *out = f;
+    return true;
+}
+
+bool ReadAck(const uint8_t *data, size_t size, uint32_t *out) {
+    Reader r(data, size, kAck);
+    const uint32_t v = r.U32();
+    if (!r.AtEnd()) return false;
+    *out = v;
+    return true;
+}
+
+bool ReadStatus(const uint8_t *data, size_t size, Status *out) {
+    Reader r(data, size, kStatus);
+    Status s;
+    s.uptimeMs = r.U32();
+    for (uint32_t &v : s.link) v = r.U32();
+    const uint8_t count = r.U8();
+    for (uint8_t i = 0; i < count && r.ok(); ++i) {
+        LevelStatus l;
+        l.level = r.U8();
+        l.status = r.U32();
+        l.component = r.Text(kMaxName);
+        const uint8_t *wire = r.Take(kStatisticsWire);
+        if (wire == nullptr || !StatisticsFromWire(wire, l.statistics)) return false;
+        s.levels.push_back(l);
+    }
+    if (!r.AtEnd()) return false;
+    *out = s;
+    return true;
+}
+
+bool ReadEvent(const uint8_t *data, size_t size, BOOL8 wide, uint32_t *sequence, uint32_t *acknowledged, Event **ev) {
+    *ev = nullptr;
+    Reader r(data, size, kEvent);
+    const uint32_t seq = r.U32();
+    const uint32_t ack = r.U32();
+    size_t rest = 0;
+    const uint8_t *wire = r.Rest(&rest);
+    if (!r.ok() || rest == 0 || rest > 0x7FFFFFFF) {
+        OSAL_vSetLastError(1032);
+        return false;
+    }
+    ZERA_HPACKET packet = ReadingPacket(wire, rest);
+    if (packet == nullptr) return false;
+    Event *read = nullptr;
+    bool ok = ZERA_boUnmarshalZERAEvent(packet, &read, wide) != 0;
+    // Bytes behind the event mean the two ends do not agree on the format.
+    if (ok && ZERA_i32MarshalGetCurReadPos(packet) != static_cast<int32_t>(rest)) {
+        ZERA_boDeleteEvent(read);
+        read = nullptr;
+        OSAL_vSetLastError(1034);
+        ok = false;
+    }
+    ZERA_boMarshalPacketDelete(packet);
+    if (!ok) return false;
+    *sequence = seq;
+    *acknowledged = ack;
+    *ev = read;
+    return true;
+}
+
+std::string HelloMismatch(const Hello &hello, const std::string &expected, uint32_t *code) {
+    if (hello.version != kVersion) {
+        *code = 2057;
+        return "the peer speaks link protocol version " + std::to_string(hello.version) + ", this end version " +
+               std::to_string(kVersion);
+    }
+    if (!expected.empty() && hello.name != expected) {
+        *code = 2055;
+        return "the peer is named '" + hello.name + "', this end expects '" + expected + "'";
+    }
+    *code = 0;
+    return std::string();
+}
+
+}  // namespace zlink

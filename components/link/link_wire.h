@@ -1,0 +1,121 @@
+// components/link/link_wire.h - the messages two ends of a link exchange:
+// building them into byte buffers and checking and reading them back. No
+// sockets here, so that the receive path can be fuzzed on its own. Included
+// by the Link component, the host tool's serve and top commands, the link's
+// tests, fuzzer and benchmark.
+//
+// Every message is one frame; its first byte says what it is. Integers go
+// in network byte order.
+//
+//   'H' hello     magic "ZLNK", version (2), role (1: a stack, 2: a
+//                 monitor), name (2-byte length + bytes): the first thing
+//                 an end sends on every new connection
+//   'W' welcome   magic, version, session (8: new for every start of the
+//                 answering end), name: the answer to a hello that suits
+//   'R' refuse    error code (4), text (2-byte length + bytes): the answer
+//                 to a hello that does not (other version, other name)
+//   'E' event     sequence (4: counts the sender's events of the session
+//                 from 0), acknowledged (4: events of the receiver the
+//                 sender has taken this session), then the event in the
+//                 library's event wire format
+//   'A' ack       acknowledged (4), for a flow that has no events back
+//   'F' flush     asks for an 'A' now (a link about to stop)
+//   'S' status?   asks for a status report
+//   'T' status    run time in ms (4), link figures (4 x 4: events taken
+//                 from the stack peer, forwarded to it, undelivered,
+//                 refused packets), level count (1), per level: level (1),
+//                 status word (4), component name (2 + bytes), statistics
+//                 (the library's 56-byte wire form)
+#ifndef ZERA_LINK_WIRE_H
+#define ZERA_LINK_WIRE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "VOQ_ZERA_Comp.h"
+
+namespace zlink {
+
+constexpr uint32_t kMagic = 0x5A4C4E4Bu;  // "ZLNK"
+constexpr uint16_t kVersion = 1;
+constexpr size_t kMaxName = 255;
+
+enum Kind : uint8_t {
+    kHello = 'H',
+    kWelcome = 'W',
+    kRefuse = 'R',
+    kEvent = 'E',
+    kAck = 'A',
+    kFlush = 'F',
+    kStatusAsk = 'S',
+    kStatus = 'T',
+};
+
+enum Role : uint8_t { kRoleStack = 1, kRoleMonitor = 2 };
+
+// The offset of the event's wire form in an 'E' message.
+constexpr size_t kEventHeader = 9;
+
+using Bytes = std::vector<uint8_t>;
+
+struct Hello {
+    uint16_t version = kVersion;
+    uint8_t role = kRoleStack;
+    uint64_t session = 0;  // welcome only
+    std::string name;
+};
+
+struct Refusal {
+    uint32_t code = 0;
+    std::string text;
+};
+
+struct LevelStatus {
+    uint8_t level = 0;
+    uint32_t status = 0;
+    std::string component;
+    uint32_t statistics[ZERA_STATS_WORDS] = {};
+};
+
+struct Status {
+    uint32_t uptimeMs = 0;
+    uint32_t link[4] = {};  // taken from the peer, forwarded to it, undelivered, refused
+    std::vector<LevelStatus> levels;
+};
+
+// Writers: the whole message.
+Bytes HelloMessage(Kind kind, const Hello &hello);  // kHello or kWelcome
+Bytes RefuseMessage(uint32_t code, const std::string &text);
+Bytes AckMessage(uint32_t acknowledged);
+Bytes StatusMessage(const Status &status);
+// An 'E' message for ev with sequence and acknowledgement 0 (PatchEvent sets
+// them when it goes out). False with the marshalling's code (2056, 1034,
+// 1026) when the event cannot be written; *out is left empty then.
+bool EventMessage(Event *ev, Bytes *out);
+// Sets the sequence and acknowledgement of an 'E' message of at least
+// kEventHeader bytes.
+void PatchEvent(uint8_t *message, uint32_t sequence, uint32_t acknowledged);
+
+// Readers: each checks the whole message and is false, changing nothing
+// but *out, for a message that is short, long, of another kind or holds a
+// bad value.
+bool ReadHello(const uint8_t *data, size_t size, Hello *out);  // kHello or kWelcome
+bool ReadRefuse(const uint8_t *data, size_t size, Refusal *out);
+bool ReadAck(const uint8_t *data, size_t size, uint32_t *out);
+bool ReadStatus(const uint8_t *data, size_t size, Status *out);
+// Reads an 'E' message: its sequence, acknowledgement and the event (which
+// the caller owns and deletes with ZERA_boDeleteEvent). False for a short
+// message or an event that cannot be read (with the reader's code stored);
+// *ev is null then and nothing is kept.
+bool ReadEvent(const uint8_t *data, size_t size, BOOL8 wide, uint32_t *sequence, uint32_t *acknowledged, Event **ev);
+
+// Why a hello cannot be taken by an end that speaks kVersion and expects
+// the peer name `expected` (empty: any): "" when it suits, else the reason,
+// with the library code to report it under in *code (2057 version, 2055 name).
+std::string HelloMismatch(const Hello &hello, const std::string &expected, uint32_t *code);
+
+}  // namespace zlink
+
+#endif  // ZERA_LINK_WIRE_H

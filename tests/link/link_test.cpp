@@ -1,0 +1,435 @@
+// link/link_test.cpp - stacks split across two processes: the Link component
+// at the top of `zera run`'s stack and `zera serve` holding the rest, over
+// tcp on the loopback address and over ipc; a server killed with SIGKILL and
+// started again; peers that send garbage to either end. Runs the built tool
+// as child processes from the test's folder (the build's bin folder).
+#include <gtest/gtest.h>
+
+#if ZERA_LINK_TESTS && !defined(_WIN32)
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zmq.h>
+
+#include <chrono>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <cstring>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ZERA_Host.h"
+#include "link_wire.h"
+
+namespace {
+
+// A child process of the host tool whose stdout the test reads.
+class Tool {
+public:
+    explicit Tool(const std::vector<std::string> &args) {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(fds[1], STDOUT_FILENO);
+            close(fds[0]);
+            close(fds[1]);
+            std::vector<char *> argv{const_cast<char *>("./zera")};
+            for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+            argv.push_back(nullptr);
+            execv("./zera", argv.data());
+            _exit(127);
+        }
+        close(fds[1]);
+        out_ = fdopen(fds[0], "r");
+    }
+    ~Tool() {
+        if (pid_ > 0) {
+            Signal(SIGKILL);
+            Wait();
+        }
+        if (out_ != nullptr) fclose(out_);
+    }
+    std::string Line() {
+        char buf[512];
+        return out_ != nullptr && fgets(buf, sizeof buf, out_) != nullptr ? buf : "";
+    }
+    std::string Rest() {
+        std::string all;
+        for (std::string l; !(l = Line()).empty();) all += l;
+        return all;
+    }
+    void Signal(int sig) { kill(pid_, sig); }
+    int Wait() {
+        int status = 0;
+        if (pid_ <= 0 || waitpid(pid_, &status, 0) != pid_) return -1;
+        pid_ = 0;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+private:
+    pid_t pid_ = -1;
+    FILE *out_ = nullptr;
+};
+
+// `zera serve <components...> --bind endpoint`; Endpoint() is what it bound.
+struct Server {
+    Server(const std::string &bind, const std::vector<std::string> &components) : tool(Args(bind, components)) {
+        const std::string first = tool.Line();
+        const size_t at = first.rfind(" at ");
+        if (at != std::string::npos) endpoint = first.substr(at + 4, first.size() - at - 5);
+    }
+    static std::vector<std::string> Args(const std::string &bind, std::vector<std::string> components) {
+        components.insert(components.begin(), "serve");
+        for (const char *a : {"--bind", bind.c_str(), "--set", "1:Greeting="}) components.push_back(a);
+        return components;
+    }
+    Tool tool;
+    std::string endpoint;
+};
+
+// An ipc endpoint of this test run alone (the segment prefix names the
+// build folder); its file goes with it, also after a killed server.
+struct IpcEndpoint {
+    IpcEndpoint() {
+        const char *tag = std::getenv("VOQ_OSAL_SHM_PREFIX");
+        path = "/tmp/" + std::string(tag != nullptr ? tag : "zera_link_") + std::to_string(getpid()) + ".sock";
+    }
+    ~IpcEndpoint() { unlink(path.c_str()); }
+    operator std::string() const { return "ipc://" + path; }
+    std::string path;
+};
+
+// The figures of a run report: "L.kind" -> the four counters of the
+// statistics table, "host L" -> sent, taken, queued, received, "link" ->
+// to the peer, from it, lost, not delivered, missing, refused packets, sessions.
+using Figures = std::map<std::string, std::vector<unsigned long>>;
+
+// The runs of digits in text, as numbers.
+std::vector<unsigned long> Numbers(std::string text) {
+    for (char &c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) c = ' ';
+    }
+    std::istringstream in(text);
+    std::vector<unsigned long> v;
+    for (unsigned long n; in >> n;) v.push_back(n);
+    return v;
+}
+
+Figures ReadReport(const std::string &report) {
+    Figures f;
+    std::istringstream lines(report);
+    std::string level, section;
+    for (std::string line; std::getline(lines, line);) {
+        const size_t kind = line.find(" kind");
+        if (line.rfind("host events", 0) == 0 || line.rfind("stack parameters", 0) == 0) section = line;
+        if (kind != std::string::npos && section.empty()) {
+            if (std::isdigit(static_cast<unsigned char>(line[0]))) level = line.substr(0, line.find(' '));
+            const std::vector<unsigned long> n = Numbers(line.substr(kind + 6));
+            if (n.size() >= 4) f[level + "." + line.substr(kind + 5, 1)] = std::vector<unsigned long>(n.begin(), n.begin() + 4);
+        } else if (section.rfind("host events", 0) == 0 && line.size() > 2 && std::isdigit(static_cast<unsigned char>(line[2]))) {
+            const std::vector<unsigned long> n = Numbers(line);
+            if (n.size() >= 5) f["host " + std::to_string(n[0])] = std::vector<unsigned long>(n.begin() + 1, n.begin() + 5);
+        } else if (line.rfind("link at level", 0) == 0) {
+            f["link"] = Numbers(line.substr(line.find(':')));
+        }
+    }
+    return f;
+}
+
+std::string RunTool(const std::vector<std::string> &components, std::vector<std::string> options) {
+    std::vector<std::string> args{"run"};
+    args.insert(args.end(), components.begin(), components.end());
+    args.insert(args.end(), options.begin(), options.end());
+    Tool run(args);
+    std::string out = run.Rest();
+    EXPECT_EQ(run.Wait(), 0) << out;
+    return out;
+}
+
+// The sample stack's answers to 40 host events, in one process and split
+// after level 2, give the same figures on every level below the link and
+// on the link's own level as the input filter counts them.
+TEST(LinkProcesses, SplitStackReportsTheSameFiguresAsOneProcess) {
+    const std::vector<std::string> send{"--send", "3:5:40", "--duration", "2"};
+    std::vector<std::string> local = send;
+    local.insert(local.end(), {"--set", "3:Greeting="});
+    const Figures one = ReadReport(RunTool({"Counter", "Loopback", "Echo"}, local));
+    ASSERT_EQ(one.at("1.0"), (std::vector<unsigned long>{40, 0, 320, 0}));
+    const IpcEndpoint ipc;
+    for (const std::string &bind : {std::string("tcp://127.0.0.1:*"), std::string(ipc)}) {
+        SCOPED_TRACE(bind);
+        Server server(bind, {"Echo"});
+        ASSERT_FALSE(server.endpoint.empty());
+        std::vector<std::string> split = send;
+        split.insert(split.end(), {"--set", "3:Endpoint=" + server.endpoint, "--set", "3:OnFull=1"});
+        const Figures two = ReadReport(RunTool({"Counter", "Loopback", "Link"}, split));
+        for (const char *key : {"1.0", "1.1", "1.2", "2.0", "2.1", "2.2", "3.0", "host 1", "host 2", "host 3"}) {
+            EXPECT_EQ(two.at(key), one.at(key)) << key;
+        }
+        // 40 out, 40 back, nothing lost or refused, one session.
+        EXPECT_EQ(two.at("link"), (std::vector<unsigned long>{40, 40, 0, 0, 0, 0, 1}));
+    }
+}
+
+// A server killed mid-run and started again: the run reconnects by itself,
+// goes on, and every event it sent is either answered or counted lost.
+TEST(LinkProcesses, KilledServerIsCountedAndTheRunGoesOn) {
+    const IpcEndpoint ipc;
+    const std::string endpoint = ipc;
+    auto first = std::make_unique<Server>(endpoint, std::vector<std::string>{"Echo"});
+    ASSERT_EQ(first->endpoint, endpoint);
+    Tool run({"run", "Counter", "Loopback", "Link", "--set", "3:Endpoint=" + endpoint, "--send", "3:10", "--duration",
+              "4"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    first->tool.Signal(SIGKILL);
+    first.reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    Server second(endpoint, {"Echo"});
+    const std::string report = run.Rest();
+    ASSERT_EQ(run.Wait(), 0) << report;
+    const Figures f = ReadReport(report);
+    const unsigned long sent = f.at("host 3")[0];
+    const unsigned long received = f.at("host 1")[3];
+    const unsigned long lost = f.at("link")[2];
+    EXPECT_EQ(f.at("link")[6], 2u) << report;  // two sessions: before and after the kill
+    EXPECT_GT(lost, 0u) << report;
+    EXPECT_GT(received, f.at("link")[1] / 2) << report;  // answers came before and after
+    // Only events the dead server had taken (and confirmed) but not yet
+    // answered escape the count: a few, more on a loaded machine.
+    EXPECT_LE(received + lost, sent) << report;
+    EXPECT_GE(received + lost + 5 + sent / 20, sent) << report;
+}
+
+// A peer of `zera serve` that sends garbage: each bad packet is refused and
+// counted, a hello of another version is answered with a refusal that says
+// why, and the server goes on serving.
+TEST(LinkProcesses, ServerRefusesAndCountsGarbage) {
+    Server server("tcp://127.0.0.1:*", {"Echo"});
+    void *ctx = zmq_ctx_new();
+    void *s = zmq_socket(ctx, ZMQ_DEALER);
+    int linger = 0, timeout = 5000;
+    zmq_setsockopt(s, ZMQ_LINGER, &linger, sizeof linger);
+    zmq_setsockopt(s, ZMQ_RCVTIMEO, &timeout, sizeof timeout);
+    ASSERT_EQ(zmq_connect(s, server.endpoint.c_str()), 0);
+    auto send = [&](const zlink::Bytes &b) { zmq_send(s, b.data(), b.size(), 0); };
+    uint8_t buf[4096];
+    auto receive = [&] { return zmq_recv(s, buf, sizeof buf, 0); };
+
+    zlink::Hello old;
+    old.version = 2;
+    send(zlink::HelloMessage(zlink::kHello, old));
+    zlink::Refusal refusal;
+    const int n = receive();
+    ASSERT_TRUE(n > 0 && zlink::ReadRefuse(buf, static_cast<size_t>(n), &refusal));
+    EXPECT_EQ(refusal.code, 2057u);
+    EXPECT_NE(refusal.text.find("version 2"), std::string::npos) << refusal.text;
+
+    zlink::Bytes event;
+    Event *ev = ZERA_pstCreateEvent(ZERA_EVENT_DATA0, 1, 5);
+    ASSERT_TRUE(zlink::EventMessage(ev, &event));
+    ZERA_boDeleteEvent(ev);
+    zlink::Bytes truncated(event.begin(), event.end() - 3);
+    zlink::Bytes badType = event;
+    badType[zlink::kEventHeader] = 5;
+    zlink::Bytes badHello = zlink::HelloMessage(zlink::kHello, zlink::Hello());
+    badHello[1] ^= 0xFF;
+    const std::vector<zlink::Bytes> garbage = {{}, {'Z', 1, 2}, badHello, event /* before a hello */};
+    for (const zlink::Bytes &g : garbage) send(g);
+    send(zlink::HelloMessage(zlink::kHello, zlink::Hello()));
+    zlink::Hello welcome;
+    const int w = receive();
+    ASSERT_TRUE(w > 0 && zlink::ReadHello(buf, static_cast<size_t>(w), &welcome));
+    EXPECT_EQ(welcome.name, "serve");
+    for (const zlink::Bytes &g : {truncated, badType, zlink::Bytes{zlink::kAck, 0, 0}}) send(g);
+    send({zlink::kStatusAsk});
+    zlink::Status status;
+    const int t = receive();
+    ASSERT_TRUE(t > 0 && zlink::ReadStatus(buf, static_cast<size_t>(t), &status));
+    EXPECT_EQ(status.link[3], 1u + garbage.size() + 3u);  // the old hello, the garbage, three bad packets
+    EXPECT_EQ(status.link[0], 0u);
+    ASSERT_EQ(status.levels.size(), 1u);
+    EXPECT_EQ(status.levels[0].component, "Echo");
+    zmq_close(s);
+    zmq_ctx_term(ctx);
+    server.tool.Signal(SIGTERM);
+    EXPECT_EQ(server.tool.Wait(), 0);
+}
+
+// ---- The Link component in this process, against a peer played by the test ----
+
+class FakePeer {
+public:
+    FakePeer() {
+        ctx_ = zmq_ctx_new();
+        socket_ = zmq_socket(ctx_, ZMQ_ROUTER);
+        int linger = 0;
+        zmq_setsockopt(socket_, ZMQ_LINGER, &linger, sizeof linger);
+        zmq_bind(socket_, "tcp://127.0.0.1:*");
+        char last[256] = {};
+        size_t size = sizeof last;
+        zmq_getsockopt(socket_, ZMQ_LAST_ENDPOINT, last, &size);
+        endpoint = last;
+    }
+    ~FakePeer() {
+        if (thread_.joinable()) thread_.join();
+        zmq_close(socket_);
+        zmq_ctx_term(ctx_);
+    }
+    // On the Link's hello, answers with `answer` and then sends `after`.
+    void Answer(zlink::Bytes answer, std::vector<zlink::Bytes> after) {
+        thread_ = std::thread([this, answer, after] {
+            zmq_pollitem_t item = {socket_, 0, ZMQ_POLLIN, 0};
+            if (zmq_poll(&item, 1, 5000) <= 0) return;
+            zmq_msg_t id;
+            zmq_msg_init(&id);
+            zmq_msg_recv(&id, socket_, 0);
+            uint8_t hello[512];
+            zmq_recv(socket_, hello, sizeof hello, 0);
+            Send(&id, answer);
+            for (const zlink::Bytes &m : after) Send(&id, m);
+            zmq_msg_close(&id);
+        });
+    }
+    std::string endpoint;
+
+private:
+    void Send(zmq_msg_t *id, const zlink::Bytes &m) {
+        zmq_send(socket_, zmq_msg_data(id), zmq_msg_size(id), ZMQ_SNDMORE);
+        zmq_send(socket_, m.data(), m.size(), 0);
+    }
+    void *ctx_;
+    void *socket_;
+    std::thread thread_;
+};
+
+zlink::Bytes Welcome(const std::string &name) {
+    zlink::Hello w;
+    w.session = 7;
+    w.name = name;
+    return zlink::HelloMessage(zlink::kWelcome, w);
+}
+
+zlink::Bytes Numbered(uint32_t sequence, uint8_t byte) {
+    Event *ev = ZERA_pstCreateEvent(ZERA_EVENT_DATA2, 1, 1);
+    ev->pbData[0] = byte;
+    zlink::Bytes m;
+    zlink::EventMessage(ev, &m);
+    ZERA_boDeleteEvent(ev);
+    zlink::PatchEvent(m.data(), sequence, 0);
+    return m;
+}
+
+struct LinkStack {
+    explicit LinkStack(const std::string &endpoint, const char *peerName = "") {
+        h0 = ZERA_hHostStackCreate(nullptr);
+        level = ZERA_bHostAddComponentA(h0, "Link");
+        ZERA_boSetStackParamA(h0, 1, "Endpoint", endpoint.c_str());
+        ZERA_boSetStackParamA(h0, 1, "PeerName", peerName);
+    }
+    ~LinkStack() { ZERA_boHostStackDestroy(h0); }
+    StackHandle *h0;
+    uint8_t level;
+};
+
+// What a call writes to stderr.
+template <typename Call>
+std::string Stderr(Call call) {
+    std::fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    FILE *capture = std::tmpfile();
+    dup2(fileno(capture), STDERR_FILENO);
+    call();
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    std::rewind(capture);
+    std::string text;
+    for (int c; (c = std::fgetc(capture)) != EOF;) text += static_cast<char>(c);
+    std::fclose(capture);
+    return text;
+}
+
+// A hello answered with a refusal, another version or another name fails
+// the start (the host kit reports 1036 naming the Link's level) and the
+// Link says why on stderr; nothing is left running.
+TEST(LinkComponent, MismatchedPeerFailsTheStartWithTheReason) {
+    zlink::Hello other;
+    other.version = 9;
+    other.session = 1;
+    const struct {
+        zlink::Bytes answer;
+        const char *peerName;
+        const char *reason;
+    } cases[] = {
+        {zlink::RefuseMessage(2055, "expects 'x'"), "", "the peer says: expects 'x'"},
+        {zlink::HelloMessage(zlink::kWelcome, other), "", "speaks link protocol version 9, this end version 1"},
+        {Welcome("other"), "serve", "the peer is named 'other', this end expects 'serve'"},
+    };
+    for (const auto &c : cases) {
+        FakePeer peer;
+        peer.Answer(c.answer, {});
+        LinkStack stack(peer.endpoint, c.peerName);
+        ASSERT_EQ(stack.level, 1);
+        BOOL8 started = 1;
+        const std::string said = Stderr([&] { started = ZERA_boHostStartStack(stack.h0); });
+        EXPECT_FALSE(started);
+        EXPECT_EQ(OSAL_dwGetLastError(), 1036u);
+        EXPECT_NE(std::string(OSAL_pszGetLastErrorText()).find("level 1 (Link)"), std::string::npos);
+        EXPECT_NE(said.find(c.reason), std::string::npos) << said;
+    }
+}
+
+// Garbage from the peer after its welcome is refused and counted; a gap in
+// its numbering is counted lost; good events still come down to level 0.
+TEST(LinkComponent, RefusesAndCountsGarbageFromThePeer) {
+    FakePeer peer;
+    zlink::Bytes truncated = Numbered(0, 1);
+    truncated.resize(truncated.size() - 1);
+    zlink::Bytes badType = Numbered(0, 1);
+    badType[zlink::kEventHeader] = 7;
+    zlink::Bytes trailing = Numbered(0, 1);
+    trailing.push_back(0);
+    zlink::Bytes cut = Welcome("serve");
+    cut.resize(3);
+    peer.Answer(Welcome("serve"),
+                {truncated, badType, trailing, {zlink::kEvent, 1}, {'?'}, cut, Numbered(0, 0xA1),
+                 Numbered(3, 0xA2) /* 1 and 2 missing */, Numbered(3, 0xA3) /* again */});
+    LinkStack stack(peer.endpoint);
+    ASSERT_TRUE(ZERA_boHostStartStack(stack.h0)) << OSAL_pszGetLastErrorText();
+    std::vector<uint8_t> got;
+    for (int i = 0; i < 2; ++i) {
+        Event *ev = ZERA_pstHostReceiveEvent(stack.h0, 5000);
+        ASSERT_NE(ev, nullptr);
+        if (ev->i32Type == ZERA_EVENT_ITEMS) {
+            --i;  // the stack's status
+        } else {
+            EXPECT_EQ(ev->u8Level, 1);
+            got.push_back(ev->pbData[0]);
+        }
+        ZERA_boDeleteEvent(ev);
+    }
+    EXPECT_EQ(got, (std::vector<uint8_t>{0xA1, 0xA2}));
+    uint32_t stats[ZERA_STATS_WORDS];
+    for (int wait = 0; wait < 100; ++wait) {  // the last packet may still be on its way
+        ASSERT_TRUE(ZERA_boGetStatistics(stack.h0, 1, stats));
+        if (stats[10] == 7) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(stats[5], 2u);   // taken from the peer
+    EXPECT_EQ(stats[9], 2u);   // missing from the peer
+    EXPECT_EQ(stats[10], 7u);  // refused packets
+    EXPECT_EQ(stats[11], 1u);  // sessions
+    EXPECT_TRUE(ZERA_boHostStopStack(stack.h0));
+}
+
+}  // namespace
+
+#else
+TEST(Link, NotBuilt) { GTEST_SKIP() << "the Link component is not built (no libzmq)"; }
+#endif

@@ -1,0 +1,383 @@
+// tools/serve_command.cpp - `zera serve`: a stack behind a link endpoint.
+//
+// The served stack's level 0 is the peer of a Link component at the top of
+// a stack in another process: events from the Link are sent from level 0
+// to level 1, and the events that come down to level 0 go to the Link. A
+// ROUTER socket tells the peers apart: the last one whose hello says it is a
+// stack is the stack peer; monitors (zera top) ask for the status. The main
+// thread alone owns the socket; a receiver thread takes what comes down to
+// level 0 and hands it over an inproc pipe. The message format and the
+// session figures are the Link's (components/link/link_wire.h).
+#include <zmq.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "commands.h"
+#include "host_stack.h"
+#include "link_wire.h"
+#include "params.h"
+#include "run_session.h"
+
+namespace tool {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using zlink::Bytes;
+
+constexpr uint32_t kReceiveRoundMs = 100;
+constexpr int kPollMs = 50;
+constexpr int kAckEveryMs = 100;
+
+// The socket's figures, as a status message carries them.
+enum LinkFigure { kTaken, kForwarded, kUndelivered, kRefused };
+
+int SetInt(void *socket, int option, int value) { return zmq_setsockopt(socket, option, &value, sizeof value); }
+
+// Takes what comes down to level 0 and passes it to the main thread.
+class DownPump {
+public:
+    DownPump(StackHandle *h0, void *pipe) : h0_(h0), pipe_(pipe) {}
+    ~DownPump() { Stop(); }
+    void Start() { thread_ = std::thread(&DownPump::Run, this); }
+    void Stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    uint32_t Dropped() const { return dropped_; }
+
+private:
+    void Run() {
+        while (!stop_) {
+            Event *ev = ZERA_pstHostReceiveEvent(h0_, kReceiveRoundMs);
+            if (ev == nullptr) continue;
+            // Item-list events carry this stack's status changes: they stay here.
+            Bytes bytes;
+            const bool written = ev->i32Type != ZERA_EVENT_ITEMS && zlink::EventMessage(ev, &bytes);
+            ZERA_boDeleteEvent(ev);
+            if (!written) continue;
+            // The pipe is never full for long: the main thread drains it
+            // every round. A stop ends the wait.
+            while (zmq_send(pipe_, bytes.data(), bytes.size(), 0) < 0) {
+                if (zmq_errno() != EAGAIN || stop_) {
+                    ++dropped_;
+                    break;
+                }
+            }
+        }
+    }
+
+    StackHandle *h0_;
+    void *pipe_;
+    std::atomic<bool> stop_{false};
+    std::atomic<uint32_t> dropped_{0};
+    std::thread thread_;
+};
+
+// A copy of ev that level 0 may send (the kit's events are owned by level
+// 0), addressed to level 1, with what the wire carries of it except its
+// attachments, whose levels mean nothing in this stack. Null for an
+// item-list event, or with the kit's code.
+Event *HostCopy(StackHandle *h0, const Event *ev) {
+    const bool data = ev->i32Type >= ZERA_EVENT_DATA0 && ev->i32Type <= ZERA_EVENT_DATA2;
+    if (!data && ev->i32Type != ZERA_EVENT_INTERVAL) return nullptr;
+    Event *copy = ZERA_pstHostCreateEvent(h0, ev->i32Type, 1, data ? ev->dwDataSize : 0);
+    if (copy == nullptr) return nullptr;
+    copy->u8Error = ev->u8Error;
+    copy->dwFlags = ev->dwFlags;
+    if (data) {
+        copy->u64Aux1 = ev->u64Aux1;
+        copy->u64Aux2 = ev->u64Aux2;
+        copy->u8Options = ev->u8Options;
+        copy->u8Aux3 = ev->u8Aux3;
+        if (ev->dwDataSize != 0) std::memcpy(copy->pbData, ev->pbData, ev->dwDataSize);
+    } else {
+        copy->stInterval = ev->stInterval;
+    }
+    return copy;
+}
+
+class Server {
+public:
+    Server(const ServeOptions &options, HostStack *stack) : options_(options), stack_(stack) {}
+    ~Server() {
+        for (void *s : {router_, pipeRead_, pipeWrite_}) {
+            if (s != nullptr) zmq_close(s);
+        }
+        if (ctx_ != nullptr) zmq_ctx_term(ctx_);
+    }
+
+    // Makes the sockets and binds or connects; false with a message.
+    bool Open(std::string *error) {
+        ctx_ = zmq_ctx_new();
+        router_ = ctx_ != nullptr ? zmq_socket(ctx_, ZMQ_ROUTER) : nullptr;
+        pipeRead_ = ctx_ != nullptr ? zmq_socket(ctx_, ZMQ_PAIR) : nullptr;
+        pipeWrite_ = ctx_ != nullptr ? zmq_socket(ctx_, ZMQ_PAIR) : nullptr;
+        if (router_ == nullptr || pipeRead_ == nullptr || pipeWrite_ == nullptr) {
+            *error = std::string("cannot make the sockets: ") + zmq_strerror(zmq_errno());
+            return false;
+        }
+        const int hwm = static_cast<int>(options_.highWater);
+        for (void *s : {router_, pipeRead_, pipeWrite_}) {
+            SetInt(s, ZMQ_LINGER, 0);
+            SetInt(s, ZMQ_SNDHWM, hwm);
+            SetInt(s, ZMQ_RCVHWM, hwm);
+        }
+        SetInt(pipeWrite_, ZMQ_SNDTIMEO, 100);
+        SetInt(router_, ZMQ_ROUTER_MANDATORY, 1);
+        SetInt(router_, ZMQ_HEARTBEAT_IVL, 500);
+        SetInt(router_, ZMQ_HEARTBEAT_TIMEOUT, 1500);
+        if (zmq_bind(pipeRead_, "inproc://zera-serve-down") != 0 ||
+            zmq_connect(pipeWrite_, "inproc://zera-serve-down") != 0) {
+            *error = std::string("cannot make the pipe: ") + zmq_strerror(zmq_errno());
+            return false;
+        }
+        const char *endpoint = options_.endpoint.c_str();
+        if ((options_.connect ? zmq_connect(router_, endpoint) : zmq_bind(router_, endpoint)) != 0) {
+            *error = std::string("cannot ") + (options_.connect ? "connect to" : "bind") + " '" + options_.endpoint +
+                     "': " + zmq_strerror(zmq_errno());
+            return false;
+        }
+        char last[512] = {};
+        size_t size = sizeof last;
+        if (!options_.connect && zmq_getsockopt(router_, ZMQ_LAST_ENDPOINT, last, &size) == 0) endpoint_ = last;
+        else endpoint_ = options_.endpoint;
+        session_ = static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+        return true;
+    }
+
+    const std::string &Endpoint() const { return endpoint_; }
+
+    void Serve() {
+        DownPump pump(stack_->h0(), pipeWrite_);
+        pump.Start();
+        const Clock::time_point start = Clock::now();
+        start_ = start;
+        Clock::time_point nextPrint = start + std::chrono::milliseconds(options_.intervalMs);
+        while (!StopSignalled()) {
+            zmq_pollitem_t items[2] = {{router_, 0, ZMQ_POLLIN, 0}, {pipeRead_, 0, ZMQ_POLLIN, 0}};
+            zmq_poll(items, 2, kPollMs);
+            if (items[0].revents & ZMQ_POLLIN) ReceiveAll();
+            if (items[1].revents & ZMQ_POLLIN) ForwardAll();
+            const Clock::time_point now = Clock::now();
+            if (stackPeer_.size() != 0 && taken_ != ackSent_ && now - ackAt_ > std::chrono::milliseconds(kAckEveryMs)) {
+                SendTo(stackPeer_, zlink::AckMessage(taken_));
+                ackSent_ = taken_;
+                ackAt_ = now;
+            }
+            if (options_.intervalMs != 0 && now >= nextPrint) {
+                PrintStatus();
+                nextPrint += std::chrono::milliseconds(options_.intervalMs);
+            }
+        }
+        pump.Stop();
+        figures_[kUndelivered] += pump.Dropped();
+    }
+
+    void PrintStatus() const {
+        const zlink::Status s = Status();
+        std::printf("status after %.1f s: from the peer %u, to the peer %u, undelivered %u, refused packets %u\n",
+                    s.uptimeMs / 1000.0, s.link[kTaken], s.link[kForwarded], s.link[kUndelivered], s.link[kRefused]);
+        for (const zlink::LevelStatus &l : s.levels) {
+            std::printf("  level %u %-12s %-18s events %u/%u (kind 0)\n", l.level, l.component.c_str(),
+                        StatusWords(l.status).c_str(), l.statistics[0], l.statistics[1]);
+        }
+        std::fflush(stdout);
+    }
+
+private:
+    void SendTo(const Bytes &peer, const Bytes &message) {
+        if (zmq_send(router_, peer.data(), peer.size(), ZMQ_SNDMORE | ZMQ_DONTWAIT) < 0) return;
+        zmq_send(router_, message.data(), message.size(), ZMQ_DONTWAIT);
+    }
+
+    zlink::Status Status() const {
+        zlink::Status s;
+        s.uptimeMs = static_cast<uint32_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count());
+        for (int i = 0; i < 4; ++i) s.link[i] = figures_[i];
+        for (uint32_t n = 1; n <= stack_->Height(); ++n) {
+            zlink::LevelStatus l;
+            l.level = static_cast<uint8_t>(n);
+            l.status = stack_->Level(n)->dwStatus;
+            const char *name = ZERA_hsComponentNameA(stack_->h0(), l.level);
+            l.component = name != nullptr ? name : "?";
+            ZERA_boGetStatistics(stack_->h0(), l.level, l.statistics);
+            s.levels.push_back(l);
+        }
+        return s;
+    }
+
+    void ReceiveAll() {
+        zmq_msg_t id;
+        zmq_msg_t body;
+        zmq_msg_init(&id);
+        zmq_msg_init(&body);
+        for (int i = 0; i < 256 && zmq_msg_recv(&id, router_, ZMQ_DONTWAIT) >= 0; ++i) {
+            if (!zmq_msg_more(&id) || zmq_msg_recv(&body, router_, ZMQ_DONTWAIT) < 0) {
+                ++figures_[kRefused];
+                continue;
+            }
+            bool more = zmq_msg_more(&body);
+            const auto *idBytes = static_cast<const uint8_t *>(zmq_msg_data(&id));
+            const Bytes peer(idBytes, idBytes + zmq_msg_size(&id));
+            if (more) {
+                // More than one frame is no message of ours: skip the rest.
+                while (more && zmq_msg_recv(&body, router_, ZMQ_DONTWAIT) >= 0) more = zmq_msg_more(&body);
+                ++figures_[kRefused];
+                continue;
+            }
+            Take(peer, static_cast<const uint8_t *>(zmq_msg_data(&body)), zmq_msg_size(&body));
+        }
+        zmq_msg_close(&id);
+        zmq_msg_close(&body);
+    }
+
+    void Take(const Bytes &peer, const uint8_t *data, size_t size) {
+        const uint8_t kind = size > 0 ? data[0] : 0;
+        zlink::Hello hello;
+        uint32_t ack = 0;
+        if (kind == zlink::kEvent) {
+            TakeEvent(peer, data, size);
+        } else if (kind == zlink::kHello && zlink::ReadHello(data, size, &hello)) {
+            uint32_t code = 0;
+            const std::string why =
+                zlink::HelloMismatch(hello, hello.role == zlink::kRoleStack ? options_.peerName : "", &code);
+            if (!why.empty()) {
+                ++figures_[kRefused];
+                std::fprintf(stderr, "zera serve: refused a peer: %s\n", why.c_str());
+                SendTo(peer, zlink::RefuseMessage(code, why));
+                return;
+            }
+            if (hello.role == zlink::kRoleStack && peer != stackPeer_) {
+                stackPeer_ = peer;
+                sent_ = acked_ = expect_ = taken_ = ackSent_ = 0;
+            }
+            zlink::Hello welcome;
+            welcome.session = session_;
+            welcome.name = options_.name;
+            SendTo(peer, zlink::HelloMessage(zlink::kWelcome, welcome));
+        } else if (kind == zlink::kAck && peer == stackPeer_ && zlink::ReadAck(data, size, &ack)) {
+            if (ack > acked_ && ack <= sent_) acked_ = ack;
+        } else if (kind == zlink::kFlush && size == 1 && peer == stackPeer_) {
+            SendTo(peer, zlink::AckMessage(taken_));
+            ackSent_ = taken_;
+        } else if (kind == zlink::kStatusAsk && size == 1) {
+            SendTo(peer, zlink::StatusMessage(Status()));
+        } else {
+            ++figures_[kRefused];
+        }
+    }
+
+    void TakeEvent(const Bytes &peer, const uint8_t *data, size_t size) {
+        uint32_t sequence = 0;
+        uint32_t ack = 0;
+        Event *ev = nullptr;
+        if (peer != stackPeer_ || !zlink::ReadEvent(data, size, 0, &sequence, &ack, &ev) || sequence < expect_) {
+            if (ev != nullptr) ZERA_boDeleteEvent(ev);
+            ++figures_[kRefused];
+            return;
+        }
+        expect_ = sequence + 1;
+        ++taken_;
+        ++figures_[kTaken];
+        if (ack > acked_ && ack <= sent_) acked_ = ack;
+        Event *copy = HostCopy(stack_->h0(), ev);
+        ZERA_boDeleteEvent(ev);
+        if (copy == nullptr || !ZERA_boHostSendEvent(stack_->h0(), copy, 0)) {
+            if (copy != nullptr) ZERA_boDeleteEvent(copy);
+            ++figures_[kUndelivered];
+        }
+    }
+
+    // Sends what came down to level 0 to the stack peer. An event the peer
+    // has no room for still takes a number, so that the peer counts it lost.
+    void ForwardAll() {
+        zmq_msg_t msg;
+        zmq_msg_init(&msg);
+        for (int i = 0; i < 256 && zmq_msg_recv(&msg, pipeRead_, ZMQ_DONTWAIT) >= 0; ++i) {
+            if (stackPeer_.empty() || zmq_msg_size(&msg) < zlink::kEventHeader) {
+                ++figures_[kUndelivered];
+                continue;
+            }
+            zlink::PatchEvent(static_cast<uint8_t *>(zmq_msg_data(&msg)), sent_, taken_);
+            if (zmq_send(router_, stackPeer_.data(), stackPeer_.size(), ZMQ_SNDMORE | ZMQ_DONTWAIT) >= 0 &&
+                zmq_msg_send(&msg, router_, ZMQ_DONTWAIT) >= 0) {
+                ++sent_;
+                ++figures_[kForwarded];
+                ackSent_ = taken_;
+                continue;
+            }
+            ++figures_[kUndelivered];
+            if (zmq_errno() == EAGAIN) ++sent_;
+            else stackPeer_.clear();  // gone: it says hello again when it comes back
+        }
+        zmq_msg_close(&msg);
+    }
+
+    const ServeOptions &options_;
+    HostStack *stack_;
+    void *ctx_ = nullptr;
+    void *router_ = nullptr;
+    void *pipeRead_ = nullptr;
+    void *pipeWrite_ = nullptr;
+    std::string endpoint_;
+    uint64_t session_ = 0;
+    Clock::time_point start_ = Clock::now();
+    uint32_t figures_[4] = {};
+    // The stack peer's session: its routing id and figures.
+    Bytes stackPeer_;
+    uint32_t sent_ = 0;
+    uint32_t acked_ = 0;
+    uint32_t expect_ = 0;
+    uint32_t taken_ = 0;
+    uint32_t ackSent_ = 0;
+    Clock::time_point ackAt_{};
+};
+
+}  // namespace
+
+int CommandServe(const std::vector<std::string> &args) {
+    return RunParsed<ServeOptions>(args, ParseServe, [](const ServeOptions &options) {
+        HostStack stack;
+        std::string error;
+        if (!stack.Ready(&error) || !stack.Build(options.components, &error)) {
+            std::fprintf(stderr, "zera serve: %s\n", error.c_str());
+            return kExitFailed;
+        }
+        for (const ParamSetting &s : options.settings) {
+            if (s.level > stack.Height() ||
+                !SetParamFromText(stack.h0(), s.level, stack.Level(s.level)->boWide != 0, s.name, s.value, &error)) {
+                std::fprintf(stderr, "zera serve: --set on level %u: %s\n", s.level,
+                             s.level > stack.Height() ? "no such level" : error.c_str());
+                return kExitUsage;
+            }
+        }
+        Server server(options, &stack);
+        if (!server.Open(&error)) {
+            std::fprintf(stderr, "zera serve: %s\n", error.c_str());
+            return kExitFailed;
+        }
+        InstallStopSignals();
+        if (!stack.Start(&error)) {
+            std::fprintf(stderr, "zera serve: the stack did not start: %s\n", error.c_str());
+            return kExitFailed;
+        }
+        std::string names;
+        for (const std::string &c : options.components) names += (names.empty() ? "" : " ") + c;
+        std::printf("zera serve: %s at %s\n", names.c_str(), server.Endpoint().c_str());
+        std::fflush(stdout);
+        server.Serve();
+        stack.Stop();
+        server.PrintStatus();
+        return kExitOk;
+    });
+}
+
+}  // namespace tool

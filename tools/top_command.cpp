@@ -1,0 +1,166 @@
+// tools/top_command.cpp - `zera top <endpoint>`: a live view of a stack that
+// `zera serve` serves. It says hello as a monitor, asks for the status each
+// second and shows per level the component, the status in words, the
+// events per second since the last view (the input filter's counts, kind 0)
+// and the load figures; then the link's own figures.
+#include <unistd.h>
+#include <zmq.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "commands.h"
+#include "host_stack.h"
+#include "json.h"
+#include "link_wire.h"
+#include "run_session.h"
+
+namespace tool {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kAnswerWaitMs = 1000;
+
+uint32_t Events(const zlink::LevelStatus &l) { return l.statistics[0] + l.statistics[1]; }
+
+class View {
+public:
+    View(bool json, bool terminal) : json_(json), terminal_(terminal) {}
+
+    void Show(const zlink::Status &s) {
+        const double seconds = last_.empty() ? 0 : (s.uptimeMs - lastUptime_) / 1000.0;
+        if (json_) return ShowJson(s, seconds);
+        if (terminal_) std::fputs("\x1b[H\x1b[2J", stdout);
+        std::printf("served for %.1f s; link: from the peer %u, to the peer %u, undelivered %u, refused packets %u\n",
+                    s.uptimeMs / 1000.0, s.link[0], s.link[1], s.link[2], s.link[3]);
+        std::printf("%-5s %-14s %-20s %10s %12s %12s\n", "level", "component", "status", "events/s", "loadA (max)",
+                    "loadB (max)");
+        for (const zlink::LevelStatus &l : s.levels) {
+            const std::string a = std::to_string(l.statistics[12] & 0xFFFF) + " (" +
+                                  std::to_string(l.statistics[13] & 0xFFFF) + ")";
+            const std::string b = std::to_string(l.statistics[12] >> 16) + " (" +
+                                  std::to_string(l.statistics[13] >> 16) + ")";
+            std::printf("%-5u %-14s %-20s %10.1f %12s %12s\n", l.level, l.component.c_str(),
+                        StatusWords(l.status).c_str(), Rate(l, seconds), a.c_str(), b.c_str());
+        }
+        if (!terminal_) std::fputc('\n', stdout);
+        std::fflush(stdout);
+        Remember(s);
+    }
+
+private:
+    double Rate(const zlink::LevelStatus &l, double seconds) const {
+        const auto before = last_.find(l.level);
+        if (seconds <= 0 || before == last_.end() || Events(l) < before->second) return 0;
+        return (Events(l) - before->second) / seconds;
+    }
+
+    void ShowJson(const zlink::Status &s, double seconds) {
+        JsonWriter json(stdout);
+        json.BeginObject();
+        json.Field("uptime_ms", s.uptimeMs);
+        json.Field("from_peer", s.link[0]);
+        json.Field("to_peer", s.link[1]);
+        json.Field("undelivered", s.link[2]);
+        json.Field("refused_packets", s.link[3]);
+        json.Key("levels");
+        json.BeginArray();
+        for (const zlink::LevelStatus &l : s.levels) {
+            json.BeginObject();
+            json.Field("level", l.level);
+            json.Field("component", l.component);
+            json.Field("status", StatusWords(l.status));
+            json.Key("events_per_s");
+            json.Real(Rate(l, seconds));
+            json.Field("load_a", l.statistics[12] & 0xFFFF);
+            json.Field("load_b", l.statistics[12] >> 16);
+            json.EndObject();
+        }
+        json.EndArray();
+        json.EndObject();
+        json.End();
+        std::fflush(stdout);
+        Remember(s);
+    }
+
+    void Remember(const zlink::Status &s) {
+        lastUptime_ = s.uptimeMs;
+        last_.clear();
+        for (const zlink::LevelStatus &l : s.levels) last_[l.level] = Events(l);
+    }
+
+    const bool json_;
+    const bool terminal_;
+    uint32_t lastUptime_ = 0;
+    std::map<uint8_t, uint32_t> last_;  // events per level at the last view
+};
+
+// Waits up to kAnswerWaitMs for a status message; false when none came.
+bool AwaitStatus(void *socket, zlink::Status *out) {
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(kAnswerWaitMs);
+    char buffer[65536];
+    while (!StopSignalled() && Clock::now() < until) {
+        zmq_pollitem_t item = {socket, 0, ZMQ_POLLIN, 0};
+        if (zmq_poll(&item, 1, 100) <= 0) continue;
+        const int n = zmq_recv(socket, buffer, sizeof buffer, ZMQ_DONTWAIT);
+        if (n <= 0 || static_cast<size_t>(n) > sizeof buffer) continue;
+        zlink::Refusal refusal;
+        if (zlink::ReadRefuse(reinterpret_cast<uint8_t *>(buffer), static_cast<size_t>(n), &refusal)) {
+            std::fprintf(stderr, "zera top: refused: %s\n", refusal.text.c_str());
+            return false;
+        }
+        if (zlink::ReadStatus(reinterpret_cast<uint8_t *>(buffer), static_cast<size_t>(n), out)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int CommandTop(const std::vector<std::string> &args) {
+    return RunParsed<TopOptions>(args, ParseTop, [](const TopOptions &options) {
+        void *ctx = zmq_ctx_new();
+        void *socket = ctx != nullptr ? zmq_socket(ctx, ZMQ_DEALER) : nullptr;
+        int linger = 0;
+        if (socket == nullptr || zmq_setsockopt(socket, ZMQ_LINGER, &linger, sizeof linger) != 0 ||
+            zmq_connect(socket, options.endpoint.c_str()) != 0) {
+            std::fprintf(stderr, "zera top: cannot connect to '%s': %s\n", options.endpoint.c_str(),
+                         zmq_strerror(zmq_errno()));
+            if (socket != nullptr) zmq_close(socket);
+            if (ctx != nullptr) zmq_ctx_term(ctx);
+            return kExitFailed;
+        }
+        InstallStopSignals();
+        zlink::Hello hello;
+        hello.role = zlink::kRoleMonitor;
+        hello.name = "top";
+        const zlink::Bytes helloMessage = zlink::HelloMessage(zlink::kHello, hello);
+        zmq_send(socket, helloMessage.data(), helloMessage.size(), 0);
+        View view(options.json, isatty(STDOUT_FILENO) != 0);
+        int status = kExitOk;
+        for (uint32_t shown = 0; !StopSignalled() && (options.count == 0 || shown < options.count);) {
+            const Clock::time_point next = Clock::now() + std::chrono::seconds(1);
+            const uint8_t ask = zlink::kStatusAsk;
+            zmq_send(socket, &ask, 1, 0);
+            zlink::Status s;
+            if (AwaitStatus(socket, &s)) {
+                view.Show(s);
+                ++shown;
+            } else if (!StopSignalled()) {
+                std::fprintf(stderr, "zera top: no answer from %s\n", options.endpoint.c_str());
+                status = kExitFailed;
+                if (options.count != 0) break;
+            }
+            while (!StopSignalled() && Clock::now() < next) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        zmq_close(socket);
+        zmq_ctx_term(ctx);
+        return status;
+    });
+}
+
+}  // namespace tool
