@@ -119,11 +119,6 @@ inline void ExpectCode(uint32_t code) {
     OSAL_vSetLastError(0);
 }
 
-// Turns both allocation-failure hooks off again when a test ends.
-struct AllocFailureGuard {
-    ~AllocFailureGuard() { ZERA_vTestFailAllocAfter(-1), OSAL_vTestFailAllocAfter(-1); }
-};
-
 }  // namespace zt
 
 #endif  // ZERA_TESTS_EVID_EVID_TEST_UTIL_H

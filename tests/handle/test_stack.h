@@ -12,6 +12,7 @@
 #include "common/test_hooks.h"
 #include "handle/handle.h"
 #include "osal/osal_test_hooks.h"
+#include "param/param_test_util.h"
 #include "support/refusal.h"
 
 class TestStack {
@@ -42,13 +43,7 @@ private:
     std::vector<StackHandle *> levels_;
 };
 
-// Turns both allocation-failure hooks off again when a test ends.
-struct AllocFailureGuard {
-    ~AllocFailureGuard() {
-        ZERA_vTestFailAllocAfter(-1);
-        OSAL_vTestFailAllocAfter(-1);
-    }
-};
+using zt::AllocFailureGuard;
 
 // Makes each allocation of make(), in the library and then in the platform
 // layer, fail in turn: each failure stores 1026 and passes unchanged() (the
