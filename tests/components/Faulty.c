@@ -83,12 +83,5 @@ TC_TRACED_DEINIT()
 #endif
 
 #ifdef TC_HalfThreads
-ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsA(StackHandle *h) {
-    Trace(TRACE_START, h);
-    return 1;
-}
-ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsA(StackHandle *h) {
-    Trace(TRACE_STOP, h);
-    return 1;
-}
+TC_TRACED_THREADS(A)
 #endif
