@@ -4,16 +4,8 @@
 #ifndef ZERA_TESTS_HANDLE_TEST_STACK_H
 #define ZERA_TESTS_HANDLE_TEST_STACK_H
 
-#include <gtest/gtest.h>
-
-#include <vector>
-
-#include "ZERA_Host.h"
-#include "common/test_hooks.h"
-#include "handle/handle.h"
-#include "osal/osal_test_hooks.h"
 #include "evid/evid_test_util.h"
-#include "support/refusal.h"
+#include "handle/handle.h"
 
 // The identifier tests' chain with level 0 alone, not complete.
 struct TestStack : zt::LevelChain {
