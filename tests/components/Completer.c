@@ -19,15 +19,7 @@ static BOOL8 Setup(int wide, Param **pp) {
     return CreateList(pp) && AddDWord(wide, pp, &count, "Mode", ZERA_ACCESS_STOPPED, ZERA_ATTR_ATTACHABLE, 0);
 }
 
-ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) {
-    (void)dwFlags;
-    return Setup(0, ppstStackParams);
-}
-
-ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams) {
-    (void)dwFlags;
-    return Setup(1, ppstStackParams);
-}
+TC_SETUP_BOTH(Setup)
 
 TC_TRACED_INIT()
 
@@ -36,22 +28,5 @@ TC_TRACED_DEINIT()
 ZERA_EXPORT void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h) { Trace(TRACE_NOTIFY, h); }
 ZERA_EXPORT void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) { Trace(TRACE_NOTIFY, h); }
 
-ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsA(StackHandle *h) {
-    Trace(TRACE_START, h);
-    return 1;
-}
-
-ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsA(StackHandle *h) {
-    Trace(TRACE_STOP, h);
-    return 1;
-}
-
-ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsW(StackHandle *h) {
-    Trace(TRACE_START, h);
-    return 1;
-}
-
-ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsW(StackHandle *h) {
-    Trace(TRACE_STOP, h);
-    return 1;
-}
+TC_TRACED_THREADS(A)
+TC_TRACED_THREADS(W)

@@ -17,15 +17,7 @@ static BOOL8 Setup(int wide, Param **pp) {
            AddString(wide, pp, &count, "Wide10", ZERA_ACCESS_WIDE_READY, 0, "text");
 }
 
-ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) {
-    (void)dwFlags;
-    return Setup(0, ppstStackParams);
-}
-
-ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams) {
-    (void)dwFlags;
-    return Setup(1, ppstStackParams);
-}
+TC_SETUP_BOTH(Setup)
 
 ZERA_EXPORT EvIdManagerConfig ZERA_CALL ZERA_stGetEvIdManagerConfig(StackHandle *h) {
     (void)h;

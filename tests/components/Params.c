@@ -31,15 +31,7 @@ static BOOL8 Setup(int wide, Param **pp) {
            AddDWord(wide, pp, &count, "Clamp", ZERA_ACCESS_ALWAYS, 0, 0);
 }
 
-ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) {
-    (void)dwFlags;
-    return Setup(0, ppstStackParams);
-}
-
-ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams) {
-    (void)dwFlags;
-    return Setup(1, ppstStackParams);
-}
+TC_SETUP_BOTH(Setup)
 
 TC_TRACED_INIT()
 

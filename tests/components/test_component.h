@@ -78,15 +78,17 @@ static inline WideText Widen(const char *s) {
 
 static inline BOOL8 CreateList(Param **pp) { return ZERA_boCreateParListA(pp); }
 
-static inline BOOL8 AddDWord(int wide, Param **pp, uint32_t *count, const char *name, uint32_t access,
-                             uint8_t attributes, uint32_t value) {
-    ParamValue **cursor = NULL;
-    if (!wide) {
-        return ZERA_boAddParamA(1, 0, pp, count, &cursor, ZERA_PARAM_DWORD, access, attributes, 0, 0, name, value);
+/* AddDWord and AddReal: a number parameter in the list's width. */
+#define TC_ADD_NUMBER(fn, type, ctype)                                                                          \
+    static inline BOOL8 fn(int wide, Param **pp, uint32_t *count, const char *name, uint32_t access,           \
+                           uint8_t attributes, ctype value) {                                                  \
+        ParamValue **cursor = NULL;                                                                            \
+        WideText w = Widen(name);                                                                              \
+        return wide ? ZERA_boAddParamW(1, 0, pp, count, &cursor, type, access, attributes, 0, 0, w.units, value) \
+                    : ZERA_boAddParamA(1, 0, pp, count, &cursor, type, access, attributes, 0, 0, name, value);   \
     }
-    WideText w = Widen(name);
-    return ZERA_boAddParamW(1, 0, pp, count, &cursor, ZERA_PARAM_DWORD, access, attributes, 0, 0, w.units, value);
-}
+TC_ADD_NUMBER(AddDWord, ZERA_PARAM_DWORD, uint32_t)
+TC_ADD_NUMBER(AddReal, ZERA_PARAM_REAL, double)
 
 static inline BOOL8 AddString(int wide, Param **pp, uint32_t *count, const char *name, uint32_t access,
                               uint8_t attributes, const char *value) {
@@ -98,16 +100,6 @@ static inline BOOL8 AddString(int wide, Param **pp, uint32_t *count, const char 
     WideText v = Widen(value);
     return ZERA_boAddParamW(1, 0, pp, count, &cursor, ZERA_PARAM_STRING, access, attributes, 0, 0, w.units,
                             v.units);
-}
-
-static inline BOOL8 AddReal(int wide, Param **pp, uint32_t *count, const char *name, uint32_t access,
-                            uint8_t attributes, double value) {
-    ParamValue **cursor = NULL;
-    if (!wide) {
-        return ZERA_boAddParamA(1, 0, pp, count, &cursor, ZERA_PARAM_REAL, access, attributes, 0, 0, name, value);
-    }
-    WideText w = Widen(name);
-    return ZERA_boAddParamW(1, 0, pp, count, &cursor, ZERA_PARAM_REAL, access, attributes, 0, 0, w.units, value);
 }
 
 /* The level's own parameter of that name (narrow or wide by the level). */
@@ -136,6 +128,26 @@ static inline Param *OwnParam(StackHandle *h, const char *name) {
     ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) { \
         Trace(TRACE_INIT, h);                                       \
         return 1;                                                   \
+    }
+/* Both parameter setups from one Setup(int wide, Param **). */
+#define TC_SETUP_BOTH(Setup)                                                                      \
+    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstStackParams) { \
+        (void)dwFlags;                                                                            \
+        return Setup(0, ppstStackParams);                                                         \
+    }                                                                                             \
+    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **ppstStackParams) { \
+        (void)dwFlags;                                                                            \
+        return Setup(1, ppstStackParams);                                                         \
+    }
+/* A traced start and stop pair of one width (A or W) that start no threads. */
+#define TC_TRACED_THREADS(width)                                                                 \
+    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreads##width(StackHandle *h) {          \
+        Trace(TRACE_START, h);                                                                   \
+        return 1;                                                                                \
+    }                                                                                            \
+    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreads##width(StackHandle *h) {           \
+        Trace(TRACE_STOP, h);                                                                    \
+        return 1;                                                                                \
     }
 #define TC_TRACED_DEINIT()                                            \
     ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) { \

@@ -23,18 +23,16 @@ namespace zt {
 
 // Level 0 from the host kit and `above` levels created and bound on it by
 // hand, all complete unless asked otherwise; slots 9, 10, 30 and 31 hold the
-// stack-parameter lookups and block operations, as binding fills them. On
-// destruction managers still initialised are deinitialised, the stack
-// parameters of levels 1 and up deleted and the levels closed from the top.
+// stack-parameter lookups and block operations, as binding fills them (not
+// on levels added later). On destruction managers still initialised are
+// deinitialised, the stack parameters and names of levels 1 and up deleted
+// and the levels closed from the top.
 class LevelChain {
 public:
     explicit LevelChain(int above = 0, bool complete = true) {
         levels_.push_back(ZERA_hHostStackCreate(nullptr));
-        for (int i = 0; i < above; ++i) {
-            StackHandle *h = ZERA_hHandleCreate(levels_.back());
-            EXPECT_TRUE(h != nullptr && ZERA_boHandleBind(levels_.back(), h));
-            levels_.push_back(h);
-        }
+        EXPECT_NE(levels_[0], nullptr);
+        for (int i = 0; i < above; ++i) Add();
         for (StackHandle *h : levels_) {
             h->apfnEntry[9] = reinterpret_cast<ZERA_PFN>(&ZERA_pstGetStackParamA);
             h->apfnEntry[10] = reinterpret_cast<ZERA_PFN>(&ZERA_pstGetStackParamW);
@@ -49,6 +47,7 @@ public:
         }
         for (; levels_.size() > 1; levels_.pop_back()) {
             ZERA_vDeleteParamListA(levels_.back()->pstStackParams);
+            ZERA_vFree(levels_.back()->pvComponentName);  // the stack subsystem's part when it removes a level
             EXPECT_TRUE(ZERA_boHandleClose(levels_.back()));
         }
         EXPECT_TRUE(ZERA_boHostStackDestroy(levels_[0]));
@@ -57,6 +56,16 @@ public:
     LevelChain &operator=(const LevelChain &) = delete;
 
     StackHandle *operator[](size_t level) const { return levels_.at(level); }
+    StackHandle *h0() const { return levels_[0]; }
+    StackHandle *top() const { return levels_.back(); }
+    HostStackDescriptor *desc() const { return static_cast<HostStackDescriptor *>(h0()->pvLevelContext); }
+    // Creates a level on the top and binds it there.
+    StackHandle *Add() {
+        StackHandle *h = ZERA_hHandleCreate(top());
+        EXPECT_TRUE(h != nullptr && ZERA_boHandleBind(top(), h));
+        if (h != nullptr) levels_.push_back(h);
+        return h;
+    }
     void SetComplete(bool complete) {
         for (StackHandle *h : levels_) {
             h->dwStatus = (h->dwStatus & ~ZERA_STATUS_COMPLETE) | (complete ? ZERA_STATUS_COMPLETE : 0);
@@ -118,11 +127,6 @@ inline void ExpectCode(uint32_t code) {
     EXPECT_EQ(OSAL_dwGetLastError(), code);
     OSAL_vSetLastError(0);
 }
-
-// Turns both allocation-failure hooks off again when a test ends.
-struct AllocFailureGuard {
-    ~AllocFailureGuard() { ZERA_vTestFailAllocAfter(-1), OSAL_vTestFailAllocAfter(-1); }
-};
 
 }  // namespace zt
 

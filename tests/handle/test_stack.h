@@ -4,51 +4,15 @@
 #ifndef ZERA_TESTS_HANDLE_TEST_STACK_H
 #define ZERA_TESTS_HANDLE_TEST_STACK_H
 
-#include <gtest/gtest.h>
-
-#include <vector>
-
-#include "ZERA_Host.h"
-#include "common/test_hooks.h"
+#include "evid/evid_test_util.h"
 #include "handle/handle.h"
-#include "osal/osal_test_hooks.h"
-#include "support/refusal.h"
 
-class TestStack {
-public:
-    TestStack() : h0_(ZERA_hHostStackCreate(nullptr)) { EXPECT_NE(h0_, nullptr); }
-    ~TestStack() {
-        for (; !levels_.empty(); levels_.pop_back()) {
-            ZERA_vFree(levels_.back()->pvComponentName);  // the stack subsystem's part when it removes a level
-            levels_.back()->pvComponentName = nullptr;
-            EXPECT_TRUE(ZERA_boHandleClose(levels_.back()));
-        }
-        EXPECT_TRUE(ZERA_boHostStackDestroy(h0_));
-    }
-
-    StackHandle *h0() const { return h0_; }
-    HostStackDescriptor *desc() const { return static_cast<HostStackDescriptor *>(h0_->pvLevelContext); }
-    StackHandle *top() const { return levels_.empty() ? h0_ : levels_.back(); }
-    // Creates a level on the top and binds it there.
-    StackHandle *Add() {
-        StackHandle *h = ZERA_hHandleCreate(top());
-        EXPECT_TRUE(h != nullptr && ZERA_boHandleBind(top(), h));
-        if (h != nullptr) levels_.push_back(h);
-        return h;
-    }
-
-private:
-    StackHandle *h0_;
-    std::vector<StackHandle *> levels_;
+// The identifier tests' chain with level 0 alone, not complete.
+struct TestStack : zt::LevelChain {
+    TestStack() : LevelChain(0, false) {}
 };
 
-// Turns both allocation-failure hooks off again when a test ends.
-struct AllocFailureGuard {
-    ~AllocFailureGuard() {
-        ZERA_vTestFailAllocAfter(-1);
-        OSAL_vTestFailAllocAfter(-1);
-    }
-};
+using zt::AllocFailureGuard;
 
 // Makes each allocation of make(), in the library and then in the platform
 // layer, fail in turn: each failure stores 1026 and passes unchanged() (the

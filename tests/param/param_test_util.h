@@ -12,6 +12,7 @@
 
 #include "VOQ_ZERA_Comp.h"
 #include "common/test_hooks.h"
+#include "osal/osal_test_hooks.h"
 
 namespace zt {
 
@@ -29,6 +30,11 @@ void ForEachAllocFailure(Attempt attempt) {
         ASSERT_LT(n, 10000) << "never succeeded";
     }
 }
+
+// Turns both allocation-failure hooks off again when a test ends.
+struct AllocFailureGuard {
+    ~AllocFailureGuard() { ZERA_vTestFailAllocAfter(-1), OSAL_vTestFailAllocAfter(-1); }
+};
 
 inline const WCHAR16 *W(const char16_t *s) { return reinterpret_cast<const WCHAR16 *>(s); }
 inline std::u16string WStr(const void *s) { return s ? std::u16string(static_cast<const char16_t *>(s)) : u""; }

@@ -39,32 +39,6 @@ namespace {
 
 constexpr uint32_t kAll = 0xFFFFFFFFu;
 
-// Starts (status "complete and started") or stops (without "started") the
-// stack the way hosts do today: a stack status event of the top level,
-// entered at the top's input filter. True when every level took it over;
-// false with a code (2060 for a stack that is not complete; a level that did
-// not take it leaves its component's code, or 1036 when there is none). The
-// one place to change when the host kit starts and stops stacks itself.
-bool SetRunning(StackHandle *h0, bool start) {
-    StackHandle *top = h0;
-    while (StackHandle *next = ZERA_hHandleGetNextLevel(top)) top = next;
-    if (start && (top == h0 || (top->dwStatus & ZERA_STATUS_COMPLETE) == 0)) {
-        OSAL_vSetLastError(OSAL_ERR_NOT_COMPLETE);
-        return false;
-    }
-    const uint32_t status = start ? top->dwStatus | ZERA_STATUS_COMPLETE | ZERA_STATUS_STARTED
-                                  : top->dwStatus & ~ZERA_STATUS_STARTED;
-    Event *ev = st::StatusEvent(top->u8Level, status);
-    if (ev == nullptr) return false;
-    ZERA_vInputFilter(top, ev);
-    for (StackHandle *h = h0; h != nullptr; h = ZERA_hHandleGetNextLevel(h)) {
-        if (((h->dwStatus & ZERA_STATUS_STARTED) != 0) == start) continue;
-        if (OSAL_dwGetLastError() == OSAL_ERR_NONE) OSAL_vSetLastError(OSAL_ERR_INIT_FAILED);
-        return false;
-    }
-    return true;
-}
-
 // The steps of a session; a child exits with kNoCode + step when that step
 // failed without storing a code.
 enum Step { kCreate, kAdd, kSet, kStart, kSend, kMarshal, kStop, kRemove, kDestroy, kSteps };
@@ -127,7 +101,7 @@ Outcome Session() {
         built = built && Try(kAdd, &o, [&] { return ZERA_bAddToStackA(h0, name) != 0; });
     }
     Try(kSet, &o, [&] { return ZERA_boSetStackParamA(h0, 3, "Period", 10u); });
-    const bool started = built && Try(kStart, &o, [&] { return SetRunning(h0, true); });
+    const bool started = built && Try(kStart, &o, [&] { return ZERA_boHostStartStack(h0); });
     if (started) {
         Try(kSend, &o, [&] { return SendToTicker(h0); });
         // A tick that Counter handed on; a receive that times out stores no code.
@@ -139,7 +113,7 @@ Outcome Session() {
             Try(kMarshal, &o, [&] { return MarshalRoundTrip(tick); });
             ZERA_boDeleteEvent(tick);
         }
-        Try(kStop, &o, [&] { return SetRunning(h0, false); });
+        Try(kStop, &o, [&] { return ZERA_boHostStopStack(h0); });
     }
     if (ZERA_hHandleGetNextLevel(h0) != nullptr) Try(kRemove, &o, [&] { return ZERA_boRemoveFromStackA(h0, 1); });
     Try(kDestroy, &o, [&] { return ZERA_boHostStackDestroy(h0); });

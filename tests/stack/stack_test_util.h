@@ -19,6 +19,7 @@
 #include "event/event.h"
 #include "evid/evid.h"
 #include "osal/osal_test_hooks.h"
+#include "param/param_test_util.h"
 #include "stack/stack.h"
 #include "support/refusal.h"
 
@@ -27,7 +28,8 @@ namespace st {
 inline std::string Str(const void *s) { return s != nullptr ? static_cast<const char *>(s) : ""; }
 inline std::string LastArg() { return Str(OSAL_pszGetLastErrorArg()); }
 inline std::string LastText() { return Str(OSAL_pszGetLastErrorText()); }
-inline const WCHAR16 *W(const char16_t *s) { return reinterpret_cast<const WCHAR16 *>(s); }
+using zt::AllocFailureGuard;
+using zt::W;
 inline std::u16string U16(const void *s) { return s != nullptr ? static_cast<const char16_t *>(s) : u""; }
 
 // A kit-made host level 0 with test components added on top, taken down when
@@ -166,14 +168,6 @@ inline void StopStack(const Stack &stack) {
     StackHandle *top = stack.Top();
     ZERA_vInputFilter(top, StatusEvent(top->u8Level, top->dwStatus & ~ZERA_STATUS_STARTED));
 }
-
-// Turns both allocation-failure hooks off again when a test ends.
-struct AllocFailureGuard {
-    ~AllocFailureGuard() {
-        ZERA_vTestFailAllocAfter(-1);
-        OSAL_vTestFailAllocAfter(-1);
-    }
-};
 
 }  // namespace st
 
