@@ -123,10 +123,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boMarshalParamListW(ZERA_HPACKET hPacket, Param *p
  * contents are overwritten, not freed; with it they are freed. On failure the
  * destination is unchanged: 1028 null destination, 2056 type or kind out of
  * range, 1034 a name block that is not "name NUL text NUL", or the code of
- * the failing read. The name blocks, strings and value records read are cut
- * from a few larger blocks: release them with the parameter operations
- * (deleting the list or the parameter, ZERA_vDeleteValListA/W, a replacing
- * read, setting the value), not one by one with ZERA_vFree. */
+ * the failing read. */
 ZERA_API BOOL8 ZERA_CALL ZERA_boUnmarshalParamA(ZERA_HPACKET hPacket, Param *pstParam, BOOL8 boReplace);
 ZERA_API BOOL8 ZERA_CALL ZERA_boUnmarshalParamW(ZERA_HPACKET hPacket, Param *pstParam, BOOL8 boReplace);
 /* Reads a list: after the record count, a new array replaces (and frees) the
@@ -135,8 +132,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boUnmarshalParamW(ZERA_HPACKET hPacket, Param *pst
  * be walked, extended and deleted. False with the code of the failing read:
  * 1032 short, 2056/1034 as for one parameter, 1034 for a record without a
  * name before the last, 1026 memory (when the array itself cannot be had,
- * *ppList is left as it was). The records' blocks are released as those of
- * ZERA_boUnmarshalParamA/W are. */
+ * *ppList is left as it was). */
 ZERA_API BOOL8 ZERA_CALL ZERA_boUnmarshalParamListA(ZERA_HPACKET hPacket, Param **ppList);
 ZERA_API BOOL8 ZERA_CALL ZERA_boUnmarshalParamListW(ZERA_HPACKET hPacket, Param **ppList);
 

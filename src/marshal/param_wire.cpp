@@ -221,6 +221,14 @@ bool ReadParam(MarshalPacket *p, Param *rec, bool wide, ParamBlockRun &blocks) {
     return ok;
 }
 
+// What the blocks read from the rest of the packet could take at most,
+// roughly: a value record is about three times its bytes on the wire, a
+// wide string twice. Runs after the first grow, so a guess too small costs
+// one more run, and one too large (a list in front of much else) is capped.
+size_t ExpectedBlockBytes(const MarshalPacket *p, bool wide) {
+    return static_cast<size_t>(Unread(p)) * (wide ? 4 : 3);
+}
+
 void ClearRecord(Param *rec) {
     *rec = Param{};
     rec->dwType = ZERA_PARAM_DWORD;
@@ -273,7 +281,7 @@ bool UnmarshalParam(MarshalPacket *p, Param *dest, bool replace, bool wide) {
     if (p == nullptr) return Fail(OSAL_ERR_INVALID_HANDLE);
     Param rec;
     ClearRecord(&rec);
-    ParamBlockRun blocks;
+    ParamBlockRun blocks(ExpectedBlockBytes(p, wide));
     if (!ReadParam(p, &rec, wide, blocks)) return false;
     if (replace) ReleaseParam(dest);
     *dest = rec;
@@ -319,7 +327,7 @@ bool UnmarshalParamList(MarshalPacket *p, Param **list, bool wide) {
         *list = array;
     }
     Param *records = array != nullptr ? array : local;
-    ParamBlockRun blocks;
+    ParamBlockRun blocks(ExpectedBlockBytes(p, wide));
 
     size_t end = 0;  // where the terminator stands
     bool ok = true, ended = false;

@@ -84,12 +84,12 @@ constexpr size_t kParamBlockAlign = 8;
 // strings, value records), cut from a few large heap blocks instead of one
 // heap block each; param_blocks.cpp says how. A block taken is released
 // like any other block of a list: by FreeParamBlock, ParamBlockFreer and
-// every operation of this header. When a run cannot be had, or a block is
-// too large for one, Take makes an ordinary heap block; null only when that
-// fails too (no code stored). One thread per object.
+// every operation of this header. `expected` guesses the bytes needed. When
+// a large block cannot be had, Take makes an ordinary heap block; null only
+// when that fails too (no code stored). One thread per object.
 class ParamBlockRun {
   public:
-    ParamBlockRun() = default;
+    explicit ParamBlockRun(size_t expected);
     ~ParamBlockRun();
     ParamBlockRun(const ParamBlockRun &) = delete;
     ParamBlockRun &operator=(const ParamBlockRun &) = delete;
@@ -112,6 +112,7 @@ class ParamBlockRun {
     uint8_t *at_ = nullptr;   // the free part of run_: [at_, end_)
     uint8_t *end_ = nullptr;
     int64_t taken_ = 0;  // blocks cut from run_
+    size_t next_;        // size of the next run
     bool refused_ = false;
 };
 

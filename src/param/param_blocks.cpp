@@ -27,11 +27,9 @@ struct ParamRun {
 namespace {
 
 constexpr size_t kHeader = (sizeof(ParamRun) + kParamBlockAlign - 1) / kParamBlockAlign * kParamBlockAlign;
-// Every run has this size: the largest block that the allocator hands out
-// from its per-thread cache. A larger request first makes it merge the small
-// blocks freed meanwhile, which costs more than a whole decode; a block
-// that does not fit a run is an ordinary heap block.
-constexpr size_t kRunBytes = 1008;
+constexpr size_t kSmallestRun = 256;
+constexpr size_t kFirstRunAtMost = 4096;  // a list may stand in front of much else
+constexpr size_t kLargestRun = 64 * 1024;
 
 // Leaf lock: nothing else is taken while it is held. Guards g_runs,
 // g_runCount, g_runRoom and the live and sealed fields of every run.
@@ -94,6 +92,9 @@ void Drop(ParamRun *run) {
 
 }  // namespace
 
+ParamBlockRun::ParamBlockRun(size_t expected)
+    : next_(expected < kSmallestRun ? kSmallestRun : expected > kFirstRunAtMost ? kFirstRunAtMost : expected) {}
+
 ParamBlockRun::~ParamBlockRun() { Seal(); }
 
 // Hands the blocks cut from the current run over to their owners.
@@ -118,14 +119,17 @@ void *ParamBlockRun::TakeFromNewRun(size_t bytes) {
 }
 
 bool ParamBlockRun::NewRun(size_t rounded) {
-    if (refused_ || kHeader + rounded > kRunBytes) return false;
+    if (refused_ || rounded > kLargestRun) return false;
     Seal();
-    auto *run = static_cast<ParamRun *>(Alloc(kRunBytes));
+    size_t size = next_;
+    if (size < kHeader + rounded) size = kHeader + rounded;
+    next_ = size * 2 > kLargestRun ? kLargestRun : size * 2;
+    auto *run = static_cast<ParamRun *>(Alloc(size));
     if (run == nullptr) {
         refused_ = true;
         return false;
     }
-    run->end = Begin(run) + kRunBytes;
+    run->end = Begin(run) + size;
     run->live = 0;
     run->sealed = false;
     {
