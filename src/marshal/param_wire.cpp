@@ -98,26 +98,24 @@ bool EndsList(const Param &rec, bool wide) {
 // only then is the caller's copy made (widened one unit per byte for a wide
 // list). Length 0 gives a null block. A block of the wrong form is consumed
 // and refused with 1034.
-bool ReadNameBlock(MarshalPacket *p, void **block, bool wide, ParamBlockRun &blocks) {
+bool ReadNameBlock(MarshalPacket *p, void **block, bool wide) {
     const int32_t len = ReadStreamLength(p, 1);
     if (len < 0) return false;
     *block = nullptr;
     if (len == 0) return true;
     const uint8_t *bytes = ReadPos(p);
     const size_t n = static_cast<size_t>(len);
-    size_t nameEnd = 0;  // names are short: a loop finds their NUL sooner than a call
-    while (nameEnd < n - 1 && bytes[nameEnd] != 0) ++nameEnd;
-    if (n < 2 || bytes[n - 1] != 0 || nameEnd == n - 1) {
+    if (n < 2 || bytes[n - 1] != 0 || std::memchr(bytes, 0, n - 1) == nullptr) {
         p->i32CurReadPos += len;
         return Fail(OSAL_ERR_INVALID_SIZE);
     }
-    void *copy = blocks.Take(n * (wide ? sizeof(WCHAR16) : 1));
+    void *copy = Alloc(n * (wide ? sizeof(WCHAR16) : 1));
     if (copy == nullptr) return Fail(OSAL_ERR_NO_MEMORY);
     if (wide) {
         WCHAR16 *units = static_cast<WCHAR16 *>(copy);
         for (size_t i = 0; i < n; ++i) units[i] = bytes[i];
     } else {
-        CopyBytes(copy, bytes, n);
+        std::memcpy(copy, bytes, n);
     }
     p->i32CurReadPos += len;
     *block = copy;
@@ -133,10 +131,9 @@ bool ReadNumber(In &in, uint32_t type, ParamData *value) {
 
 uint32_t NumberWidth(uint32_t type) { return type == ZERA_PARAM_REAL ? 8 : 4; }
 
-bool ReadText(MarshalPacket *p, ParamData *value, bool wide, ParamBlockRun &blocks) {
+bool ReadText(MarshalPacket *p, ParamData *value, bool wide) {
     value->qw = 0;
-    auto take = [&blocks](size_t bytes) { return blocks.Take(bytes); };
-    return (wide ? ReadString(p, &value->ls, take) : ReadString(p, &value->hs, take)) >= 0;
+    return (wide ? ReadString(p, &value->ls) : ReadString(p, &value->hs)) >= 0;
 }
 
 template <typename In>
@@ -147,7 +144,7 @@ bool ReadKind(In &in, uint32_t *kind) {
 
 // One record of a value chain into *v (zeroed by the caller); strings read
 // before a failure stay in *v for the caller to free.
-bool ReadValueRecord(MarshalPacket *p, uint32_t type, ParamValue *v, bool wide, ParamBlockRun &blocks) {
+bool ReadValueRecord(MarshalPacket *p, uint32_t type, ParamValue *v, bool wide) {
     if (type != ZERA_PARAM_STRING) {
         return ReadFixed(p, 1 + 2 * NumberWidth(type) + 4, [&](auto &in) {
             return ReadKind(in, &v->dwKind) && ReadNumber(in, type, &v->uFrom) &&
@@ -155,28 +152,27 @@ bool ReadValueRecord(MarshalPacket *p, uint32_t type, ParamValue *v, bool wide, 
         });
     }
     UnitReader in{p};
-    return ReadKind(in, &v->dwKind) && ReadText(p, &v->uFrom, wide, blocks) &&
-           (v->dwKind != ZERA_VALUE_RANGE || ReadText(p, &v->uTo, wide, blocks)) && in.Unit(v->dwTag);
+    return ReadKind(in, &v->dwKind) && ReadText(p, &v->uFrom, wide) &&
+           (v->dwKind != ZERA_VALUE_RANGE || ReadText(p, &v->uTo, wide)) && in.Unit(v->dwTag);
 }
 
 // Reads `count` value records for a parameter of `type` into *chain. The
 // strings read pass straight into the records, which then own them as
 // records added with ZERA_boAddValueA/W would. On failure *chain is
 // untouched and everything read is freed.
-bool ReadChain(MarshalPacket *p, uint32_t type, uint32_t count, ParamValue **chain, bool wide,
-               ParamBlockRun &blocks) {
+bool ReadChain(MarshalPacket *p, uint32_t type, uint32_t count, ParamValue **chain, bool wide) {
     Param holder{};  // owns the new chain until it is complete
     holder.dwType = type;
     ParamValue **link = &holder.pstValues;
     for (uint32_t i = 0; i < count; ++i) {
         ParamValue v{};
-        bool ok = ReadValueRecord(p, type, &v, wide, blocks);
-        ParamValue *record = ok ? static_cast<ParamValue *>(blocks.Take(sizeof(ParamValue))) : nullptr;
+        bool ok = ReadValueRecord(p, type, &v, wide);
+        ParamValue *record = ok ? static_cast<ParamValue *>(Alloc(sizeof(ParamValue))) : nullptr;
         if (ok && record == nullptr) ok = Fail(OSAL_ERR_NO_MEMORY);
         if (!ok) {
             if (type == ZERA_PARAM_STRING) {
-                FreeParamBlock(v.uFrom.pv);
-                FreeParamBlock(v.uTo.pv);
+                Free(v.uFrom.pv);
+                Free(v.uTo.pv);
             }
             DeleteValueChain(&holder);
             return false;
@@ -191,23 +187,23 @@ bool ReadChain(MarshalPacket *p, uint32_t type, uint32_t count, ParamValue **cha
 
 // The value of a named record and its chain. A number and the chain's
 // count are checked as one run.
-bool ReadValueAndChain(MarshalPacket *p, Param *rec, bool wide, ParamBlockRun &blocks) {
+bool ReadValueAndChain(MarshalPacket *p, Param *rec, bool wide) {
     uint32_t count = 0;
     bool ok;
     if (rec->dwType == ZERA_PARAM_STRING) {
         UnitReader in{p};
-        ok = ReadText(p, &rec->uValue, wide, blocks) && in.Unit(count);
+        ok = ReadText(p, &rec->uValue, wide) && in.Unit(count);
     } else {
         ok = ReadFixed(p, NumberWidth(rec->dwType) + 4,
                        [&](auto &in) { return ReadNumber(in, rec->dwType, &rec->uValue) && in.Unit(count); });
     }
-    return ok && ReadChain(p, rec->dwType, count, &rec->pstValues, wide, blocks);
+    return ok && ReadChain(p, rec->dwType, count, &rec->pstValues, wide);
 }
 
 // Reads one parameter into *rec, which starts zeroed with dwType 1. On
 // failure everything read is released and *rec owns nothing.
-bool ReadParam(MarshalPacket *p, Param *rec, bool wide, ParamBlockRun &blocks) {
-    bool ok = ReadNameBlock(p, &rec->pName, wide, blocks);
+bool ReadParam(MarshalPacket *p, Param *rec, bool wide) {
+    bool ok = ReadNameBlock(p, &rec->pName, wide);
     const bool named = rec->pName != nullptr;
     // Type, access and attributes (named), change flags, tag (named).
     ok = ok && ReadFixed(p, named ? 5 : 2, [rec, named](auto &in) {
@@ -216,17 +212,9 @@ bool ReadParam(MarshalPacket *p, Param *rec, bool wide, ParamBlockRun &blocks) {
         if (named && !(SignedByte(in, &rec->dwAccess) && in.Unit(rec->u8Attributes))) return false;
         return in.Unit(rec->u8ChangeFlags) && (!named || in.Unit(rec->u8Tag));
     });
-    if (ok && named) ok = ReadValueAndChain(p, rec, wide, blocks);
+    if (ok && named) ok = ReadValueAndChain(p, rec, wide);
     if (!ok) ReleaseParam(rec);
     return ok;
-}
-
-// What the blocks read from the rest of the packet could take at most,
-// roughly: a value record is about three times its bytes on the wire, a
-// wide string twice. Runs after the first grow, so a guess too small costs
-// one more run, and one too large (a list in front of much else) is capped.
-size_t ExpectedBlockBytes(const MarshalPacket *p, bool wide) {
-    return static_cast<size_t>(Unread(p)) * (wide ? 4 : 3);
 }
 
 void ClearRecord(Param *rec) {
@@ -281,8 +269,7 @@ bool UnmarshalParam(MarshalPacket *p, Param *dest, bool replace, bool wide) {
     if (p == nullptr) return Fail(OSAL_ERR_INVALID_HANDLE);
     Param rec;
     ClearRecord(&rec);
-    ParamBlockRun blocks(ExpectedBlockBytes(p, wide));
-    if (!ReadParam(p, &rec, wide, blocks)) return false;
+    if (!ReadParam(p, &rec, wide)) return false;
     if (replace) ReleaseParam(dest);
     *dest = rec;
     return true;
@@ -327,7 +314,6 @@ bool UnmarshalParamList(MarshalPacket *p, Param **list, bool wide) {
         *list = array;
     }
     Param *records = array != nullptr ? array : local;
-    ParamBlockRun blocks(ExpectedBlockBytes(p, wide));
 
     size_t end = 0;  // where the terminator stands
     bool ok = true, ended = false;
@@ -337,7 +323,7 @@ bool UnmarshalParamList(MarshalPacket *p, Param **list, bool wide) {
             break;
         }
         ClearRecord(&records[end]);
-        if (!ReadParam(p, &records[end], wide, blocks)) {
+        if (!ReadParam(p, &records[end], wide)) {
             ok = false;
             break;
         }

@@ -32,28 +32,6 @@ inline bool Fail(uint32_t code) {
     return false;
 }
 
-// Names and short strings are most of what is copied: up to 16 bytes go as
-// two overlapping loads and stores, without a call.
-inline void CopyBytes(void *to, const void *data, size_t n) {
-    const uint8_t *from = static_cast<const uint8_t *>(data);
-    uint8_t *p = static_cast<uint8_t *>(to);
-    if (n >= 8 && n <= 16) {
-        uint64_t head, tail;
-        std::memcpy(&head, from, 8);
-        std::memcpy(&tail, from + n - 8, 8);
-        std::memcpy(p, &head, 8);
-        std::memcpy(p + n - 8, &tail, 8);
-    } else if (n >= 4 && n < 8) {
-        uint32_t head, tail;
-        std::memcpy(&head, from, 4);
-        std::memcpy(&tail, from + n - 4, 4);
-        std::memcpy(p, &head, 4);
-        std::memcpy(p + n - 4, &tail, 4);
-    } else if (n > 0) {
-        std::memcpy(p, from, n);
-    }
-}
-
 // ---- Writing ---------------------------------------------------------------
 
 // The length of a NUL-terminated string in units. An empty one (most
@@ -132,9 +110,26 @@ struct WireWriter {
         StoreNetwork32(p + 4, words[0]);
         at = p + 8;
     }
+    // Names and short strings are most of what is copied: up to 16 bytes go
+    // as two overlapping loads and stores, without a call.
     void Raw(const void *data, size_t n) {
+        const uint8_t *from = static_cast<const uint8_t *>(data);
         uint8_t *p = at;
-        CopyBytes(p, data, n);
+        if (n >= 8 && n <= 16) {
+            uint64_t head, tail;
+            std::memcpy(&head, from, 8);
+            std::memcpy(&tail, from + n - 8, 8);
+            std::memcpy(p, &head, 8);
+            std::memcpy(p + n - 8, &tail, 8);
+        } else if (n >= 4 && n < 8) {
+            uint32_t head, tail;
+            std::memcpy(&head, from, 4);
+            std::memcpy(&tail, from + n - 4, 4);
+            std::memcpy(p, &head, 4);
+            std::memcpy(p + n - 4, &tail, 4);
+        } else if (n > 0) {
+            std::memcpy(p, from, n);
+        }
         at = p + n;
     }
     // n wide units as one byte each; units above 0xFF become '?'.
@@ -227,9 +222,8 @@ inline int32_t ReadStreamLength(MarshalPacket *p, int32_t unit) {
 // with 1034 (so the result is always a terminated string); -1 with 1032
 // (short) or 1026 (memory) otherwise. After a failure *s is unchanged and
 // the position stands behind the length, if that was read. p not null.
-// `take(bytes)` makes the block (null when memory runs out).
-template <typename C, typename Take>
-int32_t ReadString(MarshalPacket *p, C **s, Take &&take) {
+template <typename C>
+int32_t ReadString(MarshalPacket *p, C **s) {
     const int32_t len = ReadStreamLength(p, 1);
     if (len <= 0) {
         if (len == 0) *s = nullptr;
@@ -237,11 +231,11 @@ int32_t ReadString(MarshalPacket *p, C **s, Take &&take) {
     }
     const uint8_t *bytes = ReadPos(p);
     if (bytes[len - 1] != 0) return FailLength(OSAL_ERR_INVALID_SIZE);
-    C *copy = static_cast<C *>(take(static_cast<size_t>(len) * sizeof(C)));
+    C *copy = static_cast<C *>(Alloc(static_cast<size_t>(len) * sizeof(C)));
     if (copy == nullptr) return FailLength(OSAL_ERR_NO_MEMORY);
     int32_t result = len - 1;
     if constexpr (sizeof(C) == 1) {
-        CopyBytes(copy, bytes, static_cast<size_t>(len));
+        std::memcpy(copy, bytes, static_cast<size_t>(len));
     } else {
         int32_t units = 0;
         for (; bytes[units] != 0; ++units) copy[units] = bytes[units];
@@ -251,11 +245,6 @@ int32_t ReadString(MarshalPacket *p, C **s, Take &&take) {
     p->i32CurReadPos += len;
     *s = copy;
     return result;
-}
-
-template <typename C>
-int32_t ReadString(MarshalPacket *p, C **s) {
-    return ReadString(p, s, [](size_t bytes) { return Alloc(bytes); });
 }
 
 // Reads over bytes known to be there.

@@ -2,15 +2,13 @@
 // the operations behind the exports without their variable arguments, and
 // deep copies of lists and single parameters.
 //
-// Internal: included by src/ and tests only. The owner of a list serialises
-// access to it; the only lock here is the leaf lock of the decoded lists'
-// runs (ParamBlockRun), which a release takes while any run lives. `wide` selects 16-bit strings
+// Internal: included by src/ and tests only. None of these take a lock; the
+// owner of a list serialises access to it. `wide` selects 16-bit strings
 // (names, additional texts and string values); everything else is the same
 // for both widths.
 #ifndef ZERA_PARAM_PARAM_H
 #define ZERA_PARAM_PARAM_H
 
-#include <cstddef>
 #include <cstdint>
 
 #include "common/common.h"
@@ -73,82 +71,6 @@ ZERA_TEST_VISIBLE bool CopyParamToNewList(bool wide, const Param *source, Param 
 // clears pName, uValue and pstValues. A record without a name owns nothing
 // (it is a terminator) and is left as it is.
 ZERA_TEST_VISIBLE void ReleaseParam(Param *param);
-
-struct ParamRun;
-
-// Blocks cut from a run start at multiples of this: a value record's doubles
-// and pointers.
-constexpr size_t kParamBlockAlign = 8;
-
-// Memory for the blocks a reader gives one list or parameter (name blocks,
-// strings, value records), cut from a few large heap blocks instead of one
-// heap block each; param_blocks.cpp says how. A block taken is released
-// like any other block of a list: by FreeParamBlock, ParamBlockFreer and
-// every operation of this header. `expected` guesses the bytes needed. When
-// a large block cannot be had, Take makes an ordinary heap block; null only
-// when that fails too (no code stored). One thread per object.
-class ParamBlockRun {
-  public:
-    explicit ParamBlockRun(size_t expected);
-    ~ParamBlockRun();
-    ParamBlockRun(const ParamBlockRun &) = delete;
-    ParamBlockRun &operator=(const ParamBlockRun &) = delete;
-    void *Take(size_t bytes) {
-        const size_t rounded = (bytes + kParamBlockAlign - 1) & ~(kParamBlockAlign - 1);
-        if (rounded >= bytes && static_cast<size_t>(end_ - at_) >= rounded) {
-            void *block = at_;
-            at_ += rounded;
-            ++taken_;
-            return block;
-        }
-        return TakeFromNewRun(bytes);
-    }
-
-  private:
-    void *TakeFromNewRun(size_t bytes);
-    bool NewRun(size_t rounded);
-    void Seal();
-    ParamRun *run_ = nullptr;
-    uint8_t *at_ = nullptr;   // the free part of run_: [at_, end_)
-    uint8_t *end_ = nullptr;
-    int64_t taken_ = 0;  // blocks cut from run_
-    size_t next_;        // size of the next run
-    bool refused_ = false;
-};
-
-// Releases blocks of parameter lists, whether ordinary heap blocks or cut
-// from a run. While any run lives it holds the runs' lock (a leaf lock) from
-// construction to destruction, so one object serves a whole list.
-class ParamBlockFreer {
-  public:
-    ParamBlockFreer();
-    ~ParamBlockFreer();
-    ParamBlockFreer(const ParamBlockFreer &) = delete;
-    ParamBlockFreer &operator=(const ParamBlockFreer &) = delete;
-    void Release(void *block) {  // null is ignored
-        const uintptr_t at = reinterpret_cast<uintptr_t>(block);
-        if (block != nullptr && !(at >= lastBegin_ && at < lastEnd_)) {
-            ReleaseElsewhere(block);
-        } else if (block != nullptr) {
-            ++pending_;
-        }
-    }
-
-  private:
-    void ReleaseElsewhere(void *block);
-    void Settle();
-    bool locked_;
-    // The run of the latest release and the releases from it not yet
-    // counted; most blocks of a list come from one run.
-    ParamRun *last_ = nullptr;
-    uintptr_t lastBegin_ = 0;
-    uintptr_t lastEnd_ = 0;
-    int64_t pending_ = 0;
-};
-
-// Releases one block of a parameter list (a string value being replaced,
-// say); null is ignored.
-ZERA_TEST_VISIBLE void FreeParamBlock(void *block);
 
 }  // namespace zera
 

@@ -237,27 +237,6 @@ bool CopyRecord(bool wide, const Param &src, Param *dst) {
     return ok;
 }
 
-void FreeChain(Param *param, ParamBlockFreer &freer) {
-    while (param->pstValues != nullptr) {
-        ParamValue *v = param->pstValues;
-        if (param->dwType == ZERA_PARAM_STRING) {
-            freer.Release(v->uFrom.pv);
-            if (v->dwKind == ZERA_VALUE_RANGE) freer.Release(v->uTo.pv);
-        }
-        param->pstValues = v->pstNext;
-        freer.Release(v);
-    }
-}
-
-void ReleaseRecord(Param *param, ParamBlockFreer &freer) {
-    if (param->pName == nullptr) return;
-    freer.Release(param->pName);
-    param->pName = nullptr;
-    FreeChain(param, freer);
-    if (param->dwType == ZERA_PARAM_STRING) freer.Release(param->uValue.pv);
-    param->uValue.qw = 0;
-}
-
 }  // namespace
 
 bool CreateParamList(Param **list) {
@@ -329,15 +308,25 @@ bool AddValue(bool wide, ParamValue ***cursor, uint32_t type, uint32_t tag, uint
 }
 
 void DeleteValueChain(Param *param) {
-    if (param == nullptr || param->pstValues == nullptr) return;
-    ParamBlockFreer freer;
-    FreeChain(param, freer);
+    if (param == nullptr) return;
+    while (param->pstValues != nullptr) {
+        ParamValue *v = param->pstValues;
+        if (param->dwType == ZERA_PARAM_STRING) {
+            Free(v->uFrom.pv);
+            if (v->dwKind == ZERA_VALUE_RANGE) Free(v->uTo.pv);
+        }
+        param->pstValues = v->pstNext;
+        Free(v);
+    }
 }
 
 void ReleaseParam(Param *param) {
     if (param == nullptr || param->pName == nullptr) return;
-    ParamBlockFreer freer;
-    ReleaseRecord(param, freer);
+    Free(param->pName);
+    param->pName = nullptr;
+    DeleteValueChain(param);
+    if (param->dwType == ZERA_PARAM_STRING) Free(param->uValue.pv);
+    param->uValue.qw = 0;
 }
 
 bool DeleteParam(bool wide, bool shrink, Param **list, const void *name) {
@@ -348,8 +337,7 @@ bool DeleteParam(bool wide, bool shrink, Param **list, const void *name) {
 void DeleteParamList(Param *list) {
     if (list == nullptr) return;
     // From the last parameter to the first, so that no record has to move.
-    ParamBlockFreer freer;
-    for (size_t i = TerminatorIndex(list); i > 0; --i) ReleaseRecord(&list[i - 1], freer);
+    for (size_t i = TerminatorIndex(list); i > 0; --i) ReleaseParam(&list[i - 1]);
     Free(list);
 }
 

@@ -146,7 +146,7 @@ bool StoreValue(bool wide, Param *p, const SetRequest &r) {
                     return false;
                 }
             }
-            zera::FreeParamBlock(p->uValue.pv);
+            zera::Free(p->uValue.pv);
             p->uValue.pv = copy;
             return true;
         }

@@ -108,33 +108,6 @@ TEST(ParamWire, RoundTripsThroughBothWidths) {
     EXPECT_EQ(n.bytes().size(), w.bytes().size());  // the change marks differ
 }
 
-// A decoded list's blocks are released one by one in every way the
-// interface offers (the leak checker and the sanitizers watch), while a
-// second list read from the same bytes stays whole.
-TEST(ParamWire, DecodedListsReleaseTheirPartsInAnyOrder) {
-    for (bool wide : {false, true}) {
-        ListBuilder source(wide), a(wide), b(wide);
-        source.FillEveryKind();
-        Packet w;
-        ASSERT_TRUE(WriteList(w, source.list, wide) && ReadList(w.h, &a.list, wide));
-        ASSERT_TRUE(ZERA_boMarshalResetReadPos(w.h) && ReadList(w.h, &b.list, wide));
-        ZERA_vDeleteValListA(&a.list[0]);
-        a.cursor = &a.list[0].pstValues;
-        ASSERT_TRUE(a.StrValue(ZERA_VALUE_SINGLE, "new", nullptr, 5));
-        zera::FreeParamBlock(a.list[0].uValue.pv);  // as a set of the value does
-        a.list[0].uValue.pv = nullptr;
-        ASSERT_TRUE(wide ? ZERA_boDeleteParamW(1, &a.list, static_cast<const WCHAR16 *>(a.list[1].pName))
-                         : ZERA_boDeleteParamA(1, &a.list, static_cast<const char *>(a.list[1].pName)));
-        const Packet gain(kGain);
-        ASSERT_TRUE(wide ? ZERA_boUnmarshalParamW(gain.h, &a.list[2], 1) : ZERA_boUnmarshalParamA(gain.h, &a.list[2], 1));
-        EXPECT_EQ(zera::CountParams(a.list), 4u);
-        EXPECT_EQ(zt::Str16(a.list[0].pstValues->uFrom.pv, wide) + zt::Str16(a.list[2].pName, wide), u"newGain");
-        ZERA_vDeleteParamListA(a.list);
-        a.list = nullptr;
-        ExpectFilled(b.list, wide);
-    }
-}
-
 TEST(ParamWire, WriterRefusals) {
     ListBuilder b;
     b.DWord("Gain", 5);
