@@ -348,20 +348,20 @@ private:
 
 // ---- The sender thread ---------------------------------------------------------------
 
-void FreeBytes(void *, void *hint) { delete static_cast<Bytes *>(hint); }
-
 void RunSender(LinkLevel *l) {
     const TimeVal noLead = OSAL_stTimeNoWait;
+    zlink::Bytes bytes;
     while (Event *ev = ZERA_pstGetNextSendEvent(l->h, &noLead, &l->stop, l->breakMutex)) {
-        auto *bytes = new (std::nothrow) Bytes;
-        const bool written = bytes != nullptr && zlink::EventMessage(ev, bytes);
+        const bool written = zlink::EventMessage(ev, &bytes);
         ZERA_boDeleteEvent(ev);
+        // The message owns a copy made by ZeroMQ: no memory of ours passes
+        // to its threads.
         zmq_msg_t msg;
-        if (!written || zmq_msg_init_data(&msg, bytes->data(), bytes->size(), FreeBytes, bytes) != 0) {
-            delete bytes;
+        if (!written || zmq_msg_init_size(&msg, bytes.size()) != 0) {
             CountFaults(l, 1, 0, 0, 0);
             continue;
         }
+        std::memcpy(zmq_msg_data(&msg), bytes.data(), bytes.size());
         // A full pipe (OnFull 1 and no room at the peer) is waited out in
         // rounds, so that a stop is seen.
         while (zmq_msg_send(&msg, l->outWrite, 0) < 0) {
