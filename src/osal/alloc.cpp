@@ -37,14 +37,6 @@ void Free(void *p) { std::free(p); }
 void *AllocZeroLines(size_t size) { return OSAL_ALLOWED() ? lines::AllocZero(size) : nullptr; }
 void FreeLines(void *p) { lines::Free(p); }
 
-char *DupString(const char *s) {
-    if (!s) return nullptr;
-    size_t n = std::strlen(s) + 1;
-    char *p = static_cast<char *>(Alloc(n));
-    if (p) std::memcpy(p, s, n);
-    return p;
-}
-
 char *WideToNarrowDup(const WCHAR16 *s) {
     if (!s) return nullptr;
     size_t n = 0;

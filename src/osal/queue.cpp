@@ -204,7 +204,7 @@ void *TakeOrPeek(OSAL_HQUEUE q, BOOL8 boWait, TimeVal stDeadline, bool take) {
         OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
         return nullptr;
     }
-    const bool mayWait = boWait && !osal::IsNoWait(stDeadline);
+    const bool mayWait = boWait && !zera::TimeIsNoWait(stDeadline);
     // Only a call that may wait until a relative deadline reads the clock:
     // takes stay cheap.
     const int64_t deadline = mayWait ? osal::DeadlineMicros(stDeadline) : 0;
@@ -380,7 +380,7 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueueWaitChange(OSAL_HQUEUE hQueue, TimeVal stDe
         return 0;
     }
     bool changed = core.ChangeCount() != w->seenChange;  // puts in the box count as changes
-    if (!changed && !osal::IsNoWait(stDeadline)) {
+    if (!changed && !zera::TimeIsNoWait(stDeadline)) {
         if (w->pending) {
             w->pending = false;
             changed = true;
