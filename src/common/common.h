@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "VOQ_ZERA_Comp.h"
+#include "common/contract.h"
 
 namespace zera {
 

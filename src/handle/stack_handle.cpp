@@ -62,7 +62,10 @@ namespace zera {
 
 ZERA_UPTR PointerKey() { return g_pointerKey; }
 
-void SetPointerKey(ZERA_UPTR key) { g_pointerKey = key; }
+void SetPointerKey(ZERA_UPTR key) {
+    ZERA_ASSERT(g_pointerKey == 0);  // once per process: links masked with an earlier key would break
+    g_pointerKey = key;
+}
 
 ZERA_UPTR MakePointerKey(int32_t i32Seconds) {
     std::srand(static_cast<unsigned>(i32Seconds));
