@@ -169,37 +169,42 @@ typedef struct HostStackDescriptor {
     uint32_t dwLevelMask;      /* bit n: level n is present */
 } HostStackDescriptor;
 
+/* Locks: "set up" fields are written while the level is created and bound,
+ * before it is linked into the chain, and stay until it is closed, so they
+ * are read without a lock; adding and removing levels must not run
+ * concurrently with anything else on the same stack. */
 struct StackHandle {
-    uint32_t dwMagic;
-    uint32_t dwSize;
-    uint32_t dwReserved1; /* the library's: the number of the latest break of this level's receive waits */
+    uint32_t dwMagic;     /* set up; cleared at close */
+    uint32_t dwSize;      /* set up */
+    uint32_t dwReserved1; /* the library's: the number of the latest break of this level's receive waits;
+                             no lock: atomic release store, acquire load */
     uint32_t dwReserved2;
-    BOOL8 boWide;
-    uint32_t dwStatus;
-    InfoBlock *pstInfoBlock;
-    InfoBlock *pstUpperInfoBlock;
-    uint8_t u8Level;
-    OSAL_HMODULE hModule;
-    void *pvComponentName;
-    OSAL_HQUEUE hSendQueue;
-    OSAL_HQUEUE hRecvQueue;
-    uint32_t dwWantedLevels;
-    uint32_t dwLowerWantedLevels;
-    uint32_t dwWantedTypes;
-    Param *pstStackParams;
-    ZERA_PFN apfnEntry[ZERA_ENTRY_COUNT];
-    void *pvLevelContext;
-    void (ZERA_CALL *pfnLevelContextRelease)(void *pvContext);
-    StackHandle *pstNextLevel;
-    StackHandle *pstPrevLevel;
-    TimeVal stTimeOffset;
-    OSAL_HMUTEX hMutex; /* guards astStatistics and the four load figures */
-    uint32_t astStatistics[3][4];
-    uint16_t u16LoadA;
-    uint16_t u16LoadB;
-    uint16_t u16LoadAMax;
-    uint16_t u16LoadBMax;
-    EvIdManager stEvIdManager;
+    BOOL8 boWide;         /* set up */
+    uint32_t dwStatus;    /* no lock: whole-word relaxed atomic accesses (several levels' threads) */
+    InfoBlock *pstInfoBlock;      /* set up */
+    InfoBlock *pstUpperInfoBlock; /* set up */
+    uint8_t u8Level;              /* set up */
+    OSAL_HMODULE hModule;         /* set up */
+    void *pvComponentName;        /* set up */
+    OSAL_HQUEUE hSendQueue;       /* set up; the queue locks itself */
+    OSAL_HQUEUE hRecvQueue;       /* set up; the queue locks itself */
+    uint32_t dwWantedLevels;      /* no lock: whole-word relaxed atomic accesses */
+    uint32_t dwLowerWantedLevels; /* no lock: whole-word relaxed atomic accesses */
+    uint32_t dwWantedTypes;       /* no lock: whole-word relaxed atomic accesses */
+    Param *pstStackParams; /* no lock: the component and the host use it one thread at a time */
+    ZERA_PFN apfnEntry[ZERA_ENTRY_COUNT]; /* set up (filled by binding) */
+    void *pvLevelContext;                 /* set up; a level 0's descriptor holds the masked link to level 1 */
+    void (ZERA_CALL *pfnLevelContextRelease)(void *pvContext); /* set up */
+    StackHandle *pstNextLevel; /* the chain: changed only by adding and removing levels */
+    StackHandle *pstPrevLevel; /* the chain: changed only by adding and removing levels */
+    TimeVal stTimeOffset; /* no lock: only the level's input filter, on its answers' one taker thread */
+    OSAL_HMUTEX hMutex; /* set up; guards astStatistics and the four load figures */
+    uint32_t astStatistics[3][4]; /* hMutex */
+    uint16_t u16LoadA;            /* hMutex */
+    uint16_t u16LoadB;            /* hMutex */
+    uint16_t u16LoadAMax;         /* hMutex */
+    uint16_t u16LoadBMax;         /* hMutex */
+    EvIdManager stEvIdManager;    /* its own hMutex guards it */
 };
 
 /* ---- Events ------------------------------------------------------------------ */

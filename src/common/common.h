@@ -1,17 +1,22 @@
 /*
  * common/common.h - helpers every subsystem of the library may use: the
- * allocator (with the test-only failure hook), 16-bit string helpers and the
- * macro that exports one function under a second name.
+ * allocator (with the test-only failure hook), string helpers, storing a
+ * code on failure and keeping the caller's code across a step, the quiet
+ * export lookup, the debug-build contract check and the macro that exports
+ * one function under a second name.
  *
  * Internal: included by src/ only.
  */
 #ifndef ZERA_COMMON_COMMON_H
 #define ZERA_COMMON_COMMON_H
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "VOQ_ZERA_Comp.h"
+#include "common/contract.h"
 
 namespace zera {
 
@@ -30,13 +35,21 @@ void FreeLineAligned(void *p);
 // counts as one): for blocks the library recycles instead of allocating.
 bool MayAllocate();
 
-// 16-bit strings (WCHAR16 is not the platform's wchar_t on Linux).
-size_t WLen(const WCHAR16 *s);
+// Strings of either width (WCHAR16 is not the platform's wchar_t on Linux).
+// Lengths count units without the NUL; s must not be null.
+// An empty string (most additional texts) costs no call.
+inline size_t StringUnits(const char *s) { return s[0] == 0 ? 0 : std::strlen(s); }
+size_t StringUnits(const WCHAR16 *s);
 int WCompare(const WCHAR16 *a, const WCHAR16 *b);
-// Case-insensitive for ASCII letters; other units compare by value.
-int WCompareNoCase(const WCHAR16 *a, const WCHAR16 *b);
-// Copies src with its NUL into dst, which has room for WLen(src) + 1 units.
-void WCopy(WCHAR16 *dst, const WCHAR16 *src);
+// A name given as narrow or, when `wide`, as 16-bit string: its length, and
+// whether it is missing (null) or empty.
+inline size_t NameUnits(bool wide, const void *name) {
+    return wide ? StringUnits(static_cast<const WCHAR16 *>(name)) : StringUnits(static_cast<const char *>(name));
+}
+inline bool IsEmptyName(bool wide, const void *name) {
+    if (name == nullptr) return true;
+    return wide ? *static_cast<const WCHAR16 *>(name) == 0 : *static_cast<const char *>(name) == '\0';
+}
 // Narrow <-> wide: one unit per byte; units above 0xFF become '?'. dstUnits
 // counts the room including the NUL; the result is always terminated (when
 // dstUnits > 0) and never overruns.
@@ -66,6 +79,39 @@ void StoreRelaxed(T &field, T value) {
 #else
     __atomic_store_n(&field, value, __ATOMIC_RELAXED);
 #endif
+}
+
+// ---- The calling thread's last error --------------------------------------------
+
+// Stores `code` as the calling thread's last error and returns false, for
+// `return Fail(code);` in an operation that reports failure by false.
+inline bool Fail(uint32_t code) {
+    OSAL_vSetLastError(code);
+    return false;
+}
+
+// Keeps the calling thread's last error across a step whose own code is not
+// the caller's business (a lookup that may miss, a clean-up that may fail):
+// the code found at construction is stored again at destruction when the
+// step changed it, so an untouched code keeps its text and argument too.
+class KeepLastError {
+public:
+    KeepLastError() : saved_(OSAL_dwGetLastError()) {}
+    ~KeepLastError() {
+        if (OSAL_dwGetLastError() != saved_) OSAL_vSetLastError(saved_);
+    }
+    KeepLastError(const KeepLastError &) = delete;
+    KeepLastError &operator=(const KeepLastError &) = delete;
+
+private:
+    uint32_t saved_;
+};
+
+// The export `name` of `module`, or null; the caller's error code stays as
+// it was either way (a missing export is an answer here, not a failure).
+inline OSAL_PFN LookUpQuietly(OSAL_HMODULE module, const char *name) {
+    KeepLastError keep;
+    return OSAL_pfnGetProcAddress(module, name);
 }
 
 }  // namespace zera

@@ -5,7 +5,7 @@
 
 namespace zera {
 
-size_t WLen(const WCHAR16 *s) {
+size_t StringUnits(const WCHAR16 *s) {
     size_t n = 0;
     while (s[n] != 0) ++n;
     return n;
@@ -16,22 +16,6 @@ int WCompare(const WCHAR16 *a, const WCHAR16 *b) {
         if (*a != *b) return *a < *b ? -1 : 1;
         if (*a == 0) return 0;
     }
-}
-
-static unsigned FoldCase(WCHAR16 c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned>(c) + ('a' - 'A') : static_cast<unsigned>(c);
-}
-
-int WCompareNoCase(const WCHAR16 *a, const WCHAR16 *b) {
-    for (;; ++a, ++b) {
-        unsigned ca = FoldCase(*a), cb = FoldCase(*b);
-        if (ca != cb) return ca < cb ? -1 : 1;
-        if (ca == 0) return 0;
-    }
-}
-
-void WCopy(WCHAR16 *dst, const WCHAR16 *src) {
-    std::memcpy(dst, src, (WLen(src) + 1) * sizeof(WCHAR16));
 }
 
 void NarrowToWide(WCHAR16 *dst, size_t dstUnits, const char *src) {
@@ -58,7 +42,7 @@ char *DupNarrow(const char *src) {
 
 WCHAR16 *DupWide(const WCHAR16 *src) {
     if (src == nullptr) return nullptr;
-    size_t n = (WLen(src) + 1) * sizeof(WCHAR16);
+    size_t n = (StringUnits(src) + 1) * sizeof(WCHAR16);
     WCHAR16 *p = static_cast<WCHAR16 *>(Alloc(n));
     if (p != nullptr) std::memcpy(p, src, n);
     return p;

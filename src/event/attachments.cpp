@@ -13,11 +13,6 @@ bool NodeMatches(const Attachment *node, uint8_t level, uint8_t selector, bool a
     return levelMatches && static_cast<uint8_t>(node->u8Selector & 1u) == selector;
 }
 
-bool IsEmptyName(bool wide, const void *name) {
-    if (name == nullptr) return true;
-    return wide ? *static_cast<const WCHAR16 *>(name) == 0 : *static_cast<const char *>(name) == '\0';
-}
-
 // Whether any node of the event holds a parameter.
 bool CarriesParams(const Event *event) {
     for (const Attachment *node = event->pstAttachments; node != nullptr; node = node->pstNext) {
@@ -44,9 +39,8 @@ bool NextValue(va_list &args, uint32_t type, ParamData *value) {
 // allocation can leave a new, empty node behind.
 bool AttachParam(bool wide, StackHandle *h, Event *event, uint8_t level, uint8_t selector, const void *name,
                  va_list &args) {
-    if (event == nullptr || level < event->u8Level || selector > ZERA_SELECTOR_MAX || IsEmptyName(wide, name)) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
-        return false;
+    if (event == nullptr || level < event->u8Level || selector > ZERA_SELECTOR_MAX || zera::IsEmptyName(wide, name)) {
+        return zera::Fail(OSAL_ERR_INVALID_ARG);
     }
     // Found exactly as a read of the level's parameters finds it (the same
     // codes when it is not there).
@@ -57,8 +51,7 @@ bool AttachParam(bool wide, StackHandle *h, Event *event, uint8_t level, uint8_t
     const bool mixesWidths = (event->boWideAttach != 0) != wide && CarriesParams(event);
     if ((stackParam->u8Attributes & ZERA_ATTR_ATTACHABLE) == 0 || mixesWidths ||
         !NextValue(args, stackParam->dwType, &value)) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
-        return false;
+        return zera::Fail(OSAL_ERR_INVALID_ARG);
     }
     event->boWideAttach = wide ? 1 : 0;
     Attachment **link = ZERA_ppstCheckParListA(event, level, selector, 1, 0);

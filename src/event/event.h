@@ -13,19 +13,15 @@
 
 #include "VOQ_ZERA_Comp.h"
 #include "common/common.h"
+#include "common/time_value.h"
 #include "handle/handle.h"
 #include "marshal/marshal.h"
 
 namespace zera {
 
 // ---- Time arithmetic ------------------------------------------------------------
-// Equality with OSAL_stTimeInfinite or OSAL_stTimeNoWait is tested on both
-// words. None of these store a code.
-
-ZERA_TEST_VISIBLE bool TimeIsInfinite(const TimeVal &t);
-ZERA_TEST_VISIBLE bool TimeIsNoWait(const TimeVal &t);
-// Bit 31 of the microseconds: a duration counted from now. Infinite has it.
-ZERA_TEST_VISIBLE bool TimeIsRelative(const TimeVal &t);
+// The tests for the special values are common/time_value.h. None of these
+// store a code.
 
 // A point in time plus a duration, absolute: infinite when either is. The
 // seconds add (modulo 2^32), the microseconds add without the RELATIVE flag,

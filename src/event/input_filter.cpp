@@ -49,10 +49,8 @@ uint32_t TypeBit(int32_t type) { return 1u << (static_cast<uint32_t>(type) & 31u
 // code alone.
 ZERA_PFN_COMMU_THREADS CommuThreads(const StackHandle *h, const char *nameA, const char *nameW) {
     if (h->hModule == nullptr) return nullptr;
-    const uint32_t saved = OSAL_dwGetLastError();
-    OSAL_PFN a = OSAL_pfnGetProcAddress(h->hModule, nameA);
-    OSAL_PFN w = OSAL_pfnGetProcAddress(h->hModule, nameW);
-    OSAL_vSetLastError(saved);
+    OSAL_PFN a = zera::LookUpQuietly(h->hModule, nameA);
+    OSAL_PFN w = zera::LookUpQuietly(h->hModule, nameW);
     if (a == nullptr || w == nullptr) return nullptr;
     return reinterpret_cast<ZERA_PFN_COMMU_THREADS>(h->boWide ? w : a);
 }
@@ -83,9 +81,8 @@ void ApplyStackStatus(StackHandle *h, uint32_t status) {
     TakeOverStatus(h, status);
     if (stop != nullptr) stop(h);
     if ((own & ZERA_STATUS_NO_EVID) == 0 && (own & ZERA_STATUS_COMPLETE) != 0 && h->stEvIdManager.pstLevel != nullptr) {
-        const uint32_t saved = OSAL_dwGetLastError();
+        zera::KeepLastError keep;
         ZERA_boEvIdManagerFreeIdBlocks(&h->stEvIdManager);
-        OSAL_vSetLastError(saved);
     }
 }
 

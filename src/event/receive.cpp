@@ -290,9 +290,8 @@ ZERA_API void ZERA_vTestSetReceiveWokenHook(void (*hook)(StackHandle *h)) {
 #endif
 
 ZERA_API void ZERA_CALL ZERA_vRetrieveStackHandleDone(ZERA_HPACKET hPacket) {
-    const uint32_t code = OSAL_dwGetLastError();
+    zera::KeepLastError keep;
     ZERA_boMarshalPacketDelete(hPacket);
-    OSAL_vSetLastError(code);
 }
 
 }  // extern "C"

@@ -23,11 +23,6 @@ constexpr uint32_t kStatusValueOffset = 8;  // behind the item's kind and size
 constexpr TimeVal kShortestInterval = {OSAL_TIME_RELATIVE, 2};
 constexpr uint8_t kOptionGroups = ZERA_OPT_AUX1 | ZERA_OPT_AUX2 | ZERA_OPT_AUX3 | ZERA_OPT_REPEATING;
 
-bool Refuse(uint32_t code) {
-    OSAL_vSetLastError(code);
-    return false;
-}
-
 // Identifiers that a repeating or modifying event may carry: the others are
 // "none" and the cancel wildcards.
 bool IsUsableId(uint32_t id) { return id != 0 && id < ZERA_EVID_RESERVED_FIRST; }
@@ -115,7 +110,7 @@ bool Cancel(StackHandle *h, Event *ev) {
 
 bool Insert(StackHandle *h, Event *ev) {
     if (ev->i32Type == ZERA_EVENT_INTERVAL) {
-        if (!TimeIsRelative(ev->stInterval)) return Refuse(OSAL_ERR_INVALID_ARG);
+        if (!TimeIsRelative(ev->stInterval)) return zera::Fail(OSAL_ERR_INVALID_ARG);
         if (!TimeIsInfinite(ev->stInterval) && TimeIsLater(kShortestInterval, ev->stInterval)) {
             ev->stInterval = kShortestInterval;
         }
@@ -206,7 +201,7 @@ bool ApplyModify(StackHandle *h, const ModifyPlan &plan, Event *ev, Event **matc
 // identifier, then deletes the event.
 bool Modify(StackHandle *h, Event *ev) {
     ModifyPlan plan = PlanModify(ev);
-    if ((plan.op & zera::kModifyData) && !DataReadable(ev)) return Refuse(OSAL_ERR_INVALID_SIZE);
+    if ((plan.op & zera::kModifyData) && !DataReadable(ev)) return zera::Fail(OSAL_ERR_INVALID_SIZE);
     OSAL_HQCURSOR cursor = OSAL_hQueueLock(h->hSendQueue);
     if (cursor == nullptr) return false;
     Event *match = nullptr;
@@ -221,7 +216,7 @@ bool Modify(StackHandle *h, Event *ev) {
             } else {
                 OSAL_vQueueUnlock(cursor);
             }
-            return Refuse(OSAL_ERR_DUPLICATE_ID);
+            return zera::Fail(OSAL_ERR_DUPLICATE_ID);
         }
         match = item;
         if ((plan.op & zera::kModifyData) && (ev->dwDataSize > item->dwDataSize || ev->dwDataSize > DataRoom(item))) {
@@ -238,7 +233,7 @@ bool Modify(StackHandle *h, Event *ev) {
     }
     if (!ApplyModify(h, plan, ev, &match)) {
         zera::PutBackAndUnlock(h, cursor, match);
-        return Refuse(OSAL_ERR_NO_MEMORY);
+        return zera::Fail(OSAL_ERR_NO_MEMORY);
     }
     if (plan.resort) {
         if (!zera::PutBackAndUnlock(h, cursor, match)) return false;
@@ -254,9 +249,9 @@ bool Modify(StackHandle *h, Event *ev) {
 // sent on as a one-shot.
 bool CheckSend(StackHandle *h, const Event *ev, const TimeVal *sendTime, bool *oneShot) {
     if ((zera::LoadRelaxed(h->dwStatus) & ZERA_STATUS_NO_EVID) == 0) {
-        if (ev->pstOwner == nullptr) return Refuse(OSAL_ERR_NO_OWNER);
-        if (ev->pstOwner != h) return Refuse(OSAL_ERR_NOT_OWNER);
-        if (ev->dwEventId != ev->dwOwnerEventId) return Refuse(OSAL_ERR_ID_MISMATCH);
+        if (ev->pstOwner == nullptr) return zera::Fail(OSAL_ERR_NO_OWNER);
+        if (ev->pstOwner != h) return zera::Fail(OSAL_ERR_NOT_OWNER);
+        if (ev->dwEventId != ev->dwOwnerEventId) return zera::Fail(OSAL_ERR_ID_MISMATCH);
         if (!ZERA_boHandleCheck(ev->pstOwner, 0)) return false;
     }
     *oneShot = false;
@@ -265,13 +260,13 @@ bool CheckSend(StackHandle *h, const Event *ev, const TimeVal *sendTime, bool *o
         if ((ev->u8Options & ZERA_OPT_REPEATING) != 0 && op == zera::kQueueOpInsert) {
             // The host may send a copy again as a new master.
             *oneShot = (ev->u8Options & ZERA_OPT_COPY) != 0 && h->u8Level != 0;
-            if (!*oneShot && !IsUsableId(ev->dwEventId)) return Refuse(OSAL_ERR_INVALID_SIZE);
+            if (!*oneShot && !IsUsableId(ev->dwEventId)) return zera::Fail(OSAL_ERR_INVALID_SIZE);
         }
-        if (op == zera::kQueueOpModify && !IsUsableId(ev->dwEventId)) return Refuse(OSAL_ERR_INVALID_SIZE);
+        if (op == zera::kQueueOpModify && !IsUsableId(ev->dwEventId)) return zera::Fail(OSAL_ERR_INVALID_SIZE);
     } else if (op != 0) {
-        return Refuse(OSAL_ERR_INVALID_SIZE);
+        return zera::Fail(OSAL_ERR_INVALID_SIZE);
     }
-    if (sendTime == nullptr || TimeIsInfinite(*sendTime)) return Refuse(OSAL_ERR_INVALID_ARG);
+    if (sendTime == nullptr || TimeIsInfinite(*sendTime)) return zera::Fail(OSAL_ERR_INVALID_ARG);
     return true;
 }
 
@@ -281,7 +276,7 @@ extern "C" {
 
 ZERA_API BOOL8 ZERA_CALL ZERA_boSendEvent(StackHandle *h, Event *pstEvent, uint32_t dwSendFlags,
                                           const TimeVal *pstSendTime) {
-    if (pstEvent == nullptr || pstEvent->u8Level > ZERA_MAX_LEVEL) return Refuse(OSAL_ERR_INVALID_ARG);
+    if (pstEvent == nullptr || pstEvent->u8Level > ZERA_MAX_LEVEL) return zera::Fail(OSAL_ERR_INVALID_ARG);
     if (!ZERA_boHandleCheck(h, 1)) return 0;
     bool oneShot = false;
     if (!CheckSend(h, pstEvent, pstSendTime, &oneShot)) return 0;
@@ -304,14 +299,14 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boSendEvent(StackHandle *h, Event *pstEvent, uint3
 
 ZERA_API BOOL8 ZERA_CALL ZERA_boSendEventIntl(StackHandle *h, Event *pstEvent) {
     if (!ZERA_boHandleCheck(h, 1)) return 0;
-    if (pstEvent == nullptr) return Refuse(OSAL_ERR_INVALID_ARG);
+    if (pstEvent == nullptr) return zera::Fail(OSAL_ERR_INVALID_ARG);
     uint32_t status = 0;
     if (zera::ReadStackStatusEvent(pstEvent, &status)) {
         if (zera::NextLevelOf(h) != nullptr) return Forward(h, pstEvent) ? 1 : 0;
         return TurnStackStatus(h, pstEvent, status) ? 1 : 0;
     }
     if (h->u8Level < pstEvent->u8Level) return Forward(h, pstEvent) ? 1 : 0;
-    if (h->u8Level > pstEvent->u8Level) return Refuse(OSAL_ERR_INVALID_LEVEL);
+    if (h->u8Level > pstEvent->u8Level) return zera::Fail(OSAL_ERR_INVALID_LEVEL);
 
     const uint8_t op = QueueOpOf(pstEvent);
     if (op == zera::kQueueOpRefused) return 0;
@@ -325,7 +320,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boSendEventIntl(StackHandle *h, Event *pstEvent) {
         op == zera::kQueueOpInsert || (pstEvent->u8QueueOp & zera::kModifyGroupsMask) != 0;
     if (zera::IsRepeatingType1(pstEvent) && changesRepetition &&
         (!TimeIsRelative(pstEvent->stPeriod) || TimeIsInfinite(pstEvent->stPeriod))) {
-        return Refuse(OSAL_ERR_INVALID_SIZE);
+        return zera::Fail(OSAL_ERR_INVALID_SIZE);
     }
     if (op == zera::kQueueOpModify) return Modify(h, pstEvent) ? 1 : 0;
     return Insert(h, pstEvent) ? 1 : 0;

@@ -26,22 +26,14 @@ using zera::TimeSum;
 constexpr int32_t kLagReset = 10000;    // seconds behind: start again from now
 constexpr int32_t kLagCatchUp = 100;    // seconds behind: check the period limit
 constexpr int64_t kLagPeriods = 10;     // periods behind, beyond kLagCatchUp: start again
-constexpr int64_t kMicrosPerSecond = 1000000;
 
 // n periods as a RELATIVE duration (the period's RELATIVE bit is not a part
 // of its length); infinite stays infinite.
 TimeVal Periods(const TimeVal &period, int64_t n) {
     if (TimeIsInfinite(period)) return OSAL_stTimeInfinite;
-    const int64_t one = static_cast<int64_t>(period.i32Seconds) * kMicrosPerSecond +
-                        static_cast<int64_t>(period.dwMicroseconds & OSAL_TIME_USEC_MASK);
-    const int64_t total = one * n;
-    int64_t seconds = total / kMicrosPerSecond;
-    int64_t micros = total % kMicrosPerSecond;
-    if (micros < 0) {
-        micros += kMicrosPerSecond;
-        --seconds;
-    }
-    return TimeVal{static_cast<uint32_t>(micros) | OSAL_TIME_RELATIVE, static_cast<int32_t>(seconds)};
+    TimeVal total = zera::TimeFromMicros(zera::TimeToMicros(period) * n);
+    total.dwMicroseconds |= OSAL_TIME_RELATIVE;
+    return total;
 }
 
 void MarkLate(Event *copy) {

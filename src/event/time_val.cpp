@@ -10,22 +10,11 @@ namespace zera {
 
 namespace {
 
-constexpr uint32_t kMicrosPerSecond = 1000000;
 constexpr uint32_t kBorrowBit = 0x40000000u;
 
 int32_t WrapSeconds(uint32_t seconds) { return static_cast<int32_t>(seconds); }
 
 }  // namespace
-
-bool TimeIsInfinite(const TimeVal &t) {
-    return t.dwMicroseconds == OSAL_stTimeInfinite.dwMicroseconds && t.i32Seconds == OSAL_stTimeInfinite.i32Seconds;
-}
-
-bool TimeIsNoWait(const TimeVal &t) {
-    return t.dwMicroseconds == OSAL_stTimeNoWait.dwMicroseconds && t.i32Seconds == OSAL_stTimeNoWait.i32Seconds;
-}
-
-bool TimeIsRelative(const TimeVal &t) { return (t.dwMicroseconds & OSAL_TIME_RELATIVE) != 0; }
 
 TimeVal TimeSum(const TimeVal &time, const TimeVal &duration) {
     if (TimeIsInfinite(time) || TimeIsInfinite(duration)) return OSAL_stTimeInfinite;
@@ -33,7 +22,7 @@ TimeVal TimeSum(const TimeVal &time, const TimeVal &duration) {
     uint32_t micros = (time.dwMicroseconds + duration.dwMicroseconds) & OSAL_TIME_USEC_MASK;
     if (micros >= kMicrosPerSecond) {
         ++seconds;
-        micros -= kMicrosPerSecond;
+        micros -= static_cast<uint32_t>(kMicrosPerSecond);
     }
     return TimeVal{micros, WrapSeconds(seconds)};
 }
@@ -45,7 +34,7 @@ TimeVal TimeDifference(const TimeVal &a, const TimeVal &b) {
     uint32_t micros = (a.dwMicroseconds - b.dwMicroseconds) & OSAL_TIME_USEC_MASK;
     if ((micros & kBorrowBit) != 0) {
         --seconds;
-        micros = (micros + kMicrosPerSecond) & OSAL_TIME_USEC_MASK;
+        micros = (micros + static_cast<uint32_t>(kMicrosPerSecond)) & OSAL_TIME_USEC_MASK;
     }
     return TimeVal{micros, WrapSeconds(seconds)};
 }

@@ -132,7 +132,7 @@ const char *LevelNameNarrow(const void *block, bool wideFirst) {
     if (block == nullptr) return nullptr;
     const char *bytes = static_cast<const char *>(block);
     if (!wideFirst) return bytes;
-    return bytes + (WLen(reinterpret_cast<const WCHAR16 *>(bytes)) + 1) * sizeof(WCHAR16);
+    return bytes + (StringUnits(reinterpret_cast<const WCHAR16 *>(bytes)) + 1) * sizeof(WCHAR16);
 }
 
 const WCHAR16 *LevelNameWide(const void *block, bool wideFirst) {

@@ -49,19 +49,10 @@ void ReleaseHandle(StackHandle *h) {
 bool ParentAccepted(StackHandle *parent) {
     if (!ZERA_boHandleCheck(parent, 0)) return false;
     // A level 0 without its descriptor cannot say whether it has a level above.
-    if (parent->u8Level == 0 && DescriptorOf(parent) == nullptr) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
-        return false;
-    }
-    if (zera::NextLevelOf(parent) != nullptr) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
-        return false;
-    }
+    if (parent->u8Level == 0 && DescriptorOf(parent) == nullptr) return zera::Fail(OSAL_ERR_INVALID_HANDLE);
+    if (zera::NextLevelOf(parent) != nullptr) return zera::Fail(OSAL_ERR_INVALID_HANDLE);
     // Level 31 is the highest: its child's bit would not fit the level masks.
-    if (parent->u8Level >= ZERA_MAX_LEVEL) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_LEVEL);
-        return false;
-    }
+    if (parent->u8Level >= ZERA_MAX_LEVEL) return zera::Fail(OSAL_ERR_INVALID_LEVEL);
     return true;
 }
 
@@ -71,7 +62,10 @@ namespace zera {
 
 ZERA_UPTR PointerKey() { return g_pointerKey; }
 
-void SetPointerKey(ZERA_UPTR key) { g_pointerKey = key; }
+void SetPointerKey(ZERA_UPTR key) {
+    ZERA_ASSERT(g_pointerKey == 0);  // once per process: links masked with an earlier key would break
+    g_pointerKey = key;
+}
 
 ZERA_UPTR MakePointerKey(int32_t i32Seconds) {
     std::srand(static_cast<unsigned>(i32Seconds));

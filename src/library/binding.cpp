@@ -35,14 +35,6 @@ bool Refuse(const char *reason, uint32_t code = 0) {
     return false;
 }
 
-// Looks an export up without disturbing the caller's error code.
-OSAL_PFN LookUpQuietly(OSAL_HMODULE module, const char *name) {
-    const uint32_t saved = OSAL_dwGetLastError();
-    OSAL_PFN fn = OSAL_pfnGetProcAddress(module, name);
-    if (fn == nullptr) OSAL_vSetLastError(saved);
-    return fn;
-}
-
 // Binding, narrow or wide (see ZERA_boModuleInitAPIA).
 bool BindLevel(StackHandle *h, bool wide) {
     zera::ClearBindingRefusal();
@@ -59,10 +51,10 @@ bool BindLevel(StackHandle *h, bool wide) {
     }
     // Adding calls the component's init and deinit without testing for them;
     // a component without them is refused here, before anything changes.
-    if (LookUpQuietly(h->hModule, kModuleInitExport) == nullptr) {
+    if (zera::LookUpQuietly(h->hModule, kModuleInitExport) == nullptr) {
         return Refuse("the component does not export \"ZERA_boModuleInit\"", OSAL_ERR_MODULE_REFUSED);
     }
-    if (LookUpQuietly(h->hModule, kModuleDeinitExport) == nullptr) {
+    if (zera::LookUpQuietly(h->hModule, kModuleDeinitExport) == nullptr) {
         return Refuse("the component does not export \"ZERA_boModuleDeinit\"", OSAL_ERR_MODULE_REFUSED);
     }
 
@@ -82,7 +74,7 @@ bool BindLevel(StackHandle *h, bool wide) {
 // An export of the module for slot 1, 2, 11 or 12, or null (quietly: a
 // missing notification is no error).
 ZERA_PFN ModuleEntry(OSAL_HMODULE module, const char *name) {
-    return module != nullptr ? reinterpret_cast<ZERA_PFN>(LookUpQuietly(module, name)) : nullptr;
+    return module != nullptr ? reinterpret_cast<ZERA_PFN>(zera::LookUpQuietly(module, name)) : nullptr;
 }
 
 }  // namespace

@@ -42,8 +42,7 @@ bool FillHostEntryTable(StackHandle *h0) {
 // description read level 0's list like any other. False with 1026.
 bool CreateHostParamList(StackHandle *h0) {
     if (zera::CreateParamList(&h0->pstStackParams)) return true;
-    OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
-    return false;
+    return zera::Fail(OSAL_ERR_NO_MEMORY);
 }
 
 void ReleaseHostParamList(StackHandle *h0) {
@@ -75,8 +74,7 @@ void DiscardHostLevel(StackHandle *h0) {
 bool IsHostLevel(StackHandle *h) {
     if (!ZERA_boHandleCheck(h, 1)) return false;
     if (h->u8Level == 0 && h->pstPrevLevel == nullptr && h->pvLevelContext != nullptr) return true;
-    OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
-    return false;
+    return zera::Fail(OSAL_ERR_INVALID_HANDLE);
 }
 
 StackHandle *TopOf(StackHandle *h0) {
@@ -169,10 +167,7 @@ bool SendStatusDown(StackHandle *top, uint32_t status) {
 }
 
 bool Exports(const StackHandle *h, const char *name) {
-    const uint32_t saved = OSAL_dwGetLastError();
-    const bool found = OSAL_pfnGetProcAddress(h->hModule, name) != nullptr;
-    OSAL_vSetLastError(saved);
-    return found;
+    return zera::LookUpQuietly(h->hModule, name) != nullptr;
 }
 
 // Whether the library can start and stop level h: its module exports both

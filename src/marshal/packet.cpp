@@ -11,43 +11,22 @@
 namespace zera {
 
 bool EnsureRoom(MarshalPacket *p, int64_t n) {
-    if (n < 0) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_SIZE);
-        return false;
-    }
-    if (p == nullptr) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
-        return false;
-    }
+    if (n < 0) return zera::Fail(OSAL_ERR_INVALID_SIZE);
+    if (p == nullptr) return zera::Fail(OSAL_ERR_INVALID_HANDLE);
     if (int64_t{p->i32BufSize} - p->i32DataSize >= n) return true;
     int64_t size = (p->i32DataSize + n + ZERA_MARSHAL_GROWTH - 1) / ZERA_MARSHAL_GROWTH * ZERA_MARSHAL_GROWTH;
-    if (size > INT32_MAX) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_SIZE);
-        return false;
-    }
+    if (size > INT32_MAX) return zera::Fail(OSAL_ERR_INVALID_SIZE);
     void *grown = Realloc(p->pvData, static_cast<size_t>(size));
-    if (grown == nullptr) {
-        OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
-        return false;
-    }
+    if (grown == nullptr) return zera::Fail(OSAL_ERR_NO_MEMORY);
     p->pvData = grown;
     p->i32BufSize = static_cast<int32_t>(size);
     return true;
 }
 
 bool CheckAvailable(MarshalPacket *p, int64_t n) {
-    if (n < 0) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_SIZE);
-        return false;
-    }
-    if (p == nullptr) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
-        return false;
-    }
-    if (int64_t{p->i32DataSize} - p->i32CurReadPos < n) {
-        OSAL_vSetLastError(OSAL_ERR_SHORT_PACKET);
-        return false;
-    }
+    if (n < 0) return zera::Fail(OSAL_ERR_INVALID_SIZE);
+    if (p == nullptr) return zera::Fail(OSAL_ERR_INVALID_HANDLE);
+    if (int64_t{p->i32DataSize} - p->i32CurReadPos < n) return zera::Fail(OSAL_ERR_SHORT_PACKET);
     return true;
 }
 

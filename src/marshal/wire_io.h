@@ -27,17 +27,7 @@
 
 namespace zera {
 
-inline bool Fail(uint32_t code) {
-    OSAL_vSetLastError(code);
-    return false;
-}
-
 // ---- Writing ---------------------------------------------------------------
-
-// The length of a NUL-terminated string in units. An empty one (most
-// additional texts) costs no call.
-inline size_t StringUnits(const char *s) { return s[0] == 0 ? 0 : std::strlen(s); }
-inline size_t StringUnits(const WCHAR16 *s) { return WLen(s); }
 
 // The first run of an encoding: counts the bytes it would write, and keeps
 // the lengths of the first strings it measures for the second run, so that

@@ -1,9 +1,9 @@
 // osal/alloc.cpp - the platform layer's allocator, its test-only failure hook
-// and the string copies the layer makes.
-#include <atomic>
+// and the narrow copy of a 16-bit string.
 #include <cstdlib>
 #include <cstring>
 
+#include "common/alloc_countdown.h"
 #include "common/cache_line.h"
 #include "osal/osal_internal.h"
 #include "osal/osal_test_hooks.h"
@@ -12,18 +12,9 @@ namespace osal {
 
 #if defined(ZERA_TEST_HOOKS)
 namespace {
-std::atomic<long> g_failAfter{-1};  // allocations left before failing; -1: never
-
-bool AllocationAllowed() {
-    long left = g_failAfter.load(std::memory_order_relaxed);
-    while (left >= 0) {
-        if (left == 0) return false;
-        if (g_failAfter.compare_exchange_weak(left, left - 1)) return true;
-    }
-    return true;
-}
+AllocCountdown g_countdown;
 }  // namespace
-#define OSAL_ALLOWED() AllocationAllowed()
+#define OSAL_ALLOWED() g_countdown.Allowed()
 #else
 #define OSAL_ALLOWED() true
 #endif
@@ -36,14 +27,6 @@ void *AllocZero(size_t count, size_t size) {
 void Free(void *p) { std::free(p); }
 void *AllocZeroLines(size_t size) { return OSAL_ALLOWED() ? lines::AllocZero(size) : nullptr; }
 void FreeLines(void *p) { lines::Free(p); }
-
-char *DupString(const char *s) {
-    if (!s) return nullptr;
-    size_t n = std::strlen(s) + 1;
-    char *p = static_cast<char *>(Alloc(n));
-    if (p) std::memcpy(p, s, n);
-    return p;
-}
 
 char *WideToNarrowDup(const WCHAR16 *s) {
     if (!s) return nullptr;
@@ -63,6 +46,6 @@ char *WideToNarrowDup(const WCHAR16 *s) {
 
 #if defined(ZERA_TEST_HOOKS)
 extern "C" OSAL_API void OSAL_CALL OSAL_vTestFailAllocAfter(long n) {
-    osal::g_failAfter.store(n < 0 ? -1 : n);
+    osal::g_countdown.FailAfter(n);
 }
 #endif

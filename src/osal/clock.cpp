@@ -26,7 +26,7 @@ extern "C" OSAL_API void OSAL_CALL OSAL_vGetSystemTime(TimeVal *pstTime) {
         OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
         return;
     }
-    *pstTime = osal::FromMicros(osal::NowMicros());
+    *pstTime = zera::TimeFromMicros(osal::NowMicros());
 }
 
 #if defined(ZERA_TEST_HOOKS)

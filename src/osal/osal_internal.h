@@ -15,6 +15,7 @@
 #include <new>
 
 #include "VOQ_OSAL.h"
+#include "common/time_value.h"
 
 namespace osal {
 
@@ -53,32 +54,15 @@ struct Allocator {
     bool operator!=(const Allocator<U> &) const noexcept { return false; }
 };
 
-// Heap copy of a narrow string, or null when memory runs out (no code stored).
-char *DupString(const char *s);
 // Narrow heap copy of a 16-bit string: one byte per unit, units above 0xFF
 // become '?'. Null when memory runs out (no code stored) or s is null.
 char *WideToNarrowDup(const WCHAR16 *s);
 
 // ---- Time ------------------------------------------------------------------
 
-constexpr int64_t kMicrosPerSecond = 1000000;
+using zera::kMicrosPerSecond;
 // A deadline that never comes.
 constexpr int64_t kNever = INT64_MAX;
-
-inline bool IsInfinite(const TimeVal &t) {
-    return t.dwMicroseconds == OSAL_stTimeInfinite.dwMicroseconds &&
-           t.i32Seconds == OSAL_stTimeInfinite.i32Seconds;
-}
-inline bool IsNoWait(const TimeVal &t) { return t.dwMicroseconds == 0 && t.i32Seconds == 0; }
-inline bool IsRelative(const TimeVal &t) { return (t.dwMicroseconds & OSAL_TIME_RELATIVE) != 0; }
-
-// The value of a TimeVal in microseconds, the RELATIVE bit ignored.
-inline int64_t ToMicros(const TimeVal &t) {
-    return static_cast<int64_t>(t.i32Seconds) * kMicrosPerSecond +
-           static_cast<int64_t>(t.dwMicroseconds & OSAL_TIME_USEC_MASK);
-}
-// An absolute TimeVal in normal form (microseconds below one million).
-TimeVal FromMicros(int64_t micros);
 
 // The layer's clock in microseconds since the epoch, as OSAL_vGetSystemTime
 // reports it: the wall clock plus, in test builds, the controllable offset.

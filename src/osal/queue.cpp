@@ -11,6 +11,7 @@
 
 #include "common/cache_line.h"
 #include "common/spin.h"
+#include "osal/held_locks.h"
 #include "osal/osal_internal.h"
 #include "osal/osal_test_hooks.h"
 #include "osal/platform.h"
@@ -50,8 +51,8 @@ namespace {
 
 using osal::CurrentThread;
 using osal::kNever;
-using osal::LockAcquire;
-using osal::LockRelease;
+constexpr auto LockAcquire = osal::AcquireTracked;  // debug builds check "caller holds q->mutex"
+constexpr auto LockRelease = osal::ReleaseTracked;
 using osal::QueueCore;
 
 #if defined(ZERA_TEST_HOOKS)
@@ -97,6 +98,7 @@ constexpr int64_t kMaxSleepMicros = 24LL * 3600 * osal::kMicrosPerSecond;
 // The caller may look at or change the items: nobody holds the cursor lock,
 // or the caller does. Caller holds q->mutex.
 bool Accessible(const OSAL_Queue *q) {
+    ZERA_ASSERT(osal::HoldsLock(&q->mutex));
     const osal::ThreadId holder = q->box.holder.load(std::memory_order_relaxed);
     return holder == 0 || holder == CurrentThread();
 }
@@ -106,6 +108,7 @@ bool Accessible(const OSAL_Queue *q) {
 // drains). False when memory ran out and some still wait. Caller holds
 // q->mutex.
 bool Drain(OSAL_Queue *q) {
+    ZERA_ASSERT(osal::HoldsLock(&q->mutex));
     return q->box.holder.load(std::memory_order_relaxed) != 0 || q->core.Drain();
 }
 
@@ -114,6 +117,7 @@ bool Drain(OSAL_Queue *q) {
 // into the box since the caller read seenPuts, before it looked at the
 // queue. Caller holds q->mutex.
 void Sleep(OSAL_Queue *q, int64_t deadline, uint32_t seenPuts) {
+    ZERA_ASSERT(osal::HoldsLock(&q->mutex));
     if (!q->box.AddSleeper(seenPuts)) return;
     ++q->sleepers;
     if (deadline != kNever) {
@@ -156,6 +160,7 @@ void WaitForAccess(OSAL_Queue *q) {
 
 // Unlinks the first item (null when there is none). Caller holds q->mutex.
 void *TakeFront(OSAL_Queue *q) {
+    ZERA_ASSERT(osal::HoldsLock(&q->mutex));
     void *item = q->core.PopFront();
     if (item) q->box.Leave(1);
     return item;
@@ -164,6 +169,7 @@ void *TakeFront(OSAL_Queue *q) {
 // Puts an item straight into the ordered items, for the thread that holds the
 // cursor lock (or inserts with it). Caller holds q->mutex.
 osal::PutBox::Result PutNow(OSAL_Queue *q, void *item, OSAL_PFN_QORDER order) {
+    ZERA_ASSERT(osal::HoldsLock(&q->mutex));
     if (!q->box.Enter(q->capacity)) return osal::PutBox::Result::kFull;
     if (q->core.Insert(item, order)) return osal::PutBox::Result::kOk;
     q->box.Leave(1);
@@ -204,7 +210,7 @@ void *TakeOrPeek(OSAL_HQUEUE q, BOOL8 boWait, TimeVal stDeadline, bool take) {
         OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
         return nullptr;
     }
-    const bool mayWait = boWait && !osal::IsNoWait(stDeadline);
+    const bool mayWait = boWait && !zera::TimeIsNoWait(stDeadline);
     // Only a call that may wait until a relative deadline reads the clock:
     // takes stay cheap.
     const int64_t deadline = mayWait ? osal::DeadlineMicros(stDeadline) : 0;
@@ -380,7 +386,7 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueueWaitChange(OSAL_HQUEUE hQueue, TimeVal stDe
         return 0;
     }
     bool changed = core.ChangeCount() != w->seenChange;  // puts in the box count as changes
-    if (!changed && !osal::IsNoWait(stDeadline)) {
+    if (!changed && !zera::TimeIsNoWait(stDeadline)) {
         if (w->pending) {
             w->pending = false;
             changed = true;

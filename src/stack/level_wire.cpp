@@ -20,7 +20,7 @@ constexpr uint32_t kStatsLoadFigures = 4;
 // Its answer is not wanted, and neither is its code: level 0 answers a read
 // of its own parameters with 2048, which is no failure of the writer.
 void RefreshSettableBits(StackHandle *h) {
-    const uint32_t saved = OSAL_dwGetLastError();
+    KeepLastError keep;
     if (h->boWide) {
         auto read = reinterpret_cast<PfnGetStackParamW>(h->apfnEntry[kEntryGetStackParamW]);
         if (read != nullptr) read(h, h->u8Level, nullptr);
@@ -28,7 +28,6 @@ void RefreshSettableBits(StackHandle *h) {
         auto read = reinterpret_cast<PfnGetStackParamA>(h->apfnEntry[kEntryGetStackParamA]);
         if (read != nullptr) read(h, h->u8Level, nullptr);
     }
-    if (OSAL_dwGetLastError() != saved) OSAL_vSetLastError(saved);
 }
 
 void DeleteLevelRecord(StackHandle *record) {

@@ -48,15 +48,6 @@ void ClearLevelBitsFrom(StackHandle *h0, uint32_t level) {
     desc->dwLevelMask &= (1u << level) - 1u;
 }
 
-bool IsEmptyName(bool wide, const void *name) {
-    if (name == nullptr) return true;
-    return wide ? *static_cast<const WCHAR16 *>(name) == 0 : *static_cast<const char *>(name) == '\0';
-}
-
-size_t NameLength(bool wide, const void *name) {
-    return wide ? zera::WLen(static_cast<const WCHAR16 *>(name)) : std::strlen(static_cast<const char *>(name));
-}
-
 // A narrow copy of a name for error arguments: the name itself when narrow,
 // a heap copy (units above 0xFF become '?') when wide.
 class NarrowName {
@@ -66,7 +57,7 @@ public:
             text_ = static_cast<const char *>(name);
             return;
         }
-        const size_t length = zera::WLen(static_cast<const WCHAR16 *>(name));
+        const size_t length = zera::StringUnits(static_cast<const WCHAR16 *>(name));
         owned_ = static_cast<char *>(zera::Alloc(length + 1));
         if (owned_ != nullptr) zera::WideToNarrow(owned_, length + 1, static_cast<const WCHAR16 *>(name));
         text_ = owned_;
@@ -110,16 +101,13 @@ class ComponentFile {
 public:
     // False (1026) when memory runs out.
     bool Build(bool wide, const void *name) {
-        const size_t length = NameLength(wide, name);
+        const size_t length = zera::NameUnits(wide, name);
         const bool hasSuffix = wide ? EndsWithComponentSuffix(static_cast<const WCHAR16 *>(name), length)
                                     : EndsWithComponentSuffix(static_cast<const char *>(name), length);
         const size_t total = length + (hasSuffix ? 0 : kComponentSuffixLength);
         narrow_ = static_cast<char *>(zera::Alloc(total + 1));
         if (wide) wide_ = static_cast<WCHAR16 *>(zera::Alloc((total + 1) * sizeof(WCHAR16)));
-        if (narrow_ == nullptr || (wide && wide_ == nullptr)) {
-            OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
-            return false;
-        }
+        if (narrow_ == nullptr || (wide && wide_ == nullptr)) return zera::Fail(OSAL_ERR_NO_MEMORY);
         if (wide) {
             std::memcpy(wide_, name, length * sizeof(WCHAR16));
             for (size_t i = length; i < total; ++i) wide_[i] = static_cast<WCHAR16>(kComponentSuffix[i - length]);
@@ -149,14 +137,6 @@ private:
     char *narrow_ = nullptr;
     WCHAR16 *wide_ = nullptr;
 };
-
-// An export, looked up without disturbing the caller's error code.
-OSAL_PFN LookUpQuietly(OSAL_HMODULE module, const char *name) {
-    const uint32_t saved = OSAL_dwGetLastError();
-    OSAL_PFN fn = OSAL_pfnGetProcAddress(module, name);
-    if (fn == nullptr) OSAL_vSetLastError(saved);
-    return fn;
-}
 
 // The level this thread is removing right now (its component's deinit, the
 // release of its context and the unloading of its module run meanwhile), or
@@ -231,7 +211,7 @@ bool StartManager(NewLevel &level) {
     StackHandle *h = level.h;
     if ((zera::LoadRelaxed(level.parent->dwStatus) & ZERA_STATUS_NO_EVID) != 0) return true;
     EvIdManagerConfig config{kDefaultIdBlockSize, kDefaultIdBlocks, 0};
-    auto configure = reinterpret_cast<ZERA_PFN_EVID_CONFIG>(LookUpQuietly(h->hModule, kEvIdConfigExport));
+    auto configure = reinterpret_cast<ZERA_PFN_EVID_CONFIG>(zera::LookUpQuietly(h->hModule, kEvIdConfigExport));
     if (configure != nullptr) config = configure(h);
     level.managerStarted = ZERA_boEvIdManagerInit(h, &h->stEvIdManager, &config) != 0;
     return level.managerStarted;
@@ -241,8 +221,9 @@ bool StartManager(NewLevel &level) {
 // with 1035). Null when it was accepted; else why it was refused.
 const char *AcceptModule(NewLevel &level, bool wide) {
     StackHandle *h = level.h;
-    auto bind = reinterpret_cast<ZERA_PFN_MODULE_INIT_API>(LookUpQuietly(h->hModule, wide ? kBindExportW : kBindExportA));
-    const bool notComponent = LookUpQuietly(h->hModule, kNotComponentExport) != nullptr;
+    auto bind =
+        reinterpret_cast<ZERA_PFN_MODULE_INIT_API>(zera::LookUpQuietly(h->hModule, wide ? kBindExportW : kBindExportA));
+    const bool notComponent = zera::LookUpQuietly(h->hModule, kNotComponentExport) != nullptr;
     if (!StartManager(level)) return "the level's event-identifier manager cannot start";
     if (bind == nullptr) {
         return wide ? "the module does not export \"ZERA_boModuleInitAPIW\""
@@ -315,7 +296,7 @@ uint8_t AddOnTop(bool wide, StackHandle *h, const void *name) {
 }
 
 uint8_t AddToStack(bool wide, StackHandle *h, const void *name) {
-    if (IsEmptyName(wide, name)) {
+    if (zera::IsEmptyName(wide, name)) {
         OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
         return 0;
     }
@@ -386,22 +367,18 @@ bool RemoveFromStack(bool wide, StackHandle *h, uint8_t u8Level) {
     StackHandle *next = zera::NextLevelOf(h);
     if (next == nullptr) {
         if (!TopMayChange(h)) return false;
-        if (h->u8Level < level) {
-            OSAL_vSetLastError(OSAL_ERR_INVALID_LEVEL);
-            return false;
-        }
+        if (h->u8Level < level) return zera::Fail(OSAL_ERR_INVALID_LEVEL);
         // The stack stops before its first level goes: the status runs down
         // from the top, so every started component stops its threads. When
         // no event can be made (memory short) the status is applied level by
         // level all the same; only the host's copy of it is missing then.
-        const uint32_t saved = OSAL_dwGetLastError();
+        zera::KeepLastError keep;
         const uint32_t stopped = zera::LoadRelaxed(h->dwStatus) & ~kRunningBits;
         if (Event *ev = zera::NewStackStatusEvent(h, stopped)) {
             ZERA_vInputFilter(h, ev);
         } else {
             zera::ApplyStackStatusDown(h, stopped);
         }
-        OSAL_vSetLastError(saved);
         return true;
     }
     if (!ZERA_boHandleCheck(next, 0)) return false;

@@ -30,11 +30,6 @@ struct SetRequest {
     ParamData value;  // value.pv is a char * or a WCHAR16 * by the request's width
 };
 
-bool IsEmptyName(bool wide, const void *name) {
-    if (name == nullptr) return true;
-    return wide ? *static_cast<const WCHAR16 *>(name) == 0 : *static_cast<const char *>(name) == '\0';
-}
-
 // The record of that name in h's own list (the list for a null name), or
 // null with 1028; a list of the other width is not searched.
 Param *FindOwn(bool wide, StackHandle *h, const void *name) {
@@ -47,10 +42,8 @@ Param *FindOwn(bool wide, StackHandle *h, const void *name) {
 
 // FindOwn that leaves the caller's error code as it was.
 Param *FindOwnQuietly(bool wide, StackHandle *h, const void *name) {
-    const uint32_t saved = OSAL_dwGetLastError();
-    Param *p = FindOwn(wide, h, name);
-    OSAL_vSetLastError(saved);
-    return p;
+    zera::KeepLastError keep;
+    return FindOwn(wide, h, name);
 }
 
 Param *Refreshed(StackHandle *h, Param *p) {
@@ -141,10 +134,7 @@ bool StoreValue(bool wide, Param *p, const SetRequest &r) {
             if (r.value.pv != nullptr) {
                 copy = wide ? static_cast<void *>(zera::DupWide(static_cast<const WCHAR16 *>(r.value.pv)))
                             : static_cast<void *>(zera::DupNarrow(static_cast<const char *>(r.value.pv)));
-                if (copy == nullptr) {
-                    OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
-                    return false;
-                }
+                if (copy == nullptr) return zera::Fail(OSAL_ERR_NO_MEMORY);
             }
             zera::Free(p->uValue.pv);
             p->uValue.pv = copy;
@@ -164,8 +154,7 @@ bool SetOwn(bool wide, StackHandle *h, bool stackWide, const void *name, const S
     const uint32_t oldStatus = zera::LoadRelaxed(h->dwStatus);
     if (h->u8Level == 0) {
         if (stackWide) return true;
-        OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
-        return false;
+        return zera::Fail(OSAL_ERR_INVALID_ARG);
     }
     Param *p = FindOwnQuietly(wide, h, name);
     // A set names the parameter's own type (types 1 and 2 apart as well), so
@@ -173,8 +162,7 @@ bool SetOwn(bool wide, StackHandle *h, bool stackWide, const void *name, const S
     const bool counts = p != nullptr && p->dwType == r.type && zera::IsStackWide(p) == stackWide;
     if (!counts) {
         if (stackWide) return true;
-        OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
-        return false;
+        return zera::Fail(OSAL_ERR_INVALID_ARG);
     }
     if (r.withAttributes) {
         const uint8_t before = p->u8Attributes;
@@ -182,10 +170,7 @@ bool SetOwn(bool wide, StackHandle *h, bool stackWide, const void *name, const S
         zera::RefreshSettableBit(h, p);
         if (((before ^ p->u8Attributes) & kStateAttributes) != 0) p->u8ChangeFlags |= ZERA_CHANGE_VALUE;
     }
-    if (!zera::ParamSettable(h, p)) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_SIZE);
-        return false;
-    }
+    if (!zera::ParamSettable(h, p)) return zera::Fail(OSAL_ERR_INVALID_SIZE);
     if (!StoreValue(wide, p, r)) return false;
     p->u8ChangeFlags |= ZERA_CHANGE_VALUE;
     auto notify = reinterpret_cast<ZERA_PFN_MODULE_NOTIFY>(
@@ -193,10 +178,7 @@ bool SetOwn(bool wide, StackHandle *h, bool stackWide, const void *name, const S
     if (notify != nullptr) notify(h);
     ZERA_vUpdateStackStatus(h, oldStatus);
     // The component may have adjusted the value: then the set did not stick.
-    if (!SameValue(wide, r.type, p->uValue, r.value)) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_SIZE);
-        return false;
-    }
+    if (!SameValue(wide, r.type, p->uValue, r.value)) return zera::Fail(OSAL_ERR_INVALID_SIZE);
     return true;
 }
 
@@ -235,21 +217,14 @@ bool SetStackParam(bool wide, StackHandle *h, uint32_t level, const void *name, 
     uint32_t wanted = level & kLevelBits;
     if (wanted == 0 || wanted < h->u8Level ||
         (h->u8Level == 0 && (level & (ZERA_LEVEL_WITH_ATTRIBUTES | ZERA_LEVEL_WITH_TYPE)) != 0)) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_LEVEL);
-        return false;
+        return zera::Fail(OSAL_ERR_INVALID_LEVEL);
     }
-    if (IsEmptyName(wide, name)) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
-        return false;
-    }
+    if (zera::IsEmptyName(wide, name)) return zera::Fail(OSAL_ERR_INVALID_ARG);
     SetRequest r{};
     if ((level & ZERA_LEVEL_WITH_TYPE) == 0) {
         const Param *p = GetStackParam(wide, h, level, name);
         if (p == nullptr) return false;
-        if (h->u8Level == 0 && (p->u8Attributes & ZERA_ATTR_SETTABLE) == 0) {
-            OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
-            return false;
-        }
+        if (h->u8Level == 0 && (p->u8Attributes & ZERA_ATTR_SETTABLE) == 0) return zera::Fail(OSAL_ERR_INVALID_ARG);
         if (zera::IsStackWide(p)) wanted = kStackWide;
         r.type = p->dwType;
         level = (level & ~kLevelBits) | wanted | ZERA_LEVEL_WITH_TYPE;
