@@ -179,7 +179,8 @@ int CommandTop(const std::vector<std::string> &args) {
             const uint8_t ask = zlink::kStatusAsk;
             zmq_send(socket, &ask, 1, 0);
             zlink::Status s;
-            if (AwaitAnswer(socket, [&s](const uint8_t *data, size_t size) { return zlink::ReadStatus(data, size, &s); })) {
+            const auto readStatus = [&s](const uint8_t *data, size_t size) { return zlink::ReadStatus(data, size, &s); };
+            if (AwaitAnswer(socket, readStatus)) {
                 view.Show(s);
                 ++shown;
             } else if (!StopSignalled()) {
