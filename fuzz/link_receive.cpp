@@ -1,7 +1,7 @@
 // fuzz/link_receive.cpp - what a Link or `zera serve` reads from the network:
 // every reader of the link's messages on arbitrary bytes, as both ends call
-// them. A refused message leaves nothing behind (no event, no leak); an
-// event that is taken can be sent on again.
+// them. A refused message leaves nothing behind (no event, no packet, no
+// leak); an event that is taken can be sent on again.
 #include "fuzz_util.h"
 #include "link_wire.h"
 
@@ -18,6 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const zlink::Bytes again = zlink::StatusMessage(status);
         zf::Check(again == zlink::Bytes(data, data + size));
     }
+    ZERA_HPACKET description = nullptr;
+    zf::Check(zlink::ReadDescription(data, size, &description) == (description != nullptr));
+    if (description != nullptr) ZERA_boMarshalPacketDelete(description);
     for (BOOL8 wide = 0; wide <= 1; ++wide) {
         uint32_t sequence = 0;
         Event *ev = nullptr;

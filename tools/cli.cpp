@@ -73,7 +73,8 @@ constexpr const char *kServeUsage =
     "in another process is its peer. Events from the peer are sent to level 1;\n"
     "what comes down to level 0 goes to the peer (item-list events, which carry\n"
     "the stack's status, stay here). Monitors (zera top) get the status of every\n"
-    "level on request. The first line printed names the endpoint served.\n"
+    "level and the stack description on request. The first line printed names\n"
+    "the endpoint served.\n"
     "\n"
     "  --bind ENDPOINT          bind tcp://ADDRESS:PORT (PORT * picks a free one) or\n"
     "                           ipc://PATH (default tcp://*:5570)\n"
@@ -85,14 +86,16 @@ constexpr const char *kServeUsage =
     "  --set LEVEL:NAME=VALUE   set a stack parameter of LEVEL before the start\n";
 
 constexpr const char *kTopUsage =
-    "usage: zera top <endpoint> [--count N] [--json]\n"
+    "usage: zera top <endpoint> [--count N | --describe] [--json]\n"
     "\n"
     "Shows a served stack (zera serve) each second: per level its component,\n"
     "status, events per second and load figures, and the link's own figures.\n"
     "On a terminal the view is redrawn in place; otherwise one block of plain\n"
     "text per second, or one JSON object per line with --json.\n"
     "\n"
-    "  --count N                stop after N views (default: until Ctrl-C)\n";
+    "  --count N                stop after N views (default: until Ctrl-C)\n"
+    "  --describe               print the served stack's description once, as\n"
+    "                           zera describe prints a local one, and end\n";
 
 struct Command {
     const char *name;
@@ -109,7 +112,7 @@ const std::vector<Command> &Commands() {
         {"list", kListUsage, {}, {}},
 #if ZERA_TOOL_LINK
         {"serve", kServeUsage, {"--bind", "--connect", "--name", "--peer-name", "--hwm", "--interval", "--set"}, {}},
-        {"top", kTopUsage, {"--count"}, {}},
+        {"top", kTopUsage, {"--count"}, {"--describe"}},
 #endif
     };
     return commands;
@@ -348,13 +351,19 @@ bool ParseTop(const std::vector<std::string> &args, TopOptions *out, bool *help)
     if (!Split("top", args, out, &options, &positional, help)) return false;
     if (*help) return true;
     for (const Given &o : options) {
-        if (!ParseUnsigned(o.value, 0xFFFFFFFFu, &out->count)) {
+        if (o.name == "--describe") {
+            out->describe = true;
+        } else if (!ParseUnsigned(o.value, 0xFFFFFFFFu, &out->count)) {
             Bad("top", "bad --count '" + o.value + "'");
             return false;
         }
     }
     if (positional.size() != 1) {
         Bad("top", "name exactly one endpoint");
+        return false;
+    }
+    if (out->describe && out->count != 0) {
+        Bad("top", "--describe prints once: no --count with it");
         return false;
     }
     out->endpoint = positional[0];
@@ -371,7 +380,8 @@ void PrintMainUsage(std::FILE *to) {
                "  list                     list the components on the search path\n"
 #if ZERA_TOOL_LINK
                "  serve <component>...     serve a stack at a link endpoint\n"
-               "  top <endpoint>           a live view of a served stack\n"
+               "  top <endpoint>           a live view of a served stack (--describe: its\n"
+               "                           stack description)\n"
 #endif
                "  version                  show the tool's version\n"
                "  help [<command>]         show this text, or the options of a command\n"

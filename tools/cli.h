@@ -67,6 +67,7 @@ struct ServeOptions : CommonOptions {
 struct TopOptions : CommonOptions {
     std::string endpoint;
     uint32_t count = 0;  // refreshes before it ends (0: until Ctrl-C)
+    bool describe = false;  // print the stack description once instead
 };
 
 // The sample stack, bottom to top.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "VOQ_ZERA_Comp.h"
 #include "search_path.h"
 
 namespace tool {
@@ -31,6 +32,10 @@ int RunParsed(const std::vector<std::string> &args, Parse parse, Body body) {
 int CommandRun(const std::vector<std::string> &args);
 int CommandInspect(const std::vector<std::string> &args);
 int CommandDescribe(const std::vector<std::string> &args);
+// Decodes a stack description packet from its count byte and prints it as
+// describe does (text or JSON); false with a message, printing nothing, for
+// a short or malformed packet. The packet stays the caller's.
+bool PrintDescription(ZERA_HPACKET packet, bool json, std::string *error);
 int CommandList(const std::vector<std::string> &args);
 #if ZERA_TOOL_LINK
 int CommandServe(const std::vector<std::string> &args);

@@ -80,6 +80,18 @@ void PrintJson(const std::vector<LevelEntry> &entries) {
     json.End();
 }
 
+}  // namespace
+
+bool PrintDescription(ZERA_HPACKET packet, bool json, std::string *error) {
+    std::vector<LevelEntry> entries;
+    if (!Decode(packet, &entries, error)) return false;
+    if (json) PrintJson(entries);
+    else PrintText(entries);
+    return true;
+}
+
+namespace {
+
 int Describe(const DescribeOptions &options) {
     HostStack stack;
     std::string error;
@@ -97,15 +109,12 @@ int Describe(const DescribeOptions &options) {
         std::fprintf(stderr, "zera describe: no stack description: %s\n", LastErrorText().c_str());
         return kExitFailed;
     }
-    std::vector<LevelEntry> entries;
-    const bool decoded = Decode(packet, &entries, &error);
+    const bool printed = PrintDescription(packet, options.json, &error);
     ZERA_vRetrieveStackHandleDone(packet);
-    if (!decoded) {
+    if (!printed) {
         std::fprintf(stderr, "zera describe: %s\n", error.c_str());
         return kExitFailed;
     }
-    if (options.json) PrintJson(entries);
-    else PrintText(entries);
     return kExitOk;
 }
 

@@ -4,7 +4,8 @@
 // a stack in another process: events from the Link are sent from level 0
 // to level 1, and the events that come down to level 0 go to the Link. A
 // ROUTER socket tells the peers apart: the last one whose hello says it is a
-// stack is the stack peer; monitors (zera top) ask for the status. The main
+// stack is the stack peer; monitors (zera top) ask for the status and the
+// stack description. The main
 // thread alone owns the socket; a receiver thread takes what comes down to
 // level 0 and hands it over an inproc pipe. The message format and the
 // session figures are the Link's (components/link/link_wire.h).
@@ -270,6 +271,14 @@ private:
             ackSent_ = taken_;
         } else if (kind == zlink::kStatusAsk && size == 1) {
             SendTo(peer, zlink::StatusMessage(Status()));
+        } else if (kind == zlink::kDescribeAsk && size == 1) {
+            Bytes description;
+            if (zlink::DescriptionMessage(stack_->h0(), &description)) {
+                SendTo(peer, description);
+            } else {
+                const uint32_t code = OSAL_dwGetLastError();
+                SendTo(peer, zlink::RefuseMessage(code, "no stack description: " + LastErrorText()));
+            }
         } else {
             ++figures_[kRefused];
         }

@@ -2,7 +2,9 @@
 // `zera serve` serves. It says hello as a monitor, asks for the status each
 // second and shows per level the component, the status in words, the
 // events per second since the last view (the input filter's counts, kind 0)
-// and the load figures; then the link's own figures.
+// and the load figures; then the link's own figures. With --describe it
+// asks once for the stack description instead and prints it as `zera
+// describe` prints a local one.
 #include <unistd.h>
 #include <zmq.h>
 
@@ -100,23 +102,52 @@ private:
     std::map<uint8_t, uint32_t> last_;  // events per level at the last view
 };
 
-// Waits up to kAnswerWaitMs for a status message; false when none came.
-bool AwaitStatus(void *socket, zlink::Status *out) {
+// Waits up to kAnswerWaitMs for an answer that take(data, size) accepts;
+// false when none came or the server refused (said on stderr).
+template <typename Take>
+bool AwaitAnswer(void *socket, Take take) {
     const Clock::time_point until = Clock::now() + std::chrono::milliseconds(kAnswerWaitMs);
-    char buffer[65536];
-    while (!StopSignalled() && Clock::now() < until) {
+    zmq_msg_t msg;
+    zmq_msg_init(&msg);
+    bool taken = false;
+    while (!taken && !StopSignalled() && Clock::now() < until) {
         zmq_pollitem_t item = {socket, 0, ZMQ_POLLIN, 0};
-        if (zmq_poll(&item, 1, 100) <= 0) continue;
-        const int n = zmq_recv(socket, buffer, sizeof buffer, ZMQ_DONTWAIT);
-        if (n <= 0 || static_cast<size_t>(n) > sizeof buffer) continue;
+        if (zmq_poll(&item, 1, 100) <= 0 || zmq_msg_recv(&msg, socket, ZMQ_DONTWAIT) < 0) continue;
+        const auto *data = static_cast<const uint8_t *>(zmq_msg_data(&msg));
+        const size_t size = zmq_msg_size(&msg);
         zlink::Refusal refusal;
-        if (zlink::ReadRefuse(reinterpret_cast<uint8_t *>(buffer), static_cast<size_t>(n), &refusal)) {
+        if (zlink::ReadRefuse(data, size, &refusal)) {
             std::fprintf(stderr, "zera top: refused: %s\n", refusal.text.c_str());
-            return false;
+            break;
         }
-        if (zlink::ReadStatus(reinterpret_cast<uint8_t *>(buffer), static_cast<size_t>(n), out)) return true;
+        taken = take(data, size);
     }
-    return false;
+    zmq_msg_close(&msg);
+    return taken;
+}
+
+// Asks once for the stack description and prints it; the exit status.
+int Describe(void *socket, const TopOptions &options) {
+    const uint8_t ask = zlink::kDescribeAsk;
+    zmq_send(socket, &ask, 1, 0);
+    ZERA_HPACKET packet = nullptr;
+    std::string error;
+    const bool answered = AwaitAnswer(socket, [&](const uint8_t *data, size_t size) {
+        if (size == 0 || data[0] != zlink::kDescription) return false;
+        if (!zlink::ReadDescription(data, size, &packet)) error = "a malformed stack description: " + LastErrorText();
+        return true;
+    });
+    if (!answered) {
+        std::fprintf(stderr, "zera top: no stack description from %s\n", options.endpoint.c_str());
+        return kExitFailed;
+    }
+    if (packet != nullptr) {
+        PrintDescription(packet, options.json, &error);
+        ZERA_boMarshalPacketDelete(packet);
+    }
+    if (error.empty()) return kExitOk;
+    std::fprintf(stderr, "zera top: %s: %s\n", options.endpoint.c_str(), error.c_str());
+    return kExitFailed;
 }
 
 }  // namespace
@@ -141,13 +172,15 @@ int CommandTop(const std::vector<std::string> &args) {
         const zlink::Bytes helloMessage = zlink::HelloMessage(zlink::kHello, hello);
         zmq_send(socket, helloMessage.data(), helloMessage.size(), 0);
         View view(options.json, isatty(STDOUT_FILENO) != 0);
-        int status = kExitOk;
-        for (uint32_t shown = 0; !StopSignalled() && (options.count == 0 || shown < options.count);) {
+        int status = options.describe ? Describe(socket, options) : kExitOk;
+        for (uint32_t shown = 0;
+             !options.describe && !StopSignalled() && (options.count == 0 || shown < options.count);) {
             const Clock::time_point next = Clock::now() + std::chrono::seconds(1);
             const uint8_t ask = zlink::kStatusAsk;
             zmq_send(socket, &ask, 1, 0);
             zlink::Status s;
-            if (AwaitStatus(socket, &s)) {
+            const auto readStatus = [&s](const uint8_t *data, size_t size) { return zlink::ReadStatus(data, size, &s); };
+            if (AwaitAnswer(socket, readStatus)) {
                 view.Show(s);
                 ++shown;
             } else if (!StopSignalled()) {

@@ -183,6 +183,26 @@ bool EventMessage(Event *ev, Bytes *out) {
     return ok;
 }
 
+bool DescriptionMessage(StackHandle *h0, Bytes *out) {
+    out->clear();
+    if (h0 == nullptr) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
+        return false;
+    }
+    auto hook = reinterpret_cast<ZERA_PFN_MARSHAL_LEVEL>(h0->apfnEntry[ZERA_ENTRY_MARSHAL_LEVEL]);
+    if (hook == nullptr) {
+        OSAL_vSetLastError(1027);
+        return false;
+    }
+    ZERA_HPACKET packet = hook(h0, 0, 1);
+    if (packet == nullptr) return false;
+    const auto *data = static_cast<const uint8_t *>(ZERA_pvMarshalGetStartOfData(packet));
+    out->push_back(kDescription);
+    out->insert(out->end(), data, data + ZERA_i32MarshalGetDataSize(packet));
+    ZERA_vRetrieveStackHandleDone(packet);
+    return true;
+}
+
 void PatchEvent(uint8_t *message, uint32_t sequence, uint32_t acknowledged) {
     for (int i = 0; i < 4; ++i) {
         message[1 + i] = static_cast<uint8_t>(sequence >> (24 - 8 * i));
@@ -270,6 +290,41 @@ bool ReadEvent(const uint8_t *data, size_t size, BOOL8 wide, uint32_t *sequence,
     *acknowledged = ack;
     *ev = read;
     return true;
+}
+
+bool ReadDescription(const uint8_t *data, size_t size, ZERA_HPACKET *packet) {
+    *packet = nullptr;
+    Reader r(data, size, kDescription);
+    size_t rest = 0;
+    const uint8_t *wire = r.Rest(&rest);
+    if (!r.ok() || rest == 0 || rest > 0x7FFFFFFF) {
+        OSAL_vSetLastError(OSAL_ERR_SHORT_PACKET);
+        return false;
+    }
+    // Read every entry once here, so that whoever decodes the packet after
+    // meets no surprise part-way.
+    ZERA_HPACKET check = ReadingPacket(wire, rest);
+    if (check == nullptr) return false;
+    uint8_t count = 0;
+    bool ok = ZERA_boUnmarshalByte(check, &count) != 0;
+    for (uint32_t i = 0; ok && i < count; ++i) {
+        StackHandle *level = nullptr;
+        uint32_t status = 0;
+        char *name = nullptr;
+        ok = ZERA_boUnmarshalStackDescriptionEntryA(check, &level, &status, &name) != 0;
+        if (ok) {
+            ZERA_vFree(name);
+            ZERA_vDeleteStackHandleLevel(level);
+        }
+    }
+    if (ok && ZERA_i32MarshalGetCurReadPos(check) != static_cast<int32_t>(rest)) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_SIZE);
+        ok = false;
+    }
+    ZERA_boMarshalPacketDelete(check);
+    if (!ok) return false;
+    *packet = ReadingPacket(wire, rest);
+    return *packet != nullptr;
 }
 
 std::string HelloMismatch(const Hello &hello, const std::string &expected, uint32_t *code) {

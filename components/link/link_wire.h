@@ -26,6 +26,11 @@
 //                 refused packets), level count (1), per level: level (1),
 //                 status word (4), component name (2 + bytes), statistics
 //                 (the library's 56-byte wire form)
+//   'D' describe? asks for the stack description
+//   'P' description  the library's stack description packet of the
+//                 serving stack from its level 0 up, as its level-marshalling
+//                 hook writes it (count byte, then one entry per level, top
+//                 first)
 #ifndef ZERA_LINK_WIRE_H
 #define ZERA_LINK_WIRE_H
 
@@ -51,6 +56,8 @@ enum Kind : uint8_t {
     kFlush = 'F',
     kStatusAsk = 'S',
     kStatus = 'T',
+    kDescribeAsk = 'D',
+    kDescription = 'P',
 };
 
 enum Role : uint8_t { kRoleStack = 1, kRoleMonitor = 2 };
@@ -94,6 +101,10 @@ Bytes StatusMessage(const Status &status);
 // them when it goes out). False with the marshalling's code (2056, 1034,
 // 1026) when the event cannot be written; *out is left empty then.
 bool EventMessage(Event *ev, Bytes *out);
+// A 'P' message with the stack description of h0 and every level above it,
+// written by h0's level-marshalling hook. False with the hook's code (1027
+// for a level without one) when it cannot be written; *out is empty then.
+bool DescriptionMessage(StackHandle *h0, Bytes *out);
 // Sets the sequence and acknowledgement of an 'E' message of at least
 // kEventHeader bytes.
 void PatchEvent(uint8_t *message, uint32_t sequence, uint32_t acknowledged);
@@ -105,6 +116,13 @@ bool ReadHello(const uint8_t *data, size_t size, Hello *out);  // kHello or kWel
 bool ReadRefuse(const uint8_t *data, size_t size, Refusal *out);
 bool ReadAck(const uint8_t *data, size_t size, uint32_t *out);
 bool ReadStatus(const uint8_t *data, size_t size, Status *out);
+// Checks a 'P' message: every entry must read back with the library's
+// reader and the last must end the message. On success *packet is a new
+// packet for reading the description from its count byte (the caller owns
+// it and deletes it with ZERA_boMarshalPacketDelete). False with a code
+// (1032 short or not a description, 1034 bytes behind the last entry, else
+// the reader's); *packet is null then and nothing is kept.
+bool ReadDescription(const uint8_t *data, size_t size, ZERA_HPACKET *packet);
 // Reads an 'E' message: its sequence, acknowledgement and the event (which
 // the caller owns and deletes with ZERA_boDeleteEvent). False for a short
 // message or an event that cannot be read (with the reader's code stored);

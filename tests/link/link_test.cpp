@@ -230,6 +230,27 @@ TEST_F(LinkProcesses, KilledServerIsCountedAndTheRunGoesOn) {
     EXPECT_GE(received + lost + 5 + sent / 20, sent) << report;
 }
 
+// The levels of a description message, top first ("1 Echo, 0 VOQ_ZERA"), or the
+// code ReadDescription refused it with.
+std::string DescribedLevels(const zlink::Bytes &message) {
+    ZERA_HPACKET packet = nullptr;
+    if (!zlink::ReadDescription(message.data(), message.size(), &packet)) return std::to_string(OSAL_dwGetLastError());
+    std::string levels;
+    uint8_t count = 0;
+    ZERA_boUnmarshalByte(packet, &count);
+    for (uint8_t i = 0; i < count; ++i) {
+        StackHandle *level = nullptr;
+        uint32_t status = 0;
+        char *name = nullptr;
+        if (!ZERA_boUnmarshalStackDescriptionEntryA(packet, &level, &status, &name)) break;
+        levels += (i == 0 ? "" : ", ") + std::to_string(level->u8Level) + " " + (name != nullptr ? name : "");
+        ZERA_vFree(name);
+        ZERA_vDeleteStackHandleLevel(level);
+    }
+    ZERA_boMarshalPacketDelete(packet);
+    return levels;
+}
+
 // A peer of `zera serve` that sends garbage: each bad packet is refused and
 // counted, a hello of another version is answered with a refusal that says
 // why, and the server goes on serving.
@@ -279,6 +300,27 @@ TEST_F(LinkProcesses, ServerRefusesAndCountsGarbage) {
     EXPECT_EQ(status.link[0], 0u);
     ASSERT_EQ(status.levels.size(), 1u);
     EXPECT_EQ(status.levels[0].component, "Echo");
+
+    // The stack description, top first; every cut copy of it is refused.
+    send({zlink::kDescribeAsk});
+    const int d = receive();
+    ASSERT_TRUE(d > 0 && static_cast<size_t>(d) <= sizeof buf);
+    const zlink::Bytes description(buf, buf + d);
+    EXPECT_EQ(DescribedLevels(description), "1 Echo, 0 VOQ_ZERA");
+    for (size_t cut = 1; cut < description.size(); ++cut) {
+        ZERA_HPACKET packet = &cut;  // must come back null
+        EXPECT_FALSE(zlink::ReadDescription(description.data(), cut, &packet)) << cut;
+        EXPECT_EQ(packet, nullptr) << cut;
+    }
+    EXPECT_EQ(OSAL_dwGetLastError(), 1032u);  // the count says more entries than there are
+    zlink::Bytes longer = description;
+    longer.push_back(0);
+    EXPECT_EQ(DescribedLevels(longer), "1034");
+    EXPECT_EQ(DescribedLevels({zlink::kDescription}), "1032");
+    Tool top({"top", server.endpoint, "--describe"});
+    const std::string shown = top.Rest();
+    EXPECT_EQ(top.Wait(), 0) << shown;
+    EXPECT_EQ(shown.rfind("stack description: 2 levels, top first\nlevel 1  Echo  status", 0), 0u) << shown;
     zmq_close(s);
     zmq_ctx_term(ctx);
     server.tool.Signal(SIGTERM);
@@ -347,6 +389,16 @@ zlink::Bytes Numbered(uint32_t sequence, uint8_t byte) {
     ZERA_boDeleteEvent(ev);
     zlink::PatchEvent(m.data(), sequence, 0);
     return m;
+}
+
+// `zera top --describe` given a description it cannot read says so and
+// fails instead of printing part of it.
+TEST_F(LinkProcesses, TopRefusesAMalformedDescription) {
+    FakePeer peer;
+    peer.Answer(Welcome("serve"), {{zlink::kDescription, 1, 0xFF}});
+    Tool top({"top", peer.endpoint, "--describe"});
+    EXPECT_EQ(top.Rest(), "");
+    EXPECT_EQ(top.Wait(), 1);
 }
 
 struct LinkStack {
