@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,25 +69,6 @@ OSAL_CHILD_ROUTINE(UseSegment) {
     if (!Open(arg, OSAL_SHM_CREATE)) return 2;
     ot::Tell();
     ot::WaitToBeKilled();
-}
-
-// Helper: opens, locks, unlocks and closes the segment over and over, so it is
-// removed and made again; a folder made inside the lock shows two holders.
-OSAL_CHILD_ROUTINE(Churn) {
-    const std::string name = arg.substr(0, arg.find('|'));
-    const std::filesystem::path marker = std::filesystem::path(arg.substr(arg.find('|') + 1)) / "inside";
-    for (int round = 0; round < 100; ++round) {
-        OSAL_HSHMEM h = Open(name, OSAL_SHM_CREATE);
-        if (!h || !OSAL_boSharedMemLock(h)) return 2;
-        std::error_code error;
-        if (!std::filesystem::create_directory(marker, error)) return 1;  // someone else is inside
-        ++static_cast<uint32_t *>(h->pvData)[0];
-        std::this_thread::sleep_for(std::chrono::microseconds(20));
-        std::filesystem::remove(marker, error);
-        OSAL_vSharedMemUnlock(h);
-        OSAL_vSharedMemClose(h);
-    }
-    return 0;
 }
 
 // The prefix keeps segments apart; the last user leaves nothing behind, its
@@ -150,20 +130,6 @@ TEST(OsalSharedMem, KilledHolderReleasesTheLockAndDeadUsersTheSegment) {
     ASSERT_TRUE(user.Heard(20000));
     user.Kill();
     EXPECT_REFUSED(Open(name, OSAL_SHM_OPEN), OSAL_ERR_SYSTEM);
-}
-
-// Processes that churn one segment are never inside its lock together.
-TEST(OsalSharedMem, LockHoldsWhileTheSegmentComesAndGoes) {
-    const std::string name = Name("churn");
-    const std::string folder = ot::MakeTempFolder("churn");
-    std::vector<std::unique_ptr<ot::Child>> children;
-    for (int i = 0; i < 4; ++i) children.push_back(std::make_unique<ot::Child>("Churn", name + "|" + folder));
-    for (auto &child : children) {
-        ASSERT_TRUE(child->Started());
-        EXPECT_EQ(child->Wait(), 0);
-    }
-    std::filesystem::remove_all(folder);
-    EXPECT_EQ(Open(name, OSAL_SHM_OPEN), nullptr);  // gone with the last
 }
 
 TEST(OsalSharedMem, TwoHandlesInOneProcessExcludeEachOther) {
