@@ -186,11 +186,8 @@ TEST(EventWire, ReaderFailuresLeaveNoEvent) {
     }
 }
 
-// An item list's area is allocated only when the bytes behind its size can
-// hold items that fill it, so no packet costs more memory than a small
-// multiple of its own size; a count of 0 backs no area at all. Refused
-// before allocating: 1032, behind S, as a data event whose bytes are not
-// there; refused at the count: 1034, behind it.
+// An item area is allocated only when the bytes present can fill it, so no
+// packet costs much more memory than its size: 1032 before allocating, 1034 at the count.
 TEST(EventWire, ItemAreaIsBoundedByTheBytesPresent) {
     const struct {
         Bytes bytes;
