@@ -21,12 +21,9 @@
 
 namespace zt {
 
-// Level 0 from the host kit and `above` levels created and bound on it by
-// hand, all complete unless asked otherwise; slots 9, 10, 30 and 31 hold the
-// stack-parameter lookups and block operations, as binding fills them (not
-// on levels added later). On destruction managers still initialised are
-// deinitialised, the stack parameters and names of levels 1 and up deleted
-// and the levels closed from the top.
+// Level 0 from the host kit and `above` levels bound on it by hand, complete
+// unless asked otherwise, with the entry slots binding fills (not on levels
+// added later); everything is deinitialised and closed from the top at the end.
 class LevelChain {
 public:
     explicit LevelChain(int above = 0, bool complete = true) {

@@ -5,7 +5,6 @@
 #define ZERA_TESTS_MARSHAL_MARSHAL_TEST_UTIL_H
 
 #include <cstring>
-#include <initializer_list>
 #include <vector>
 
 #include "marshal/marshal.h"
@@ -51,14 +50,6 @@ struct Wire {
     Wire &U64(uint64_t v) { return U32(static_cast<uint32_t>(v >> 32)).U32(static_cast<uint32_t>(v)); }
     Wire &Raw(const Bytes &x) { return b.insert(b.end(), x.begin(), x.end()), *this; }
 };
-
-// Where a reader stops in a packet cut to n bytes when it reads unit by
-// unit: behind the last unit that fits (the units given by their ends).
-inline int32_t StopsAt(size_t n, std::initializer_list<int32_t> ends) {
-    int32_t at = 0;
-    for (int32_t end : ends) at = static_cast<size_t>(end) <= n ? end : at;
-    return at;
-}
 
 // Runs read(h) on a reading packet over `bytes` from its start, again and
 // again with the library's allocations failing after 0, 1, 2, ... (see

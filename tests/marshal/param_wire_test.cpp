@@ -163,15 +163,6 @@ TEST(ParamWire, FailedReadLeavesDestinationUnchangedAndReplaceFreesIt) {
         }
     }
 
-    // A cut anywhere stops in front of the unit that does not fit: the
-    // length, the name block, each byte, the value, the chain's count.
-    for (size_t n = 1; n < kGain.size(); ++n) {
-        const Packet r(Bytes(kGain.begin(), kGain.begin() + n));
-        Param dest{};
-        EXPECT_FAILS(!ZERA_boUnmarshalParamA(r.h, &dest, 0), OSAL_ERR_SHORT_PACKET);
-        EXPECT_EQ(ZERA_i32MarshalGetCurReadPos(r.h), StopsAt(n, {4, 10, 11, 12, 13, 14, 15, 19})) << n;
-    }
-
     ListBuilder d;  // without boReplace the old contents pass to whoever kept them
     d.DWord("Old", 1);
     Param kept = d.list[0];

@@ -1,9 +1,6 @@
-// tests/osal/os_support.h - what the platform tests need from the system,
-// one form on both halves: helper processes that run a routine of this
-// program and report steps, the environment, the program's folder and
-// module file names, and where a segment leaves files. The tests of
-// tests/osal run unchanged on Linux and under Wine; only this helper and
-// tests of fork and of other users (POSIX only, skipped elsewhere) differ.
+// tests/osal/os_support.h - what the platform tests need from the system, in
+// one form on both halves (helper processes, environment, folders, module and
+// segment file names), so tests/osal runs unchanged on Linux and under Wine.
 // Included by tests/osal only.
 #ifndef ZERA_TESTS_OSAL_OS_SUPPORT_H
 #define ZERA_TESTS_OSAL_OS_SUPPORT_H
@@ -14,8 +11,7 @@
 
 namespace ot {
 
-// A routine that a helper process runs: gets the argument its parent gave
-// and returns the process's exit code. It reports steps with Tell().
+// A helper process's routine: its parent's argument in, its exit code out.
 using ChildRoutine = int (*)(const std::string &arg);
 bool RegisterChildRoutine(const char *name, ChildRoutine routine);
 
@@ -31,13 +27,11 @@ void Tell();
 [[noreturn]] void WaitToBeKilled();
 
 // A helper process running a routine of this program (a forked copy on
-// POSIX, this program started again on Windows). Killed by the destructor
-// if it still runs.
+// POSIX, this program started again on Windows); killed by the destructor.
 class Child {
 public:
     Child(const char *routine, const std::string &arg);
-    // A child made by fork that runs body with everything this process has
-    // (POSIX only: see kHaveFork; elsewhere it never starts).
+    // A forked child that runs body (POSIX only: see kHaveFork).
     explicit Child(const std::function<int()> &body);
     ~Child();
     Child(const Child &) = delete;
@@ -66,16 +60,14 @@ void SetEnv(const char *name, const char *value);
 const std::string &ProgramDirectory();
 // The file name of a test module ("name.so", "name.dll").
 std::string ModuleFile(const char *base);
-// A module of the system that every machine has, one of its own exports and
-// a name that the system's lookup through it finds in another module (a
-// dependency's symbol, an export forwarded elsewhere).
+// A system module every machine has, one of its exports, and a name the
+// system's lookup through it finds in another module.
 extern const char *const kSystemModule;
 extern const char *const kSystemModuleExport;
 extern const char *const kSystemModuleForeign;
 // A new empty folder for a test (removed by the test).
 std::string MakeTempFolder(const char *what);
-// Files of the segment `name` under `prefix` (a segment is a few files on
-// POSIX; named objects on Windows have none, and kSegmentsAreFiles is false).
+// Files of the segment `name` under `prefix` (none on Windows: kSegmentsAreFiles).
 std::vector<std::string> SegmentFiles(const std::string &prefix, const std::string &name);
 extern const bool kSegmentsAreFiles;
 // The folder that holds the segments of a user (POSIX; empty on Windows).

@@ -1,10 +1,9 @@
 // tests/osal/services_test.cpp - the small services of the platform layer:
-// byte order, wall-clock time, mutexes, start and end.
+// byte order and mutexes.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -41,17 +40,6 @@ TEST(OsalByteOrder, EveryWidthBothWaysUnalignedAndBadInputChangesNothing) {
     EXPECT_EQ(std::memcmp(packet, "\1\2\3\4\5\6\7\10", 8), 0);
 }
 
-TEST(OsalTime, SystemTimeIsTheWallClockInNormalForm) {
-    TimeVal t;
-    OSAL_vGetSystemTime(&t);
-    long long now = std::chrono::duration_cast<std::chrono::seconds>(
-                        std::chrono::system_clock::now().time_since_epoch()).count();
-    EXPECT_LT(t.dwMicroseconds, 1000000u);  // and so not relative
-    EXPECT_LE(std::llabs(t.i32Seconds - now), 2);
-    EXPECT_REFUSED((OSAL_vGetSystemTime(nullptr), 0), OSAL_ERR_INVALID_ARG);
-    EXPECT_EQ(sizeof(TimeVal), 8u);
-}
-
 TEST(OsalMutex, RecursiveAndExcluding) {
     OSAL_HMUTEX m = OSAL_hMutexCreate();
     ASSERT_NE(m, nullptr);
@@ -72,14 +60,6 @@ TEST(OsalMutex, RecursiveAndExcluding) {
     OSAL_vMutexDelete(m);
     EXPECT_REFUSED(OSAL_boMutexLock(nullptr), OSAL_ERR_INVALID_HANDLE);
     EXPECT_REFUSED((OSAL_vMutexDelete(nullptr), 0), OSAL_ERR_INVALID_HANDLE);
-}
-
-TEST(OsalInit, CountedStartAndEnd) {
-    EXPECT_TRUE(OSAL_boInit());
-    EXPECT_TRUE(OSAL_boInit());
-    for (int i = 0; i < 3; ++i) OSAL_vDeinit();  // one too many is harmless
-    EXPECT_TRUE(OSAL_boInit());
-    OSAL_vDeinit();
 }
 
 }  // namespace
