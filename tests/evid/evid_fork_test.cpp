@@ -1,6 +1,7 @@
-// evid/evid_fork_test.cpp - identifiers across processes: a daemon that
-// goes on with the segment handle its parent opened at load keeps its blocks
-// reserved after the parent leaves. (The segment lock across processes, a
+// evid/evid_fork_test.cpp - identifiers across processes: a parent drawing
+// alongside its forked children never shares an identifier with them, and a
+// daemon that goes on with the segment handle its parent opened at load keeps
+// its blocks reserved after the parent leaves. (The segment lock across processes, a
 // killed holder and forked handles are tested in test_osal.)
 #include "evid/evid_test_util.h"
 
@@ -14,8 +15,11 @@ TEST(EvIdFork, NeedFork) { GTEST_SKIP() << "a Windows process has no fork"; }
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -50,6 +54,54 @@ std::vector<uint32_t> Receive(int fd) {
     std::vector<uint32_t> ids(bytes.size() / 4);
     std::memcpy(ids.data(), bytes.data(), ids.size() * 4);
     return ids;
+}
+
+// Draws n identifiers through a manager of the chain's level 0, with runs so
+// short that every eighth draw reserves a block.
+std::vector<uint32_t> Draw(zt::LevelChain &chain, size_t n) {
+    EvIdManager *manager = chain.Manager(0, EvIdManagerConfig{16, 3, 0});
+    std::vector<uint32_t> ids;
+    while (ids.size() < n) ids.push_back(ZERA_dwEvIdManagerGetNextId(manager, 0));
+    return ids;
+}
+
+// A parent and four children, all with the handle the parent opened at load,
+// draw at once: no identifier twice.
+TEST(EvIdFork, ParentAndChildrenNeverDrawTheSameIdentifier) {
+    constexpr int kChildren = 4;
+    constexpr size_t kDraws = 80000;
+    pid_t pids[kChildren];
+    int pipes[kChildren];
+    const auto start = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);  // all at once
+    for (int c = 0; c < kChildren; ++c) {
+        pids[c] = Fork(&pipes[c], [start](int out) {
+            zt::LevelChain chain;
+            std::this_thread::sleep_until(start);
+            const std::vector<uint32_t> ids = Draw(chain, kDraws);
+            const char *p = reinterpret_cast<const char *>(ids.data());
+            for (size_t left = ids.size() * 4; left > 0;) {
+                const ssize_t n = write(out, p, left);
+                if (n <= 0) return 3;
+                p += n;
+                left -= static_cast<size_t>(n);
+            }
+            return close(out) == 0 ? 0 : 3;
+        });
+        ASSERT_GT(pids[c], 0);
+    }
+    zt::LevelChain chain;
+    std::this_thread::sleep_until(start);
+    std::vector<uint32_t> all = Draw(chain, kDraws);
+    for (int c = 0; c < kChildren; ++c) {
+        const std::vector<uint32_t> ids = Receive(pipes[c]);
+        int status = 0;
+        EXPECT_EQ(ids.size(), kDraws);
+        EXPECT_TRUE(waitpid(pids[c], &status, 0) == pids[c] && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        all.insert(all.end(), ids.begin(), ids.end());
+    }
+    std::sort(all.begin(), all.end());
+    const size_t distinct = static_cast<size_t>(std::unique(all.begin(), all.end()) - all.begin());
+    EXPECT_EQ(distinct, all.size()) << all.size() - distinct << " identifiers drawn twice";
 }
 
 // The daemon pattern: a process forks and leaves with a real exit (its
