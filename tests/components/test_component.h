@@ -1,12 +1,7 @@
 /*
- * test_component.h - shared by the test components: a trace of the calls a
- * module receives, the standard info blocks, and helpers that build stack
- * parameters in either width.
- *
- * Included by tests/components/<Name>.c only. Every includer is a module of
- * its own, so each module has its own trace; a level's calls are recorded
- * with its level number. The tests read the trace through the module's data
- * exports "TestTrace" and "TestTraceCount" while they hold the module loaded.
+ * test_component.h - shared by the test components: a per-module trace of the
+ * calls (data exports "TestTrace" and "TestTraceCount", read by the tests while
+ * they hold the module), the standard info blocks, parameter helpers.
  */
 #ifndef ZERA_TESTS_COMPONENTS_TEST_COMPONENT_H
 #define ZERA_TESTS_COMPONENTS_TEST_COMPONENT_H
@@ -37,8 +32,7 @@ static inline void Trace(uint32_t kind, const StackHandle *h) {
     }
 }
 
-/* A level context that traces its release: the level number in a block
- * from ZERA_pvMalloc, set with its release function on h. */
+/* A level context (its level number) that traces its release. */
 static void ZERA_CALL ReleaseTracedContext(void *pvContext) {
     if (TestTraceCount < TEST_TRACE_CAPACITY) TestTrace[TestTraceCount++] = TRACE_RELEASE << 8 | *(uint32_t *)pvContext;
     ZERA_vFree(pvContext);
@@ -52,8 +46,7 @@ static inline void SetTracedContext(StackHandle *h) {
     h->pfnLevelContextRelease = ReleaseTracedContext;
 }
 
-/* The blocks of the test family: version 0.1 on both; the upper block takes
- * any level on top (flags 0x01). Ranges stay open. */
+/* Version 0.1 on both blocks; the upper one takes any level on top. */
 static inline void StandardBlocks(InfoBlock *own, InfoBlock *upper, uint32_t ownFlags) {
     own->dwVersion = 0x00000001u;
     own->dwFlags = ownFlags;
@@ -110,10 +103,7 @@ static inline Param *OwnParam(StackHandle *h, const char *name) {
     return ZERA_pastFindParamW(h->pstStackParams, w.units);
 }
 
-/* The exports most test components have in the same form: traced standard
- * info blocks, an empty narrow parameter list, and an init and a deinit that
- * are traced and succeed. A
- * component that must lack one or differ in it writes that one itself. */
+/* The exports most test components share; one that must differ writes its own. */
 #define TC_STANDARD_INFO()                                                                                        \
     ZERA_EXPORT void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) { \
         Trace(TRACE_INFO, NULL);                                                                                  \

@@ -1,7 +1,5 @@
-// description/description_test.cpp - the stack description packet of real
-// stacks: entries from the top down decoded level by level, changed-only
-// descriptions, full ones after levels came or went, and failures at any
-// level that leave nothing behind.
+// description/description_test.cpp - stack description packets: full and
+// changed-only, and failures that leave nothing behind.
 #include "param/param.h"
 #include "stack/stack_test_util.h"
 
@@ -13,8 +11,7 @@ ZERA_HPACKET Describe(StackHandle *h, uint32_t changedOnly, uint8_t count = 1) {
     return reinterpret_cast<ZERA_PFN_MARSHAL_LEVEL>(h->apfnEntry[ZERA_ENTRY_MARSHAL_LEVEL])(h, changedOnly, count);
 }
 
-// A description read back entry by entry with the public readers (narrow or
-// wide); takes the packet, and releases the records when it goes.
+// A description read back with the public readers; takes the packet, releases the records.
 struct Decoded {
     struct Entry {
         StackHandle *level;
@@ -80,8 +77,7 @@ TEST(StackDescription, ThreeLevelsTopDownDecodedLevelByLevel) {
         EXPECT_EQ(all.entries[3].name, "VOQ_ZERA");
         EXPECT_EQ(st::U16(all.entries[1].level->pstStackParams[0].uValue.ls), u"wide");
     }
-    // Each level refreshes its settable bits through its own slot 9 (10 when
-    // wide) before it is written; levels below h are not visited.
+    // Each level refreshes its settable bits before it is written; levels below h are not visited.
     for (StackHandle *h : {h1, h2, h3}) h->pstStackParams[0].u8Attributes &= static_cast<uint8_t>(~ZERA_ATTR_SETTABLE);
     Decoded d(Describe(h2, 0));
     for (const Decoded::Entry &e : d.entries) EXPECT_TRUE(e.level->pstStackParams[0].u8Attributes & ZERA_ATTR_SETTABLE);
@@ -101,8 +97,7 @@ TEST(StackDescription, ChangedOnlyAndFullAfterLevelsChange) {
     EXPECT_EQ(Decoded(Describe(h0, 0x100)).ParamCounts(), full);  // only the low byte counts
     ASSERT_TRUE(ZERA_boSetStackParamA(h0, 2, "Gain", 8u));
     EXPECT_EQ(Decoded(Describe(h0, 1)).ParamCounts(), (Counts{0, 1, 0, 0}));
-    // An add through level 2 marks it: from there up the description is
-    // full although changed-only is asked for; the levels below are not.
+    // An add through level 2 makes the description full from there up.
     ASSERT_EQ(ZERA_bAddToStackA(stack[2], "Layer"), 4);
     EXPECT_EQ(Decoded(Describe(h0, 1)).ParamCounts(), (Counts{2, 18, 2, 0, 0}));
     ASSERT_TRUE(ZERA_boRemoveFromStackA(h0, 4));

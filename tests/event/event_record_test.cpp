@@ -1,7 +1,4 @@
-// event/event_record_test.cpp - creating, identifying and deleting events:
-// the limits, the areas behind the header (also in recycled blocks),
-// identifiers of events without a manager, identifiers and owners from a
-// level's manager, and every refusal with its code and the state it leaves.
+// event/event_record_test.cpp - creating, identifying and deleting events, and their refusals.
 #include <algorithm>
 #include <set>
 
@@ -12,9 +9,7 @@ namespace {
 using zt::Area;
 using zt::LevelChain;
 
-// Data and item events get a zeroed area of the size asked behind a zeroed
-// header; any other type is a bare header, its size checked but not used.
-// Blocks of small events are recycled, so dirty ones are given back first.
+// Zeroed header and area (dirty recycled blocks first); other types are a bare header.
 TEST(EventCreate, AreasByTypeBehindAZeroedHeaderAndRefusals) {
     std::vector<Event *> dirty;
     for (int i = 0; i < 200; ++i) {
@@ -55,8 +50,7 @@ TEST(EventCreate, AreasByTypeBehindAZeroedHeaderAndRefusals) {
     ZERA_vDeleteEvent(nullptr);
 }
 
-// Without a manager an event's identifier is its own: the record's address on
-// 32-bit builds, a number of its own (odd, so never a manager's) on wider ones.
+// Without a manager: the record's address on 32-bit builds, else an odd number (never a manager's).
 TEST(EventCreate, IdentifiersOfLiveEventsAreUniqueAndNeverReserved) {
     std::vector<Event *> events;
     std::set<uint32_t> ids;
@@ -72,9 +66,7 @@ TEST(EventCreate, IdentifiersOfLiveEventsAreUniqueAndNeverReserved) {
 #endif
     }
 #if UINTPTR_MAX > 0xFFFFFFFFu
-    // A deleted event's number is not among the next ones handed out, whether
-    // its block goes back to the pool (small areas) or to the heap; across
-    // several of the pool's batches.
+    // A deleted event's number is not handed out again soon, from the pool or the heap.
     std::vector<uint32_t> recent;
     for (size_t i = 0; i < 600; ++i) {
         recent.push_back(events[i]->dwEventId);

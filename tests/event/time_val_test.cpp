@@ -22,13 +22,10 @@ TEST(TimeVal, SumDifferenceOrderAndConstantsOnBothWords) {
         TimeVal a, b, result;
     } cases[] = {
         {zera::TimeSum, {500000, 10}, {kRel | 600000, 2}, {100000, 13}},  // carries, drops the flag
-        {zera::TimeSum, {999999, 1}, {kRel | 1, 0}, {0, 2}},
         {zera::TimeSum, {kRel | 5, 1}, {kRel | 6, 2}, {11, 3}},  // both flagged: the carry out of bit 31 goes
         {zera::TimeSum, {0, INT32_MAX}, {kRel, 1}, {0, INT32_MIN}},  // seconds wrap
         {zera::TimeSum, kInf, {kRel | 5, 1}, kInf},
-        {zera::TimeSum, {5, 1}, kInf, kInf},
         {zera::TimeDifference, {100000, 4}, {600000, 2}, {500000, 1}},  // borrows a second
-        {zera::TimeDifference, {700000, 4}, {kRel | 600000, 2}, {100000, 2}},
         {zera::TimeDifference, {0, 0}, {1, 0}, {999999, -1}},
         {zera::TimeDifference, {5, 1}, kInf, {0, 0}},
         {zera::TimeDifference, kInf, kInf, {0, 0}},
@@ -38,8 +35,7 @@ TEST(TimeVal, SumDifferenceOrderAndConstantsOnBothWords) {
         EXPECT_EQ(P(cases[i].op(cases[i].a, cases[i].b)), P(cases[i].result)) << "case " << i;
     }
 
-    // Later: seconds first, then microseconds without the flag; a signed
-    // difference of the seconds, so the wrapped value is the later one.
+    // Seconds first (by signed difference: wrapped is later), then microseconds without the flag.
     const TimeVal order[][2] = {{{0, 2}, {999999, 1}}, {{6, 1}, {kRel | 5, 1}}, {{0, INT32_MIN}, {0, INT32_MAX}}};
     for (const auto &o : order) {
         EXPECT_TRUE(zera::TimeIsLater(o[0], o[1]) && !zera::TimeIsLater(o[1], o[0])) << o[0].i32Seconds;

@@ -45,8 +45,7 @@ TEST(FlowOutOfMemory, ARepetitionWithoutACopyMovesOnAndAFilterWithoutACopyStillD
     EXPECT_EQ(Queued(stack[1]->hSendQueue), std::vector<Event *>{master});
     EXPECT_EQ(Micros(master->stTimeStamp), due + kSecond);
 
-    // Levels 1 and 0 both want level 2's events; the copy for level 1 cannot
-    // be made, the event itself still reaches level 0.
+    // The copy for level 1 cannot be made; the event itself still reaches level 0.
     ASSERT_TRUE(ZERA_boSetEventTypes(stack.h0(), 1u << 2, kAll));
     ASSERT_TRUE(ZERA_boSetEventTypes(stack[1], 1u << 2, kAll));
     Event *ev = Data(ZERA_EVENT_DATA, 2);

@@ -1,7 +1,5 @@
-// flow/flow_test_util.h - helpers for the event-flow tests on top of the
-// stack tests' ones: stacks without identifier management, times, events, a
-// look into a queue, break flags and the CPU time of an idle wait. Included
-// by tests/flow only.
+// flow/flow_test_util.h - helpers of the event-flow tests: stacks without
+// identifier management, times, events, queues, break flags, idle CPU time.
 #ifndef ZERA_TESTS_FLOW_FLOW_TEST_UTIL_H
 #define ZERA_TESTS_FLOW_FLOW_TEST_UTIL_H
 
@@ -17,8 +15,7 @@ namespace st {
 constexpr int64_t kSecond = 1000000;
 constexpr uint32_t kAll = 0xFFFFFFFFu;
 
-// Flow tests run their stacks without identifier management unless they
-// ask for it: events need no owner and repeating events can be made.
+// Without identifier management events need no owner and masters can be made.
 struct FlowStack : Stack {
     explicit FlowStack(std::initializer_list<const char *> components = {}) : Stack(components, ZERA_STATUS_NO_EVID) {}
 };
@@ -37,8 +34,7 @@ inline int64_t NowMicros() {
     OSAL_vGetSystemTime(&now);
     return Micros(now);
 }
-// Seconds on `clock`: the steady clock times a call, the thread's CPU clock
-// shows whether a waiting thread sleeps.
+// Seconds on `clock` (the thread's CPU clock shows whether a waiter sleeps).
 inline double Seconds(clockid_t clock = CLOCK_MONOTONIC) {
     timespec ts;
     clock_gettime(clock, &ts);
@@ -48,8 +44,7 @@ inline double Seconds(clockid_t clock = CLOCK_MONOTONIC) {
 // A data event of `type` for `level` with `size` bytes, without owner.
 inline Event *Data(int32_t type, uint8_t level, uint32_t size = 4) { return ZERA_pstCreateEvent(type, level, size); }
 
-// A repeating type-1 master for `level` (a stack without identifier
-// management): count deliveries (0: without end), one per period.
+// A repeating type-1 master for `level`: count deliveries (0: without end), one per period.
 inline Event *Master(StackHandle *sender, uint8_t level, uint16_t count, int64_t periodMicros) {
     Event *ev = ZERA_pstCreateEventEx(sender, ZERA_EVENT_DATA, level, 4, 1, count);
     EXPECT_NE(ev, nullptr) << LastText();
@@ -108,9 +103,8 @@ inline Event *Take(StackHandle *h, BreakFlag &brk, int64_t leadMicros = 0) {
     return ZERA_pstGetNextSendEvent(h, &lead, &brk.flag, brk.mutex);
 }
 
-// Runs `wait` (a call without time limit) on a thread of its own, calls
-// `fire` 300 ms later to break it and expects the wait to give null; returns
-// the CPU seconds the waiting thread used meanwhile.
+// Runs `wait` on a thread, breaks it with `fire` 300 ms later (expecting null);
+// returns the CPU seconds the waiter used.
 template <typename Wait, typename Fire>
 double IdleWaitCpu(Wait wait, Fire fire) {
     std::atomic<double> cpu{-1};

@@ -1,6 +1,4 @@
-// flow/receive_test.cpp - receiving from the next level's queue by masks
-// with every form of time-out, and breaking a receive (the receiver sleeps
-// meanwhile).
+// flow/receive_test.cpp - receiving by masks, time-outs and breaks.
 #include "flow/flow_test_util.h"
 
 namespace {
@@ -34,8 +32,7 @@ TEST(Receive, ChoosesByLevelAndTypeAndLeavesTheRestQueued) {
     EXPECT_REFUSED(ZERA_pstReceiveEvent(h1, kAll, kAll, nullptr), OSAL_ERR_INVALID_ARG);
 }
 
-// Each time-out form and a break, with every level wanted and with a mask
-// that leaves some of the queue out.
+// Every time-out form and a break, with all levels wanted and with a mask.
 TEST(Receive, TimeOutsBreaksAndAPutDuringTheWait) {
     FlowStack stack{"Layer"};
     StackHandle *h0 = stack.h0();
@@ -72,11 +69,8 @@ TEST(Receive, TimeOutsBreaksAndAPutDuringTheWait) {
     Drain(stack[1]->hRecvQueue);
 }
 
-// A break that lands after the receiver looked at its flag and before it
-// receives ends that receive at once, on both paths. The window is held
-// open: the receiver waits for the break between its look and its receive.
-// On the masked path an unwanted event arrives together with the wake (the
-// hook puts it right after the wait ends), which must not hide the break.
+// A break between the receiver's look at its flag and its receive is not
+// lost, nor hidden by an unwanted event arriving with the wake (the hook).
 StackHandle *g_noiseLevel = nullptr;
 void PutNoiseOnce(StackHandle *) {
     if (g_noiseLevel == nullptr) return;
@@ -117,23 +111,6 @@ TEST(Receive, ABreakBetweenTheFlagLookAndTheReceiveIsNotLost) {
         Drain(stack[1]->hRecvQueue);
     }
     ZERA_vTestSetReceiveWokenHook(nullptr);
-}
-
-TEST(Receive, ErrorTextsComeFromTheLevelAskedFor) {
-    FlowStack stack{"Layer", "Layer"};
-    StackHandle *h1 = stack[1];
-    using ErrorText = char *(ZERA_CALL *)(StackHandle *, uint8_t, uint32_t);
-    auto text = reinterpret_cast<ErrorText>(h1->apfnEntry[32]);
-    ASSERT_NE(text, nullptr);
-    EXPECT_REFUSED(text(h1, 3, OSAL_ERR_INVALID_ARG), OSAL_ERR_INVALID_LEVEL);
-    for (uint8_t level : {0, 2}) {
-        char *got = text(h1, level, OSAL_ERR_INVALID_ARG);
-        ASSERT_NE(got, nullptr);
-        EXPECT_STREQ(got, OSAL_pszGetErrorText(OSAL_ERR_INVALID_ARG));
-        reinterpret_cast<void(ZERA_CALL *)(void *)>(h1->apfnEntry[33])(got);
-    }
-    EXPECT_EQ(text(h1, 1, 0xDEAD), nullptr);  // a code without text
-    EXPECT_REFUSED(text(nullptr, 1, 1), OSAL_ERR_INVALID_ARG);
 }
 
 }  // namespace

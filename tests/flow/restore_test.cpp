@@ -1,7 +1,4 @@
-// flow/restore_test.cpp - restoring stack parameters from an event's
-// attachments: the exchange of values and its undoing, both selectors in
-// one call, what does not apply, and a cancel that applies its attachments
-// around its walk.
+// flow/restore_test.cpp - restoring stack parameters from an event's attachments.
 #include "flow/flow_test_util.h"
 
 namespace {
@@ -17,8 +14,7 @@ int64_t Carried(Event *ev, uint8_t level, uint8_t selector) {
     return node->pParList[0].uValue.dw;
 }
 
-// Adds a parameter `name` of `type` to the event's node for (level,
-// selector), made by hand (no stack parameter is looked up).
+// Adds a hand-made parameter to the event's node for (level, selector).
 template <typename V>
 void Carry(Event *ev, uint8_t level, uint8_t selector, const char *name, uint32_t type, V value) {
     Attachment *node = *ZERA_ppstCheckParListA(ev, level, selector, 1, 0);
@@ -68,8 +64,7 @@ TEST(RestoreParams, ASelectorOneChangeIsUndoneByTheSecondCallOrAroundACancel) {
     EXPECT_TRUE(Queued(h2->hSendQueue).empty());
 }
 
-// A value of another type is consumed without a change; a level the stack
-// lacks is dropped.
+// A value of another type is consumed unapplied; a level above the top is dropped.
 TEST(RestoreParams, WhatDoesNotApplyIsNotChangedAndLevelsAboveTheTopAreDropped) {
     FlowStack stack{"Layer", "Layer"};
     Event *ev = Data(ZERA_EVENT_DATA, 1);

@@ -1,6 +1,5 @@
-// flow/take_test.cpp - taking due events from a level's send queue: lead
-// times, repetition with its counts and lag limits, the time offset of
-// answers, the break protocol, sleeping without CPU, and wall-clock steps.
+// flow/take_test.cpp - taking due events: lead times, repetitions, answer
+// offsets, breaks, sleeping without CPU and wall-clock steps.
 #include "flow/flow_test_util.h"
 
 namespace {
@@ -64,8 +63,7 @@ TEST(Take, RepetitionsHandOutCopiesThenTheMasterItself) {
     EXPECT_EQ(Queued(stack[1]->hSendQueue), std::vector<Event *>{endless});
 }
 
-// 200 s behind, a master starts again from now and its copy is marked late;
-// 50 s behind, it catches up by one period.
+// 200 s behind a master restarts from now (copy marked late); 50 s behind it steps one period.
 TEST(Take, ARepetitionFarBehindStartsAgainFromNowAndMarksTheCopyLate) {
     FlowStack stack{"Layer"};
     BreakFlag brk;
@@ -91,8 +89,7 @@ TEST(Take, ARepetitionFarBehindStartsAgainFromNowAndMarksTheCopyLate) {
     ZERA_boDeleteEvent(copy);
 }
 
-// An answer stamped 2 s in the past shifts the one-shots that follow
-// answers by its delay; a repeating answer reschedules its master.
+// An answer 2 s late shifts the events that follow answers; a repeating one reschedules its master.
 TEST(Take, WhatFollowsAnswersIsMovedByThem) {
     FlowStack stack{"Layer"};
     BreakFlag brk;

@@ -16,7 +16,7 @@ TEST(ComponentName, SeparatorAndSuffixRules) {
         const char *name;
         const char *component;
     } cases[] = {
-        {"C:\\comp\\Filter.component", "Filter"}, {"a.b.DLL", "a.b"}, {"x.Dll", "x"}, {"tool.exe", "tool"},
+        {"C:\\comp\\Filter.component", "Filter"}, {"a.b.DLL", "a.b"}, {"tool.exe", "tool"},
         {".DLL", ".DLL"},  // the name must be longer than the suffix
         {"x.COMPONENT.plugin", "x.COMPONENT"},  // one suffix only
         {"x.dllx", "x.dllx"}, {"dir/sub\\leaf.PLUGIN", "leaf"},
@@ -30,21 +30,6 @@ TEST(ComponentName, SeparatorAndSuffixRules) {
         const zera::NameSpan span = zera::ComponentNameSpan(reinterpret_cast<const WCHAR16 *>(wide.c_str()));
         EXPECT_TRUE(wide.substr(span.offset, span.length) == Wide(c.component)) << "wide " << c.name;
     }
-}
-
-// The level's name block is the string of the width it was built from, with
-// the other width after it (an odd length places it differently).
-TEST(ComponentName, BlockHoldsBothWidths) {
-    void *narrowFirst = zera::BuildLevelName("C:\\comp\\abc.component");
-    ASSERT_TRUE(narrowFirst != nullptr && zera::LevelNameNarrow(narrowFirst, false) == narrowFirst);
-    EXPECT_TRUE(Wide(zera::LevelNameWide(narrowFirst, false)) == u"abc");
-    ZERA_vFree(narrowFirst);
-    const std::u16string source = u"dir/Sm\u263Aile.DLL";
-    void *wideFirst = zera::BuildLevelName(reinterpret_cast<const WCHAR16 *>(source.c_str()));
-    ASSERT_TRUE(wideFirst != nullptr && static_cast<const void *>(zera::LevelNameWide(wideFirst, true)) == wideFirst);
-    EXPECT_TRUE(Wide(zera::LevelNameWide(wideFirst, true)) == u"Sm\u263Aile");
-    EXPECT_STREQ(zera::LevelNameNarrow(wideFirst, true), "Sm?ile");
-    ZERA_vFree(wideFirst);
 }
 
 TEST(ComponentName, LevelZeroIsNamedAfterTheLibraryOnRequest) {
@@ -67,9 +52,7 @@ TEST(ComponentName, LevelZeroIsNamedAfterTheLibraryOnRequest) {
     EXPECT_REFUSED(ZERA_hsComponentNameA(h0, 1), OSAL_ERR_INVALID_HANDLE);
 }
 
-// Levels are named from their module's export of their width, reached
-// through the entry slots of the levels above; a module without the export
-// gives null.
+// Levels are named from their module's export of their width; none gives null.
 TEST(ComponentName, ModuleLevelsAreNamedFromTheirModulesExport) {
     OSAL_HMODULE kit = OSAL_hLoadLibraryA("KitCheck.COMPONENT");
 #if defined(_WIN32)

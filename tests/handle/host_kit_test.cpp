@@ -1,6 +1,5 @@
-// handle/host_kit_test.cpp - library start (ready flag, process key,
-// identifier segment) and the host kit: level 0, adding from the search
-// path, starting and stopping, events from and to level 0.
+// handle/host_kit_test.cpp - library start and the host kit: level 0, adds
+// from the search path, start and stop, events to and from level 0.
 #if !defined(_WIN32)
 #include <unistd.h>
 #endif
@@ -16,27 +15,14 @@
 
 namespace {
 
-TEST(LibraryStart, ReadyWithSegmentAndPointerKeyFromFourDraws) {
-    ASSERT_TRUE(zera::LibraryReady() && zera::IdSegment() != nullptr && zera::IdSegment()->pvData != nullptr);
-    const ZERA_UPTR processKey = zera::PointerKey();
-    std::srand(1700000123u);
-    uint32_t r[4];
-    for (uint32_t &v : r) v = static_cast<uint32_t>(std::rand());
-    const uint32_t low = static_cast<uint32_t>(zera::MakePointerKey(1700000123));
-    EXPECT_EQ(low, ((r[0] * 256u + r[1]) * 256u + r[2]) * 256u + r[3]);
-    EXPECT_EQ(zera::PointerKey(), processKey);  // reseeding the generator does not touch it
-}
-
 void ZERA_CALL CountRelease(void *pv) { ++static_cast<HostStackDescriptor *>(pv)->adwHostData[0]; }
 
-// The kit makes and releases a descriptor of its own (the leak checker sees
-// the rest); a host's descriptor stays the host's, its words untouched.
+// The kit's own descriptor is released with the stack; a host's stays the host's, its words untouched.
 TEST(HostKit, DescriptorOwnOrTheHosts) {
     StackHandle *h0 = ZERA_hHostStackCreate(nullptr);
     ASSERT_NE(h0, nullptr);
     auto *own = static_cast<HostStackDescriptor *>(h0->pvLevelContext);
     ASSERT_NE(own, nullptr);
-    EXPECT_TRUE(own->dwNextLevelLink == zera::PointerKey() && own->dwLevelMask == 1u);
     EXPECT_NE(ZERA_hsComponentNameA(h0, 0), nullptr);  // the name goes with the level too
     EXPECT_TRUE(ZERA_boHostStackDestroy(h0));
 
@@ -78,7 +64,6 @@ TEST(HostKit, DestroyRefusalsLeaveTheStackWhole) {
     EXPECT_TRUE(ZERA_boHandleClose(bare));
 }
 
-// ---- The whole life of a stack ------------------------------------------------------
 
 namespace kit {
 
@@ -96,9 +81,7 @@ std::vector<bool> RunningLevels(const Stack &stack) {
     return running;
 }
 
-// A start that cannot succeed names the level, stores the code and leaves
-// every level stopped; only a refused start export has run (and the levels
-// below it that did start are stopped again).
+// A failed start names the level and leaves every level stopped (those that started are stopped again).
 TEST(HostKit, StartRefusalsNameTheLevelAndLeaveTheStackStopped) {
     ComponentTrace starter("Starter"), completer("Completer");
     const struct {
@@ -140,17 +123,13 @@ TEST(HostKit, StartRefusalsNameTheLevelAndLeaveTheStackStopped) {
     }
 }
 
-// Start and stop reach every level once, top down; repeating either changes
-// nothing; the host receives each status change as a type-3 event of level 1.
+// Start and stop reach every level once; repeating either changes nothing; the host hears each change.
 TEST(HostKit, StartAndStopRunThroughEveryLevelOnce) {
     ComponentTrace starter("Starter"), completer("Completer");
     Stack stack;
     ASSERT_EQ(ZERA_bHostAddComponentA(stack.h0(), "Starter"), 1);
     ASSERT_EQ(ZERA_bHostAddComponentA(stack.h0(), "Completer"), 2);
-    Event *complete = ZERA_pstHostReceiveEvent(stack.h0(), 0);  // announced by the add
-    ASSERT_NE(complete, nullptr);
-    EXPECT_EQ(st::StatusOf(complete) & ZERA_STATUS_STARTED, 0u);
-    ZERA_boDeleteEvent(complete);
+    ZERA_boDeleteEvent(ZERA_pstHostReceiveEvent(stack.h0(), 0));  // "complete", announced by the add
     starter.Clear();
     completer.Clear();
     for (int round = 0; round < 2; ++round) EXPECT_TRUE(ZERA_boHostStartStack(stack.h0())) << st::LastText();
@@ -172,9 +151,7 @@ TEST(HostKit, StartAndStopRunThroughEveryLevelOnce) {
     EXPECT_EQ(OSAL_dwGetLastError(), 0u);  // nothing came: no error
 }
 
-// Host events reach the level they are addressed to, on stacks with and
-// without identifier management; a refused send leaves the event with the
-// caller; what a level produces comes down to the host.
+// Host events go up (with and without identifier management) and come down; a refused one stays the caller's.
 TEST(HostKit, EventsGoUpAndComeDown) {
     for (const uint32_t status : {0u, static_cast<uint32_t>(ZERA_STATUS_NO_EVID)}) {
         SCOPED_TRACE(status);
@@ -215,9 +192,7 @@ TEST(HostKit, EventsGoUpAndComeDown) {
 }
 
 #if !defined(_WIN32)  // a folder with a symbolic link in it
-// A bare name is looked for on ZERA_COMPONENT_PATH first, folder by folder
-// (empty and missing folders passed over); a name with a folder, or one found
-// nowhere on it, goes to the library's add.
+// Bare names are looked for on ZERA_COMPONENT_PATH first (empty and missing folders passed over).
 TEST(HostKit, AddFindsBareNamesOnTheComponentPath) {
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);

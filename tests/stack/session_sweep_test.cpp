@@ -1,10 +1,7 @@
-// stack/session_sweep_test.cpp - a whole host session on the sample stack
-// (build, set a parameter, start, send, receive, marshal, stop, remove)
-// with one allocation failure point per forked child: from that point on
-// every allocation of the library, or of the platform layer, fails. Each
-// child must end in time, without a crash, with a code stored for every
-// step that failed and, under the address checker, without a leak.
-// Skipped where the samples are not built.
+// stack/session_sweep_test.cpp - a host session on the sample stack, one
+// forked child per allocation failure point (library or platform layer):
+// each must end in time, without a crash or leak, with a code for every
+// failed step. Skipped where the samples are not built.
 #include "stack/stack_test_util.h"
 
 #if defined(_WIN32)
@@ -195,10 +192,8 @@ ChildResult Sweep(FailHook hook, long n, std::chrono::seconds limit) {
     return r;
 }
 
-// Every point of the library's allocations (their number is known from a
-// session without failure), and the platform layer's up to where a run of
-// sessions goes as without a failure point (its threads' allocations make
-// the number vary a little).
+// Every library allocation point, and the platform's until a run of sessions
+// goes clean (its threads make their number vary).
 TEST(SessionSweep, EveryAllocationOfAHostSessionFailsInTurn) {
     OSAL_HMODULE ticker = OSAL_hLoadLibraryA("Ticker.COMPONENT");
     if (ticker == nullptr) GTEST_SKIP() << "the sample components are not built";

@@ -1,7 +1,4 @@
-// stack/stack_params_test.cpp - stack parameters through the chain: access
-// classes against the complete and started bits, stack-wide sets from the top
-// down, notifications that change the value, stack-wide attachments.
-#include <cmath>
+// stack/stack_params_test.cpp - stack parameters: access classes, sets through the chain, stack-wide ones.
 #include <string>
 
 #include "stack/stack_test_util.h"
@@ -11,8 +8,7 @@ namespace {
 using st::Stack;
 constexpr uint32_t kComplete = ZERA_STATUS_COMPLETE, kStarted = ZERA_STATUS_STARTED;
 
-// The access-class table: may a parameter of that class be set on a level
-// with a next level (`hasNext`) and that status? Classes 12 and up: always.
+// May a parameter of that class be set on a level with or without a next level and that status?
 bool MaySet(uint32_t access, bool hasNext, uint32_t status) {
     const bool complete = (status & kComplete) != 0, started = (status & kStarted) != 0;
     const bool byClass[12] = {true,     !hasNext, hasNext && !complete, !complete, complete, !started, started,
@@ -34,9 +30,7 @@ TEST(StackParamAccess, EveryClassAgainstTheCompleteAndStartedBits) {
                 Param *p = ZERA_pstGetStackParamA(stack.h0(), h->u8Level, name.c_str());
                 ASSERT_NE(p, nullptr);
                 EXPECT_EQ(p->u8Attributes & ZERA_ATTR_SETTABLE, expected ? 1 : 0);
-                // Through the level itself the class decides (1034); through
-                // level 0 the refreshed bit refuses first (1028). Classes 10
-                // and 11 are stack-wide: both levels take the value.
+                // Through the level the class refuses (1034), through level 0 the refreshed bit (1028).
                 const uint32_t value = access + 100 * status + 1000 * h->u8Level;
                 if (expected) {
                     EXPECT_TRUE(ZERA_boSetStackParamA(h, h->u8Level, name.c_str(), value));
@@ -51,8 +45,7 @@ TEST(StackParamAccess, EveryClassAgainstTheCompleteAndStartedBits) {
     }
 }
 
-// The type and attribute byte given with the value (type first); bit 2 keeps
-// the settable bit clear, and through level 0 such a parameter is refused.
+// Type and attributes given with the value; bit 2 keeps the settable bit clear.
 TEST(StackParamAccess, AttributeBitsReplacedOnRequest) {
     Stack stack{"Params"};
     StackHandle *h1 = stack[1];
@@ -75,7 +68,6 @@ TEST(StackParamRefusals, LevelsNamesAndHandles) {
     EXPECT_REFUSED(ZERA_boSetStackParamA(h0, 0, "A0", 1u), OSAL_ERR_INVALID_LEVEL);
     EXPECT_REFUSED(ZERA_boSetStackParamA(h2, 1, "A0", 1u), OSAL_ERR_INVALID_LEVEL);  // below the handle
     EXPECT_REFUSED(ZERA_boSetStackParamA(h1, 1, nullptr, 1u), OSAL_ERR_INVALID_ARG);
-    EXPECT_REFUSED(ZERA_boSetStackParamA(h1, 1, "Missing", 1u), OSAL_ERR_INVALID_ARG);
     EXPECT_REFUSED(ZERA_boSetStackParamA(h1, 5, "A0", 1u), OSAL_ERR_INVALID_HANDLE);  // no level 5
     EXPECT_REFUSED(ZERA_boSetStackParamA(nullptr, 1, "A0", 1u), OSAL_ERR_INVALID_HANDLE);
     // Stack-wide parameters cannot be set as a level's own.
@@ -98,8 +90,6 @@ TEST(StackParamSet, ValuesThroughTheChainAndSetsThatFail) {
     EXPECT_TRUE(ZERA_boSetStackParamA(h0, 2, "Text", "changed"));
     EXPECT_TRUE(std::string(text->uValue.hs) == "changed" && text->u8ChangeFlags == ZERA_CHANGE_VALUE);
     EXPECT_EQ(params.Levels(st::kNotify), (std::vector<uint32_t>{2}));
-    EXPECT_TRUE(ZERA_boSetStackParamA(stack[1], 2, "Ratio", std::nan("")));  // the same bits stick
-    EXPECT_TRUE(std::isnan(ZERA_pstGetStackParamA(h2, 2, "Ratio")->uValue.r));
     // A string that cannot be copied, or a value the notification changes, fails the set.
     EXPECT_TRUE(ZERA_boSetStackParamA(h2, 2, "Text", "kept"));
     {
@@ -117,8 +107,7 @@ TEST(StackParamSet, ValuesThroughTheChainAndSetsThatFail) {
     EXPECT_EQ(st::U16(ZERA_pstGetStackParamW(h3, 3, st::W(u"Text"))->uValue.ls), u"wide value");
 }
 
-// Levels 1 and 3 have the stack-wide number "Wide10", level 2 a stack-wide
-// string of that name, level 4 none; level 4 completes the stack.
+// "Wide10": stack-wide numbers on levels 1 and 3, a string on 2, none on 4 (which completes).
 class StackWide : public ::testing::Test {
 protected:
     uint32_t Wide(uint32_t level, const char *name = "Wide10") {
@@ -148,8 +137,7 @@ TEST_F(StackWide, RefusedWhileNotCompleteAndTheStartedBitComesDown) {
     EXPECT_REFUSED(ZERA_boSetStackParamA(stack_[1], 1, "Wide10", 8u), OSAL_ERR_INVALID_SIZE);
     EXPECT_EQ(Wide(1) * 100 + Wide(3), 800u);
     EXPECT_EQ(params_.Levels(st::kNotify), (std::vector<uint32_t>{1}));
-    // Levels 1 and 2 are not started, but each takes the started bit of the
-    // level above it before it sets its own.
+    // Levels 1 and 2 take the started bit of the level above before they set their own.
     stack_[2]->dwStatus = kComplete;
     stack_[4]->dwStatus = stack_[3]->dwStatus = kComplete | kStarted;
     EXPECT_TRUE(ZERA_boSetStackParamA(stack_[1], 1, "Wide11", 6u));
@@ -167,13 +155,6 @@ TEST_F(StackWide, ReadAsStackWideFindsTheFirstLevelThatHasTheName) {
     // A name that no level has: the top answers that it lacks it.
     EXPECT_REFUSED(ZERA_pstGetStackParamA(h0, ZERA_LEVEL_STACK_WIDE, "Nowhere"), OSAL_ERR_INVALID_HANDLE);
     EXPECT_REFUSED(ZERA_pstGetStackParamA(h0, ZERA_LEVEL_STACK_WIDE, nullptr), OSAL_ERR_INVALID_LEVEL);
-    // Attached to an event, it is found the same way and keeps its access class.
-    Event *ev = ZERA_pstCreateEvent(1, 1, 0);
-    ASSERT_TRUE(ZERA_boAttachParamA(h0, ev, ZERA_LEVEL_STACK_WIDE, 0, "Wide10", 9u)) << st::LastText();
-    Attachment *node = *ZERA_ppstCheckParListA(ev, ZERA_LEVEL_STACK_WIDE, 0, 0, 0);
-    ASSERT_NE(node, nullptr);
-    EXPECT_TRUE(node->pParList[0].uValue.dw == 9u && node->pParList[0].dwAccess == ZERA_ACCESS_WIDE_READY);
-    EXPECT_TRUE(ZERA_boDeleteEvent(ev));
 }
 
 }  // namespace

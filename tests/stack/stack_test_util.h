@@ -1,7 +1,6 @@
-// stack/stack_test_util.h - helpers of the stack, event-flow and description
-// tests: a host stack of test components, a component's call trace, a stack's
-// shape (to prove a refusal changed nothing), the identifier segment's taken
-// blocks, hand-made status events. Included by tests/stack, flow, description.
+// stack/stack_test_util.h - helpers of the stack, flow and description tests:
+// a host stack of test components, call traces, a stack's shape, taken
+// identifier blocks, hand-made status events.
 #ifndef ZERA_TESTS_STACK_STACK_TEST_UTIL_H
 #define ZERA_TESTS_STACK_STACK_TEST_UTIL_H
 
@@ -32,9 +31,8 @@ using zt::AllocFailureGuard;
 using zt::W;
 inline std::u16string U16(const void *s) { return s != nullptr ? static_cast<const char16_t *>(s) : u""; }
 
-// A kit-made host level 0 with test components added on top, taken down when
-// the test ends. `status` is ORed into level 0's before the adds:
-// ZERA_STATUS_NO_EVID (copied upwards) runs without identifier management.
+// A host level 0 with test components on top, taken down at the end; `status`
+// is ORed into level 0's first (ZERA_STATUS_NO_EVID: no identifier management).
 class Stack {
 public:
     explicit Stack(std::initializer_list<const char *> components = {}, uint32_t status = 0)
@@ -75,8 +73,7 @@ private:
 enum TraceKind : uint32_t { kInfo = 1, kInit = 2, kDeinit = 3, kNotify = 4, kStart = 5, kStop = 6, kRelease = 7 };
 inline uint32_t Traced(TraceKind kind, uint32_t level) { return kind << 8 | level; }
 
-// A test component module held loaded by the test, so that its trace (data
-// exports "TestTrace" and "TestTraceCount") outlives its levels.
+// A test component held loaded, so that its trace outlives its levels.
 class ComponentTrace {
 public:
     explicit ComponentTrace(const char *name)
@@ -114,9 +111,8 @@ private:
     uint32_t *count_ = &none_;
 };
 
-// What an add or remove may change, level by level (links, numbers, masks,
-// status, modules, parameter lists) and the host's words; not the
-// levels-changed mark (a refused add keeps it set).
+// What an add or remove may change, level by level, and the host's words
+// (not the levels-changed mark, which a refused add keeps).
 using StackShape = std::vector<uintptr_t>;
 inline StackShape ShapeOf(const Stack &stack) {
     StackShape shape;
@@ -141,9 +137,7 @@ inline size_t TakenIdBlocks() {
     return taken;
 }
 
-// A stack status event for `level` holding `status`, made by hand (no
-// identifier drawn), as the library hands them on; null (1026) when memory
-// runs out.
+// A hand-made stack status event for `level` (no identifier drawn); null without memory.
 inline Event *StatusEvent(uint8_t level, uint32_t status) {
     Event *ev = ZERA_pstCreateEvent(ZERA_EVENT_ITEMS, level, 12);
     if (ev == nullptr) return nullptr;
@@ -158,8 +152,7 @@ inline uint32_t StatusOf(const Event *ev) {
     return status;
 }
 
-// Starts a complete stack ("complete and started" runs down from the top)
-// or stops it (the top's status without "started").
+// Starts or stops a complete stack by a status event from its top.
 inline void StartStack(const Stack &stack) {
     StackHandle *top = stack.Top();
     ZERA_vInputFilter(top, StatusEvent(top->u8Level, top->dwStatus | ZERA_STATUS_COMPLETE | ZERA_STATUS_STARTED));
