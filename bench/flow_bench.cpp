@@ -25,23 +25,12 @@
 
 #include "VOQ_ZERA_Comp.h"
 #include "ZERA_Host.h"
+#include "bench_util.h"
 
 namespace {
 
 constexpr uint32_t kAll = 0xFFFFFFFFu;
 constexpr int64_t kBurst = 1024;
-
-uint64_t SteadyNanos() {
-    return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
-}
-
-void ReportMedian(benchmark::State &state, std::vector<uint64_t> &nanos) {
-    if (nanos.empty()) return;
-    std::nth_element(nanos.begin(), nanos.begin() + nanos.size() / 2, nanos.end());
-    state.counters["median_us"] = static_cast<double>(nanos[nanos.size() / 2]) / 1000.0;
-}
 
 void WaitFor(const std::atomic<int64_t> &counter, int64_t target) {
     while (counter.load(std::memory_order_acquire) < target) std::this_thread::yield();

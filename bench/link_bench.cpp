@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "ZERA_Host.h"
+#include "bench_util.h"
 #include "link_wire.h"
 
 namespace {
@@ -35,18 +36,6 @@ constexpr int kHighWater = 100000;
 
 std::string g_echoEndpoint;
 std::string g_burstEndpoint;
-
-uint64_t Nanos() {
-    return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
-}
-
-void ReportMedian(benchmark::State &state, std::vector<uint64_t> &nanos) {
-    if (nanos.empty()) return;
-    std::nth_element(nanos.begin(), nanos.begin() + nanos.size() / 2, nanos.end());
-    state.counters["median_us"] = static_cast<double>(nanos[nanos.size() / 2]) / 1000.0;
-}
 
 void SetInt(void *socket, int option, int value) { zmq_setsockopt(socket, option, &value, sizeof value); }
 
@@ -167,10 +156,10 @@ void LinkLatency(benchmark::State &state) {
     if (!link.ok()) return state.SkipWithError("the Link did not start (Link.COMPONENT next to the program?)");
     std::vector<uint64_t> nanos;
     for (auto _ : state) {
-        const uint64_t start = Nanos();
+        const uint64_t start = SteadyNanos();
         link.Send();
         if (!link.Receive()) return state.SkipWithError("no answer from the peer");
-        nanos.push_back((Nanos() - start) / 2);
+        nanos.push_back((SteadyNanos() - start) / 2);
     }
     ReportMedian(state, nanos);
 }
@@ -220,10 +209,10 @@ void ZmqLatency(benchmark::State &state) {
     Plain plain(g_echoEndpoint);
     std::vector<uint64_t> nanos;
     for (auto _ : state) {
-        const uint64_t start = Nanos();
+        const uint64_t start = SteadyNanos();
         plain.Send();
         plain.Receive();
-        nanos.push_back((Nanos() - start) / 2);
+        nanos.push_back((SteadyNanos() - start) / 2);
     }
     ReportMedian(state, nanos);
 }
