@@ -11,7 +11,7 @@
  * sends the greeting down the same way.
  *
  * Written with the component kit's macros only, so every pair of exports
- * the library looks up is defined whole. Its thread is a C11 thread.
+ * the library looks up is defined whole. Its thread is the system's own.
  *
  * Parameters: "Greeting" (string, settable while the stack is stopped; its
  * bytes are the data of the event sent down at each start; empty: none),
@@ -22,14 +22,15 @@
 
 #include "ZERA_Component.h"
 
-/* The level's thread: C11 threads where the C library has them, the
- * system's own threads on Windows, whose C libraries often lack them. */
+/* The level's thread: POSIX threads, or Windows' own. (Not C11 threads:
+ * Windows' C libraries often lack them, and thread checkers such as
+ * ThreadSanitizer do not see threads started by thrd_create.) */
 #ifdef _WIN32
 #include <windows.h>
 typedef HANDLE EchoThread;
 #else
-#include <threads.h>
-typedef thrd_t EchoThread;
+#include <pthread.h>
+typedef pthread_t EchoThread;
 #endif
 
 /* What Echo keeps per level; the level's pvLevelContext points to it. */
@@ -85,8 +86,12 @@ static void JoinThread(EchoLevel *e) {
     CloseHandle(e->thread);
 }
 #else
-static int StartThread(EchoLevel *e) { return thrd_create(&e->thread, Run, e) == thrd_success; }
-static void JoinThread(EchoLevel *e) { thrd_join(e->thread, NULL); }
+static void *RunThread(void *arg) {
+    Run(arg);
+    return NULL;
+}
+static int StartThread(EchoLevel *e) { return pthread_create(&e->thread, NULL, RunThread, e) == 0; }
+static void JoinThread(EchoLevel *e) { pthread_join(e->thread, NULL); }
 #endif
 
 static BOOL8 Start(StackHandle *h) {
