@@ -65,6 +65,16 @@ void WaitToBeKilled() {
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
+bool WaitsFor(const std::function<bool()> &take, const std::function<void()> &release) {
+    std::atomic<bool> took{false};
+    std::thread taker([&] { took = take(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const bool waited = !took;
+    release();
+    taker.join();
+    return waited && took;
+}
+
 #if defined(_WIN32)
 
 struct Child::State {

@@ -21,6 +21,10 @@ bool RegisterChildRoutine(const char *name, ChildRoutine routine);
     const bool name##Registered = ::ot::RegisterChildRoutine(#name, &name);       \
     int name(const std::string &arg)
 
+// True when take(), run on another thread, still waits after a while and
+// succeeds once release() has run: a lock that excludes until released.
+bool WaitsFor(const std::function<bool()> &take, const std::function<void()> &release);
+
 // In a helper process: tells the parent one step.
 void Tell();
 // In a helper process: waits for the parent to kill it.

@@ -63,6 +63,15 @@ void Spin(std::chrono::nanoseconds span) {
     }
 }
 int IdOf(void *item) { return item != nullptr ? static_cast<Item *>(item)->id : -1; }
+// Takes every item without waiting: their ids, in order.
+std::vector<int> Drain(OSAL_HQUEUE q) {
+    std::vector<int> ids;
+    while (void *p = OSAL_pvQueueGet(q, 0, OSAL_stTimeNoWait)) {
+        ids.push_back(IdOf(p));
+        delete static_cast<Item *>(p);
+    }
+    return ids;
+}
 
 class OsalQueue : public ::testing::Test {
 protected:
@@ -78,14 +87,6 @@ protected:
     void Put(int32_t seconds, int id, uint32_t micros = 0) {
         EXPECT_TRUE(OSAL_boQueuePut(q, new Item{At(seconds, micros), id, 0}, NotEarlier));
     }
-    std::vector<int> Drain() {
-        std::vector<int> ids;
-        while (void *p = OSAL_pvQueueGet(q, 0, OSAL_stTimeNoWait)) {
-            ids.push_back(IdOf(p));
-            delete static_cast<Item *>(p);
-        }
-        return ids;
-    }
     OSAL_HQUEUE q = nullptr;
 };
 
@@ -95,7 +96,7 @@ TEST_F(OsalQueue, EarliestFirstEqualStampsInArrivalOrderAndPeekLeaves) {
     void *first = OSAL_pvQueuePeek(q, 0, OSAL_stTimeNoWait);
     EXPECT_EQ(IdOf(first), 4);
     EXPECT_EQ(OSAL_pvQueuePeek(q, 1, OSAL_stTimeInfinite), first);
-    EXPECT_EQ(Drain(), (std::vector<int>{4, 2, 5, 1, 3, 7, 6, 8}));
+    EXPECT_EQ(Drain(q), (std::vector<int>{4, 2, 5, 1, 3, 7, 6, 8}));
 
     // A burst larger than the box keeps between drains, then more puts.
     for (int id = 5000; id > 0; --id) Put(id, id);
@@ -106,7 +107,7 @@ TEST_F(OsalQueue, EarliestFirstEqualStampsInArrivalOrderAndPeekLeaves) {
     Put(1, 10001);
     std::vector<int> want{10001, 2, 10002};
     for (int id = 3; id <= 5000; ++id) want.push_back(id);
-    EXPECT_EQ(Drain(), want);
+    EXPECT_EQ(Drain(q), want);
 
     // A burst of equal stamps, placed as one batch, keeps its arrival order.
     want.clear();
@@ -114,7 +115,7 @@ TEST_F(OsalQueue, EarliestFirstEqualStampsInArrivalOrderAndPeekLeaves) {
     for (int stamp = 0; stamp < 4; ++stamp)
         for (int id = 1; id <= 64; ++id)
             if (id % 4 == stamp) want.push_back(id);
-    EXPECT_EQ(Drain(), want);
+    EXPECT_EQ(Drain(q), want);
 }
 
 // Random puts, takes, two nested cursors' walks, removals and inserts against
@@ -183,13 +184,9 @@ void RunAgainstPlainList(OSAL_HQUEUE q, unsigned seed, size_t size, bool mostlyI
         }
     }
     for (ModelCursor &c : cursors) OSAL_vQueueUnlock(c.handle);
-    std::vector<int> want, got;
+    std::vector<int> want;
     for (Item *it : model) want.push_back(it->id);
-    while (void *p = OSAL_pvQueueGet(q, 0, OSAL_stTimeNoWait)) {
-        got.push_back(IdOf(p));
-        delete static_cast<Item *>(p);
-    }
-    EXPECT_EQ(got, want);
+    EXPECT_EQ(Drain(q), want);
 }
 
 TEST_F(OsalQueue, MatchesAPlainListUnderRandomOperations) {
@@ -204,12 +201,24 @@ TEST_F(OsalQueue, MatchesAPlainListUnderRandomOperations) {
     }
 }
 
-// A full queue refuses with 1037, marks the refused put (not an insert), changes nothing.
-TEST_F(OsalQueue, FullQueueRefusesMarksAndStaysAsItWas) {
+// Bad input is refused with its code; a full queue refuses with 1037, marks
+// the refused put (not an insert) and changes nothing.
+TEST_F(OsalQueue, BadInputAndAFullQueueAreRefusedAndChangeNothing) {
+    const uint32_t kHandle = OSAL_ERR_INVALID_HANDLE;
+    Item items[5] = {{At(1), 1, 0}, {At(2), 2, 0}, {At(3), 3, 0}, {At(0), 4, 0}, {At(9), 5, 0}};
+    EXPECT_REFUSED(OSAL_boQueuePut(nullptr, &items[0], NotEarlier), kHandle);
+    EXPECT_REFUSED(OSAL_boQueuePut(q, &items[0], nullptr), OSAL_ERR_INVALID_ARG);  // an item needs an order
+    EXPECT_REFUSED(OSAL_pvQueueGet(nullptr, 0, OSAL_stTimeNoWait), kHandle);
+    EXPECT_REFUSED(OSAL_boQueueWaitChange(nullptr, OSAL_stTimeInfinite), kHandle);
+    EXPECT_REFUSED(OSAL_hQueueLock(nullptr), kHandle);
+    EXPECT_REFUSED(OSAL_pvQueueNext(nullptr), kHandle);
+    EXPECT_REFUSED(OSAL_boQueueRemove(nullptr, 1), kHandle);
+    EXPECT_REFUSED((OSAL_vQueueUnlock(nullptr), 0), kHandle);
+    EXPECT_REFUSED((OSAL_vQueueDelete(nullptr), 0), kHandle);
+
     OSAL_HQUEUE small = OSAL_hQueueCreate(3, CountDelete);
     ASSERT_NE(small, nullptr);
     OSAL_vQueueSetMarkFunction(small, MarkItem);
-    Item items[5] = {{At(1), 1, 0}, {At(2), 2, 0}, {At(3), 3, 0}, {At(0), 4, 0}, {At(9), 5, 0}};
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(OSAL_boQueuePut(small, &items[i], NotEarlier));
     uint32_t count = OSAL_dwQueueGetChangeCount(small);
     EXPECT_REFUSED(OSAL_boQueuePut(small, &items[3], NotEarlier), OSAL_ERR_QUEUE_FULL);
@@ -219,6 +228,8 @@ TEST_F(OsalQueue, FullQueueRefusesMarksAndStaysAsItWas) {
     OSAL_HQCURSOR c = OSAL_hQueueLock(small);
     EXPECT_REFUSED(OSAL_boQueueInsert(c, &items[4], NotEarlier), OSAL_ERR_QUEUE_FULL);
     EXPECT_EQ(items[4].mark, 0u);
+    EXPECT_REFUSED(OSAL_boQueueInsert(c, nullptr, NotEarlier), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(OSAL_boQueueInsert(c, &items[4], nullptr), OSAL_ERR_INVALID_ARG);
     OSAL_vQueueUnlock(c);
     EXPECT_EQ(OSAL_pvQueueGet(small, 0, OSAL_stTimeNoWait), &items[0]);
     EXPECT_TRUE(OSAL_boQueuePut(small, &items[3], NotEarlier));
@@ -244,9 +255,10 @@ TEST_F(OsalQueue, RemovalOwnershipChangeCountAndDeleteFunction) {
     OSAL_vQueueUnlock(c);
     delete static_cast<Item *>(OSAL_pvQueueGet(q, 0, OSAL_stTimeNoWait));
     EXPECT_EQ(OSAL_dwQueueGetChangeCount(q) - c0, 4u);
-    OSAL_vQueueDelete(q);  // 4 and 1 are left
+    Put(5, 5);  // waits in the box until a thread looks
+    OSAL_vQueueDelete(q);  // 4 and 1 are left, and 5 in the box
     q = nullptr;
-    EXPECT_EQ(g_deleted, 3);
+    EXPECT_EQ(g_deleted, 4);
 }
 
 // The re-entrant cursor lock: the holder puts and takes under its cursors;
@@ -283,29 +295,30 @@ TEST_F(OsalQueue, CursorLockHolderAndOtherThreads) {
     OSAL_vQueueUnlock(outer);
     taker.join();
     EXPECT_EQ(took, 2);
-    EXPECT_EQ(Drain(), (std::vector<int>{4, 3}));
+    EXPECT_EQ(Drain(q), (std::vector<int>{4, 3}));
 }
 
-// Puts that cannot be ordered for want of memory wait, and join in put order later.
-TEST_F(OsalQueue, PutsWaitUnorderedWhileMemoryRunsOut) {
+// Out of memory: a refused put stays with the caller, unmarked and not
+// counted; puts that cannot be ordered wait and join in put order later.
+TEST_F(OsalQueue, OutOfMemoryLosesNothing) {
+    Item item{At(1), 9, 0};
+    OSAL_vQueueSetMarkFunction(q, MarkItem);
+    OSAL_vTestFailAllocAfter(0);
+    EXPECT_REFUSED(OSAL_hQueueCreate(4, nullptr), OSAL_ERR_NO_MEMORY);
+    EXPECT_REFUSED(OSAL_boQueuePut(q, &item, NotEarlier), OSAL_ERR_NO_MEMORY);
+    EXPECT_EQ(item.mark, 0u);
+    OSAL_vTestFailAllocAfter(-1);
     Put(2, 1);
     Put(1, 2);
-    const uint32_t count = OSAL_dwQueueGetChangeCount(q);
     OSAL_vTestFailAllocAfter(0);
+    EXPECT_REFUSED(OSAL_hQueueLock(q), OSAL_ERR_NO_MEMORY);
     EXPECT_REFUSED(OSAL_pvQueuePeek(q, 0, OSAL_stTimeNoWait), OSAL_ERR_NO_MEMORY);
-    EXPECT_FALSE(OSAL_boQueueWaitChange(q, Relative(1000)));
-    EXPECT_EQ(OSAL_dwQueueGetChangeCount(q), count);
+    EXPECT_REFUSED(OSAL_pvQueueGet(q, 0, OSAL_stTimeNoWait), OSAL_ERR_NO_MEMORY);
+    EXPECT_REFUSED(OSAL_boQueueWaitChange(q, Relative(1000)), OSAL_ERR_NO_MEMORY);
+    EXPECT_EQ(OSAL_dwQueueGetChangeCount(q), 2u);  // the two puts only
     OSAL_vTestFailAllocAfter(-1);
     Put(1, 3);
-    EXPECT_EQ(Drain(), (std::vector<int>{2, 3, 1}));
-
-    OSAL_HQUEUE fresh = OSAL_hQueueCreate(0, CountDelete);
-    ASSERT_TRUE(OSAL_boQueuePut(fresh, new Item{At(4), 4, 0}, NotEarlier));
-    OSAL_vTestFailAllocAfter(0);
-    EXPECT_REFUSED(OSAL_pvQueueGet(fresh, 0, OSAL_stTimeNoWait), OSAL_ERR_NO_MEMORY);
-    OSAL_vTestFailAllocAfter(-1);
-    OSAL_vQueueDelete(fresh);
-    EXPECT_EQ(g_deleted, 1);
+    EXPECT_EQ(Drain(q), (std::vector<int>{2, 3, 1}));
 }
 
 TEST_F(OsalQueue, EveryDeadlineForm) {
@@ -464,38 +477,6 @@ TEST_F(OsalQueue, ClockStepForwardEndsAPassedAbsoluteDeadline) {
               }),
               5000);
     OSAL_vTestSetClockOffset(0);
-}
-
-TEST_F(OsalQueue, BadInputIsRefusedWithItsCode) {
-    Item item{At(1), 1, 0};
-    const uint32_t kHandle = OSAL_ERR_INVALID_HANDLE;
-    EXPECT_REFUSED(OSAL_boQueuePut(nullptr, &item, NotEarlier), kHandle);
-    EXPECT_REFUSED(OSAL_boQueuePut(q, &item, nullptr), OSAL_ERR_INVALID_ARG);  // an item needs an order
-    EXPECT_REFUSED(OSAL_pvQueueGet(nullptr, 0, OSAL_stTimeNoWait), kHandle);
-    EXPECT_REFUSED(OSAL_boQueueWaitChange(nullptr, OSAL_stTimeInfinite), kHandle);
-    EXPECT_REFUSED(OSAL_hQueueLock(nullptr), kHandle);
-    EXPECT_REFUSED(OSAL_pvQueueNext(nullptr), kHandle);
-    EXPECT_REFUSED(OSAL_boQueueRemove(nullptr, 1), kHandle);
-    EXPECT_REFUSED((OSAL_vQueueUnlock(nullptr), 0), kHandle);
-    EXPECT_REFUSED((OSAL_vQueueDelete(nullptr), 0), kHandle);
-    OSAL_HQCURSOR c = OSAL_hQueueLock(q);
-    EXPECT_REFUSED(OSAL_boQueueInsert(c, nullptr, NotEarlier), OSAL_ERR_INVALID_ARG);
-    EXPECT_REFUSED(OSAL_boQueueInsert(c, &item, nullptr), OSAL_ERR_INVALID_ARG);
-    OSAL_vQueueUnlock(c);
-
-    // Out of memory: the item stays with the caller, unmarked, nothing changed.
-    OSAL_vQueueSetMarkFunction(q, MarkItem);
-    OSAL_vTestFailAllocAfter(0);
-    EXPECT_REFUSED(OSAL_hQueueCreate(4, nullptr), OSAL_ERR_NO_MEMORY);
-    EXPECT_REFUSED(OSAL_hQueueLock(q), OSAL_ERR_NO_MEMORY);
-    uint32_t count = OSAL_dwQueueGetChangeCount(q);
-    EXPECT_REFUSED(OSAL_boQueuePut(q, &item, NotEarlier), OSAL_ERR_NO_MEMORY);
-    EXPECT_EQ(item.mark, 0u);
-    EXPECT_EQ(OSAL_dwQueueGetChangeCount(q), count);
-    OSAL_vTestFailAllocAfter(-1);
-    EXPECT_EQ(OSAL_pvQueueGet(q, 0, OSAL_stTimeNoWait), nullptr);
-    EXPECT_TRUE(OSAL_boQueuePut(q, &item, NotEarlier));
-    EXPECT_EQ(OSAL_pvQueueGet(q, 0, OSAL_stTimeNoWait), &item);
 }
 
 }  // namespace
