@@ -41,7 +41,6 @@ public:
     Child(const Child &) = delete;
     Child &operator=(const Child &) = delete;
 
-    bool Started() const;
     // True when the child reports a step within the time.
     bool Heard(int timeoutMs);
     // Kills the child and waits until it is gone.
@@ -69,13 +68,9 @@ std::string ModuleFile(const char *base);
 extern const char *const kSystemModule;
 extern const char *const kSystemModuleExport;
 extern const char *const kSystemModuleForeign;
-// A new empty folder for a test (removed by the test).
-std::string MakeTempFolder(const char *what);
 // Files of the segment `name` under `prefix` (none on Windows: kSegmentsAreFiles).
 std::vector<std::string> SegmentFiles(const std::string &prefix, const std::string &name);
 extern const bool kSegmentsAreFiles;
-// The folder that holds the segments of a user (POSIX; empty on Windows).
-std::string SegmentFolder(unsigned long uid);
 
 }  // namespace ot
 

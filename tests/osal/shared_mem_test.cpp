@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,19 +39,13 @@ bool AllZero(OSAL_HSHMEM h) {
 }
 
 // Sets the name prefix for a scope and puts the old one back.
-class PrefixScope {
-public:
+struct PrefixScope {
     explicit PrefixScope(const char *prefix) {
-        const char *old = std::getenv("VOQ_OSAL_SHM_PREFIX");
-        had_ = old != nullptr;
-        if (had_) old_ = old;
+        if (const char *now = std::getenv("VOQ_OSAL_SHM_PREFIX")) old = now;
         ot::SetEnv("VOQ_OSAL_SHM_PREFIX", prefix);
     }
-    ~PrefixScope() { ot::SetEnv("VOQ_OSAL_SHM_PREFIX", had_ ? old_.c_str() : nullptr); }
-
-private:
-    bool had_;
-    std::string old_;
+    ~PrefixScope() { ot::SetEnv("VOQ_OSAL_SHM_PREFIX", old ? old->c_str() : nullptr); }
+    std::optional<std::string> old;
 };
 
 // Helper: holds the segment lock of `arg` with 0xAB written, until killed.
@@ -164,7 +159,7 @@ TEST(OsalSharedMem, AnotherUserCanNeitherReachNorBlockTheSegment) {
     const std::string name = Name("user");
     const char *prefix = std::getenv("VOQ_OSAL_SHM_PREFIX");
     const std::string file = std::string(prefix ? prefix : "") + std::to_string(kUser) + "_" + name;
-    const std::string folder = ot::SegmentFolder(kUser), elsewhere = "/dev/shm/osal_intruder_" + name;
+    const std::string folder = "/dev/shm/VOQ_OSAL-" + std::to_string(kUser), elsewhere = "/dev/shm/osal_intruder_" + name;
     // Makes an empty file open to everybody, holding an exclusive lock on it.
     auto plantLocked = [](const std::string &path) {
         const int fd = open(path.c_str(), O_RDWR | O_CREAT, 0666);
