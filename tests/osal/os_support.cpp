@@ -65,9 +65,13 @@ void WaitToBeKilled() {
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
-bool WaitsFor(const std::function<bool()> &take, const std::function<void()> &release) {
+bool WaitsFor(const std::function<bool()> &lock, const std::function<void()> &unlock,
+              const std::function<void()> &release) {
     std::atomic<bool> took{false};
-    std::thread taker([&] { took = take(); });
+    std::thread taker([&] {
+        took = lock();
+        if (took) unlock();
+    });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const bool waited = !took;
     release();

@@ -21,9 +21,11 @@ bool RegisterChildRoutine(const char *name, ChildRoutine routine);
     const bool name##Registered = ::ot::RegisterChildRoutine(#name, &name);       \
     int name(const std::string &arg)
 
-// True when take(), run on another thread, still waits after a while and
-// succeeds once release() has run: a lock that excludes until released.
-bool WaitsFor(const std::function<bool()> &take, const std::function<void()> &release);
+// True when lock(), run on another thread, still waits after a while and
+// succeeds once release() has run (unlock() then undoes it on that thread):
+// a lock that excludes until released.
+bool WaitsFor(const std::function<bool()> &lock, const std::function<void()> &unlock,
+              const std::function<void()> &release);
 
 // In a helper process: tells the parent one step.
 void Tell();

@@ -44,12 +44,8 @@ TEST(OsalMutex, RecursiveAndExcluding) {
     ASSERT_TRUE(OSAL_boMutexLock(m));
     ASSERT_TRUE(OSAL_boMutexLock(m));  // the same thread again
     OSAL_vMutexUnlock(m);
-    const auto lock = [m] {
-        const bool locked = OSAL_boMutexLock(m) != 0;
-        if (locked) OSAL_vMutexUnlock(m);
-        return locked;
-    };
-    EXPECT_TRUE(ot::WaitsFor(lock, [m] { OSAL_vMutexUnlock(m); }));  // held once more until then
+    const auto unlock = [m] { OSAL_vMutexUnlock(m); };
+    EXPECT_TRUE(ot::WaitsFor([m] { return OSAL_boMutexLock(m) != 0; }, unlock, unlock));  // held once more till then
     EXPECT_REFUSED((OSAL_vMutexUnlock(m), 0), OSAL_ERR_SYSTEM);  // not held: refused, reported
     OSAL_vMutexDelete(m);
     EXPECT_REFUSED(OSAL_boMutexLock(nullptr), OSAL_ERR_INVALID_HANDLE);

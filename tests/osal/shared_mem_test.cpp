@@ -102,17 +102,14 @@ TEST(OsalSharedMem, LockWaitsForItsHolderToUnlockOrDie) {
     ASSERT_TRUE(holder.Heard(20000));
     OSAL_HSHMEM a = Open(name, OSAL_SHM_OPEN), b = Open(name, OSAL_SHM_OPEN);
     ASSERT_TRUE(a && b) << OSAL_pszGetLastErrorText();
-    const auto lockB = [b] {
-        const bool locked = OSAL_boSharedMemLock(b) != 0;
-        if (locked) OSAL_vSharedMemUnlock(b);
-        return locked;
-    };
-    EXPECT_TRUE(ot::WaitsFor(lockB, [&] { holder.Kill(); }));
+    const auto lockB = [b] { return OSAL_boSharedMemLock(b) != 0; };
+    const auto unlockB = [b] { OSAL_vSharedMemUnlock(b); };
+    EXPECT_TRUE(ot::WaitsFor(lockB, unlockB, [&] { holder.Kill(); }));
     EXPECT_EQ(Bytes(a)[0], 0xAB);  // this process still uses it, so the contents stay
     ASSERT_TRUE(OSAL_boSharedMemLock(a));
     EXPECT_REFUSED(OSAL_boSharedMemLock(a), OSAL_ERR_SYSTEM);
     std::thread([a] { EXPECT_REFUSED((OSAL_vSharedMemUnlock(a), 0), OSAL_ERR_SYSTEM); }).join();
-    EXPECT_TRUE(ot::WaitsFor(lockB, [a] { OSAL_vSharedMemUnlock(a); }));
+    EXPECT_TRUE(ot::WaitsFor(lockB, unlockB, [a] { OSAL_vSharedMemUnlock(a); }));
     OSAL_vSharedMemClose(a);
     OSAL_vSharedMemClose(b);
     EXPECT_REFUSED(Open(name, OSAL_SHM_OPEN), OSAL_ERR_SYSTEM);
