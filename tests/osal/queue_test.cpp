@@ -247,7 +247,7 @@ TEST_F(OsalQueue, RemovalOwnershipChangeCountAndDeleteFunction) {
     EXPECT_REFUSED(OSAL_boQueueRemove(c, 0), OSAL_ERR_INVALID_ARG);  // nothing returned yet
     Item *first = static_cast<Item *>(OSAL_pvQueueNext(c));
     EXPECT_TRUE(OSAL_boQueueRemove(c, 0));  // unlinked only: ours now
-    EXPECT_FALSE(OSAL_boQueueRemove(c, 0));
+    EXPECT_REFUSED(OSAL_boQueueRemove(c, 0), OSAL_ERR_INVALID_ARG);
     EXPECT_EQ(IdOf(OSAL_pvQueueNext(c)), 2);
     EXPECT_TRUE(OSAL_boQueueRemove(c, 1));  // deleted by the queue
     EXPECT_EQ(g_deleted, 1);
@@ -279,7 +279,7 @@ TEST_F(OsalQueue, CursorLockHolderAndOtherThreads) {
     std::thread taker([&] { took = TakeId(q, 1, OSAL_stTimeInfinite); });
     Put(2, 2);  // a put by the holder
     EXPECT_EQ(TakeId(q, 1, OSAL_stTimeInfinite), 1);
-    EXPECT_FALSE(OSAL_boQueueRemove(outer, 0));
+    EXPECT_REFUSED(OSAL_boQueueRemove(outer, 0), OSAL_ERR_INVALID_ARG);  // its item was taken
     EXPECT_EQ(IdOf(OSAL_pvQueueNext(outer)), 2);
     EXPECT_EQ(IdOf(OSAL_pvQueueNext(inner)), 2);
     OSAL_vQueueUnlock(inner);
