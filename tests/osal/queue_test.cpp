@@ -88,22 +88,20 @@ protected:
         OSAL_vTestFailAllocAfter(-1);
         if (q) OSAL_vQueueDelete(q);
     }
-    void Put(int32_t seconds, int id, uint32_t micros = 0) {
-        EXPECT_TRUE(OSAL_boQueuePut(q, new Item{At(seconds, micros), id, 0}, NotEarlier));
+    void Put(int32_t seconds, int id) {
+        EXPECT_TRUE(OSAL_boQueuePut(q, new Item{At(seconds), id, 0}, NotEarlier));
     }
     OSAL_HQUEUE q = nullptr;
 };
 
-TEST_F(OsalQueue, EarliestFirstEqualStampsInArrivalOrderAndPeekLeaves) {
-    const int stamps[][3] = {{5, 1, 0}, {3, 2, 0}, {5, 3, 0}, {1, 4, 0}, {3, 5, 0}, {5, 6, 1}, {5, 7, 0}, {9, 8, 0}};
-    for (const auto &s : stamps) Put(s[0], s[1], static_cast<uint32_t>(s[2]));
-    void *first = OSAL_pvQueuePeek(q, 0, OSAL_stTimeNoWait);
-    EXPECT_EQ(IdOf(first), 4);
-    EXPECT_EQ(OSAL_pvQueuePeek(q, 1, OSAL_stTimeInfinite), first);
-    EXPECT_EQ(Drain(q), (std::vector<int>{4, 2, 5, 1, 3, 7, 6, 8}));
-
-    // A burst larger than the box keeps between drains, then more puts.
+// A burst larger than the box keeps between drains, then more puts; a peek
+// leaves the first item where it is. (Order and ties at random: the test of
+// the plain list below.)
+TEST_F(OsalQueue, BurstsInOrderEqualStampsInArrivalOrderAndPeekLeaves) {
     for (int id = 5000; id > 0; --id) Put(id, id);
+    void *first = OSAL_pvQueuePeek(q, 0, OSAL_stTimeNoWait);
+    EXPECT_EQ(IdOf(first), 1);
+    EXPECT_EQ(OSAL_pvQueuePeek(q, 1, OSAL_stTimeInfinite), first);
     EXPECT_EQ(TakeId(q), 1);
     Put(2, 10002);
     Put(1, 10001);
