@@ -29,21 +29,18 @@ TEST(OsalErrors, EveryCodeHasItsOwnText) {
     for (uint32_t unknown : {1u, 2059u, 0xFFFFFFFFu}) EXPECT_EQ(OSAL_pszGetErrorText(unknown), nullptr);
 }
 
-TEST(OsalErrors, LastErrorIsPerThread) {
-    OSAL_vSetLastError(1027);
-    uint32_t inOther = 12345;
-    std::thread([&] {
-        inOther = OSAL_dwGetLastError();  // a new thread starts clean
-        OSAL_vSetLastError(2060);
-    }).join();
-    EXPECT_EQ(inOther, 0u);
-    EXPECT_EQ(OSAL_dwGetLastError(), 1027u);
-}
-
-TEST(OsalErrors, ArgumentsAreCopiedFormattedAndCut) {
+// The last error is the thread's own; its argument is a copy.
+TEST(OsalErrors, PerThreadWithArgumentsCopiedFormattedAndCut) {
     char name[] = "ZERA_Sample.COMPONENT";
     OSAL_vSetLastErrorArgs(1030, OSAL_ARG_STRING, name);
     std::memset(name, 'x', sizeof name - 1);
+    uint32_t inOther = 12345;
+    std::thread([&] {
+        inOther = OSAL_dwGetLastError();  // a new thread starts clean
+        OSAL_vSetLastErrorArgs(2060, OSAL_ARG_STRING, "other");
+    }).join();
+    EXPECT_EQ(inOther, 0u);
+    EXPECT_EQ(OSAL_dwGetLastError(), 1030u);
     EXPECT_STREQ(OSAL_pszGetLastErrorArg(), "ZERA_Sample.COMPONENT");
     EXPECT_STREQ(OSAL_pszGetLastErrorText(), "Module cannot be loaded (1030): ZERA_Sample.COMPONENT");
     EXPECT_EQ(OSAL_dwGetLastErrorSeverity(), 0u);

@@ -14,16 +14,13 @@
 namespace {
 
 const WCHAR16 *W(const std::u16string &s) { return reinterpret_cast<const WCHAR16 *>(s.c_str()); }
-// A test module's file name, narrow and wide.
+// A test module's file name.
 std::string File(const char *base) { return ot::ModuleFile(base); }
-std::u16string WideFile(const char *base) {
-    const std::string narrow = File(base);
-    return std::u16string(narrow.begin(), narrow.end());
-}
 
+// An export found by its wide name, as type T.
 template <class T>
-T Export(OSAL_HMODULE m, const char *name) {
-    OSAL_PFN pfn = OSAL_pfnGetProcAddress(m, name);
+T Export(OSAL_HMODULE m, const std::u16string &name) {
+    OSAL_PFN pfn = OSAL_pfnGetProcAddressW(m, W(name));
     T result;
     static_assert(sizeof result == sizeof pfn, "");
     std::memcpy(&result, &pfn, sizeof result);
@@ -34,7 +31,7 @@ using IntFn = int (*)(void);
 // Which copy of the test module was loaded (1: the program's, 2: the stand-in); releases it.
 int Where(OSAL_HMODULE m) {
     if (m == nullptr) return -1;
-    IntFn where = Export<IntFn>(m, "OsalTestWhere");
+    IntFn where = Export<IntFn>(m, u"OsalTestWhere");
     int answer = where != nullptr ? where() : -1;
     EXPECT_TRUE(OSAL_boFreeLibrary(m));
     return answer;
@@ -45,7 +42,9 @@ class OsalModule : public ::testing::Test {
 protected:
     void SetUp() override {
         oldCwd = std::filesystem::current_path();
-        dir = ot::MakeTempFolder("module");
+        dir = (std::filesystem::temp_directory_path() / ("osal_module_" + std::to_string(ot::ProcessId()))).string();
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
         std::filesystem::current_path(dir);
     }
     void TearDown() override {
@@ -56,9 +55,29 @@ protected:
     std::string dir;
 };
 
-TEST_F(OsalModule, BareNameSearchesCurrentDirectoryThenProgramDirectory) {
+// A module's own function and data exports are found, by either width of
+// name, and nothing else; a bare name is looked for in the current
+// directory first, then in the program's.
+TEST_F(OsalModule, OwnExportsOnlyAndBareNameSearchOrder) {
     const std::string top = File("osal_test_top");
-    EXPECT_EQ(Where(OSAL_hLoadLibraryW(W(WideFile("osal_test_top")))), 1);  // only in the program's directory
+    OSAL_HMODULE m = OSAL_hLoadLibraryW(W(std::u16string(top.begin(), top.end())));  // in the program's directory
+    ASSERT_NE(m, nullptr) << OSAL_pszGetLastErrorText();
+    EXPECT_EQ(Export<IntFn>(m, u"OsalTestTopValue")(), 8);  // its dependency is loaded and bound
+    const int *data = Export<const int *>(m, u"OsalTestTopData");
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(*data, 42);
+    // Exports of the dependency and of the C library are not the module's own.
+    EXPECT_REFUSED(OSAL_pfnGetProcAddress(m, "OsalTestBaseValue"), OSAL_ERR_NAME_NOT_FOUND);
+    EXPECT_STREQ(OSAL_pszGetLastErrorArg(), "OsalTestBaseValue");
+    for (const char *name : {"OsalTestBaseData", "malloc", "NoSuchExport"})
+        EXPECT_REFUSED(OSAL_pfnGetProcAddress(m, name), OSAL_ERR_NAME_NOT_FOUND);
+    EXPECT_EQ(OSAL_pfnGetProcAddressW(m, W(u"Osal\u2603")), nullptr);  // one unit to one byte
+    EXPECT_STREQ(OSAL_pszGetLastErrorArg(), "Osal?");
+    EXPECT_REFUSED(OSAL_pfnGetProcAddress(m, nullptr), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(OSAL_pfnGetProcAddressW(m, nullptr), OSAL_ERR_INVALID_ARG);
+    EXPECT_EQ(Where(m), 1);
+    EXPECT_REFUSED(OSAL_boFreeLibrary(m), OSAL_ERR_INVALID_HANDLE);  // released: refused, not used
+    EXPECT_REFUSED(OSAL_pfnGetProcAddress(m, "OsalTestWhere"), OSAL_ERR_INVALID_HANDLE);
 
     // A file of that name in the current directory comes first.
     std::filesystem::copy_file(ot::ProgramDirectory() + "/" + File("osal_test_alt"), dir + "/" + top);
@@ -73,25 +92,6 @@ TEST_F(OsalModule, BareNameSearchesCurrentDirectoryThenProgramDirectory) {
     EXPECT_NE(OSAL_pfnGetProcAddress(system, ot::kSystemModuleExport), nullptr);
     EXPECT_REFUSED(OSAL_pfnGetProcAddress(system, ot::kSystemModuleForeign), OSAL_ERR_NAME_NOT_FOUND);
     EXPECT_TRUE(OSAL_boFreeLibrary(system));
-}
-
-TEST_F(OsalModule, LookupFindsOwnFunctionAndDataExportsOnly) {
-    OSAL_HMODULE top = OSAL_hLoadLibraryA(File("osal_test_top").c_str());
-    ASSERT_NE(top, nullptr) << OSAL_pszGetLastErrorText();
-    EXPECT_EQ(Export<IntFn>(top, "OsalTestTopValue")(), 8);  // its dependency is loaded and bound
-    const int *data = Export<const int *>(top, "OsalTestTopData");
-    ASSERT_NE(data, nullptr);
-    EXPECT_EQ(*data, 42);
-    // Exports of the dependency and of the C library are not the module's own.
-    EXPECT_REFUSED(OSAL_pfnGetProcAddress(top, "OsalTestBaseValue"), OSAL_ERR_NAME_NOT_FOUND);
-    EXPECT_STREQ(OSAL_pszGetLastErrorArg(), "OsalTestBaseValue");
-    for (const char *name : {"OsalTestBaseData", "malloc", "NoSuchExport"})
-        EXPECT_REFUSED(OSAL_pfnGetProcAddress(top, name), OSAL_ERR_NAME_NOT_FOUND);
-    // Wide names convert one unit to one byte.
-    EXPECT_NE(OSAL_pfnGetProcAddressW(top, W(u"OsalTestWhere")), nullptr);
-    EXPECT_EQ(OSAL_pfnGetProcAddressW(top, W(u"Osal\u2603")), nullptr);
-    EXPECT_STREQ(OSAL_pszGetLastErrorArg(), "Osal?");
-    EXPECT_TRUE(OSAL_boFreeLibrary(top));
 }
 
 TEST_F(OsalModule, RefusalsCarryTheirCodeAndSayWhy) {
@@ -112,14 +112,6 @@ TEST_F(OsalModule, RefusalsCarryTheirCodeAndSayWhy) {
     EXPECT_REFUSED(OSAL_hLoadLibraryW(nullptr), OSAL_ERR_INVALID_ARG);
     EXPECT_REFUSED(OSAL_boFreeLibrary(nullptr), OSAL_ERR_INVALID_HANDLE);
     EXPECT_REFUSED(OSAL_pfnGetProcAddress(nullptr, "x"), OSAL_ERR_INVALID_HANDLE);
-
-    OSAL_HMODULE m = OSAL_hLoadLibraryA(File("osal_test_top").c_str());
-    ASSERT_NE(m, nullptr);
-    EXPECT_REFUSED(OSAL_pfnGetProcAddress(m, nullptr), OSAL_ERR_INVALID_ARG);
-    EXPECT_REFUSED(OSAL_pfnGetProcAddressW(m, nullptr), OSAL_ERR_INVALID_ARG);
-    EXPECT_TRUE(OSAL_boFreeLibrary(m));
-    EXPECT_REFUSED(OSAL_boFreeLibrary(m), OSAL_ERR_INVALID_HANDLE);  // released: refused, not used
-    EXPECT_REFUSED(OSAL_pfnGetProcAddress(m, "OsalTestWhere"), OSAL_ERR_INVALID_HANDLE);
 }
 
 }  // namespace

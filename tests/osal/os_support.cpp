@@ -65,6 +65,20 @@ void WaitToBeKilled() {
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
+bool WaitsFor(const std::function<bool()> &lock, const std::function<void()> &unlock,
+              const std::function<void()> &release) {
+    std::atomic<bool> took{false};
+    std::thread taker([&] {
+        took = lock();
+        if (took) unlock();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const bool waited = !took;
+    release();
+    taker.join();
+    return waited && took;
+}
+
 #if defined(_WIN32)
 
 struct Child::State {
@@ -78,18 +92,14 @@ Child::Child(const char *routine, const std::string &arg) : state_(new State) {
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return;
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    // "<program>" --osal-child=<routine> <pipe> <arg>
-    std::wstring line = L"\"" + std::wstring(self) + L"\" ";
-    for (const char *p = kChildFlag; *p; ++p) line += static_cast<wchar_t>(*p);
-    for (const char *p = routine; *p; ++p) line += static_cast<wchar_t>(*p);
-    line += L" " + std::to_wstring(reinterpret_cast<uintptr_t>(writeEnd)) + L" \"";
-    for (char c : arg) line += static_cast<wchar_t>(static_cast<unsigned char>(c));
-    line += L"\"";
-    STARTUPINFOW startup{};
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    // "<program>" --osal-child=<routine> <pipe> "<arg>"
+    std::string line = std::string("\"") + self + "\" " + kChildFlag + routine + " " +
+                       std::to_string(reinterpret_cast<uintptr_t>(writeEnd)) + " \"" + arg + "\"";
+    STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    state_->running = CreateProcessW(self, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+    state_->running = CreateProcessA(self, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                                      &state_->process) != 0;
     CloseHandle(writeEnd);
     state_->fromChild = readEnd;
@@ -102,8 +112,6 @@ Child::~Child() {
     if (state_->fromChild) CloseHandle(state_->fromChild);
     delete state_;
 }
-
-bool Child::Started() const { return state_->running; }
 
 bool Child::Heard(int timeoutMs) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -159,7 +167,6 @@ const char *const kSystemModuleForeign = "AcquireSRWLockExclusive";  // forwarde
 
 std::vector<std::string> SegmentFiles(const std::string &, const std::string &) { return {}; }
 const bool kSegmentsAreFiles = false;
-std::string SegmentFolder(unsigned long) { return ""; }
 
 #else  // POSIX
 
@@ -193,8 +200,6 @@ Child::~Child() {
     if (state_->fromChild >= 0) close(state_->fromChild);
     delete state_;
 }
-
-bool Child::Started() const { return state_->pid > 0; }
 
 bool Child::Heard(int timeoutMs) {
     pollfd pfd{state_->fromChild, POLLIN, 0};
@@ -233,13 +238,11 @@ const char *const kSystemModuleForeign = "malloc";  // the C library's
 
 const bool kSegmentsAreFiles = true;
 
-std::string SegmentFolder(unsigned long uid) { return "/dev/shm/VOQ_OSAL-" + std::to_string(uid); }
-
 std::vector<std::string> SegmentFiles(const std::string &prefix, const std::string &name) {
     const std::string start = prefix + std::to_string(geteuid()) + "_" + name;
     std::vector<std::string> files;
     std::error_code error;
-    for (const auto &entry : std::filesystem::directory_iterator(SegmentFolder(geteuid()), error)) {
+    for (const auto &entry : std::filesystem::directory_iterator("/dev/shm/VOQ_OSAL-" + std::to_string(geteuid()), error)) {
         const std::string file = entry.path().filename().string();
         if (file.compare(0, start.size(), start) == 0) files.push_back(file);
     }
@@ -247,15 +250,6 @@ std::vector<std::string> SegmentFiles(const std::string &prefix, const std::stri
 }
 
 #endif
-
-std::string MakeTempFolder(const char *what) {
-    static std::atomic<int> count{0};
-    const auto dir = std::filesystem::temp_directory_path() /
-                     (std::string("osal_") + what + "_" + std::to_string(ProcessId()) + "_" + std::to_string(++count));
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir.string();
-}
 
 }  // namespace ot
 

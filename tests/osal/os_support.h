@@ -21,6 +21,12 @@ bool RegisterChildRoutine(const char *name, ChildRoutine routine);
     const bool name##Registered = ::ot::RegisterChildRoutine(#name, &name);       \
     int name(const std::string &arg)
 
+// True when lock(), run on another thread, still waits after a while and
+// succeeds once release() has run (unlock() then undoes it on that thread):
+// a lock that excludes until released.
+bool WaitsFor(const std::function<bool()> &lock, const std::function<void()> &unlock,
+              const std::function<void()> &release);
+
 // In a helper process: tells the parent one step.
 void Tell();
 // In a helper process: waits for the parent to kill it.
@@ -37,7 +43,6 @@ public:
     Child(const Child &) = delete;
     Child &operator=(const Child &) = delete;
 
-    bool Started() const;
     // True when the child reports a step within the time.
     bool Heard(int timeoutMs);
     // Kills the child and waits until it is gone.
@@ -65,13 +70,9 @@ std::string ModuleFile(const char *base);
 extern const char *const kSystemModule;
 extern const char *const kSystemModuleExport;
 extern const char *const kSystemModuleForeign;
-// A new empty folder for a test (removed by the test).
-std::string MakeTempFolder(const char *what);
 // Files of the segment `name` under `prefix` (none on Windows: kSegmentsAreFiles).
 std::vector<std::string> SegmentFiles(const std::string &prefix, const std::string &name);
 extern const bool kSegmentsAreFiles;
-// The folder that holds the segments of a user (POSIX; empty on Windows).
-std::string SegmentFolder(unsigned long uid);
 
 }  // namespace ot
 

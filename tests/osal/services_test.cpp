@@ -2,11 +2,9 @@
 // byte order and mutexes.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
+#include "osal/os_support.h"
 #include "support/refusal.h"
 
 namespace {
@@ -45,17 +43,9 @@ TEST(OsalMutex, RecursiveAndExcluding) {
     ASSERT_NE(m, nullptr);
     ASSERT_TRUE(OSAL_boMutexLock(m));
     ASSERT_TRUE(OSAL_boMutexLock(m));  // the same thread again
-    std::atomic<bool> locked{false};
-    std::thread t([&] {
-        locked = OSAL_boMutexLock(m) != 0;
-        if (locked) OSAL_vMutexUnlock(m);
-    });
     OSAL_vMutexUnlock(m);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(locked);  // still held once
-    OSAL_vMutexUnlock(m);
-    t.join();
-    EXPECT_TRUE(locked);
+    const auto unlock = [m] { OSAL_vMutexUnlock(m); };
+    EXPECT_TRUE(ot::WaitsFor([m] { return OSAL_boMutexLock(m) != 0; }, unlock, unlock));  // held once more till then
     EXPECT_REFUSED((OSAL_vMutexUnlock(m), 0), OSAL_ERR_SYSTEM);  // not held: refused, reported
     OSAL_vMutexDelete(m);
     EXPECT_REFUSED(OSAL_boMutexLock(nullptr), OSAL_ERR_INVALID_HANDLE);

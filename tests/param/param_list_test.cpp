@@ -39,21 +39,14 @@ TEST(ParamList, AddFillsRecordsNameBlocksValueChainsAndChangeMarks) {
     EXPECT_REFUSED(ZERA_boAddParamA(1, 0, &none, &b.count, &b.cursor, 1, 0, 0, 0, 0, "x", 1u), OSAL_ERR_NO_MEMORY);
 }
 
-TEST(ParamList, SettableBitFollowsAccessClassAndOption) {
-    const int expected[2][12] = {{1, 1, 0, 1, 0, 1, 0, 1, 0, 0, 0, 0},   // option bit 3 clear
+// The settable bit follows the access class, and for classes 3 and 4 the
+// creator's option bit 3. The allocation hook's count tells whether the
+// array was reallocated: it grows when the 32nd and the 64th parameter
+// arrive, and shrinks when 31 remain. A failed shrink keeps the larger array
+// and still removes.
+TEST(ParamList, SettableBitAndGrowthAndShrinkInStepsOf32) {
+    const int settable[2][12] = {{1, 1, 0, 1, 0, 1, 0, 1, 0, 0, 0, 0},   // option bit 3 clear
                                  {1, 1, 0, 0, 1, 1, 0, 1, 0, 0, 0, 0}};  // option bit 3 set
-    ListBuilder b;
-    for (uint32_t i = 0; i < 24; ++i) {
-        ASSERT_TRUE(ZERA_boAddParamA(1, i < 12 ? 0xF7 : 0x08, &b.list, &b.count, &b.cursor, ZERA_PARAM_DWORD, i % 12,
-                                     0x0E, 0, 0, "p", 0u));
-        EXPECT_EQ(b.list[i].u8Attributes, expected[i / 12][i % 12]) << "access " << i % 12 << " opt " << i / 12;
-    }
-}
-
-// The allocation hook's count tells whether the array was reallocated: it
-// grows when the 32nd and the 64th parameter arrive, and shrinks when 31
-// remain. A failed shrink keeps the larger array and still removes.
-TEST(ParamList, GrowsAndShrinksInStepsOf32) {
     ListBuilder b;
     auto allocations = [](auto step, long failAfter = -1) {
         ZERA_vTestFailAllocAfter(failAfter);
@@ -63,7 +56,13 @@ TEST(ParamList, GrowsAndShrinksInStepsOf32) {
         return count;
     };
     for (uint32_t i = 0; i < 65; ++i) {  // the name block, maybe the array
-        EXPECT_EQ(allocations([&] { b.DWord("p", i); }), i == 31 || i == 63 ? 2 : 1) << i;
+        const uint32_t access = i % 12, option = i / 12 % 2;
+        auto add = [&] {
+            EXPECT_TRUE(ZERA_boAddParamA(1, option ? 0x08 : 0xF7, &b.list, &b.count, &b.cursor, ZERA_PARAM_DWORD,
+                                         access, 0x0E, 0, 0, "p", i));
+        };
+        EXPECT_EQ(allocations(add), i == 31 || i == 63 ? 2 : 1) << i;
+        EXPECT_EQ(b.list[i].u8Attributes, settable[option][access]) << "access " << access << " option " << option;
     }
     auto deleteFirst = [&] { EXPECT_TRUE(ZERA_boDeleteParamA(1, &b.list, nullptr)); };
     for (uint32_t left = 64; left >= 32; --left) EXPECT_EQ(allocations(deleteFirst), left == 63 ? 1 : 0) << left;

@@ -1,11 +1,7 @@
 /* tests/osal/modules/mod_base.c - a module that another test module depends
  * on; the loader tests check that its exports are not found through the
  * module that depends on it. Built by tests/CMakeLists.txt. */
-#if defined(_WIN32)
-#define EXPORT __declspec(dllexport)
-#else
-#define EXPORT __attribute__((visibility("default")))
-#endif
+#include "mod_export.h"
 
 EXPORT int OsalTestBaseValue(void);
 EXPORT int OsalTestBaseValue(void) { return 7; }

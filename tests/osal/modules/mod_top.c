@@ -1,10 +1,6 @@
 /* tests/osal/modules/mod_top.c - a module with function and data exports of
  * its own that depends on mod_base. Built by tests/CMakeLists.txt. */
-#if defined(_WIN32)
-#define EXPORT __declspec(dllexport)
-#else
-#define EXPORT __attribute__((visibility("default")))
-#endif
+#include "mod_export.h"
 
 int OsalTestBaseValue(void); /* from mod_base */
 
