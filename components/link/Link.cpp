@@ -7,11 +7,14 @@
 // this stack's input filter at Link's level, so the levels below receive
 // them as from the level above. The peer is `zera serve`, which keeps the
 // remote stack behind a ROUTER socket and plays that stack's level 0.
+// Attachments keep their meaning across: Link's level and the peer's level
+// 0 are one place, so Link's level N+k is the remote level k (hellos carry
+// each end's level, and the receiving end renumbers, link_wire.h).
 //
 // Transport: one ZeroMQ DEALER socket, bound or connected to the endpoint
 // (tcp://host:port, ipc://path). On every new connection Link sends a hello
-// (protocol version, its name); the peer answers with a welcome (version,
-// session number, its name) or a refusal with an error code and text. Two
+// (protocol version, its level, its name); the peer answers with a welcome
+// (version, session number, its level, its name) or a refusal with an error code and text. Two
 // threads per level: the sender takes due events from the level's send
 // queue, writes them into messages and hands them over an inproc pipe to
 // the io thread, which alone owns the DEALER: it sends, receives, watches
@@ -101,6 +104,7 @@ struct Session {
     bool connected = false;  // a connection has shaken hands
     bool open = false;       // the peer's welcome came
     uint64_t id = 0;
+    uint8_t peerLevel = 0;   // the peer's end of the link in its stack
     uint32_t sent = 0;       // our events sent this session (the next sequence number)
     uint32_t acked = 0;      // of those, confirmed by the peer
     uint32_t expect = 0;     // the peer's next sequence number
@@ -210,6 +214,7 @@ private:
     void SendHello() {
         zlink::Hello hello;
         hello.name = l_->running.name;
+        hello.linkLevel = l_->h->u8Level;
         SendBytes(l_->peer, zlink::HelloMessage(zlink::kHello, hello));
         s_.helloAt = Clock::now();
     }
@@ -253,6 +258,7 @@ private:
             EndSession();
             s_.open = true;
             s_.id = welcome.session;
+            s_.peerLevel = welcome.linkLevel;
             CountFaults(l_, 0, 0, 0, 1);
             SetState(l_, PeerState::kOpen, 0, std::string());
         } else if (kind == zlink::kRefuse && zlink::ReadRefuse(data, size, &refusal)) {
@@ -274,8 +280,8 @@ private:
         uint32_t sequence = 0;
         uint32_t ack = 0;
         Event *ev = nullptr;
-        if (!s_.open || !zlink::ReadEvent(data, size, l_->h->boWide, &sequence, &ack, &ev) ||
-            sequence < s_.expect) {
+        const zlink::LinkLevels levels{s_.peerLevel, l_->h->u8Level};
+        if (!s_.open || !zlink::ReadEvent(data, size, levels, &sequence, &ack, &ev) || sequence < s_.expect) {
             if (ev != nullptr) ZERA_boDeleteEvent(ev);
             CountFaults(l_, 0, 0, 1, 0);
             return;

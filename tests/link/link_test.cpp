@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <zmq.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cctype>
 #include <cstdio>
@@ -110,12 +111,15 @@ struct Server {
     }
     static std::vector<std::string> Args(const std::string &bind, std::vector<std::string> components) {
         components.insert(components.begin(), "serve");
-        for (const char *a : {"--bind", bind.c_str(), "--set", "1:Greeting="}) components.push_back(a);
+        for (const char *a : {"--bind", bind.c_str()}) components.push_back(a);
         return components;
     }
     Tool tool;
     std::string endpoint;
 };
+
+// Echo without its greeting, which would go out before a Link is there.
+const std::vector<std::string> kEcho = {"Echo", "--set", "1:Greeting="};
 
 // An ipc endpoint of this test run alone (the segment prefix names the
 // build folder); its file goes with it, also after a killed server.
@@ -188,7 +192,7 @@ TEST_F(LinkProcesses, SplitStackReportsTheSameFiguresAsOneProcess) {
     const IpcEndpoint ipc;
     for (const std::string &bind : {std::string("tcp://127.0.0.1:*"), std::string(ipc)}) {
         SCOPED_TRACE(bind);
-        Server server(bind, {"Echo"});
+        Server server(bind, kEcho);
         ASSERT_FALSE(server.endpoint.empty());
         std::vector<std::string> split = send;
         split.insert(split.end(), {"--set", "3:Endpoint=" + server.endpoint, "--set", "3:OnFull=1"});
@@ -206,7 +210,7 @@ TEST_F(LinkProcesses, SplitStackReportsTheSameFiguresAsOneProcess) {
 TEST_F(LinkProcesses, KilledServerIsCountedAndTheRunGoesOn) {
     const IpcEndpoint ipc;
     const std::string endpoint = ipc;
-    auto first = std::make_unique<Server>(endpoint, std::vector<std::string>{"Echo"});
+    auto first = std::make_unique<Server>(endpoint, kEcho);
     ASSERT_EQ(first->endpoint, endpoint);
     Tool run({"run", "Counter", "Loopback", "Link", "--set", "3:Endpoint=" + endpoint, "--send", "3:10", "--duration",
               "4"});
@@ -214,7 +218,7 @@ TEST_F(LinkProcesses, KilledServerIsCountedAndTheRunGoesOn) {
     first->tool.Signal(SIGKILL);
     first.reset();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    Server second(endpoint, {"Echo"});
+    Server second(endpoint, kEcho);
     const std::string report = run.Rest();
     ASSERT_EQ(run.Wait(), 0) << report;
     const Figures f = ReadReport(report);
@@ -255,7 +259,7 @@ std::string DescribedLevels(const zlink::Bytes &message) {
 // counted, a hello of another version is answered with a refusal that says
 // why, and the server goes on serving.
 TEST_F(LinkProcesses, ServerRefusesAndCountsGarbage) {
-    Server server("tcp://127.0.0.1:*", {"Echo"});
+    Server server("tcp://127.0.0.1:*", kEcho);
     void *ctx = zmq_ctx_new();
     void *s = zmq_socket(ctx, ZMQ_DEALER);
     int linger = 0, timeout = 5000;
@@ -266,14 +270,13 @@ TEST_F(LinkProcesses, ServerRefusesAndCountsGarbage) {
     uint8_t buf[4096];
     auto receive = [&] { return zmq_recv(s, buf, sizeof buf, 0); };
 
-    zlink::Hello old;
-    old.version = 2;
-    send(zlink::HelloMessage(zlink::kHello, old));
+    // The hello of version 1, which had no link level.
+    send({zlink::kHello, 'Z', 'L', 'N', 'K', 0, 1, zlink::kRoleStack, 0, 4, 'l', 'i', 'n', 'k'});
     zlink::Refusal refusal;
     const int n = receive();
     ASSERT_TRUE(n > 0 && zlink::ReadRefuse(buf, static_cast<size_t>(n), &refusal));
     EXPECT_EQ(refusal.code, 2057u);
-    EXPECT_NE(refusal.text.find("version 2"), std::string::npos) << refusal.text;
+    EXPECT_NE(refusal.text.find("version 1, this end version 2"), std::string::npos) << refusal.text;
 
     zlink::Bytes event;
     Event *ev = ZERA_pstCreateEvent(ZERA_EVENT_DATA0, 1, 5);
@@ -341,36 +344,41 @@ public:
         size_t size = sizeof last;
         zmq_getsockopt(socket_, ZMQ_LAST_ENDPOINT, last, &size);
         endpoint = last;
+        zmq_msg_init(&id_);
     }
     ~FakePeer() {
         if (thread_.joinable()) thread_.join();
+        zmq_msg_close(&id_);
         zmq_close(socket_);
         zmq_ctx_term(ctx_);
     }
     // On the Link's hello, answers with `answer` and then sends `after`.
     void Answer(zlink::Bytes answer, std::vector<zlink::Bytes> after) {
         thread_ = std::thread([this, answer, after] {
-            zmq_pollitem_t item = {socket_, 0, ZMQ_POLLIN, 0};
-            if (zmq_poll(&item, 1, 5000) <= 0) return;
-            zmq_msg_t id;
-            zmq_msg_init(&id);
-            zmq_msg_recv(&id, socket_, 0);
-            uint8_t hello[512];
-            zmq_recv(socket_, hello, sizeof hello, 0);
-            Send(&id, answer);
-            for (const zlink::Bytes &m : after) Send(&id, m);
-            zmq_msg_close(&id);
+            if (Next().empty()) return;
+            Send(answer);
+            for (const zlink::Bytes &m : after) Send(m);
         });
+    }
+    void Join() { thread_.join(); }
+    // The next message of the Link (empty after 5 s), whose id answers go to.
+    zlink::Bytes Next() {
+        zmq_pollitem_t item = {socket_, 0, ZMQ_POLLIN, 0};
+        uint8_t body[512];
+        if (zmq_poll(&item, 1, 5000) <= 0 || zmq_msg_recv(&id_, socket_, 0) < 0) return {};
+        const int n = zmq_recv(socket_, body, sizeof body, 0);
+        return zlink::Bytes(body, body + (n > 0 ? std::min<size_t>(n, sizeof body) : 0));
+    }
+    void Send(const zlink::Bytes &m) {
+        zmq_send(socket_, zmq_msg_data(&id_), zmq_msg_size(&id_), ZMQ_SNDMORE);
+        zmq_send(socket_, m.data(), m.size(), 0);
     }
     std::string endpoint;
 
 private:
-    void Send(zmq_msg_t *id, const zlink::Bytes &m) {
-        zmq_send(socket_, zmq_msg_data(id), zmq_msg_size(id), ZMQ_SNDMORE);
-        zmq_send(socket_, m.data(), m.size(), 0);
-    }
     void *ctx_;
     void *socket_;
+    zmq_msg_t id_;
     std::thread thread_;
 };
 
@@ -453,7 +461,7 @@ TEST_F(LinkComponent, MismatchedPeerFailsTheStartWithTheReason) {
         const char *reason;
     } cases[] = {
         {zlink::RefuseMessage(2055, "expects 'x'"), "", "the peer says: expects 'x'"},
-        {zlink::HelloMessage(zlink::kWelcome, other), "", "speaks link protocol version 9, this end version 1"},
+        {zlink::HelloMessage(zlink::kWelcome, other), "", "speaks link protocol version 9, this end version 2"},
         {Welcome("other"), "serve", "the peer is named 'other', this end expects 'serve'"},
     };
     for (const auto &c : cases) {
@@ -511,6 +519,64 @@ TEST_F(LinkComponent, RefusesAndCountsGarbageFromThePeer) {
     EXPECT_EQ(stats[10], 7u);  // refused packets
     EXPECT_EQ(stats[11], 1u);  // sessions
     EXPECT_TRUE(ZERA_boHostStopStack(stack.h0));
+}
+
+// Gives ev a narrow attachment for `level`: Gain = value.
+void Attach(Event *ev, uint8_t level, uint32_t value) {
+    Attachment *node = *ZERA_ppstCheckParListA(ev, level, 0, 1, 0);
+    uint32_t count = 0;
+    ParamValue **values = nullptr;
+    ASSERT_TRUE(ZERA_boAddParamA(1, 0, &node->pParList, &count, &values, ZERA_PARAM_DWORD, ZERA_ACCESS_ALWAYS,
+                                 ZERA_ATTR_ATTACHABLE, 0, 0, "Gain", value));
+}
+
+// An event's attachments as "level name=value" lines.
+std::string Attachments(const Event *ev) {
+    std::string text;
+    for (const Attachment *a = ev->pstAttachments; a != nullptr; a = a->pstNext) {
+        text += std::to_string(a->u8Level) + " " + static_cast<const char *>(a->pParList[0].pName) + "=" +
+                std::to_string(a->pParList[0].uValue.dw) + "\n";
+    }
+    return text;
+}
+
+// Attachments keep their level across processes both ways: this process's
+// Link at level 1 stands for level 0 of `zera serve`, whose stack is a Link
+// at level 1 to a peer played here (level 0 of a third stack). Level 3 here
+// is serve's level 2, and the far peer's level 1 is serve's level 2 too.
+TEST_F(LinkProcesses, AttachmentsArriveAtTheirLevelInTheOtherProcess) {
+    FakePeer far;
+    far.Answer(Welcome("far"), {});
+    Server server("tcp://127.0.0.1:*", {"Link", "--set", "1:Endpoint=" + far.endpoint});
+    far.Join();
+    ASSERT_FALSE(server.endpoint.empty());
+    LinkStack near(server.endpoint);
+    ASSERT_TRUE(ZERA_boHostStartStack(near.h0)) << OSAL_pszGetLastErrorText();
+    Event *ev = ZERA_pstHostCreateEvent(near.h0, ZERA_EVENT_DATA0, 1, 1);
+    Attach(ev, 1, 11);  // for the Link itself: stays here
+    Attach(ev, 3, 5);
+    ASSERT_TRUE(ZERA_boHostSendEvent(near.h0, ev, 0));
+    const zlink::Bytes forwarded = far.Next();
+    uint32_t sequence = 0, ack = 0;
+    Event *got = nullptr;
+    ASSERT_TRUE(zlink::ReadEvent(forwarded.data(), forwarded.size(), {}, &sequence, &ack, &got));
+    EXPECT_EQ(Attachments(got), "2 Gain=5\n");
+    ZERA_boDeleteEvent(got);
+
+    Event *back = ZERA_pstCreateEvent(ZERA_EVENT_DATA2, 1, 1);
+    Attach(back, 1, 7);
+    zlink::Bytes message;
+    ASSERT_TRUE(zlink::EventMessage(back, &message));
+    ZERA_boDeleteEvent(back);
+    zlink::PatchEvent(message.data(), 0, 1);
+    far.Send(message);
+    for (got = nullptr; got == nullptr || got->i32Type == ZERA_EVENT_ITEMS;) {
+        if (got != nullptr) ZERA_boDeleteEvent(got);
+        got = ZERA_pstHostReceiveEvent(near.h0, 5000);
+        ASSERT_NE(got, nullptr);
+    }
+    EXPECT_EQ(Attachments(got), "3 Gain=7\n");
+    ZERA_boDeleteEvent(got);
 }
 
 }  // namespace
