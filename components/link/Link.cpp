@@ -47,7 +47,7 @@
 //                  refusal in that time (another protocol version, 2057,
 //                  or another name, 2055) fails the start, with that code
 //                  and the reason stored and written to stderr (the host
-//                  kit's start reports its own 1036 naming the level); no
+//                  kit's start reports that code, naming the level); no
 //                  answer lets the start go on, and the link connects when
 //                  the peer comes. A refusal later is counted and written
 //                  to stderr, and the link keeps trying.

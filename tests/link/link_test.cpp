@@ -449,8 +449,8 @@ protected:
 };
 
 // A hello answered with a refusal, another version or another name fails
-// the start (the host kit reports 1036 naming the Link's level) and the
-// Link says why on stderr; nothing is left running.
+// the start with the Link's own code and reason, the host kit naming the
+// Link's level; the Link says why on stderr; nothing is left running.
 TEST_F(LinkComponent, MismatchedPeerFailsTheStartWithTheReason) {
     zlink::Hello other;
     other.version = 9;
@@ -458,11 +458,12 @@ TEST_F(LinkComponent, MismatchedPeerFailsTheStartWithTheReason) {
     const struct {
         zlink::Bytes answer;
         const char *peerName;
+        uint32_t code;
         const char *reason;
     } cases[] = {
-        {zlink::RefuseMessage(2055, "expects 'x'"), "", "the peer says: expects 'x'"},
-        {zlink::HelloMessage(zlink::kWelcome, other), "", "speaks link protocol version 9, this end version 2"},
-        {Welcome("other"), "serve", "the peer is named 'other', this end expects 'serve'"},
+        {zlink::RefuseMessage(2055, "expects 'x'"), "", 2055, "the peer says: expects 'x'"},
+        {zlink::HelloMessage(zlink::kWelcome, other), "", 2057, "the peer speaks link protocol version 9, this end version 2"},
+        {Welcome("other"), "serve", 2055, "the peer is named 'other', this end expects 'serve'"},
     };
     for (const auto &c : cases) {
         FakePeer peer;
@@ -472,8 +473,10 @@ TEST_F(LinkComponent, MismatchedPeerFailsTheStartWithTheReason) {
         BOOL8 started = 1;
         const std::string said = Stderr([&] { started = ZERA_boHostStartStack(stack.h0); });
         EXPECT_FALSE(started);
-        EXPECT_EQ(OSAL_dwGetLastError(), 1036u);
-        EXPECT_NE(std::string(OSAL_pszGetLastErrorText()).find("level 1 (Link)"), std::string::npos);
+        EXPECT_EQ(OSAL_dwGetLastError(), c.code);
+        const std::string text = OSAL_pszGetLastErrorText();
+        EXPECT_NE(text.find(std::string("did not start: Link: ") + c.reason + ": level 1 (Link)"), std::string::npos)
+            << text;
         EXPECT_NE(said.find(c.reason), std::string::npos) << said;
     }
 }
