@@ -168,22 +168,24 @@ Bytes StatusMessage(const Status &status) {
     return w.Take();
 }
 
+ZERA_HPACKET EventPacket(Event *ev) {
+    ZERA_HPACKET packet = ZERA_hMarshalPacketCreate(nullptr, 0);
+    if (packet == nullptr) return nullptr;
+    uint8_t header[kEventHeader] = {kEvent};
+    header[kEventHeader - 1] = ev != nullptr && ev->boWideAttach != 0 ? 1 : 0;
+    if (ZERA_boMarshalByteStreamRaw(packet, header, kEventHeader) && ZERA_boMarshalZERAEvent(packet, ev)) return packet;
+    ZERA_boMarshalPacketDelete(packet);
+    return nullptr;
+}
+
 bool EventMessage(Event *ev, Bytes *out) {
     out->clear();
-    ZERA_HPACKET packet = ZERA_hMarshalPacketCreate(nullptr, 0);
+    ZERA_HPACKET packet = EventPacket(ev);
     if (packet == nullptr) return false;
-    const bool ok = ZERA_boMarshalZERAEvent(packet, ev) != 0;
-    if (ok) {
-        const auto *data = static_cast<const uint8_t *>(ZERA_pvMarshalGetStartOfData(packet));
-        const size_t size = static_cast<size_t>(ZERA_i32MarshalGetDataSize(packet));
-        out->assign(kEventHeader, 0);
-        (*out)[0] = kEvent;
-        (*out)[kEventHeader - 1] = ev->boWideAttach != 0 ? 1 : 0;
-        out->resize(kEventHeader + size);
-        std::memcpy(out->data() + kEventHeader, data, size);
-    }
+    const auto *data = static_cast<const uint8_t *>(ZERA_pvMarshalGetStartOfData(packet));
+    out->assign(data, data + ZERA_i32MarshalGetDataSize(packet));
     ZERA_boMarshalPacketDelete(packet);
-    return ok;
+    return true;
 }
 
 bool DescriptionMessage(StackHandle *h0, Bytes *out) {

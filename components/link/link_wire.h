@@ -119,6 +119,10 @@ Bytes StatusMessage(const Status &status);
 // them when it goes out). False with the marshalling's code (2056, 1034,
 // 1026) when the event cannot be written; *out is left empty then.
 bool EventMessage(Event *ev, Bytes *out);
+// The same message in a packet of its own, so that a sender can hand the
+// packet's bytes on without copying them: the caller owns the packet and
+// deletes it with ZERA_boMarshalPacketDelete. Null with EventMessage's codes.
+ZERA_HPACKET EventPacket(Event *ev);
 // A 'P' message with the stack description of h0 and every level above it,
 // written by h0's level-marshalling hook. False with the hook's code (1027
 // for a level without one) when it cannot be written; *out is empty then.
