@@ -165,10 +165,13 @@ std::vector<unsigned long> NumbersOf(const std::string &text, const std::string 
 // goes on, and every event it sent is either answered or counted lost.
 TEST_F(Link, KilledServerIsCountedAndTheRunGoesOn) {
     const IpcEndpoint ipc;
-    auto server = std::make_unique<Server>(ipc, kEcho);
+    auto server = std::make_unique<Server>(ipc, std::string(kEcho) + " --interval 100");
     ASSERT_EQ(server->endpoint, std::string(ipc));
     Tool run("run Counter Loopback Link --send 3:10 --duration 4 --set 3:Endpoint=" + std::string(ipc));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    // Killed once its status (every 100 ms) says events came, however slow the run was to start.
+    for (std::string l = server->tool.Line(); !l.empty(); l = server->tool.Line()) {
+        if (l.rfind("status", 0) == 0 && l.find("from the peer 0,") == std::string::npos) break;
+    }
     server.reset();  // SIGKILL
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     server = std::make_unique<Server>(ipc, kEcho);
