@@ -1,7 +1,8 @@
 // fuzz/link_receive.cpp - what a Link or `zera serve` reads from the network:
 // every reader of the link's messages on arbitrary bytes, as both ends call
 // them. A refused message leaves nothing behind (no event, no packet, no
-// leak); an event that is taken can be sent on again.
+// leak); an event that is taken, its attachments renumbered, can be sent on
+// again.
 #include "fuzz_util.h"
 #include "link_wire.h"
 
@@ -21,10 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     ZERA_HPACKET description = nullptr;
     zf::Check(zlink::ReadDescription(data, size, &description) == (description != nullptr));
     if (description != nullptr) ZERA_boMarshalPacketDelete(description);
-    for (BOOL8 wide = 0; wide <= 1; ++wide) {
+    // As a Link at level 3 reads serve's events, and as serve reads its.
+    for (const zlink::LinkLevels levels : {zlink::LinkLevels{0, 3}, zlink::LinkLevels{3, 0}}) {
         uint32_t sequence = 0;
         Event *ev = nullptr;
-        if (!zlink::ReadEvent(data, size, wide, &sequence, &ack, &ev)) {
+        if (!zlink::ReadEvent(data, size, levels, &sequence, &ack, &ev)) {
             zf::Check(ev == nullptr);
             continue;
         }

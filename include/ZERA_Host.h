@@ -110,10 +110,14 @@ ZERA_API uint8_t ZERA_CALL ZERA_bHostAddComponentA(StackHandle *h0, const char *
  *         level above 0); the argument names the topmost level;
  *   1035  a level's module lacks one or both names of the start or stop
  *         pair (the library calls a pair only when both names exist);
- *   1036  a level's start export returned false;
+ *   1036  a level's start export returned false without storing a code;
+ *   the code it stored, when it stored one (a Link whose peer refused it:
+ *         2057 another protocol version, 2055 another name), with its
+ *         message in the text;
  *   1026  the status event could not be made.
- * For 1035 and 1036 the argument names the highest such level and its
- * component, as "level 2 (Loopback)", and the text says what it lacks. */
+ * For 1035, 1036 and a start export's own code the argument names the
+ * highest such level and its component, as "level 2 (Loopback)", and the
+ * text says what it lacks or why it did not start. */
 ZERA_API BOOL8 ZERA_CALL ZERA_boHostStartStack(StackHandle *h0);
 
 /* Stops a started stack: the status "complete, not started" runs down from

@@ -82,14 +82,17 @@ private:
 };
 
 // A copy of ev that level 0 may send (the kit's events are owned by level
-// 0), addressed to level 1, with what the wire carries of it except its
-// attachments, whose levels mean nothing in this stack. Null for an
-// item-list event, or with the kit's code.
-Event *HostCopy(StackHandle *h0, const Event *ev) {
+// 0), addressed to level 1, with what the wire carries of it; the
+// attachments (already renumbered for this stack) move over to it. Null for
+// an item-list event, or with the kit's code.
+Event *HostCopy(StackHandle *h0, Event *ev) {
     const bool data = ev->i32Type >= ZERA_EVENT_DATA0 && ev->i32Type <= ZERA_EVENT_DATA2;
     if (!data && ev->i32Type != ZERA_EVENT_INTERVAL) return nullptr;
     Event *copy = ZERA_pstHostCreateEvent(h0, ev->i32Type, 1, data ? ev->dwDataSize : 0);
     if (copy == nullptr) return nullptr;
+    copy->pstAttachments = ev->pstAttachments;
+    copy->boWideAttach = ev->boWideAttach;
+    ev->pstAttachments = nullptr;
     copy->u8Error = ev->u8Error;
     copy->dwFlags = ev->dwFlags;
     if (data) {
@@ -260,6 +263,7 @@ private:
                 stackPeer_ = peer;
                 sent_ = acked_ = expect_ = taken_ = ackSent_ = 0;
             }
+            if (hello.role == zlink::kRoleStack) peerLevel_ = hello.linkLevel;
             zlink::Hello welcome;
             welcome.session = session_;
             welcome.name = options_.name;
@@ -288,7 +292,8 @@ private:
         uint32_t sequence = 0;
         uint32_t ack = 0;
         Event *ev = nullptr;
-        if (peer != stackPeer_ || !zlink::ReadEvent(data, size, 0, &sequence, &ack, &ev) || sequence < expect_) {
+        const zlink::LinkLevels levels{peerLevel_, 0};
+        if (peer != stackPeer_ || !zlink::ReadEvent(data, size, levels, &sequence, &ack, &ev) || sequence < expect_) {
             if (ev != nullptr) ZERA_boDeleteEvent(ev);
             ++figures_[kRefused];
             return;
@@ -342,6 +347,7 @@ private:
     uint32_t figures_[4] = {};
     // The stack peer's session: its routing id and figures.
     Bytes stackPeer_;
+    uint8_t peerLevel_ = 0;  // the Link's level in its stack
     uint32_t sent_ = 0;
     uint32_t acked_ = 0;
     uint32_t expect_ = 0;

@@ -7,11 +7,14 @@
 // this stack's input filter at Link's level, so the levels below receive
 // them as from the level above. The peer is `zera serve`, which keeps the
 // remote stack behind a ROUTER socket and plays that stack's level 0.
+// Attachments keep their meaning across: Link's level and the peer's level
+// 0 are one place, so Link's level N+k is the remote level k (hellos carry
+// each end's level, and the receiving end renumbers, link_wire.h).
 //
 // Transport: one ZeroMQ DEALER socket, bound or connected to the endpoint
 // (tcp://host:port, ipc://path). On every new connection Link sends a hello
-// (protocol version, its name); the peer answers with a welcome (version,
-// session number, its name) or a refusal with an error code and text. Two
+// (protocol version, its level, its name); the peer answers with a welcome
+// (version, session number, its level, its name) or a refusal with an error code and text. Two
 // threads per level: the sender takes due events from the level's send
 // queue, writes them into messages and hands them over an inproc pipe to
 // the io thread, which alone owns the DEALER: it sends, receives, watches
@@ -44,7 +47,7 @@
 //                  refusal in that time (another protocol version, 2057,
 //                  or another name, 2055) fails the start, with that code
 //                  and the reason stored and written to stderr (the host
-//                  kit's start reports its own 1036 naming the level); no
+//                  kit's start reports that code, naming the level); no
 //                  answer lets the start go on, and the link connects when
 //                  the peer comes. A refusal later is counted and written
 //                  to stderr, and the link keeps trying.
@@ -101,6 +104,7 @@ struct Session {
     bool connected = false;  // a connection has shaken hands
     bool open = false;       // the peer's welcome came
     uint64_t id = 0;
+    uint8_t peerLevel = 0;   // the peer's end of the link in its stack
     uint32_t sent = 0;       // our events sent this session (the next sequence number)
     uint32_t acked = 0;      // of those, confirmed by the peer
     uint32_t expect = 0;     // the peer's next sequence number
@@ -168,30 +172,52 @@ public:
     ~Io() { zmq_msg_close(&pending_); }
 
     void Run() {
-        while (!l_->ioStop.load()) Round();
+        for (bool busy = false; !l_->ioStop.load();) busy = Round(busy);
         Finish();
     }
 
 private:
-    void Round() {
-        zmq_pollitem_t items[3] = {{l_->peer, 0, ZMQ_POLLIN, 0},
-                                   {l_->monitor, 0, ZMQ_POLLIN, 0},
+    // One pass over the sockets; true when a message moved. It waits in a
+    // poll only after a pass that moved nothing: under load the messages
+    // are taken as they come, with no system call per pass.
+    bool Round(bool busy) {
+        zmq_pollitem_t items[3] = {{l_->peer, 0, ZMQ_POLLIN, ZMQ_POLLIN},
+                                   {l_->monitor, 0, ZMQ_POLLIN, ZMQ_POLLIN},
                                    {l_->outRead, 0, static_cast<short>(holding_ ? 0 : ZMQ_POLLIN), 0}};
-        zmq_poll(items, 3, holding_ ? 5 : kRoundMs);
-        if (items[1].revents & ZMQ_POLLIN) Monitor();
-        if (items[0].revents & ZMQ_POLLIN) Receive();
-        if (holding_) Forward(&pending_);
+        if (!busy) zmq_poll(items, 3, holding_ ? 5 : kRoundMs);
+        bool moved = false;
+        if (items[1].revents & ZMQ_POLLIN) moved |= Monitor();
+        if (items[0].revents & ZMQ_POLLIN) moved |= Receive();
+        if (holding_) {
+            Forward(&pending_);
+            moved |= !holding_;
+        }
         for (int i = 0; i < 256 && !holding_; ++i) {
             if (zmq_msg_recv(&pending_, l_->outRead, ZMQ_DONTWAIT) < 0) break;
             Forward(&pending_);
+            moved = true;
         }
+        CountTraffic();
         Timers();
+        return moved;
     }
 
-    void Monitor() {
+    // The traffic of a round goes into the statistics at once: they take
+    // the level's lock, which the events need not pay one by one.
+    void CountTraffic() {
+        if (traffic_[0] + traffic_[1] != 0) {
+            ZERA_vUpdateStatistics(l_->h, kStatsTraffic, traffic_[0], traffic_[1], traffic_[2], traffic_[3]);
+        }
+        traffic_[0] = traffic_[1] = traffic_[2] = traffic_[3] = 0;
+    }
+
+    // Takes the socket's connection events; true when there was one.
+    bool Monitor() {
         zmq_msg_t frame;
         zmq_msg_init(&frame);
+        bool any = false;
         while (zmq_msg_recv(&frame, l_->monitor, ZMQ_DONTWAIT) >= 0) {
+            any = true;
             uint16_t event = 0;
             if (zmq_msg_size(&frame) >= 6) std::memcpy(&event, zmq_msg_data(&frame), sizeof event);
             while (zmq_msg_more(&frame) && zmq_msg_recv(&frame, l_->monitor, ZMQ_DONTWAIT) >= 0) {
@@ -205,11 +231,13 @@ private:
             }
         }
         zmq_msg_close(&frame);
+        return any;
     }
 
     void SendHello() {
         zlink::Hello hello;
         hello.name = l_->running.name;
+        hello.linkLevel = l_->h->u8Level;
         SendBytes(l_->peer, zlink::HelloMessage(zlink::kHello, hello));
         s_.helloAt = Clock::now();
     }
@@ -223,13 +251,16 @@ private:
         s_.connected = connected;
     }
 
-    void Receive() {
+    // Takes what the peer sent, up to 256 messages; true when there was any.
+    bool Receive() {
         zmq_msg_t msg;
         zmq_msg_init(&msg);
-        for (int i = 0; i < 256 && zmq_msg_recv(&msg, l_->peer, ZMQ_DONTWAIT) >= 0; ++i) {
+        int i = 0;
+        for (; i < 256 && zmq_msg_recv(&msg, l_->peer, ZMQ_DONTWAIT) >= 0; ++i) {
             Take(static_cast<const uint8_t *>(zmq_msg_data(&msg)), zmq_msg_size(&msg));
         }
         zmq_msg_close(&msg);
+        return i > 0;
     }
 
     void Refused(uint32_t code, const std::string &why) {
@@ -253,6 +284,7 @@ private:
             EndSession();
             s_.open = true;
             s_.id = welcome.session;
+            s_.peerLevel = welcome.linkLevel;
             CountFaults(l_, 0, 0, 0, 1);
             SetState(l_, PeerState::kOpen, 0, std::string());
         } else if (kind == zlink::kRefuse && zlink::ReadRefuse(data, size, &refusal)) {
@@ -274,17 +306,18 @@ private:
         uint32_t sequence = 0;
         uint32_t ack = 0;
         Event *ev = nullptr;
-        if (!s_.open || !zlink::ReadEvent(data, size, l_->h->boWide, &sequence, &ack, &ev) ||
-            sequence < s_.expect) {
+        const zlink::LinkLevels levels{s_.peerLevel, l_->h->u8Level};
+        if (!s_.open || !zlink::ReadEvent(data, size, levels, &sequence, &ack, &ev) || sequence < s_.expect) {
             if (ev != nullptr) ZERA_boDeleteEvent(ev);
             CountFaults(l_, 0, 0, 1, 0);
             return;
         }
-        CountFaults(l_, 0, sequence - s_.expect, 0, 0);
+        if (sequence != s_.expect) CountFaults(l_, 0, sequence - s_.expect, 0, 0);
         s_.expect = sequence + 1;
         ++s_.taken;
         Acknowledged(ack);
-        ZERA_vUpdateStatistics(l_->h, kStatsTraffic, 0, 1, 0, static_cast<uint32_t>(size));
+        ++traffic_[1];
+        traffic_[3] += static_cast<uint32_t>(size);
         ev->u8Level = l_->h->u8Level;  // from here on an event of this level
         ZERA_vInputFilter(l_->h, ev);
     }
@@ -305,7 +338,8 @@ private:
             if (zmq_msg_send(msg, l_->peer, ZMQ_DONTWAIT) >= 0) {
                 ++s_.sent;
                 s_.ackSent = s_.taken;
-                ZERA_vUpdateStatistics(l_->h, kStatsTraffic, 1, 0, static_cast<uint32_t>(size), 0);
+                ++traffic_[0];
+                traffic_[2] += static_cast<uint32_t>(size);
                 return;
             }
         }
@@ -334,6 +368,7 @@ private:
                 if (zmq_poll(&item, 1, 20) > 0) Receive();
             }
         }
+        CountTraffic();
         EndSession();
         uint32_t left = holding_ ? 1 : 0;
         while (zmq_msg_recv(&pending_, l_->outRead, ZMQ_DONTWAIT) >= 0) ++left;
@@ -344,24 +379,28 @@ private:
     Session s_;
     zmq_msg_t pending_;     // the message being forwarded
     bool holding_ = false;  // pending_ waits for room (OnFull 1)
+    uint32_t traffic_[4] = {};  // this round's kind-1 figures, not yet counted
 };
 
 // ---- The sender thread ---------------------------------------------------------------
 
 void RunSender(LinkLevel *l) {
     const TimeVal noLead = OSAL_stTimeNoWait;
-    zlink::Bytes bytes;
     while (Event *ev = ZERA_pstGetNextSendEvent(l->h, &noLead, &l->stop, l->breakMutex)) {
-        const bool written = zlink::EventMessage(ev, &bytes);
+        ZERA_HPACKET packet = zlink::EventPacket(ev);
         ZERA_boDeleteEvent(ev);
-        // The message owns a copy made by ZeroMQ: no memory of ours passes
-        // to its threads.
+        // The message gets a copy of the packet's bytes, the one copy on the
+        // way: handing ZeroMQ the packet itself costs more, as it is then
+        // freed on another thread, and keeps memory of ours in its threads.
+        const size_t size = packet != nullptr ? static_cast<size_t>(ZERA_i32MarshalGetDataSize(packet)) : 0;
         zmq_msg_t msg;
-        if (!written || zmq_msg_init_size(&msg, bytes.size()) != 0) {
+        const bool made = packet != nullptr && zmq_msg_init_size(&msg, size) == 0;
+        if (made) std::memcpy(zmq_msg_data(&msg), ZERA_pvMarshalGetStartOfData(packet), size);
+        if (packet != nullptr) ZERA_boMarshalPacketDelete(packet);
+        if (!made) {
             CountFaults(l, 1, 0, 0, 0);
             continue;
         }
-        std::memcpy(zmq_msg_data(&msg), bytes.data(), bytes.size());
         // A full pipe (OnFull 1 and no room at the peer) is waited out in
         // rounds, so that a stop is seen.
         while (zmq_msg_send(&msg, l->outWrite, 0) < 0) {

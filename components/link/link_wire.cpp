@@ -134,6 +134,7 @@ Bytes HelloMessage(Kind kind, const Hello &hello) {
     w.U16(hello.version);
     if (kind == kHello) w.U8(hello.role);
     else w.U64(hello.session);
+    w.U8(hello.linkLevel);
     w.Text(hello.name.substr(0, kMaxName));
     return w.Take();
 }
@@ -167,20 +168,24 @@ Bytes StatusMessage(const Status &status) {
     return w.Take();
 }
 
+ZERA_HPACKET EventPacket(Event *ev) {
+    ZERA_HPACKET packet = ZERA_hMarshalPacketCreate(nullptr, 0);
+    if (packet == nullptr) return nullptr;
+    uint8_t header[kEventHeader] = {kEvent};
+    header[kEventHeader - 1] = ev != nullptr && ev->boWideAttach != 0 ? 1 : 0;
+    if (ZERA_boMarshalByteStreamRaw(packet, header, kEventHeader) && ZERA_boMarshalZERAEvent(packet, ev)) return packet;
+    ZERA_boMarshalPacketDelete(packet);
+    return nullptr;
+}
+
 bool EventMessage(Event *ev, Bytes *out) {
     out->clear();
-    ZERA_HPACKET packet = ZERA_hMarshalPacketCreate(nullptr, 0);
+    ZERA_HPACKET packet = EventPacket(ev);
     if (packet == nullptr) return false;
-    const bool ok = ZERA_boMarshalZERAEvent(packet, ev) != 0;
-    if (ok) {
-        const auto *data = static_cast<const uint8_t *>(ZERA_pvMarshalGetStartOfData(packet));
-        const size_t size = static_cast<size_t>(ZERA_i32MarshalGetDataSize(packet));
-        out->resize(kEventHeader + size);
-        (*out)[0] = kEvent;
-        std::memcpy(out->data() + kEventHeader, data, size);
-    }
+    const auto *data = static_cast<const uint8_t *>(ZERA_pvMarshalGetStartOfData(packet));
+    out->assign(data, data + ZERA_i32MarshalGetDataSize(packet));
     ZERA_boMarshalPacketDelete(packet);
-    return ok;
+    return true;
 }
 
 bool DescriptionMessage(StackHandle *h0, Bytes *out) {
@@ -216,8 +221,16 @@ bool ReadHello(const uint8_t *data, size_t size, Hello *out) {
     Hello h;
     if (r.U32() != kMagic) return false;
     h.version = r.U16();
+    if (!r.ok()) return false;
+    if (h.version != kVersion) {
+        // The rest is laid out as that version has it: the version is
+        // enough to refuse it.
+        *out = h;
+        return true;
+    }
     if (welcome) h.session = r.U64();
     else h.role = r.U8();
+    h.linkLevel = r.U8();
     h.name = r.Text(kMaxName);
     if (!r.AtEnd() || (!welcome && h.role != kRoleStack && h.role != kRoleMonitor)) return false;
     *out = h;
@@ -262,15 +275,21 @@ bool ReadStatus(const uint8_t *data, size_t size, Status *out) {
     return true;
 }
 
-bool ReadEvent(const uint8_t *data, size_t size, BOOL8 wide, uint32_t *sequence, uint32_t *acknowledged, Event **ev) {
+bool ReadEvent(const uint8_t *data, size_t size, const LinkLevels &levels, uint32_t *sequence,
+               uint32_t *acknowledged, Event **ev) {
     *ev = nullptr;
     Reader r(data, size, kEvent);
     const uint32_t seq = r.U32();
     const uint32_t ack = r.U32();
+    const uint8_t wide = r.U8();
     size_t rest = 0;
     const uint8_t *wire = r.Rest(&rest);
     if (!r.ok() || rest == 0 || rest > 0x7FFFFFFF) {
-        OSAL_vSetLastError(1032);
+        OSAL_vSetLastError(OSAL_ERR_SHORT_PACKET);
+        return false;
+    }
+    if (wide > 1) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_SIZE);
         return false;
     }
     ZERA_HPACKET packet = ReadingPacket(wire, rest);
@@ -286,10 +305,26 @@ bool ReadEvent(const uint8_t *data, size_t size, BOOL8 wide, uint32_t *sequence,
     }
     ZERA_boMarshalPacketDelete(packet);
     if (!ok) return false;
+    RenumberAttachments(read, levels);
     *sequence = seq;
     *acknowledged = ack;
     *ev = read;
     return true;
+}
+
+void RenumberAttachments(Event *ev, const LinkLevels &levels) {
+    for (Attachment **link = &ev->pstAttachments; Attachment *node = *link;) {
+        const int level = node->u8Level - levels.peer + levels.own;
+        if (level >= 1 && level <= 255) {
+            node->u8Level = static_cast<uint8_t>(level);
+            link = &node->pstNext;
+            continue;
+        }
+        *link = node->pstNext;
+        if (ev->boWideAttach) ZERA_vDeleteParamListW(node->pParList);
+        else ZERA_vDeleteParamListA(node->pParList);
+        ZERA_vFree(node);
+    }
 }
 
 bool ReadDescription(const uint8_t *data, size_t size, ZERA_HPACKET *packet) {

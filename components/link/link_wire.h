@@ -7,17 +7,28 @@
 // Every message is one frame; its first byte says what it is. Integers go
 // in network byte order.
 //
-//   'H' hello     magic "ZLNK", version (2), role (1: a stack, 2: a
-//                 monitor), name (2-byte length + bytes): the first thing
-//                 an end sends on every new connection
+//   'H' hello     magic "ZLNK", version (2 bytes, now 2), role (1: a
+//                 stack, 2: a monitor), link level (1), name (2-byte length
+//                 + bytes): the first thing an end sends on every new
+//                 connection
 //   'W' welcome   magic, version, session (8: new for every start of the
-//                 answering end), name: the answer to a hello that suits
+//                 answering end), link level, name: the answer to a hello
+//                 that suits
+//                 The link level is the level of the sender's end of the
+//                 link in its own stack (a Link's level; 0 for serve), so
+//                 that each end renumbers the attachments it receives.
+//                 Only magic and version are read from a hello of another
+//                 version: it is answered with a refusal, never taken for
+//                 garbage.
 //   'R' refuse    error code (4), text (2-byte length + bytes): the answer
 //                 to a hello that does not (other version, other name)
 //   'E' event     sequence (4: counts the sender's events of the session
 //                 from 0), acknowledged (4: events of the receiver the
-//                 sender has taken this session), then the event in the
-//                 library's event wire format
+//                 sender has taken this session), attachment width (1: 0
+//                 narrow, 1 wide, which the event format leaves to the
+//                 reader), then the event in the library's event wire
+//                 format with its attachments numbered as the sender's
+//                 stack numbers its levels
 //   'A' ack       acknowledged (4), for a flow that has no events back
 //   'F' flush     asks for an 'A' now (a link about to stop)
 //   'S' status?   asks for a status report
@@ -44,7 +55,7 @@
 namespace zlink {
 
 constexpr uint32_t kMagic = 0x5A4C4E4Bu;  // "ZLNK"
-constexpr uint16_t kVersion = 1;
+constexpr uint16_t kVersion = 2;
 constexpr size_t kMaxName = 255;
 
 enum Kind : uint8_t {
@@ -63,14 +74,21 @@ enum Kind : uint8_t {
 enum Role : uint8_t { kRoleStack = 1, kRoleMonitor = 2 };
 
 // The offset of the event's wire form in an 'E' message.
-constexpr size_t kEventHeader = 9;
+constexpr size_t kEventHeader = 10;
 
 using Bytes = std::vector<uint8_t>;
 
+// The levels of the two ends of a link, each in its own stack.
+struct LinkLevels {
+    uint8_t peer = 0;
+    uint8_t own = 0;
+};
+
 struct Hello {
     uint16_t version = kVersion;
-    uint8_t role = kRoleStack;
-    uint64_t session = 0;  // welcome only
+    uint8_t role = kRoleStack;  // hello only
+    uint64_t session = 0;       // welcome only
+    uint8_t linkLevel = 0;
     std::string name;
 };
 
@@ -101,6 +119,10 @@ Bytes StatusMessage(const Status &status);
 // them when it goes out). False with the marshalling's code (2056, 1034,
 // 1026) when the event cannot be written; *out is left empty then.
 bool EventMessage(Event *ev, Bytes *out);
+// The same message in a packet of its own, so that a sender can hand the
+// packet's bytes on without copying them: the caller owns the packet and
+// deletes it with ZERA_boMarshalPacketDelete. Null with EventMessage's codes.
+ZERA_HPACKET EventPacket(Event *ev);
 // A 'P' message with the stack description of h0 and every level above it,
 // written by h0's level-marshalling hook. False with the hook's code (1027
 // for a level without one) when it cannot be written; *out is empty then.
@@ -124,10 +146,21 @@ bool ReadStatus(const uint8_t *data, size_t size, Status *out);
 // the reader's); *packet is null then and nothing is kept.
 bool ReadDescription(const uint8_t *data, size_t size, ZERA_HPACKET *packet);
 // Reads an 'E' message: its sequence, acknowledgement and the event (which
-// the caller owns and deletes with ZERA_boDeleteEvent). False for a short
-// message or an event that cannot be read (with the reader's code stored);
-// *ev is null then and nothing is kept.
-bool ReadEvent(const uint8_t *data, size_t size, BOOL8 wide, uint32_t *sequence, uint32_t *acknowledged, Event **ev);
+// the caller owns and deletes with ZERA_boDeleteEvent), its attachments
+// renumbered as RenumberAttachments does. False for a short message, a bad
+// width (1032, 1034) or an event that cannot be read (with the reader's
+// code stored); *ev is null then and nothing is kept.
+bool ReadEvent(const uint8_t *data, size_t size, const LinkLevels &levels, uint32_t *sequence,
+               uint32_t *acknowledged, Event **ev);
+
+// Renumbers ev's attachments from the peer's levels to this end's. The two
+// ends of a link stand for one place in one stack: the peer's link level is
+// this end's, so the peer's level L is L - peer + own here (a Link at level
+// 3 and serve's level 0: the Link's level 5 is serve's level 2, serve's
+// level 1 is the Link's level 4). An attachment that lands on level 0 or
+// below (it was for the peer's own end of the link or below, which nothing
+// here can apply) or above 255 is deleted with its list.
+void RenumberAttachments(Event *ev, const LinkLevels &levels);
 
 // Why a hello cannot be taken by an end that speaks kVersion and expects
 // the peer name `expected` (empty: any): "" when it suits, else the reason,

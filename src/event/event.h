@@ -117,6 +117,20 @@ bool PutBackAndUnlock(StackHandle *h, OSAL_HQCURSOR cursor, Event *ev);
 // Allocates nothing; takes no lock; stops at a level that fails the check.
 void ApplyStackStatusDown(StackHandle *h, uint32_t status);
 
+// The error stored by the first start export that returned false on this
+// thread since its last ForgetRefusedStart: code 0 when none did or it
+// stored none, else the code and the thread's error text as it read then.
+// A status walk goes on below a refusing level (and the host kit stops the
+// started levels again), so the thread's last error no longer holds it when
+// the walk returns; the host kit's start reports this instead. Per thread,
+// no lock.
+struct RefusedStart {
+    uint32_t code;
+    char text[512];
+};
+void ForgetRefusedStart();
+const RefusedStart &FirstRefusedStart();
+
 // ---- The stack status event ---------------------------------------------------------
 
 // A new stack status event for level h: type 3, h's level, one kind-0 item

@@ -12,6 +12,8 @@
 // with whole-word atomic accesses): a level's answers come from its own
 // taker thread, and masks and status change while the stack is set up,
 // started and stopped.
+#include <cstdio>
+
 #include "ZERA_Component.h"
 #include "event/event.h"
 
@@ -28,6 +30,19 @@ constexpr uint32_t kDataKind2 = 0x00020000u;    // type 0, class B
 constexpr uint32_t kDataKind1 = 0x00008000u;
 
 bool IsRunning(uint32_t status) { return (status & kRunning) == kRunning; }
+
+thread_local zera::RefusedStart t_refusedStart;  // this thread's only
+thread_local bool t_refusalNoted;
+
+// Keeps what a refusing start export stored, unless an earlier (higher)
+// level of the walk refused first.
+void NoteRefusedStart() {
+    if (t_refusalNoted) return;
+    t_refusalNoted = true;
+    t_refusedStart.code = OSAL_dwGetLastError();
+    const char *text = t_refusedStart.code != OSAL_ERR_NONE ? OSAL_pszGetLastErrorText() : "";
+    std::snprintf(t_refusedStart.text, sizeof t_refusedStart.text, "%s", text != nullptr ? text : "");
+}
 
 void TakeOverStatus(StackHandle *h, uint32_t status) {
     const uint32_t own = zera::LoadRelaxed(h->dwStatus);
@@ -71,7 +86,10 @@ void ApplyStackStatus(StackHandle *h, uint32_t status) {
         }
         ZERA_PFN_COMMU_THREADS start =
             CommuThreads(h, "ZERA_boModuleStartCommuThreadsA", "ZERA_boModuleStartCommuThreadsW");
-        if (start != nullptr && start(h)) TakeOverStatus(h, status);
+        if (start == nullptr) return;
+        OSAL_vSetLastError(OSAL_ERR_NONE);  // so that a refusal's code is the component's own
+        if (start(h)) TakeOverStatus(h, status);
+        else NoteRefusedStart();
         return;
     }
     ZERA_PFN_COMMU_THREADS stop = nullptr;
@@ -184,6 +202,14 @@ void QueueCopyAndPassDown(StackHandle *h, StackHandle *prev, Event *ev) {
 }  // namespace
 
 namespace zera {
+
+void ForgetRefusedStart() {
+    t_refusalNoted = false;
+    t_refusedStart.code = OSAL_ERR_NONE;
+    t_refusedStart.text[0] = '\0';
+}
+
+const RefusedStart &FirstRefusedStart() { return t_refusedStart; }
 
 void ApplyStackStatusDown(StackHandle *h, uint32_t status) {
     for (StackHandle *at = h; at != nullptr && ZERA_boHandleCheck(at, 0);

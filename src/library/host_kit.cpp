@@ -97,6 +97,19 @@ void FailAtLevel(StackHandle *h0, const StackHandle *h, uint32_t code, const cha
     OSAL_vSetLastErrorText(code, OSAL_SEVERITY_ERROR, reason, OSAL_ARG_STRING, level);
 }
 
+// Stores why level h did not start: the code its start export stored, with
+// that error's own message, or 1036 when it stored none; the argument names
+// the level either way.
+void FailStart(StackHandle *h0, const StackHandle *h, const zera::RefusedStart &why) {
+    // The stored text reads "<code's text> (<code>): <message>": the code
+    // is told again by the new error, the message is the component's.
+    const char *message = why.code != OSAL_ERR_NONE ? std::strstr(why.text, "): ") : nullptr;
+    char reason[kTextSize];
+    std::snprintf(reason, sizeof reason, "did not start: %s",
+                  message != nullptr ? message + 3 : "its component's ZERA_boModuleStartCommuThreads export returned false");
+    FailAtLevel(h0, h, why.code != OSAL_ERR_NONE ? why.code : uint32_t{OSAL_ERR_INIT_FAILED}, reason);
+}
+
 // ---- Finding components ---------------------------------------------------------
 
 bool HasFolder(const char *name) { return std::strpbrk(name, "/\\") != nullptr; }
@@ -298,14 +311,16 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boHostStartStack(StackHandle *h0) {
         }
     }
     if (HighestUnstarted(h0) == nullptr) return 1;
+    zera::ForgetRefusedStart();
     if (!SendStatusDown(top, zera::LoadRelaxed(top->dwStatus) | kRunning)) return 0;
     StackHandle *refused = HighestUnstarted(h0);
     if (refused == nullptr) return 1;
+    // Kept before the stop below can store codes of its own.
+    const zera::RefusedStart why = zera::FirstRefusedStart();
     // The levels below it took the status all the same: stop them again, so
     // that a failed start leaves the stack stopped.
     SendStatusDown(top, StoppedStatus(top));
-    FailAtLevel(h0, refused, OSAL_ERR_INIT_FAILED,
-                "did not start: its component's ZERA_boModuleStartCommuThreads export returned false");
+    FailStart(h0, refused, why);
     return 0;
 }
 
