@@ -120,8 +120,8 @@ TEST(EventCreateEx, TakesTheIdentifierFromTheLevelsManagerOrRefuses) {
 // Without identifier management no manager is asked and no owner is set.
 TEST(EventId, WithoutIdentifierManagementAnEventKeepsItsOwn) {
     LevelChain chain;
-    chain.SetNoEvid();
     StackHandle *h = chain[0];
+    h->dwStatus |= ZERA_STATUS_NO_EVID;
     Event *plain = ZERA_pstCreateEventEx(h, 2, 1, 4, 0, 0), *repeating = ZERA_pstCreateEventEx(h, 1, 1, 8, 1, 5);
     Event *set = ZERA_pstCreateEvent(1, 0, 0);
     ASSERT_TRUE(plain != nullptr && repeating != nullptr && ZERA_boSetEventID(set, h, 99) && set->dwEventId == 99u);

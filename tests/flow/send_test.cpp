@@ -24,6 +24,13 @@ TEST(Send, ClimbsToTheAddressedLevelAndMovesTheOwnerAlong) {
     EXPECT_REFUSED(Send(h1, other, Relative(0)), OSAL_ERR_NOT_OWNER);
     EXPECT_REFUSED(Send(h1, renamed, Relative(0)), OSAL_ERR_ID_MISMATCH);
     for (Event *refused : {bare, other, renamed}) ZERA_boDeleteEvent(refused);
+
+    // A cancel's wildcard is set with ZERA_boSetEventID.
+    Event *cancel = ZERA_pstCreateEventEx(h1, ZERA_EVENT_DATA, 3, 0, 0, 0);
+    ASSERT_TRUE(ZERA_boSetEventID(cancel, h1, ZERA_CANCEL_ALL)) << LastText();
+    cancel->u8QueueOp = ZERA_QOP_CANCEL;
+    EXPECT_TRUE(Send(h1, cancel, Relative(0)));
+    EXPECT_TRUE(Queued(stack[3]->hSendQueue).empty());
 }
 
 TEST(Send, RoutesByLevelAndRefusesWhatCannotArrive) {
@@ -113,20 +120,6 @@ TEST(Send, CancelWildcardsTellMastersFromEverythingElse) {
     CancelFixture all;
     EXPECT_TRUE(all.Cancel(ZERA_CANCEL_ALL));
     EXPECT_TRUE(all.Left().empty());
-}
-
-// With identifier management a cancel's wildcard is set with ZERA_boSetEventID.
-TEST(Send, CancelWildcardOnAStackWithIdentifierManagement) {
-    Stack stack{"Layer", "Completer"};
-    StackHandle *h1 = stack[1];
-    for (int32_t type : {ZERA_EVENT_DATA0, ZERA_EVENT_DATA}) {
-        ASSERT_TRUE(Send(h1, ZERA_pstCreateEventEx(h1, type, 2, 4, 0, 0), Relative(60 * kSecond)));
-    }
-    Event *cancel = ZERA_pstCreateEventEx(h1, ZERA_EVENT_DATA, 2, 0, 0, 0);
-    ASSERT_TRUE(ZERA_boSetEventID(cancel, h1, ZERA_CANCEL_ALL)) << LastText();
-    cancel->u8QueueOp = ZERA_QOP_CANCEL;
-    EXPECT_TRUE(Send(h1, cancel, Relative(0)));
-    EXPECT_TRUE(Queued(stack[2]->hSendQueue).empty());
 }
 
 // Three one-shot events of level 1 at +10, +20 and +30 s, ids 10, 20, 30.
