@@ -7,7 +7,6 @@
 namespace {
 
 using zt::Area;
-using zt::LevelChain;
 
 // Zeroed header and area (dirty recycled blocks first); other types are a bare header.
 TEST(EventCreate, AreasByTypeBehindAZeroedHeaderAndRefusals) {
@@ -81,9 +80,9 @@ TEST(EventCreate, IdentifiersOfLiveEventsAreUniqueAndNeverReserved) {
     for (Event *ev : events) EXPECT_TRUE(ZERA_boDeleteEvent(ev));
 }
 
-TEST(EventCreateEx, TakesTheIdentifierFromTheLevelsManagerOrRefuses) {
+TEST(EventCreateEx, TakesTheIdentifierFromTheLevelsManagerIfItIsManagedOrRefuses) {
     zt::ResetSegment();
-    LevelChain chain(1, false);
+    zt::LevelChain chain(1, false);
     StackHandle *h = chain[1];
     EXPECT_REFUSED(ZERA_pstCreateEventEx(nullptr, 1, 0, 0, 0, 0), OSAL_ERR_INVALID_HANDLE);
     EXPECT_REFUSED(ZERA_pstCreateEventEx(h, 1, 0, 0, 0, 0), OSAL_ERR_INVALID_ARG);     // no manager on the level
@@ -115,15 +114,11 @@ TEST(EventCreateEx, TakesTheIdentifierFromTheLevelsManagerOrRefuses) {
         EXPECT_TRUE(set->dwEventId == id && set->dwOwnerEventId == id && set->pstOwner == chain[0]);
     }
     for (Event *ev : {first, second, set}) EXPECT_TRUE(ZERA_boDeleteEvent(ev));
-}
 
-// Without identifier management no manager is asked and no owner is set.
-TEST(EventId, WithoutIdentifierManagementAnEventKeepsItsOwn) {
-    LevelChain chain;
-    StackHandle *h = chain[0];
+    // Without identifier management no manager is asked and no owner is set.
     h->dwStatus |= ZERA_STATUS_NO_EVID;
     Event *plain = ZERA_pstCreateEventEx(h, 2, 1, 4, 0, 0), *repeating = ZERA_pstCreateEventEx(h, 1, 1, 8, 1, 5);
-    Event *set = ZERA_pstCreateEvent(1, 0, 0);
+    set = ZERA_pstCreateEvent(1, 0, 0);
     ASSERT_TRUE(plain != nullptr && repeating != nullptr && ZERA_boSetEventID(set, h, 99) && set->dwEventId == 99u);
     EXPECT_TRUE(repeating->u8Options == ZERA_OPT_REPEATING && repeating->u16RepeatCount == 5);
     EXPECT_TRUE(zera::TimeIsNoWait(repeating->stPeriod) && repeating->dwEventId != plain->dwEventId);

@@ -100,14 +100,4 @@ TEST(InputFilter, StackStatusRunsThroughEveryLevelAndTurnsAtTheTop) {
     ZERA_boDeleteEvent(got);
 }
 
-TEST(InputFilter, LeavingCompleteReturnsTheIdentifierBlocks) {
-    Stack stack{"Layer", "Completer"};
-    StackHandle *h1 = stack[1];
-    ZERA_boDeleteEvent(ZERA_pstCreateEventEx(h1, ZERA_EVENT_DATA, 2, 0, 0, 0));
-    ASSERT_LT(h1->stEvIdManager.dwNextId, ZERA_EVID_RESERVED_FIRST);
-    ZERA_vInputFilter(h1, StatusEvent(1, 0));
-    EXPECT_EQ(h1->stEvIdManager.dwNextId, ZERA_EVID_NONE);
-    Drain(h1->hRecvQueue);
-}
-
 }  // namespace

@@ -33,12 +33,20 @@ TEST(Send, ClimbsToTheAddressedLevelAndMovesTheOwnerAlong) {
     EXPECT_TRUE(Queued(stack[3]->hSendQueue).empty());
 }
 
-TEST(Send, RoutesByLevelAndRefusesWhatCannotArrive) {
+// Level 0 addresses the next level; relative stamps start at arrival; intervals have a two-second floor.
+TEST(Send, RoutesByLevelStampsAndRefusesWhatCannotArrive) {
     FlowStack stack{"Layer", "Layer", "Layer"};
-    Event *toOne = Data(ZERA_EVENT_DATA, 0);
-    ASSERT_TRUE(Send(stack.h0(), toOne, Relative(kSecond)));
+    Event *toOne = Data(ZERA_EVENT_DATA, 0), *interval = Data(ZERA_EVENT_INTERVAL, 1, 0);
+    const int64_t before = NowMicros();
+    ASSERT_TRUE(Send(stack.h0(), toOne, Relative(1500000)));
     EXPECT_EQ(toOne->u8Level, 1);
-    EXPECT_EQ(Queued(stack[1]->hSendQueue), std::vector<Event *>{toOne});
+    EXPECT_GE(Micros(toOne->stTimeStamp), before + 1500000);
+    EXPECT_LE(Micros(toOne->stTimeStamp), NowMicros() + 1500000);
+    interval->stInterval = Relative(kSecond);
+    ASSERT_TRUE(Send(stack.h0(), interval, Relative(0)));
+    EXPECT_EQ(interval->stInterval.dwMicroseconds, OSAL_TIME_RELATIVE);
+    EXPECT_EQ(Micros(interval->stInterval), 2 * kSecond);
+    EXPECT_EQ(Queued(stack[1]->hSendQueue), (std::vector<Event *>{interval, toOne}));
 
     auto master = [&](void (*f)(Event *)) { Event *ev = Master(stack.h0(), 2, 3, kSecond); f(ev); return ev; };
     auto data = [](int32_t type, uint32_t size, void (*f)(Event *)) { Event *ev = Data(type, 2, size); f(ev); return ev; };
@@ -66,24 +74,7 @@ TEST(Send, RoutesByLevelAndRefusesWhatCannotArrive) {
     EXPECT_REFUSED(ZERA_boSendEvent(stack[1], ev, 0, nullptr), OSAL_ERR_INVALID_ARG);
     EXPECT_REFUSED(ZERA_boSendEvent(stack[1], nullptr, 0, &OSAL_stTimeNoWait), OSAL_ERR_INVALID_ARG);
     ZERA_boDeleteEvent(ev);
-    EXPECT_TRUE(Queued(stack[2]->hSendQueue).empty());
-    EXPECT_TRUE(Queued(stack[3]->hSendQueue).empty());
-}
-
-TEST(Send, RelativeStampsStartAtArrivalAndIntervalsHaveAFloor) {
-    FlowStack stack{"Layer", "Layer"};
-    StackHandle *h0 = stack.h0();
-    Event *relative = Data(ZERA_EVENT_DATA, 2);
-    const int64_t before = NowMicros();
-    ASSERT_TRUE(Send(h0, relative, Relative(1500000)));
-    EXPECT_GE(Micros(relative->stTimeStamp), before + 1500000);
-    EXPECT_LE(Micros(relative->stTimeStamp), NowMicros() + 1500000);
-
-    Event *interval = Data(ZERA_EVENT_INTERVAL, 1, 0);  // raised to the two-second floor
-    interval->stInterval = Relative(kSecond);
-    ASSERT_TRUE(Send(h0, interval, Relative(0)));
-    EXPECT_EQ(interval->stInterval.dwMicroseconds, OSAL_TIME_RELATIVE);
-    EXPECT_EQ(Micros(interval->stInterval), 2 * kSecond);
+    EXPECT_TRUE(Queued(stack[2]->hSendQueue).empty() && Queued(stack[3]->hSendQueue).empty());
 }
 
 // Level 2's queue with one event of every kind a cancel tells apart.
@@ -140,7 +131,10 @@ struct ModifyFixture {
     }
 };
 
-TEST(Send, ModifyMovesTheMatchAndFailsWithoutOrWithTwoMatches) {
+// A modify moves its match, takes bigger data into a new area, and moves a
+// master of a chosen repeat group by the change of period; without a match
+// or with two it changes nothing.
+TEST(Send, ModifyChangesItsOneMatchOnly) {
     ModifyFixture f;
     Event *earlier = QueueOp(1, 20, ZERA_QOP_MODIFY | ZERA_QOP_TIMESTAMP | ZERA_QOP_FLAGS);
     ASSERT_TRUE(f.Modify(earlier, Absolute(f.base + 5 * kSecond), 0x40));
@@ -148,22 +142,6 @@ TEST(Send, ModifyMovesTheMatchAndFailsWithoutOrWithTwoMatches) {
     EXPECT_EQ(Micros(f.ev[1]->stTimeStamp), f.base + 5 * kSecond);
     EXPECT_EQ(f.ev[1]->dwFlags, 0x40u);
 
-    Event *unknown = QueueOp(1, 99, ZERA_QOP_MODIFY | ZERA_QOP_TIMESTAMP);
-    EXPECT_REFUSED(f.Modify(unknown), 0);
-    EXPECT_EQ(unknown->u8QueueOp, ZERA_QOP_MODIFY | ZERA_QOP_TIMESTAMP);  // still the caller's
-    ZERA_boDeleteEvent(unknown);
-
-    f.ev[2]->dwEventId = 10;  // two queued events share an identifier
-    Event *ambiguous = QueueOp(1, 10, ZERA_QOP_MODIFY | ZERA_QOP_TIMESTAMP);
-    EXPECT_REFUSED(f.Modify(ambiguous), OSAL_ERR_DUPLICATE_ID);
-    EXPECT_EQ(f.Order(), (std::vector<Event *>{f.ev[1], f.ev[0], f.ev[2]}));
-    EXPECT_EQ(Micros(f.ev[0]->stTimeStamp), f.base + 10 * kSecond);
-    ZERA_boDeleteEvent(ambiguous);
-}
-
-// Data grows into a new area; a chosen repeat group moves a master by the change of period.
-TEST(Send, ModifyTakesDataAndTheChosenGroupsWithANewPeriod) {
-    ModifyFixture f;
     Event *grow = QueueOp(1, 30, ZERA_QOP_MODIFY | ZERA_QOP_DATA, 100);
     grow->pbData[99] = 99;
     ASSERT_TRUE(f.Modify(grow));
@@ -185,6 +163,17 @@ TEST(Send, ModifyTakesDataAndTheChosenGroupsWithANewPeriod) {
     EXPECT_EQ(Micros(master->stTimeStamp), due + 20 * kSecond);
     EXPECT_EQ(master->u16RepeatCount, 2);
     EXPECT_EQ(master->u64Aux1, 0u);
+
+    Event *unknown = QueueOp(1, 99, ZERA_QOP_MODIFY | ZERA_QOP_TIMESTAMP);
+    EXPECT_REFUSED(f.Modify(unknown), 0);
+    EXPECT_EQ(unknown->u8QueueOp, ZERA_QOP_MODIFY | ZERA_QOP_TIMESTAMP);  // still the caller's
+    ZERA_boDeleteEvent(unknown);
+    grown->dwEventId = 10;  // two queued events share an identifier
+    Event *ambiguous = QueueOp(1, 10, ZERA_QOP_MODIFY | ZERA_QOP_TIMESTAMP);
+    EXPECT_REFUSED(f.Modify(ambiguous), OSAL_ERR_DUPLICATE_ID);
+    EXPECT_EQ(f.Order(), (std::vector<Event *>{f.ev[1], f.ev[0], grown, master}));
+    EXPECT_EQ(Micros(f.ev[0]->stTimeStamp), f.base + 10 * kSecond);
+    ZERA_boDeleteEvent(ambiguous);
 }
 
 }  // namespace
