@@ -17,11 +17,8 @@ TEST(EventCreate, AreasByTypeBehindAZeroedHeaderAndRefusals) {
         dirty.back()->dwFlags = dirty.back()->u8Error = dirty.back()->u8Options = 0xAB;
     }
     for (Event *ev : dirty) EXPECT_TRUE(ZERA_boDeleteEvent(ev));
-    const struct {
-        int32_t type;
-        uint32_t size, area;
-    } cases[] = {{0, 10, 10}, {1, 0, 0}, {1, 64, 64}, {2, 1000, 1000},
-                 {3, 65, 65}, {7, 1000, 0}, {-1, ZERA_EVENT_MAX_SIZE, 0}};
+    const struct { int32_t type; uint32_t size, area; } cases[] = {
+        {0, 10, 10}, {1, 0, 0}, {1, 64, 64}, {2, 1000, 1000}, {3, 65, 65}, {7, 1000, 0}, {-1, ZERA_EVENT_MAX_SIZE, 0}};
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "type " << c.type << " size " << c.size);
         Event *ev = ZERA_pstCreateEvent(c.type, 63, c.size);
@@ -58,11 +55,8 @@ TEST(EventCreate, IdentifiersOfLiveEventsAreUniqueAndNeverReserved) {
         ASSERT_NE(ev, nullptr);
         events.push_back(ev);
         EXPECT_TRUE(ids.insert(ev->dwEventId).second && ev->dwEventId < ZERA_EVID_RESERVED_FIRST);
-#if UINTPTR_MAX == 0xFFFFFFFFu
-        EXPECT_EQ(ev->dwEventId, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ev)));
-#else
-        EXPECT_EQ(ev->dwEventId % 2, 1u);
-#endif
+        const uint32_t address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ev));
+        EXPECT_TRUE(sizeof ev == 4 ? ev->dwEventId == address : ev->dwEventId % 2 == 1) << ev->dwEventId;
     }
 #if UINTPTR_MAX > 0xFFFFFFFFu
     // A deleted event's number is not handed out again soon, from the pool or the heap.

@@ -27,11 +27,8 @@ struct Words {
 // a request that cannot be met (kNone) leaves the words as they were.
 TEST(IdRuns, SearchGoesOnFromThePositionSkipsTakenBlocksAndWraps) {
     const uint32_t outOfRange = 0xFFFFFFFFu % zera::kIdBlockCount, kNone = zera::kNoIdRun;
-    const struct {
-        uint32_t position, fill;  // fill: every word of the taken bitmap
-        std::vector<uint32_t> taken;
-        uint32_t count, first, after, code;
-    } cases[] = {
+    // fill: every word of the taken bitmap; taken: blocks taken besides.
+    const struct { uint32_t position, fill; std::vector<uint32_t> taken; uint32_t count, first, after, code; } cases[] = {
         {0, 0, {}, 0, 0, 0, 0},  // a count of 0 reports the next free block without taking it
         {0, 0, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, 1, 10, 11, 0},  // 10 steps + 1 block
         // A two-block run from 20 is cut by block 21: one step for the free
