@@ -16,7 +16,7 @@ Event *WithNodes(bool wide, std::vector<std::pair<uint8_t, uint8_t>> nodes) {
         b.DWord("Gain", it->first * 10u, ZERA_PARAM_DWORD, 3);
         b.Real("Ratio", 0.25);
         b.list[2].u8Attributes = 0x90;
-        zt::GiveList(b, *ZERA_ppstCheckParListA(ev, it->first, it->second, 1, 0));
+        std::swap(b.list, (*ZERA_ppstCheckParListA(ev, it->first, it->second, 1, 0))->pParList);  // frees the old
     }
     return ev;
 }

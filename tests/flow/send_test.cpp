@@ -113,66 +113,55 @@ TEST(Send, CancelWildcardsTellMastersFromEverythingElse) {
     EXPECT_TRUE(all.Left().empty());
 }
 
-// Three one-shot events of level 1 at +10, +20 and +30 s, ids 10, 20, 30.
-struct ModifyFixture {
-    FlowStack stack{"Layer"};
-    int64_t base = NowMicros();
-    Event *ev[3];
-    ModifyFixture() {
-        for (int i = 0; i < 3; ++i) {
-            ev[i] = Data(ZERA_EVENT_DATA, 1, 4);
-            ev[i]->dwEventId = 10u * (i + 1);
-            EXPECT_TRUE(Send(stack.h0(), ev[i], Absolute(base + (i + 1) * 10 * kSecond)));
-        }
-    }
-    std::vector<Event *> Order() const { return Queued(stack[1]->hSendQueue); }
-    bool Modify(Event *change, const TimeVal &when = OSAL_stTimeNoWait, uint32_t flags = 0) {
-        return Send(stack.h0(), change, when, flags);
-    }
-};
-
 // A modify moves its match, takes bigger data into a new area, and moves a
 // master of a chosen repeat group by the change of period; without a match
 // or with two it changes nothing.
 TEST(Send, ModifyChangesItsOneMatchOnly) {
-    ModifyFixture f;
+    FlowStack stack{"Layer"};
+    StackHandle *h0 = stack.h0();
+    const int64_t base = NowMicros();
+    Event *ev[3];  // at +10, +20 and +30 s, ids 10, 20, 30
+    for (int i = 0; i < 3; ++i) {
+        ev[i] = Data(ZERA_EVENT_DATA, 1, 4);
+        ev[i]->dwEventId = 10u * (i + 1);
+        ASSERT_TRUE(Send(h0, ev[i], Absolute(base + (i + 1) * 10 * kSecond)));
+    }
+    auto order = [&] { return Queued(stack[1]->hSendQueue); };
     Event *earlier = QueueOp(1, 20, ZERA_QOP_MODIFY | ZERA_QOP_TIMESTAMP | ZERA_QOP_FLAGS);
-    ASSERT_TRUE(f.Modify(earlier, Absolute(f.base + 5 * kSecond), 0x40));
-    EXPECT_EQ(f.Order(), (std::vector<Event *>{f.ev[1], f.ev[0], f.ev[2]}));
-    EXPECT_EQ(Micros(f.ev[1]->stTimeStamp), f.base + 5 * kSecond);
-    EXPECT_EQ(f.ev[1]->dwFlags, 0x40u);
+    ASSERT_TRUE(Send(h0, earlier, Absolute(base + 5 * kSecond), 0x40));
+    EXPECT_EQ(order(), (std::vector<Event *>{ev[1], ev[0], ev[2]}));
+    EXPECT_EQ(Micros(ev[1]->stTimeStamp), base + 5 * kSecond);
+    EXPECT_EQ(ev[1]->dwFlags, 0x40u);
 
     Event *grow = QueueOp(1, 30, ZERA_QOP_MODIFY | ZERA_QOP_DATA, 100);
     grow->pbData[99] = 99;
-    ASSERT_TRUE(f.Modify(grow));
-    Event *grown = f.Order()[2];  // a bigger event takes the match's place
+    ASSERT_TRUE(Send(h0, grow, OSAL_stTimeNoWait));
+    Event *grown = order()[2];  // a bigger event takes the match's place
     ASSERT_EQ(grown->dwDataSize, 100u);
-    EXPECT_EQ(grown->pbData, reinterpret_cast<uint8_t *>(grown + 1));
-    EXPECT_EQ(grown->pbData[99], 99);
+    EXPECT_TRUE(grown->pbData == reinterpret_cast<uint8_t *>(grown + 1) && grown->pbData[99] == 99);
     EXPECT_EQ(grown->dwEventId, 30u);
 
-    Event *master = Master(f.stack.h0(), 1, 5, 10 * kSecond);
-    const int64_t due = f.base + 100 * kSecond;
-    ASSERT_TRUE(Send(f.stack.h0(), master, Absolute(due)));
+    Event *master = Master(h0, 1, 5, 10 * kSecond);
+    const int64_t due = base + 100 * kSecond;
+    ASSERT_TRUE(Send(h0, master, Absolute(due)));
     Event *period = QueueOp(1, master->dwEventId, ZERA_QOP_MODIFY | ZERA_QOP_GROUPS_CHOSEN);
     period->u8Options = ZERA_OPT_REPEATING;
     period->stPeriod = Relative(30 * kSecond);
     period->u16RepeatCount = 2;
     period->u64Aux1 = 1;  // its group is not chosen
-    ASSERT_TRUE(f.Modify(period));
+    ASSERT_TRUE(Send(h0, period, OSAL_stTimeNoWait));
     EXPECT_EQ(Micros(master->stTimeStamp), due + 20 * kSecond);
-    EXPECT_EQ(master->u16RepeatCount, 2);
-    EXPECT_EQ(master->u64Aux1, 0u);
+    EXPECT_TRUE(master->u16RepeatCount == 2 && master->u64Aux1 == 0u);
 
     Event *unknown = QueueOp(1, 99, ZERA_QOP_MODIFY | ZERA_QOP_TIMESTAMP);
-    EXPECT_REFUSED(f.Modify(unknown), 0);
+    EXPECT_REFUSED(Send(h0, unknown, OSAL_stTimeNoWait), 0);
     EXPECT_EQ(unknown->u8QueueOp, ZERA_QOP_MODIFY | ZERA_QOP_TIMESTAMP);  // still the caller's
     ZERA_boDeleteEvent(unknown);
     grown->dwEventId = 10;  // two queued events share an identifier
     Event *ambiguous = QueueOp(1, 10, ZERA_QOP_MODIFY | ZERA_QOP_TIMESTAMP);
-    EXPECT_REFUSED(f.Modify(ambiguous), OSAL_ERR_DUPLICATE_ID);
-    EXPECT_EQ(f.Order(), (std::vector<Event *>{f.ev[1], f.ev[0], grown, master}));
-    EXPECT_EQ(Micros(f.ev[0]->stTimeStamp), f.base + 10 * kSecond);
+    EXPECT_REFUSED(Send(h0, ambiguous, OSAL_stTimeNoWait), OSAL_ERR_DUPLICATE_ID);
+    EXPECT_EQ(order(), (std::vector<Event *>{ev[1], ev[0], grown, master}));
+    EXPECT_EQ(Micros(ev[0]->stTimeStamp), base + 10 * kSecond);
     ZERA_boDeleteEvent(ambiguous);
 }
 
