@@ -16,7 +16,7 @@ Event *WithNodes(bool wide, std::vector<std::pair<uint8_t, uint8_t>> nodes) {
         b.DWord("Gain", it->first * 10u, ZERA_PARAM_DWORD, 3);
         b.Real("Ratio", 0.25);
         b.list[2].u8Attributes = 0x90;
-        zt::GiveList(b, *ZERA_ppstCheckParListA(ev, it->first, it->second, 1, 0));
+        std::swap(b.list, (*ZERA_ppstCheckParListA(ev, it->first, it->second, 1, 0))->pParList);  // frees the old
     }
     return ev;
 }
@@ -72,7 +72,7 @@ TEST(EventClone, OwnedCopiesAndRefusals) {
     }
 }
 
-TEST(EventClone, AttachmentsAreCopiedDeepInReverseOrderOrSplitAtALevel) {
+TEST(EventClone, AttachmentsAreCopiedDeepOrSplitAndAFailedCopyLeavesTheSource) {
     for (bool wide : {false, true}) {
         SCOPED_TRACE(wide);
         Event *ev = WithNodes(wide, {{2, 0}, {3, 1}, {5, 0}});
@@ -93,7 +93,22 @@ TEST(EventClone, AttachmentsAreCopiedDeepInReverseOrderOrSplitAtALevel) {
             EXPECT_TRUE(p.dwType == s.dwType && p.dwAccess == s.dwAccess && p.u8Tag == s.u8Tag) << i;
             EXPECT_EQ(p.u8Attributes & 0xF0, s.u8Attributes & 0xF0) << i;  // the creator's bits
         }
-        for (Event *e : {ev, copy, bare}) EXPECT_TRUE(ZERA_boDeleteEvent(e));
+        for (Event *e : {copy, bare}) EXPECT_TRUE(ZERA_boDeleteEvent(e));
+
+        // Each allocation fails in turn: 1026 for the copy, 1033 for its attachments; the source stays.
+        const Event header = *ev;
+        zt::ForEachAllocFailure([&](long n) {
+            OSAL_vSetLastError(0);
+            if (Event *made = ZERA_pstCloneEvent(ev)) {
+                EXPECT_EQ(NodeLevels(made), (std::vector<int>{5, 3, 2}));
+                return ZERA_boDeleteEvent(made) != 0;
+            }
+            EXPECT_EQ(OSAL_dwGetLastError(), n == 0 ? OSAL_ERR_NO_MEMORY : OSAL_ERR_ATTACH_COPY);
+            EXPECT_EQ(std::memcmp(ev, &header, sizeof header), 0);
+            EXPECT_EQ(NodeLevels(ev), (std::vector<int>{2, 3, 5}));
+            return false;
+        });
+        EXPECT_TRUE(ZERA_boDeleteEvent(ev));
     }
 
     // A split moves the nodes above the level themselves, each pushed onto the head.
@@ -106,26 +121,6 @@ TEST(EventClone, AttachmentsAreCopiedDeepInReverseOrderOrSplitAtALevel) {
     EXPECT_TRUE(copy->pstAttachments == level5 && level5->pstNext == level4 && level4->pstNext == nullptr);
     EXPECT_EQ(none->pstAttachments, nullptr);
     for (Event *e : {ev, copy, none}) EXPECT_TRUE(ZERA_boDeleteEvent(e));
-}
-
-// Each allocation fails in turn: 1026 for the copy, 1033 for its attachments; the source stays.
-TEST(EventClone, FailedCopiesLeaveTheSourceAndLeakNothing) {
-    for (bool wide : {false, true}) {
-        Event *ev = WithNodes(wide, {{2, 0}, {3, 1}});
-        const Event header = *ev;
-        zt::ForEachAllocFailure([&](long n) {
-            OSAL_vSetLastError(0);
-            if (Event *copy = ZERA_pstCloneEvent(ev)) {
-                EXPECT_EQ(NodeLevels(copy), (std::vector<int>{3, 2}));
-                return ZERA_boDeleteEvent(copy) != 0;
-            }
-            EXPECT_EQ(OSAL_dwGetLastError(), n == 0 ? OSAL_ERR_NO_MEMORY : OSAL_ERR_ATTACH_COPY);
-            EXPECT_EQ(std::memcmp(ev, &header, sizeof header), 0);
-            EXPECT_EQ(NodeLevels(ev), (std::vector<int>{2, 3}));
-            return false;
-        });
-        EXPECT_TRUE(ZERA_boDeleteEvent(ev));
-    }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // event/event_test_util.h - helpers for the event tests: the area behind an
-// event's header, the levels of its nodes, a list's parameters as text and
-// nodes filled through the list builder. Included by tests/event only.
+// event's header, the levels of its nodes, a list's parameters as text.
+// Included by tests/event only.
 #ifndef ZERA_TESTS_EVENT_EVENT_TEST_UTIL_H
 #define ZERA_TESTS_EVENT_EVENT_TEST_UTIL_H
 
@@ -37,9 +37,6 @@ inline std::vector<std::string> Entries(const Param *list, bool wide) {
     }
     return out;
 }
-
-// Puts the builder's list into the node; the builder frees the node's old one.
-inline void GiveList(ListBuilder &b, Attachment *node) { std::swap(b.list, node->pParList); }
 
 }  // namespace zt
 

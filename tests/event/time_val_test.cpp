@@ -17,10 +17,7 @@ TEST(TimeVal, SumDifferenceOrderAndConstantsOnBothWords) {
     EXPECT_TRUE(zera::TimeIsInfinite(kInf) && zera::TimeIsRelative(kInf) && zera::TimeIsNoWait(TimeVal{0, 0}));
     EXPECT_FALSE(zera::TimeIsInfinite(TimeVal{0xFFFFFFFFu, 0}) || zera::TimeIsInfinite(TimeVal{0, INT32_MAX}) ||
                  zera::TimeIsNoWait(TimeVal{kRel, 0}));
-    const struct {
-        TimeVal (*op)(const TimeVal &, const TimeVal &);
-        TimeVal a, b, result;
-    } cases[] = {
+    const struct { TimeVal (*op)(const TimeVal &, const TimeVal &); TimeVal a, b, result; } cases[] = {
         {zera::TimeSum, {500000, 10}, {kRel | 600000, 2}, {100000, 13}},  // carries, drops the flag
         {zera::TimeSum, {kRel | 5, 1}, {kRel | 6, 2}, {11, 3}},  // both flagged: the carry out of bit 31 goes
         {zera::TimeSum, {0, INT32_MAX}, {kRel, 1}, {0, INT32_MIN}},  // seconds wrap
@@ -31,9 +28,7 @@ TEST(TimeVal, SumDifferenceOrderAndConstantsOnBothWords) {
         {zera::TimeDifference, kInf, kInf, {0, 0}},
         {zera::TimeDifference, kInf, {5, 1}, kInf},
     };
-    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
-        EXPECT_EQ(P(cases[i].op(cases[i].a, cases[i].b)), P(cases[i].result)) << "case " << i;
-    }
+    for (const auto &c : cases) EXPECT_EQ(P(c.op(c.a, c.b)), P(c.result)) << "case " << &c - cases;
 
     // Seconds first (by signed difference: wrapped is later), then microseconds without the flag.
     const TimeVal order[][2] = {{{0, 2}, {999999, 1}}, {{6, 1}, {kRel | 5, 1}}, {{0, INT32_MIN}, {0, INT32_MAX}}};

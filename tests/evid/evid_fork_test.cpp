@@ -11,58 +11,43 @@ TEST(EvIdFork, NeedFork) { GTEST_SKIP() << "a Windows process has no fork"; }
 
 #else
 
-#include <poll.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <string>
 #include <thread>
 
 namespace {
 
-// Forks a child that runs body(write end of a pipe) and leaves with _exit;
-// *fromChild gets the read end.
+// Forks a child that runs body() and leaves with its result through _exit.
 template <typename Body>
-pid_t Fork(int *fromChild, Body body) {
-    int fds[2];
-    if (pipe(fds) != 0) return -1;
+pid_t Fork(Body body) {
     std::fflush(nullptr);
     const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        _exit(body(fds[1]));
-    }
-    close(fds[1]);
-    *fromChild = fds[0];
+    if (pid == 0) _exit(body());
     return pid;
 }
 
-// Reads identifiers until the writer closes its end (or 60 s pass quietly).
-std::vector<uint32_t> Receive(int fd) {
-    std::string bytes;
-    char buffer[65536];
-    for (;;) {
-        pollfd pfd{fd, POLLIN, 0};
-        const ssize_t n = poll(&pfd, 1, 60000) == 1 ? read(fd, buffer, sizeof buffer) : 0;
-        if (n <= 0) break;
-        bytes.append(buffer, static_cast<size_t>(n));
-    }
-    close(fd);
-    std::vector<uint32_t> ids(bytes.size() / 4);
-    std::memcpy(ids.data(), bytes.data(), ids.size() * 4);
-    return ids;
+bool ExitedCleanly(pid_t pid) {
+    int status = 0;
+    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// Draws n identifiers through a manager of the chain's level 0, with runs so
-// short that every eighth draw reserves a block.
-std::vector<uint32_t> Draw(zt::LevelChain &chain, size_t n) {
+// Zeroed words that forked children write and the parent reads.
+uint32_t *SharedWords(size_t n) {
+    void *p = mmap(nullptr, n * 4, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    EXPECT_NE(p, MAP_FAILED);
+    return p == MAP_FAILED ? nullptr : static_cast<uint32_t *>(p);
+}
+
+// Draws n identifiers into ids through a manager of the chain's level 0, with
+// runs so short that every eighth draw reserves a block.
+void Draw(zt::LevelChain &chain, uint32_t *ids, size_t n) {
     EvIdManager *manager = chain.Manager(0, EvIdManagerConfig{16, 3, 0});
-    std::vector<uint32_t> ids;
-    while (ids.size() < n) ids.push_back(ZERA_dwEvIdManagerGetNextId(manager, 0));
-    return ids;
+    for (size_t i = 0; i < n; ++i) ids[i] = ZERA_dwEvIdManagerGetNextId(manager, 0);
 }
 
 // A parent and four children, all with the handle the parent opened at load,
@@ -70,35 +55,24 @@ std::vector<uint32_t> Draw(zt::LevelChain &chain, size_t n) {
 TEST(EvIdFork, ParentAndChildrenNeverDrawTheSameIdentifier) {
     constexpr int kChildren = 4;
     constexpr size_t kDraws = 80000;
+    uint32_t *ids = SharedWords((kChildren + 1) * kDraws);  // the parent's draws last
+    ASSERT_NE(ids, nullptr);
     pid_t pids[kChildren];
-    int pipes[kChildren];
     const auto start = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);  // all at once
-    for (int c = 0; c < kChildren; ++c) {
-        pids[c] = Fork(&pipes[c], [start](int out) {
-            zt::LevelChain chain;
-            std::this_thread::sleep_until(start);
-            const std::vector<uint32_t> ids = Draw(chain, kDraws);
-            const char *p = reinterpret_cast<const char *>(ids.data());
-            for (size_t left = ids.size() * 4; left > 0;) {
-                const ssize_t n = write(out, p, left);
-                if (n <= 0) return 3;
-                p += n;
-                left -= static_cast<size_t>(n);
-            }
-            return close(out) == 0 ? 0 : 3;
-        });
-        ASSERT_GT(pids[c], 0);
+    auto draw = [&](size_t slot) {
+        zt::LevelChain chain;
+        std::this_thread::sleep_until(start);
+        Draw(chain, ids + slot * kDraws, kDraws);
+        return 0;
+    };
+    for (pid_t &pid : pids) {
+        pid = Fork([&] { return draw(static_cast<size_t>(&pid - pids)); });
+        ASSERT_GT(pid, 0);
     }
-    zt::LevelChain chain;
-    std::this_thread::sleep_until(start);
-    std::vector<uint32_t> all = Draw(chain, kDraws);
-    for (int c = 0; c < kChildren; ++c) {
-        const std::vector<uint32_t> ids = Receive(pipes[c]);
-        int status = 0;
-        EXPECT_EQ(ids.size(), kDraws);
-        EXPECT_TRUE(waitpid(pids[c], &status, 0) == pids[c] && WIFEXITED(status) && WEXITSTATUS(status) == 0);
-        all.insert(all.end(), ids.begin(), ids.end());
-    }
+    draw(kChildren);
+    for (pid_t pid : pids) EXPECT_TRUE(ExitedCleanly(pid));
+    std::vector<uint32_t> all(ids, ids + (kChildren + 1) * kDraws);
+    munmap(ids, all.size() * 4);
     std::sort(all.begin(), all.end());
     const size_t distinct = static_cast<size_t>(std::unique(all.begin(), all.end()) - all.begin());
     EXPECT_EQ(distinct, all.size()) << all.size() - distinct << " identifiers drawn twice";
@@ -108,33 +82,31 @@ TEST(EvIdFork, ParentAndChildrenNeverDrawTheSameIdentifier) {
 // library unload closes the segment); the child, on the inherited handle,
 // draws. Its run must stay reserved for a process opening the segment later.
 TEST(EvIdFork, BlocksOfADaemonOutliveItsParent) {
-    int fromDaemon = -1;
-    const pid_t parent = Fork(&fromDaemon, [](int out) -> int {
+    constexpr size_t kDraws = 2000;
+    uint32_t *ids = SharedWords(kDraws + 1);  // the last word: 1 once the daemon has drawn
+    ASSERT_NE(ids, nullptr);
+    const pid_t parent = Fork([ids]() -> int {
         const pid_t self = getpid();
-        int unused = -1;
-        const pid_t daemon = Fork(&unused, [out, self](int) {
+        const pid_t daemon = Fork([ids, self] {
             while (getppid() == self) usleep(1000);  // until the parent has left
-            // Kept, as a live daemon's: its blocks stay reserved.
-            EvIdManager *m = (new zt::LevelChain)->Manager(0, EvIdManagerConfig{16, 3, 0});
-            std::vector<uint32_t> ids;
-            while (ids.size() < 2000) ids.push_back(ZERA_dwEvIdManagerGetNextId(m, 0));
-            const ssize_t size = static_cast<ssize_t>(ids.size() * 4);
-            return write(out, ids.data(), static_cast<size_t>(size)) == size && close(out) == 0 ? 0 : 3;
+            Draw(*new zt::LevelChain, ids, kDraws);  // the chain kept, as a live daemon's
+            __atomic_store_n(&ids[kDraws], 1u, __ATOMIC_RELEASE);
+            return 0;
         });
         std::exit(daemon > 0 ? 0 : 2);
     });
     ASSERT_GT(parent, 0);
-    int status = 0;
-    EXPECT_TRUE(waitpid(parent, &status, 0) == parent && WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    const std::vector<uint32_t> ids = Receive(fromDaemon);
-    ASSERT_EQ(ids.size(), 2000u);
+    EXPECT_TRUE(ExitedCleanly(parent));
+    for (int i = 0; i < 6000 && __atomic_load_n(&ids[kDraws], __ATOMIC_ACQUIRE) == 0; ++i) usleep(10000);
+    ASSERT_EQ(__atomic_load_n(&ids[kDraws], __ATOMIC_ACQUIRE), 1u) << "the daemon drew nothing in 60 s";
 
     OSAL_HSHMEM later = OSAL_hSharedMemOpen(zera::kIdSegmentSize, zera::kIdSegmentName, OSAL_SHM_CREATE);
     ASSERT_NE(later, nullptr) << OSAL_pszGetLastErrorText();
     ASSERT_TRUE(OSAL_boSharedMemLock(later));
-    const bool taken = zt::Taken(static_cast<uint32_t *>(later->pvData), ids.back() / zera::kIdBlockSize);
+    const bool taken = zt::Taken(static_cast<uint32_t *>(later->pvData), ids[kDraws - 1] / zera::kIdBlockSize);
     OSAL_vSharedMemUnlock(later);
     OSAL_vSharedMemClose(later);
+    munmap(ids, (kDraws + 1) * 4);
     EXPECT_TRUE(taken) << "the block a live process draws from is free for a later one";
 }
 

@@ -92,23 +92,16 @@ TEST(EvIdManager, HandsOutRunsAroundTheRingOfSlots) {
     zt::ResetSegment();
 }
 
-// An incomplete stack leaves the manager empty; the next request after that fills it.
-TEST(EvIdManager, WithoutARunTheManagerStaysEmptyUntilTheNextRequest) {
-    zt::ResetSegment();
-    LevelChain chain(0, false);
-    EvIdManager *m = chain.Manager(0);
-    EXPECT_REFUSED(Next(m) != ZERA_EVID_NONE, OSAL_ERR_NOT_COMPLETE);
-    EXPECT_TRUE(AllSlotsEmpty(m));
-    EXPECT_REFUSED(ZERA_boEvIdManagerPreAllocIdBlocks(m), OSAL_ERR_NOT_COMPLETE);
-
-    chain.SetComplete(true);
-    EXPECT_EQ(Next(m), 2u);
-}
-
+// An incomplete stack leaves the manager empty; once complete, a pre-allocation
+// fills every slot, through level 0.
 TEST(EvIdManager, PreAllocFreeAndRefillAcrossLevels) {
     zt::ResetSegment();
-    LevelChain chain(1);
-    EvIdManager *m = chain.Manager(1);  // draws through level 0
+    LevelChain chain(1, false);
+    EvIdManager *m = chain.Manager(1);
+    EXPECT_REFUSED(Next(m) != ZERA_EVID_NONE, OSAL_ERR_NOT_COMPLETE);
+    EXPECT_REFUSED(ZERA_boEvIdManagerPreAllocIdBlocks(m), OSAL_ERR_NOT_COMPLETE);
+    EXPECT_TRUE(AllSlotsEmpty(m));
+    chain.SetComplete(true);
     ASSERT_TRUE(ZERA_boEvIdManagerPreAllocIdBlocks(m));
     EXPECT_EQ(m->u8CurBlock, 0);
     EXPECT_EQ(m->dwNextId, m->padwBlocks[0]);

@@ -68,9 +68,6 @@ public:
             h->dwStatus = (h->dwStatus & ~ZERA_STATUS_COMPLETE) | (complete ? ZERA_STATUS_COMPLETE : 0);
         }
     }
-    void SetNoEvid() {
-        for (StackHandle *h : levels_) h->dwStatus |= ZERA_STATUS_NO_EVID;
-    }
     // Initialises the manager of level `level`.
     EvIdManager *Manager(size_t level, EvIdManagerConfig config = EvIdManagerConfig{0, 0, 0}) {
         StackHandle *h = levels_.at(level);
@@ -117,12 +114,6 @@ inline void ResetSegment(bool allTaken = false) {
     std::memset(SegmentWords(), 0, zera::kIdSegmentSize);
     if (allTaken) std::memset(SegmentWords() + zera::kIdTakenWord, 0xFF, zera::kIdBitmapWords * 4);
     OSAL_vSharedMemUnlock(zera::IdSegment());
-}
-
-// Checks the stored code and clears it for the next step.
-inline void ExpectCode(uint32_t code) {
-    EXPECT_EQ(OSAL_dwGetLastError(), code);
-    OSAL_vSetLastError(0);
 }
 
 }  // namespace zt

@@ -19,9 +19,7 @@ struct Words {
     }
     std::vector<uint32_t> w = std::vector<uint32_t>(zera::kIdSearchWord + 1, 0);
     uint32_t *data() { return w.data(); }
-    uint32_t position() const { return w[zera::kIdSearchWord]; }
     void Take(uint32_t block) { w[block / 32] |= 1u << (block % 32); }
-    bool taken(uint32_t block) const { return zt::Taken(w.data(), block); }
     bool continues(uint32_t block) const { return zt::Continues(w.data(), block); }
 };
 
@@ -29,11 +27,8 @@ struct Words {
 // a request that cannot be met (kNone) leaves the words as they were.
 TEST(IdRuns, SearchGoesOnFromThePositionSkipsTakenBlocksAndWraps) {
     const uint32_t outOfRange = 0xFFFFFFFFu % zera::kIdBlockCount, kNone = zera::kNoIdRun;
-    const struct {
-        uint32_t position, fill;  // fill: every word of the taken bitmap
-        std::vector<uint32_t> taken;
-        uint32_t count, first, after, code;
-    } cases[] = {
+    // fill: every word of the taken bitmap; taken: blocks taken besides.
+    const struct { uint32_t position, fill; std::vector<uint32_t> taken; uint32_t count, first, after, code; } cases[] = {
         {0, 0, {}, 0, 0, 0, 0},  // a count of 0 reports the next free block without taking it
         {0, 0, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, 1, 10, 11, 0},  // 10 steps + 1 block
         // A two-block run from 20 is cut by block 21: one step for the free
@@ -54,7 +49,7 @@ TEST(IdRuns, SearchGoesOnFromThePositionSkipsTakenBlocksAndWraps) {
         OSAL_vSetLastError(0);
         EXPECT_EQ(zera::ReserveIdRun(s.data(), c.count), c.first == kNone ? kNone : c.first * kBlock);
         EXPECT_EQ(OSAL_dwGetLastError(), c.code);
-        EXPECT_EQ(s.position(), c.after);
+        EXPECT_EQ(s.w[zera::kIdSearchWord], c.after);
         EXPECT_TRUE(c.first == kNone ? s.w == before
                                      : zt::TakenBlocks(s.w) == c.taken.size() + (c.count + kBlock - 1) / kBlock);
     }

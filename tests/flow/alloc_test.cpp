@@ -6,9 +6,9 @@ namespace {
 
 using namespace st;
 
-TEST(FlowOutOfMemory, ARefusedModifyOrCancelLeavesTheQueuedEventAsItWas) {
+TEST(FlowOutOfMemory, NothingQueuedIsLostOrHalfChanged) {
     AllocFailureGuard guard;
-    FlowStack stack{"Layer"};
+    FlowStack stack{"Layer", "Layer"};
     Event *queued = Data(ZERA_EVENT_DATA, 1, 4);
     std::memcpy(queued->pbData, "abcd", 4);
     queued->dwEventId = 5;
@@ -30,11 +30,8 @@ TEST(FlowOutOfMemory, ARefusedModifyOrCancelLeavesTheQueuedEventAsItWas) {
     OSAL_vTestFailAllocAfter(-1);
     EXPECT_EQ(Queued(stack[1]->hSendQueue), std::vector<Event *>{queued});
     EXPECT_TRUE(Send(stack.h0(), cancel, Relative(0)));
-}
 
-TEST(FlowOutOfMemory, ARepetitionWithoutACopyMovesOnAndAFilterWithoutACopyStillDelivers) {
-    AllocFailureGuard guard;
-    FlowStack stack{"Layer", "Layer"};
+    // A repetition without a copy moves on; a filter without a copy still delivers.
     BreakFlag brk;
     Event *master = Master(stack.h0(), 1, 0, kSecond);
     const int64_t due = NowMicros() - 1000;

@@ -13,7 +13,7 @@ Event *PutFrom(StackHandle *h, uint8_t level, int32_t type, int64_t stampMicros)
     return ev;
 }
 
-TEST(Receive, ChoosesByLevelAndTypeAndLeavesTheRestQueued) {
+TEST(Receive, ChoosesByMaskWaitsAsToldAndWakesForABreakOrAWantedEvent) {
     FlowStack stack{"Layer", "Layer"};
     StackHandle *h1 = stack[1], *h2 = stack[2];
     EXPECT_EQ(ReceiveNow(h1), nullptr);
@@ -30,11 +30,9 @@ TEST(Receive, ChoosesByLevelAndTypeAndLeavesTheRestQueued) {
 
     EXPECT_REFUSED(ReceiveNow(h2), OSAL_ERR_INVALID_HANDLE);  // the top has no next level
     EXPECT_REFUSED(ZERA_pstReceiveEvent(h1, kAll, kAll, nullptr), OSAL_ERR_INVALID_ARG);
-}
+    ZERA_vBreakRecvEventWait(h2, nullptr, nullptr);  // nor anything to break
 
-// Every time-out form and a break, with all levels wanted and with a mask.
-TEST(Receive, TimeOutsBreaksAndAPutDuringTheWait) {
-    FlowStack stack{"Layer"};
+    // Every time-out form and a break, with all levels wanted and with a mask.
     StackHandle *h0 = stack.h0();
     for (uint32_t masks : {kAll, 0x2u}) {
         SCOPED_TRACE(masks);
@@ -52,7 +50,6 @@ TEST(Receive, TimeOutsBreaksAndAPutDuringTheWait) {
         EXPECT_TRUE(brk.Set());
         EXPECT_LT(cpu, 0.03) << "the idle receiver must sleep";
     }
-    ZERA_vBreakRecvEventWait(stack[1], nullptr, nullptr);  // no next level: nothing to break
 
     // An unwanted event wakes the receive, which goes on waiting for a wanted one.
     Event *wanted = ZERA_pstCreateEvent(ZERA_EVENT_DATA, 1, 0);

@@ -25,7 +25,7 @@ void Carry(Event *ev, uint8_t level, uint8_t selector, const char *name, uint32_
     ASSERT_TRUE(ZERA_boAddParamA(1, 0, &node->pParList, &count, &cursor, type, 0, 0, 0, 0, name, value));
 }
 
-TEST(RestoreParams, ASelectorOneChangeIsUndoneByTheSecondCallOrAroundACancel) {
+TEST(RestoreParams, ChangesAreUndoneAfterwardsAndWhatDoesNotApplyIsDropped) {
     ComponentTrace trace("Layer");
     FlowStack stack{"Layer", "Layer"};
     StackHandle *h2 = stack[2];
@@ -62,16 +62,13 @@ TEST(RestoreParams, ASelectorOneChangeIsUndoneByTheSecondCallOrAroundACancel) {
     EXPECT_EQ(Gain(h2)->uValue.dw, 9u);
     EXPECT_EQ(trace.Levels(kNotify), (std::vector<uint32_t>{2, 2}));
     EXPECT_TRUE(Queued(h2->hSendQueue).empty());
-}
 
-// A value of another type is consumed unapplied; a level above the top is dropped.
-TEST(RestoreParams, WhatDoesNotApplyIsNotChangedAndLevelsAboveTheTopAreDropped) {
-    FlowStack stack{"Layer", "Layer"};
-    Event *ev = Data(ZERA_EVENT_DATA, 1);
+    // A value of another type is consumed unapplied; a level above the top is dropped.
+    ev = Data(ZERA_EVENT_DATA, 1);
     Carry(ev, 2, 0, "Gain", ZERA_PARAM_STRING, "seven");
     Carry(ev, 5, 1, "Gain", ZERA_PARAM_DWORD, 8u);
-    ZERA_vSetRestoreParams(stack[2], ev);
-    EXPECT_EQ(Gain(stack[2])->uValue.dw, 1u);
+    ZERA_vSetRestoreParams(h2, ev);
+    EXPECT_EQ(Gain(h2)->uValue.dw, 9u);
     EXPECT_EQ(Carried(ev, 2, 0), -1);
     EXPECT_EQ(Carried(ev, 5, 1), -1);
     ZERA_boDeleteEvent(ev);

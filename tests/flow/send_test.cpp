@@ -24,14 +24,29 @@ TEST(Send, ClimbsToTheAddressedLevelAndMovesTheOwnerAlong) {
     EXPECT_REFUSED(Send(h1, other, Relative(0)), OSAL_ERR_NOT_OWNER);
     EXPECT_REFUSED(Send(h1, renamed, Relative(0)), OSAL_ERR_ID_MISMATCH);
     for (Event *refused : {bare, other, renamed}) ZERA_boDeleteEvent(refused);
+
+    // A cancel's wildcard is set with ZERA_boSetEventID.
+    Event *cancel = ZERA_pstCreateEventEx(h1, ZERA_EVENT_DATA, 3, 0, 0, 0);
+    ASSERT_TRUE(ZERA_boSetEventID(cancel, h1, ZERA_CANCEL_ALL)) << LastText();
+    cancel->u8QueueOp = ZERA_QOP_CANCEL;
+    EXPECT_TRUE(Send(h1, cancel, Relative(0)));
+    EXPECT_TRUE(Queued(stack[3]->hSendQueue).empty());
 }
 
-TEST(Send, RoutesByLevelAndRefusesWhatCannotArrive) {
+// Level 0 addresses the next level; relative stamps start at arrival; intervals have a two-second floor.
+TEST(Send, RoutesByLevelStampsAndRefusesWhatCannotArrive) {
     FlowStack stack{"Layer", "Layer", "Layer"};
-    Event *toOne = Data(ZERA_EVENT_DATA, 0);
-    ASSERT_TRUE(Send(stack.h0(), toOne, Relative(kSecond)));
+    Event *toOne = Data(ZERA_EVENT_DATA, 0), *interval = Data(ZERA_EVENT_INTERVAL, 1, 0);
+    const int64_t before = NowMicros();
+    ASSERT_TRUE(Send(stack.h0(), toOne, Relative(1500000)));
     EXPECT_EQ(toOne->u8Level, 1);
-    EXPECT_EQ(Queued(stack[1]->hSendQueue), std::vector<Event *>{toOne});
+    EXPECT_GE(Micros(toOne->stTimeStamp), before + 1500000);
+    EXPECT_LE(Micros(toOne->stTimeStamp), NowMicros() + 1500000);
+    interval->stInterval = Relative(kSecond);
+    ASSERT_TRUE(Send(stack.h0(), interval, Relative(0)));
+    EXPECT_EQ(interval->stInterval.dwMicroseconds, OSAL_TIME_RELATIVE);
+    EXPECT_EQ(Micros(interval->stInterval), 2 * kSecond);
+    EXPECT_EQ(Queued(stack[1]->hSendQueue), (std::vector<Event *>{interval, toOne}));
 
     auto master = [&](void (*f)(Event *)) { Event *ev = Master(stack.h0(), 2, 3, kSecond); f(ev); return ev; };
     auto data = [](int32_t type, uint32_t size, void (*f)(Event *)) { Event *ev = Data(type, 2, size); f(ev); return ev; };
@@ -59,24 +74,7 @@ TEST(Send, RoutesByLevelAndRefusesWhatCannotArrive) {
     EXPECT_REFUSED(ZERA_boSendEvent(stack[1], ev, 0, nullptr), OSAL_ERR_INVALID_ARG);
     EXPECT_REFUSED(ZERA_boSendEvent(stack[1], nullptr, 0, &OSAL_stTimeNoWait), OSAL_ERR_INVALID_ARG);
     ZERA_boDeleteEvent(ev);
-    EXPECT_TRUE(Queued(stack[2]->hSendQueue).empty());
-    EXPECT_TRUE(Queued(stack[3]->hSendQueue).empty());
-}
-
-TEST(Send, RelativeStampsStartAtArrivalAndIntervalsHaveAFloor) {
-    FlowStack stack{"Layer", "Layer"};
-    StackHandle *h0 = stack.h0();
-    Event *relative = Data(ZERA_EVENT_DATA, 2);
-    const int64_t before = NowMicros();
-    ASSERT_TRUE(Send(h0, relative, Relative(1500000)));
-    EXPECT_GE(Micros(relative->stTimeStamp), before + 1500000);
-    EXPECT_LE(Micros(relative->stTimeStamp), NowMicros() + 1500000);
-
-    Event *interval = Data(ZERA_EVENT_INTERVAL, 1, 0);  // raised to the two-second floor
-    interval->stInterval = Relative(kSecond);
-    ASSERT_TRUE(Send(h0, interval, Relative(0)));
-    EXPECT_EQ(interval->stInterval.dwMicroseconds, OSAL_TIME_RELATIVE);
-    EXPECT_EQ(Micros(interval->stInterval), 2 * kSecond);
+    EXPECT_TRUE(Queued(stack[2]->hSendQueue).empty() && Queued(stack[3]->hSendQueue).empty());
 }
 
 // Level 2's queue with one event of every kind a cancel tells apart.
@@ -115,83 +113,56 @@ TEST(Send, CancelWildcardsTellMastersFromEverythingElse) {
     EXPECT_TRUE(all.Left().empty());
 }
 
-// With identifier management a cancel's wildcard is set with ZERA_boSetEventID.
-TEST(Send, CancelWildcardOnAStackWithIdentifierManagement) {
-    Stack stack{"Layer", "Completer"};
-    StackHandle *h1 = stack[1];
-    for (int32_t type : {ZERA_EVENT_DATA0, ZERA_EVENT_DATA}) {
-        ASSERT_TRUE(Send(h1, ZERA_pstCreateEventEx(h1, type, 2, 4, 0, 0), Relative(60 * kSecond)));
-    }
-    Event *cancel = ZERA_pstCreateEventEx(h1, ZERA_EVENT_DATA, 2, 0, 0, 0);
-    ASSERT_TRUE(ZERA_boSetEventID(cancel, h1, ZERA_CANCEL_ALL)) << LastText();
-    cancel->u8QueueOp = ZERA_QOP_CANCEL;
-    EXPECT_TRUE(Send(h1, cancel, Relative(0)));
-    EXPECT_TRUE(Queued(stack[2]->hSendQueue).empty());
-}
-
-// Three one-shot events of level 1 at +10, +20 and +30 s, ids 10, 20, 30.
-struct ModifyFixture {
+// A modify moves its match, takes bigger data into a new area, and moves a
+// master of a chosen repeat group by the change of period; without a match
+// or with two it changes nothing.
+TEST(Send, ModifyChangesItsOneMatchOnly) {
     FlowStack stack{"Layer"};
-    int64_t base = NowMicros();
-    Event *ev[3];
-    ModifyFixture() {
-        for (int i = 0; i < 3; ++i) {
-            ev[i] = Data(ZERA_EVENT_DATA, 1, 4);
-            ev[i]->dwEventId = 10u * (i + 1);
-            EXPECT_TRUE(Send(stack.h0(), ev[i], Absolute(base + (i + 1) * 10 * kSecond)));
-        }
+    StackHandle *h0 = stack.h0();
+    const int64_t base = NowMicros();
+    Event *ev[3];  // at +10, +20 and +30 s, ids 10, 20, 30
+    for (int i = 0; i < 3; ++i) {
+        ev[i] = Data(ZERA_EVENT_DATA, 1, 4);
+        ev[i]->dwEventId = 10u * (i + 1);
+        ASSERT_TRUE(Send(h0, ev[i], Absolute(base + (i + 1) * 10 * kSecond)));
     }
-    std::vector<Event *> Order() const { return Queued(stack[1]->hSendQueue); }
-    bool Modify(Event *change, const TimeVal &when = OSAL_stTimeNoWait, uint32_t flags = 0) {
-        return Send(stack.h0(), change, when, flags);
-    }
-};
-
-TEST(Send, ModifyMovesTheMatchAndFailsWithoutOrWithTwoMatches) {
-    ModifyFixture f;
+    auto order = [&] { return Queued(stack[1]->hSendQueue); };
     Event *earlier = QueueOp(1, 20, ZERA_QOP_MODIFY | ZERA_QOP_TIMESTAMP | ZERA_QOP_FLAGS);
-    ASSERT_TRUE(f.Modify(earlier, Absolute(f.base + 5 * kSecond), 0x40));
-    EXPECT_EQ(f.Order(), (std::vector<Event *>{f.ev[1], f.ev[0], f.ev[2]}));
-    EXPECT_EQ(Micros(f.ev[1]->stTimeStamp), f.base + 5 * kSecond);
-    EXPECT_EQ(f.ev[1]->dwFlags, 0x40u);
+    ASSERT_TRUE(Send(h0, earlier, Absolute(base + 5 * kSecond), 0x40));
+    EXPECT_EQ(order(), (std::vector<Event *>{ev[1], ev[0], ev[2]}));
+    EXPECT_EQ(Micros(ev[1]->stTimeStamp), base + 5 * kSecond);
+    EXPECT_EQ(ev[1]->dwFlags, 0x40u);
 
-    Event *unknown = QueueOp(1, 99, ZERA_QOP_MODIFY | ZERA_QOP_TIMESTAMP);
-    EXPECT_REFUSED(f.Modify(unknown), 0);
-    EXPECT_EQ(unknown->u8QueueOp, ZERA_QOP_MODIFY | ZERA_QOP_TIMESTAMP);  // still the caller's
-    ZERA_boDeleteEvent(unknown);
-
-    f.ev[2]->dwEventId = 10;  // two queued events share an identifier
-    Event *ambiguous = QueueOp(1, 10, ZERA_QOP_MODIFY | ZERA_QOP_TIMESTAMP);
-    EXPECT_REFUSED(f.Modify(ambiguous), OSAL_ERR_DUPLICATE_ID);
-    EXPECT_EQ(f.Order(), (std::vector<Event *>{f.ev[1], f.ev[0], f.ev[2]}));
-    EXPECT_EQ(Micros(f.ev[0]->stTimeStamp), f.base + 10 * kSecond);
-    ZERA_boDeleteEvent(ambiguous);
-}
-
-// Data grows into a new area; a chosen repeat group moves a master by the change of period.
-TEST(Send, ModifyTakesDataAndTheChosenGroupsWithANewPeriod) {
-    ModifyFixture f;
     Event *grow = QueueOp(1, 30, ZERA_QOP_MODIFY | ZERA_QOP_DATA, 100);
     grow->pbData[99] = 99;
-    ASSERT_TRUE(f.Modify(grow));
-    Event *grown = f.Order()[2];  // a bigger event takes the match's place
+    ASSERT_TRUE(Send(h0, grow, OSAL_stTimeNoWait));
+    Event *grown = order()[2];  // a bigger event takes the match's place
     ASSERT_EQ(grown->dwDataSize, 100u);
-    EXPECT_EQ(grown->pbData, reinterpret_cast<uint8_t *>(grown + 1));
-    EXPECT_EQ(grown->pbData[99], 99);
+    EXPECT_TRUE(grown->pbData == reinterpret_cast<uint8_t *>(grown + 1) && grown->pbData[99] == 99);
     EXPECT_EQ(grown->dwEventId, 30u);
 
-    Event *master = Master(f.stack.h0(), 1, 5, 10 * kSecond);
-    const int64_t due = f.base + 100 * kSecond;
-    ASSERT_TRUE(Send(f.stack.h0(), master, Absolute(due)));
+    Event *master = Master(h0, 1, 5, 10 * kSecond);
+    const int64_t due = base + 100 * kSecond;
+    ASSERT_TRUE(Send(h0, master, Absolute(due)));
     Event *period = QueueOp(1, master->dwEventId, ZERA_QOP_MODIFY | ZERA_QOP_GROUPS_CHOSEN);
     period->u8Options = ZERA_OPT_REPEATING;
     period->stPeriod = Relative(30 * kSecond);
     period->u16RepeatCount = 2;
     period->u64Aux1 = 1;  // its group is not chosen
-    ASSERT_TRUE(f.Modify(period));
+    ASSERT_TRUE(Send(h0, period, OSAL_stTimeNoWait));
     EXPECT_EQ(Micros(master->stTimeStamp), due + 20 * kSecond);
-    EXPECT_EQ(master->u16RepeatCount, 2);
-    EXPECT_EQ(master->u64Aux1, 0u);
+    EXPECT_TRUE(master->u16RepeatCount == 2 && master->u64Aux1 == 0u);
+
+    Event *unknown = QueueOp(1, 99, ZERA_QOP_MODIFY | ZERA_QOP_TIMESTAMP);
+    EXPECT_REFUSED(Send(h0, unknown, OSAL_stTimeNoWait), 0);
+    EXPECT_EQ(unknown->u8QueueOp, ZERA_QOP_MODIFY | ZERA_QOP_TIMESTAMP);  // still the caller's
+    ZERA_boDeleteEvent(unknown);
+    grown->dwEventId = 10;  // two queued events share an identifier
+    Event *ambiguous = QueueOp(1, 10, ZERA_QOP_MODIFY | ZERA_QOP_TIMESTAMP);
+    EXPECT_REFUSED(Send(h0, ambiguous, OSAL_stTimeNoWait), OSAL_ERR_DUPLICATE_ID);
+    EXPECT_EQ(order(), (std::vector<Event *>{ev[1], ev[0], grown, master}));
+    EXPECT_EQ(Micros(ev[0]->stTimeStamp), base + 10 * kSecond);
+    ZERA_boDeleteEvent(ambiguous);
 }
 
 }  // namespace

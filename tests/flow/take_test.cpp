@@ -6,50 +6,63 @@ namespace {
 
 using namespace st;
 
-TEST(Take, ComesOutWhenDueMinusTheLead) {
+// Level 1 of a one-layer stack with its taker's break flag.
+class Take : public ::testing::Test {
+protected:
+    Event *Sent(Event *ev, const TimeVal &when, uint32_t flags = 0) {
+        EXPECT_TRUE(Send(stack.h0(), ev, when, flags));
+        return ev;
+    }
+    Event *Next(int64_t leadMicros = 0) { return st::Take(stack[1], brk, leadMicros); }
+
     FlowStack stack{"Layer"};
     BreakFlag brk;
+};
+
+TEST_F(Take, ComesOutWhenDueMinusTheLeadOrWhenAWaitIsCutShort) {
     // Due relative to now, the lead, and the seconds the take waits.
     const struct { int64_t due, lead; double atLeast, below; } cases[] = {
         {-5 * kSecond, 0, 0, 0.5}, {800000, 0, 0.75, 5.0}, {2 * kSecond, 1500000, 0.45, 1.9}};
     for (const auto &c : cases) {
-        Event *ev = Data(ZERA_EVENT_DATA, 1);
-        ASSERT_TRUE(Send(stack.h0(), ev, Absolute(NowMicros() + c.due)));
+        Event *ev = Sent(Data(ZERA_EVENT_DATA, 1), Absolute(NowMicros() + c.due));
         const double start = Seconds();
-        EXPECT_EQ(Take(stack[1], brk, c.lead), ev);
+        EXPECT_EQ(Next(c.lead), ev);
         EXPECT_GE(Seconds() - start, c.atLeast) << c.due;
         EXPECT_LT(Seconds() - start, c.below) << c.due;
         ZERA_boDeleteEvent(ev);
     }
 
-    // An earlier event sent during the wait comes first.
-    Event *far = Data(ZERA_EVENT_DATA, 1), *near = Data(ZERA_EVENT_DATA, 1);
-    ASSERT_TRUE(Send(stack.h0(), far, Relative(60 * kSecond)));
-    std::thread sender([&] {
+    // An earlier event sent during the wait comes first; then a forward step
+    // of the wall clock ends the wait for the one 100 s away.
+    Event *far = Sent(Data(ZERA_EVENT_DATA, 1), Relative(100 * kSecond)), *near = Data(ZERA_EVENT_DATA, 1);
+    const double start = Seconds();
+    std::thread stepper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        EXPECT_TRUE(Send(stack.h0(), near, Relative(0)));
+        Sent(near, Relative(0));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        OSAL_vTestSetClockOffset(101 * kSecond);
     });
-    EXPECT_EQ(Take(stack[1], brk), near);
-    sender.join();
-    ZERA_boDeleteEvent(near);
+    EXPECT_EQ(Next(), near);
+    EXPECT_EQ(Next(), far);
+    stepper.join();
+    OSAL_vTestSetClockOffset(0);
+    EXPECT_LT(Seconds() - start, 2.0);
+    for (Event *ev : {near, far}) ZERA_boDeleteEvent(ev);
 }
 
-TEST(Take, RepetitionsHandOutCopiesThenTheMasterItself) {
-    FlowStack stack{"Layer"}, two{"Layer", "Layer"};
-    BreakFlag brk;
+TEST_F(Take, RepetitionsHandOutCopiesThenTheMasterItself) {
+    FlowStack two{"Layer", "Layer"};
     Event *master = Master(stack.h0(), 1, 3, 1000), *endless = Master(stack.h0(), 1, 0, 1000);
     ASSERT_NE(*ZERA_ppstCheckParListA(master, 1, 0, 1, 0), nullptr);
-    ASSERT_TRUE(Send(stack.h0(), master, Relative(0)));
+    Sent(master, Relative(0));
     for (int copy = 0; copy < 2; ++copy) {
-        Event *ev = Take(stack[1], brk);
+        Event *ev = Next();
         ASSERT_NE(ev, nullptr);
-        EXPECT_NE(ev, master);
-        EXPECT_EQ(ev->dwEventId, master->dwEventId);
+        EXPECT_TRUE(ev != master && ev->dwEventId == master->dwEventId && ev->pstAttachments != nullptr);
         EXPECT_TRUE(ev->u8Options & ZERA_OPT_COPY);
-        EXPECT_NE(ev->pstAttachments, nullptr);
         ZERA_boDeleteEvent(ev);
     }
-    EXPECT_EQ(Take(stack[1], brk), master);
+    EXPECT_EQ(Next(), master);
     EXPECT_TRUE(master->u8Options & ZERA_OPT_COPY);
     // Sent on by its receiver at level 1, a copy is a one-shot.
     master->u8Level = 2;
@@ -58,30 +71,25 @@ TEST(Take, RepetitionsHandOutCopiesThenTheMasterItself) {
     EXPECT_EQ(master->u16RepeatCount, 0);
 
     // Count 0: copies without end, the master stays queued.
-    ASSERT_TRUE(Send(stack.h0(), endless, Relative(0)));
-    for (int i = 0; i < 4; ++i) ZERA_boDeleteEvent(Take(stack[1], brk));
+    Sent(endless, Relative(0));
+    for (int i = 0; i < 4; ++i) ZERA_boDeleteEvent(Next());
     EXPECT_EQ(Queued(stack[1]->hSendQueue), std::vector<Event *>{endless});
 }
 
 // 200 s behind a master restarts from now (copy marked late); 50 s behind it steps one period.
-TEST(Take, ARepetitionFarBehindStartsAgainFromNowAndMarksTheCopyLate) {
-    FlowStack stack{"Layer"};
-    BreakFlag brk;
-    Event *far = Master(stack.h0(), 1, 0, kSecond);
-    ASSERT_TRUE(Send(stack.h0(), far, Absolute(NowMicros() - 200 * kSecond)));
+TEST_F(Take, ARepetitionFarBehindStartsAgainFromNowAndMarksTheCopyLate) {
+    Event *far = Sent(Master(stack.h0(), 1, 0, kSecond), Absolute(NowMicros() - 200 * kSecond));
     const int64_t before = NowMicros();
-    Event *copy = Take(stack[1], brk);
+    Event *copy = Next();
     ASSERT_NE(copy, nullptr);
-    EXPECT_EQ(copy->u8Error, 0xFF);
-    EXPECT_TRUE(copy->dwFlags & ZERA_EVF_LATE);
+    EXPECT_TRUE(copy->u8Error == 0xFF && (copy->dwFlags & ZERA_EVF_LATE));
     EXPECT_GE(Micros(far->stTimeStamp), before + kSecond);
     EXPECT_LE(Micros(far->stTimeStamp), NowMicros() + kSecond);
     ZERA_boDeleteEvent(copy);
 
-    Event *near = Master(stack.h0(), 1, 0, kSecond);
     const int64_t start = NowMicros() - 50 * kSecond;
-    ASSERT_TRUE(Send(stack.h0(), near, Absolute(start)));
-    copy = Take(stack[1], brk);  // the far master waits a second ahead
+    Event *near = Sent(Master(stack.h0(), 1, 0, kSecond), Absolute(start));
+    copy = Next();  // the far master waits a second ahead
     ASSERT_NE(copy, nullptr);
     EXPECT_EQ(copy->dwEventId, near->dwEventId);
     EXPECT_EQ(copy->u8Error | (copy->dwFlags & ZERA_EVF_LATE), 0u);
@@ -90,27 +98,22 @@ TEST(Take, ARepetitionFarBehindStartsAgainFromNowAndMarksTheCopyLate) {
 }
 
 // An answer 2 s late shifts the events that follow answers; a repeating one reschedules its master.
-TEST(Take, WhatFollowsAnswersIsMovedByThem) {
-    FlowStack stack{"Layer"};
-    BreakFlag brk;
+TEST_F(Take, WhatFollowsAnswersIsMovedByThem) {
     StackHandle *h1 = stack[1];
     Event *answer = Data(ZERA_EVENT_DATA2, 1);
     answer->stTimeStamp = Absolute(NowMicros() - 2 * kSecond);
     ZERA_vInputFilter(h1, answer);
-    const int64_t offset = Micros(h1->stTimeOffset);
+    const int64_t offset = Micros(h1->stTimeOffset), due = NowMicros() - kSecond;
     EXPECT_GE(offset, 2 * kSecond);
     EXPECT_LT(offset, 3 * kSecond);
-    Event *follows = Data(ZERA_EVENT_DATA, 1), *plain = Data(ZERA_EVENT_DATA, 1);
-    const int64_t due = NowMicros() - kSecond;
-    ASSERT_TRUE(Send(stack.h0(), follows, Absolute(due), ZERA_EVF_FOLLOW_ANSWERS));
-    ASSERT_EQ(Take(h1, brk), follows);
+    Event *follows = Sent(Data(ZERA_EVENT_DATA, 1), Absolute(due), ZERA_EVF_FOLLOW_ANSWERS);
+    ASSERT_EQ(Next(), follows);
     EXPECT_EQ(Micros(follows->stTimeStamp), due + offset);
-    ASSERT_TRUE(Send(stack.h0(), plain, Relative(0)));
-    ASSERT_EQ(Take(h1, brk), plain);  // taking one without the flag resets the offset
+    Event *plain = Sent(Data(ZERA_EVENT_DATA, 1), Relative(0));
+    ASSERT_EQ(Next(), plain);  // taking one without the flag resets the offset
     EXPECT_EQ(Micros(h1->stTimeOffset), 0);
 
-    Event *master = Master(stack.h0(), 1, 0, 5 * kSecond);
-    ASSERT_TRUE(Send(stack.h0(), master, Relative(60 * kSecond), ZERA_EVF_FOLLOW_ANSWERS));
+    Event *master = Sent(Master(stack.h0(), 1, 0, 5 * kSecond), Relative(60 * kSecond), ZERA_EVF_FOLLOW_ANSWERS);
     answer = Data(ZERA_EVENT_DATA2, 1);
     answer->u8Options = ZERA_OPT_REPEATING;
     answer->dwFlags = ZERA_EVF_FOLLOW_ANSWERS;
@@ -123,45 +126,24 @@ TEST(Take, WhatFollowsAnswersIsMovedByThem) {
     Drain(h1->hRecvQueue);
 }
 
-TEST(Take, ABreakEndsTheWaitAndStaysUntilItsOwnerClearsIt) {
-    FlowStack stack{"Layer"};
-    BreakFlag brk;
-    const double cpu = IdleWaitCpu([&] { return Take(stack[1], brk); },
+TEST_F(Take, ABreakEndsTheWaitAndStaysUntilItsOwnerClearsIt) {
+    const double cpu = IdleWaitCpu([&] { return Next(); },
                                    [&] { ZERA_vBreakSendEventWait(stack[1], &brk.flag, brk.mutex); });
     EXPECT_LT(cpu, 0.03) << "the idle taker must sleep";
 
-    Event *due = Data(ZERA_EVENT_DATA, 1);
-    ASSERT_TRUE(Send(stack.h0(), due, Relative(0)));
-    EXPECT_EQ(Take(stack[1], brk), nullptr);  // still broken
+    Event *due = Sent(Data(ZERA_EVENT_DATA, 1), Relative(0));
+    EXPECT_EQ(Next(), nullptr);  // still broken
     EXPECT_TRUE(brk.Set(true));
-    EXPECT_EQ(Take(stack[1], brk), due);
+    EXPECT_EQ(Next(), due);
     ZERA_boDeleteEvent(due);
 
     // A break fired before the wait begins is not lost.
     ZERA_vBreakSendEventWait(stack[1], nullptr, nullptr);
     const double start = Seconds();
     ZERA_vBreakSendEventWait(stack[1], &brk.flag, brk.mutex);
-    EXPECT_EQ(Take(stack[1], brk), nullptr);
+    EXPECT_EQ(Next(), nullptr);
     EXPECT_LT(Seconds() - start, 1.0);
     EXPECT_REFUSED(ZERA_pstGetNextSendEvent(stack[1], nullptr, &brk.flag, brk.mutex), OSAL_ERR_INVALID_ARG);
-}
-
-// A forward step of the wall clock ends a wait for an event 100 s away.
-TEST(Take, WaitsFollowTheWallClock) {
-    FlowStack stack{"Layer"};
-    BreakFlag brk;
-    Event *ev = Data(ZERA_EVENT_DATA, 1);
-    ASSERT_TRUE(Send(stack.h0(), ev, Relative(100 * kSecond)));
-    const double start = Seconds();
-    std::thread stepper([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        OSAL_vTestSetClockOffset(101 * kSecond);
-    });
-    EXPECT_EQ(Take(stack[1], brk), ev);
-    stepper.join();
-    OSAL_vTestSetClockOffset(0);
-    EXPECT_LT(Seconds() - start, 2.0);
-    ZERA_boDeleteEvent(ev);
 }
 
 }  // namespace
