@@ -37,10 +37,9 @@ Event *ReadBack(const Bytes &bytes, bool wide = false) {
     return ev;
 }
 
-// Writes ev (deleted then), expects exactly `expected` of `size` bytes, reads
-// it back and expects the copy to write the same bytes; returns the copy.
-Event *ExpectWire(Event *ev, const Bytes &expected, size_t size) {
-    EXPECT_EQ(expected.size(), size);
+// Writes ev (deleted then), expects exactly `expected`, reads it back and
+// expects the copy to write the same bytes; returns the copy.
+Event *ExpectWire(Event *ev, const Bytes &expected) {
     EXPECT_EQ(EventBytes(ev), expected);
     ZERA_boDeleteEvent(ev);
     Event *back = ReadBack(expected);
@@ -57,8 +56,8 @@ TEST(EventWire, ExactBytesOfEveryType) {
         std::memcpy(ev->pbData, "hello", 5);
         Event *back = ExpectWire(ev, Head(type, 5).U8(0).U64(0x1112131415161718ull).U64(0x2122232425262728ull)
                                          .U8(0x08).U8(0x41).U8(0x31)  // options, aux3, queue op: the wire's order
-                                         .U16(0x5152).U32(0x62).U32(0x80000061).U32(5).Raw({'h', 'e', 'l', 'l', 'o'}).b,
-                                 62);
+                                         .U16(0x5152).U32(0x62).U32(0x80000061).U32(5).Raw({'h', 'e', 'l', 'l', 'o'})
+                                         .b);
         ASSERT_NE(back, nullptr);
         EXPECT_TRUE(back->pbData == reinterpret_cast<uint8_t *>(back + 1) && back->pstOwner == nullptr);  // own area
         ZERA_boDeleteEvent(back);
@@ -74,13 +73,13 @@ TEST(EventWire, ExactBytesOfEveryType) {
     EXPECT_EQ(EventBytes(mixed), Head(3, 44).U8(0).U32(0).b);  // 28 bytes
     mixed->dwItemCount = 9;
     Event *back = ExpectWire(mixed, Head(3, 44).U8(0).U32(9).U8(1).U64(0x0102030405060708ull).U8(0).U32(7)
-                                        .U8(2).U64(0xF0E0D0C0B0A09080ull).b, 51);
+                                        .U8(2).U64(0xF0E0D0C0B0A09080ull).b);  // 51 bytes
     EXPECT_EQ(std::memcmp(back->pbItems, items, sizeof items), 0);  // item sizes rebuilt
     ZERA_boDeleteEvent(back);
 
     Event *interval = NewEvent(ZERA_EVENT_INTERVAL, 0);  // 32 bytes
     interval->stInterval = TimeVal{0x80000200, 3};
-    ZERA_boDeleteEvent(ExpectWire(interval, Head(4, 0).U8(0).U32(3).U32(0x80000200).b, 32));
+    ZERA_boDeleteEvent(ExpectWire(interval, Head(4, 0).U8(0).U32(3).U32(0x80000200).b));
 }
 
 // Adds a node (level, selector) holding the list "Gain" = number, "Tx\xe9" =
@@ -240,7 +239,7 @@ TEST(EventWire, WriterRefusesBeforeWriting) {
     for (Event *ev : {bare, items, data}) ZERA_boDeleteEvent(ev);
 }
 
-TEST(LevelWire, FullThenChangedOnlyAndReadBack) {
+TEST(LevelWire, FullThenChangedOnlyReadBackAndRefusals) {
     for (bool wide : {false, true}) {
         ListBuilder params(wide), same(false);
         for (ListBuilder *b : {&params, &same}) b->DWord("Gain", 5), b->Str("Mode", "fast");
@@ -266,9 +265,6 @@ TEST(LevelWire, FullThenChangedOnlyAndReadBack) {
         EXPECT_EQ(zt::Str16(back->pstStackParams[1].uValue.pv, wide), u"fast");
         ZERA_vDeleteStackHandleLevel(back);
     }
-}
-
-TEST(LevelWire, RefusalsAndFailedReads) {
     ListBuilder params;
     StackHandle level{};
     Packet w;
