@@ -9,11 +9,7 @@
 namespace {
 
 std::vector<uint8_t> Write(Event *ev) {
-    ZERA_HPACKET out = ZERA_hMarshalPacketCreate(nullptr, 0);
-    zf::Check(ZERA_boMarshalZERAEvent(out, ev));
-    std::vector<uint8_t> bytes = zf::Bytes(out);
-    ZERA_boMarshalPacketDelete(out);
-    return bytes;
+    return zf::Written([ev](ZERA_HPACKET out) { return ZERA_boMarshalZERAEvent(out, ev); });
 }
 
 Event *Read(const std::vector<uint8_t> &bytes, bool wide) {

@@ -53,23 +53,18 @@ EMPTY = param('Empty', 0, v=None)
 WIDE = param('Caf\xe9', 0, v='na\xefve', text='\xb0C')
 
 SEEDS = {
-    'fuzz_byte_stream': {
-        'ab': stream(b'ab'),
-        'several': stream(b'') + stream(b'\x00\x01\x02') + stream(bytes(range(40))),
+    # Read in turn as byte, word and double-word streams, then as narrow and
+    # as wide strings.
+    'stream_reader': {
+        'streams': stream(b'ab') + stream(bytes([1, 2, 3, 4, 0xA0, 0xB0]))
+                   + stream(bytes([1, 2, 3, 4, 0xCA, 0xFE, 0xBA, 0xBE])),
+        'empty': dword(0) * 3,
+        'several': stream(b'') + stream(b'\x00\x01') + stream(bytes(range(40))) + stream(b'\x00\x01\x02'),
+        'string_ab': hstring('ab'),
+        'strings': hstring('') + hstring(None) + hstring('Gain') + hstring('\xe9t\xe9'),
+        'strings_narrowed': hstring('x?\xe9') + hstring(None) + hstring(''),
     },
-    'fuzz_word_streams': {
-        'words_dwords': dword(6) + bytes([1, 2, 3, 4, 0xA0, 0xB0]) + dword(8) + bytes([1, 2, 3, 4, 0xCA, 0xFE, 0xBA, 0xBE]),
-        'empty': dword(0) + dword(0),
-    },
-    'fuzz_hstring': {
-        'ab': hstring('ab'),
-        'mixed': hstring('') + hstring(None) + hstring('Gain') + hstring('\xe9t\xe9'),
-    },
-    'fuzz_lstring': {
-        'ab': hstring('ab'),
-        'mixed': hstring('x?\xe9') + hstring(None) + hstring(''),
-    },
-    'fuzz_param': {
+    'param_reader': {
         'gain': GAIN,
         'mode': MODE,
         'rate_id': RATE + ID,
@@ -83,8 +78,7 @@ LISTS = {
     'mixed': plist(MODE, GAIN, ID, RATE, EMPTY, TERMINATOR),
     'latin1': plist(WIDE, param('', 1, flags=0)),
 }
-SEEDS['fuzz_param_list_a'] = LISTS
-SEEDS['fuzz_param_list_w'] = LISTS
+SEEDS['param_reader'].update({'list_' + name: data for name, data in LISTS.items()})
 
 
 def byte(v):

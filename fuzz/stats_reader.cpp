@@ -10,11 +10,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const bool read = ZERA_boUnmarshalStatistics(h, block);
     zf::Check(read == (size >= 56));
     if (read) {
-        ZERA_HPACKET out = ZERA_hMarshalPacketCreate(nullptr, 0);
-        zf::Check(ZERA_boMarshalStatistics(out, block));
-        const std::vector<uint8_t> written = zf::Bytes(out);
+        const std::vector<uint8_t> written =
+            zf::Written([&block](ZERA_HPACKET out) { return ZERA_boMarshalStatistics(out, block); });
         zf::Check(written == std::vector<uint8_t>(data, data + 56));
-        ZERA_boMarshalPacketDelete(out);
     } else {
         // Whole DWords read before the cut are in the block, in network order.
         for (size_t i = 0; i < 12 && 4 * (i + 1) <= size; ++i) {

@@ -27,10 +27,16 @@ static_assert(kExchangePending >= ZERA_EVID_RESERVED_FIRST, "an empty mark");
 
 bool IsEmptyMark(uint32_t value) { return value >= ZERA_EVID_RESERVED_FIRST; }
 
+// Where the identifiers of the run in use end (wide: a run may end at 2^32).
+// Lock held.
+uint64_t RunEnd(const EvIdManager *manager) {
+    return static_cast<uint64_t>(manager->padwBlocks[manager->u8CurBlock]) + manager->u16BlockSize;
+}
+
 // Checks an initialised manager's level and locks the manager. False with
 // 1028 (null manager or none initialised), 1027 (the level) or the lock's
 // code.
-bool LockManager(EvIdManager *manager) {
+inline bool LockManager(EvIdManager *manager) {
     if (manager == nullptr || manager->pstLevel == nullptr) {
         OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
         return false;
@@ -87,11 +93,9 @@ bool ExchangeRun(EvIdManager *manager) {
     return true;
 }
 
-// Hands out the next identifier into *id, filling an empty manager first.
-// Identifier 0 (the first of block 0) is skipped: it is the failure value of
-// ZERA_dwEvIdManagerGetNextId. False, with the block request's code, when no
-// run is to be had. Lock held.
-bool TakeNextId(EvIdManager *manager, uint32_t *id) {
+// TakeNextId for a manager that is empty, whose run in use ends with this
+// identifier, or that is at identifier 0. Lock held.
+[[gnu::noinline]] bool TakeNextIdSlow(EvIdManager *manager, uint32_t *id) {
     do {
         if (manager->dwNextId == kExchangePending) {
             if (!ExchangeRun(manager)) return false;
@@ -101,14 +105,27 @@ bool TakeNextId(EvIdManager *manager, uint32_t *id) {
         }
         *id = manager->dwNextId;
         manager->dwNextId += 2;
-        const uint64_t runEnd =
-            static_cast<uint64_t>(manager->padwBlocks[manager->u8CurBlock]) + manager->u16BlockSize;
-        if (manager->dwNextId >= runEnd) {
+        if (manager->dwNextId >= RunEnd(manager)) {
             manager->u8CurBlock = static_cast<uint8_t>((manager->u8CurBlock + 1) % manager->u8NumBlocks);
             ExchangeRun(manager);  // a failure shows at the next request
         }
     } while (*id == 0);
     return true;
+}
+
+// Hands out the next identifier into *id, filling an empty manager first.
+// Identifier 0 (the first of block 0) is skipped: it is the failure value of
+// ZERA_dwEvIdManagerGetNextId. False, with the block request's code, when no
+// run is to be had. Lock held.
+inline bool TakeNextId(EvIdManager *manager, uint32_t *id) {
+    // Nearly every draw: an increment that stays inside the run in use.
+    const uint32_t next = manager->dwNextId;
+    if (next != 0 && !IsEmptyMark(next) && next + uint64_t{2} < RunEnd(manager)) {
+        *id = next;
+        manager->dwNextId = next + 2;
+        return true;
+    }
+    return TakeNextIdSlow(manager, id);
 }
 
 }  // namespace

@@ -49,7 +49,8 @@ void CondWaitUntil(Cond *cond, Lock *lock, int64_t realDeadline);
 void CondBroadcast(Cond *cond);
 void CondSignal(Cond *cond);
 
-// The calling thread's id; never 0 (which stands for no thread).
+// The calling thread's id; never 0 (which stands for no thread). The POSIX
+// half defines it inline in its platform_types.h.
 ThreadId CurrentThread();
 
 // One pointer per thread for the portable layer (the thread's error record);

@@ -41,6 +41,18 @@ struct Packet {
     }
 };
 
+// The bytes write(h) puts into a fresh writing packet; the write must succeed.
+template <typename Write>
+Bytes Written(Write write) {
+    const Packet w;
+    EXPECT_TRUE(write(w.h)) << OSAL_pszGetLastErrorText();
+    return w.bytes();
+}
+
+// The address of a value that lives to the end of the caller's statement.
+template <typename T>
+const T *Ptr(const T &value) { return &value; }
+
 // Expected packet bytes, built in network order.
 struct Wire {
     Bytes b;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "osal/os_support.h"
 #include "support/refusal.h"
@@ -50,6 +52,29 @@ TEST(OsalMutex, RecursiveAndExcluding) {
     OSAL_vMutexDelete(m);
     EXPECT_REFUSED(OSAL_boMutexLock(nullptr), OSAL_ERR_INVALID_HANDLE);
     EXPECT_REFUSED((OSAL_vMutexDelete(nullptr), 0), OSAL_ERR_INVALID_HANDLE);
+}
+
+// Four threads on two cores, some holders giving the processor away, so that
+// contenders spin out and sleep: a lost wake-up hangs, a lost exclusion loses
+// increments of the plain counter.
+TEST(OsalMutex, ContendersSleepAndWakeWithoutLosingExclusion) {
+    OSAL_HMUTEX m = OSAL_hMutexCreate();
+    ASSERT_NE(m, nullptr);
+    long counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([m, &counter] {
+            for (int i = 0; i < 20000; ++i) {
+                OSAL_boMutexLock(m);
+                ++counter;
+                if (i % 64 == 0) std::this_thread::yield();
+                OSAL_vMutexUnlock(m);
+            }
+        });
+    }
+    for (std::thread &t : threads) t.join();
+    EXPECT_EQ(counter, 4 * 20000);
+    OSAL_vMutexDelete(m);
 }
 
 }  // namespace

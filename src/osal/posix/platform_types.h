@@ -1,9 +1,9 @@
 /*
  * osal/posix/platform_types.h - the records of the POSIX half that the
- * portable layer embeds: a lock, a condition variable, a thread's id, an
- * open module and an open named mapping. Their fields belong to the half;
- * the portable code only passes the records to the functions of
- * osal/platform.h.
+ * portable layer embeds: a lock, a condition variable, a thread's id (with
+ * its inline lookup), an open module and an open named mapping. Their
+ * fields belong to the half; the portable code only passes the records to
+ * the functions of osal/platform.h.
  *
  * Internal: included by osal/platform.h only.
  */
@@ -27,8 +27,18 @@ struct Cond {
     pthread_cond_t cond;  // on CLOCK_REALTIME, the clock of every deadline
 };
 
-// pthread_self of the thread; 0 is no thread.
+// A thread's id; 0 is no thread.
 using ThreadId = uintptr_t;
+
+// The address of a byte of the calling thread's own: unique among live
+// threads and never 0, and read without a call (pthread_self is one into
+// the C library), since a mutex asks for it on every lock and unlock. The
+// initial-exec model makes it one instruction off the thread pointer; the
+// loader keeps static room for that even when the layer is loaded late.
+inline ThreadId CurrentThread() {
+    __attribute__((tls_model("initial-exec"))) static thread_local char self;
+    return reinterpret_cast<ThreadId>(&self);
+}
 
 struct ModuleImage {
     void *dl;          // the dlopen handle

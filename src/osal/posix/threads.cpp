@@ -1,6 +1,7 @@
-// osal/posix/threads.cpp - locks, condition variables and thread ids on
-// pthreads, and the per-thread record pointer with its release at thread
-// end (a thread key's destructor, made when the layer is loaded).
+// osal/posix/threads.cpp - locks and condition variables on pthreads (the
+// thread id is inline in posix/platform_types.h), and the per-thread record
+// pointer with its release at thread end (a thread key's destructor, made
+// when the layer is loaded).
 #include <pthread.h>
 
 #include <cerrno>
@@ -77,8 +78,6 @@ void CondWaitUntil(Cond *cond, Lock *lock, int64_t realDeadline) {
     ts.tv_nsec = static_cast<long>(realDeadline % kMicrosPerSecond) * 1000;
     pthread_cond_timedwait(&cond->cond, &lock->mutex, &ts);
 }
-
-ThreadId CurrentThread() { return (ThreadId)pthread_self(); }
 
 void *ThreadRecord() { return t_record; }
 
