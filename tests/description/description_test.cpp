@@ -32,8 +32,8 @@ struct Decoded {
                      : ZERA_boUnmarshalStackDescriptionEntryA(h, &e.level, &e.status, reinterpret_cast<char **>(&name));
             EXPECT_TRUE(read) << st::LastText();
             if (!read) break;
-            const std::u16string w = st::U16(wide ? name : nullptr);
-            e.name = wide ? std::string(w.begin(), w.end()) : st::Str(name);
+            const std::u16string w = st::WStr(wide ? name : nullptr);
+            e.name = wide ? std::string(w.begin(), w.end()) : st::NStr(name);
             ZERA_vFree(name);
             entries.push_back(e);
         }
@@ -70,12 +70,12 @@ TEST(StackDescription, ThreeLevelsTopDownDecodedLevelByLevel) {
             EXPECT_EQ(d.entries[i].name, names[i]);
             EXPECT_EQ(zera::CountParams(d.entries[i].level->pstStackParams), zera::CountParams(live[i]->pstStackParams));
         }
-        EXPECT_EQ(st::Str(d.entries[1].level->pstStackParams[0].uValue.hs), "wide");  // read narrow
+        EXPECT_EQ(st::NStr(d.entries[1].level->pstStackParams[0].uValue.hs), "wide");  // read narrow
         Decoded all(Describe(stack.h0(), 0, 7), true);
         EXPECT_EQ(all.count, 10);
         ASSERT_EQ(all.Levels(), (std::vector<int>{3, 2, 1, 0}));
         EXPECT_EQ(all.entries[3].name, "VOQ_ZERA");
-        EXPECT_EQ(st::U16(all.entries[1].level->pstStackParams[0].uValue.ls), u"wide");
+        EXPECT_EQ(st::WStr(all.entries[1].level->pstStackParams[0].uValue.ls), u"wide");
     }
     // Each level refreshes its settable bits before it is written; levels below h are not visited.
     for (StackHandle *h : {h1, h2, h3}) h->pstStackParams[0].u8Attributes &= static_cast<uint8_t>(~ZERA_ATTR_SETTABLE);

@@ -12,14 +12,11 @@ TEST(SessionSweep, NeedsForkedChildren) {
 
 #else
 
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define SWEEP_LEAK_CHECK 1
@@ -121,15 +118,17 @@ using FailHook = void (*)(long);
 void OSAL_CALL FailOsalAllocAfter(long n) { OSAL_vTestFailAllocAfter(n); }
 void FailZeraAllocAfter(long n) { ZERA_vTestFailAllocAfter(n); }
 
-// The child's work: the session with allocations failing from point n on
-// (n < 0: none fails), then, with allocations working again, the leak check.
-// Writes its Report to fd.
+// What a child writes back: the session's outcome and ZERA_lTestAllocCount at its end.
 struct Report {
     Outcome outcome;
-    long libraryAllocations = -1;  // ZERA_lTestAllocCount at the end of the session
+    long libraryAllocations = -1;
 };
 
-int RunChild(FailHook hook, long n, int fd) {
+// The child's work: the session with allocations failing from point n on
+// (n < 0: none fails), then, with allocations working again, the leak check.
+// A child that outlives `seconds` is ended by the alarm (a hang).
+int RunChild(FailHook hook, long n, int fd, unsigned seconds) {
+    alarm(seconds);
     // A segment handle of its own; the inherited one is the parent's.
 #if defined(SWEEP_LEAK_CHECK)
     __lsan_ignore_object(zera::IdSegment());
@@ -156,29 +155,21 @@ struct ChildResult {
     bool Clean() const { return failure.empty() && report.outcome.failedSteps == 0 && report.outcome.gotTick; }
 };
 
-// Forks a child for failure point n and waits at most `limit` for it.
-ChildResult Sweep(FailHook hook, long n, std::chrono::seconds limit) {
+// Forks a child for failure point n and waits for it.
+ChildResult Sweep(FailHook hook, long n, unsigned seconds) {
     int fds[2];
     if (pipe(fds) != 0) return {"no pipe", {}};
     const pid_t pid = fork();
     if (pid == 0) {
         close(fds[0]);
-        _exit(RunChild(hook, n, fds[1]));
+        _exit(RunChild(hook, n, fds[1], seconds));
     }
     close(fds[1]);
     ChildResult r;
-    const auto end = std::chrono::steady_clock::now() + limit;
     int status = 0;
-    pid_t done = 0;
-    while ((done = waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    if (done == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        r.failure = "hung";
-    } else if (WIFSIGNALED(status)) {
-        r.failure = "crashed with signal " + std::to_string(WTERMSIG(status));
+    waitpid(pid, &status, 0);
+    if (WIFSIGNALED(status)) {
+        r.failure = WTERMSIG(status) == SIGALRM ? "hung" : "crashed with signal " + std::to_string(WTERMSIG(status));
     } else if (const int code = WEXITSTATUS(status); code >= kNoCode && code < kNoCode + kSteps) {
         r.failure = std::string("no code stored for a failed ") + kStepNames[code - kNoCode];
     } else if (code == kLeaked) {
@@ -186,8 +177,7 @@ ChildResult Sweep(FailHook hook, long n, std::chrono::seconds limit) {
     } else if (code != 0) {
         r.failure = "exit " + std::to_string(code);
     }
-    pollfd pfd{fds[0], POLLIN, 0};
-    if (poll(&pfd, 1, 0) != 1 || read(fds[0], &r.report, sizeof r.report) != sizeof r.report) r.report = Report{};
+    if (read(fds[0], &r.report, sizeof r.report) != sizeof r.report) r.report = Report{};
     close(fds[0]);
     return r;
 }
@@ -199,7 +189,7 @@ TEST(SessionSweep, EveryAllocationOfAHostSessionFailsInTurn) {
     if (ticker == nullptr) GTEST_SKIP() << "the sample components are not built";
     // Held loaded, so that each child's load finds them in memory.
     OSAL_HMODULE samples[] = {ticker, OSAL_hLoadLibraryA("Counter.COMPONENT"), OSAL_hLoadLibraryA("Loopback.COMPONENT")};
-    const ChildResult clean = Sweep(FailZeraAllocAfter, -1, std::chrono::seconds(30));
+    const ChildResult clean = Sweep(FailZeraAllocAfter, -1, 30);
     ASSERT_TRUE(clean.Clean()) << "the session itself: " << clean.failure;
     constexpr long kCleanRun = 60, kMostPoints = 2000;
     for (FailHook hook : {FailZeraAllocAfter, FailOsalAllocAfter}) {
@@ -207,7 +197,7 @@ TEST(SessionSweep, EveryAllocationOfAHostSessionFailsInTurn) {
         std::vector<std::string> failures;
         long n = 0;
         for (long cleanRun = 0; n < kMostPoints && cleanRun < kCleanRun; ++n) {
-            const ChildResult r = Sweep(hook, n, std::chrono::seconds(10));
+            const ChildResult r = Sweep(hook, n, 10);
             if (!r.failure.empty()) failures.push_back(std::to_string(n) + ": " + r.failure);
             const bool past = hook == FailZeraAllocAfter ? n >= clean.report.libraryAllocations : r.Clean();
             cleanRun = past ? cleanRun + 1 : 0;
