@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bitset>
 #include <cstring>
 #include <initializer_list>
@@ -92,17 +93,19 @@ public:
     }
 
     void Clear() { *count_ = 0; }
-    std::vector<uint32_t> Entries() const { return std::vector<uint32_t>(entries_, entries_ + *count_); }
-    // The entries of one kind, as level numbers in call order.
-    std::vector<uint32_t> Levels(TraceKind kind) const {
+    // The entries (of the kinds given, or all), in call order; with `levels`
+    // only their level numbers.
+    std::vector<uint32_t> Entries(std::initializer_list<TraceKind> kinds = {}, bool levels = false) const {
         // Read in place: a temporary copy of the entries made GCC 12's
         // -Wfree-nonheap-object misfire in optimised builds.
-        std::vector<uint32_t> levels;
+        std::vector<uint32_t> found;
         for (uint32_t i = 0; i < *count_; ++i) {
-            if (entries_[i] >> 8 == kind) levels.push_back(entries_[i] & 0xFF);
+            const bool wanted = kinds.size() == 0 || std::find(kinds.begin(), kinds.end(), entries_[i] >> 8) != kinds.end();
+            if (wanted) found.push_back(levels ? entries_[i] & 0xFF : entries_[i]);
         }
-        return levels;
+        return found;
     }
+    std::vector<uint32_t> Levels(TraceKind kind) const { return Entries({kind}, true); }
 
 private:
     OSAL_HMODULE module_;
