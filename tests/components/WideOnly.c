@@ -2,11 +2,12 @@
  * WideOnly.c - a component with only the wide parameter setup
  * (ZERA_boSetupParListW): a wide add binds it, a narrow add is refused with
  * 1035. Its stack parameters and names are wide: "Label" (a string) and
- * "Count" (a number).
+ * "Count" (a number). Its name export is path-qualified ("WideOnly" once
+ * cut), for the handle tests.
  */
 #include "test_component.h"
 
-TC_LEVEL("WideOnly.COMPONENT", 0)
+TC_LEVEL("C:\\comp\\WideOnly.component", 0)
 TC_TRACED_DEINIT()
 
 ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t dwFlags, Param **pp) {

@@ -54,25 +54,25 @@ TEST(ComponentName, LevelZeroIsNamedAfterTheLibraryOnRequest) {
 
 // Levels are named from their module's export of their width; none gives null.
 TEST(ComponentName, ModuleLevelsAreNamedFromTheirModulesExport) {
-    OSAL_HMODULE kit = OSAL_hLoadLibraryA("KitCheck.COMPONENT");
+    OSAL_HMODULE named = OSAL_hLoadLibraryA("WideOnly.COMPONENT");
 #if defined(_WIN32)
     OSAL_HMODULE plain = OSAL_hLoadLibraryA("VOQ_OSAL.dll");
 #else
     OSAL_HMODULE plain = OSAL_hLoadLibraryA("libVOQ_OSAL.so");
 #endif
-    ASSERT_TRUE(kit && plain) << OSAL_pszGetLastErrorText();
+    ASSERT_TRUE(named && plain) << OSAL_pszGetLastErrorText();
     {
         TestStack stack;
         StackHandle *h[4] = {stack.h0()};
         for (int n = 1; n <= 3; ++n) {
             h[n] = stack.Add();
-            h[n]->hModule = n < 3 ? kit : plain;
+            h[n]->hModule = n < 3 ? named : plain;
             h[n]->boWide = n == 2 ? 1 : 0;
             h[n]->apfnEntry[zera::kEntryComponentNameA] = reinterpret_cast<ZERA_PFN>(ZERA_hsComponentNameA);
             h[n]->apfnEntry[zera::kEntryComponentNameW] = reinterpret_cast<ZERA_PFN>(ZERA_lsComponentNameW);
         }
-        EXPECT_STREQ(ZERA_hsComponentNameA(h[0], 1), "KitCheck");
-        EXPECT_TRUE(Wide(ZERA_lsComponentNameW(h[0], 2)) == u"KitCheck");
+        EXPECT_STREQ(ZERA_hsComponentNameA(h[0], 1), "WideOnly");
+        EXPECT_TRUE(Wide(ZERA_lsComponentNameW(h[0], 2)) == u"WideOnly");
         EXPECT_TRUE(h[1]->pvComponentName != nullptr && h[2]->pvComponentName != nullptr);  // kept by the level
         EXPECT_TRUE(ZERA_hsComponentNameA(h[0], 3) == nullptr && h[3]->pvComponentName == nullptr);
         // Levels below are not visited: level 2 answers for level 1 with its own name.
@@ -83,7 +83,7 @@ TEST(ComponentName, ModuleLevelsAreNamedFromTheirModulesExport) {
         EXPECT_STREQ(ZERA_hsComponentNameA(h[1], 66), "Other");  // 66 is level 2
         EXPECT_REFUSED(ZERA_hsComponentNameA(h[1], 4), OSAL_ERR_INVALID_HANDLE);  // above the top
     }
-    EXPECT_TRUE(OSAL_boFreeLibrary(kit));
+    EXPECT_TRUE(OSAL_boFreeLibrary(named));
     EXPECT_TRUE(OSAL_boFreeLibrary(plain));
 }
 

@@ -22,7 +22,7 @@ TEST(AddToStack, LevelsBuiltThroughLevelZeroAndThroughAMiddleLevel) {
     // Through level 2 the new level lands on top; only requests through level 0 keep its mask.
     StackHandle *h2 = stack[2];
     h2->pstStackParams[0].u8ChangeFlags = 0;
-    EXPECT_EQ(ZERA_bAddToStackA(h2, "KitCheck"), 4);
+    EXPECT_EQ(ZERA_bAddToStackA(h2, "HalfThreads"), 4);
     EXPECT_EQ(LevelsChangedMark(h2) & LevelsChangedMark(stack[4]), ZERA_CHANGE_LEVELS);
     EXPECT_EQ(ZERA_bAddToStackA(stack.h0(), "Layer"), 5);
     EXPECT_EQ(stack.desc()->dwLevelMask, 0x2Fu);

@@ -47,7 +47,7 @@ TEST(StackParamAccess, EveryClassAgainstTheCompleteAndStartedBits) {
 
 // Refused sets leave the value; type and attributes may come with the value (bit 2 keeps settable clear).
 TEST(StackParamRefusals, LevelsNamesHandlesAndAttributes) {
-    Stack stack{"Params", "KitCheck"};
+    Stack stack{"Params", "HalfThreads"};
     StackHandle *h0 = stack.h0(), *h1 = stack[1], *h2 = stack[2];
     ASSERT_NE(h2, nullptr);  // below the handle, 0, or none: refused for the level
     EXPECT_REFUSED(ZERA_boSetStackParamA(h0, 0, "A0", 1u), OSAL_ERR_INVALID_LEVEL);

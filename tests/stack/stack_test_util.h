@@ -100,8 +100,9 @@ public:
         // -Wfree-nonheap-object misfire in optimised builds.
         std::vector<uint32_t> found;
         for (uint32_t i = 0; i < *count_; ++i) {
-            const bool wanted = kinds.size() == 0 || std::find(kinds.begin(), kinds.end(), entries_[i] >> 8) != kinds.end();
-            if (wanted) found.push_back(levels ? entries_[i] & 0xFF : entries_[i]);
+            const uint32_t kind = entries_[i] >> 8;
+            if (kinds.size() != 0 && std::find(kinds.begin(), kinds.end(), kind) == kinds.end()) continue;
+            found.push_back(levels ? entries_[i] & 0xFF : entries_[i]);
         }
         return found;
     }
