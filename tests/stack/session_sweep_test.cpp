@@ -4,13 +4,7 @@
 // failed step. Skipped where the samples are not built.
 #include "stack/stack_test_util.h"
 
-#if defined(_WIN32)
-
-TEST(SessionSweep, NeedsForkedChildren) {
-    GTEST_SKIP() << "each failure point runs in a forked copy of this program, and a Windows process has no fork";
-}
-
-#else
+#if !defined(_WIN32)  // each failure point runs in a forked copy of this program
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -41,11 +35,13 @@ constexpr int kNoCode = 10;
 constexpr int kLeaked = 3;
 
 // What a session did: the steps that failed (bit per step), whether a tick
-// came down to the host, and the first step that failed without a code.
+// came down to the host, the first step that failed without a code, and
+// ZERA_lTestAllocCount at its end.
 struct Outcome {
     uint32_t failedSteps = 0;
     uint32_t gotTick = 0;
     int32_t failure = 0;  // 0, or kNoCode + the step
+    long libraryAllocations = -1;
 };
 
 // Runs `step` with the code cleared; a failure must store one.
@@ -118,12 +114,6 @@ using FailHook = void (*)(long);
 void OSAL_CALL FailOsalAllocAfter(long n) { OSAL_vTestFailAllocAfter(n); }
 void FailZeraAllocAfter(long n) { ZERA_vTestFailAllocAfter(n); }
 
-// What a child writes back: the session's outcome and ZERA_lTestAllocCount at its end.
-struct Report {
-    Outcome outcome;
-    long libraryAllocations = -1;
-};
-
 // The child's work: the session with allocations failing from point n on
 // (n < 0: none fails), then, with allocations working again, the leak check.
 // A child that outlives `seconds` is ended by the alarm (a hang).
@@ -136,23 +126,22 @@ int RunChild(FailHook hook, long n, int fd, unsigned seconds) {
     if (!zera::ReopenIdSegmentAfterFork()) return 2;
     ZERA_vTestFailAllocAfter(-1);
     hook(n);
-    Report report;
-    report.outcome = Session();
-    report.libraryAllocations = ZERA_lTestAllocCount();
+    Outcome outcome = Session();
+    outcome.libraryAllocations = ZERA_lTestAllocCount();
     ZERA_vTestFailAllocAfter(-1);
     OSAL_vTestFailAllocAfter(-1);
-    if (write(fd, &report, sizeof report) != static_cast<ssize_t>(sizeof report)) return 4;
+    if (write(fd, &outcome, sizeof outcome) != static_cast<ssize_t>(sizeof outcome)) return 4;
 #if defined(SWEEP_LEAK_CHECK)
     if (__lsan_do_recoverable_leak_check() != 0) return kLeaked;
 #endif
-    return report.outcome.failure;
+    return outcome.failure;
 }
 
 struct ChildResult {
     std::string failure;  // empty: passed
-    Report report;
+    Outcome outcome;
     // The whole session went as without a failure point.
-    bool Clean() const { return failure.empty() && report.outcome.failedSteps == 0 && report.outcome.gotTick; }
+    bool Clean() const { return failure.empty() && outcome.failedSteps == 0 && outcome.gotTick; }
 };
 
 // Forks a child for failure point n and waits for it.
@@ -177,7 +166,7 @@ ChildResult Sweep(FailHook hook, long n, unsigned seconds) {
     } else if (code != 0) {
         r.failure = "exit " + std::to_string(code);
     }
-    if (read(fds[0], &r.report, sizeof r.report) != sizeof r.report) r.report = Report{};
+    if (read(fds[0], &r.outcome, sizeof r.outcome) != sizeof r.outcome) r.outcome = Outcome{};
     close(fds[0]);
     return r;
 }
@@ -199,7 +188,7 @@ TEST(SessionSweep, EveryAllocationOfAHostSessionFailsInTurn) {
         for (long cleanRun = 0; n < kMostPoints && cleanRun < kCleanRun; ++n) {
             const ChildResult r = Sweep(hook, n, 10);
             if (!r.failure.empty()) failures.push_back(std::to_string(n) + ": " + r.failure);
-            const bool past = hook == FailZeraAllocAfter ? n >= clean.report.libraryAllocations : r.Clean();
+            const bool past = hook == FailZeraAllocAfter ? n >= clean.outcome.libraryAllocations : r.Clean();
             cleanRun = past ? cleanRun + 1 : 0;
         }
         EXPECT_LT(n, kMostPoints) << layer << ": the sessions never ran clean";
