@@ -49,17 +49,6 @@ TEST(HostKit, DescriptorOwnOrTheHosts) {
     }
 }
 
-TEST(HostKit, DestroyRefusalsLeaveTheStackWhole) {
-    TestStack stack;
-    StackHandle *h1 = stack.Add();
-    StackHandle *bare = ZERA_hHandleCreate(nullptr);  // no descriptor: not the kit's
-    for (StackHandle *h : {static_cast<StackHandle *>(nullptr), h1, stack.h0(), bare})
-        EXPECT_REFUSED(ZERA_boHostStackDestroy(h), OSAL_ERR_INVALID_HANDLE);  // h0: level 1 still on it
-    EXPECT_TRUE(ZERA_boHandleCheck(h1, 0) && ZERA_boHandleCheck(stack.h0(), 0) &&
-                ZERA_hHandleGetNextLevel(stack.h0()) == h1);
-    EXPECT_TRUE(ZERA_boHandleClose(bare));
-}
-
 namespace kit {
 
 using st::ComponentTrace;

@@ -41,7 +41,7 @@ TEST(StackHandle, NewLevelZeroAndTheRecordsCheckRefuses) {
 }
 
 // Refused parents (one with a level on it, an invalid one, level 31, a level 0 without descriptor) and
-// failed allocations leave the parent as it was.
+// failed allocations leave the parent as it was; refused destroys leave the stack whole.
 TEST(StackHandle, CreateRefusalsAndFailuresLeaveTheParentAsItWas) {
     TestStack stack;
     StackHandle *h1 = stack.Add();
@@ -63,6 +63,12 @@ TEST(StackHandle, CreateRefusalsAndFailuresLeaveTheParentAsItWas) {
         EXPECT_EQ(parent->dwWantedLevels, before);
     }
     EXPECT_TRUE(ZERA_hHandleGetNextLevel(bare) == nullptr && ZERA_hHandleGetNextLevel(nullptr) == nullptr);
+    // The host kit destroys only a level 0 of its making with no level on it.
+    for (StackHandle *h : {static_cast<StackHandle *>(nullptr), h1, stack.h0(), bare}) {
+        EXPECT_REFUSED(ZERA_boHostStackDestroy(h), kHandle);
+    }
+    EXPECT_TRUE(ZERA_boHandleCheck(h1, 0) && ZERA_boHandleCheck(stack.h0(), 0) &&
+                ZERA_hHandleGetNextLevel(stack.h0()) == h1);
     EXPECT_TRUE(ZERA_boHandleClose(bare));
 }
 
