@@ -139,14 +139,10 @@ TEST(HostKit, EventsGoUpAndComeDown) {
         ASSERT_NE(ev, nullptr);
         std::memcpy(ev->pbData, "abc", 3);
         EXPECT_TRUE(ZERA_boHostSendEvent(stack.h0(), ev, 0)) << st::LastText();
-        const TimeVal noLead = OSAL_stTimeNoWait;
-        BOOL8 stop = 0;
-        OSAL_HMUTEX mutex = OSAL_hMutexCreate();
-        Event *taken = ZERA_pstGetNextSendEvent(h2, &noLead, &stop, mutex);
+        auto *taken = static_cast<Event *>(OSAL_pvQueueGet(h2->hSendQueue, 0, OSAL_stTimeNoWait));
         ASSERT_NE(taken, nullptr);
         EXPECT_EQ(std::string(reinterpret_cast<char *>(taken->pbData), taken->dwDataSize), "abc");
         ZERA_boDeleteEvent(taken);
-        OSAL_vMutexDelete(mutex);
 
         Event *far = ZERA_pstHostCreateEvent(stack.h0(), ZERA_EVENT_DATA0, 5, 0);
         EXPECT_REFUSED(ZERA_boHostSendEvent(stack.h0(), far, 0), OSAL_ERR_INVALID_LEVEL);
