@@ -73,33 +73,6 @@ TEST(StackParamRefusals, LevelsNamesHandlesAndAttributes) {
     EXPECT_EQ(p->uValue.dw, 7u);
 }
 
-TEST(StackParamSet, ValuesThroughTheChainAndSetsThatFail) {
-    st::ComponentTrace params("Params");
-    Stack stack{"Layer", "Params"};
-    StackHandle *h0 = stack.h0(), *h2 = stack[2];
-    ASSERT_NE(h2, nullptr);
-    Param *text = ZERA_pstGetStackParamA(h2, 2, "Text");
-    text->u8ChangeFlags = 0;
-    EXPECT_TRUE(ZERA_boSetStackParamA(h0, 2, "Text", "changed"));
-    EXPECT_TRUE(std::string(text->uValue.hs) == "changed" && text->u8ChangeFlags == ZERA_CHANGE_VALUE);
-    EXPECT_EQ(params.Levels(st::kNotify), (std::vector<uint32_t>{2}));
-    // A string that cannot be copied, or a value the notification changes, fails the set.
-    EXPECT_TRUE(ZERA_boSetStackParamA(h2, 2, "Text", "kept"));
-    {
-        st::AllocFailureGuard guard;
-        ZERA_vTestFailAllocAfter(0);
-        EXPECT_REFUSED(ZERA_boSetStackParamA(h2, 2, "Text", "lost"), OSAL_ERR_NO_MEMORY);
-    }
-    EXPECT_STREQ(text->uValue.hs, "kept");
-    EXPECT_REFUSED(ZERA_boSetStackParamA(h0, 2, "Clamp", 150u), OSAL_ERR_INVALID_SIZE);
-    EXPECT_EQ(ZERA_pstGetStackParamA(h2, 2, "Clamp")->uValue.dw, 100u);  // the component's value stays
-    // Wide levels take wide names and values; a narrow name finds nothing there.
-    StackHandle *h3 = stack.AddWide(u"Params");
-    EXPECT_REFUSED(ZERA_boSetStackParamA(h0, 3, "Text", "narrow"), OSAL_ERR_INVALID_ARG);
-    EXPECT_TRUE(ZERA_boSetStackParamW(h0, 3, st::W(u"Text"), st::W(u"wide value")));
-    EXPECT_EQ(st::WStr(ZERA_pstGetStackParamW(h3, 3, st::W(u"Text"))->uValue.ls), u"wide value");
-}
-
 // "Wide10": stack-wide numbers on levels 1 and 3, a string on 2, none on 4 (which completes).
 class StackWide : public ::testing::Test {
 protected:
@@ -146,6 +119,31 @@ TEST_F(StackWide, RefusedWhileNotCompleteAndTheStartedBitComesDown) {
     EXPECT_TRUE(ZERA_boSetStackParamA(stack_[1], 1, "Wide11", 6u));
     EXPECT_EQ(stack_[2]->dwStatus & stack_[1]->dwStatus, kComplete | kStarted);
     EXPECT_EQ(Wide(1, "Wide11") + Wide(3, "Wide11"), 12u);
+}
+
+// Values through the chain; a string that cannot be copied, or a value the notification changes, fails the
+// set; wide levels take wide names and values, a narrow name finds nothing there.
+TEST_F(StackWide, ValuesThroughTheChainAndSetsThatFail) {
+    StackHandle *h0 = stack_.h0(), *h3 = stack_[3];
+    Param *text = ZERA_pstGetStackParamA(h3, 3, "Text");
+    text->u8ChangeFlags = 0;
+    params_.Clear();
+    EXPECT_TRUE(ZERA_boSetStackParamA(h0, 3, "Text", "changed"));
+    EXPECT_TRUE(std::string(text->uValue.hs) == "changed" && text->u8ChangeFlags == ZERA_CHANGE_VALUE);
+    EXPECT_EQ(params_.Levels(st::kNotify), (std::vector<uint32_t>{3}));
+    EXPECT_TRUE(ZERA_boSetStackParamA(h3, 3, "Text", "kept"));
+    {
+        st::AllocFailureGuard guard;
+        ZERA_vTestFailAllocAfter(0);
+        EXPECT_REFUSED(ZERA_boSetStackParamA(h3, 3, "Text", "lost"), OSAL_ERR_NO_MEMORY);
+    }
+    EXPECT_STREQ(text->uValue.hs, "kept");
+    EXPECT_REFUSED(ZERA_boSetStackParamA(h0, 3, "Clamp", 150u), OSAL_ERR_INVALID_SIZE);
+    EXPECT_EQ(ZERA_pstGetStackParamA(h3, 3, "Clamp")->uValue.dw, 100u);  // the component's value stays
+    StackHandle *h5 = stack_.AddWide(u"Params");
+    EXPECT_REFUSED(ZERA_boSetStackParamA(h0, 5, "Text", "narrow"), OSAL_ERR_INVALID_ARG);
+    EXPECT_TRUE(ZERA_boSetStackParamW(h0, 5, st::W(u"Text"), st::W(u"wide value")));
+    EXPECT_EQ(st::WStr(ZERA_pstGetStackParamW(h5, 5, st::W(u"Text"))->uValue.ls), u"wide value");
 }
 
 }  // namespace
