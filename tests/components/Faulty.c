@@ -31,9 +31,16 @@ ZERA_COMPONENT_NAME("HalfThreads.COMPONENT")
 ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boDeleteStack(void) { return 0; }
 #endif
 
+#ifdef TC_InitFailsCode
+/* A level context (its level number) that traces its release. */
+static void ZERA_CALL ReleaseTracedContext(void *pvContext) {
+    Trace(TRACE_RELEASE, *(uint32_t *)pvContext);
+    ZERA_vFree(pvContext);
+}
+#endif
+
 #ifndef TC_NoInfoInit
 ZERA_EXPORT void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
-    Trace(TRACE_INFO, NULL);
 #if defined(TC_InitFailsSilent) || defined(TC_InitFailsCode)
     StandardBlocks(pstInfoBlock, pstUpperInfoBlock, ZERA_INFO_COMPLETES_STACK);
 #else
@@ -65,9 +72,14 @@ ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t dwFlags, Param **ppstS
 
 #ifndef TC_NoInit
 ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
-    Trace(TRACE_INIT, h);
+    Trace(TRACE_INIT, h->u8Level);
 #if defined(TC_InitFailsCode)
-    SetTracedContext(h);
+    uint32_t *level = (uint32_t *)ZERA_pvMalloc(sizeof *level);
+    if (level != NULL) {
+        *level = h->u8Level;
+        h->pvLevelContext = level;
+        h->pfnLevelContextRelease = ReleaseTracedContext;
+    }
     OSAL_vSetLastError(OSAL_ERR_TYPE_RANGE);
 #endif
 #if defined(TC_InitFailsSilent) || defined(TC_InitFailsCode)
@@ -83,5 +95,9 @@ TC_TRACED_DEINIT()
 #endif
 
 #ifdef TC_HalfThreads
-TC_TRACED_THREADS(A)
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStartCommuThreadsA(StackHandle *h) { return TracedStart(h); }
+ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleStopCommuThreadsA(StackHandle *h) {
+    TracedStop(h);
+    return 1;
+}
 #endif

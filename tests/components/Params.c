@@ -9,14 +9,12 @@
 
 #include "test_component.h"
 
-ZERA_COMPONENT_BINDING()
-ZERA_COMPONENT_NAME("Params.COMPONENT")
-
 #define CLAMP_LIMIT 100u
 
-TC_STANDARD_INFO()
+TC_LEVEL("Params.COMPONENT", 0)
+TC_TRACED_DEINIT()
 
-static BOOL8 Setup(int wide, Param **pp) {
+static BOOL8 Setup(BOOL8 wide, Param **pp) {
     uint32_t count = 0;
     if (!CreateList(pp)) return 0;
     for (uint32_t access = 0; access <= 12; ++access) {
@@ -30,18 +28,11 @@ static BOOL8 Setup(int wide, Param **pp) {
            AddDWord(wide, pp, &count, "Wide11", ZERA_ACCESS_WIDE_RUNNING, 0, 0) &&
            AddDWord(wide, pp, &count, "Clamp", ZERA_ACCESS_ALWAYS, 0, 0);
 }
-
-TC_SETUP_BOTH(Setup)
-
-TC_TRACED_INIT()
-
-TC_TRACED_DEINIT()
+ZERA_COMPONENT_PARAMS(Setup)
 
 static void Notify(StackHandle *h) {
-    Trace(TRACE_NOTIFY, h);
     Param *clamp = OwnParam(h, "Clamp");
+    TracedNotify(h);
     if (clamp != NULL && clamp->uValue.dw > CLAMP_LIMIT) clamp->uValue.dw = CLAMP_LIMIT;
 }
-
-ZERA_EXPORT void ZERA_CALL ZERA_vModuleNotifyA(StackHandle *h) { Notify(h); }
-ZERA_EXPORT void ZERA_CALL ZERA_vModuleNotifyW(StackHandle *h) { Notify(h); }
+ZERA_COMPONENT_NOTIFY(Notify)

@@ -7,17 +7,19 @@
  */
 #include "test_component.h"
 
-ZERA_COMPONENT_BINDING()
-
 ZERA_EXPORT uint32_t TestNested[4];
 
-TC_STANDARD_INFO()
-TC_EMPTY_PARAMS()
-TC_TRACED_INIT()
+TC_LEVEL("RemovesInDeinit.COMPONENT", 0)
+
+static BOOL8 Setup(BOOL8 wide, Param **pp) {
+    (void)wide;
+    return CreateList(pp);
+}
+ZERA_COMPONENT_PARAMS(Setup)
 
 ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
     static int depth = 0; /* a library that let the removal in would come back here */
-    Trace(TRACE_DEINIT, h);
+    Trace(TRACE_DEINIT, h->u8Level);
     if (depth++ == 0) {
         TestNested[0] = ZERA_boRemoveFromStackA(h->pstPrevLevel, 1);
         TestNested[1] = OSAL_dwGetLastError();

@@ -32,8 +32,8 @@ struct Decoded {
                      : ZERA_boUnmarshalStackDescriptionEntryA(h, &e.level, &e.status, reinterpret_cast<char **>(&name));
             EXPECT_TRUE(read) << st::LastText();
             if (!read) break;
-            const std::u16string w = st::U16(wide ? name : nullptr);
-            e.name = wide ? std::string(w.begin(), w.end()) : st::Str(name);
+            const std::u16string w = st::WStr(wide ? name : nullptr);
+            e.name = wide ? std::string(w.begin(), w.end()) : st::NStr(name);
             ZERA_vFree(name);
             entries.push_back(e);
         }
@@ -63,19 +63,18 @@ TEST(StackDescription, ThreeLevelsTopDownDecodedLevelByLevel) {
         Decoded d(Describe(h1, 0));
         EXPECT_EQ(d.count, 3);  // the caller's 1 plus the two levels above
         ASSERT_EQ(d.Levels(), (std::vector<int>{3, 2, 1}));
-        const StackHandle *live[] = {h3, h2, h1};
-        const char *names[] = {"Params", "WideOnly", "Layer"};
+        EXPECT_EQ(d.ParamCounts(), (Counts{18, 2, 2}));
+        const std::string names[] = {"Params", "WideOnly", "Layer"};
+        const uint32_t statuses[] = {h3->dwStatus, h2->dwStatus, h1->dwStatus};
         for (size_t i = 0; i < 3; ++i) {
-            EXPECT_EQ(d.entries[i].status, live[i]->dwStatus);
-            EXPECT_EQ(d.entries[i].name, names[i]);
-            EXPECT_EQ(zera::CountParams(d.entries[i].level->pstStackParams), zera::CountParams(live[i]->pstStackParams));
+            EXPECT_TRUE(d.entries[i].status == statuses[i] && d.entries[i].name == names[i]) << names[i];
         }
-        EXPECT_EQ(st::Str(d.entries[1].level->pstStackParams[0].uValue.hs), "wide");  // read narrow
+        EXPECT_EQ(st::NStr(d.entries[1].level->pstStackParams[0].uValue.hs), "wide");  // read narrow
         Decoded all(Describe(stack.h0(), 0, 7), true);
         EXPECT_EQ(all.count, 10);
         ASSERT_EQ(all.Levels(), (std::vector<int>{3, 2, 1, 0}));
         EXPECT_EQ(all.entries[3].name, "VOQ_ZERA");
-        EXPECT_EQ(st::U16(all.entries[1].level->pstStackParams[0].uValue.ls), u"wide");
+        EXPECT_EQ(st::WStr(all.entries[1].level->pstStackParams[0].uValue.ls), u"wide");
     }
     // Each level refreshes its settable bits before it is written; levels below h are not visited.
     for (StackHandle *h : {h1, h2, h3}) h->pstStackParams[0].u8Attributes &= static_cast<uint8_t>(~ZERA_ATTR_SETTABLE);
@@ -84,7 +83,8 @@ TEST(StackDescription, ThreeLevelsTopDownDecodedLevelByLevel) {
     EXPECT_EQ(h1->pstStackParams[0].u8Attributes & ZERA_ATTR_SETTABLE, 0);
 }
 
-TEST(StackDescription, ChangedOnlyAndFullAfterLevelsChange) {
+// Changed-only and full descriptions as levels and values change; failures leave nothing behind.
+TEST(StackDescription, ChangedOnlyFullAfterLevelsChangeAndFailures) {
     st::Stack stack{"Layer", "Layer", "Params"};
     StackHandle *h0 = stack.h0();
     const Counts full = {18, 2, 2, 0}, none = {0, 0, 0, 0};
@@ -105,27 +105,16 @@ TEST(StackDescription, ChangedOnlyAndFullAfterLevelsChange) {
     for (StackHandle *h = h0; h != nullptr; h = ZERA_hHandleGetNextLevel(h)) {
         EXPECT_EQ(h->pstStackParams[0].u8ChangeFlags & ZERA_CHANGE_LEVELS, 0) << int{h->u8Level};
     }
-}
-
-TEST(StackDescription, FailuresLeaveNothingBehind) {
-    st::Stack stack{"Layer", "Params"};
-    StackHandle *h1 = stack[1], *h2 = stack[2];
+    StackHandle *h1 = stack[1], *h3 = stack[3];
     EXPECT_REFUSED(reinterpret_cast<ZERA_PFN_MARSHAL_LEVEL>(h1->apfnEntry[ZERA_ENTRY_MARSHAL_LEVEL])(nullptr, 0, 1),
                    OSAL_ERR_INVALID_ARG);
-    h2->dwMagic ^= 1;  // a level above that fails the check ends every description below it
-    for (StackHandle *h : {stack.h0(), h1}) EXPECT_REFUSED(Describe(h, 0), OSAL_ERR_INVALID_HANDLE);
-    h2->dwMagic ^= 1;
+    h3->dwMagic ^= 1;  // a level above that fails the check ends every description below it
+    for (StackHandle *h : {h0, h1}) EXPECT_REFUSED(Describe(h, 0), OSAL_ERR_INVALID_HANDLE);
+    h3->dwMagic ^= 1;
     // Memory running out anywhere (packet, growth, wide conversions) on any level leaks nothing.
     ASSERT_NE(stack.AddWide(u"WideOnly"), nullptr);
-    st::AllocFailureGuard guard;
-    for (long n = 0;; ++n) {
-        ZERA_vTestFailAllocAfter(n);
-        ZERA_HPACKET h = Describe(stack.h0(), 0);
-        ZERA_vTestFailAllocAfter(-1);
-        if (h != nullptr && ZERA_boMarshalPacketDelete(h)) break;
-        EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NO_MEMORY));
-        ASSERT_LT(n, 10000) << "never succeeded";
-    }
+    st::FailEachAllocation([&] { return Describe(h0, 0); }, [] {},
+                           [](ZERA_HPACKET h) { EXPECT_TRUE(ZERA_boMarshalPacketDelete(h)); }, 0);
 }
 
 }  // namespace

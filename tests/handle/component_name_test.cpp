@@ -32,47 +32,41 @@ TEST(ComponentName, SeparatorAndSuffixRules) {
     }
 }
 
-TEST(ComponentName, LevelZeroIsNamedAfterTheLibraryOnRequest) {
-    TestStack stack, wide;
-    StackHandle *h0 = stack.h0();
-    {
-        AllocFailureGuard guard;
-        ZERA_vTestFailAllocAfter(0);
-        EXPECT_TRUE(ZERA_hsComponentNameA(h0, 0) == nullptr && h0->pvComponentName == nullptr);
-    }
-    const char *narrow = ZERA_hsComponentNameA(h0, 0);  // built on the next request
-    EXPECT_TRUE(narrow == h0->pvComponentName && std::string(narrow) == "VOQ_ZERA");
-    EXPECT_EQ(ZERA_hsComponentNameA(h0, 64), narrow);  // only the low 6 bits count
-    wide.h0()->boWide = 1;  // built wide first
-    EXPECT_TRUE(Wide(ZERA_lsComponentNameW(wide.h0(), 0)) == u"VOQ_ZERA");
-    EXPECT_STREQ(ZERA_hsComponentNameA(wide.h0(), 0), "VOQ_ZERA");
-    EXPECT_REFUSED(ZERA_hsComponentNameA(nullptr, 0), OSAL_ERR_INVALID_HANDLE);
-    EXPECT_REFUSED(ZERA_lsComponentNameW(h0, 5), OSAL_ERR_INVALID_HANDLE);  // above the top
-    stack.Add();  // a level whose entry table is not filled cannot answer
-    EXPECT_REFUSED(ZERA_hsComponentNameA(h0, 1), OSAL_ERR_INVALID_HANDLE);
-}
-
-// Levels are named from their module's export of their width; none gives null.
-TEST(ComponentName, ModuleLevelsAreNamedFromTheirModulesExport) {
-    OSAL_HMODULE kit = OSAL_hLoadLibraryA("KitCheck.COMPONENT");
+// Level 0 is named after the library on request; levels above from their module's export of their
+// width; a module without one gives null.
+TEST(ComponentName, LevelsAreNamedOnRequest) {
+    OSAL_HMODULE named = OSAL_hLoadLibraryA("WideOnly.COMPONENT");
 #if defined(_WIN32)
     OSAL_HMODULE plain = OSAL_hLoadLibraryA("VOQ_OSAL.dll");
 #else
     OSAL_HMODULE plain = OSAL_hLoadLibraryA("libVOQ_OSAL.so");
 #endif
-    ASSERT_TRUE(kit && plain) << OSAL_pszGetLastErrorText();
+    ASSERT_TRUE(named && plain) << OSAL_pszGetLastErrorText();
     {
-        TestStack stack;
+        TestStack stack, wide;
         StackHandle *h[4] = {stack.h0()};
+        {
+            AllocFailureGuard guard;
+            ZERA_vTestFailAllocAfter(0);
+            EXPECT_TRUE(ZERA_hsComponentNameA(h[0], 0) == nullptr && h[0]->pvComponentName == nullptr);
+        }
+        const char *narrow = ZERA_hsComponentNameA(h[0], 0);  // built on the next request
+        EXPECT_TRUE(narrow == h[0]->pvComponentName && std::string(narrow) == "VOQ_ZERA");
+        EXPECT_EQ(ZERA_hsComponentNameA(h[0], 64), narrow);  // only the low 6 bits count
+        wide.h0()->boWide = 1;  // built wide first
+        EXPECT_TRUE(Wide(ZERA_lsComponentNameW(wide.h0(), 0)) == u"VOQ_ZERA");
+        EXPECT_STREQ(ZERA_hsComponentNameA(wide.h0(), 0), "VOQ_ZERA");
+        EXPECT_REFUSED(ZERA_hsComponentNameA(nullptr, 0), OSAL_ERR_INVALID_HANDLE);
+        EXPECT_REFUSED(ZERA_lsComponentNameW(h[0], 5), OSAL_ERR_INVALID_HANDLE);  // above the top
         for (int n = 1; n <= 3; ++n) {
             h[n] = stack.Add();
-            h[n]->hModule = n < 3 ? kit : plain;
+            h[n]->hModule = n < 3 ? named : plain;
             h[n]->boWide = n == 2 ? 1 : 0;
             h[n]->apfnEntry[zera::kEntryComponentNameA] = reinterpret_cast<ZERA_PFN>(ZERA_hsComponentNameA);
             h[n]->apfnEntry[zera::kEntryComponentNameW] = reinterpret_cast<ZERA_PFN>(ZERA_lsComponentNameW);
         }
-        EXPECT_STREQ(ZERA_hsComponentNameA(h[0], 1), "KitCheck");
-        EXPECT_TRUE(Wide(ZERA_lsComponentNameW(h[0], 2)) == u"KitCheck");
+        EXPECT_STREQ(ZERA_hsComponentNameA(h[0], 1), "WideOnly");
+        EXPECT_TRUE(Wide(ZERA_lsComponentNameW(h[0], 2)) == u"WideOnly");
         EXPECT_TRUE(h[1]->pvComponentName != nullptr && h[2]->pvComponentName != nullptr);  // kept by the level
         EXPECT_TRUE(ZERA_hsComponentNameA(h[0], 3) == nullptr && h[3]->pvComponentName == nullptr);
         // Levels below are not visited: level 2 answers for level 1 with its own name.
@@ -82,8 +76,10 @@ TEST(ComponentName, ModuleLevelsAreNamedFromTheirModulesExport) {
         EXPECT_STREQ(ZERA_hsComponentNameA(h[2], 1), "Other");
         EXPECT_STREQ(ZERA_hsComponentNameA(h[1], 66), "Other");  // 66 is level 2
         EXPECT_REFUSED(ZERA_hsComponentNameA(h[1], 4), OSAL_ERR_INVALID_HANDLE);  // above the top
+        stack.Add();  // a level whose entry table is not filled cannot answer
+        EXPECT_REFUSED(ZERA_hsComponentNameA(h[0], 4), OSAL_ERR_INVALID_HANDLE);
     }
-    EXPECT_TRUE(OSAL_boFreeLibrary(kit));
+    EXPECT_TRUE(OSAL_boFreeLibrary(named));
     EXPECT_TRUE(OSAL_boFreeLibrary(plain));
 }
 

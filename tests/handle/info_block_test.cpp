@@ -36,9 +36,17 @@ std::string Verdict(const Blocks &b) {
     return std::to_string(OSAL_dwGetLastError()) + " " + (arg != nullptr ? arg : "(no argument)");
 }
 
+// Range A of Q must lie within P's; range B of P must lie within Q's.
+void RangeA(Blocks &b, uint32_t pLow, uint32_t pHigh, uint32_t qLow, uint32_t qHigh) {
+    b.p.dwRangeALow = pLow, b.p.dwRangeAHigh = pHigh, b.q.dwRangeALow = qLow, b.q.dwRangeAHigh = qHigh;
+}
+void RangeB(Blocks &b, uint32_t pLow, uint32_t pHigh, uint32_t qLow, uint32_t qHigh) {
+    b.p.dwRangeBLow = pLow, b.p.dwRangeBHigh = pHigh, b.q.dwRangeBLow = qLow, b.q.dwRangeBHigh = qHigh;
+}
+
 void BothRangesFail(Blocks &b) {
-    b.p.dwRangeALow = 10, b.p.dwRangeAHigh = 20, b.q.dwRangeALow = 30, b.q.dwRangeAHigh = 40;
-    b.q.dwRangeBLow = 1, b.q.dwRangeBHigh = 2;  // P has no range B
+    RangeA(b, 10, 20, 30, 40);
+    RangeB(b, 0, 0, 1, 2);  // P has no range B
 }
 
 // Versions and the lowest minor each asks of the other; Q's bit 0 accepts any P whose version suits.
@@ -47,7 +55,7 @@ void Versions(Blocks &b, uint32_t p, uint32_t q, uint16_t pMinMinor, uint16_t qM
     b.p.dwVersion = p, b.q.dwVersion = q, b.p.u16MinPartnerMinor = pMinMinor, b.q.u16MinPartnerMinor = qMinMinor;
 }
 
-TEST(InfoBlockMatch, ValidityVersionAndFlagRulesInTheirOrder) {
+TEST(InfoBlockMatch, ValidityVersionFlagAndRangeRulesInTheirOrder) {
     const Blocks good;
     EXPECT_REFUSED(ZERA_boInfoBlockMatch(nullptr, &good.q), OSAL_ERR_INFO_MISMATCH);
     EXPECT_REFUSED(ZERA_boInfoBlockMatch(&good.p, nullptr), OSAL_ERR_INFO_MISMATCH);
@@ -75,38 +83,23 @@ TEST(InfoBlockMatch, ValidityVersionAndFlagRulesInTheirOrder) {
         {"only the exact value", [](Blocks &b) { b.p.dwFlags = 0x22; }, ""},
         {"range A before B", BothRangesFail, "2055 range A"},
         {"P fits any: no range looked at", [](Blocks &b) { BothRangesFail(b); b.p.dwFlags = 0x04; }, ""},
+        {"A: Q starts below P", [](Blocks &b) { RangeA(b, 10, 20, 9, 20); }, "2055 range A"},
+        {"A: the top value", [](Blocks &b) { RangeA(b, 0xFFFFFFFFu, 0xFFFFFFFFu, 5, 1); }, ""},
+        {"A: Q without one", [](Blocks &b) { RangeA(b, 10, 20, 0, 0); }, "2055 range A"},
+        {"A: Q's not ordered", [](Blocks &b) { RangeA(b, 10, 20, 15, 12); }, "2055 range A"},
+        {"A: P's not ordered", [](Blocks &b) { RangeA(b, 20, 10, 15, 15); }, "2055 range A"},
+        {"A: P [0, 0] has none", [](Blocks &b) { RangeA(b, 0, 0, 99, 1); }, ""},
+        {"B: equal", [](Blocks &b) { RangeB(b, 1, 10, 1, 10); }, ""},
+        {"B: P passes Q", [](Blocks &b) { RangeB(b, 0, 11, 1, 10); }, "2055 range B"},
+        {"B: P without one", [](Blocks &b) { RangeB(b, 0, 0, 1, 10); }, "2055 range B"},
+        {"B: P's not ordered", [](Blocks &b) { RangeB(b, 6, 5, 1, 10); }, "2055 range B"},
+        {"B: Q's not ordered", [](Blocks &b) { RangeB(b, 5, 6, 10, 1); }, "2055 range B"},
+        {"B: Q [0, 0] takes any P", [](Blocks &b) { RangeB(b, 7, 3, 0, 0); }, ""},
     };
     for (const auto &c : cases) {
         Blocks blocks;
         c.set(blocks);
         EXPECT_EQ(Verdict(blocks), c.verdict) << c.what;
-    }
-}
-
-// Range A of Q must lie within P's; range B of P must lie within Q's.
-TEST(InfoBlockMatch, Ranges) {
-    const struct {
-        char range;
-        uint32_t pLow, pHigh, qLow, qHigh;
-        const char *verdict;
-    } cases[] = {
-        {'A', 10, 20, 9, 20, "2055 range A"}, {'A', 0xFFFFFFFFu, 0xFFFFFFFFu, 5, 1, ""},
-        {'A', 10, 20, 0, 0, "2055 range A"},    // Q without a range A
-        {'A', 10, 20, 15, 12, "2055 range A"},  // Q's range not ordered
-        {'A', 20, 10, 15, 15, "2055 range A"},  // P's range not ordered
-        {'A', 0, 0, 99, 1, ""},                 // P [0, 0]: no range A
-        {'B', 1, 10, 1, 10, ""}, {'B', 0, 11, 1, 10, "2055 range B"},
-        {'B', 0, 0, 1, 10, "2055 range B"},  // P without a range B
-        {'B', 6, 5, 1, 10, "2055 range B"},  // P's range not ordered
-        {'B', 5, 6, 10, 1, "2055 range B"},  // Q's range not ordered
-        {'B', 7, 3, 0, 0, ""},               // Q [0, 0] takes any P
-    };
-    for (const auto &c : cases) {
-        Blocks b;
-        uint32_t InfoBlock::*low = c.range == 'A' ? &InfoBlock::dwRangeALow : &InfoBlock::dwRangeBLow;
-        uint32_t InfoBlock::*high = c.range == 'A' ? &InfoBlock::dwRangeAHigh : &InfoBlock::dwRangeBHigh;
-        b.p.*low = c.pLow, b.p.*high = c.pHigh, b.q.*low = c.qLow, b.q.*high = c.qHigh;
-        EXPECT_EQ(Verdict(b), c.verdict) << "case " << &c - cases;
     }
 }
 

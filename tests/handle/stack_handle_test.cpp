@@ -40,26 +40,9 @@ TEST(StackHandle, NewLevelZeroAndTheRecordsCheckRefuses) {
     EXPECT_REFUSED(ZERA_boHandleCheck(nullptr, 1), kHandle);
 }
 
-// Refused parents: one with a level on it, an invalid one, level 31, a level 0 without descriptor.
-TEST(StackHandle, CreateRefusalsLeaveTheParentAsItWas) {
-    TestStack stack;
-    StackHandle *h1 = stack.Add();
-    while (stack.top()->u8Level < 31) ASSERT_NE(stack.Add(), nullptr);
-    StackHandle *bare = ZERA_hHandleCreate(nullptr);
-    ASSERT_NE(bare, nullptr);
-    for (StackHandle *parent : {stack.h0(), h1, stack.top(), bare}) {
-        SCOPED_TRACE(parent == bare ? -1 : parent->u8Level);
-        const uint32_t wanted = parent->dwWantedLevels;
-        if (parent == h1) h1->dwMagic = 0;
-        EXPECT_REFUSED(ZERA_hHandleCreate(parent), parent == stack.top() ? kLevel : kHandle);
-        h1->dwMagic = ZERA_HANDLE_MAGIC;
-        EXPECT_EQ(parent->dwWantedLevels, wanted);
-    }
-    EXPECT_TRUE(ZERA_hHandleGetNextLevel(bare) == nullptr && ZERA_hHandleGetNextLevel(nullptr) == nullptr);
-    EXPECT_TRUE(ZERA_boHandleClose(bare));
-}
-
-TEST(StackHandle, CreateFailsCleanlyAtEveryAllocation) {
+// Refused parents (one with a level on it, an invalid one, level 31, a level 0 without descriptor) and
+// failed allocations leave the parent as it was; refused destroys leave the stack whole.
+TEST(StackHandle, CreateRefusalsAndFailuresLeaveTheParentAsItWas) {
     TestStack stack;
     StackHandle *h1 = stack.Add();
     const uint32_t wanted = h1->dwWantedLevels;
@@ -68,11 +51,31 @@ TEST(StackHandle, CreateFailsCleanlyAtEveryAllocation) {
                            EXPECT_TRUE(ZERA_boHandleClose(h2));
                            h1->dwWantedLevels = wanted;
                        });
+    while (stack.top()->u8Level < 31) ASSERT_NE(stack.Add(), nullptr);
+    StackHandle *bare = ZERA_hHandleCreate(nullptr);
+    ASSERT_NE(bare, nullptr);
+    for (StackHandle *parent : {stack.h0(), h1, stack.top(), bare}) {
+        SCOPED_TRACE(parent == bare ? -1 : parent->u8Level);
+        const uint32_t before = parent->dwWantedLevels;
+        if (parent == h1) h1->dwMagic = 0;
+        EXPECT_REFUSED(ZERA_hHandleCreate(parent), parent == stack.top() ? kLevel : kHandle);
+        h1->dwMagic = ZERA_HANDLE_MAGIC;
+        EXPECT_EQ(parent->dwWantedLevels, before);
+    }
+    EXPECT_TRUE(ZERA_hHandleGetNextLevel(bare) == nullptr && ZERA_hHandleGetNextLevel(nullptr) == nullptr);
+    // The host kit destroys only a level 0 of its making with no level on it.
+    for (StackHandle *h : {static_cast<StackHandle *>(nullptr), h1, stack.h0(), bare}) {
+        EXPECT_REFUSED(ZERA_boHostStackDestroy(h), kHandle);
+    }
+    EXPECT_TRUE(ZERA_boHandleCheck(h1, 0) && ZERA_boHandleCheck(stack.h0(), 0) &&
+                ZERA_hHandleGetNextLevel(stack.h0()) == h1);
+    EXPECT_TRUE(ZERA_boHandleClose(bare));
 }
 
-// Level 0 links to level 1 by its address XOR the process key, never plainly.
-TEST(StackHandle, MaskedLinkFromLevelZero) {
-    TestStack stack;
+// Level 0 links to level 1 by its address XOR the process key, never plainly; refused binds and closes
+// change nothing; a close deletes the events queued on the level.
+TEST(StackHandle, MaskedLinkFromLevelZeroAndRefusedBindsAndCloses) {
+    TestStack stack, other;
     StackHandle *h0 = stack.h0(), *h1 = ZERA_hHandleCreate(h0);
     ASSERT_TRUE(h1 != nullptr && ZERA_boHandleBind(h0, h1));
     EXPECT_EQ(stack.desc()->dwNextLevelLink, reinterpret_cast<ZERA_UPTR>(h1) ^ zera::PointerKey());
@@ -80,11 +83,7 @@ TEST(StackHandle, MaskedLinkFromLevelZero) {
     ASSERT_TRUE(ZERA_boHandleClose(h1));
     EXPECT_EQ(stack.desc()->dwNextLevelLink, zera::PointerKey());
     EXPECT_EQ(ZERA_hHandleGetNextLevel(h0), nullptr);
-}
-
-TEST(StackHandle, BindAndCloseRefusalsChangeNothing) {
-    TestStack stack, other;
-    StackHandle *h1 = stack.Add();
+    h1 = stack.Add();
     StackHandle *h2 = stack.Add();
     StackHandle *loose = ZERA_hHandleCreate(other.h0());
     StackHandle *bare = ZERA_hHandleCreate(nullptr);
@@ -110,14 +109,9 @@ TEST(StackHandle, BindAndCloseRefusalsChangeNothing) {
     EXPECT_EQ(ZERA_hHandleGetNextLevel(stack.h0()), h1);
     EXPECT_TRUE(h1->pstNextLevel == h2 && h2->pstPrevLevel == h1);
     EXPECT_TRUE(ZERA_boHandleCheck(h1, 0) && ZERA_boHandleCheck(h2, 0));
-}
-
-// The queues own the events; the leak checker sees whether close releases them.
-TEST(StackHandle, CloseDeletesQueuedEvents) {
-    TestStack stack;
-    StackHandle *h1 = stack.Add();
-    for (OSAL_HQUEUE queue : {h1->hSendQueue, h1->hRecvQueue}) {
-        Event *ev = ZERA_pstCreateEvent(1, 1, 16);
+    // The queues own the events; the leak checker sees whether the close at the end releases them.
+    for (OSAL_HQUEUE queue : {h2->hSendQueue, h2->hRecvQueue}) {
+        Event *ev = ZERA_pstCreateEvent(1, 2, 16);
         ASSERT_NE(*ZERA_ppstCheckParListA(ev, 1, 0, 1, 0), nullptr);  // a node with its list
         ASSERT_TRUE(OSAL_boQueuePut(queue, ev, ZERA_boTimeStampCompare));
     }

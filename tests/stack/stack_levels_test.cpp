@@ -22,7 +22,7 @@ TEST(AddToStack, LevelsBuiltThroughLevelZeroAndThroughAMiddleLevel) {
     // Through level 2 the new level lands on top; only requests through level 0 keep its mask.
     StackHandle *h2 = stack[2];
     h2->pstStackParams[0].u8ChangeFlags = 0;
-    EXPECT_EQ(ZERA_bAddToStackA(h2, "KitCheck"), 4);
+    EXPECT_EQ(ZERA_bAddToStackA(h2, "HalfThreads"), 4);
     EXPECT_EQ(LevelsChangedMark(h2) & LevelsChangedMark(stack[4]), ZERA_CHANGE_LEVELS);
     EXPECT_EQ(ZERA_bAddToStackA(stack.h0(), "Layer"), 5);
     EXPECT_EQ(stack.desc()->dwLevelMask, 0x2Fu);
@@ -54,17 +54,11 @@ TEST(AddToStack, FileNameGetsTheSuffixUnlessItHasOne) {
 // Every refused add: the code, its argument, and a stack exactly as it was.
 class RefusedAdd : public ::testing::Test {
 protected:
-    void ExpectRefused(const char *name, uint32_t code, const std::string &arg, const char *text = nullptr) {
-        EXPECT_REFUSED(ZERA_bAddToStackA(stack_.h0(), name), code);
-        EXPECT_EQ(st::LastArg(), arg);
-        EXPECT_TRUE(text == nullptr || st::LastText().find(text) != std::string::npos) << st::LastText();
-        EXPECT_TRUE(ShapeOf(stack_) == before_);
-    }
     Stack stack_{"Layer"};
     st::StackShape before_ = ShapeOf(stack_);
 };
 
-TEST_F(RefusedAdd, ComponentsThatCannotBeAdded) {
+TEST_F(RefusedAdd, ComponentsNamesAndHandlesThatCannotBeAdded) {
     const struct {
         const char *name;
         uint32_t code;
@@ -76,24 +70,24 @@ TEST_F(RefusedAdd, ComponentsThatCannotBeAdded) {
         {"NoInit", OSAL_ERR_MODULE_REFUSED, "NoInit.COMPONENT", "\"ZERA_boModuleInit\"", 0},
         {"SetupFails", OSAL_ERR_MODULE_REFUSED, "SetupFails.COMPONENT", "ZERA_boSetupParListA failed", 1},
         // The level was linked when its init ran, and deinit never runs.
-        {"InitFailsSilent", OSAL_ERR_INIT_FAILED, "InitFailsSilent.COMPONENT", nullptr, 2},
-        {"InitFailsCode", OSAL_ERR_TYPE_RANGE, "", nullptr, 3},
+        {"InitFailsSilent", OSAL_ERR_INIT_FAILED, "InitFailsSilent.COMPONENT", "", 2},
+        {"InitFailsCode", OSAL_ERR_TYPE_RANGE, "", "", 3},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         ComponentTrace trace(c.name);
-        ExpectRefused(c.name, c.code, c.arg, c.text);
+        EXPECT_REFUSED(ZERA_bAddToStackA(stack_.h0(), c.name), c.code);
+        EXPECT_EQ(st::LastArg(), c.arg);
+        EXPECT_NE(st::LastText().find(c.text), std::string::npos) << st::LastText();
         EXPECT_TRUE(c.code != OSAL_ERR_MODULE_REFUSED || OSAL_dwGetLastErrorSeverity() == OSAL_SEVERITY_ERROR);
         const Levels ran = {Traced(st::kInfo, 0), Traced(st::kInit, 2), Traced(st::kRelease, 2)};
         EXPECT_EQ(trace.Entries(), Levels(ran.begin(), ran.begin() + c.ran));
+        EXPECT_TRUE(ShapeOf(stack_) == before_);
     }
     EXPECT_REFUSED(ZERA_bAddToStackA(stack_.h0(), "NoSuchComponent"), OSAL_ERR_LOAD_FAILED);
     EXPECT_NE(st::LastArg().find("NoSuchComponent.COMPONENT"), std::string::npos) << st::LastArg();
-    EXPECT_TRUE(ShapeOf(stack_) == before_);
-}
-
-TEST_F(RefusedAdd, BadNamesAndHandles) {
-    ExpectRefused(nullptr, OSAL_ERR_INVALID_ARG, "");
+    EXPECT_REFUSED(ZERA_bAddToStackA(stack_.h0(), nullptr), OSAL_ERR_INVALID_ARG);
+    EXPECT_EQ(st::LastArg(), "");
     EXPECT_REFUSED(ZERA_bAddToStackW(stack_.h0(), st::W(u"")), OSAL_ERR_INVALID_ARG);
     EXPECT_REFUSED(ZERA_bAddToStackW(nullptr, st::W(u"L\u0100yer")), OSAL_ERR_INVALID_HANDLE);
     EXPECT_EQ(st::LastArg(), "L?yer");  // a narrow copy of the wide name
@@ -104,38 +98,26 @@ TEST_F(RefusedAdd, BadNamesAndHandles) {
 }
 
 TEST_F(RefusedAdd, AllocationFailuresAnywhereLeaveTheStackAsItWas) {
-    st::AllocFailureGuard guard;
-    for (auto failAfter : {ZERA_vTestFailAllocAfter, OSAL_vTestFailAllocAfter}) {
-        long n = 0;
-        for (; n < 400; ++n) {
-            failAfter(n);
-            const uint8_t added = ZERA_bAddToStackA(stack_.h0(), "Completer");
-            failAfter(-1);
-            if (added != 0) break;
-            EXPECT_NE(OSAL_dwGetLastError(), 0u);
-            ASSERT_TRUE(ShapeOf(stack_) == before_) << "after " << n << " allocations";
-        }
-        EXPECT_GE(n, 5);
-        ASSERT_TRUE(ZERA_boRemoveFromStackA(stack_.h0(), 2));
-        before_ = ShapeOf(stack_);  // level 1 keeps wanting level 2's events
-    }
+    st::FailEachAllocation([&] { return ZERA_bAddToStackA(stack_.h0(), "Completer"); },
+                           [&] { ASSERT_TRUE(ShapeOf(stack_) == before_); },
+                           [&](uint8_t) {
+                               ASSERT_TRUE(ZERA_boRemoveFromStackA(stack_.h0(), 2));
+                               before_ = ShapeOf(stack_);  // level 1 keeps wanting level 2's events
+                           },
+                           5, 0);
 }
 
-TEST(AddToStack, InfoBlocksThatDoNotSuitLevelZero) {
+// Info blocks that do not suit level 0 are refused (the new level's bit is taken back too); a
+// completing level completes the stack.
+TEST(AddToStack, InfoBlocksThatDoNotSuitAndACompletingLevel) {
+    ComponentTrace completer("Completer");
     Stack stack;
-    const st::StackShape before = ShapeOf(stack);  // the new level's bit is taken back too
+    const st::StackShape before = ShapeOf(stack);
     EXPECT_REFUSED(ZERA_bAddToStackA(stack.h0(), "Major1"), OSAL_ERR_VERSION_MISMATCH);
     EXPECT_REFUSED(ZERA_bAddToStackA(stack.h0(), "Picky"), OSAL_ERR_INFO_MISMATCH);
     EXPECT_EQ(st::LastArg(), "range A");
     EXPECT_TRUE(ShapeOf(stack) == before);
-    ASSERT_NE(stack.Add("Layer"), nullptr);  // a level that takes anything on top takes it
-    EXPECT_EQ(ZERA_bAddToStackA(stack.h0(), "Picky"), 2);
-}
-
-TEST(AddToStack, ACompletingLevelCompletesTheStack) {
-    ComponentTrace completer("Completer");
-    Stack stack{"Layer"};
-    StackHandle *h1 = stack[1];
+    StackHandle *h1 = stack.Add("Layer");
     const size_t blocksBefore = st::TakenIdBlocks();
     StackHandle *h2 = stack.Add("Completer");
     ASSERT_NE(h2, nullptr);
@@ -153,15 +135,19 @@ TEST(AddToStack, ACompletingLevelCompletesTheStack) {
     EXPECT_EQ(completer.Levels(st::kNotify), (Levels{3}));
     EXPECT_EQ(OSAL_pvQueuePeek(h1->hRecvQueue, 0, OSAL_stTimeNoWait), nullptr);
     EXPECT_EQ(stack.Add("Layer")->dwStatus, ZERA_STATUS_COMPLETE);  // the status of the level below
+    EXPECT_EQ(ZERA_bAddToStackA(stack.h0(), "Picky"), 5);  // a level that takes anything on top takes it
 }
 
 Levels g_released;
 void ZERA_CALL RecordRelease(void *pv) { g_released.push_back(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pv))); }
 
+// Level 3 tries an add and a removal from inside its deinit: refused, the running removal goes on.
 TEST(RemoveFromStack, RemovesFromTheTopDownAfterTheStatusEvent) {
-    ComponentTrace layer("Layer"), completer("Completer");
+    ComponentTrace layer("Layer"), completer("Completer"), nested("RemovesInDeinit");
+    uint32_t *results = nested.Data("TestNested");
+    ASSERT_NE(results, nullptr);
     g_released.clear();
-    Stack stack{"Layer", "Layer", "Layer", "Completer"};
+    Stack stack{"Layer", "Layer", "RemovesInDeinit", "Completer"};
     for (uint32_t n = 1; n <= 4; ++n) {
         stack[n]->pvLevelContext = reinterpret_cast<void *>(uintptr_t{n});
         stack[n]->pfnLevelContextRelease = RecordRelease;
@@ -175,7 +161,9 @@ TEST(RemoveFromStack, RemovesFromTheTopDownAfterTheStatusEvent) {
     completer.Clear();
     EXPECT_TRUE(ZERA_boRemoveFromStackA(stack.h0(), 2));
     EXPECT_EQ(g_released, (Levels{4, 3, 2}));
-    EXPECT_EQ(layer.Levels(st::kDeinit), (Levels{3, 2}));
+    EXPECT_EQ(layer.Levels(st::kDeinit), (Levels{2}));
+    EXPECT_EQ(nested.Levels(st::kDeinit), (Levels{3}));
+    EXPECT_EQ(Levels(results, results + 4), (Levels{0, OSAL_ERR_INVALID_HANDLE, 0, OSAL_ERR_INVALID_HANDLE}));
     // The stop came first, with the status already taken over.
     EXPECT_EQ(completer.Entries(), (Levels{Traced(st::kStop, 4), Traced(st::kDeinit, 4)}));
     EXPECT_TRUE(stack.Top() == h1 && h1->pstNextLevel == nullptr && stack.desc()->dwLevelMask == 0x3u);
@@ -183,27 +171,11 @@ TEST(RemoveFromStack, RemovesFromTheTopDownAfterTheStatusEvent) {
     EXPECT_EQ(LevelsChangedMark(stack.h0()), ZERA_CHANGE_LEVELS);
 }
 
-// Without memory for the status event every level still stops before the
-// first deinit (a component joining its threads there would hang).
-TEST(RemoveFromStack, WithoutMemoryEveryLevelStopsBeforeTheFirstDeinit) {
+// Identifier blocks go back on each stop and on removal: cycling reserves nothing for good. Without
+// memory for the status event every level still stops before the first deinit (a component joining its
+// threads there would hang).
+TEST(RemoveFromStack, IdentifierBlocksComeBackAndEveryLevelStopsBeforeTheFirstDeinit) {
     ComponentTrace completer("Completer");
-    Stack stack{"Completer", "Completer", "Completer"};
-    st::StartStack(stack);
-    ASSERT_EQ(completer.Levels(st::kStart), (Levels{3, 2, 1}));
-    completer.Clear();
-    {
-        st::AllocFailureGuard guard;
-        ZERA_vTestFailAllocAfter(0);
-        OSAL_vTestFailAllocAfter(0);
-        EXPECT_TRUE(ZERA_boRemoveFromStackA(stack.h0(), 1));
-    }
-    EXPECT_EQ(completer.Entries(), (Levels{Traced(st::kStop, 3), Traced(st::kStop, 2), Traced(st::kStop, 1),
-                                           Traced(st::kDeinit, 3), Traced(st::kDeinit, 2), Traced(st::kDeinit, 1)}));
-    EXPECT_EQ(stack.h0()->dwStatus, 0u);
-}
-
-// Identifier blocks go back on each stop and on removal: cycling reserves nothing for good.
-TEST(RemoveFromStack, EveryLevelsIdentifierBlocksComeBackOnStopAndRemoval) {
     const size_t before = st::TakenIdBlocks();
     Stack stack{"Completer", "Completer", "Completer"};
     auto drawAtEveryLevel = [&] {
@@ -223,22 +195,22 @@ TEST(RemoveFromStack, EveryLevelsIdentifierBlocksComeBackOnStopAndRemoval) {
     drawAtEveryLevel();  // stopped, still complete: the levels draw again
     ASSERT_TRUE(ZERA_boRemoveFromStackA(stack.h0(), 2));
     EXPECT_EQ(st::TakenIdBlocks(), before);
-    ASSERT_NE(stack.Add("Completer"), nullptr);
+    ASSERT_TRUE(stack.Add("Completer") && stack.Add("Completer"));
+    completer.Clear();
+    st::StartStack(stack);
+    ASSERT_EQ(completer.Levels(st::kStart), (Levels{3, 2, 1}));
     drawAtEveryLevel();
-    ASSERT_TRUE(ZERA_boRemoveFromStackA(stack.h0(), 1));
+    completer.Clear();
+    {
+        st::AllocFailureGuard guard;
+        ZERA_vTestFailAllocAfter(0);
+        OSAL_vTestFailAllocAfter(0);
+        EXPECT_TRUE(ZERA_boRemoveFromStackA(stack.h0(), 1));
+    }
+    EXPECT_EQ(completer.Entries(), (Levels{Traced(st::kStop, 3), Traced(st::kStop, 2), Traced(st::kStop, 1),
+                                           Traced(st::kDeinit, 3), Traced(st::kDeinit, 2), Traced(st::kDeinit, 1)}));
+    EXPECT_EQ(stack.h0()->dwStatus, 0u);
     EXPECT_EQ(st::TakenIdBlocks(), before);
-}
-
-// An add or a removal from inside a deinit is refused; the running removal goes on.
-TEST(RemoveFromStack, AnAddOrARemovalFromInsideADeinitIsRefused) {
-    ComponentTrace nested("RemovesInDeinit");
-    uint32_t *results = nested.Data("TestNested");
-    ASSERT_NE(results, nullptr);
-    Stack stack{"Layer", "RemovesInDeinit"};
-    EXPECT_TRUE(ZERA_boRemoveFromStackA(stack.h0(), 2));
-    EXPECT_EQ(Levels(results, results + 4), (Levels{0, OSAL_ERR_INVALID_HANDLE, 0, OSAL_ERR_INVALID_HANDLE}));
-    EXPECT_EQ(nested.Levels(st::kDeinit), (Levels{2}));
-    EXPECT_TRUE(stack.Top() == stack[1] && stack.desc()->dwLevelMask == 0x3u);
 }
 
 TEST(RemoveFromStack, RefusalsRemoveNothingAndAMiddleLevelKeepsLevelZerosMask) {

@@ -45,24 +45,9 @@ TEST(StackParamAccess, EveryClassAgainstTheCompleteAndStartedBits) {
     }
 }
 
-// Type and attributes given with the value; bit 2 keeps the settable bit clear.
-TEST(StackParamAccess, AttributeBitsReplacedOnRequest) {
-    Stack stack{"Params"};
-    StackHandle *h1 = stack[1];
-    Param *p = ZERA_pstGetStackParamA(h1, 1, "A0");
-    ASSERT_NE(p, nullptr);
-    EXPECT_TRUE(ZERA_boSetStackParamA(h1, 1 | ZERA_LEVEL_WITH_TYPE | ZERA_LEVEL_WITH_ATTRIBUTES, "A0", 1u, 0x06u, 7u));
-    EXPECT_EQ(p->u8Attributes & 0x07u, 0x06u);
-    StackHandle *h0 = stack.h0();
-    EXPECT_REFUSED(ZERA_boSetStackParamA(h0, 1 | ZERA_LEVEL_WITH_ATTRIBUTES, "A0", 0u, 6u), OSAL_ERR_INVALID_LEVEL);
-    EXPECT_REFUSED(ZERA_boSetStackParamA(h0, 1, "A0", 6u), OSAL_ERR_INVALID_ARG);
-    EXPECT_REFUSED(ZERA_boSetStackParamA(h1, 1 | ZERA_LEVEL_WITH_TYPE, "A0", ZERA_PARAM_STRING, "text"),
-                   OSAL_ERR_INVALID_ARG);  // not the parameter's type
-    EXPECT_EQ(p->uValue.dw, 7u);
-}
-
-TEST(StackParamRefusals, LevelsNamesAndHandles) {
-    Stack stack{"Params", "KitCheck"};
+// Refused sets leave the value; type and attributes may come with the value (bit 2 keeps settable clear).
+TEST(StackParamRefusals, LevelsNamesHandlesAndAttributes) {
+    Stack stack{"Params", "HalfThreads"};
     StackHandle *h0 = stack.h0(), *h1 = stack[1], *h2 = stack[2];
     ASSERT_NE(h2, nullptr);  // below the handle, 0, or none: refused for the level
     EXPECT_REFUSED(ZERA_boSetStackParamA(h0, 0, "A0", 1u), OSAL_ERR_INVALID_LEVEL);
@@ -73,38 +58,19 @@ TEST(StackParamRefusals, LevelsNamesAndHandles) {
     // Stack-wide parameters cannot be set as a level's own.
     EXPECT_REFUSED(ZERA_boSetStackParamA(h1, 1 | ZERA_LEVEL_WITH_TYPE, "Wide10", 1u, 1u), OSAL_ERR_INVALID_ARG);
     EXPECT_REFUSED(ZERA_pstGetStackParamA(h0, 1, "a0"), OSAL_ERR_INVALID_ARG);
+    Param *p = ZERA_pstGetStackParamA(h1, 1, "A0");
     // Whole lists (an empty one: its terminator); bits above 7 and bit 6 of the level are carried along.
     EXPECT_EQ(ZERA_pstGetStackParamA(h0, 1, nullptr), h1->pstStackParams);
     EXPECT_EQ(ZERA_pstGetStackParamA(h0, 2, nullptr)->pName, nullptr);
-    EXPECT_EQ(ZERA_pstGetStackParamA(h0, 0x41, "A0"), ZERA_pstGetStackParamA(h1, 1, "A0"));
-    EXPECT_TRUE(ZERA_boSetStackParamA(h0, 0x101, "A0", 9u) && ZERA_pstGetStackParamA(h1, 1, "A0")->uValue.dw == 9u);
-}
-
-TEST(StackParamSet, ValuesThroughTheChainAndSetsThatFail) {
-    st::ComponentTrace params("Params");
-    Stack stack{"Layer", "Params"};
-    StackHandle *h0 = stack.h0(), *h2 = stack[2];
-    ASSERT_NE(h2, nullptr);
-    Param *text = ZERA_pstGetStackParamA(h2, 2, "Text");
-    text->u8ChangeFlags = 0;
-    EXPECT_TRUE(ZERA_boSetStackParamA(h0, 2, "Text", "changed"));
-    EXPECT_TRUE(std::string(text->uValue.hs) == "changed" && text->u8ChangeFlags == ZERA_CHANGE_VALUE);
-    EXPECT_EQ(params.Levels(st::kNotify), (std::vector<uint32_t>{2}));
-    // A string that cannot be copied, or a value the notification changes, fails the set.
-    EXPECT_TRUE(ZERA_boSetStackParamA(h2, 2, "Text", "kept"));
-    {
-        st::AllocFailureGuard guard;
-        ZERA_vTestFailAllocAfter(0);
-        EXPECT_REFUSED(ZERA_boSetStackParamA(h2, 2, "Text", "lost"), OSAL_ERR_NO_MEMORY);
-    }
-    EXPECT_STREQ(text->uValue.hs, "kept");
-    EXPECT_REFUSED(ZERA_boSetStackParamA(h0, 2, "Clamp", 150u), OSAL_ERR_INVALID_SIZE);
-    EXPECT_EQ(ZERA_pstGetStackParamA(h2, 2, "Clamp")->uValue.dw, 100u);  // the component's value stays
-    // Wide levels take wide names and values; a narrow name finds nothing there.
-    StackHandle *h3 = stack.AddWide(u"Params");
-    EXPECT_REFUSED(ZERA_boSetStackParamA(h0, 3, "Text", "narrow"), OSAL_ERR_INVALID_ARG);
-    EXPECT_TRUE(ZERA_boSetStackParamW(h0, 3, st::W(u"Text"), st::W(u"wide value")));
-    EXPECT_EQ(st::U16(ZERA_pstGetStackParamW(h3, 3, st::W(u"Text"))->uValue.ls), u"wide value");
+    EXPECT_EQ(ZERA_pstGetStackParamA(h0, 0x41, "A0"), p);
+    EXPECT_TRUE(ZERA_boSetStackParamA(h0, 0x101, "A0", 9u) && p->uValue.dw == 9u);
+    EXPECT_TRUE(ZERA_boSetStackParamA(h1, 1 | ZERA_LEVEL_WITH_TYPE | ZERA_LEVEL_WITH_ATTRIBUTES, "A0", 1u, 0x06u, 7u));
+    EXPECT_EQ(p->u8Attributes & 0x07u, 0x06u);
+    EXPECT_REFUSED(ZERA_boSetStackParamA(h0, 1 | ZERA_LEVEL_WITH_ATTRIBUTES, "A0", 0u, 6u), OSAL_ERR_INVALID_LEVEL);
+    EXPECT_REFUSED(ZERA_boSetStackParamA(h0, 1, "A0", 6u), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boSetStackParamA(h1, 1 | ZERA_LEVEL_WITH_TYPE, "A0", ZERA_PARAM_STRING, "text"),
+                   OSAL_ERR_INVALID_ARG);  // not the parameter's type
+    EXPECT_EQ(p->uValue.dw, 7u);
 }
 
 // "Wide10": stack-wide numbers on levels 1 and 3, a string on 2, none on 4 (which completes).
@@ -117,17 +83,27 @@ protected:
     Stack stack_{"Params", "Layer", "Params", "Completer"};
 };
 
-TEST_F(StackWide, SetFromTheTopDownOnEveryLevelThatHasIt) {
+// Set from the top down on every level that has it; read, the first level that has the name answers.
+TEST_F(StackWide, SetOnEveryLevelThatHasItReadFromTheFirst) {
+    StackHandle *h0 = stack_.h0(), *h2 = stack_[2];
     params_.Clear();
-    EXPECT_TRUE(ZERA_boSetStackParamA(stack_.h0(), 1, "Wide10", 42u)) << st::LastText();
+    EXPECT_TRUE(ZERA_boSetStackParamA(h0, 1, "Wide10", 42u)) << st::LastText();
     EXPECT_EQ(Wide(1) + Wide(3), 84u);
-    EXPECT_STREQ(ZERA_pstGetStackParamA(stack_[2], 2, "Wide10")->uValue.hs, "text");  // passed over
+    EXPECT_STREQ(ZERA_pstGetStackParamA(h2, 2, "Wide10")->uValue.hs, "text");  // passed over
     EXPECT_EQ(params_.Levels(st::kNotify), (std::vector<uint32_t>{3, 1}));  // from the top down
     // Named through level 3's number, or as stack-wide, it is the same set.
-    EXPECT_TRUE(ZERA_boSetStackParamA(stack_[2], 3, "Wide10", 43u));
+    EXPECT_TRUE(ZERA_boSetStackParamA(h2, 3, "Wide10", 43u));
     EXPECT_EQ(Wide(1) * 100 + Wide(3), 4243u);  // level 1 lies below the handle
-    EXPECT_TRUE(ZERA_boSetStackParamA(stack_.h0(), ZERA_LEVEL_STACK_WIDE, "Wide10", 44u));
+    EXPECT_TRUE(ZERA_boSetStackParamA(h0, ZERA_LEVEL_STACK_WIDE, "Wide10", 44u));
     EXPECT_EQ(Wide(1) + Wide(3), 88u);
+    // Through level 0 (none of that name) level 1 answers; level 2's own is a string.
+    EXPECT_EQ(ZERA_pstGetStackParamA(h0, ZERA_LEVEL_STACK_WIDE, "Wide10"), ZERA_pstGetStackParamA(h0, 1, "Wide10"));
+    EXPECT_EQ(ZERA_pstGetStackParamA(h2, ZERA_LEVEL_STACK_WIDE, "Wide10")->dwType, ZERA_PARAM_STRING);
+    // Level 2's "Gain" is not stack-wide: the search stops there.
+    EXPECT_REFUSED(ZERA_pstGetStackParamA(h2, ZERA_LEVEL_STACK_WIDE, "Gain"), OSAL_ERR_INVALID_ARG);
+    // A name that no level has: the top answers that it lacks it.
+    EXPECT_REFUSED(ZERA_pstGetStackParamA(h0, ZERA_LEVEL_STACK_WIDE, "Nowhere"), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_REFUSED(ZERA_pstGetStackParamA(h0, ZERA_LEVEL_STACK_WIDE, nullptr), OSAL_ERR_INVALID_LEVEL);
 }
 
 TEST_F(StackWide, RefusedWhileNotCompleteAndTheStartedBitComesDown) {
@@ -145,16 +121,29 @@ TEST_F(StackWide, RefusedWhileNotCompleteAndTheStartedBitComesDown) {
     EXPECT_EQ(Wide(1, "Wide11") + Wide(3, "Wide11"), 12u);
 }
 
-TEST_F(StackWide, ReadAsStackWideFindsTheFirstLevelThatHasTheName) {
-    StackHandle *h0 = stack_.h0(), *h2 = stack_[2];
-    // Through level 0 (none of that name) level 1 answers; level 2's own is a string.
-    EXPECT_EQ(ZERA_pstGetStackParamA(h0, ZERA_LEVEL_STACK_WIDE, "Wide10"), ZERA_pstGetStackParamA(h0, 1, "Wide10"));
-    EXPECT_EQ(ZERA_pstGetStackParamA(h2, ZERA_LEVEL_STACK_WIDE, "Wide10")->dwType, ZERA_PARAM_STRING);
-    // Level 2's "Gain" is not stack-wide: the search stops there.
-    EXPECT_REFUSED(ZERA_pstGetStackParamA(h2, ZERA_LEVEL_STACK_WIDE, "Gain"), OSAL_ERR_INVALID_ARG);
-    // A name that no level has: the top answers that it lacks it.
-    EXPECT_REFUSED(ZERA_pstGetStackParamA(h0, ZERA_LEVEL_STACK_WIDE, "Nowhere"), OSAL_ERR_INVALID_HANDLE);
-    EXPECT_REFUSED(ZERA_pstGetStackParamA(h0, ZERA_LEVEL_STACK_WIDE, nullptr), OSAL_ERR_INVALID_LEVEL);
+// Values through the chain; a string that cannot be copied, or a value the notification changes, fails the
+// set; wide levels take wide names and values, a narrow name finds nothing there.
+TEST_F(StackWide, ValuesThroughTheChainAndSetsThatFail) {
+    StackHandle *h0 = stack_.h0(), *h3 = stack_[3];
+    Param *text = ZERA_pstGetStackParamA(h3, 3, "Text");
+    text->u8ChangeFlags = 0;
+    params_.Clear();
+    EXPECT_TRUE(ZERA_boSetStackParamA(h0, 3, "Text", "changed"));
+    EXPECT_TRUE(std::string(text->uValue.hs) == "changed" && text->u8ChangeFlags == ZERA_CHANGE_VALUE);
+    EXPECT_EQ(params_.Levels(st::kNotify), (std::vector<uint32_t>{3}));
+    EXPECT_TRUE(ZERA_boSetStackParamA(h3, 3, "Text", "kept"));
+    {
+        st::AllocFailureGuard guard;
+        ZERA_vTestFailAllocAfter(0);
+        EXPECT_REFUSED(ZERA_boSetStackParamA(h3, 3, "Text", "lost"), OSAL_ERR_NO_MEMORY);
+    }
+    EXPECT_STREQ(text->uValue.hs, "kept");
+    EXPECT_REFUSED(ZERA_boSetStackParamA(h0, 3, "Clamp", 150u), OSAL_ERR_INVALID_SIZE);
+    EXPECT_EQ(ZERA_pstGetStackParamA(h3, 3, "Clamp")->uValue.dw, 100u);  // the component's value stays
+    StackHandle *h5 = stack_.AddWide(u"Params");
+    EXPECT_REFUSED(ZERA_boSetStackParamA(h0, 5, "Text", "narrow"), OSAL_ERR_INVALID_ARG);
+    EXPECT_TRUE(ZERA_boSetStackParamW(h0, 5, st::W(u"Text"), st::W(u"wide value")));
+    EXPECT_EQ(st::WStr(ZERA_pstGetStackParamW(h5, 5, st::W(u"Text"))->uValue.ls), u"wide value");
 }
 
 }  // namespace

@@ -52,9 +52,11 @@ Words Statistics(StackHandle *h, uint8_t level) {
     return words;
 }
 
-TEST(Statistics, CountersHalveBeforeTheyWouldPassTheTopAndLoadKeepsItsMaxima) {
-    Stack stack;
-    StackHandle *h0 = stack.h0();
+// Counters halve before they would pass the top, load keeps its maxima, each level is read and reset apart.
+TEST(Statistics, CountersHalveLoadKeepsItsMaximaLevelsReadAndResetApart) {
+    Stack stack{"Layer", "Layer"};
+    StackHandle *h0 = stack.h0(), *h1 = stack[1], *h2 = stack[2];
+    ASSERT_NE(h2, nullptr);
     for (auto &kind : h0->astStatistics) {
         for (uint32_t column = 0; column < 4; ++column) kind[column] = 100 + column;
     }
@@ -67,14 +69,7 @@ TEST(Statistics, CountersHalveBeforeTheyWouldPassTheTopAndLoadKeepsItsMaxima) {
     ZERA_vUpdateLoad(h0, 10, 20);
     ZERA_vUpdateLoad(h0, 4, 0xFFFF);  // B unchanged
     ZERA_vUpdateLoad(h0, 0xFFFF, 30);
-    EXPECT_EQ(Statistics(h0, 0)[12], 4u | 30u << 16);
-    EXPECT_EQ(Statistics(h0, 0)[13], 10u | 30u << 16);
-}
-
-TEST(Statistics, ReadAndResetTheLevelAskedFor) {
-    Stack stack{"Layer", "Layer"};
-    StackHandle *h0 = stack.h0(), *h1 = stack[1], *h2 = stack[2];
-    ASSERT_NE(h2, nullptr);
+    EXPECT_EQ((Words{Statistics(h0, 0)[12], Statistics(h0, 0)[13]}), (Words{4u | 30u << 16, 10u | 30u << 16}));
     ZERA_vUpdateStatistics(h1, 1, 1, 2, 3, 4);
     ZERA_vUpdateStatistics(h2, 0, 5, 6, 7, 8);
     const Words top = Statistics(h0, 2);

@@ -1,11 +1,12 @@
-// stack/stack_test_util.h - helpers of the stack, flow and description tests:
-// a host stack of test components, call traces, a stack's shape, taken
-// identifier blocks, hand-made status events.
+// stack/stack_test_util.h - helpers of the stack, handle, flow and description
+// tests: a host stack of test components, call traces, a stack's shape, taken
+// identifier blocks, hand-made status events, the allocation-failure walk.
 #ifndef ZERA_TESTS_STACK_STACK_TEST_UTIL_H
 #define ZERA_TESTS_STACK_STACK_TEST_UTIL_H
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bitset>
 #include <cstring>
 #include <initializer_list>
@@ -24,12 +25,12 @@
 
 namespace st {
 
-inline std::string Str(const void *s) { return s != nullptr ? static_cast<const char *>(s) : ""; }
-inline std::string LastArg() { return Str(OSAL_pszGetLastErrorArg()); }
-inline std::string LastText() { return Str(OSAL_pszGetLastErrorText()); }
 using zt::AllocFailureGuard;
 using zt::W;
-inline std::u16string U16(const void *s) { return s != nullptr ? static_cast<const char16_t *>(s) : u""; }
+using zt::NStr;
+using zt::WStr;
+inline std::string LastArg() { return NStr(OSAL_pszGetLastErrorArg()); }
+inline std::string LastText() { return NStr(OSAL_pszGetLastErrorText()); }
 
 // A host level 0 with test components on top, taken down at the end; `status`
 // is ORed into level 0's first (ZERA_STATUS_NO_EVID: no identifier management).
@@ -92,17 +93,20 @@ public:
     }
 
     void Clear() { *count_ = 0; }
-    std::vector<uint32_t> Entries() const { return std::vector<uint32_t>(entries_, entries_ + *count_); }
-    // The entries of one kind, as level numbers in call order.
-    std::vector<uint32_t> Levels(TraceKind kind) const {
+    // The entries (of the kinds given, or all), in call order; with `levels`
+    // only their level numbers.
+    std::vector<uint32_t> Entries(std::initializer_list<TraceKind> kinds = {}, bool levels = false) const {
         // Read in place: a temporary copy of the entries made GCC 12's
         // -Wfree-nonheap-object misfire in optimised builds.
-        std::vector<uint32_t> levels;
+        std::vector<uint32_t> found;
         for (uint32_t i = 0; i < *count_; ++i) {
-            if (entries_[i] >> 8 == kind) levels.push_back(entries_[i] & 0xFF);
+            const uint32_t kind = entries_[i] >> 8;
+            if (kinds.size() != 0 && std::find(kinds.begin(), kinds.end(), kind) == kinds.end()) continue;
+            found.push_back(levels ? entries_[i] & 0xFF : entries_[i]);
         }
-        return levels;
+        return found;
     }
+    std::vector<uint32_t> Levels(TraceKind kind) const { return Entries({kind}, true); }
 
 private:
     OSAL_HMODULE module_;
@@ -160,6 +164,32 @@ inline void StartStack(const Stack &stack) {
 inline void StopStack(const Stack &stack) {
     StackHandle *top = stack.Top();
     ZERA_vInputFilter(top, StatusEvent(top->u8Level, top->dwStatus & ~ZERA_STATUS_STARTED));
+}
+
+// Makes each allocation of make() fail in turn, in the library and then in
+// the platform layer: each failure must store `code` (any code for 0) and
+// pass unchanged() (the leak checker sees the rest); the first success, after
+// at least `least` failures, goes to release().
+template <class Make, class Unchanged, class Release>
+void FailEachAllocation(Make make, Unchanged unchanged, Release release, long least = 3,
+                        uint32_t code = OSAL_ERR_NO_MEMORY) {
+    AllocFailureGuard guard;
+    for (auto failAfter : {ZERA_vTestFailAllocAfter, OSAL_vTestFailAllocAfter}) {
+        for (long n = 0;; ++n) {
+            ASSERT_LT(n, 10000) << "never succeeded";
+            failAfter(n);
+            OSAL_vSetLastError(0);
+            const auto made = make();
+            failAfter(-1);
+            if (made) {
+                EXPECT_GE(n, least);
+                release(made);
+                break;
+            }
+            EXPECT_TRUE(code == 0 ? OSAL_dwGetLastError() != 0 : OSAL_dwGetLastError() == code) << n;
+            unchanged();
+        }
+    }
 }
 
 }  // namespace st
