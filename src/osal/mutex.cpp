@@ -1,79 +1,21 @@
-// osal/mutex.cpp - recursive in-process locks: a lock word taken and given
-// by one atomic operation each while nobody waits, the holder and the depth
-// kept beside it, and the platform's plain lock and condition variable only
-// for the threads that have to sleep.
-//
-// A lock is taken per event identifier and per statistics update, mostly
-// without contention, so its free path must cost no more than a system
-// mutex's: no call into the platform half, no system call.
+// osal/mutex.cpp - recursive in-process locks: the platform's plain lock
+// with the holder and the depth kept here.
 #include <atomic>
 #include <new>
 
-#include "common/spin.h"
 #include "osal/osal_internal.h"
 #include "osal/platform.h"
 
-namespace {
-
-// The values of OSAL_Mutex::state.
-constexpr uint32_t kFree = 0;
-constexpr uint32_t kHeld = 1;
-constexpr uint32_t kHeldWithSleepers = 2;  // the unlock must wake a sleeper
-
-// Looks at a held lock this often before going to sleep: most holders keep
-// it for a few dozen instructions.
-constexpr int kSpinRounds = 100;
-
-}  // namespace
-
 struct OSAL_Mutex {
-    // The lock word (kFree, kHeld, kHeldWithSleepers): whoever changes it from
-    // kFree holds the mutex, and so whatever the mutex's user says, and depth.
-    std::atomic<uint32_t> state{kFree};
+    osal::Lock lock;  // guards whatever the mutex's user says, and depth
     // The holder, so that an unlock by another thread is refused before it
-    // reaches the lock word, and so that the holder may lock again. Written
-    // only by the holder, so a thread that reads its own id here needs no
-    // ordering to trust it (relaxed: the lock word orders the rest).
+    // reaches the lock, and so that the holder may lock again. Written only
+    // by the holder while it holds `lock`, so a thread that reads its own id
+    // here needs no ordering to trust it (relaxed: no fence beyond the
+    // lock's own on every lock and unlock).
     std::atomic<osal::ThreadId> owner{0};
-    uint32_t depth = 0;  // guarded by state (the holder's)
-    // Guards nothing of the mutex: it only makes "find the word held, then
-    // sleep" one step against an unlock's wake-up, which takes it too.
-    osal::Lock sleepLock;
-    osal::Cond unlocked;  // signalled, under sleepLock, by an unlock that finds sleepers
+    uint32_t depth = 0;  // guarded by lock
 };
-
-namespace {
-
-bool TryAcquire(OSAL_Mutex *m) {
-    uint32_t expected = kFree;
-    return m->state.compare_exchange_strong(expected, kHeld, std::memory_order_acquire, std::memory_order_relaxed);
-}
-
-// Out of line, so that the free path stays a few instructions.
-[[gnu::noinline]] void AcquireContended(OSAL_Mutex *m) {
-    for (int i = 0; i < kSpinRounds; ++i) {
-        spin::CpuRelax();
-        if (m->state.load(std::memory_order_relaxed) == kFree && TryAcquire(m)) return;
-    }
-    // Marked before each sleep, under sleepLock: an unlock that clears the
-    // mark then has to wait for sleepLock, which the wait gives up only
-    // once it sleeps, so its wake-up cannot come too early. A thread that
-    // takes the word here holds it as kHeldWithSleepers, which may wake a
-    // sleeper for nothing but never leaves one behind.
-    osal::LockAcquire(&m->sleepLock);
-    while (m->state.exchange(kHeldWithSleepers, std::memory_order_acquire) != kFree)
-        osal::CondWaitUntil(&m->unlocked, &m->sleepLock, osal::kNever);
-    osal::LockRelease(&m->sleepLock);
-}
-
-// After an unlock that found sleepers and freed the word: wakes one of them.
-[[gnu::noinline]] void WakeSleeper(OSAL_Mutex *m) {
-    osal::LockAcquire(&m->sleepLock);
-    osal::CondSignal(&m->unlocked);
-    osal::LockRelease(&m->sleepLock);
-}
-
-}  // namespace
 
 extern "C" {
 
@@ -84,9 +26,10 @@ OSAL_API OSAL_HMUTEX OSAL_CALL OSAL_hMutexCreate(void) {
         return nullptr;
     }
     auto *m = new (block) OSAL_Mutex();
-    const bool lockMade = osal::LockInit(&m->sleepLock);
-    if (!lockMade || !osal::CondInit(&m->unlocked)) {
-        if (lockMade) osal::LockDestroy(&m->sleepLock);
+    // No spinning: these guard identifier draws and statistics, which
+    // several threads take per event; a contender that sleeps at once lets
+    // the holder take the lock again and again on its own processor.
+    if (!osal::LockInit(&m->lock, false)) {
         m->~OSAL_Mutex();
         osal::FreeLines(m);
         OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
@@ -100,8 +43,7 @@ OSAL_API void OSAL_CALL OSAL_vMutexDelete(OSAL_HMUTEX hMutex) {
         OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
         return;
     }
-    osal::CondDestroy(&hMutex->unlocked);
-    osal::LockDestroy(&hMutex->sleepLock);
+    osal::LockDestroy(&hMutex->lock);
     hMutex->~OSAL_Mutex();
     osal::FreeLines(hMutex);
 }
@@ -116,7 +58,7 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boMutexLock(OSAL_HMUTEX hMutex) {
         ++hMutex->depth;
         return 1;
     }
-    if (!TryAcquire(hMutex)) AcquireContended(hMutex);
+    osal::LockAcquire(&hMutex->lock);
     hMutex->owner.store(self, std::memory_order_relaxed);
     hMutex->depth = 1;
     return 1;
@@ -133,7 +75,7 @@ OSAL_API void OSAL_CALL OSAL_vMutexUnlock(OSAL_HMUTEX hMutex) {
     }
     if (--hMutex->depth > 0) return;
     hMutex->owner.store(0, std::memory_order_relaxed);
-    if (hMutex->state.exchange(kFree, std::memory_order_release) == kHeldWithSleepers) WakeSleeper(hMutex);
+    osal::LockRelease(&hMutex->lock);
 }
 
 }  // extern "C"

@@ -31,8 +31,12 @@ namespace osal {
 
 // A plain in-process lock (not re-entrant). Init is false when the system
 // refuses (no code stored); a lock of static storage uses
-// OSAL_LOCK_INITIALIZER instead. A lock may spin briefly before it sleeps.
-bool LockInit(Lock *lock);
+// OSAL_LOCK_INITIALIZER instead. With spinFirst a contender spins briefly
+// before it sleeps (where the system offers that): right for a lock that a
+// stream between two threads takes for a few instructions per item, wrong
+// for one that threads hammer, where a sleeping contender lets the holder
+// go on without a cache line moving on every take.
+bool LockInit(Lock *lock, bool spinFirst);
 void LockDestroy(Lock *lock);
 void LockAcquire(Lock *lock);
 void LockRelease(Lock *lock);

@@ -41,12 +41,9 @@ __attribute__((destructor)) void DeleteRecordKeyAtUnload() {
 
 }  // namespace
 
-bool LockInit(Lock *lock) {
-    // A put and a take hold a queue's lock only for a few instructions, so a
-    // thread that finds a lock taken spins a little before it sleeps (where
-    // the system offers that): a stream between two threads then costs no
-    // system calls for the lock.
+bool LockInit(Lock *lock, bool spinFirst) {
 #if defined(PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP)
+    if (!spinFirst) return pthread_mutex_init(&lock->mutex, nullptr) == 0;
     pthread_mutexattr_t attr;
     if (pthread_mutexattr_init(&attr) != 0) return false;
     pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ADAPTIVE_NP);
@@ -54,6 +51,7 @@ bool LockInit(Lock *lock) {
     pthread_mutexattr_destroy(&attr);
     return rc == 0;
 #else
+    (void)spinFirst;
     return pthread_mutex_init(&lock->mutex, nullptr) == 0;
 #endif
 }

@@ -31,7 +31,7 @@ void ReleaseThisThreadsRecord() {
 
 }  // namespace
 
-bool LockInit(Lock *lock) {
+bool LockInit(Lock *lock, bool) {  // an SRW lock spins a little by itself
     InitializeSRWLock(Srw(lock));
     return true;
 }
