@@ -101,12 +101,20 @@ void FailAtLevel(StackHandle *h0, const StackHandle *h, uint32_t code, const cha
 // that error's own message, or 1036 when it stored none; the argument names
 // the level either way.
 void FailStart(StackHandle *h0, const StackHandle *h, const zera::RefusedStart &why) {
-    // The stored text reads "<code's text> (<code>): <message>": the code
-    // is told again by the new error, the message is the component's.
-    const char *message = why.code != OSAL_ERR_NONE ? std::strstr(why.text, "): ") : nullptr;
+    // The stored text reads "<code's text> (<code>): <message>" exactly as
+    // the platform layer writes it: the code is told again by the new
+    // error, and what follows that prefix is the component's own message.
+    const char *message = nullptr;
+    if (why.code != OSAL_ERR_NONE) {
+        const char *codeText = OSAL_pszGetErrorText(why.code);
+        char prefix[kTextSize];
+        const int n = std::snprintf(prefix, sizeof prefix, "%s (%u): ", codeText != nullptr ? codeText : "Unknown error",
+                                    static_cast<unsigned>(why.code));
+        if (n > 0 && std::strncmp(why.text, prefix, static_cast<size_t>(n)) == 0) message = why.text + n;
+    }
     char reason[kTextSize];
     std::snprintf(reason, sizeof reason, "did not start: %s",
-                  message != nullptr ? message + 3 : "its component's ZERA_boModuleStartCommuThreads export returned false");
+                  message != nullptr ? message : "its component's ZERA_boModuleStartCommuThreads export returned false");
     FailAtLevel(h0, h, why.code != OSAL_ERR_NONE ? why.code : uint32_t{OSAL_ERR_INIT_FAILED}, reason);
 }
 
