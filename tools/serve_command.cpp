@@ -7,8 +7,9 @@
 // stack is the stack peer; monitors (zera top) ask for the status and the
 // stack description. The main
 // thread alone owns the socket; a receiver thread takes what comes down to
-// level 0 and hands it over an inproc pipe. The message format and the
-// session figures are the Link's (components/link/link_wire.h).
+// level 0 into an outbox and wakes the main thread over an inproc pipe, which
+// sends what the outbox holds as one message, as the Link does. The message
+// format and the session figures are the Link's (components/link/link_wire.h).
 #include <zmq.h>
 
 #include <atomic>
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "commands.h"
 #include "host_stack.h"
@@ -41,10 +43,10 @@ enum LinkFigure { kTaken, kForwarded, kUndelivered, kRefused };
 
 int SetInt(void *socket, int option, int value) { return zmq_setsockopt(socket, option, &value, sizeof value); }
 
-// Takes what comes down to level 0 and passes it to the main thread.
+// Takes what comes down to level 0 into the outbox for the main thread.
 class DownPump {
 public:
-    DownPump(StackHandle *h0, void *pipe) : h0_(h0), pipe_(pipe) {}
+    DownPump(StackHandle *h0, void *pipe, zlink::Outbox *outbox) : h0_(h0), pipe_(pipe), outbox_(outbox) {}
     ~DownPump() { Stop(); }
     void Start() { thread_ = std::thread(&DownPump::Run, this); }
     void Stop() {
@@ -55,27 +57,32 @@ public:
 
 private:
     void Run() {
+        const auto stopped = [this] { return stop_.load(); };
         while (!stop_) {
             Event *ev = ZERA_pstHostReceiveEvent(h0_, kReceiveRoundMs);
             if (ev == nullptr) continue;
             // Item-list events carry this stack's status changes: they stay here.
-            Bytes bytes;
-            const bool written = ev->i32Type != ZERA_EVENT_ITEMS && zlink::EventMessage(ev, &bytes);
-            ZERA_boDeleteEvent(ev);
-            if (!written) continue;
-            // The pipe is never full for long: the main thread drains it
+            if (ev->i32Type == ZERA_EVENT_ITEMS) {
+                ZERA_boDeleteEvent(ev);
+                continue;
+            }
+            // The outbox is never full for long: the main thread empties it
             // every round. A stop ends the wait.
-            while (zmq_send(pipe_, bytes.data(), bytes.size(), 0) < 0) {
-                if (zmq_errno() != EAGAIN || stop_) {
-                    ++dropped_;
-                    break;
-                }
+            uint32_t lost = 0;
+            const zlink::Outbox::Result result = outbox_->Add(ev, kReceiveRoundMs, stopped, &lost);
+            ZERA_boDeleteEvent(ev);
+            if (result == zlink::Outbox::kAddedFirst) {
+                const char wake = 0;
+                zmq_send(pipe_, &wake, sizeof wake, ZMQ_DONTWAIT);
+            } else if (result != zlink::Outbox::kAdded) {
+                dropped_ += 1 + lost;
             }
         }
     }
 
     StackHandle *h0_;
     void *pipe_;
+    zlink::Outbox *outbox_;
     std::atomic<bool> stop_{false};
     std::atomic<uint32_t> dropped_{0};
     std::thread thread_;
@@ -133,7 +140,6 @@ public:
             SetInt(s, ZMQ_SNDHWM, hwm);
             SetInt(s, ZMQ_RCVHWM, hwm);
         }
-        SetInt(pipeWrite_, ZMQ_SNDTIMEO, 100);
         SetInt(router_, ZMQ_ROUTER_MANDATORY, 1);
         SetInt(router_, ZMQ_HEARTBEAT_IVL, 500);
         SetInt(router_, ZMQ_HEARTBEAT_TIMEOUT, 1500);
@@ -159,7 +165,7 @@ public:
     const std::string &Endpoint() const { return endpoint_; }
 
     void Serve() {
-        DownPump pump(stack_->h0(), pipeWrite_);
+        DownPump pump(stack_->h0(), pipeWrite_, &outbox_);
         pump.Start();
         const Clock::time_point start = Clock::now();
         start_ = start;
@@ -181,7 +187,9 @@ public:
             }
         }
         pump.Stop();
-        figures_[kUndelivered] += pump.Dropped();
+        outbox_.Take(&batch_);
+        figures_[kUndelivered] += pump.Dropped() + batch_.Count();
+        batch_.Clear();
     }
 
     void PrintStatus() const {
@@ -247,8 +255,8 @@ private:
         const uint8_t kind = size > 0 ? data[0] : 0;
         zlink::Hello hello;
         uint32_t ack = 0;
-        if (kind == zlink::kEvent) {
-            TakeEvent(peer, data, size);
+        if (kind == zlink::kEvent || kind == zlink::kBatch) {
+            TakeEvents(peer, data, size);
         } else if (kind == zlink::kHello && zlink::ReadHello(data, size, &hello)) {
             uint32_t code = 0;
             const std::string why =
@@ -288,51 +296,63 @@ private:
         }
     }
 
-    void TakeEvent(const Bytes &peer, const uint8_t *data, size_t size) {
+    void TakeEvents(const Bytes &peer, const uint8_t *data, size_t size) {
         uint32_t sequence = 0;
         uint32_t ack = 0;
-        Event *ev = nullptr;
+        std::vector<Event *> events;
         const zlink::LinkLevels levels{peerLevel_, 0};
-        if (peer != stackPeer_ || !zlink::ReadEvent(data, size, levels, &sequence, &ack, &ev) || sequence < expect_) {
-            if (ev != nullptr) ZERA_boDeleteEvent(ev);
+        if (peer != stackPeer_ || !zlink::ReadEvents(data, size, levels, &sequence, &ack, &events) ||
+            sequence < expect_) {
+            for (Event *ev : events) ZERA_boDeleteEvent(ev);
             ++figures_[kRefused];
             return;
         }
-        expect_ = sequence + 1;
-        ++taken_;
-        ++figures_[kTaken];
+        const auto count = static_cast<uint32_t>(events.size());
+        expect_ = sequence + count;
+        taken_ += count;
+        figures_[kTaken] += count;
         if (ack > acked_ && ack <= sent_) acked_ = ack;
-        Event *copy = HostCopy(stack_->h0(), ev);
-        ZERA_boDeleteEvent(ev);
-        if (copy == nullptr || !ZERA_boHostSendEvent(stack_->h0(), copy, 0)) {
-            if (copy != nullptr) ZERA_boDeleteEvent(copy);
-            ++figures_[kUndelivered];
+        for (Event *ev : events) {
+            Event *copy = HostCopy(stack_->h0(), ev);
+            ZERA_boDeleteEvent(ev);
+            if (copy == nullptr || !ZERA_boHostSendEvent(stack_->h0(), copy, 0)) {
+                if (copy != nullptr) ZERA_boDeleteEvent(copy);
+                ++figures_[kUndelivered];
+            }
         }
     }
 
-    // Sends what came down to level 0 to the stack peer. An event the peer
-    // has no room for still takes a number, so that the peer counts it lost.
+    // Sends what came down to level 0 to the stack peer as one message. A
+    // message the peer has no room for still takes its numbers, so that the
+    // peer counts its events lost.
     void ForwardAll() {
-        zmq_msg_t msg;
-        zmq_msg_init(&msg);
-        for (int i = 0; i < 256 && zmq_msg_recv(&msg, pipeRead_, ZMQ_DONTWAIT) >= 0; ++i) {
-            if (stackPeer_.empty() || zmq_msg_size(&msg) < zlink::kEventHeader) {
-                ++figures_[kUndelivered];
-                continue;
-            }
-            zlink::PatchEvent(static_cast<uint8_t *>(zmq_msg_data(&msg)), sent_, taken_);
-            if (zmq_send(router_, stackPeer_.data(), stackPeer_.size(), ZMQ_SNDMORE | ZMQ_DONTWAIT) >= 0 &&
-                zmq_msg_send(&msg, router_, ZMQ_DONTWAIT) >= 0) {
-                ++sent_;
-                ++figures_[kForwarded];
-                ackSent_ = taken_;
-                continue;
-            }
-            ++figures_[kUndelivered];
-            if (zmq_errno() == EAGAIN) ++sent_;
-            else stackPeer_.clear();  // gone: it says hello again when it comes back
+        char wake;
+        while (zmq_recv(pipeRead_, &wake, sizeof wake, ZMQ_DONTWAIT) >= 0) {
         }
+        outbox_.Take(&batch_);
+        const uint32_t count = batch_.Count();
+        zmq_msg_t msg;
+        if (count == 0) return;
+        if (stackPeer_.empty() || zmq_msg_init_size(&msg, batch_.MessageSize()) != 0) {
+            figures_[kUndelivered] += count;
+            batch_.Clear();
+            return;
+        }
+        batch_.CopyMessage(static_cast<uint8_t *>(zmq_msg_data(&msg)));
+        batch_.Clear();
+        zlink::PatchEvent(static_cast<uint8_t *>(zmq_msg_data(&msg)), sent_, taken_);
+        if (zmq_send(router_, stackPeer_.data(), stackPeer_.size(), ZMQ_SNDMORE | ZMQ_DONTWAIT) >= 0 &&
+            zmq_msg_send(&msg, router_, ZMQ_DONTWAIT) >= 0) {
+            sent_ += count;
+            figures_[kForwarded] += count;
+            ackSent_ = taken_;
+            return;
+        }
+        const int error = zmq_errno();
         zmq_msg_close(&msg);
+        figures_[kUndelivered] += count;
+        if (error == EAGAIN) sent_ += count;
+        else stackPeer_.clear();  // gone: it says hello again when it comes back
     }
 
     const ServeOptions &options_;
@@ -341,6 +361,8 @@ private:
     void *router_ = nullptr;
     void *pipeRead_ = nullptr;
     void *pipeWrite_ = nullptr;
+    zlink::Outbox outbox_;      // what came down to level 0, for the stack peer (locks its own)
+    zlink::EventBatch batch_;  // main thread: what the outbox held
     std::string endpoint_;
     uint64_t session_ = 0;
     Clock::time_point start_ = Clock::now();
