@@ -37,6 +37,7 @@ using zlink::Bytes;
 constexpr uint32_t kReceiveRoundMs = 100;
 constexpr int kPollMs = 50;
 constexpr int kAckEveryMs = 100;
+constexpr int kMessagesPerRound = 8;  // messages to the peer between two looks at the socket
 
 // The socket's figures, as a status message carries them.
 enum LinkFigure { kTaken, kForwarded, kUndelivered, kRefused };
@@ -68,14 +69,13 @@ private:
             }
             // The outbox is never full for long: the main thread empties it
             // every round. A stop ends the wait.
-            uint32_t lost = 0;
-            const zlink::Outbox::Result result = outbox_->Add(ev, kReceiveRoundMs, stopped, &lost);
-            ZERA_boDeleteEvent(ev);
+            const zlink::Outbox::Result result = outbox_->Add(ev, kReceiveRoundMs, stopped);
             if (result == zlink::Outbox::kAddedFirst) {
                 const char wake = 0;
                 zmq_send(pipe_, &wake, sizeof wake, ZMQ_DONTWAIT);
-            } else if (result != zlink::Outbox::kAdded) {
-                dropped_ += 1 + lost;
+            } else if (result == zlink::Outbox::kStopped) {
+                ZERA_boDeleteEvent(ev);
+                ++dropped_;
             }
         }
     }
@@ -170,11 +170,16 @@ public:
         const Clock::time_point start = Clock::now();
         start_ = start;
         Clock::time_point nextPrint = start + std::chrono::milliseconds(options_.intervalMs);
-        while (!StopSignalled()) {
+        for (bool more = false; !StopSignalled();) {
             zmq_pollitem_t items[2] = {{router_, 0, ZMQ_POLLIN, 0}, {pipeRead_, 0, ZMQ_POLLIN, 0}};
-            zmq_poll(items, 2, kPollMs);
+            zmq_poll(items, 2, more ? 0 : kPollMs);
             if (items[0].revents & ZMQ_POLLIN) ReceiveAll();
-            if (items[1].revents & ZMQ_POLLIN) ForwardAll();
+            if (items[1].revents & ZMQ_POLLIN) {
+                char wake;
+                while (zmq_recv(pipeRead_, &wake, sizeof wake, ZMQ_DONTWAIT) >= 0) {
+                }
+            }
+            if ((items[1].revents & ZMQ_POLLIN) || more) more = ForwardAll();
             const Clock::time_point now = Clock::now();
             if (stackPeer_.size() != 0 && taken_ != ackSent_ && now - ackAt_ > std::chrono::milliseconds(kAckEveryMs)) {
                 SendTo(stackPeer_, zlink::AckMessage(taken_));
@@ -187,9 +192,7 @@ public:
             }
         }
         pump.Stop();
-        outbox_.Take(&batch_);
-        figures_[kUndelivered] += pump.Dropped() + batch_.Count();
-        batch_.Clear();
+        figures_[kUndelivered] += pump.Dropped() + outbox_.Discard();
     }
 
     void PrintStatus() const {
@@ -322,24 +325,29 @@ private:
         }
     }
 
-    // Sends what came down to level 0 to the stack peer as one message. A
-    // message the peer has no room for still takes its numbers, so that the
-    // peer counts its events lost.
-    void ForwardAll() {
-        char wake;
-        while (zmq_recv(pipeRead_, &wake, sizeof wake, ZMQ_DONTWAIT) >= 0) {
+    // Sends what came down to level 0 to the stack peer, as few messages as
+    // it fits in, but no more than a few before the next look at the
+    // socket: true when more may wait. A message the peer has no room for
+    // still takes its numbers, so that the peer counts its events lost.
+    bool ForwardAll() {
+        uint32_t lost = 0;
+        int messages = 0;
+        for (; messages < kMessagesPerRound && outbox_.Fill(&batch_, &lost); ++messages) {
+            figures_[kUndelivered] += lost;
+            if (batch_.Count() != 0) Forward();
         }
-        outbox_.Take(&batch_);
+        batch_.Clear();
+        return messages == kMessagesPerRound;
+    }
+
+    void Forward() {
         const uint32_t count = batch_.Count();
         zmq_msg_t msg;
-        if (count == 0) return;
         if (stackPeer_.empty() || zmq_msg_init_size(&msg, batch_.MessageSize()) != 0) {
             figures_[kUndelivered] += count;
-            batch_.Clear();
             return;
         }
         batch_.CopyMessage(static_cast<uint8_t *>(zmq_msg_data(&msg)));
-        batch_.Clear();
         zlink::PatchEvent(static_cast<uint8_t *>(zmq_msg_data(&msg)), sent_, taken_);
         if (zmq_send(router_, stackPeer_.data(), stackPeer_.size(), ZMQ_SNDMORE | ZMQ_DONTWAIT) >= 0 &&
             zmq_msg_send(&msg, router_, ZMQ_DONTWAIT) >= 0) {
@@ -362,7 +370,7 @@ private:
     void *pipeRead_ = nullptr;
     void *pipeWrite_ = nullptr;
     zlink::Outbox outbox_;      // what came down to level 0, for the stack peer (locks its own)
-    zlink::EventBatch batch_;  // main thread: what the outbox held
+    zlink::EventBatch batch_;  // main thread: the message being written
     std::string endpoint_;
     uint64_t session_ = 0;
     Clock::time_point start_ = Clock::now();

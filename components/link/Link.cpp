@@ -16,13 +16,14 @@
 // (protocol version, its level, its name); the peer answers with a welcome
 // (version, session number, its level, its name) or a refusal with an error code and text. Two
 // threads per level: the sender takes due events from the level's send
-// queue and writes them into the outbox's batch, waking the io thread over
-// an inproc pipe when the batch was empty; the io thread alone owns the
-// DEALER: it sends what the outbox holds as one message, receives, watches
-// the connection (socket monitor) and keeps the session's figures. An idle
-// link so sends each event at once, while a busy one sends, in one
-// message, the events that came while it sent the last (up to 64). Neither
-// thread ever waits without end: both wait in rounds and see a stop within one.
+// queue and puts them into the outbox, waking the io thread over an inproc
+// pipe when the outbox was empty; the io thread alone owns the DEALER: it
+// writes what the outbox holds into as few messages as it fits in and sends
+// them, receives, watches the connection (socket monitor) and keeps the
+// session's figures. An idle link so sends each event at once, while a busy
+// one sends, in one message, the events that came while it sent the last
+// (up to 256). Neither thread ever waits without end: both wait in rounds
+// and see a stop within one.
 //
 // Nothing is lost without a count. Events carry a sequence number and the
 // number of the peer's events taken so far; from these each end knows what
@@ -87,6 +88,7 @@ constexpr int kHelloRepeatMs = 250;     // a hello not answered is sent again
 constexpr int kAckEveryMs = 100;        // the longest an acknowledgement waits
 constexpr int kFlushWaitMs = 500;       // how long a stop waits for the peer's last acknowledgement
 constexpr int kHeartbeatMs = 500;       // a dead peer is noticed within three of these
+constexpr int kMessagesPerRound = 8;    // messages to the peer between two looks at the other sockets
 constexpr uint32_t kStatsTraffic = 1;
 constexpr uint32_t kStatsFaults = 2;
 
@@ -191,11 +193,19 @@ private:
         zmq_pollitem_t items[3] = {{l_->peer, 0, ZMQ_POLLIN, 0},
                                    {l_->monitor, 0, ZMQ_POLLIN, 0},
                                    {l_->outRead, 0, static_cast<short>(holding_ ? 0 : ZMQ_POLLIN), 0}};
-        zmq_poll(items, 3, holding_ ? 5 : kRoundMs);
+        zmq_poll(items, 3, more_ ? 0 : holding_ ? 5 : kRoundMs);
+        const bool was = holding_;
         if (items[1].revents & ZMQ_POLLIN) Monitor();
         if (items[0].revents & ZMQ_POLLIN) Receive();
         if (holding_) Forward();
-        if (items[2].revents & ZMQ_POLLIN) TakeOutbox();
+        const bool woken = (items[2].revents & ZMQ_POLLIN) != 0;
+        if (woken) {
+            char wake;
+            while (zmq_recv(l_->outRead, &wake, sizeof wake, ZMQ_DONTWAIT) >= 0) {
+            }
+        }
+        // What waited behind a held message goes on as soon as it went.
+        if (woken || more_ || (was && !holding_)) TakeOutbox();
         CountTraffic();
         Timers();
     }
@@ -324,19 +334,27 @@ private:
         s_.ackAt = Clock::now();
     }
 
-    // Takes what the outbox holds into pending_ and forwards it.
+    // Writes what the outbox holds into messages and forwards them, until
+    // one is held, or a few went and the next round is to go on (more_),
+    // so that what comes from the peer is not kept waiting by a stream.
     void TakeOutbox() {
-        char wake;
-        while (zmq_recv(l_->outRead, &wake, sizeof wake, ZMQ_DONTWAIT) >= 0) {
-        }
-        l_->outbox.Take(&batch_);
-        const uint32_t count = batch_.Count();
-        if (count == 0) return;
-        zmq_msg_close(&pending_);
-        if (zmq_msg_init_size(&pending_, batch_.MessageSize()) != 0) {
-            zmq_msg_init(&pending_);
-            CountFaults(l_, count, 0, 0, 0);
-        } else {
+        uint32_t lost = 0;
+        int messages = 0;
+        for (more_ = false; !holding_; ++messages) {
+            if (messages == kMessagesPerRound) {
+                more_ = true;
+                break;
+            }
+            if (!l_->outbox.Fill(&batch_, &lost)) break;
+            if (lost != 0) CountFaults(l_, lost, 0, 0, 0);
+            const uint32_t count = batch_.Count();
+            if (count == 0) continue;
+            zmq_msg_close(&pending_);
+            if (zmq_msg_init_size(&pending_, batch_.MessageSize()) != 0) {
+                zmq_msg_init(&pending_);
+                CountFaults(l_, count, 0, 0, 0);
+                continue;
+            }
             batch_.CopyMessage(static_cast<uint8_t *>(zmq_msg_data(&pending_)));
             pendingCount_ = count;
             Forward();
@@ -386,9 +404,7 @@ private:
         }
         CountTraffic();
         EndSession();
-        l_->outbox.Take(&batch_);
-        const uint32_t left = (holding_ ? pendingCount_ : 0) + batch_.Count();
-        batch_.Clear();
+        const uint32_t left = (holding_ ? pendingCount_ : 0) + l_->outbox.Discard();
         if (left != 0) CountFaults(l_, left, 0, 0, 0);
     }
 
@@ -397,7 +413,8 @@ private:
     zmq_msg_t pending_;          // the message being forwarded
     uint32_t pendingCount_ = 0;  // the events it holds
     bool holding_ = false;       // pending_ waits for room (OnFull 1)
-    zlink::EventBatch batch_;    // what the outbox held
+    bool more_ = false;          // the outbox may hold more than the last round sent
+    zlink::EventBatch batch_;    // the message being written
     std::vector<Event *> received_;  // the events of the message being taken
     uint32_t traffic_[4] = {};  // this round's kind-1 figures, not yet counted
 };
@@ -410,15 +427,14 @@ void RunSender(LinkLevel *l) {
     while (Event *ev = ZERA_pstGetNextSendEvent(l->h, &noLead, &l->stop, l->breakMutex)) {
         // A full outbox (OnFull 1 and no room at the peer) is waited out in
         // rounds, so that a stop is seen.
-        uint32_t dropped = 0;
-        const zlink::Outbox::Result result = l->outbox.Add(ev, kSendRoundMs, stopAsked, &dropped);
-        ZERA_boDeleteEvent(ev);
+        const zlink::Outbox::Result result = l->outbox.Add(ev, kSendRoundMs, stopAsked);
         if (result == zlink::Outbox::kAddedFirst) {
             // A wake-up that finds the pipe full is not needed: others wait there.
             const char wake = 0;
             zmq_send(l->outWrite, &wake, sizeof wake, ZMQ_DONTWAIT);
-        } else if (result != zlink::Outbox::kAdded) {
-            CountFaults(l, 1 + dropped, 0, 0, 0);
+        } else if (result == zlink::Outbox::kStopped) {
+            ZERA_boDeleteEvent(ev);
+            CountFaults(l, 1, 0, 0, 0);
         }
     }
 }

@@ -3,7 +3,6 @@
 #include "link_wire.h"
 
 #include <cstring>
-#include <utility>
 
 namespace zlink {
 
@@ -425,18 +424,36 @@ void EventBatch::Clear() {
     count_ = 0;
 }
 
-void EventBatch::Swap(EventBatch *other) {
-    std::swap(packet_, other->packet_);
-    std::swap(count_, other->count_);
+bool Outbox::Fill(EventBatch *batch, uint32_t *lost) {
+    batch->Clear();
+    *lost = 0;
+    if (next_ == taken_.size()) {
+        taken_.clear();
+        next_ = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            taken_.swap(added_);
+        }
+        room_.notify_one();
+    }
+    if (taken_.empty()) return false;
+    for (; next_ < taken_.size() && !batch->Full(); ++next_) {
+        uint32_t dropped = 0;
+        if (!batch->Add(taken_[next_], &dropped)) *lost += 1 + dropped;
+        ZERA_boDeleteEvent(taken_[next_]);
+    }
+    return true;
 }
 
-void Outbox::Take(EventBatch *out) {
-    out->Clear();
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        batch_.Swap(out);
-    }
-    room_.notify_one();
+uint32_t Outbox::Discard() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    taken_.insert(taken_.end(), added_.begin(), added_.end());
+    added_.clear();
+    const auto left = static_cast<uint32_t>(taken_.size() - next_);
+    for (; next_ < taken_.size(); ++next_) ZERA_boDeleteEvent(taken_[next_]);
+    taken_.clear();
+    next_ = 0;
+    return left;
 }
 
 std::string HelloMismatch(const Hello &hello, const std::string &expected, uint32_t *code) {

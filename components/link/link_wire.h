@@ -30,7 +30,7 @@
 //                 format with its attachments numbered as the sender's
 //                 stack numbers its levels
 //   'B' batch     sequence (4: the first event's; the others follow on),
-//                 acknowledged (4), count (2: 2 to kMaxBatch), then per
+//                 acknowledged (4), count (2: 2 to 256), then per
 //                 event its attachment width (1) and its wire form, one
 //                 after the other to the end of the message: what a sender
 //                 sends instead of 'E' messages when more than one event is
@@ -200,7 +200,6 @@ public:
     size_t MessageSize() const;
     void CopyMessage(uint8_t *out) const;
     void Clear();
-    void Swap(EventBatch *other);
 
 private:
     size_t Bytes() const;
@@ -208,37 +207,48 @@ private:
     uint32_t count_ = 0;
 };
 
-// The batch a producing thread fills and the thread that owns the socket
-// takes: a producer that finds it empty wakes the socket's thread (with a
-// message on a pipe, say), which takes whatever has come by the time it
-// runs. So an idle link sends each event at once, and a busy one as many as
-// came while it sent the last.
+// The events a producing thread hands to the thread that owns the socket,
+// which writes them into messages. A producer that finds the outbox empty
+// wakes the socket's thread (with a message on a pipe, say), which takes
+// whatever has come by the time it runs: so an idle link sends each event
+// at once, and a busy one as many as came while it sent the last. The
+// writing is the socket thread's, so that the producer, which takes the
+// events one by one from the stack, does no more per event than it must.
 class Outbox {
 public:
-    enum Result { kAdded, kAddedFirst, kNotWritten, kStopped };
-    // Appends ev (it stays the caller's): kAddedFirst when the outbox was
-    // empty (the caller wakes the taker). While the batch is full it waits
-    // for the taker in rounds of roundMs, and gives up with kStopped as soon
-    // as stopped() says so. kNotWritten when ev cannot be written
-    // (*dropped: events lost with it, see EventBatch::Add).
+    enum Result { kAdded, kAddedFirst, kStopped };
+    Outbox() = default;
+    Outbox(const Outbox &) = delete;
+    Outbox &operator=(const Outbox &) = delete;
+    ~Outbox() { Discard(); }
+    // Producer: takes ev over; kAddedFirst when the outbox was empty (the
+    // caller wakes the consumer). While kMaxBatch events wait it waits for
+    // the consumer in rounds of roundMs, and gives up with kStopped as soon
+    // as stopped() says so: ev is then still the caller's.
     template <typename Stopped>
-    Result Add(Event *ev, int roundMs, Stopped stopped, uint32_t *dropped) {
+    Result Add(Event *ev, int roundMs, Stopped stopped) {
         std::unique_lock<std::mutex> lock(mutex_);
-        while (batch_.Full()) {
+        while (added_.size() >= kMaxBatch) {
             if (stopped()) return kStopped;
             room_.wait_for(lock, std::chrono::milliseconds(roundMs));
         }
-        const bool first = batch_.Count() == 0;
-        if (!batch_.Add(ev, dropped)) return kNotWritten;
-        return first ? kAddedFirst : kAdded;
+        added_.push_back(ev);
+        return added_.size() == 1 ? kAddedFirst : kAdded;
     }
-    // Moves what the outbox holds into *out (emptied before), and makes room.
-    void Take(EventBatch *out);
+    // Consumer: writes the next events, in order, into *batch (emptied
+    // first) until it is full or none is left, and deletes them. Events
+    // that cannot be written are counted in *lost. False when there was
+    // no event to take.
+    bool Fill(EventBatch *batch, uint32_t *lost);
+    // Consumer, at the end: deletes the events left; how many there were.
+    uint32_t Discard();
 
 private:
-    std::mutex mutex_;  // guards batch_
+    std::mutex mutex_;  // guards added_
     std::condition_variable room_;
-    EventBatch batch_;
+    std::vector<Event *> added_;
+    std::vector<Event *> taken_;  // consumer only: what it took, from next_ on still to write
+    size_t next_ = 0;
 };
 
 // Why a hello cannot be taken by an end that speaks kVersion and expects
