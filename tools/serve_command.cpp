@@ -73,7 +73,7 @@ private:
             if (result == zlink::Outbox::kAddedFirst) {
                 const char wake = 0;
                 zmq_send(pipe_, &wake, sizeof wake, ZMQ_DONTWAIT);
-            } else if (result == zlink::Outbox::kStopped) {
+            } else if (result == zlink::Outbox::kNotTaken) {
                 ZERA_boDeleteEvent(ev);
                 ++dropped_;
             }

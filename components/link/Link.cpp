@@ -432,7 +432,7 @@ void RunSender(LinkLevel *l) {
             // A wake-up that finds the pipe full is not needed: others wait there.
             const char wake = 0;
             zmq_send(l->outWrite, &wake, sizeof wake, ZMQ_DONTWAIT);
-        } else if (result == zlink::Outbox::kStopped) {
+        } else if (result == zlink::Outbox::kNotTaken) {
             ZERA_boDeleteEvent(ev);
             CountFaults(l, 1, 0, 0, 0);
         }

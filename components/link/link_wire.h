@@ -58,6 +58,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -216,23 +217,28 @@ private:
 // events one by one from the stack, does no more per event than it must.
 class Outbox {
 public:
-    enum Result { kAdded, kAddedFirst, kStopped };
+    enum Result { kAdded, kAddedFirst, kNotTaken };
     Outbox() = default;
     Outbox(const Outbox &) = delete;
     Outbox &operator=(const Outbox &) = delete;
     ~Outbox() { Discard(); }
     // Producer: takes ev over; kAddedFirst when the outbox was empty (the
     // caller wakes the consumer). While kMaxBatch events wait it waits for
-    // the consumer in rounds of roundMs, and gives up with kStopped as soon
-    // as stopped() says so: ev is then still the caller's.
+    // the consumer in rounds of roundMs, and gives up with kNotTaken as soon
+    // as stopped() says so, or when memory runs out: ev is then still the
+    // caller's.
     template <typename Stopped>
     Result Add(Event *ev, int roundMs, Stopped stopped) {
         std::unique_lock<std::mutex> lock(mutex_);
         while (added_.size() >= kMaxBatch) {
-            if (stopped()) return kStopped;
+            if (stopped()) return kNotTaken;
             room_.wait_for(lock, std::chrono::milliseconds(roundMs));
         }
-        added_.push_back(ev);
+        try {
+            added_.push_back(ev);
+        } catch (const std::bad_alloc &) {
+            return kNotTaken;
+        }
         return added_.size() == 1 ? kAddedFirst : kAdded;
     }
     // Consumer: writes the next events, in order, into *batch (emptied
