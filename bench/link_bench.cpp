@@ -9,9 +9,11 @@
 //   Zmq/Stream, Zmq/Latency   the same with a plain DEALER socket and the
 //                  Link's message bytes
 // The peer is a child process forked before anything else starts: two
-// ROUTER sockets, one that echoes every event message and one that answers
-// the last of each burst; it greets a Link's hello and answers its flush as
-// `zera serve` would. Needs Link.COMPONENT next to the program.
+// ROUTER sockets, one that echoes every event message and one that counts
+// the events of every message (a busy Link sends several in one) and
+// answers with one event when the count passes the end of a burst; it
+// greets a Link's hello and answers its flush as `zera serve` would. The
+// floor sends one message per event. Needs Link.COMPONENT next to the program.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -54,9 +56,17 @@ void *PeerSocket(void *ctx, std::string *endpoint) {
     return s;
 }
 
-// Answers on socket s: every event message when echo, else the last of
-// each burst; a hello with a welcome, a flush with an acknowledgement.
-void Serve(void *s, bool echo, uint32_t *sequence, uint32_t *taken) {
+// The events an 'E' or 'B' message carries (its count is taken on trust).
+uint32_t EventsIn(const uint8_t *data, size_t size) {
+    if (size >= zlink::kEventHeader && data[0] == zlink::kEvent) return 1;
+    if (size >= zlink::kBatchHeader && data[0] == zlink::kBatch) return static_cast<uint32_t>(data[9] << 8 | data[10]);
+    return 0;
+}
+
+// Answers on socket s: every event message when echo, else with `reply`
+// when the events taken pass the end of a burst; a hello with a welcome, a
+// flush with an acknowledgement.
+void Serve(void *s, bool echo, const zlink::Bytes &reply, uint32_t *sequence, uint32_t *taken) {
     zmq_msg_t id, body;
     zmq_msg_init(&id);
     zmq_msg_init(&body);
@@ -71,11 +81,13 @@ void Serve(void *s, bool echo, uint32_t *sequence, uint32_t *taken) {
             *sequence = *taken = 0;
         } else if (size == 1 && data[0] == zlink::kFlush) {
             answer = zlink::AckMessage(*taken);
-        } else if (size >= zlink::kEventHeader && data[0] == zlink::kEvent) {
-            ++*taken;
-            if (!echo && *taken % kBurst != 0) continue;
-            zlink::PatchEvent(data, (*sequence)++, *taken);
-            answer.assign(data, data + size);
+        } else if (const uint32_t events = EventsIn(data, size)) {
+            const uint32_t before = *taken;
+            *taken += events;
+            if (!echo && *taken / kBurst == before / kBurst) continue;
+            answer = echo ? zlink::Bytes(data, data + size) : reply;
+            zlink::PatchEvent(answer.data(), *sequence, *taken);
+            *sequence += echo ? events : 1;
         } else {
             continue;
         }
@@ -94,12 +106,16 @@ void Serve(void *s, bool echo, uint32_t *sequence, uint32_t *taken) {
     const std::string line = echoEndpoint + " " + burstEndpoint + "\n";
     if (write(out, line.data(), line.size()) != static_cast<ssize_t>(line.size())) _exit(1);
     close(out);
+    Event *ev = ZERA_pstCreateEvent(ZERA_EVENT_DATA0, 1, kPayload);
+    zlink::Bytes reply;
+    zlink::EventMessage(ev, &reply);
+    ZERA_boDeleteEvent(ev);
     uint32_t counts[4] = {};
     for (;;) {
         zmq_pollitem_t items[2] = {{echo, 0, ZMQ_POLLIN, 0}, {burst, 0, ZMQ_POLLIN, 0}};
         if (zmq_poll(items, 2, -1) < 0) _exit(0);
-        if (items[0].revents & ZMQ_POLLIN) Serve(echo, true, &counts[0], &counts[1]);
-        if (items[1].revents & ZMQ_POLLIN) Serve(burst, false, &counts[2], &counts[3]);
+        if (items[0].revents & ZMQ_POLLIN) Serve(echo, true, reply, &counts[0], &counts[1]);
+        if (items[1].revents & ZMQ_POLLIN) Serve(burst, false, reply, &counts[2], &counts[3]);
     }
 }
 

@@ -162,6 +162,22 @@ SEEDS['stats_reader'] = {
     'saturated': dword(0xFFFFFFFF) * 12 + word(0xFFFF) * 4,
 }
 
+
+
+def link_batch(sequence, ack, events):
+    """A link's batch message: events are (width, wire form) pairs."""
+    out = b'B' + dword(sequence) + dword(ack) + word(len(events))
+    return out + b''.join(byte(width) + wire for width, wire in events)
+
+
+# Only the batch is written here; the other seeds of the link's messages
+# were taken from the writers.
+SEEDS['link_receive'] = {
+    'batch': link_batch(7, 2, [(0, event(0, 5, data_body(b'hello'))),
+                               (1, event(2, 1, data_body(b'x'), ((4, 1, plist(WIDE, TERMINATOR)),))),
+                               (0, event(4, 0, timeval(0x80000200, 3)))]),
+}
+
 for target, seeds in SEEDS.items():
     folder = os.path.join(HERE, 'corpus', target)
     os.makedirs(folder, exist_ok=True)

@@ -7,8 +7,9 @@
 // stack is the stack peer; monitors (zera top) ask for the status and the
 // stack description. The main
 // thread alone owns the socket; a receiver thread takes what comes down to
-// level 0 and hands it over an inproc pipe. The message format and the
-// session figures are the Link's (components/link/link_wire.h).
+// level 0 into an outbox and wakes the main thread over an inproc pipe, which
+// sends what the outbox holds as one message, as the Link does. The message
+// format and the session figures are the Link's (components/link/link_wire.h).
 #include <zmq.h>
 
 #include <atomic>
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "commands.h"
 #include "host_stack.h"
@@ -35,16 +37,17 @@ using zlink::Bytes;
 constexpr uint32_t kReceiveRoundMs = 100;
 constexpr int kPollMs = 50;
 constexpr int kAckEveryMs = 100;
+constexpr int kMessagesPerRound = 8;  // messages to the peer between two looks at the socket
 
 // The socket's figures, as a status message carries them.
 enum LinkFigure { kTaken, kForwarded, kUndelivered, kRefused };
 
 int SetInt(void *socket, int option, int value) { return zmq_setsockopt(socket, option, &value, sizeof value); }
 
-// Takes what comes down to level 0 and passes it to the main thread.
+// Takes what comes down to level 0 into the outbox for the main thread.
 class DownPump {
 public:
-    DownPump(StackHandle *h0, void *pipe) : h0_(h0), pipe_(pipe) {}
+    DownPump(StackHandle *h0, void *pipe, zlink::Outbox *outbox) : h0_(h0), pipe_(pipe), outbox_(outbox) {}
     ~DownPump() { Stop(); }
     void Start() { thread_ = std::thread(&DownPump::Run, this); }
     void Stop() {
@@ -55,27 +58,31 @@ public:
 
 private:
     void Run() {
+        const auto stopped = [this] { return stop_.load(); };
         while (!stop_) {
             Event *ev = ZERA_pstHostReceiveEvent(h0_, kReceiveRoundMs);
             if (ev == nullptr) continue;
             // Item-list events carry this stack's status changes: they stay here.
-            Bytes bytes;
-            const bool written = ev->i32Type != ZERA_EVENT_ITEMS && zlink::EventMessage(ev, &bytes);
-            ZERA_boDeleteEvent(ev);
-            if (!written) continue;
-            // The pipe is never full for long: the main thread drains it
+            if (ev->i32Type == ZERA_EVENT_ITEMS) {
+                ZERA_boDeleteEvent(ev);
+                continue;
+            }
+            // The outbox is never full for long: the main thread empties it
             // every round. A stop ends the wait.
-            while (zmq_send(pipe_, bytes.data(), bytes.size(), 0) < 0) {
-                if (zmq_errno() != EAGAIN || stop_) {
-                    ++dropped_;
-                    break;
-                }
+            const zlink::Outbox::Result result = outbox_->Add(ev, kReceiveRoundMs, stopped);
+            if (result == zlink::Outbox::kAddedFirst) {
+                const char wake = 0;
+                zmq_send(pipe_, &wake, sizeof wake, ZMQ_DONTWAIT);
+            } else if (result == zlink::Outbox::kNotTaken) {
+                ZERA_boDeleteEvent(ev);
+                ++dropped_;
             }
         }
     }
 
     StackHandle *h0_;
     void *pipe_;
+    zlink::Outbox *outbox_;
     std::atomic<bool> stop_{false};
     std::atomic<uint32_t> dropped_{0};
     std::thread thread_;
@@ -133,7 +140,6 @@ public:
             SetInt(s, ZMQ_SNDHWM, hwm);
             SetInt(s, ZMQ_RCVHWM, hwm);
         }
-        SetInt(pipeWrite_, ZMQ_SNDTIMEO, 100);
         SetInt(router_, ZMQ_ROUTER_MANDATORY, 1);
         SetInt(router_, ZMQ_HEARTBEAT_IVL, 500);
         SetInt(router_, ZMQ_HEARTBEAT_TIMEOUT, 1500);
@@ -159,16 +165,21 @@ public:
     const std::string &Endpoint() const { return endpoint_; }
 
     void Serve() {
-        DownPump pump(stack_->h0(), pipeWrite_);
+        DownPump pump(stack_->h0(), pipeWrite_, &outbox_);
         pump.Start();
         const Clock::time_point start = Clock::now();
         start_ = start;
         Clock::time_point nextPrint = start + std::chrono::milliseconds(options_.intervalMs);
-        while (!StopSignalled()) {
+        for (bool more = false; !StopSignalled();) {
             zmq_pollitem_t items[2] = {{router_, 0, ZMQ_POLLIN, 0}, {pipeRead_, 0, ZMQ_POLLIN, 0}};
-            zmq_poll(items, 2, kPollMs);
+            zmq_poll(items, 2, more ? 0 : kPollMs);
             if (items[0].revents & ZMQ_POLLIN) ReceiveAll();
-            if (items[1].revents & ZMQ_POLLIN) ForwardAll();
+            if (items[1].revents & ZMQ_POLLIN) {
+                char wake;
+                while (zmq_recv(pipeRead_, &wake, sizeof wake, ZMQ_DONTWAIT) >= 0) {
+                }
+            }
+            if ((items[1].revents & ZMQ_POLLIN) || more) more = ForwardAll();
             const Clock::time_point now = Clock::now();
             if (stackPeer_.size() != 0 && taken_ != ackSent_ && now - ackAt_ > std::chrono::milliseconds(kAckEveryMs)) {
                 SendTo(stackPeer_, zlink::AckMessage(taken_));
@@ -181,7 +192,7 @@ public:
             }
         }
         pump.Stop();
-        figures_[kUndelivered] += pump.Dropped();
+        figures_[kUndelivered] += pump.Dropped() + outbox_.Discard();
     }
 
     void PrintStatus() const {
@@ -247,8 +258,8 @@ private:
         const uint8_t kind = size > 0 ? data[0] : 0;
         zlink::Hello hello;
         uint32_t ack = 0;
-        if (kind == zlink::kEvent) {
-            TakeEvent(peer, data, size);
+        if (kind == zlink::kEvent || kind == zlink::kBatch) {
+            TakeEvents(peer, data, size);
         } else if (kind == zlink::kHello && zlink::ReadHello(data, size, &hello)) {
             uint32_t code = 0;
             const std::string why =
@@ -288,51 +299,68 @@ private:
         }
     }
 
-    void TakeEvent(const Bytes &peer, const uint8_t *data, size_t size) {
+    void TakeEvents(const Bytes &peer, const uint8_t *data, size_t size) {
         uint32_t sequence = 0;
         uint32_t ack = 0;
-        Event *ev = nullptr;
+        std::vector<Event *> events;
         const zlink::LinkLevels levels{peerLevel_, 0};
-        if (peer != stackPeer_ || !zlink::ReadEvent(data, size, levels, &sequence, &ack, &ev) || sequence < expect_) {
-            if (ev != nullptr) ZERA_boDeleteEvent(ev);
+        if (peer != stackPeer_ || !zlink::ReadEvents(data, size, levels, &sequence, &ack, &events) ||
+            sequence < expect_) {
+            for (Event *ev : events) ZERA_boDeleteEvent(ev);
             ++figures_[kRefused];
             return;
         }
-        expect_ = sequence + 1;
-        ++taken_;
-        ++figures_[kTaken];
+        const auto count = static_cast<uint32_t>(events.size());
+        expect_ = sequence + count;
+        taken_ += count;
+        figures_[kTaken] += count;
         if (ack > acked_ && ack <= sent_) acked_ = ack;
-        Event *copy = HostCopy(stack_->h0(), ev);
-        ZERA_boDeleteEvent(ev);
-        if (copy == nullptr || !ZERA_boHostSendEvent(stack_->h0(), copy, 0)) {
-            if (copy != nullptr) ZERA_boDeleteEvent(copy);
-            ++figures_[kUndelivered];
+        for (Event *ev : events) {
+            Event *copy = HostCopy(stack_->h0(), ev);
+            ZERA_boDeleteEvent(ev);
+            if (copy == nullptr || !ZERA_boHostSendEvent(stack_->h0(), copy, 0)) {
+                if (copy != nullptr) ZERA_boDeleteEvent(copy);
+                ++figures_[kUndelivered];
+            }
         }
     }
 
-    // Sends what came down to level 0 to the stack peer. An event the peer
-    // has no room for still takes a number, so that the peer counts it lost.
-    void ForwardAll() {
-        zmq_msg_t msg;
-        zmq_msg_init(&msg);
-        for (int i = 0; i < 256 && zmq_msg_recv(&msg, pipeRead_, ZMQ_DONTWAIT) >= 0; ++i) {
-            if (stackPeer_.empty() || zmq_msg_size(&msg) < zlink::kEventHeader) {
-                ++figures_[kUndelivered];
-                continue;
-            }
-            zlink::PatchEvent(static_cast<uint8_t *>(zmq_msg_data(&msg)), sent_, taken_);
-            if (zmq_send(router_, stackPeer_.data(), stackPeer_.size(), ZMQ_SNDMORE | ZMQ_DONTWAIT) >= 0 &&
-                zmq_msg_send(&msg, router_, ZMQ_DONTWAIT) >= 0) {
-                ++sent_;
-                ++figures_[kForwarded];
-                ackSent_ = taken_;
-                continue;
-            }
-            ++figures_[kUndelivered];
-            if (zmq_errno() == EAGAIN) ++sent_;
-            else stackPeer_.clear();  // gone: it says hello again when it comes back
+    // Sends what came down to level 0 to the stack peer, as few messages as
+    // it fits in, but no more than a few before the next look at the
+    // socket: true when more may wait. A message the peer has no room for
+    // still takes its numbers, so that the peer counts its events lost.
+    bool ForwardAll() {
+        uint32_t lost = 0;
+        int messages = 0;
+        for (; messages < kMessagesPerRound && outbox_.Fill(&batch_, &lost); ++messages) {
+            figures_[kUndelivered] += lost;
+            if (batch_.Count() != 0) Forward();
         }
+        batch_.Clear();
+        return messages == kMessagesPerRound;
+    }
+
+    void Forward() {
+        const uint32_t count = batch_.Count();
+        zmq_msg_t msg;
+        if (stackPeer_.empty() || zmq_msg_init_size(&msg, batch_.MessageSize()) != 0) {
+            figures_[kUndelivered] += count;
+            return;
+        }
+        batch_.CopyMessage(static_cast<uint8_t *>(zmq_msg_data(&msg)));
+        zlink::PatchEvent(static_cast<uint8_t *>(zmq_msg_data(&msg)), sent_, taken_);
+        if (zmq_send(router_, stackPeer_.data(), stackPeer_.size(), ZMQ_SNDMORE | ZMQ_DONTWAIT) >= 0 &&
+            zmq_msg_send(&msg, router_, ZMQ_DONTWAIT) >= 0) {
+            sent_ += count;
+            figures_[kForwarded] += count;
+            ackSent_ = taken_;
+            return;
+        }
+        const int error = zmq_errno();
         zmq_msg_close(&msg);
+        figures_[kUndelivered] += count;
+        if (error == EAGAIN) sent_ += count;
+        else stackPeer_.clear();  // gone: it says hello again when it comes back
     }
 
     const ServeOptions &options_;
@@ -341,6 +369,8 @@ private:
     void *router_ = nullptr;
     void *pipeRead_ = nullptr;
     void *pipeWrite_ = nullptr;
+    zlink::Outbox outbox_;      // what came down to level 0, for the stack peer (locks its own)
+    zlink::EventBatch batch_;  // main thread: the message being written
     std::string endpoint_;
     uint64_t session_ = 0;
     Clock::time_point start_ = Clock::now();

@@ -16,10 +16,14 @@
 // (protocol version, its level, its name); the peer answers with a welcome
 // (version, session number, its level, its name) or a refusal with an error code and text. Two
 // threads per level: the sender takes due events from the level's send
-// queue, writes them into messages and hands them over an inproc pipe to
-// the io thread, which alone owns the DEALER: it sends, receives, watches
-// the connection (socket monitor) and keeps the session's figures. Neither
-// ever waits without end: both wait in rounds and see a stop within one.
+// queue and puts them into the outbox, waking the io thread over an inproc
+// pipe when the outbox was empty; the io thread alone owns the DEALER: it
+// writes what the outbox holds into as few messages as it fits in and sends
+// them, receives, watches the connection (socket monitor) and keeps the
+// session's figures. An idle link so sends each event at once, while a busy
+// one sends, in one message, the events that came while it sent the last
+// (up to 256). Neither thread ever waits without end: both wait in rounds
+// and see a stop within one.
 //
 // Nothing is lost without a count. Events carry a sequence number and the
 // number of the peer's events taken so far; from these each end knows what
@@ -65,6 +69,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ZERA_Component.h"
 #include "link_wire.h"
@@ -78,11 +83,12 @@ using Clock = std::chrono::steady_clock;
 using zlink::Bytes;
 
 constexpr int kRoundMs = 50;            // the io thread's wait between looks at its stop flag
-constexpr int kSendRoundMs = 100;       // the sender's wait on a full pipe
+constexpr int kSendRoundMs = 100;       // the sender's wait on a full outbox
 constexpr int kHelloRepeatMs = 250;     // a hello not answered is sent again
 constexpr int kAckEveryMs = 100;        // the longest an acknowledgement waits
 constexpr int kFlushWaitMs = 500;       // how long a stop waits for the peer's last acknowledgement
 constexpr int kHeartbeatMs = 500;       // a dead peer is noticed within three of these
+constexpr int kMessagesPerRound = 8;    // messages to the peer between two looks at the other sockets
 constexpr uint32_t kStatsTraffic = 1;
 constexpr uint32_t kStatsFaults = 2;
 
@@ -126,8 +132,9 @@ struct LinkLevel {
     void *ctx = nullptr;
     void *peer = nullptr;     // DEALER: io thread only
     void *monitor = nullptr;  // the DEALER's monitor: io thread only
-    void *outRead = nullptr;  // pipe from the sender: io thread only
-    void *outWrite = nullptr; // pipe to the io thread: sender only
+    void *outRead = nullptr;  // the sender's wake-ups: io thread only
+    void *outWrite = nullptr; // wakes the io thread: sender only
+    zlink::Outbox outbox;     // events from the sender to the io thread (locks its own)
     std::thread sender;
     std::thread io;
     std::atomic<bool> ioStop{false};
@@ -172,34 +179,35 @@ public:
     ~Io() { zmq_msg_close(&pending_); }
 
     void Run() {
-        for (bool busy = false; !l_->ioStop.load();) busy = Round(busy);
+        while (!l_->ioStop.load()) Round();
         Finish();
     }
 
 private:
-    // One pass over the sockets; true when a message moved. It waits in a
-    // poll only after a pass that moved nothing: under load the messages
-    // are taken as they come, with no system call per pass.
-    bool Round(bool busy) {
-        zmq_pollitem_t items[3] = {{l_->peer, 0, ZMQ_POLLIN, ZMQ_POLLIN},
-                                   {l_->monitor, 0, ZMQ_POLLIN, ZMQ_POLLIN},
+    // One pass over the sockets, after a wait in a poll for any of them: a
+    // socket is read only when the poll says there is something (a read
+    // that finds nothing costs ZeroMQ two system calls). The sender's
+    // events are taken when it woke this thread; what it adds meanwhile
+    // waits for the next round, and so goes in one message.
+    void Round() {
+        zmq_pollitem_t items[3] = {{l_->peer, 0, ZMQ_POLLIN, 0},
+                                   {l_->monitor, 0, ZMQ_POLLIN, 0},
                                    {l_->outRead, 0, static_cast<short>(holding_ ? 0 : ZMQ_POLLIN), 0}};
-        if (!busy) zmq_poll(items, 3, holding_ ? 5 : kRoundMs);
-        bool moved = false;
-        if (items[1].revents & ZMQ_POLLIN) moved |= Monitor();
-        if (items[0].revents & ZMQ_POLLIN) moved |= Receive();
-        if (holding_) {
-            Forward(&pending_);
-            moved |= !holding_;
+        zmq_poll(items, 3, more_ ? 0 : holding_ ? 5 : kRoundMs);
+        const bool was = holding_;
+        if (items[1].revents & ZMQ_POLLIN) Monitor();
+        if (items[0].revents & ZMQ_POLLIN) Receive();
+        if (holding_) Forward();
+        const bool woken = (items[2].revents & ZMQ_POLLIN) != 0;
+        if (woken) {
+            char wake;
+            while (zmq_recv(l_->outRead, &wake, sizeof wake, ZMQ_DONTWAIT) >= 0) {
+            }
         }
-        for (int i = 0; i < 256 && !holding_; ++i) {
-            if (zmq_msg_recv(&pending_, l_->outRead, ZMQ_DONTWAIT) < 0) break;
-            Forward(&pending_);
-            moved = true;
-        }
+        // What waited behind a held message goes on as soon as it went.
+        if (woken || more_ || (was && !holding_)) TakeOutbox();
         CountTraffic();
         Timers();
-        return moved;
     }
 
     // The traffic of a round goes into the statistics at once: they take
@@ -211,13 +219,11 @@ private:
         traffic_[0] = traffic_[1] = traffic_[2] = traffic_[3] = 0;
     }
 
-    // Takes the socket's connection events; true when there was one.
-    bool Monitor() {
+    // Takes the socket's connection events.
+    void Monitor() {
         zmq_msg_t frame;
         zmq_msg_init(&frame);
-        bool any = false;
         while (zmq_msg_recv(&frame, l_->monitor, ZMQ_DONTWAIT) >= 0) {
-            any = true;
             uint16_t event = 0;
             if (zmq_msg_size(&frame) >= 6) std::memcpy(&event, zmq_msg_data(&frame), sizeof event);
             while (zmq_msg_more(&frame) && zmq_msg_recv(&frame, l_->monitor, ZMQ_DONTWAIT) >= 0) {
@@ -231,7 +237,6 @@ private:
             }
         }
         zmq_msg_close(&frame);
-        return any;
     }
 
     void SendHello() {
@@ -251,16 +256,14 @@ private:
         s_.connected = connected;
     }
 
-    // Takes what the peer sent, up to 256 messages; true when there was any.
-    bool Receive() {
+    // Takes what the peer sent, up to 256 messages.
+    void Receive() {
         zmq_msg_t msg;
         zmq_msg_init(&msg);
-        int i = 0;
-        for (; i < 256 && zmq_msg_recv(&msg, l_->peer, ZMQ_DONTWAIT) >= 0; ++i) {
+        for (int i = 0; i < 256 && zmq_msg_recv(&msg, l_->peer, ZMQ_DONTWAIT) >= 0; ++i) {
             Take(static_cast<const uint8_t *>(zmq_msg_data(&msg)), zmq_msg_size(&msg));
         }
         zmq_msg_close(&msg);
-        return i > 0;
     }
 
     void Refused(uint32_t code, const std::string &why) {
@@ -272,7 +275,7 @@ private:
 
     void Take(const uint8_t *data, size_t size) {
         const uint8_t kind = size > 0 ? data[0] : 0;
-        if (kind == zlink::kEvent) return TakeEvent(data, size);
+        if (kind == zlink::kEvent || kind == zlink::kBatch) return TakeEvents(data, size);
         zlink::Hello welcome;
         zlink::Refusal refusal;
         uint32_t ack = 0;
@@ -302,24 +305,28 @@ private:
         if (s_.open && ack > s_.acked && ack <= s_.sent) s_.acked = ack;
     }
 
-    void TakeEvent(const uint8_t *data, size_t size) {
+    void TakeEvents(const uint8_t *data, size_t size) {
         uint32_t sequence = 0;
         uint32_t ack = 0;
-        Event *ev = nullptr;
         const zlink::LinkLevels levels{s_.peerLevel, l_->h->u8Level};
-        if (!s_.open || !zlink::ReadEvent(data, size, levels, &sequence, &ack, &ev) || sequence < s_.expect) {
-            if (ev != nullptr) ZERA_boDeleteEvent(ev);
+        if (!s_.open || !zlink::ReadEvents(data, size, levels, &sequence, &ack, &received_) || sequence < s_.expect) {
+            for (Event *ev : received_) ZERA_boDeleteEvent(ev);
+            received_.clear();
             CountFaults(l_, 0, 0, 1, 0);
             return;
         }
+        const auto count = static_cast<uint32_t>(received_.size());
         if (sequence != s_.expect) CountFaults(l_, 0, sequence - s_.expect, 0, 0);
-        s_.expect = sequence + 1;
-        ++s_.taken;
+        s_.expect = sequence + count;
+        s_.taken += count;
         Acknowledged(ack);
-        ++traffic_[1];
+        traffic_[1] += count;
         traffic_[3] += static_cast<uint32_t>(size);
-        ev->u8Level = l_->h->u8Level;  // from here on an event of this level
-        ZERA_vInputFilter(l_->h, ev);
+        for (Event *ev : received_) {
+            ev->u8Level = l_->h->u8Level;  // from here on an event of this level
+            ZERA_vInputFilter(l_->h, ev);
+        }
+        received_.clear();
     }
 
     void SendAck() {
@@ -327,18 +334,45 @@ private:
         s_.ackAt = Clock::now();
     }
 
-    // Sends the message the sender handed over, or holds or drops it when
-    // it cannot go out now, as OnFull says.
-    void Forward(zmq_msg_t *msg) {
+    // Writes what the outbox holds into messages and forwards them, until
+    // one is held, or a few went and the next round is to go on (more_),
+    // so that what comes from the peer is not kept waiting by a stream.
+    void TakeOutbox() {
+        uint32_t lost = 0;
+        int messages = 0;
+        for (more_ = false; !holding_; ++messages) {
+            if (messages == kMessagesPerRound) {
+                more_ = true;
+                break;
+            }
+            if (!l_->outbox.Fill(&batch_, &lost)) break;
+            if (lost != 0) CountFaults(l_, lost, 0, 0, 0);
+            const uint32_t count = batch_.Count();
+            if (count == 0) continue;
+            zmq_msg_close(&pending_);
+            if (zmq_msg_init_size(&pending_, batch_.MessageSize()) != 0) {
+                zmq_msg_init(&pending_);
+                CountFaults(l_, count, 0, 0, 0);
+                continue;
+            }
+            batch_.CopyMessage(static_cast<uint8_t *>(zmq_msg_data(&pending_)));
+            pendingCount_ = count;
+            Forward();
+        }
+        batch_.Clear();
+    }
+
+    // Sends pending_, or holds or drops it when it cannot go out now, as
+    // OnFull says.
+    void Forward() {
         holding_ = false;
-        const size_t size = zmq_msg_size(msg);
-        if (size < zlink::kEventHeader) return;
+        const size_t size = zmq_msg_size(&pending_);
         if (s_.open) {
-            zlink::PatchEvent(static_cast<uint8_t *>(zmq_msg_data(msg)), s_.sent, s_.taken);
-            if (zmq_msg_send(msg, l_->peer, ZMQ_DONTWAIT) >= 0) {
-                ++s_.sent;
+            zlink::PatchEvent(static_cast<uint8_t *>(zmq_msg_data(&pending_)), s_.sent, s_.taken);
+            if (zmq_msg_send(&pending_, l_->peer, ZMQ_DONTWAIT) >= 0) {
+                s_.sent += pendingCount_;
                 s_.ackSent = s_.taken;
-                ++traffic_[0];
+                traffic_[0] += pendingCount_;
                 traffic_[2] += static_cast<uint32_t>(size);
                 return;
             }
@@ -347,9 +381,9 @@ private:
             holding_ = true;
             return;
         }
-        CountFaults(l_, 1, 0, 0, 0);
-        zmq_msg_close(msg);
-        zmq_msg_init(msg);
+        CountFaults(l_, pendingCount_, 0, 0, 0);
+        zmq_msg_close(&pending_);
+        zmq_msg_init(&pending_);
     }
 
     void Timers() {
@@ -370,15 +404,18 @@ private:
         }
         CountTraffic();
         EndSession();
-        uint32_t left = holding_ ? 1 : 0;
-        while (zmq_msg_recv(&pending_, l_->outRead, ZMQ_DONTWAIT) >= 0) ++left;
+        const uint32_t left = (holding_ ? pendingCount_ : 0) + l_->outbox.Discard();
         if (left != 0) CountFaults(l_, left, 0, 0, 0);
     }
 
     LinkLevel *l_;
     Session s_;
-    zmq_msg_t pending_;     // the message being forwarded
-    bool holding_ = false;  // pending_ waits for room (OnFull 1)
+    zmq_msg_t pending_;          // the message being forwarded
+    uint32_t pendingCount_ = 0;  // the events it holds
+    bool holding_ = false;       // pending_ waits for room (OnFull 1)
+    bool more_ = false;          // the outbox may hold more than the last round sent
+    zlink::EventBatch batch_;    // the message being written
+    std::vector<Event *> received_;  // the events of the message being taken
     uint32_t traffic_[4] = {};  // this round's kind-1 figures, not yet counted
 };
 
@@ -386,29 +423,18 @@ private:
 
 void RunSender(LinkLevel *l) {
     const TimeVal noLead = OSAL_stTimeNoWait;
+    const auto stopAsked = [l] { return StopAsked(l); };
     while (Event *ev = ZERA_pstGetNextSendEvent(l->h, &noLead, &l->stop, l->breakMutex)) {
-        ZERA_HPACKET packet = zlink::EventPacket(ev);
-        ZERA_boDeleteEvent(ev);
-        // The message gets a copy of the packet's bytes, the one copy on the
-        // way: handing ZeroMQ the packet itself costs more, as it is then
-        // freed on another thread, and keeps memory of ours in its threads.
-        const size_t size = packet != nullptr ? static_cast<size_t>(ZERA_i32MarshalGetDataSize(packet)) : 0;
-        zmq_msg_t msg;
-        const bool made = packet != nullptr && zmq_msg_init_size(&msg, size) == 0;
-        if (made) std::memcpy(zmq_msg_data(&msg), ZERA_pvMarshalGetStartOfData(packet), size);
-        if (packet != nullptr) ZERA_boMarshalPacketDelete(packet);
-        if (!made) {
-            CountFaults(l, 1, 0, 0, 0);
-            continue;
-        }
-        // A full pipe (OnFull 1 and no room at the peer) is waited out in
+        // A full outbox (OnFull 1 and no room at the peer) is waited out in
         // rounds, so that a stop is seen.
-        while (zmq_msg_send(&msg, l->outWrite, 0) < 0) {
-            if (zmq_errno() != EAGAIN || StopAsked(l)) {
-                zmq_msg_close(&msg);
-                CountFaults(l, 1, 0, 0, 0);
-                break;
-            }
+        const zlink::Outbox::Result result = l->outbox.Add(ev, kSendRoundMs, stopAsked);
+        if (result == zlink::Outbox::kAddedFirst) {
+            // A wake-up that finds the pipe full is not needed: others wait there.
+            const char wake = 0;
+            zmq_send(l->outWrite, &wake, sizeof wake, ZMQ_DONTWAIT);
+        } else if (result == zlink::Outbox::kNotTaken) {
+            ZERA_boDeleteEvent(ev);
+            CountFaults(l, 1, 0, 0, 0);
         }
     }
 }
@@ -441,7 +467,6 @@ bool OpenSockets(LinkLevel *l) {
         SetInt(s, ZMQ_SNDHWM, hwm);
         SetInt(s, ZMQ_RCVHWM, hwm);
     }
-    SetInt(l->outWrite, ZMQ_SNDTIMEO, kSendRoundMs);
     SetInt(l->peer, ZMQ_RECONNECT_IVL, static_cast<int>(c.reconnectMs));
     SetInt(l->peer, ZMQ_RECONNECT_IVL_MAX, static_cast<int>(c.reconnectMs));
     SetInt(l->peer, ZMQ_IMMEDIATE, 1);

@@ -168,23 +168,13 @@ Bytes StatusMessage(const Status &status) {
     return w.Take();
 }
 
-ZERA_HPACKET EventPacket(Event *ev) {
-    ZERA_HPACKET packet = ZERA_hMarshalPacketCreate(nullptr, 0);
-    if (packet == nullptr) return nullptr;
-    uint8_t header[kEventHeader] = {kEvent};
-    header[kEventHeader - 1] = ev != nullptr && ev->boWideAttach != 0 ? 1 : 0;
-    if (ZERA_boMarshalByteStreamRaw(packet, header, kEventHeader) && ZERA_boMarshalZERAEvent(packet, ev)) return packet;
-    ZERA_boMarshalPacketDelete(packet);
-    return nullptr;
-}
-
 bool EventMessage(Event *ev, Bytes *out) {
     out->clear();
-    ZERA_HPACKET packet = EventPacket(ev);
-    if (packet == nullptr) return false;
-    const auto *data = static_cast<const uint8_t *>(ZERA_pvMarshalGetStartOfData(packet));
-    out->assign(data, data + ZERA_i32MarshalGetDataSize(packet));
-    ZERA_boMarshalPacketDelete(packet);
+    EventBatch batch;
+    uint32_t dropped = 0;
+    if (!batch.Add(ev, &dropped)) return false;
+    out->resize(batch.MessageSize());
+    batch.CopyMessage(out->data());
     return true;
 }
 
@@ -275,40 +265,49 @@ bool ReadStatus(const uint8_t *data, size_t size, Status *out) {
     return true;
 }
 
-bool ReadEvent(const uint8_t *data, size_t size, const LinkLevels &levels, uint32_t *sequence,
-               uint32_t *acknowledged, Event **ev) {
-    *ev = nullptr;
-    Reader r(data, size, kEvent);
+bool ReadEvents(const uint8_t *data, size_t size, const LinkLevels &levels, uint32_t *sequence,
+                uint32_t *acknowledged, std::vector<Event *> *events) {
+    const bool batch = data != nullptr && size > 0 && data[0] == kBatch;
+    Reader r(data, size, batch ? kBatch : kEvent);
     const uint32_t seq = r.U32();
     const uint32_t ack = r.U32();
-    const uint8_t wide = r.U8();
+    const uint32_t count = batch ? r.U16() : 1;
     size_t rest = 0;
     const uint8_t *wire = r.Rest(&rest);
-    if (!r.ok() || rest == 0 || rest > 0x7FFFFFFF) {
+    if (!r.ok() || rest == 0 || rest > 0x7FFFFFFF || (batch && (count < 2 || count > kMaxBatch))) {
         OSAL_vSetLastError(OSAL_ERR_SHORT_PACKET);
-        return false;
-    }
-    if (wide > 1) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_SIZE);
         return false;
     }
     ZERA_HPACKET packet = ReadingPacket(wire, rest);
     if (packet == nullptr) return false;
-    Event *read = nullptr;
-    bool ok = ZERA_boUnmarshalZERAEvent(packet, &read, wide) != 0;
-    // Bytes behind the event mean the two ends do not agree on the format.
+    std::vector<Event *> read;
+    read.reserve(count);
+    bool ok = true;
+    for (uint32_t i = 0; ok && i < count; ++i) {
+        uint8_t wide = 0;
+        Event *ev = nullptr;
+        ok = ZERA_boUnmarshalByte(packet, &wide) != 0;
+        if (ok && wide > 1) {
+            OSAL_vSetLastError(OSAL_ERR_INVALID_SIZE);
+            ok = false;
+        }
+        if (ok) ok = ZERA_boUnmarshalZERAEvent(packet, &ev, wide) != 0;
+        if (ok) read.push_back(ev);
+    }
+    // Bytes behind the last event mean the two ends do not agree on the format.
     if (ok && ZERA_i32MarshalGetCurReadPos(packet) != static_cast<int32_t>(rest)) {
-        ZERA_boDeleteEvent(read);
-        read = nullptr;
         OSAL_vSetLastError(1034);
         ok = false;
     }
     ZERA_boMarshalPacketDelete(packet);
-    if (!ok) return false;
-    RenumberAttachments(read, levels);
+    if (!ok) {
+        for (Event *ev : read) ZERA_boDeleteEvent(ev);
+        return false;
+    }
+    for (Event *ev : read) RenumberAttachments(ev, levels);
+    events->insert(events->end(), read.begin(), read.end());
     *sequence = seq;
     *acknowledged = ack;
-    *ev = read;
     return true;
 }
 
@@ -360,6 +359,101 @@ bool ReadDescription(const uint8_t *data, size_t size, ZERA_HPACKET *packet) {
     if (!ok) return false;
     *packet = ReadingPacket(wire, rest);
     return *packet != nullptr;
+}
+
+bool EventBatch::Add(Event *ev, uint32_t *dropped) {
+    *dropped = 0;
+    if (packet_ == nullptr) {
+        packet_ = ZERA_hMarshalPacketCreate(nullptr, 0);
+        const uint8_t header[kBatchHeader] = {kBatch};
+        if (packet_ == nullptr || !ZERA_boMarshalByteStreamRaw(packet_, header, kBatchHeader)) {
+            Clear();
+            return false;
+        }
+    }
+    const size_t before = Bytes();
+    const uint8_t wide = ev != nullptr && ev->boWideAttach != 0 ? 1 : 0;
+    if (ZERA_boMarshalByte(packet_, &wide) && ZERA_boMarshalZERAEvent(packet_, ev)) {
+        ++count_;
+        return true;
+    }
+    // The width (and, when memory ran out, part of the event) went in: the
+    // packet cannot be cut back, so what came before moves to a new one.
+    const uint32_t code = OSAL_dwGetLastError();
+    ZERA_HPACKET kept = ZERA_hMarshalPacketCreate(nullptr, 0);
+    if (kept != nullptr &&
+        ZERA_boMarshalByteStreamRaw(kept, ZERA_pvMarshalGetStartOfData(packet_), static_cast<int32_t>(before))) {
+        ZERA_boMarshalPacketDelete(packet_);
+        packet_ = kept;
+    } else {
+        if (kept != nullptr) ZERA_boMarshalPacketDelete(kept);
+        *dropped = count_;
+        Clear();
+    }
+    OSAL_vSetLastError(code);
+    return false;
+}
+
+size_t EventBatch::Bytes() const {
+    return packet_ != nullptr ? static_cast<size_t>(ZERA_i32MarshalGetDataSize(packet_)) : 0;
+}
+
+// One event goes as an 'E' message: the 'B' header without its count.
+size_t EventBatch::MessageSize() const {
+    if (count_ == 0) return 0;
+    return count_ == 1 ? kEventHeader - 1 + Bytes() - kBatchHeader : Bytes();
+}
+
+void EventBatch::CopyMessage(uint8_t *out) const {
+    if (count_ == 0) return;
+    const auto *bytes = static_cast<const uint8_t *>(ZERA_pvMarshalGetStartOfData(packet_));
+    if (count_ == 1) {
+        std::memcpy(out, bytes, kEventHeader - 1);
+        out[0] = kEvent;
+        std::memcpy(out + kEventHeader - 1, bytes + kBatchHeader, Bytes() - kBatchHeader);
+        return;
+    }
+    std::memcpy(out, bytes, Bytes());
+    out[kBatchHeader - 2] = static_cast<uint8_t>(count_ >> 8);
+    out[kBatchHeader - 1] = static_cast<uint8_t>(count_);
+}
+
+void EventBatch::Clear() {
+    if (packet_ != nullptr) ZERA_boMarshalPacketDelete(packet_);
+    packet_ = nullptr;
+    count_ = 0;
+}
+
+bool Outbox::Fill(EventBatch *batch, uint32_t *lost) {
+    batch->Clear();
+    *lost = 0;
+    if (next_ == taken_.size()) {
+        taken_.clear();
+        next_ = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            taken_.swap(added_);
+        }
+        room_.notify_one();
+    }
+    if (taken_.empty()) return false;
+    for (; next_ < taken_.size() && !batch->Full(); ++next_) {
+        uint32_t dropped = 0;
+        if (!batch->Add(taken_[next_], &dropped)) *lost += 1 + dropped;
+        ZERA_boDeleteEvent(taken_[next_]);
+    }
+    return true;
+}
+
+uint32_t Outbox::Discard() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    taken_.insert(taken_.end(), added_.begin(), added_.end());
+    added_.clear();
+    const auto left = static_cast<uint32_t>(taken_.size() - next_);
+    for (; next_ < taken_.size(); ++next_) ZERA_boDeleteEvent(taken_[next_]);
+    taken_.clear();
+    next_ = 0;
+    return left;
 }
 
 std::string HelloMismatch(const Hello &hello, const std::string &expected, uint32_t *code) {

@@ -7,7 +7,7 @@
 // Every message is one frame; its first byte says what it is. Integers go
 // in network byte order.
 //
-//   'H' hello     magic "ZLNK", version (2 bytes, now 2), role (1: a
+//   'H' hello     magic "ZLNK", version (2 bytes, now 3), role (1: a
 //                 stack, 2: a monitor), link level (1), name (2-byte length
 //                 + bytes): the first thing an end sends on every new
 //                 connection
@@ -29,6 +29,14 @@
 //                 reader), then the event in the library's event wire
 //                 format with its attachments numbered as the sender's
 //                 stack numbers its levels
+//   'B' batch     sequence (4: the first event's; the others follow on),
+//                 acknowledged (4), count (2: 2 to 256), then per
+//                 event its attachment width (1) and its wire form, one
+//                 after the other to the end of the message: what a sender
+//                 sends instead of 'E' messages when more than one event is
+//                 waiting. A reader takes all of it or none: a count that
+//                 does not match the events, or any event that does not
+//                 read, refuses the whole message.
 //   'A' ack       acknowledged (4), for a flow that has no events back
 //   'F' flush     asks for an 'A' now (a link about to stop)
 //   'S' status?   asks for a status report
@@ -45,8 +53,12 @@
 #ifndef ZERA_LINK_WIRE_H
 #define ZERA_LINK_WIRE_H
 
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -55,7 +67,7 @@
 namespace zlink {
 
 constexpr uint32_t kMagic = 0x5A4C4E4Bu;  // "ZLNK"
-constexpr uint16_t kVersion = 2;
+constexpr uint16_t kVersion = 3;
 constexpr size_t kMaxName = 255;
 
 enum Kind : uint8_t {
@@ -63,6 +75,7 @@ enum Kind : uint8_t {
     kWelcome = 'W',
     kRefuse = 'R',
     kEvent = 'E',
+    kBatch = 'B',
     kAck = 'A',
     kFlush = 'F',
     kStatusAsk = 'S',
@@ -73,8 +86,15 @@ enum Kind : uint8_t {
 
 enum Role : uint8_t { kRoleStack = 1, kRoleMonitor = 2 };
 
-// The offset of the event's wire form in an 'E' message.
+// The offset of the event's wire form in an 'E' message; of the first
+// event's width in a 'B' message.
 constexpr size_t kEventHeader = 10;
+constexpr size_t kBatchHeader = 11;
+// The most events, and about the most bytes, a batch carries: large enough
+// that a stream pays per batch rather than per event, small enough that a
+// batch does not hold up the link for long.
+constexpr uint32_t kMaxBatch = 256;
+constexpr size_t kMaxBatchBytes = 32 * 1024;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -119,16 +139,12 @@ Bytes StatusMessage(const Status &status);
 // them when it goes out). False with the marshalling's code (2056, 1034,
 // 1026) when the event cannot be written; *out is left empty then.
 bool EventMessage(Event *ev, Bytes *out);
-// The same message in a packet of its own, so that a sender can hand the
-// packet's bytes on without copying them: the caller owns the packet and
-// deletes it with ZERA_boMarshalPacketDelete. Null with EventMessage's codes.
-ZERA_HPACKET EventPacket(Event *ev);
 // A 'P' message with the stack description of h0 and every level above it,
 // written by h0's level-marshalling hook. False with the hook's code (1027
 // for a level without one) when it cannot be written; *out is empty then.
 bool DescriptionMessage(StackHandle *h0, Bytes *out);
-// Sets the sequence and acknowledgement of an 'E' message of at least
-// kEventHeader bytes.
+// Sets the sequence and acknowledgement of an 'E' or 'B' message of at
+// least kEventHeader bytes.
 void PatchEvent(uint8_t *message, uint32_t sequence, uint32_t acknowledged);
 
 // Readers: each checks the whole message and is false, changing nothing
@@ -145,13 +161,15 @@ bool ReadStatus(const uint8_t *data, size_t size, Status *out);
 // (1032 short or not a description, 1034 bytes behind the last entry, else
 // the reader's); *packet is null then and nothing is kept.
 bool ReadDescription(const uint8_t *data, size_t size, ZERA_HPACKET *packet);
-// Reads an 'E' message: its sequence, acknowledgement and the event (which
-// the caller owns and deletes with ZERA_boDeleteEvent), its attachments
-// renumbered as RenumberAttachments does. False for a short message, a bad
-// width (1032, 1034) or an event that cannot be read (with the reader's
-// code stored); *ev is null then and nothing is kept.
-bool ReadEvent(const uint8_t *data, size_t size, const LinkLevels &levels, uint32_t *sequence,
-               uint32_t *acknowledged, Event **ev);
+// Reads an 'E' or 'B' message: its first sequence number, acknowledgement
+// and its events in order (appended to *events; the caller owns them and
+// deletes each with ZERA_boDeleteEvent), their attachments renumbered as
+// RenumberAttachments does. False for a short message or a count out of
+// range (1032), a bad width or bytes behind the last event (1034), or an
+// event that cannot be read (with the reader's code stored); *events is
+// then as it was and nothing is kept.
+bool ReadEvents(const uint8_t *data, size_t size, const LinkLevels &levels, uint32_t *sequence,
+                uint32_t *acknowledged, std::vector<Event *> *events);
 
 // Renumbers ev's attachments from the peer's levels to this end's. The two
 // ends of a link stand for one place in one stack: the peer's link level is
@@ -161,6 +179,83 @@ bool ReadEvent(const uint8_t *data, size_t size, const LinkLevels &levels, uint3
 // below (it was for the peer's own end of the link or below, which nothing
 // here can apply) or above 255 is deleted with its list.
 void RenumberAttachments(Event *ev, const LinkLevels &levels);
+
+// Events written one after another into one message: an 'E' message when
+// it holds one, a 'B' message when it holds more. One packet per batch, so
+// that a stream makes no allocation per event. Used by one thread at a time.
+class EventBatch {
+public:
+    EventBatch() = default;
+    EventBatch(const EventBatch &) = delete;
+    EventBatch &operator=(const EventBatch &) = delete;
+    ~EventBatch() { Clear(); }
+    // Appends ev (it stays the caller's). False when it cannot be written,
+    // with the marshalling's code: the batch is unchanged, or, when memory
+    // ran out part-way through, empty (*dropped then holds the events it
+    // had, which are lost).
+    bool Add(Event *ev, uint32_t *dropped);
+    bool Full() const { return count_ >= kMaxBatch || Bytes() >= kMaxBatchBytes; }
+    uint32_t Count() const { return count_; }
+    // The message's size, and its bytes (sequence and acknowledgement 0)
+    // written to out, which has room for MessageSize() bytes.
+    size_t MessageSize() const;
+    void CopyMessage(uint8_t *out) const;
+    void Clear();
+
+private:
+    size_t Bytes() const;
+    ZERA_HPACKET packet_ = nullptr;  // a 'B' header, then the events
+    uint32_t count_ = 0;
+};
+
+// The events a producing thread hands to the thread that owns the socket,
+// which writes them into messages. A producer that finds the outbox empty
+// wakes the socket's thread (with a message on a pipe, say), which takes
+// whatever has come by the time it runs: so an idle link sends each event
+// at once, and a busy one as many as came while it sent the last. The
+// writing is the socket thread's, so that the producer, which takes the
+// events one by one from the stack, does no more per event than it must.
+class Outbox {
+public:
+    enum Result { kAdded, kAddedFirst, kNotTaken };
+    Outbox() = default;
+    Outbox(const Outbox &) = delete;
+    Outbox &operator=(const Outbox &) = delete;
+    ~Outbox() { Discard(); }
+    // Producer: takes ev over; kAddedFirst when the outbox was empty (the
+    // caller wakes the consumer). While kMaxBatch events wait it waits for
+    // the consumer in rounds of roundMs, and gives up with kNotTaken as soon
+    // as stopped() says so, or when memory runs out: ev is then still the
+    // caller's.
+    template <typename Stopped>
+    Result Add(Event *ev, int roundMs, Stopped stopped) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (added_.size() >= kMaxBatch) {
+            if (stopped()) return kNotTaken;
+            room_.wait_for(lock, std::chrono::milliseconds(roundMs));
+        }
+        try {
+            added_.push_back(ev);
+        } catch (const std::bad_alloc &) {
+            return kNotTaken;
+        }
+        return added_.size() == 1 ? kAddedFirst : kAdded;
+    }
+    // Consumer: writes the next events, in order, into *batch (emptied
+    // first) until it is full or none is left, and deletes them. Events
+    // that cannot be written are counted in *lost. False when there was
+    // no event to take.
+    bool Fill(EventBatch *batch, uint32_t *lost);
+    // Consumer, at the end: deletes the events left; how many there were.
+    uint32_t Discard();
+
+private:
+    std::mutex mutex_;  // guards added_
+    std::condition_variable room_;
+    std::vector<Event *> added_;
+    std::vector<Event *> taken_;  // consumer only: what it took, from next_ on still to write
+    size_t next_ = 0;
+};
 
 // Why a hello cannot be taken by an end that speaks kVersion and expects
 // the peer name `expected` (empty: any): "" when it suits, else the reason,

@@ -28,6 +28,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <initializer_list>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -245,15 +246,21 @@ void Attach(Event *ev, uint8_t level, uint32_t value) {
                                  ZERA_ATTR_ATTACHABLE, 0, 0, "Gain", value));
 }
 
-// The 'E' message of a type-2 event of one data byte, numbered `sequence`,
-// with an attachment for `level` (none for 0).
-Bytes Numbered(uint32_t sequence, uint8_t byte, uint8_t level = 0) {
-    Event *ev = ZERA_pstCreateEvent(ZERA_EVENT_DATA2, 1, 1);
-    ev->pbData[0] = byte;
-    if (level != 0) Attach(ev, level, byte);
-    Bytes m;
-    zlink::EventMessage(ev, &m);
-    ZERA_boDeleteEvent(ev);
+// The message of type-2 events of one data byte each, the first numbered
+// `sequence`: an 'E' message for one byte, a 'B' message for more. Each
+// has an attachment for `level` (none for 0).
+Bytes Numbered(uint32_t sequence, std::initializer_list<uint8_t> bytes, uint8_t level = 0) {
+    zlink::EventBatch batch;
+    for (uint8_t byte : bytes) {
+        Event *ev = ZERA_pstCreateEvent(ZERA_EVENT_DATA2, 1, 1);
+        ev->pbData[0] = byte;
+        if (level != 0) Attach(ev, level, byte);
+        uint32_t dropped = 0;
+        EXPECT_TRUE(batch.Add(ev, &dropped));
+        ZERA_boDeleteEvent(ev);
+    }
+    Bytes m(batch.MessageSize());
+    batch.CopyMessage(m.data());
     zlink::PatchEvent(m.data(), sequence, 0);
     return m;
 }
@@ -294,27 +301,42 @@ struct LinkStack {
 // Attachments keep their level across processes both ways: this process's
 // Link at level 1 stands for level 0 of `zera serve`, whose stack is a Link
 // at level 1 to a peer played here (level 0 of a third stack). Level 3 here
-// is serve's level 2, and so is the far peer's level 1.
+// is serve's level 2, and so is the far peer's level 1. Events that wait at
+// a Link go out together: serve's Link holds the first until the far peer's
+// welcome (OnFull 1) and gathers the others meanwhile.
 TEST_F(Link, AttachmentsArriveAtTheirLevelInTheOtherProcess) {
     Peer far;
-    Server server("tcp://127.0.0.1:*", "Link --set 1:ConnectWaitMs=0 --set 1:Endpoint=" + far.endpoint);
+    Server server("tcp://127.0.0.1:*", "Link --set 1:ConnectWaitMs=0 --set 1:OnFull=1 --set 1:Endpoint=" + far.endpoint);
     LinkStack near(server.endpoint);
     ASSERT_EQ(far.Next()[0], zlink::kHello);
-    far.Send(Welcome("far"));
     ASSERT_TRUE(ZERA_boHostStartStack(near.h0)) << OSAL_pszGetLastErrorText();
-    Event *ev = ZERA_pstHostCreateEvent(near.h0, ZERA_EVENT_DATA0, 1, 1);
-    ev->pbData[0] = 0xB1;
-    Attach(ev, 1, 11);  // for this Link itself: it has no level over there
-    Attach(ev, 3, 5);
-    ASSERT_TRUE(ZERA_boHostSendEvent(near.h0, ev, 0));
-    Bytes forwarded = far.Next();
-    while (!forwarded.empty() && forwarded[0] == zlink::kHello) forwarded = far.Next();  // the welcome came late
-    uint32_t sequence = 0, ack = 0;
-    Event *got = nullptr;
-    ASSERT_TRUE(zlink::ReadEvent(forwarded.data(), forwarded.size(), {}, &sequence, &ack, &got));
-    EXPECT_EQ(Shown(got), "177 at 2: Gain=5");
-    ZERA_boDeleteEvent(got);
-    far.Send(Numbered(0, 0xA1, 1));
+    for (uint8_t byte = 0xB1; byte <= 0xB4; ++byte) {
+        Event *ev = ZERA_pstHostCreateEvent(near.h0, ZERA_EVENT_DATA0, 1, 1);
+        ev->pbData[0] = byte;
+        if (byte == 0xB1) Attach(ev, 1, 11);  // for this Link itself: it has no level over there
+        if (byte == 0xB1) Attach(ev, 3, 5);
+        ASSERT_TRUE(ZERA_boHostSendEvent(near.h0, ev, 0));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    far.Send(Welcome("far"));
+    std::string kinds, shown;  // the kinds of the messages, the events
+    std::vector<Event *> got;
+    for (Bytes m = far.Next(); !m.empty() && got.size() < 4; m = far.Next()) {
+        if (m[0] == zlink::kHello) continue;  // repeated while there was no welcome
+        uint32_t sequence = 0, ack = 0;
+        const size_t before = got.size();
+        ASSERT_TRUE(zlink::ReadEvents(m.data(), m.size(), {}, &sequence, &ack, &got));
+        EXPECT_EQ(sequence, before);
+        kinds += static_cast<char>(m[0]);
+    }
+    for (Event *ev : got) {
+        shown += (shown.empty() ? "" : ", ") + Shown(ev);
+        ZERA_boDeleteEvent(ev);
+    }
+    EXPECT_EQ(shown, "177 at 2: Gain=5, 178, 179, 180");
+    // The one held, then the others in one message (or all of them in one).
+    EXPECT_LE(kinds.size(), 2u) << kinds;
+    far.Send(Numbered(0, {0xA1}, 1));
     EXPECT_EQ(near.Receive(), "161 at 3: Gain=161");
 }
 
@@ -330,16 +352,25 @@ std::string DescriptionCode(const Bytes &message) {
 
 // Messages no end takes, once it has said welcome.
 std::vector<Bytes> Garbage() {
-    const Bytes event = Numbered(0, 1);
+    const Bytes event = Numbered(0, {1});
+    const Bytes batch = Numbered(0, {1, 2, 3});
+    const size_t second = zlink::kBatchHeader + (batch.size() - zlink::kBatchHeader) / 3;
     std::vector<Bytes> g = {{}, {'?'}, {zlink::kEvent, 1}, {zlink::kAck, 0, 0}, Welcome("serve"),
-                            zlink::HelloMessage(zlink::kHello, zlink::Hello()), event, event, event, event};
+                            zlink::HelloMessage(zlink::kHello, zlink::Hello()), event, event, event, event,
+                            batch, batch, batch, batch, batch, batch, {zlink::kBatch, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2}};
     g[4].resize(3);                     // a welcome cut short
     g[5][1] ^= 0xFF;                    // a hello with a bad magic number
     g[6].pop_back();                    // an event cut short
     g[7].push_back(0);                  // bytes behind an event
     g[8][zlink::kEventHeader] = 7;      // an event of a bad type
     g[9][zlink::kEventHeader - 1] = 2;  // a bad width of its attachments
-    return g;
+    g[10][zlink::kBatchHeader - 1] = 4;  // a batch that says more events than it holds
+    g[11][zlink::kBatchHeader - 1] = 2;  // ... and fewer
+    g[12][zlink::kBatchHeader - 1] = 1;  // a batch of one, which goes as an event
+    g[13][zlink::kBatchHeader - 2] = 1;  // a batch of more than the largest
+    g[14].pop_back();                    // a batch cut short
+    g[15][second] = 2;                   // a bad width of its second event's attachments
+    return g;                            // (g[16]: a batch header and no events)
 }
 
 // A peer of `zera serve` that sends garbage: each bad packet is refused and
@@ -349,11 +380,19 @@ std::vector<Bytes> Garbage() {
 TEST_F(Link, ServerRefusesAndCountsGarbage) {
     Server server("tcp://127.0.0.1:*", kEcho);
     Peer peer(server.endpoint);
-    // The hello of version 1, which had no link level.
-    peer.Send({zlink::kHello, 'Z', 'L', 'N', 'K', 0, 1, zlink::kRoleStack, 0, 4, 'l', 'i', 'n', 'k'});
-    const std::string why = "the peer speaks link protocol version 1, this end version 2";
-    EXPECT_EQ(peer.Next(), zlink::RefuseMessage(2057, why));
-    peer.Send(Numbered(0, 1));  // before a hello
+    zlink::Hello second;
+    second.version = 2;  // laid out as this version's, but without batches
+    const Bytes old[] = {
+        // The hello of version 1, which had no link level.
+        {zlink::kHello, 'Z', 'L', 'N', 'K', 0, 1, zlink::kRoleStack, 0, 4, 'l', 'i', 'n', 'k'},
+        zlink::HelloMessage(zlink::kHello, second),
+    };
+    for (int version = 1; version <= 2; ++version) {
+        peer.Send(old[version - 1]);
+        const std::string why = "the peer speaks link protocol version " + std::to_string(version) + ", this end version 3";
+        EXPECT_EQ(peer.Next(), zlink::RefuseMessage(2057, why));
+    }
+    peer.Send(Numbered(0, {1}));  // before a hello
     peer.Send(zlink::HelloMessage(zlink::kHello, zlink::Hello()));
     ASSERT_EQ(peer.Next()[0], zlink::kWelcome);
     for (const Bytes &g : Garbage()) peer.Send(g);
@@ -361,7 +400,7 @@ TEST_F(Link, ServerRefusesAndCountsGarbage) {
     zlink::Status status;
     const Bytes m = peer.Next();
     ASSERT_TRUE(zlink::ReadStatus(m.data(), m.size(), &status));
-    EXPECT_EQ(status.link[3], 2u + Garbage().size());  // the old hello, the event before the welcome, the garbage
+    EXPECT_EQ(status.link[3], 3u + Garbage().size());  // the old hellos, the event before the welcome, the garbage
     EXPECT_EQ(status.link[0], 0u);
     EXPECT_EQ(status.levels.at(0).component, "Echo");
 
@@ -403,7 +442,7 @@ TEST_F(Link, MismatchedPeerFailsTheStartWithTheReason) {
         const char *reason;
     } cases[] = {
         {zlink::RefuseMessage(2055, "expects 'x'"), "", 2055, "the peer says: expects 'x'"},
-        {Welcome("serve", 9), "", 2057, "the peer speaks link protocol version 9, this end version 2"},
+        {Welcome("serve", 9), "", 2057, "the peer speaks link protocol version 9, this end version 3"},
         {Welcome("other"), "serve", 2055, "the peer is named 'other', this end expects 'serve'"},
     };
     for (const auto &c : cases) {
@@ -431,12 +470,14 @@ TEST_F(Link, RefusesAndCountsGarbageFromThePeer) {
     ASSERT_EQ(peer.Next()[0], zlink::kHello);
     peer.Send(Welcome("serve"));
     for (const Bytes &m : Garbage()) peer.Send(m);
-    // 1, then 2 with the numbers 1 and 2 missing, then 2's number again.
-    for (const Bytes &m : {Numbered(0, 1), Numbered(3, 2), Numbered(3, 3)}) peer.Send(m);
-    EXPECT_EQ(stack.Receive(), "1");
-    EXPECT_EQ(stack.Receive(), "2");
+    // 1, then 2 with the numbers 1 and 2 missing, then 2's number again,
+    // then 4 and 5 in one message, then 5's number again.
+    for (const Bytes &m : {Numbered(0, {1}), Numbered(3, {2}), Numbered(3, {3}), Numbered(4, {4, 5}), Numbered(5, {6})}) {
+        peer.Send(m);
+    }
+    for (const char *expected : {"1", "2", "4", "5"}) EXPECT_EQ(stack.Receive(), expected);
     // Taken from the peer, missing from it, refused packets, sessions.
-    const std::vector<uint32_t> expected{2, 2, static_cast<uint32_t>(Garbage().size()) + 1, 1};
+    const std::vector<uint32_t> expected{4, 2, static_cast<uint32_t>(Garbage().size()) + 2, 1};
     std::vector<uint32_t> figures;
     for (int wait = 0; wait < 100 && figures != expected; ++wait) {  // the last packet may still be on its way
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
