@@ -41,15 +41,17 @@ inline bool LockManager(EvIdManager *manager) {
         OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
         return false;
     }
-    // Checked on every draw: inline rather than through the export, and
-    // before the lock, which does not guard the level's record (no handle
-    // operation takes a lock), so that two drawing threads do not wait on
-    // each other's check.
+    if (!OSAL_boMutexLock(manager->hMutex)) return false;
+    // Checked on every draw, inline rather than through the export. Under
+    // the lock (which does not guard the level's record: no handle
+    // operation takes one), so that the check's chain of loads overlaps the
+    // draw's own instead of delaying the lock's atomic operation.
     if (!HandleValid(manager->pstLevel)) {
+        OSAL_vMutexUnlock(manager->hMutex);
         OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
         return false;
     }
-    return OSAL_boMutexLock(manager->hMutex) != 0;
+    return true;
 }
 
 // Reserves a run for every empty slot, in slot order, and starts over at

@@ -16,6 +16,7 @@
 #ifndef OSAL_PLATFORM_H
 #define OSAL_PLATFORM_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -40,6 +41,13 @@ bool LockInit(Lock *lock, bool spinFirst);
 void LockDestroy(Lock *lock);
 void LockAcquire(Lock *lock);
 void LockRelease(Lock *lock);
+
+// A word to sleep on, for locks of the portable layer's own. WordWait
+// blocks while *word holds expected (checked against a wake-up atomically)
+// and may return early for no reason: callers look again. WordWakeOne wakes
+// one thread blocked on word; a word that nobody waits on is left as it is.
+void WordWait(std::atomic<uint32_t> *word, uint32_t expected);
+void WordWakeOne(std::atomic<uint32_t> *word);
 
 // A condition variable. Init is false when the system refuses (no code
 // stored).

@@ -55,8 +55,8 @@ TEST(OsalMutex, RecursiveAndExcluding) {
 }
 
 // Four threads on two cores, some holders giving the processor away, so that
-// contenders spin out and sleep: a lost wake-up hangs, a lost exclusion loses
-// increments of the plain counter.
+// contenders sleep: a lost wake-up hangs, a lost exclusion loses increments
+// of the plain counter.
 TEST(OsalMutex, ContendersSleepAndWakeWithoutLosingExclusion) {
     OSAL_HMUTEX m = OSAL_hMutexCreate();
     ASSERT_NE(m, nullptr);

@@ -1,8 +1,11 @@
-// osal/posix/threads.cpp - locks and condition variables on pthreads (the
-// thread id is inline in posix/platform_types.h), and the per-thread record
-// pointer with its release at thread end (a thread key's destructor, made
-// when the layer is loaded).
+// osal/posix/threads.cpp - locks and condition variables on pthreads, waits
+// on a word on futexes (the thread id is inline in posix/platform_types.h),
+// and the per-thread record pointer with its release at thread end (a
+// thread key's destructor, made when the layer is loaded).
+#include <linux/futex.h>
 #include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <ctime>
@@ -59,6 +62,17 @@ bool LockInit(Lock *lock, bool spinFirst) {
 void LockDestroy(Lock *lock) { pthread_mutex_destroy(&lock->mutex); }
 void LockAcquire(Lock *lock) { pthread_mutex_lock(&lock->mutex); }
 void LockRelease(Lock *lock) { pthread_mutex_unlock(&lock->mutex); }
+
+// Private futexes: a word lives in one process's memory.
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) && std::atomic<uint32_t>::is_always_lock_free,
+              "the futex is the word itself");
+void WordWait(std::atomic<uint32_t> *word, uint32_t expected) {
+    syscall(SYS_futex, reinterpret_cast<uint32_t *>(word), FUTEX_WAIT_PRIVATE, expected, nullptr, nullptr, 0);
+}
+
+void WordWakeOne(std::atomic<uint32_t> *word) {
+    syscall(SYS_futex, reinterpret_cast<uint32_t *>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
 
 bool CondInit(Cond *cond) { return pthread_cond_init(&cond->cond, nullptr) == 0; }  // CLOCK_REALTIME
 void CondDestroy(Cond *cond) { pthread_cond_destroy(&cond->cond); }

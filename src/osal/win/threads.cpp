@@ -1,7 +1,8 @@
-// osal/win/threads.cpp - slim reader/writer locks, condition variables and
-// thread ids, and the per-thread record pointer in a TLS slot; DllMain makes
-// the slot when the layer is loaded, releases a thread's record when the
-// thread ends and the slot when the layer is unloaded.
+// osal/win/threads.cpp - slim reader/writer locks, condition variables,
+// waits on an address and thread ids, and the per-thread record pointer in
+// a TLS slot; DllMain makes the slot when the layer is loaded, releases a
+// thread's record when the thread ends and the slot when the layer is
+// unloaded.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -39,6 +40,12 @@ bool LockInit(Lock *lock, bool) {  // an SRW lock spins a little by itself
 void LockDestroy(Lock *) {}  // an SRW lock holds nothing of the system's
 void LockAcquire(Lock *lock) { AcquireSRWLockExclusive(Srw(lock)); }
 void LockRelease(Lock *lock) { ReleaseSRWLockExclusive(Srw(lock)); }
+
+void WordWait(std::atomic<uint32_t> *word, uint32_t expected) {
+    WaitOnAddress(word, &expected, sizeof expected, INFINITE);
+}
+
+void WordWakeOne(std::atomic<uint32_t> *word) { WakeByAddressSingle(word); }
 
 bool CondInit(Cond *cond) {
     InitializeConditionVariable(Cv(cond));
