@@ -379,7 +379,9 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueueWaitChange(OSAL_HQUEUE hQueue, TimeVal stDe
         OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
         return 0;
     }
-    const int64_t deadline = osal::DeadlineMicros(stDeadline);
+    // A look without waiting, the common case of a taker, reads no clock.
+    const bool mayWait = !zera::TimeIsNoWait(stDeadline);
+    const int64_t deadline = mayWait ? osal::DeadlineMicros(stDeadline) : 0;
     LockAcquire(&hQueue->mutex);
     QueueCore &core = hQueue->core;
     QueueCore::Waiter *w = core.FindWaiter(CurrentThread(), true);
@@ -389,7 +391,7 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueueWaitChange(OSAL_HQUEUE hQueue, TimeVal stDe
         return 0;
     }
     bool changed = core.ChangeCount() != w->seenChange;  // puts in the box count as changes
-    if (!changed && !zera::TimeIsNoWait(stDeadline)) {
+    if (!changed && mayWait) {
         if (w->pending) {
             w->pending = false;
             changed = true;
