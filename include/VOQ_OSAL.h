@@ -250,7 +250,8 @@ OSAL_API uint32_t OSAL_CALL OSAL_dwQueueGetChangeCount(OSAL_HQUEUE hQueue);
  * before the first item. The walk sees every put made before the lock and
  * none of another thread's made during it. Blocks while another thread holds
  * the lock; puts, takes, inserts and removes of the holding thread go on
- * without blocking. Null with 1026 when memory runs out. Each cursor needs
+ * without blocking. The outermost lock allocates nothing; a nested lock by
+ * the holder returns null with 1026 when memory runs out. Each cursor needs
  * its own unlock. */
 OSAL_API OSAL_HQCURSOR OSAL_CALL OSAL_hQueueLock(OSAL_HQUEUE hQueue);
 /* The next item in queue order, or null at the end. When the item the cursor

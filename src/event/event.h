@@ -100,7 +100,7 @@ inline bool IsRepeatingType1(const Event *ev) {
 
 // The time of h's stack as h's entry slot 24 reads it. When the slot fails
 // or is empty (false), *time gets the platform's clock, so that it always
-// holds a usable time.
+// holds a usable time. h must have passed the handle check.
 bool ReadLevelTime(StackHandle *h, TimeVal *time);
 
 // Puts `ev`, unlinked from h's send queue under `cursor`, back in time-stamp

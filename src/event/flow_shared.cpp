@@ -7,6 +7,11 @@ namespace zera {
 
 bool ReadLevelTime(StackHandle *h, TimeVal *time) {
     auto getTime = EntryOf<PfnGetTime>(h, kEntryGetTime);
+    if (getTime == ZERA_boGetTime && NextLevelOf(h) == nullptr) {
+        // The library's own entry at the top reads the system time; h is checked.
+        OSAL_vGetSystemTime(time);
+        return true;
+    }
     if (getTime != nullptr && getTime(h, 0, time)) return true;
     // A refusing level leaves the time unwritten.
     OSAL_vGetSystemTime(time);

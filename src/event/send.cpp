@@ -31,17 +31,26 @@ uint8_t QueueOpOf(const Event *ev) {
     return ev->i32Type == ZERA_EVENT_DATA ? static_cast<uint8_t>(ev->u8QueueOp & zera::kQueueOpMask) : 0;
 }
 
+bool SendAtLevel(StackHandle *h, Event *ev);
+
+// Calls a level's slot 35 for h, which the caller has checked. Where the slot
+// holds the library's own entry, its body runs without checking h again.
+bool CallSendIntl(zera::PfnSendEventIntl send, StackHandle *h, Event *ev) {
+    if (send == ZERA_boSendEventIntl) return SendAtLevel(h, ev);
+    return send(h, ev) != 0;
+}
+
 // Hands the event to the next level's slot 35. The owner moves along with
 // it, and back again when the next level refuses (the caller keeps the
 // event then and may send it again).
 bool Forward(StackHandle *h, Event *ev) {
     StackHandle *next = zera::NextLevelOf(h);
-    if (!ZERA_boHandleCheck(next, 0)) return false;
+    if (!zera::HandleValid(next)) return zera::Fail(OSAL_ERR_INVALID_HANDLE);
     auto send = zera::EntryOf<zera::PfnSendEventIntl>(next, zera::kEntrySendEventIntl);
     if (send == nullptr) return false;
     StackHandle *owner = ev->pstOwner;
     if (owner != nullptr) ev->pstOwner = next;
-    if (send(next, ev)) return true;
+    if (CallSendIntl(send, next, ev)) return true;
     ev->pstOwner = owner;
     return false;
 }
@@ -252,7 +261,6 @@ bool CheckSend(StackHandle *h, const Event *ev, const TimeVal *sendTime, bool *o
         if (ev->pstOwner == nullptr) return zera::Fail(OSAL_ERR_NO_OWNER);
         if (ev->pstOwner != h) return zera::Fail(OSAL_ERR_NOT_OWNER);
         if (ev->dwEventId != ev->dwOwnerEventId) return zera::Fail(OSAL_ERR_ID_MISMATCH);
-        if (!ZERA_boHandleCheck(ev->pstOwner, 0)) return false;
     }
     *oneShot = false;
     const uint8_t op = ev->u8QueueOp & zera::kQueueOpMask;
@@ -294,23 +302,32 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boSendEvent(StackHandle *h, Event *pstEvent, uint3
     if (pstEvent->u8Level == 0) pstEvent->u8Level = 1;
     pstEvent->dwFlags = dwSendFlags;
     pstEvent->stTimeStamp = *pstSendTime;
-    return send(h, pstEvent);
+    return CallSendIntl(send, h, pstEvent) ? 1 : 0;
 }
 
 ZERA_API BOOL8 ZERA_CALL ZERA_boSendEventIntl(StackHandle *h, Event *pstEvent) {
     if (!ZERA_boHandleCheck(h, 1)) return 0;
+    return SendAtLevel(h, pstEvent) ? 1 : 0;
+}
+
+}  // extern "C"
+
+namespace {
+
+// ZERA_boSendEventIntl for a level the caller has checked.
+bool SendAtLevel(StackHandle *h, Event *pstEvent) {
     if (pstEvent == nullptr) return zera::Fail(OSAL_ERR_INVALID_ARG);
     uint32_t status = 0;
     if (zera::ReadStackStatusEvent(pstEvent, &status)) {
-        if (zera::NextLevelOf(h) != nullptr) return Forward(h, pstEvent) ? 1 : 0;
-        return TurnStackStatus(h, pstEvent, status) ? 1 : 0;
+        if (zera::NextLevelOf(h) != nullptr) return Forward(h, pstEvent);
+        return TurnStackStatus(h, pstEvent, status);
     }
-    if (h->u8Level < pstEvent->u8Level) return Forward(h, pstEvent) ? 1 : 0;
+    if (h->u8Level < pstEvent->u8Level) return Forward(h, pstEvent);
     if (h->u8Level > pstEvent->u8Level) return zera::Fail(OSAL_ERR_INVALID_LEVEL);
 
     const uint8_t op = QueueOpOf(pstEvent);
-    if (op == zera::kQueueOpRefused) return 0;
-    if (op == zera::kQueueOpCancel) return Cancel(h, pstEvent) ? 1 : 0;
+    if (op == zera::kQueueOpRefused) return false;
+    if (op == zera::kQueueOpCancel) return Cancel(h, pstEvent);
     if (TimeIsRelative(pstEvent->stTimeStamp)) {
         TimeVal now;
         zera::ReadLevelTime(h, &now);
@@ -322,8 +339,8 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boSendEventIntl(StackHandle *h, Event *pstEvent) {
         (!TimeIsRelative(pstEvent->stPeriod) || TimeIsInfinite(pstEvent->stPeriod))) {
         return zera::Fail(OSAL_ERR_INVALID_SIZE);
     }
-    if (op == zera::kQueueOpModify) return Modify(h, pstEvent) ? 1 : 0;
-    return Insert(h, pstEvent) ? 1 : 0;
+    if (op == zera::kQueueOpModify) return Modify(h, pstEvent);
+    return Insert(h, pstEvent);
 }
 
-}  // extern "C"
+}  // namespace

@@ -17,6 +17,11 @@
 #include "osal/platform.h"
 #include "osal/queue_core.h"
 
+struct OSAL_QueueCursor {
+    OSAL_Queue *queue;
+    osal::QueueCore::Cursor pos;  // guarded by queue->mutex; read without it by the lock's holder
+};
+
 struct OSAL_Queue {
     osal::Lock mutex;     // guards everything below but `capacity`, `mark`, `pulse` and `box`
     osal::Cond changed;   // broadcast on every change, wake, unlock and clock step
@@ -24,6 +29,9 @@ struct OSAL_Queue {
     uint32_t depth = 0;      // how often box.holder has taken the cursor lock
     uint32_t sleepers = 0;   // threads blocked on `changed`
     uint32_t pulses = 0;     // the value `pulse` is to take next
+    // The cursor of the outermost cursor lock: the lock is exclusive, so one
+    // is in use at a time, and a take under the lock allocates nothing.
+    OSAL_QueueCursor outermost{};
     const uint32_t capacity;                    // 0: no limit
     std::atomic<OSAL_PFN_QMARK> mark{nullptr};  // read by puts, which do not take the mutex
     // `pulse` moves whenever `changed` would be broadcast to a sleeper, as
@@ -40,11 +48,6 @@ struct OSAL_Queue {
 #endif
     OSAL_Queue(uint32_t capacityItems, OSAL_PFN_QDELETE pfnDelete, uint32_t chunkSlots)
         : core(&box, pfnDelete, chunkSlots), capacity(capacityItems) {}
-};
-
-struct OSAL_QueueCursor {
-    OSAL_Queue *queue;
-    osal::QueueCore::Cursor pos;  // guarded by queue->mutex
 };
 
 namespace {
@@ -376,7 +379,9 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueueWaitChange(OSAL_HQUEUE hQueue, TimeVal stDe
         OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
         return 0;
     }
-    const int64_t deadline = osal::DeadlineMicros(stDeadline);
+    // A look without waiting, the common case of a taker, reads no clock.
+    const bool mayWait = !zera::TimeIsNoWait(stDeadline);
+    const int64_t deadline = mayWait ? osal::DeadlineMicros(stDeadline) : 0;
     LockAcquire(&hQueue->mutex);
     QueueCore &core = hQueue->core;
     QueueCore::Waiter *w = core.FindWaiter(CurrentThread(), true);
@@ -386,7 +391,7 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueueWaitChange(OSAL_HQUEUE hQueue, TimeVal stDe
         return 0;
     }
     bool changed = core.ChangeCount() != w->seenChange;  // puts in the box count as changes
-    if (!changed && !zera::TimeIsNoWait(stDeadline)) {
+    if (!changed && mayWait) {
         if (w->pending) {
             w->pending = false;
             changed = true;
@@ -457,15 +462,24 @@ OSAL_API OSAL_HQCURSOR OSAL_CALL OSAL_hQueueLock(OSAL_HQUEUE hQueue) {
         OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
         return nullptr;
     }
-    void *block = osal::Alloc(sizeof(OSAL_QueueCursor));
-    if (!block) {
-        OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
-        return nullptr;
+    // Only the holder reads its own id here, so the test needs no mutex; a
+    // nested lock gets a cursor of its own.
+    OSAL_QueueCursor *c = nullptr;
+    if (hQueue->box.holder.load(std::memory_order_relaxed) == CurrentThread()) {
+        void *block = osal::Alloc(sizeof(OSAL_QueueCursor));
+        if (!block) {
+            OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
+            return nullptr;
+        }
+        c = new (block) OSAL_QueueCursor();
     }
-    auto *c = new (block) OSAL_QueueCursor();
-    c->queue = hQueue;
     LockAcquire(&hQueue->mutex);
     WaitForAccess(hQueue);
+    if (!c) {
+        ZERA_ASSERT(hQueue->depth == 0);
+        c = &hQueue->outermost;
+    }
+    c->queue = hQueue;
     Drain(hQueue);  // the walk sees every put made before the lock
     hQueue->box.holder.store(CurrentThread(), std::memory_order_relaxed);
     ++hQueue->depth;
@@ -480,6 +494,9 @@ OSAL_API void *OSAL_CALL OSAL_pvQueueNext(OSAL_HQCURSOR hCursor) {
         return nullptr;
     }
     OSAL_Queue *q = hCursor->queue;
+    // While the caller holds the cursor lock, only it changes the items and
+    // its cursors, so it walks them without the mutex.
+    if (q->box.holder.load(std::memory_order_relaxed) == CurrentThread()) return q->core.Next(&hCursor->pos);
     LockAcquire(&q->mutex);
     void *item = q->core.Next(&hCursor->pos);
     LockRelease(&q->mutex);
@@ -540,6 +557,7 @@ OSAL_API void OSAL_CALL OSAL_vQueueUnlock(OSAL_HQCURSOR hCursor) {
         WakeSleepers(q);
     }
     LockRelease(&q->mutex);
+    if (hCursor == &q->outermost) return;
     hCursor->~OSAL_QueueCursor();
     osal::Free(hCursor);
 }

@@ -304,7 +304,10 @@ TEST_F(OsalQueue, OutOfMemoryLosesNothing) {
     Put(2, 1);
     Put(1, 2);
     OSAL_vTestFailAllocAfter(0);
+    OSAL_HQCURSOR outer = OSAL_hQueueLock(q);  // the outermost lock needs no memory, a nested one does
+    ASSERT_NE(outer, nullptr);
     EXPECT_REFUSED(OSAL_hQueueLock(q), OSAL_ERR_NO_MEMORY);
+    OSAL_vQueueUnlock(outer);
     EXPECT_REFUSED(OSAL_pvQueuePeek(q, 0, OSAL_stTimeNoWait), OSAL_ERR_NO_MEMORY);
     EXPECT_REFUSED(OSAL_boQueueWaitChange(q, Relative(1000)), OSAL_ERR_NO_MEMORY);
     EXPECT_EQ(OSAL_dwQueueGetChangeCount(q), 2u);  // the two puts only
