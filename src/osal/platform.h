@@ -32,12 +32,11 @@ namespace osal {
 
 // A plain in-process lock (not re-entrant). Init is false when the system
 // refuses (no code stored); a lock of static storage uses
-// OSAL_LOCK_INITIALIZER instead. With spinFirst a contender spins briefly
-// before it sleeps (where the system offers that): right for a lock that a
-// stream between two threads takes for a few instructions per item, wrong
-// for one that threads hammer, where a sleeping contender lets the holder
-// go on without a cache line moving on every take.
-bool LockInit(Lock *lock, bool spinFirst);
+// OSAL_LOCK_INITIALIZER instead. A contender spins briefly before it sleeps
+// (where the system offers that): these locks are taken by a stream between
+// two threads for a few instructions per item. (The re-entrant mutex, which
+// threads hammer, sleeps at once on a word of its own.)
+bool LockInit(Lock *lock);
 void LockDestroy(Lock *lock);
 void LockAcquire(Lock *lock);
 void LockRelease(Lock *lock);

@@ -300,7 +300,7 @@ OSAL_API OSAL_HQUEUE OSAL_CALL OSAL_hQueueCreate(uint32_t dwCapacity, OSAL_PFN_Q
         return nullptr;
     }
     OSAL_Queue *q = new (block) OSAL_Queue(dwCapacity, pfnDelete, ChunkSlots());
-    bool made = osal::LockInit(&q->mutex, true);
+    bool made = osal::LockInit(&q->mutex);
     if (made && !osal::CondInit(&q->changed)) {
         osal::LockDestroy(&q->mutex);
         made = false;

@@ -121,7 +121,7 @@ OSAL_API OSAL_HSHMEM OSAL_CALL OSAL_hSharedMemOpen(uint32_t dwSize, const char *
     }
     auto *s = new (block) SharedMem();
     s->name = name;
-    bool made = osal::LockInit(&s->lock, true);
+    bool made = osal::LockInit(&s->lock);
     if (made && !osal::CondInit(&s->released)) {
         osal::LockDestroy(&s->lock);
         made = false;

@@ -44,9 +44,8 @@ __attribute__((destructor)) void DeleteRecordKeyAtUnload() {
 
 }  // namespace
 
-bool LockInit(Lock *lock, bool spinFirst) {
+bool LockInit(Lock *lock) {
 #if defined(PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP)
-    if (!spinFirst) return pthread_mutex_init(&lock->mutex, nullptr) == 0;
     pthread_mutexattr_t attr;
     if (pthread_mutexattr_init(&attr) != 0) return false;
     pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ADAPTIVE_NP);
@@ -54,7 +53,6 @@ bool LockInit(Lock *lock, bool spinFirst) {
     pthread_mutexattr_destroy(&attr);
     return rc == 0;
 #else
-    (void)spinFirst;
     return pthread_mutex_init(&lock->mutex, nullptr) == 0;
 #endif
 }

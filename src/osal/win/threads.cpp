@@ -32,7 +32,7 @@ void ReleaseThisThreadsRecord() {
 
 }  // namespace
 
-bool LockInit(Lock *lock, bool) {  // an SRW lock spins a little by itself
+bool LockInit(Lock *lock) {  // an SRW lock spins a little by itself
     InitializeSRWLock(Srw(lock));
     return true;
 }
