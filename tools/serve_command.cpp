@@ -70,7 +70,7 @@ private:
             // The outbox is never full for long: the main thread empties it
             // every round. A stop ends the wait.
             const zlink::Outbox::Result result = outbox_->Add(ev, kReceiveRoundMs, stopped);
-            if (result == zlink::Outbox::kAddedFirst) {
+            if (result == zlink::Outbox::kAddedWake) {
                 const char wake = 0;
                 zmq_send(pipe_, &wake, sizeof wake, ZMQ_DONTWAIT);
             } else if (result == zlink::Outbox::kNotTaken) {
@@ -171,15 +171,18 @@ public:
         start_ = start;
         Clock::time_point nextPrint = start + std::chrono::milliseconds(options_.intervalMs);
         for (bool more = false; !StopSignalled();) {
+            // Between the messages of a stream only the socket is looked at;
+            // asleep, the pipe too (one wake-up per sleep, see Outbox).
             zmq_pollitem_t items[2] = {{router_, 0, ZMQ_POLLIN, 0}, {pipeRead_, 0, ZMQ_POLLIN, 0}};
-            zmq_poll(items, 2, more ? 0 : kPollMs);
+            zmq_poll(items, more ? 1 : 2, more ? 0 : kPollMs);
             if (items[0].revents & ZMQ_POLLIN) ReceiveAll();
-            if (items[1].revents & ZMQ_POLLIN) {
+            const bool woken = !more && (items[1].revents & ZMQ_POLLIN) != 0;
+            if (woken) {
                 char wake;
-                while (zmq_recv(pipeRead_, &wake, sizeof wake, ZMQ_DONTWAIT) >= 0) {
-                }
+                zmq_recv(pipeRead_, &wake, sizeof wake, ZMQ_DONTWAIT);
             }
-            if ((items[1].revents & ZMQ_POLLIN) || more) more = ForwardAll();
+            if (woken || more) more = ForwardAll();
+            if (!more && !outbox_.Sleep()) more = true;
             const Clock::time_point now = Clock::now();
             if (stackPeer_.size() != 0 && taken_ != ackSent_ && now - ackAt_ > std::chrono::milliseconds(kAckEveryMs)) {
                 SendTo(stackPeer_, zlink::AckMessage(taken_));

@@ -17,7 +17,7 @@
 // (version, session number, its level, its name) or a refusal with an error code and text. Two
 // threads per level: the sender takes due events from the level's send
 // queue and puts them into the outbox, waking the io thread over an inproc
-// pipe when the outbox was empty; the io thread alone owns the DEALER: it
+// pipe when that sleeps; the io thread alone owns the DEALER: it
 // writes what the outbox holds into as few messages as it fits in and sends
 // them, receives, watches the connection (socket monitor) and keeps the
 // session's figures. An idle link so sends each event at once, while a busy
@@ -175,7 +175,14 @@ bool SendBytes(void *socket, const Bytes &bytes) {
 
 class Io {
 public:
-    explicit Io(LinkLevel *l) : l_(l) { zmq_msg_init(&pending_); }
+    explicit Io(LinkLevel *l) : l_(l) {
+        zmq_msg_init(&pending_);
+        void *sockets[3] = {l->peer, l->monitor, l->outRead};
+        for (int i = 0; i < 3; ++i) {
+            size_t size = sizeof fds_[i];
+            zmq_getsockopt(sockets[i], ZMQ_FD, &fds_[i], &size);
+        }
+    }
     ~Io() { zmq_msg_close(&pending_); }
 
     void Run() {
@@ -184,30 +191,46 @@ public:
     }
 
 private:
-    // One pass over the sockets, after a wait in a poll for any of them: a
-    // socket is read only when the poll says there is something (a read
-    // that finds nothing costs ZeroMQ two system calls). The sender's
-    // events are taken when it woke this thread; what it adds meanwhile
-    // waits for the next round, and so goes in one message.
+    // One pass over the sockets. With nothing to send the thread sleeps in a
+    // poll for the peer, the monitor and the sender's wake-up; while a
+    // stream goes on (more_) it only looks at the peer and the monitor
+    // between a few messages. The poll is on the sockets' descriptors, not
+    // the sockets: asking ZeroMQ about a socket costs two system calls. A
+    // descriptor only tells of news that came after ZeroMQ last found the
+    // socket empty, which the monitor's and the pipe's reads run up to; the
+    // peer, whose writes may take its news in unseen, is asked first.
     void Round() {
-        zmq_pollitem_t items[3] = {{l_->peer, 0, ZMQ_POLLIN, 0},
-                                   {l_->monitor, 0, ZMQ_POLLIN, 0},
-                                   {l_->outRead, 0, static_cast<short>(holding_ ? 0 : ZMQ_POLLIN), 0}};
-        zmq_poll(items, 3, more_ ? 0 : holding_ ? 5 : kRoundMs);
-        const bool was = holding_;
-        if (items[1].revents & ZMQ_POLLIN) Monitor();
-        if (items[0].revents & ZMQ_POLLIN) Receive();
-        if (holding_) Forward();
-        const bool woken = (items[2].revents & ZMQ_POLLIN) != 0;
-        if (woken) {
-            char wake;
-            while (zmq_recv(l_->outRead, &wake, sizeof wake, ZMQ_DONTWAIT) >= 0) {
+        const bool asleep = !more_ && !holding_;
+        const int count = asleep ? 3 : 2;
+        // Setting the sockets up may have taken their first news in.
+        bool ready[3] = {HasNews(l_->peer), first_, first_};
+        first_ = false;
+        if (!ready[0] && !ready[1]) {
+            zmq_pollitem_t items[3] = {{nullptr, fds_[0], ZMQ_POLLIN, 0},
+                                       {nullptr, fds_[1], ZMQ_POLLIN, 0},
+                                       {nullptr, fds_[2], ZMQ_POLLIN, 0}};
+            if (zmq_poll(items, count, more_ ? 0 : holding_ ? 5 : kRoundMs) > 0) {
+                for (int i = 0; i < count; ++i) ready[i] = items[i].revents != 0;
             }
         }
+        const bool was = holding_;
+        if (ready[1]) Monitor();
+        if (ready[0]) Receive();
+        if (holding_) Forward();
+        // Read to the end: a wake-up left in the pipe would hide the next.
+        bool woken = false;
+        for (char wake; ready[2] && zmq_recv(l_->outRead, &wake, sizeof wake, ZMQ_DONTWAIT) >= 0;) woken = true;
         // What waited behind a held message goes on as soon as it went.
         if (woken || more_ || (was && !holding_)) TakeOutbox();
+        if (!more_ && !holding_ && !l_->outbox.Sleep()) more_ = true;
         CountTraffic();
         Timers();
+    }
+
+    static bool HasNews(void *socket) {
+        int events = 0;
+        size_t size = sizeof events;
+        return zmq_getsockopt(socket, ZMQ_EVENTS, &events, &size) == 0 && (events & ZMQ_POLLIN) != 0;
     }
 
     // The traffic of a round goes into the statistics at once: they take
@@ -417,6 +440,8 @@ private:
     zlink::EventBatch batch_;    // the message being written
     std::vector<Event *> received_;  // the events of the message being taken
     uint32_t traffic_[4] = {};  // this round's kind-1 figures, not yet counted
+    zmq_fd_t fds_[3] = {};      // the descriptors of the peer, the monitor and the pipe
+    bool first_ = true;         // no round yet
 };
 
 // ---- The sender thread ---------------------------------------------------------------
@@ -428,7 +453,7 @@ void RunSender(LinkLevel *l) {
         // A full outbox (OnFull 1 and no room at the peer) is waited out in
         // rounds, so that a stop is seen.
         const zlink::Outbox::Result result = l->outbox.Add(ev, kSendRoundMs, stopAsked);
-        if (result == zlink::Outbox::kAddedFirst) {
+        if (result == zlink::Outbox::kAddedWake) {
             // A wake-up that finds the pipe full is not needed: others wait there.
             const char wake = 0;
             zmq_send(l->outWrite, &wake, sizeof wake, ZMQ_DONTWAIT);

@@ -427,22 +427,35 @@ void EventBatch::Clear() {
 bool Outbox::Fill(EventBatch *batch, uint32_t *lost) {
     batch->Clear();
     *lost = 0;
-    if (next_ == taken_.size()) {
-        taken_.clear();
-        next_ = 0;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            taken_.swap(added_);
+    bool any = false;
+    // What the producer added while the batch was written goes in as well:
+    // fewer, fuller messages cost the sockets less.
+    while (!batch->Full()) {
+        if (next_ == taken_.size()) {
+            taken_.clear();
+            next_ = 0;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                taken_.swap(added_);
+            }
+            room_.notify_one();
+            if (taken_.empty()) break;
         }
-        room_.notify_one();
+        any = true;
+        for (; next_ < taken_.size() && !batch->Full(); ++next_) {
+            uint32_t dropped = 0;
+            if (!batch->Add(taken_[next_], &dropped)) *lost += 1 + dropped;
+            ZERA_boDeleteEvent(taken_[next_]);
+        }
     }
-    if (taken_.empty()) return false;
-    for (; next_ < taken_.size() && !batch->Full(); ++next_) {
-        uint32_t dropped = 0;
-        if (!batch->Add(taken_[next_], &dropped)) *lost += 1 + dropped;
-        ZERA_boDeleteEvent(taken_[next_]);
-    }
-    return true;
+    return any;
+}
+
+bool Outbox::Sleep() {
+    if (next_ != taken_.size()) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    asleep_ = added_.empty();
+    return asleep_;
 }
 
 uint32_t Outbox::Discard() {

@@ -209,24 +209,25 @@ private:
 };
 
 // The events a producing thread hands to the thread that owns the socket,
-// which writes them into messages. A producer that finds the outbox empty
-// wakes the socket's thread (with a message on a pipe, say), which takes
-// whatever has come by the time it runs: so an idle link sends each event
-// at once, and a busy one as many as came while it sent the last. The
-// writing is the socket thread's, so that the producer, which takes the
+// which writes them into messages. The consumer drains the outbox and says
+// when it goes to sleep; the first event added after that asks the producer
+// to wake it (with a message on a pipe, say), and no other does: so an idle
+// link sends each event at once, a busy one as many as came while it sent
+// the last, and a stream costs a wake-up only when the consumer caught up.
+// The writing is the socket thread's, so that the producer, which takes the
 // events one by one from the stack, does no more per event than it must.
 class Outbox {
 public:
-    enum Result { kAdded, kAddedFirst, kNotTaken };
+    enum Result { kAdded, kAddedWake, kNotTaken };
     Outbox() = default;
     Outbox(const Outbox &) = delete;
     Outbox &operator=(const Outbox &) = delete;
     ~Outbox() { Discard(); }
-    // Producer: takes ev over; kAddedFirst when the outbox was empty (the
-    // caller wakes the consumer). While kMaxBatch events wait it waits for
-    // the consumer in rounds of roundMs, and gives up with kNotTaken as soon
-    // as stopped() says so, or when memory runs out: ev is then still the
-    // caller's.
+    // Producer: takes ev over; kAddedWake when the consumer sleeps (the
+    // caller wakes it; it counts as awake from here on). While kMaxBatch
+    // events wait it waits for the consumer in rounds of roundMs, and gives
+    // up with kNotTaken as soon as stopped() says so, or when memory runs
+    // out: ev is then still the caller's.
     template <typename Stopped>
     Result Add(Event *ev, int roundMs, Stopped stopped) {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -239,20 +240,27 @@ public:
         } catch (const std::bad_alloc &) {
             return kNotTaken;
         }
-        return added_.size() == 1 ? kAddedFirst : kAdded;
+        if (!asleep_) return kAdded;
+        asleep_ = false;
+        return kAddedWake;
     }
     // Consumer: writes the next events, in order, into *batch (emptied
-    // first) until it is full or none is left, and deletes them. Events
+    // first) until it is full or none is left, also those added meanwhile,
+    // and deletes them. Events
     // that cannot be written are counted in *lost. False when there was
     // no event to take.
     bool Fill(EventBatch *batch, uint32_t *lost);
+    // Consumer: true when nothing waits, and the next Add wakes it; false
+    // when events wait, which it is to take first (it stays awake).
+    bool Sleep();
     // Consumer, at the end: deletes the events left; how many there were.
     uint32_t Discard();
 
 private:
-    std::mutex mutex_;  // guards added_
+    std::mutex mutex_;  // guards added_, asleep_
     std::condition_variable room_;
     std::vector<Event *> added_;
+    bool asleep_ = true;  // the consumer waits for a wake-up (it starts so)
     std::vector<Event *> taken_;  // consumer only: what it took, from next_ on still to write
     size_t next_ = 0;
 };
