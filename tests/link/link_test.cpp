@@ -489,6 +489,27 @@ TEST_F(Link, RefusesAndCountsGarbageFromThePeer) {
     EXPECT_TRUE(ZERA_boHostStopStack(stack.h0));
 }
 
+// The outbox asks for one wake-up per sleep of its consumer: one lost
+// leaves events waiting a whole round, one too many costs system calls.
+TEST(LinkOutbox, AsksForOneWakeUpPerSleep) {
+    zlink::Outbox outbox;
+    zlink::EventBatch batch;
+    uint32_t lost = 0;
+    const auto add = [&outbox] {
+        return outbox.Add(ZERA_pstCreateEvent(ZERA_EVENT_DATA0, 1, 1), 50, [] { return false; });
+    };
+    EXPECT_EQ(zlink::Outbox::kAddedWake, add());  // it starts asleep
+    EXPECT_EQ(zlink::Outbox::kAdded, add());
+    EXPECT_FALSE(outbox.Sleep());  // events wait: it stays awake
+    EXPECT_EQ(zlink::Outbox::kAdded, add());
+    ASSERT_TRUE(outbox.Fill(&batch, &lost));
+    EXPECT_EQ(3u, batch.Count());
+    EXPECT_FALSE(outbox.Fill(&batch, &lost));
+    EXPECT_TRUE(outbox.Sleep());
+    EXPECT_EQ(zlink::Outbox::kAddedWake, add());
+    EXPECT_EQ(1u, outbox.Discard());
+}
+
 }  // namespace
 
 #else
