@@ -23,6 +23,7 @@
 
 #include "commands.h"
 #include "host_stack.h"
+#include "link_message.h"
 #include "link_wire.h"
 #include "params.h"
 #include "run_session.h"
@@ -346,11 +347,10 @@ private:
     void Forward() {
         const uint32_t count = batch_.Count();
         zmq_msg_t msg;
-        if (stackPeer_.empty() || zmq_msg_init_size(&msg, batch_.MessageSize()) != 0) {
+        if (stackPeer_.empty() || !zlink::BatchMessage(&batch_, &msg)) {
             figures_[kUndelivered] += count;
             return;
         }
-        batch_.CopyMessage(static_cast<uint8_t *>(zmq_msg_data(&msg)));
         zlink::PatchEvent(static_cast<uint8_t *>(zmq_msg_data(&msg)), sent_, taken_);
         if (zmq_send(router_, stackPeer_.data(), stackPeer_.size(), ZMQ_SNDMORE | ZMQ_DONTWAIT) >= 0 &&
             zmq_msg_send(&msg, router_, ZMQ_DONTWAIT) >= 0) {

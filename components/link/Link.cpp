@@ -72,6 +72,7 @@
 #include <vector>
 
 #include "ZERA_Component.h"
+#include "link_message.h"
 #include "link_wire.h"
 
 ZERA_COMPONENT_BINDING()
@@ -373,12 +374,10 @@ private:
             const uint32_t count = batch_.Count();
             if (count == 0) continue;
             zmq_msg_close(&pending_);
-            if (zmq_msg_init_size(&pending_, batch_.MessageSize()) != 0) {
-                zmq_msg_init(&pending_);
+            if (!zlink::BatchMessage(&batch_, &pending_)) {
                 CountFaults(l_, count, 0, 0, 0);
                 continue;
             }
-            batch_.CopyMessage(static_cast<uint8_t *>(zmq_msg_data(&pending_)));
             pendingCount_ = count;
             Forward();
         }

@@ -418,6 +418,18 @@ void EventBatch::CopyMessage(uint8_t *out) const {
     out[kBatchHeader - 1] = static_cast<uint8_t>(count_);
 }
 
+ZERA_HPACKET EventBatch::TakeMessage(uint8_t **bytes, size_t *size) {
+    if (count_ < 2) return nullptr;
+    *size = Bytes();
+    *bytes = static_cast<uint8_t *>(ZERA_pvMarshalGetStartOfData(packet_));
+    (*bytes)[kBatchHeader - 2] = static_cast<uint8_t>(count_ >> 8);
+    (*bytes)[kBatchHeader - 1] = static_cast<uint8_t>(count_);
+    ZERA_HPACKET packet = packet_;
+    packet_ = nullptr;
+    count_ = 0;
+    return packet;
+}
+
 void EventBatch::Clear() {
     if (packet_ != nullptr) ZERA_boMarshalPacketDelete(packet_);
     packet_ = nullptr;

@@ -200,6 +200,12 @@ public:
     // written to out, which has room for MessageSize() bytes.
     size_t MessageSize() const;
     void CopyMessage(uint8_t *out) const;
+    // A batch of two events or more as its message in place, so that it
+    // need not be copied: its bytes (sequence and acknowledgement 0) in
+    // *bytes and *size, and the packet that holds them, which the caller
+    // now owns (ZERA_boMarshalPacketDelete frees both); the batch is empty
+    // then. Null for a batch of fewer, whose message CopyMessage writes.
+    ZERA_HPACKET TakeMessage(uint8_t **bytes, size_t *size);
     void Clear();
 
 private:
