@@ -59,6 +59,7 @@
 //   PeerName       "": the name the peer must have (empty: any)
 #include <zmq.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -90,6 +91,7 @@ constexpr int kAckEveryMs = 100;        // the longest an acknowledgement waits
 constexpr int kFlushWaitMs = 500;       // how long a stop waits for the peer's last acknowledgement
 constexpr int kHeartbeatMs = 500;       // a dead peer is noticed within three of these
 constexpr int kMessagesPerRound = 8;    // messages to the peer between two looks at the other sockets
+constexpr size_t kTakeAtOnce = 64;      // the most due events the sender takes from the queue at once
 constexpr uint32_t kStatsTraffic = 1;
 constexpr uint32_t kStatsFaults = 2;
 
@@ -445,20 +447,52 @@ private:
 
 // ---- The sender thread ---------------------------------------------------------------
 
+// Takes, under one lock of h's send queue, the events at its head that are
+// due and that the library's take would hand out as they are (not of type
+// 1, which may repeat or move the level's answer offset), up to `room` of
+// them, into out, in order; how many. Everything else, the waits and the
+// breaks are left to ZERA_pstGetNextSendEvent.
+size_t TakeDue(StackHandle *h, Event **out, size_t room) {
+    Event now{};
+    if (!ZERA_boGetTime(h, h->u8Level, &now.stTimeStamp)) return 0;
+    OSAL_HQCURSOR cursor = OSAL_hQueueLock(h->hSendQueue);
+    if (cursor == nullptr) return 0;
+    size_t taken = 0;
+    while (taken < room) {
+        auto *first = static_cast<Event *>(OSAL_pvQueueNext(cursor));
+        if (first == nullptr || first->i32Type == ZERA_EVENT_DATA || !ZERA_boTimeStampCompare(first, &now) ||
+            !OSAL_boQueueRemove(cursor, 0)) {
+            break;
+        }
+        out[taken++] = first;
+    }
+    OSAL_vQueueUnlock(cursor);
+    return taken;
+}
+
 void RunSender(LinkLevel *l) {
     const TimeVal noLead = OSAL_stTimeNoWait;
     const auto stopAsked = [l] { return StopAsked(l); };
+    Event *due[kTakeAtOnce];
     while (Event *ev = ZERA_pstGetNextSendEvent(l->h, &noLead, &l->stop, l->breakMutex)) {
+        // The events due behind it come along under one lock, as many as
+        // the outbox has room for (what it cannot take waits in the send
+        // queue), unless a stop was asked meanwhile.
+        due[0] = ev;
+        size_t count = 1;
+        const size_t room = std::min(kTakeAtOnce, l->outbox.Room());
+        if (room > 1 && !StopAsked(l)) count += TakeDue(l->h, due + 1, room - 1);
         // A full outbox (OnFull 1 and no room at the peer) is waited out in
         // rounds, so that a stop is seen.
-        const zlink::Outbox::Result result = l->outbox.Add(ev, kSendRoundMs, stopAsked);
+        const zlink::Outbox::Result result =
+            count == 1 ? l->outbox.Add(ev, kSendRoundMs, stopAsked) : l->outbox.AddAll(due, count);
         if (result == zlink::Outbox::kAddedWake) {
             // A wake-up that finds the pipe full is not needed: others wait there.
             const char wake = 0;
             zmq_send(l->outWrite, &wake, sizeof wake, ZMQ_DONTWAIT);
         } else if (result == zlink::Outbox::kNotTaken) {
-            ZERA_boDeleteEvent(ev);
-            CountFaults(l, 1, 0, 0, 0);
+            for (size_t i = 0; i < count; ++i) ZERA_boDeleteEvent(due[i]);
+            CountFaults(l, static_cast<uint32_t>(count), 0, 0, 0);
         }
     }
 }

@@ -241,14 +241,19 @@ public:
             if (stopped()) return kNotTaken;
             room_.wait_for(lock, std::chrono::milliseconds(roundMs));
         }
-        try {
-            added_.push_back(ev);
-        } catch (const std::bad_alloc &) {
-            return kNotTaken;
-        }
-        if (!asleep_) return kAdded;
-        asleep_ = false;
-        return kAddedWake;
+        return Append(&ev, 1);
+    }
+    // Producer: takes over `count` events at once, which Room() said fit
+    // (the room only grows meanwhile); as Add, but without waiting, and
+    // kNotTaken (all still the caller's) only when memory runs out.
+    Result AddAll(Event *const *events, size_t count) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return Append(events, count);
+    }
+    // Producer: how many more events Add takes without waiting.
+    size_t Room() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return added_.size() < kMaxBatch ? kMaxBatch - added_.size() : 0;
     }
     // Consumer: writes the next events, in order, into *batch (emptied
     // first) until it is full or none is left, also those added meanwhile,
@@ -263,6 +268,18 @@ public:
     uint32_t Discard();
 
 private:
+    // Under mutex_.
+    Result Append(Event *const *events, size_t count) {
+        try {
+            added_.insert(added_.end(), events, events + count);
+        } catch (const std::bad_alloc &) {
+            return kNotTaken;
+        }
+        if (!asleep_) return kAdded;
+        asleep_ = false;
+        return kAddedWake;
+    }
+
     std::mutex mutex_;  // guards added_, asleep_
     std::condition_variable room_;
     std::vector<Event *> added_;
