@@ -489,6 +489,44 @@ TEST_F(Link, RefusesAndCountsGarbageFromThePeer) {
     EXPECT_TRUE(ZERA_boHostStopStack(stack.h0));
 }
 
+// The events due with the one the Link takes go along with it, in order;
+// one due later waits in the send queue for its time.
+TEST_F(Link, ForwardsWhatIsDueAndKeepsTheRestForItsTime) {
+    Peer peer;
+    LinkStack stack(peer.endpoint, "", 0);
+    ASSERT_TRUE(ZERA_boHostStartStack(stack.h0)) << OSAL_pszGetLastErrorText();
+    ASSERT_EQ(peer.Next()[0], zlink::kHello);
+    peer.Send(Welcome("serve"));
+    uint32_t stats[ZERA_STATS_WORDS] = {};
+    for (int wait = 0; wait < 100 && stats[11] == 0; ++wait) {  // the session begins
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(ZERA_boGetStatistics(stack.h0, 1, stats));
+    }
+    const auto start = std::chrono::steady_clock::now();
+    for (const std::pair<uint8_t, uint32_t> byteAndDelay : {std::make_pair(9, 600), {1, 100}, {2, 100}, {3, 100}}) {
+        Event *ev = ZERA_pstHostCreateEvent(stack.h0, ZERA_EVENT_DATA2, 1, 1);
+        ev->pbData[0] = byteAndDelay.first;
+        ASSERT_TRUE(ZERA_boHostSendEvent(stack.h0, ev, byteAndDelay.second));
+    }
+    std::string arrived;
+    while (arrived.size() < 4) {
+        const Bytes m = peer.Next();
+        uint32_t sequence = 0, ack = 0;
+        std::vector<Event *> events;
+        ASSERT_TRUE(zlink::ReadEvents(m.data(), m.size(), {}, &sequence, &ack, &events));
+        for (Event *ev : events) {
+            arrived += std::to_string(ev->pbData[0]);
+            ZERA_boDeleteEvent(ev);
+        }
+        if (arrived.size() == 3) {
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+        }
+    }
+    EXPECT_EQ(arrived, "1239");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(550));
+    EXPECT_TRUE(ZERA_boHostStopStack(stack.h0));
+}
+
 // The outbox asks for one wake-up per sleep of its consumer: one lost
 // leaves events waiting a whole round, one too many costs system calls.
 TEST(LinkOutbox, AsksForOneWakeUpPerSleep) {
