@@ -22,7 +22,7 @@
 // them, receives, watches the connection (socket monitor) and keeps the
 // session's figures. An idle link so sends each event at once, while a busy
 // one sends, in one message, the events that came while it sent the last
-// (up to 256). Neither thread ever waits without end: both wait in rounds
+// (up to 1024). Neither thread ever waits without end: both wait in rounds
 // and see a stop within one.
 //
 // Nothing is lost without a count. Events carry a sequence number and the

@@ -7,7 +7,7 @@
 // Every message is one frame; its first byte says what it is. Integers go
 // in network byte order.
 //
-//   'H' hello     magic "ZLNK", version (2 bytes, now 3), role (1: a
+//   'H' hello     magic "ZLNK", version (2 bytes, now 4), role (1: a
 //                 stack, 2: a monitor), link level (1), name (2-byte length
 //                 + bytes): the first thing an end sends on every new
 //                 connection
@@ -30,7 +30,7 @@
 //                 format with its attachments numbered as the sender's
 //                 stack numbers its levels
 //   'B' batch     sequence (4: the first event's; the others follow on),
-//                 acknowledged (4), count (2: 2 to 256), then per
+//                 acknowledged (4), count (2: 2 to 1024), then per
 //                 event its attachment width (1) and its wire form, one
 //                 after the other to the end of the message: what a sender
 //                 sends instead of 'E' messages when more than one event is
@@ -67,7 +67,7 @@
 namespace zlink {
 
 constexpr uint32_t kMagic = 0x5A4C4E4Bu;  // "ZLNK"
-constexpr uint16_t kVersion = 3;
+constexpr uint16_t kVersion = 4;
 constexpr size_t kMaxName = 255;
 
 enum Kind : uint8_t {
@@ -91,10 +91,11 @@ enum Role : uint8_t { kRoleStack = 1, kRoleMonitor = 2 };
 constexpr size_t kEventHeader = 10;
 constexpr size_t kBatchHeader = 11;
 // The most events, and about the most bytes, a batch carries: large enough
-// that a stream pays per batch rather than per event, small enough that a
-// batch does not hold up the link for long.
-constexpr uint32_t kMaxBatch = 256;
-constexpr size_t kMaxBatchBytes = 32 * 1024;
+// that a stream pays per batch rather than per event (each message costs
+// both ends and ZeroMQ's threads system calls), small enough that a batch
+// does not hold up the link for long.
+constexpr uint32_t kMaxBatch = 1024;
+constexpr size_t kMaxBatchBytes = 128 * 1024;
 
 using Bytes = std::vector<uint8_t>;
 

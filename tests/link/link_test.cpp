@@ -367,29 +367,33 @@ std::vector<Bytes> Garbage() {
     g[10][zlink::kBatchHeader - 1] = 4;  // a batch that says more events than it holds
     g[11][zlink::kBatchHeader - 1] = 2;  // ... and fewer
     g[12][zlink::kBatchHeader - 1] = 1;  // a batch of one, which goes as an event
-    g[13][zlink::kBatchHeader - 2] = 1;  // a batch of more than the largest
+    g[13][zlink::kBatchHeader - 2] = zlink::kMaxBatch >> 8;  // a batch of more than the largest
     g[14].pop_back();                    // a batch cut short
     g[15][second] = 2;                   // a bad width of its second event's attachments
     return g;                            // (g[16]: a batch header and no events)
 }
 
 // A peer of `zera serve` that sends garbage: each bad packet is refused and
-// counted, a hello of the old version is answered with a refusal that says
+// counted, a hello of an old version is answered with a refusal that says
 // why, and the server goes on serving; its stack description reads back,
 // and every cut copy of it is refused.
 TEST_F(Link, ServerRefusesAndCountsGarbage) {
     Server server("tcp://127.0.0.1:*", kEcho);
     Peer peer(server.endpoint);
-    zlink::Hello second;
-    second.version = 2;  // laid out as this version's, but without batches
+    // Versions 2 and 3 were laid out as this one, 2 without batches, 3
+    // with batches of up to 256 events.
+    zlink::Hello second, third;
+    second.version = 2;
+    third.version = 3;
     const Bytes old[] = {
         // The hello of version 1, which had no link level.
         {zlink::kHello, 'Z', 'L', 'N', 'K', 0, 1, zlink::kRoleStack, 0, 4, 'l', 'i', 'n', 'k'},
         zlink::HelloMessage(zlink::kHello, second),
+        zlink::HelloMessage(zlink::kHello, third),
     };
-    for (int version = 1; version <= 2; ++version) {
+    for (int version = 1; version <= 3; ++version) {
         peer.Send(old[version - 1]);
-        const std::string why = "the peer speaks link protocol version " + std::to_string(version) + ", this end version 3";
+        const std::string why = "the peer speaks link protocol version " + std::to_string(version) + ", this end version 4";
         EXPECT_EQ(peer.Next(), zlink::RefuseMessage(2057, why));
     }
     peer.Send(Numbered(0, {1}));  // before a hello
@@ -400,7 +404,7 @@ TEST_F(Link, ServerRefusesAndCountsGarbage) {
     zlink::Status status;
     const Bytes m = peer.Next();
     ASSERT_TRUE(zlink::ReadStatus(m.data(), m.size(), &status));
-    EXPECT_EQ(status.link[3], 3u + Garbage().size());  // the old hellos, the event before the welcome, the garbage
+    EXPECT_EQ(status.link[3], 4u + Garbage().size());  // the old hellos, the event before the welcome, the garbage
     EXPECT_EQ(status.link[0], 0u);
     EXPECT_EQ(status.levels.at(0).component, "Echo");
 
@@ -442,7 +446,7 @@ TEST_F(Link, MismatchedPeerFailsTheStartWithTheReason) {
         const char *reason;
     } cases[] = {
         {zlink::RefuseMessage(2055, "expects 'x'"), "", 2055, "the peer says: expects 'x'"},
-        {Welcome("serve", 9), "", 2057, "the peer speaks link protocol version 9, this end version 3"},
+        {Welcome("serve", 9), "", 2057, "the peer speaks link protocol version 9, this end version 4"},
         {Welcome("other"), "serve", 2055, "the peer is named 'other', this end expects 'serve'"},
     };
     for (const auto &c : cases) {
