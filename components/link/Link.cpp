@@ -208,13 +208,12 @@ private:
         // Setting the sockets up may have taken their first news in.
         bool ready[3] = {HasNews(l_->peer), first_, first_};
         first_ = false;
-        if (!ready[0] && !ready[1]) {
-            zmq_pollitem_t items[3] = {{nullptr, fds_[0], ZMQ_POLLIN, 0},
-                                       {nullptr, fds_[1], ZMQ_POLLIN, 0},
-                                       {nullptr, fds_[2], ZMQ_POLLIN, 0}};
-            if (zmq_poll(items, count, more_ ? 0 : holding_ ? 5 : kRoundMs) > 0) {
-                for (int i = 0; i < count; ++i) ready[i] = items[i].revents != 0;
-            }
+        zmq_pollitem_t items[3] = {{nullptr, fds_[0], ZMQ_POLLIN, 0},
+                                   {nullptr, fds_[1], ZMQ_POLLIN, 0},
+                                   {nullptr, fds_[2], ZMQ_POLLIN, 0}};
+        const bool wait = !more_ && !ready[0] && !ready[1];
+        if (zmq_poll(items, count, !wait ? 0 : holding_ ? 5 : kRoundMs) > 0) {
+            for (int i = 0; i < count; ++i) ready[i] = ready[i] || items[i].revents != 0;
         }
         const bool was = holding_;
         if (ready[1]) Monitor();
