@@ -171,17 +171,15 @@ public:
         const Clock::time_point start = Clock::now();
         start_ = start;
         Clock::time_point nextPrint = start + std::chrono::milliseconds(options_.intervalMs);
+        zlink::SocketWait wait{router_, pipeRead_};
         for (bool more = false; !StopSignalled();) {
             // Between the messages of a stream only the socket is looked at;
             // asleep, the pipe too (one wake-up per sleep, see Outbox).
-            zmq_pollitem_t items[2] = {{router_, 0, ZMQ_POLLIN, 0}, {pipeRead_, 0, ZMQ_POLLIN, 0}};
-            zmq_poll(items, more ? 1 : 2, more ? 0 : kPollMs);
-            if (items[0].revents & ZMQ_POLLIN) ReceiveAll();
-            const bool woken = !more && (items[1].revents & ZMQ_POLLIN) != 0;
-            if (woken) {
-                char wake;
-                zmq_recv(pipeRead_, &wake, sizeof wake, ZMQ_DONTWAIT);
-            }
+            bool ready[2] = {};
+            wait.Wait(more ? 1 : 2, more ? 0 : kPollMs, ready);
+            if (ready[0]) ReceiveAll();
+            bool woken = false;
+            for (char wake; ready[1] && zmq_recv(pipeRead_, &wake, sizeof wake, ZMQ_DONTWAIT) >= 0;) woken = true;
             if (woken || more) more = ForwardAll();
             if (!more && !outbox_.Sleep()) more = true;
             const Clock::time_point now = Clock::now();

@@ -178,14 +178,7 @@ bool SendBytes(void *socket, const Bytes &bytes) {
 
 class Io {
 public:
-    explicit Io(LinkLevel *l) : l_(l) {
-        zmq_msg_init(&pending_);
-        void *sockets[3] = {l->peer, l->monitor, l->outRead};
-        for (int i = 0; i < 3; ++i) {
-            size_t size = sizeof fds_[i];
-            zmq_getsockopt(sockets[i], ZMQ_FD, &fds_[i], &size);
-        }
-    }
+    explicit Io(LinkLevel *l) : l_(l), wait_{l->peer, l->monitor, l->outRead} { zmq_msg_init(&pending_); }
     ~Io() { zmq_msg_close(&pending_); }
 
     void Run() {
@@ -195,31 +188,18 @@ public:
 
 private:
     // One pass over the sockets. With nothing to send the thread sleeps in a
-    // poll for the peer, the monitor and the sender's wake-up; while a
+    // wait for the peer, the monitor and the sender's wake-up; while a
     // stream goes on (more_) it only looks at the peer and the monitor
-    // between a few messages. The poll is on the sockets' descriptors, not
-    // the sockets: asking ZeroMQ about a socket costs two system calls. A
-    // descriptor only tells of news that came after ZeroMQ last found the
-    // socket empty, which the monitor's and the pipe's reads run up to; the
-    // peer, whose writes may take its news in unseen, is asked first.
+    // between a few messages. A socket is read only when the wait says it
+    // may have something, and then to its end (see SocketWait).
     void Round() {
         const bool asleep = !more_ && !holding_;
-        const int count = asleep ? 3 : 2;
-        // Setting the sockets up may have taken their first news in.
-        bool ready[3] = {HasNews(l_->peer), first_, first_};
-        first_ = false;
-        zmq_pollitem_t items[3] = {{nullptr, fds_[0], ZMQ_POLLIN, 0},
-                                   {nullptr, fds_[1], ZMQ_POLLIN, 0},
-                                   {nullptr, fds_[2], ZMQ_POLLIN, 0}};
-        const bool wait = !more_ && !ready[0] && !ready[1];
-        if (zmq_poll(items, count, !wait ? 0 : holding_ ? 5 : kRoundMs) > 0) {
-            for (int i = 0; i < count; ++i) ready[i] = ready[i] || items[i].revents != 0;
-        }
+        bool ready[3] = {};
+        wait_.Wait(asleep ? 3 : 2, more_ ? 0 : holding_ ? 5 : kRoundMs, ready);
         const bool was = holding_;
         if (ready[1]) Monitor();
         if (ready[0]) Receive();
         if (holding_) Forward();
-        // Read to the end: a wake-up left in the pipe would hide the next.
         bool woken = false;
         for (char wake; ready[2] && zmq_recv(l_->outRead, &wake, sizeof wake, ZMQ_DONTWAIT) >= 0;) woken = true;
         // What waited behind a held message goes on as soon as it went.
@@ -227,12 +207,6 @@ private:
         if (!more_ && !holding_ && !l_->outbox.Sleep()) more_ = true;
         CountTraffic();
         Timers();
-    }
-
-    static bool HasNews(void *socket) {
-        int events = 0;
-        size_t size = sizeof events;
-        return zmq_getsockopt(socket, ZMQ_EVENTS, &events, &size) == 0 && (events & ZMQ_POLLIN) != 0;
     }
 
     // The traffic of a round goes into the statistics at once: they take
@@ -440,8 +414,7 @@ private:
     zlink::EventBatch batch_;    // the message being written
     std::vector<Event *> received_;  // the events of the message being taken
     uint32_t traffic_[4] = {};  // this round's kind-1 figures, not yet counted
-    zmq_fd_t fds_[3] = {};      // the descriptors of the peer, the monitor and the pipe
-    bool first_ = true;         // no round yet
+    zlink::SocketWait wait_;    // on the peer, the monitor and the pipe
 };
 
 // ---- The sender thread ---------------------------------------------------------------

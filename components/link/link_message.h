@@ -1,10 +1,12 @@
-// components/link/link_message.h - a batch of events made into a ZeroMQ
-// message. Included by the Link component and the host tool's serve
-// command, the two ends that send events.
+// components/link/link_message.h - what the two ends that send events (the
+// Link component and the host tool's serve command) do alike with ZeroMQ:
+// a batch of events made into a message, and a cheap wait on their sockets.
 #ifndef ZERA_LINK_MESSAGE_H
 #define ZERA_LINK_MESSAGE_H
 
 #include <zmq.h>
+
+#include <initializer_list>
 
 #include "link_wire.h"
 
@@ -31,6 +33,51 @@ inline bool BatchMessage(EventBatch *batch, zmq_msg_t *msg) {
     zmq_msg_init(msg);
     return false;
 }
+
+// Waits on a thread's sockets through their descriptors, not the sockets:
+// asking ZeroMQ about a socket costs two system calls, and a poll of the
+// sockets asks about each before and after its wait. A descriptor only
+// tells of news that came after ZeroMQ last found the socket empty; so a
+// socket reported ready is to be read until a read finds nothing, and the
+// first socket, which the thread also writes to (a write may take its news
+// in unseen), is asked about before every wait. Used by one thread.
+class SocketWait {
+public:
+    static constexpr int kMax = 3;
+    SocketWait(std::initializer_list<void *> sockets) {
+        for (void *socket : sockets) {
+            if (count_ == kMax) break;
+            size_t size = sizeof fds_[count_];
+            zmq_getsockopt(socket, ZMQ_FD, &fds_[count_], &size);
+            sockets_[count_++] = socket;
+        }
+    }
+    // Sets ready[i] for each of the first n sockets that may have news,
+    // after a wait of up to ms milliseconds when none is known to have any.
+    void Wait(int n, int ms, bool *ready) {
+        int events = 0;
+        size_t size = sizeof events;
+        ready[0] = zmq_getsockopt(sockets_[0], ZMQ_EVENTS, &events, &size) == 0 && (events & ZMQ_POLLIN) != 0;
+        zmq_pollitem_t items[kMax] = {};
+        bool known = false;
+        for (int i = 0; i < n; ++i) {
+            // Setting a socket up may have taken its first news in.
+            ready[i] = ready[i] || unread_[i];
+            unread_[i] = false;
+            known = known || ready[i];
+            items[i] = {nullptr, fds_[i], ZMQ_POLLIN, 0};
+        }
+        if (zmq_poll(items, n, known ? 0 : ms) > 0) {
+            for (int i = 0; i < n; ++i) ready[i] = ready[i] || items[i].revents != 0;
+        }
+    }
+
+private:
+    void *sockets_[kMax] = {};
+    zmq_fd_t fds_[kMax] = {};
+    bool unread_[kMax] = {true, true, true};  // not yet read up to its end
+    int count_ = 0;
+};
 
 }  // namespace zlink
 
