@@ -96,7 +96,8 @@ using PfnEvIdFreeBlock = BOOL8(ZERA_CALL *)(StackHandle *h, uint32_t dwFirstId);
 
 // Takes the next identifier of an initialised manager into *id, as
 // ZERA_dwEvIdManagerGetNextId(manager, 0) does, but reports the outcome
-// apart from the value. Blocks on the manager's lock, then possibly on the
+// apart from the value. Inside a run it takes no lock; at a run's end, or on
+// an empty manager, it blocks on the manager's lock, then possibly on the
 // segment lock (never the other way round). False with the code of what
 // failed: 1028 (null manager or none initialised), 1027 (its level), the
 // block request's code (2060 on an incomplete stack), or the lock's own.
