@@ -151,13 +151,12 @@ void ReturnAllRuns(EvIdManager *manager) {
 // a draw without the lock could take meanwhile. Lock held.
 bool ExchangeRun(EvIdManager *manager) {
     uint32_t &run = manager->padwBlocks[manager->u8CurBlock];
-    const uint32_t fresh = ZERA_dwEvIdGetBlock(manager->pstLevel, manager->u16BlockSize);
+    // An empty slot (its earlier fill failed) gives nothing back.
+    const uint32_t fresh = ExchangeIdRun(manager->pstLevel, manager->u16BlockSize, run);
     if (fresh == kNoIdRun) {
         StoreNext(manager, kExchangePending);
         return false;
     }
-    // An empty slot (its earlier fill failed) takes the fresh run as it is.
-    if (!IsEmptyMark(run)) ZERA_boEvIdFreeBlock(manager->pstLevel, run);
     run = fresh;
     StoreNext(manager, fresh);
     return true;

@@ -73,13 +73,18 @@ TEST(EvIdManager, HandsOutRunsAroundTheRingOfSlots) {
     EXPECT_EQ(Next(m), 3 * kBlock);
     ASSERT_TRUE(ZERA_boEvIdManagerDeinit(m));
 
-    zt::ResetSegment();
-    m = chain.Manager(0, EvIdManagerConfig{4, 2, 0});  // two identifiers per run
-    for (uint32_t expected : {2u, 2 * kBlock, 2 * kBlock + 2, 3 * kBlock}) EXPECT_EQ(Next(m), expected);
-    EXPECT_EQ(m->u8CurBlock, 0);
-    std::vector<uint32_t> seg = zt::SegmentSnapshot();
-    EXPECT_EQ(zt::TakenBlocks(seg), 2u);
-    EXPECT_TRUE(zt::Taken(seg.data(), 2) && zt::Taken(seg.data(), 3));
+    // Two identifiers per run, on a level that passes its requests along the
+    // chain, then on the level that works on the segment itself.
+    for (bool alongChain : {true, false}) {
+        zt::ResetSegment();
+        LevelChain two(1);
+        m = alongChain ? two.Manager(1, EvIdManagerConfig{4, 2, 0}) : chain.Manager(0, EvIdManagerConfig{4, 2, 0});
+        for (uint32_t expected : {2u, 2 * kBlock, 2 * kBlock + 2, 3 * kBlock}) EXPECT_EQ(Next(m), expected);
+        EXPECT_EQ(m->u8CurBlock, 0);
+        std::vector<uint32_t> seg = zt::SegmentSnapshot();
+        EXPECT_EQ(zt::TakenBlocks(seg), 2u);
+        EXPECT_TRUE(zt::Taken(seg.data(), 2) && zt::Taken(seg.data(), 3));
+    }
 
     // With no fresh run to be had, the spent run of slot 1 is not handed out
     // again: the requests fail with a code until a run comes free.
