@@ -310,14 +310,21 @@ void QueueCore::SortItems(void **items, void **tmp, size_t n) const {
     // Bottom-up merges from pairs: fewer compares than sorting short runs by
     // insertion first.
     const OSAL_PFN_QORDER order = order_;
-    for (size_t lo = 0; lo + 1 < n; lo += 2) {
-        void *x = items[lo], *y = items[lo + 1];
-        if (!order(x, y)) {  // equal stamps keep their order
-            items[lo] = y;
-            items[lo + 1] = x;
+    // The pairs go where the last merge then ends in items.
+    size_t merges = 0;
+    for (size_t width = 2; width < n; width *= 2) ++merges;
+    void **from = merges % 2 ? tmp : items, **to = merges % 2 ? items : tmp;
+    for (size_t lo = 0; lo < n; lo += 2) {
+        void *x = items[lo];
+        if (lo + 1 == n) {
+            from[lo] = x;
+            break;
         }
+        void *y = items[lo + 1];
+        const bool swap = !order(x, y);  // equal stamps keep their order
+        from[lo] = swap ? y : x;
+        from[lo + 1] = swap ? x : y;
     }
-    void **from = items, **to = tmp;
     for (size_t width = 2; width < n; width *= 2) {
         for (size_t lo = 0; lo < n; lo += 2 * width) {
             const size_t mid = lo + width < n ? lo + width : n;
@@ -333,7 +340,6 @@ void QueueCore::SortItems(void **items, void **tmp, size_t n) const {
         }
         std::swap(from, to);
     }
-    if (from != items) std::memcpy(items, from, n * sizeof(void *));
 }
 
 uint32_t QueueCore::AppendItems(void *const *items, uint32_t n) {
