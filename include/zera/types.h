@@ -144,7 +144,8 @@ typedef struct InfoBlock {
 
 typedef struct EvIdManager {
     StackHandle *pstLevel; /* null while not initialised */
-    OSAL_HMUTEX hMutex;    /* guards every other field of the manager */
+    OSAL_HMUTEX hMutex;    /* guards every other field of the manager; a draw inside
+                              a run moves dwNextId on by an atomic swap without it */
     uint32_t dwNextId;     /* >= ZERA_EVID_RESERVED_FIRST: none ready */
     uint8_t u8CurBlock;
     uint8_t u8NumBlocks;

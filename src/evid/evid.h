@@ -87,6 +87,16 @@ ZERA_TEST_VISIBLE bool ReturnIdRun(uint32_t *words, uint32_t firstId);
 // segment lock's code.
 bool ReturnRunToSegment(uint32_t firstId);
 
+// Exchanges a manager's spent run for a fresh one through level h: reserves
+// a run for `count` identifiers as ZERA_dwEvIdGetBlock(h, count) does and,
+// when that succeeds and `oldFirst` is no empty mark, returns the run of
+// `oldFirst` as ZERA_boEvIdFreeBlock(h, oldFirst) does. On the level that
+// works on the segment itself both happen in one hold of the segment lock.
+// The fresh run's first identifier, or kNoIdRun with the request's code (the
+// old run then stays reserved); an old run the segment refuses is dropped,
+// its code stored.
+uint32_t ExchangeIdRun(StackHandle *h, uint32_t count, uint32_t oldFirst);
+
 // ---- The entry slots that pass block requests along the chain -------------------
 
 using PfnEvIdGetBlock = uint32_t(ZERA_CALL *)(StackHandle *h, uint32_t dwCount);
@@ -96,7 +106,8 @@ using PfnEvIdFreeBlock = BOOL8(ZERA_CALL *)(StackHandle *h, uint32_t dwFirstId);
 
 // Takes the next identifier of an initialised manager into *id, as
 // ZERA_dwEvIdManagerGetNextId(manager, 0) does, but reports the outcome
-// apart from the value. Blocks on the manager's lock, then possibly on the
+// apart from the value. Inside a run it takes no lock; at a run's end, or on
+// an empty manager, it blocks on the manager's lock, then possibly on the
 // segment lock (never the other way round). False with the code of what
 // failed: 1028 (null manager or none initialised), 1027 (its level), the
 // block request's code (2060 on an incomplete stack), or the lock's own.

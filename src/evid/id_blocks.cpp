@@ -140,6 +140,24 @@ bool ReturnIdRun(uint32_t *words, uint32_t firstId) {
     return true;
 }
 
+uint32_t ExchangeIdRun(StackHandle *h, uint32_t count, uint32_t oldFirst) {
+    const bool hasOld = oldFirst < ZERA_EVID_RESERVED_FIRST;
+    StackHandle *next = nullptr;
+    if (!RouteBlockRequest(h, &next)) return kNoIdRun;
+    if (next != nullptr) {  // along the chain: two requests
+        const uint32_t fresh = ZERA_dwEvIdGetBlock(h, count);
+        if (fresh != kNoIdRun && hasOld) ZERA_boEvIdFreeBlock(h, oldFirst);
+        return fresh;
+    }
+    // The segment lock costs system calls each way: taken once for both.
+    OSAL_HSHMEM segment = LockSegment();
+    if (segment == nullptr) return kNoIdRun;
+    const uint32_t fresh = ReserveIdRun(WordsOf(segment), count);
+    if (fresh != kNoIdRun && hasOld) ReturnIdRun(WordsOf(segment), oldFirst);
+    OSAL_vSharedMemUnlock(segment);
+    return fresh;
+}
+
 }  // namespace zera
 
 extern "C" {

@@ -14,29 +14,17 @@ namespace osal {
 
 PutBox::~PutBox() { Free(entries_); }
 
-PutBox::Result PutBox::Put(QueueEntry entry, uint32_t capacity, bool *wake) {
-    std::lock_guard<spin::SpinLock> hold(lock_);
-    if (Full(capacity)) return Result::kFull;
-    if (count_ == room_) {
-        // Grows by doubling; the arrays are swapped with the backlog's, so
-        // both soon have the room a burst needs and growing stops.
-        const uint32_t room = room_ ? room_ * 2 : 32;
-        auto *grown = static_cast<QueueEntry *>(Alloc(room * sizeof(QueueEntry)));
-        if (!grown) return Result::kNoMemory;
-        if (count_) std::memcpy(grown, entries_, count_ * sizeof(QueueEntry));
-        Free(entries_);
-        entries_ = grown;
-        room_ = room;
-    }
-    if (count_ == 0)
-        first_ = entry;
-    else
-        entries_[count_] = entry;
-    ++count_;
-    entered_.store(entered_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-    puts_.store(puts_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
-    *wake = sleepers_ != 0;
-    return Result::kOk;
+bool PutBox::Grow() {
+    // Grows by doubling; the arrays are swapped with the backlog's, so both
+    // soon have the room a burst needs and growing stops.
+    const uint32_t room = room_ ? room_ * 2 : 32;
+    auto *grown = static_cast<QueueEntry *>(Alloc(room * sizeof(QueueEntry)));
+    if (!grown) return false;
+    if (count_) std::memcpy(grown, entries_, count_ * sizeof(QueueEntry));
+    Free(entries_);
+    entries_ = grown;
+    room_ = room;
+    return true;
 }
 
 bool PutBox::Enter(uint32_t capacity) {
@@ -304,34 +292,75 @@ void QueueCore::EraseAt(Chunk *c, uint32_t pos) {
     }
 }
 
+namespace {
+
+// Merges the sorted runs [a, aEnd) and [b, bEnd) into `to`, stably (on a tie
+// the left run goes first). A branch on each compare, although random stamps
+// make it a coin toss: a choice without one makes every step wait for the
+// order function's answer, where the processor's guess runs ahead.
+void MergeRuns(OSAL_PFN_QORDER order, void **a, void **aEnd, void **b, void **bEnd, void **to) {
+    while (a < aEnd && b < bEnd) *to++ = order(*a, *b) ? *a++ : *b++;
+    while (a < aEnd) *to++ = *a++;
+    while (b < bEnd) *to++ = *b++;
+}
+
+}  // namespace
+
 void QueueCore::SortItems(void **items, void **tmp, size_t n) const {
-    constexpr size_t kRun = 4;  // sorted by insertion first: fewest compares for short runs
-    for (size_t lo = 0; lo < n; lo += kRun) {
-        const size_t hi = lo + kRun < n ? lo + kRun : n;
-        for (size_t i = lo + 1; i < hi; ++i) {
-            void *x = items[i];
-            size_t j = i;
-            for (; j > lo && Less(x, items[j - 1]); --j) items[j] = items[j - 1];
-            items[j] = x;
+    // Bottom-up merges from pairs: fewer compares than sorting short runs by
+    // insertion first.
+    const OSAL_PFN_QORDER order = order_;
+    // The pairs go where the last merge then ends in items.
+    size_t merges = 0;
+    for (size_t width = 2; width < n; width *= 2) ++merges;
+    void **from = merges % 2 ? tmp : items, **to = merges % 2 ? items : tmp;
+    for (size_t lo = 0; lo < n; lo += 2) {
+        void *x = items[lo];
+        if (lo + 1 == n) {
+            from[lo] = x;
+            break;
         }
+        void *y = items[lo + 1];
+        const bool swap = !order(x, y);  // equal stamps keep their order
+        from[lo] = swap ? y : x;
+        from[lo + 1] = swap ? x : y;
     }
-    void **from = items, **to = tmp;
-    for (size_t width = kRun; width < n; width *= 2) {
+    for (size_t width = 2; width < n; width *= 2) {
         for (size_t lo = 0; lo < n; lo += 2 * width) {
             const size_t mid = lo + width < n ? lo + width : n;
             const size_t hi = lo + 2 * width < n ? lo + 2 * width : n;
-            size_t a = lo, b = mid, k = lo;
-            if (mid < hi && Less(from[mid], from[mid - 1])) {
-                // On a tie the earlier put (the left run) goes first.
-                while (a < mid && b < hi) to[k++] = Less(from[b], from[a]) ? from[b++] : from[a++];
+            // Runs already in order (a backlog of interleaved in-order
+            // streams) are copied; checked only on wide runs, where the
+            // extra compare is cheap beside the merge.
+            if (mid < hi && width >= kCheckedRun && !Less(from[mid], from[mid - 1])) {
+                std::memcpy(to + lo, from + lo, (hi - lo) * sizeof(void *));
+            } else {
+                MergeRuns(order, from + lo, from + mid, from + mid, from + hi, to + lo);
             }
-            std::memcpy(to + k, from + a, (mid - a) * sizeof(void *));
-            k += mid - a;
-            std::memcpy(to + k, from + b, (hi - b) * sizeof(void *));
         }
         std::swap(from, to);
     }
-    if (from != items) std::memcpy(items, from, n * sizeof(void *));
+}
+
+uint32_t QueueCore::AppendItems(void *const *items, uint32_t n) {
+    uint32_t done = 0;
+    while (done < n) {
+        if (tail_ && tail_->end < chunkSlots_) {
+            // The room left in the last chunk, in one copy.
+            const uint32_t k = chunkSlots_ - tail_->end < n - done ? chunkSlots_ - tail_->end : n - done;
+            std::memcpy(tail_->slots + tail_->end, items + done, k * sizeof(void *));
+            tail_->end += k;
+            done += k;
+            size_ += k;
+            changeCount_ += k;
+            index_.back().last = tail_->slots[tail_->end - 1];
+        } else if (!AppendItem(items[done])) {
+            break;
+        } else {
+            ++done;
+        }
+    }
+    return done;
 }
 
 bool QueueCore::OrderBacklog() {
@@ -348,10 +377,14 @@ bool QueueCore::OrderBacklog() {
     if (!items) return false;  // placed one by one
     for (uint32_t i = 0; i < n; ++i) items[i] = e[i].item;
     SortItems(items, items + n, n);
-    const bool behind = !tail_ || !Less(items[0], index_.back().last);
-    for (uint32_t i = 0; i < n; ++i) e[i].item = items[i];  // placing them in this order gives the same queue
+    uint32_t placed = 0;
+    if (!tail_ || !Less(items[0], index_.back().last)) placed = AppendItems(items, n);
+    // What is left (all when the sorted burst does not lie behind the last
+    // item) is placed one by one; in this order it gives the same queue.
+    for (uint32_t i = placed; i < n; ++i) e[i].item = items[i];
+    backlog_.begin += placed;
     Free(items);
-    return behind;
+    return placed == n;
 }
 
 bool QueueCore::PlaceBacklog() {

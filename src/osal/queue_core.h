@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "common/cache_line.h"
@@ -60,8 +61,22 @@ public:
     PutBox &operator=(const PutBox &) = delete;
 
     // Adds an entry unless `capacity` items (0: no limit) are in the queue.
-    // *wake: a thread sleeps on the queue and must be woken.
-    Result Put(QueueEntry entry, uint32_t capacity, bool *wake);
+    // *wake: a thread sleeps on the queue and must be woken. Inline: a put
+    // of a burst is little more than the lock's one atomic operation.
+    Result Put(QueueEntry entry, uint32_t capacity, bool *wake) {
+        std::lock_guard<spin::SpinLock> hold(lock_);
+        if (Full(capacity)) return Result::kFull;
+        if (count_ == room_ && !Grow()) return Result::kNoMemory;
+        if (count_ == 0)
+            first_ = entry;
+        else
+            entries_[count_] = entry;
+        ++count_;
+        entered_.store(entered_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        puts_.store(puts_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+        *wake = sleepers_ != 0;
+        return Result::kOk;
+    }
     // Counts in an item that goes straight into the ordered items; false when
     // `capacity` items are in the queue.
     bool Enter(uint32_t capacity);
@@ -89,6 +104,8 @@ public:
 private:
     // `capacity` items (0: no limit) are in the queue. Caller holds lock_.
     bool Full(uint32_t capacity) const { return capacity != 0 && Total() >= capacity; }
+    // Doubles the room of entries_; false when memory runs out. Caller holds lock_.
+    bool Grow();
 
     // All on one line with `holder`: a put touches no other line of the box
     // while the taker keeps up.
@@ -277,13 +294,20 @@ private:
     bool AppendItem(void *item);
     // Inserts backlog entries until it is empty (true) or memory runs out.
     bool PlaceBacklog();
-    // True when the backlog, put with one order function, now lies in queue
-    // order behind the last item, so that it can be appended as it stands:
-    // already so, or after a stable sort when the queue is empty or the
-    // backlog's first entry is not earlier than the last item.
+    // Appends items[0, n), in queue order behind the last item; returns how
+    // many went in before a chunk could not be had.
+    uint32_t AppendItems(void *const *items, uint32_t n);
+    // True when the backlog, put with one order function, lies in queue order
+    // behind the last item, so that it can be appended as it stands (already
+    // so), or has been appended after a stable sort (the backlog is then
+    // empty). Otherwise what is left of it is in sorted order when it was
+    // sorted, which gives the same queue when placed one by one.
     bool OrderBacklog();
     // Sorts items[0, n) stably by order_; tmp has room for n.
     void SortItems(void **items, void **tmp, size_t n) const;
+    // Runs at least this long are checked for being in order already before
+    // a sort merges them.
+    static constexpr size_t kCheckedRun = 8;
     // Backlogs of fewer or more entries are inserted one by one: a sort
     // does not pay for a few, and over many its passes run out of the cache
     // where the searches of the index do not.

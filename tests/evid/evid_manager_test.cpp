@@ -73,13 +73,18 @@ TEST(EvIdManager, HandsOutRunsAroundTheRingOfSlots) {
     EXPECT_EQ(Next(m), 3 * kBlock);
     ASSERT_TRUE(ZERA_boEvIdManagerDeinit(m));
 
-    zt::ResetSegment();
-    m = chain.Manager(0, EvIdManagerConfig{4, 2, 0});  // two identifiers per run
-    for (uint32_t expected : {2u, 2 * kBlock, 2 * kBlock + 2, 3 * kBlock}) EXPECT_EQ(Next(m), expected);
-    EXPECT_EQ(m->u8CurBlock, 0);
-    std::vector<uint32_t> seg = zt::SegmentSnapshot();
-    EXPECT_EQ(zt::TakenBlocks(seg), 2u);
-    EXPECT_TRUE(zt::Taken(seg.data(), 2) && zt::Taken(seg.data(), 3));
+    // Two identifiers per run, on a level that passes its requests along the
+    // chain, then on the level that works on the segment itself.
+    for (bool alongChain : {true, false}) {
+        zt::ResetSegment();
+        LevelChain two(1);
+        m = alongChain ? two.Manager(1, EvIdManagerConfig{4, 2, 0}) : chain.Manager(0, EvIdManagerConfig{4, 2, 0});
+        for (uint32_t expected : {2u, 2 * kBlock, 2 * kBlock + 2, 3 * kBlock}) EXPECT_EQ(Next(m), expected);
+        EXPECT_EQ(m->u8CurBlock, 0);
+        std::vector<uint32_t> seg = zt::SegmentSnapshot();
+        EXPECT_EQ(zt::TakenBlocks(seg), 2u);
+        EXPECT_TRUE(zt::Taken(seg.data(), 2) && zt::Taken(seg.data(), 3));
+    }
 
     // With no fresh run to be had, the spent run of slot 1 is not handed out
     // again: the requests fail with a code until a run comes free.
@@ -120,28 +125,32 @@ TEST(EvIdManager, PreAllocFreeAndRefillAcrossLevels) {
     EXPECT_TRUE(zt::NoBitSet(zt::SegmentSnapshot()));
 }
 
-// Two threads share one manager whose runs are tiny, so that both keep
-// exchanging runs: no identifier twice, all even. Few enough runs are used
-// that the search never comes round to a returned block again.
+// Two threads share one manager, with tiny runs (both keep exchanging runs
+// under the lock) and with the default ones (both swap identifiers without
+// it, and meet the lock at each run's end): no identifier twice, all even.
+// Few enough runs are used that the search never comes round to a returned
+// block again.
 TEST(EvIdManager, TwoThreadsOnOneManagerNeverGetTheSameIdentifier) {
-    zt::ResetSegment();
-    LevelChain chain;
-    EvIdManager *m = chain.Manager(0, EvIdManagerConfig{16, 3, 0});
-    std::vector<uint32_t> drawn[2];
-    std::vector<std::thread> threads;
-    for (auto &mine : drawn) {
-        threads.emplace_back([m, &mine] {
-            for (int i = 0; i < 40000; ++i) mine.push_back(Next(m));  // 5000 runs
-        });
+    for (EvIdManagerConfig config : {EvIdManagerConfig{16, 3, 0}, EvIdManagerConfig{0, 0, 0}}) {
+        zt::ResetSegment();
+        LevelChain chain;
+        EvIdManager *m = chain.Manager(0, config);
+        std::vector<uint32_t> drawn[2];
+        std::vector<std::thread> threads;
+        for (auto &mine : drawn) {
+            threads.emplace_back([m, &mine] {
+                for (int i = 0; i < 40000; ++i) mine.push_back(Next(m));  // 5000 tiny runs
+            });
+        }
+        for (std::thread &t : threads) t.join();
+        std::vector<uint32_t> all(drawn[0]);
+        all.insert(all.end(), drawn[1].begin(), drawn[1].end());
+        std::sort(all.begin(), all.end());
+        EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
+        EXPECT_TRUE(std::all_of(all.begin(), all.end(), [](uint32_t id) { return id % 2 == 0 && id != 0; }));
+        ASSERT_TRUE(ZERA_boEvIdManagerDeinit(m));
+        EXPECT_TRUE(zt::NoBitSet(zt::SegmentSnapshot()));
     }
-    for (std::thread &t : threads) t.join();
-    std::vector<uint32_t> all(drawn[0]);
-    all.insert(all.end(), drawn[1].begin(), drawn[1].end());
-    std::sort(all.begin(), all.end());
-    EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
-    EXPECT_TRUE(std::all_of(all.begin(), all.end(), [](uint32_t id) { return id % 2 == 0 && id != 0; }));
-    ASSERT_TRUE(ZERA_boEvIdManagerDeinit(m));
-    EXPECT_TRUE(zt::NoBitSet(zt::SegmentSnapshot()));
 }
 
 }  // namespace

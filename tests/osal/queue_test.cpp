@@ -320,6 +320,25 @@ TEST_F(OsalQueue, OutOfMemoryLosesNothing) {
     EXPECT_REFUSED(OSAL_pvQueueGet(fresh, 0, OSAL_stTimeNoWait), OSAL_ERR_NO_MEMORY);
     OSAL_vQueueDelete(fresh);  // what waits unordered goes to the delete function too
     EXPECT_EQ(g_deleted, 1);
+
+    // A burst placed by one sort when chunks run out at once or partway:
+    // nothing is lost or placed twice, and the rest joins in order.
+    OSAL_vTestFailAllocAfter(-1);
+    std::vector<int> want(300);
+    for (int id = 1; id <= 300; ++id) want[id - 1] = id;
+    for (int allowed : {2, 3}) {  // the sort's array, the chunk index and maybe one chunk of 128
+        fresh = OSAL_hQueueCreate(0, CountDelete);
+        for (int id = 300; id > 0; --id) ASSERT_TRUE(OSAL_boQueuePut(fresh, new Item{At(id), id, 0}, NotEarlier));
+        OSAL_vTestFailAllocAfter(allowed);
+        if (allowed == 2) {
+            EXPECT_REFUSED(OSAL_pvQueuePeek(fresh, 0, OSAL_stTimeNoWait), OSAL_ERR_NO_MEMORY);
+        } else {
+            EXPECT_EQ(IdOf(OSAL_pvQueuePeek(fresh, 0, OSAL_stTimeNoWait)), 1);
+        }
+        OSAL_vTestFailAllocAfter(-1);
+        EXPECT_EQ(Drain(fresh), want);
+        OSAL_vQueueDelete(fresh);
+    }
 }
 
 TEST_F(OsalQueue, EveryDeadlineForm) {
