@@ -35,7 +35,8 @@ PutBox::Result PutBox::Put(QueueEntry entry, uint32_t capacity, bool *wake) {
     ++count_;
     entered_.store(entered_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     puts_.store(puts_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
-    *wake = sleepers_ != 0;
+    *wake = sleepers_ != 0 && !woken_;
+    woken_ = woken_ || *wake;
     return Result::kOk;
 }
 
@@ -69,6 +70,7 @@ bool PutBox::AddSleeper(uint32_t seen) {
     std::lock_guard<spin::SpinLock> hold(lock_);
     if (puts_.load(std::memory_order_relaxed) != seen) return false;
     ++sleepers_;
+    woken_ = false;  // this one needs a wake of its own
     return true;
 }
 

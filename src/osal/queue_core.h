@@ -60,7 +60,8 @@ public:
     PutBox &operator=(const PutBox &) = delete;
 
     // Adds an entry unless `capacity` items (0: no limit) are in the queue.
-    // *wake: a thread sleeps on the queue and must be woken.
+    // *wake: a thread sleeps on the queue and must be woken (once: a put
+    // that finds the sleepers being woken already leaves it false).
     Result Put(QueueEntry entry, uint32_t capacity, bool *wake);
     // Counts in an item that goes straight into the ordered items; false when
     // `capacity` items are in the queue.
@@ -92,7 +93,11 @@ private:
 
     // All on one line with `holder`: a put touches no other line of the box
     // while the taker keeps up.
-    spin::SpinLock lock_;  // guards entries_, first_, count_, room_, sleepers_ and the writes of entered_ and puts_
+    spin::SpinLock lock_;  // guards entries_, first_, count_, room_, sleepers_, woken_ and the writes of entered_ and puts_
+    // A put has asked for the sleepers to be woken since the last one lay
+    // down: the next puts need not ask again (each would take the queue's
+    // mutex from the thread that was woken to take).
+    bool woken_ = false;
     uint32_t count_ = 0;
     uint32_t room_ = 0;
     uint32_t sleepers_ = 0;
