@@ -287,7 +287,9 @@ ZERA_API Event *ZERA_CALL ZERA_pstCreateEvent(int32_t i32Type, uint8_t u8Level, 
         prefix = g_blockPool.Take();
         if (prefix != nullptr) {
             recordId = prefix->dwRecordId;
-            std::memset(prefix, 0, BlockPool::kBlockSize);
+            // What lies behind the area is no part of the event: a growth
+            // reallocates and reads no further than the area.
+            std::memset(prefix, 0, sizeof(EventPrefix) + sizeof(Event) + area);
         } else {
             prefix = static_cast<EventPrefix *>(std::calloc(1, BlockPool::kBlockSize));
         }
