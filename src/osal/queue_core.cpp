@@ -254,6 +254,13 @@ bool QueueCore::Insert(void *item, OSAL_PFN_QORDER order) {
 void *QueueCore::PopFront() {
     if (!head_) return nullptr;
     void *item = head_->slots[head_->begin];
+    if (!cursors_ && head_->end - head_->begin > 1) {
+        // A taker's usual case: no cursor to move, the chunk and its last item stay.
+        ++head_->begin;
+        --size_;
+        ++changeCount_;
+        return item;
+    }
     EraseAt(head_, head_->begin);
     return item;
 }
