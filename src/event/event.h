@@ -50,8 +50,8 @@ inline TimeVal TimeDifference(const TimeVal &a, const TimeVal &b) {
 // difference, then the microseconds by their difference shifted left by one
 // (so bit 31, RELATIVE, of either plays no part).
 inline bool TimeIsLater(const TimeVal &a, const TimeVal &b) {
-    const auto seconds = static_cast<int32_t>(static_cast<uint32_t>(a.i32Seconds) - static_cast<uint32_t>(b.i32Seconds));
-    if (seconds > 0) return true;
+    const uint32_t apart = static_cast<uint32_t>(a.i32Seconds) - static_cast<uint32_t>(b.i32Seconds);
+    if (static_cast<int32_t>(apart) > 0) return true;
     if (a.i32Seconds != b.i32Seconds) return false;
     return static_cast<int32_t>((a.dwMicroseconds - b.dwMicroseconds) << 1) > 0;
 }

@@ -79,6 +79,13 @@ Event *DeliverRepetition(StackHandle *h, OSAL_HQCURSOR cursor, Event *master, co
     return copy;
 }
 
+// Whether ev is due at `now` with `lead`; if not, *wakeAt tells when it will be.
+bool DueAt(const Event *ev, const TimeVal &now, const TimeVal &lead, TimeVal *wakeAt) {
+    if (!TimeIsLater(zera::TimeDifference(ev->stTimeStamp, now), lead)) return true;
+    *wakeAt = zera::TimeDifference(ev->stTimeStamp, lead);
+    return false;
+}
+
 // Hands out an event that was not a repeating master, unlinked (so no other
 // thread sees it change): a one-shot that follows the level's answers is
 // shifted by their delay; any other type-1 take ends that shift.
@@ -112,8 +119,7 @@ Event *TakeUnderCursor(StackHandle *h, const TimeVal &lead, TimeVal *wakeAt, boo
         *wakeAt = OSAL_stTimeInfinite;
         return nullptr;
     }
-    if (TimeIsLater(zera::TimeDifference(first->stTimeStamp, now), lead)) {
-        *wakeAt = zera::TimeDifference(first->stTimeStamp, lead);
+    if (!DueAt(first, now, lead, wakeAt)) {
         OSAL_vQueueUnlock(cursor);
         return nullptr;
     }
@@ -137,17 +143,14 @@ Event *TakeUnderCursor(StackHandle *h, const TimeVal &lead, TimeVal *wakeAt, boo
 struct DueCheck {
     TimeVal now;
     TimeVal lead;
-    TimeVal wakeAt;    // when the first event falls due; infinite while none is seen
-    bool master;       // the first event is a due repeating master, left in the queue
+    TimeVal wakeAt;  // when the first event falls due; infinite while none is seen
+    bool master;     // the first event is a due repeating master, left in the queue
 };
 
 BOOL8 OSAL_CALL IsDue(const void *item, void *context) {
     const auto *ev = static_cast<const Event *>(item);
     auto *check = static_cast<DueCheck *>(context);
-    if (TimeIsLater(zera::TimeDifference(ev->stTimeStamp, check->now), check->lead)) {
-        check->wakeAt = zera::TimeDifference(ev->stTimeStamp, check->lead);
-        return 0;
-    }
+    if (!DueAt(ev, check->now, check->lead, &check->wakeAt)) return 0;
     check->master = zera::IsRepeatingType1(ev);
     return check->master ? 0 : 1;
 }

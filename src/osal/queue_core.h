@@ -93,7 +93,9 @@ private:
 
     // All on one line with `holder`: a put touches no other line of the box
     // while the taker keeps up.
-    spin::SpinLock lock_;  // guards entries_, first_, count_, room_, sleepers_, woken_ and the writes of entered_ and puts_
+    // Guards entries_, first_, count_, room_, sleepers_, woken_ and the
+    // writes of entered_ and puts_.
+    spin::SpinLock lock_;
     // A put has asked for the sleepers to be woken since the last one lay
     // down: the next puts need not ask again (each would take the queue's
     // mutex from the thread that was woken to take).

@@ -164,7 +164,8 @@ void RunAgainstPlainList(OSAL_HQUEUE q, unsigned seed, size_t size, bool mostlyI
         } else if (op < 70) {
             Item *front = model.empty() ? nullptr : model.front();
             const void *shown = nullptr;
-            void *p = op < 65 ? OSAL_pvQueueGet(q, 0, OSAL_stTimeNoWait) : OSAL_pvQueueTakeIfDue(q, EvenIdIsDue, &shown);
+            void *p = op < 65 ? OSAL_pvQueueGet(q, 0, OSAL_stTimeNoWait)
+                              : OSAL_pvQueueTakeIfDue(q, EvenIdIsDue, &shown);
             if (op >= 65) {
                 ASSERT_EQ(shown, front);
                 if (front && front->id % 2 != 0) front = nullptr;  // stays
