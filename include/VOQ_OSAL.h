@@ -247,9 +247,10 @@ OSAL_API void *OSAL_CALL OSAL_pvQueuePeek(OSAL_HQUEUE hQueue, BOOL8 boWait, Time
  * caller (when the item falls due, why it stays) goes into pvContext. */
 typedef BOOL8 (OSAL_CALL *OSAL_PFN_QDUE)(const void *pvItem, void *pvContext);
 /* Shows the first item to pfnDue and unlinks it when the answer is true, in
- * one hold of the queue, and counts as a wait-for-change that does not wait:
- * a later OSAL_boQueueWaitChange of this thread waits for the changes after
- * this look (a pending wake is not used up). Blocks, like a cursor lock,
+ * one hold of the queue. Counts as a wait-for-change that does not wait,
+ * made just before the look: a later OSAL_boQueueWaitChange of this thread
+ * ends at once for a change made since (a put during the look, or this
+ * call's own take); a pending wake is not used up. Blocks, like a cursor lock,
  * while another thread holds the cursor lock. The taken item (the caller
  * owns it now), or null: the queue is empty (pfnDue is not called) or the
  * answer was false. 1027 for a null queue, 1028 for a null pfnDue. */

@@ -449,16 +449,18 @@ OSAL_API void *OSAL_CALL OSAL_pvQueueTakeIfDue(OSAL_HQUEUE hQueue, OSAL_PFN_QDUE
     // lock, look, remove and unlock did in five.
     LockAcquire(&hQueue->mutex);
     WaitForAccess(hQueue);
+    // Registered before the look: a put that lands in the box while the due
+    // function runs is a change for the next wait. Without a record (no
+    // memory) that wait makes one, which counts any earlier null put as
+    // missed: no break is lost.
+    if (QueueCore::Waiter *w = hQueue->core.FindWaiter(CurrentThread(), true))
+        w->seenChange = hQueue->core.ChangeCount();
     Drain(hQueue);
     void *item = hQueue->core.Front();
     if (item && pfnDue(item, pvContext))
         TakeFront(hQueue);
     else
         item = nullptr;
-    // Without a record (no memory) the next wait makes one, which counts
-    // any earlier null put as missed: no break is lost.
-    if (QueueCore::Waiter *w = hQueue->core.FindWaiter(CurrentThread(), true))
-        w->seenChange = hQueue->core.ChangeCount();
     UnlockAndWake(hQueue, item != nullptr);
     return item;
 }

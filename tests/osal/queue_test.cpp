@@ -39,9 +39,14 @@ void OSAL_CALL CountDelete(void *item) {
     delete static_cast<Item *>(item);
 }
 void OSAL_CALL MarkItem(void *item, uint32_t value) { static_cast<Item *>(item)->mark = value; }
-// Due functions of a take-if-due: every item, or one with an even id (the
-// item shown goes to *shown).
+// Due functions of a take-if-due: every item; one with an even id (the item
+// shown goes to *shown); none, while another thread puts into the queue.
 BOOL8 OSAL_CALL AlwaysDue(const void *, void *) { return 1; }
+BOOL8 OSAL_CALL PutMeanwhile(const void *, void *queue) {
+    auto *q = static_cast<OSAL_HQUEUE>(queue);
+    std::thread([q] { OSAL_boQueuePut(q, new Item{TimeVal{0, 0}, 99, 0}, NotEarlier); }).join();
+    return 0;
+}
 BOOL8 OSAL_CALL EvenIdIsDue(const void *item, void *shown) {
     *static_cast<const void **>(shown) = item;
     return static_cast<const Item *>(item)->id % 2 == 0;
@@ -367,11 +372,11 @@ TEST_F(OsalQueue, EveryDeadlineForm) {
 // or of a take-if-due then that wait, in turn; one item at a time, so a lost
 // wake-up lasts to the deadline.
 TEST_F(OsalQueue, WaitersNeverMissAPut) {
-    std::thread([this] {  // a thread's first look is a take-if-due
-        EXPECT_EQ(OSAL_pvQueueTakeIfDue(q, AlwaysDue, nullptr), nullptr);
-        std::thread([this] { Put(0, 99); }).join();
+    Put(5, 1);
+    std::thread([this] {  // a thread's first look is a take-if-due, and a put comes during it
+        EXPECT_EQ(OSAL_pvQueueTakeIfDue(q, PutMeanwhile, q), nullptr);
         EXPECT_LT(MillisOf([this] { EXPECT_TRUE(OSAL_boQueueWaitChange(q, Relative(3000000))); }), 1000);
-        EXPECT_EQ(TakeId(q), 99);
+        EXPECT_EQ(Drain(q), (std::vector<int>{99, 1}));
     }).join();
     const int kRounds = 16000;
     std::atomic<int> taken{0}, lost{0};
