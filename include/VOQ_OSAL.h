@@ -242,6 +242,19 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boQueueWaitChange(OSAL_HQUEUE hQueue, TimeVal stDe
  * and ordered by a later call. */
 OSAL_API void *OSAL_CALL OSAL_pvQueueGet(OSAL_HQUEUE hQueue, BOOL8 boWait, TimeVal stDeadline);
 OSAL_API void *OSAL_CALL OSAL_pvQueuePeek(OSAL_HQUEUE hQueue, BOOL8 boWait, TimeVal stDeadline);
+/* Whether a take-if-due takes the first item: true takes it. Called with the
+ * queue locked; it must not call the queue, and anything it wants to tell its
+ * caller (when the item falls due, why it stays) goes into pvContext. */
+typedef BOOL8 (OSAL_CALL *OSAL_PFN_QDUE)(const void *pvItem, void *pvContext);
+/* Shows the first item to pfnDue and unlinks it when the answer is true, in
+ * one hold of the queue. Counts as a wait-for-change that does not wait,
+ * made just before the look: a later OSAL_boQueueWaitChange of this thread
+ * ends at once for a change made since (a put during the look, or this
+ * call's own take); a pending wake is not used up. Blocks, like a cursor lock,
+ * while another thread holds the cursor lock. The taken item (the caller
+ * owns it now), or null: the queue is empty (pfnDue is not called) or the
+ * answer was false. 1027 for a null queue, 1028 for a null pfnDue. */
+OSAL_API void *OSAL_CALL OSAL_pvQueueTakeIfDue(OSAL_HQUEUE hQueue, OSAL_PFN_QDUE pfnDue, void *pvContext);
 /* Ends the current waits on the queue without changing the change count. */
 OSAL_API void OSAL_CALL OSAL_vQueueInterrupt(OSAL_HQUEUE hQueue);
 /* A counter that moves on every put, take, insert and remove. */

@@ -40,21 +40,6 @@ bool CallSendIntl(zera::PfnSendEventIntl send, StackHandle *h, Event *ev) {
     return send(h, ev) != 0;
 }
 
-// Hands the event to the next level's slot 35. The owner moves along with
-// it, and back again when the next level refuses (the caller keeps the
-// event then and may send it again).
-bool Forward(StackHandle *h, Event *ev) {
-    StackHandle *next = zera::NextLevelOf(h);
-    if (!zera::HandleValid(next)) return zera::Fail(OSAL_ERR_INVALID_HANDLE);
-    auto send = zera::EntryOf<zera::PfnSendEventIntl>(next, zera::kEntrySendEventIntl);
-    if (send == nullptr) return false;
-    StackHandle *owner = ev->pstOwner;
-    if (owner != nullptr) ev->pstOwner = next;
-    if (CallSendIntl(send, next, ev)) return true;
-    ev->pstOwner = owner;
-    return false;
-}
-
 void WriteStatusValue(Event *ev, uint32_t status) {
     std::memcpy(ev->pbItems + kStatusValueOffset, &status, sizeof status);
 }
@@ -314,17 +299,8 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boSendEventIntl(StackHandle *h, Event *pstEvent) {
 
 namespace {
 
-// ZERA_boSendEventIntl for a level the caller has checked.
-bool SendAtLevel(StackHandle *h, Event *pstEvent) {
-    if (pstEvent == nullptr) return zera::Fail(OSAL_ERR_INVALID_ARG);
-    uint32_t status = 0;
-    if (zera::ReadStackStatusEvent(pstEvent, &status)) {
-        if (zera::NextLevelOf(h) != nullptr) return Forward(h, pstEvent);
-        return TurnStackStatus(h, pstEvent, status);
-    }
-    if (h->u8Level < pstEvent->u8Level) return Forward(h, pstEvent);
-    if (h->u8Level > pstEvent->u8Level) return zera::Fail(OSAL_ERR_INVALID_LEVEL);
-
+// What the event does at its own level h: join the send queue, cancel or modify.
+bool ArriveAt(StackHandle *h, Event *pstEvent) {
     const uint8_t op = QueueOpOf(pstEvent);
     if (op == zera::kQueueOpRefused) return false;
     if (op == zera::kQueueOpCancel) return Cancel(h, pstEvent);
@@ -341,6 +317,39 @@ bool SendAtLevel(StackHandle *h, Event *pstEvent) {
     }
     if (op == zera::kQueueOpModify) return Modify(h, pstEvent);
     return Insert(h, pstEvent);
+}
+
+// The event is refused where it climbed to: its owner goes back to what it
+// was at the sender's level (the caller keeps the event and may send it again).
+bool Refused(Event *ev, StackHandle *owner) {
+    ev->pstOwner = owner;
+    return false;
+}
+
+// ZERA_boSendEventIntl for a level the caller has checked. The event climbs
+// to its level (a stack status event to the top) through every level's slot
+// 35; where a slot holds the library's own entry, the climb goes on here
+// without a call. The owner moves along with it.
+bool SendAtLevel(StackHandle *h, Event *pstEvent) {
+    if (pstEvent == nullptr) return zera::Fail(OSAL_ERR_INVALID_ARG);
+    uint32_t status = 0;
+    const bool statusEvent = zera::ReadStackStatusEvent(pstEvent, &status);
+    StackHandle *const owner = pstEvent->pstOwner;
+    while (statusEvent ? zera::NextLevelOf(h) != nullptr : h->u8Level < pstEvent->u8Level) {
+        StackHandle *next = zera::NextLevelOf(h);
+        if (!zera::HandleValid(next)) {
+            OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
+            return Refused(pstEvent, owner);
+        }
+        auto send = zera::EntryOf<zera::PfnSendEventIntl>(next, zera::kEntrySendEventIntl);
+        if (send == nullptr) return Refused(pstEvent, owner);
+        if (owner != nullptr) pstEvent->pstOwner = next;
+        if (send != ZERA_boSendEventIntl) return send(next, pstEvent) != 0 || Refused(pstEvent, owner);
+        h = next;
+    }
+    if (statusEvent) return TurnStackStatus(h, pstEvent, status);
+    if (h->u8Level > pstEvent->u8Level) return zera::Fail(OSAL_ERR_INVALID_LEVEL);
+    return ArriveAt(h, pstEvent) || Refused(pstEvent, owner);
 }
 
 }  // namespace

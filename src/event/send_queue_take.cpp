@@ -5,14 +5,17 @@
 // One thread per level takes. It holds no lock while it waits: it sleeps in
 // the queue's wait-for-change until the first event may be taken (its time
 // stamp minus the lead) or the queue changes. It looks at queued events only
-// under the queue's cursor lock, since a cancel on another thread may delete
+// with the queue locked (a take-if-due, or the cursor lock for a repeating
+// master, which goes back in), since a cancel on another thread may delete
 // them and a modify may change them at any moment.
 //
 // The break protocol: the caller's flag is read only under the caller's
-// mutex, and a break sets it and puts the null item under that mutex. The
-// taker makes itself known to the queue (a wait-for-change without waiting)
-// before it reads the flag, so a null put between its look at the flag and
-// its wait stays pending for it and ends that wait at once.
+// mutex, and a break sets it and puts the null item under that mutex. Once
+// the taker has used the queue, a null put while it is not waiting stays
+// pending for it (and a thread new to the queue counts an earlier null put
+// as missed), so a break after its look at the flag ends its next wait at
+// once. The flag is read before the take, so that a break made before the
+// call is never answered with an event.
 #include <cstdint>
 
 #include "event/event.h"
@@ -76,11 +79,33 @@ Event *DeliverRepetition(StackHandle *h, OSAL_HQCURSOR cursor, Event *master, co
     return copy;
 }
 
-// Under the queue's cursor lock: takes the first event when it is due at
-// `now` with `lead`, else tells when it will be (*wakeAt; infinite for an
-// empty queue). *failed when the queue cannot be locked, the event not
-// unlinked, or a repetition not copied (the code of what failed stands).
-Event *TakeIfDue(StackHandle *h, const TimeVal &lead, TimeVal *wakeAt, bool *failed) {
+// Whether ev is due at `now` with `lead`; if not, *wakeAt tells when it will be.
+bool DueAt(const Event *ev, const TimeVal &now, const TimeVal &lead, TimeVal *wakeAt) {
+    if (!TimeIsLater(zera::TimeDifference(ev->stTimeStamp, now), lead)) return true;
+    *wakeAt = zera::TimeDifference(ev->stTimeStamp, lead);
+    return false;
+}
+
+// Hands out an event that was not a repeating master, unlinked (so no other
+// thread sees it change): a one-shot that follows the level's answers is
+// shifted by their delay; any other type-1 take ends that shift.
+Event *HandOut(StackHandle *h, Event *ev) {
+    if (ev->i32Type == ZERA_EVENT_DATA) {
+        if (ev->dwFlags & ZERA_EVF_FOLLOW_ANSWERS) {
+            ev->stTimeStamp = TimeSum(ev->stTimeStamp, h->stTimeOffset);
+        } else {
+            h->stTimeOffset = OSAL_stTimeNoWait;
+        }
+    }
+    return ev;
+}
+
+// The take under the queue's cursor lock, for a repeating master, which goes
+// back in: takes the first event when it is due with `lead`, else tells when
+// it will be (*wakeAt; infinite for an empty queue). *failed when the queue
+// cannot be locked, the event not unlinked, or a repetition not copied (the
+// code of what failed stands).
+Event *TakeUnderCursor(StackHandle *h, const TimeVal &lead, TimeVal *wakeAt, bool *failed) {
     TimeVal now;
     zera::ReadLevelTime(h, &now);
     OSAL_HQCURSOR cursor = OSAL_hQueueLock(h->hSendQueue);
@@ -94,8 +119,7 @@ Event *TakeIfDue(StackHandle *h, const TimeVal &lead, TimeVal *wakeAt, bool *fai
         *wakeAt = OSAL_stTimeInfinite;
         return nullptr;
     }
-    if (TimeIsLater(zera::TimeDifference(first->stTimeStamp, now), lead)) {
-        *wakeAt = zera::TimeDifference(first->stTimeStamp, lead);
+    if (!DueAt(first, now, lead, wakeAt)) {
         OSAL_vQueueUnlock(cursor);
         return nullptr;
     }
@@ -111,17 +135,39 @@ Event *TakeIfDue(StackHandle *h, const TimeVal &lead, TimeVal *wakeAt, bool *fai
         *failed = copy == nullptr;
         return copy;
     }
-    if (first->i32Type == ZERA_EVENT_DATA) {
-        // A one-shot that follows the level's answers is shifted by their
-        // delay; any other take ends that shift.
-        if (first->dwFlags & ZERA_EVF_FOLLOW_ANSWERS) {
-            first->stTimeStamp = TimeSum(first->stTimeStamp, h->stTimeOffset);
-        } else {
-            h->stTimeOffset = OSAL_stTimeNoWait;
-        }
-    }
     OSAL_vQueueUnlock(cursor);
-    return first;
+    return HandOut(h, first);
+}
+
+// What the take-if-due decides by, and what it found out.
+struct DueCheck {
+    TimeVal now;
+    TimeVal lead;
+    TimeVal wakeAt;  // when the first event falls due; infinite while none is seen
+    bool master;     // the first event is a due repeating master, left in the queue
+};
+
+BOOL8 OSAL_CALL IsDue(const void *item, void *context) {
+    const auto *ev = static_cast<const Event *>(item);
+    auto *check = static_cast<DueCheck *>(context);
+    if (!DueAt(ev, check->now, check->lead, &check->wakeAt)) return 0;
+    check->master = zera::IsRepeatingType1(ev);
+    return check->master ? 0 : 1;
+}
+
+// Takes the first event when it is due with `lead`, else tells when it will
+// be (*wakeAt; infinite for an empty queue). *failed as TakeUnderCursor.
+// Counts as the taker's wait-for-change that does not wait.
+Event *TakeIfDue(StackHandle *h, const TimeVal &lead, TimeVal *wakeAt, bool *failed) {
+    DueCheck check{{}, lead, OSAL_stTimeInfinite, false};
+    zera::ReadLevelTime(h, &check.now);
+    auto *ev = static_cast<Event *>(OSAL_pvQueueTakeIfDue(h->hSendQueue, IsDue, &check));
+    if (ev == nullptr) {
+        if (check.master) return TakeUnderCursor(h, lead, wakeAt, failed);
+        *wakeAt = check.wakeAt;
+        return nullptr;
+    }
+    return HandOut(h, ev);
 }
 
 bool BreakIsSet(const BOOL8 *pboBreak, OSAL_HMUTEX hBreakMutex) {
@@ -144,8 +190,6 @@ ZERA_API Event *ZERA_CALL ZERA_pstGetNextSendEvent(StackHandle *h, const TimeVal
     }
     const TimeVal lead = *pstLead;
     for (;;) {
-        // Known to the queue from here on: a break after this is not lost.
-        OSAL_boQueueWaitChange(h->hSendQueue, OSAL_stTimeNoWait);
         if (BreakIsSet(pboBreak, hBreakMutex)) return nullptr;
         TimeVal wakeAt = OSAL_stTimeInfinite;
         bool failed = false;

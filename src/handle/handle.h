@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "VOQ_ZERA_Comp.h"
 #include "common/common.h"
@@ -20,15 +21,26 @@ namespace zera {
 
 // ---- Record checks -----------------------------------------------------------
 
+// Whether a record begins with this magic word and this size, read as one
+// word pair: both records keep the two side by side at their start.
+static_assert(offsetof(StackHandle, dwSize) == offsetof(StackHandle, dwMagic) + 4 &&
+                  offsetof(InfoBlock, dwSize) == offsetof(InfoBlock, dwMagic) + 4,
+              "magic and size side by side");
+template <typename Record>
+bool HasMagicAndSize(const Record *r, uint32_t magic) {
+    const uint32_t want[2] = {magic, static_cast<uint32_t>(sizeof(Record))};
+    uint64_t have, expected;
+    std::memcpy(&have, &r->dwMagic, sizeof have);
+    std::memcpy(&expected, want, sizeof expected);
+    return have == expected;
+}
+
 // What ZERA_boInfoBlockCheck and ZERA_boHandleCheck test, inline and storing
 // no code: for paths that check a level on every call.
-inline bool InfoBlockValid(const InfoBlock *b) {
-    return b != nullptr && b->dwMagic == ZERA_INFOBLOCK_MAGIC && b->dwSize == sizeof(InfoBlock);
-}
+inline bool InfoBlockValid(const InfoBlock *b) { return b != nullptr && HasMagicAndSize(b, ZERA_INFOBLOCK_MAGIC); }
 inline bool HandleValid(const StackHandle *h) {
-    return h != nullptr && h->dwMagic == ZERA_HANDLE_MAGIC && h->dwSize == sizeof(StackHandle) &&
-           h->hSendQueue != nullptr && h->hRecvQueue != nullptr && InfoBlockValid(h->pstInfoBlock) &&
-           InfoBlockValid(h->pstUpperInfoBlock);
+    return h != nullptr && HasMagicAndSize(h, ZERA_HANDLE_MAGIC) && h->hSendQueue != nullptr &&
+           h->hRecvQueue != nullptr && InfoBlockValid(h->pstInfoBlock) && InfoBlockValid(h->pstUpperInfoBlock);
 }
 
 // ---- The process key ------------------------------------------------------
@@ -56,9 +68,12 @@ void WriteLevel1Link(HostStackDescriptor *pstDesc, StackHandle *pstUpper);
 // The unmasked link: level 1, or null when the descriptor holds the masked null.
 StackHandle *ReadLevel1Link(const HostStackDescriptor *pstDesc);
 
-// The level above h, or null. h is not checked (it must not be null); a
-// level-0 handle whose pvLevelContext is not set yet has no level above.
-StackHandle *NextLevelOf(const StackHandle *h);
+// The level above a level 0, or null when its pvLevelContext is not set yet.
+// h0 is not checked (it must not be null).
+StackHandle *Level1Of(const StackHandle *h0);
+
+// The level above h, or null. h is not checked (it must not be null).
+inline StackHandle *NextLevelOf(const StackHandle *h) { return h->u8Level != 0 ? h->pstNextLevel : Level1Of(h); }
 
 // The level above h when it passes the handle check; null with 1027 when
 // there is none or it is invalid. h must not be null.

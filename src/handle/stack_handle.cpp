@@ -90,9 +90,8 @@ StackHandle *ReadLevel1Link(const HostStackDescriptor *pstDesc) {
     return reinterpret_cast<StackHandle *>(pstDesc->dwNextLevelLink ^ PointerKey());
 }
 
-StackHandle *NextLevelOf(const StackHandle *h) {
-    if (h->u8Level != 0) return h->pstNextLevel;
-    const HostStackDescriptor *desc = DescriptorOf(h);
+StackHandle *Level1Of(const StackHandle *h0) {
+    const HostStackDescriptor *desc = DescriptorOf(h0);
     return desc != nullptr ? ReadLevel1Link(desc) : nullptr;
 }
 

@@ -5,7 +5,8 @@
 // Lock order: the clock registry's mutex (test builds) before a queue's
 // mutex before its box's spin lock. No user callback (delete, mark) runs
 // while a queue's mutex is held, but for the delete function when the queue
-// itself goes away.
+// itself goes away; the order and due functions, which must not call the
+// queue, do.
 #include <atomic>
 #include <new>
 
@@ -433,6 +434,35 @@ OSAL_API void *OSAL_CALL OSAL_pvQueueGet(OSAL_HQUEUE hQueue, BOOL8 boWait, TimeV
 
 OSAL_API void *OSAL_CALL OSAL_pvQueuePeek(OSAL_HQUEUE hQueue, BOOL8 boWait, TimeVal stDeadline) {
     return TakeOrPeek(hQueue, boWait, stDeadline, false);
+}
+
+OSAL_API void *OSAL_CALL OSAL_pvQueueTakeIfDue(OSAL_HQUEUE hQueue, OSAL_PFN_QDUE pfnDue, void *pvContext) {
+    if (!hQueue) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (!pfnDue) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
+        return nullptr;
+    }
+    // One hold of the mutex for what a taker's wait registration, cursor
+    // lock, look, remove and unlock did in five.
+    LockAcquire(&hQueue->mutex);
+    WaitForAccess(hQueue);
+    // Registered before the look: a put that lands in the box while the due
+    // function runs is a change for the next wait. Without a record (no
+    // memory) that wait makes one, which counts any earlier null put as
+    // missed: no break is lost.
+    if (QueueCore::Waiter *w = hQueue->core.FindWaiter(CurrentThread(), true))
+        w->seenChange = hQueue->core.ChangeCount();
+    Drain(hQueue);
+    void *item = hQueue->core.Front();
+    if (item && pfnDue(item, pvContext))
+        TakeFront(hQueue);
+    else
+        item = nullptr;
+    UnlockAndWake(hQueue, item != nullptr);
+    return item;
 }
 
 OSAL_API void OSAL_CALL OSAL_vQueueInterrupt(OSAL_HQUEUE hQueue) {

@@ -57,6 +57,7 @@ bool PutBox::AddSleeper(uint32_t seen) {
     std::lock_guard<spin::SpinLock> hold(lock_);
     if (puts_.load(std::memory_order_relaxed) != seen) return false;
     ++sleepers_;
+    woken_ = false;  // this one needs a wake of its own
     return true;
 }
 
@@ -240,6 +241,13 @@ bool QueueCore::Insert(void *item, OSAL_PFN_QORDER order) {
 void *QueueCore::PopFront() {
     if (!head_) return nullptr;
     void *item = head_->slots[head_->begin];
+    if (!cursors_ && head_->end - head_->begin > 1) {
+        // A taker's usual case: no cursor to move, the chunk and its last item stay.
+        ++head_->begin;
+        --size_;
+        ++changeCount_;
+        return item;
+    }
     EraseAt(head_, head_->begin);
     return item;
 }

@@ -61,8 +61,9 @@ public:
     PutBox &operator=(const PutBox &) = delete;
 
     // Adds an entry unless `capacity` items (0: no limit) are in the queue.
-    // *wake: a thread sleeps on the queue and must be woken. Inline: a put
-    // of a burst is little more than the lock's one atomic operation.
+    // *wake: a thread sleeps on the queue and must be woken (once: a put
+    // that finds the sleepers being woken already leaves it false). Inline:
+    // a put of a burst is little more than the lock's one atomic operation.
     Result Put(QueueEntry entry, uint32_t capacity, bool *wake) {
         std::lock_guard<spin::SpinLock> hold(lock_);
         if (Full(capacity)) return Result::kFull;
@@ -74,7 +75,8 @@ public:
         ++count_;
         entered_.store(entered_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         puts_.store(puts_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
-        *wake = sleepers_ != 0;
+        *wake = sleepers_ != 0 && !woken_;
+        woken_ = woken_ || *wake;
         return Result::kOk;
     }
     // Counts in an item that goes straight into the ordered items; false when
@@ -109,7 +111,13 @@ private:
 
     // All on one line with `holder`: a put touches no other line of the box
     // while the taker keeps up.
-    spin::SpinLock lock_;  // guards entries_, first_, count_, room_, sleepers_ and the writes of entered_ and puts_
+    // Guards entries_, first_, count_, room_, sleepers_, woken_ and the
+    // writes of entered_ and puts_.
+    spin::SpinLock lock_;
+    // A put has asked for the sleepers to be woken since the last one lay
+    // down: the next puts need not ask again (each would take the queue's
+    // mutex from the thread that was woken to take).
+    bool woken_ = false;
     uint32_t count_ = 0;
     uint32_t room_ = 0;
     uint32_t sleepers_ = 0;

@@ -25,11 +25,17 @@ TEST(Send, ClimbsToTheAddressedLevelAndMovesTheOwnerAlong) {
     EXPECT_REFUSED(Send(h1, renamed, Relative(0)), OSAL_ERR_ID_MISMATCH);
     for (Event *refused : {bare, other, renamed}) ZERA_boDeleteEvent(refused);
 
-    // A cancel's wildcard is set with ZERA_boSetEventID.
-    Event *cancel = ZERA_pstCreateEventEx(h1, ZERA_EVENT_DATA, 3, 0, 0, 0);
-    ASSERT_TRUE(ZERA_boSetEventID(cancel, h1, ZERA_CANCEL_ALL)) << LastText();
-    cancel->u8QueueOp = ZERA_QOP_CANCEL;
-    EXPECT_TRUE(Send(h1, cancel, Relative(0)));
+    // A cancel's wildcard is set with ZERA_boSetEventID. One that finds
+    // nothing is refused at level 3 and goes back to its sender as owner.
+    for (bool found : {true, false}) {
+        Event *cancel = ZERA_pstCreateEventEx(h1, ZERA_EVENT_DATA, 3, 0, 0, 0);
+        ASSERT_TRUE(ZERA_boSetEventID(cancel, h1, ZERA_CANCEL_ALL)) << LastText();
+        cancel->u8QueueOp = ZERA_QOP_CANCEL;
+        EXPECT_EQ(Send(h1, cancel, Relative(0)), found);
+        if (found) continue;
+        EXPECT_EQ(cancel->pstOwner, h1);
+        ZERA_boDeleteEvent(cancel);
+    }
     EXPECT_TRUE(Queued(stack[3]->hSendQueue).empty());
 }
 

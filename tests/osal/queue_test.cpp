@@ -39,6 +39,18 @@ void OSAL_CALL CountDelete(void *item) {
     delete static_cast<Item *>(item);
 }
 void OSAL_CALL MarkItem(void *item, uint32_t value) { static_cast<Item *>(item)->mark = value; }
+// Due functions of a take-if-due: every item; one with an even id (the item
+// shown goes to *shown); none, while another thread puts into the queue.
+BOOL8 OSAL_CALL AlwaysDue(const void *, void *) { return 1; }
+BOOL8 OSAL_CALL PutMeanwhile(const void *, void *queue) {
+    auto *q = static_cast<OSAL_HQUEUE>(queue);
+    std::thread([q] { OSAL_boQueuePut(q, new Item{TimeVal{0, 0}, 99, 0}, NotEarlier); }).join();
+    return 0;
+}
+BOOL8 OSAL_CALL EvenIdIsDue(const void *item, void *shown) {
+    *static_cast<const void **>(shown) = item;
+    return static_cast<const Item *>(item)->id % 2 == 0;
+}
 
 TimeVal At(int32_t seconds, uint32_t micros = 0) { return TimeVal{micros, seconds}; }
 TimeVal Relative(int64_t micros) {
@@ -155,8 +167,15 @@ void RunAgainstPlainList(OSAL_HQUEUE q, unsigned seed, size_t size, bool mostlyI
             model.insert(at, it);
             for (ModelCursor &m : cursors) m.anchor += index <= m.anchor;
         } else if (op < 70) {
-            void *p = OSAL_pvQueueGet(q, 0, OSAL_stTimeNoWait);
-            ASSERT_EQ(p, model.empty() ? nullptr : model.front());
+            Item *front = model.empty() ? nullptr : model.front();
+            const void *shown = nullptr;
+            void *p = op < 65 ? OSAL_pvQueueGet(q, 0, OSAL_stTimeNoWait)
+                              : OSAL_pvQueueTakeIfDue(q, EvenIdIsDue, &shown);
+            if (op >= 65) {
+                ASSERT_EQ(shown, front);
+                if (front && front->id % 2 != 0) front = nullptr;  // stays
+            }
+            ASSERT_EQ(p, front);
             if (p) erase(0);
             delete static_cast<Item *>(p);
         } else if (op < 74) {
@@ -208,6 +227,8 @@ TEST_F(OsalQueue, BadInputAndAFullQueueAreRefusedAndChangeNothing) {
     EXPECT_REFUSED(OSAL_boQueuePut(nullptr, &items[0], NotEarlier), kHandle);
     EXPECT_REFUSED(OSAL_boQueuePut(q, &items[0], nullptr), OSAL_ERR_INVALID_ARG);  // an item needs an order
     EXPECT_REFUSED(OSAL_pvQueueGet(nullptr, 0, OSAL_stTimeNoWait), kHandle);
+    EXPECT_REFUSED(OSAL_pvQueueTakeIfDue(nullptr, AlwaysDue, nullptr), kHandle);
+    EXPECT_REFUSED(OSAL_pvQueueTakeIfDue(q, nullptr, nullptr), OSAL_ERR_INVALID_ARG);
     EXPECT_REFUSED(OSAL_boQueueWaitChange(nullptr, OSAL_stTimeInfinite), kHandle);
     EXPECT_REFUSED(OSAL_hQueueLock(nullptr), kHandle);
     EXPECT_REFUSED(OSAL_pvQueueNext(nullptr), kHandle);
@@ -366,9 +387,16 @@ TEST_F(OsalQueue, EveryDeadlineForm) {
     EXPECT_FALSE(OSAL_boQueueWaitChange(q, OSAL_stTimeNoWait));
 }
 
-// A put at any moment of a waiting take, or of a walk then a wait for a
-// change, in turn; one item at a time, so a lost wake-up lasts to the deadline.
+// A put at any moment of a waiting take, of a walk then a wait for a change,
+// or of a take-if-due then that wait, in turn; one item at a time, so a lost
+// wake-up lasts to the deadline.
 TEST_F(OsalQueue, WaitersNeverMissAPut) {
+    Put(5, 1);
+    std::thread([this] {  // a thread's first look is a take-if-due, and a put comes during it
+        EXPECT_EQ(OSAL_pvQueueTakeIfDue(q, PutMeanwhile, q), nullptr);
+        EXPECT_LT(MillisOf([this] { EXPECT_TRUE(OSAL_boQueueWaitChange(q, Relative(3000000))); }), 1000);
+        EXPECT_EQ(Drain(q), (std::vector<int>{99, 1}));
+    }).join();
     const int kRounds = 16000;
     std::atomic<int> taken{0}, lost{0};
     auto takeUnderCursor = [this](int id) {  // the queue holds one item at most
@@ -377,15 +405,21 @@ TEST_F(OsalQueue, WaitersNeverMissAPut) {
         OSAL_vQueueUnlock(c);
         return found;
     };
+    auto takeIfDue = [this](int id) {
+        Item *item = static_cast<Item *>(OSAL_pvQueueTakeIfDue(q, AlwaysDue, nullptr));
+        const bool found = IdOf(item) == id;
+        delete item;
+        return found;
+    };
     std::thread consumer([&] {
         std::mt19937 pause(5);
         for (int id = 0; id < kRounds && lost == 0; ++id) {
-            if (id % 2 == 0) {
+            if (id % 3 == 0) {
                 int got = -1;
                 if (MillisOf([&] { got = TakeId(q, 1, Relative(3000000)); }) > 1000 || got != id) ++lost;
             } else {
-                OSAL_boQueueWaitChange(q, OSAL_stTimeNoWait);
-                while (lost == 0 && !takeUnderCursor(id)) {
+                if (id % 3 == 1) OSAL_boQueueWaitChange(q, OSAL_stTimeNoWait);  // the take-if-due registers itself
+                while (lost == 0 && !(id % 3 == 1 ? takeUnderCursor(id) : takeIfDue(id))) {
                     Spin(std::chrono::microseconds(pause() % 40));  // widens the window
                     BOOL8 changed = 0;
                     if (MillisOf([&] { changed = OSAL_boQueueWaitChange(q, Relative(3000000)); }) > 1000 || !changed)
