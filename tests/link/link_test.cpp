@@ -465,14 +465,19 @@ TEST_F(Link, MismatchedPeerFailsTheStartWithTheReason) {
     }
 }
 
+// Starts the Link's stack and welcomes its hello as `zera serve` would.
+void StartWelcomed(LinkStack &stack, Peer &peer) {
+    ASSERT_TRUE(ZERA_boHostStartStack(stack.h0)) << OSAL_pszGetLastErrorText();
+    ASSERT_EQ(peer.Next()[0], zlink::kHello);
+    peer.Send(Welcome("serve"));
+}
+
 // Garbage from the peer after its welcome is refused and counted; a gap in
 // its numbering is counted lost; good events still come down to level 0.
 TEST_F(Link, RefusesAndCountsGarbageFromThePeer) {
     Peer peer;
     LinkStack stack(peer.endpoint, "", 0);
-    ASSERT_TRUE(ZERA_boHostStartStack(stack.h0)) << OSAL_pszGetLastErrorText();
-    ASSERT_EQ(peer.Next()[0], zlink::kHello);
-    peer.Send(Welcome("serve"));
+    ASSERT_NO_FATAL_FAILURE(StartWelcomed(stack, peer));
     for (const Bytes &m : Garbage()) peer.Send(m);
     // 1, then 2 with the numbers 1 and 2 missing, then 2's number again,
     // then 4 and 5 in one message, then 5's number again.
@@ -498,9 +503,7 @@ TEST_F(Link, RefusesAndCountsGarbageFromThePeer) {
 TEST_F(Link, ForwardsWhatIsDueAndKeepsTheRestForItsTime) {
     Peer peer;
     LinkStack stack(peer.endpoint, "", 0);
-    ASSERT_TRUE(ZERA_boHostStartStack(stack.h0)) << OSAL_pszGetLastErrorText();
-    ASSERT_EQ(peer.Next()[0], zlink::kHello);
-    peer.Send(Welcome("serve"));
+    ASSERT_NO_FATAL_FAILURE(StartWelcomed(stack, peer));
     uint32_t stats[ZERA_STATS_WORDS] = {};
     for (int wait = 0; wait < 100 && stats[11] == 0; ++wait) {  // the session begins
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
