@@ -347,8 +347,8 @@ bool SendAtLevel(StackHandle *h, Event *pstEvent) {
         if (send != ZERA_boSendEventIntl) return send(next, pstEvent) != 0 || Refused(pstEvent, owner);
         h = next;
     }
-    if (statusEvent) return TurnStackStatus(h, pstEvent, status);
-    if (h->u8Level > pstEvent->u8Level) return zera::Fail(OSAL_ERR_INVALID_LEVEL);
+    if (statusEvent) return TurnStackStatus(h, pstEvent, status) || Refused(pstEvent, owner);
+    if (h->u8Level > pstEvent->u8Level) return zera::Fail(OSAL_ERR_INVALID_LEVEL) || Refused(pstEvent, owner);
     return ArriveAt(h, pstEvent) || Refused(pstEvent, owner);
 }
 
