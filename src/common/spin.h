@@ -16,6 +16,10 @@
 #if defined(_MSC_VER)
 #include <intrin.h>
 #endif
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))
+#include <sys/single_threaded.h>
+#define ZERA_SPIN_KNOWS_SINGLE_THREAD 1
+#endif
 
 namespace spin {
 
@@ -37,6 +41,15 @@ inline void CpuRelax() {
 class SpinLock {
 public:
     void lock() noexcept {
+#if defined(ZERA_SPIN_KNOWS_SINGLE_THREAD)
+        // With no second thread in the process nobody can contend, and the
+        // next thread to start sees this store through its creation: the
+        // C library's own locks skip the atomic operation the same way.
+        if (__libc_single_threaded) {
+            locked_.store(true, std::memory_order_relaxed);
+            return;
+        }
+#endif
         unsigned spins = 0;
         while (locked_.exchange(true, std::memory_order_acquire)) {
             while (locked_.load(std::memory_order_relaxed)) {
