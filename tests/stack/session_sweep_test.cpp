@@ -41,6 +41,7 @@ struct Outcome {
     uint32_t failedSteps = 0;
     uint32_t gotTick = 0;
     int32_t failure = 0;  // 0, or kNoCode + the step
+    int32_t spare = 0;    // no padding: the record crosses the pipe whole
     long libraryAllocations = -1;
 };
 
