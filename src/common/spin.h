@@ -37,7 +37,9 @@ inline void CpuRelax() {
 
 // Meets the standard's Lockable requirements (std::lock_guard works). A
 // contender spins for a while, then gives the processor away between looks,
-// so a holder that lost its processor is not starved by the spinners.
+// so a holder that lost its processor is not starved by the spinners. For
+// memory of one process only: in a process with one thread it skips the
+// atomic operation, which another process could not see.
 class SpinLock {
 public:
     void lock() noexcept {
