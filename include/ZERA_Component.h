@@ -152,14 +152,49 @@ typedef EvIdManagerConfig (ZERA_CALL *ZERA_PFN_EVID_CONFIG)(StackHandle *h);
         upper                                                                                   \
         (void)zera_info_block;                                                                  \
     }
+/* How the library matches a new level's own block (P) against the upper
+ * block of the level below it (Q), rule by rule; the first rule that refuses
+ * names itself in the add's error (2057 or 2055, with both components and
+ * their figures in the text):
+ *
+ *   version        P and Q must have the same major version (2057).
+ *   minor version  P's minor must be at least Q's u16MinPartnerMinor, and
+ *                  Q's minor at least P's u16MinPartnerMinor (2057).
+ *   flags          Q with ZERA_INFO_ACCEPTS_ANY, or P with ZERA_INFO_FITS_ANY,
+ *                  matches at once (the ranges are not read). Otherwise Q with
+ *                  ZERA_INFO_FITS_ANY or ZERA_INFO_COMPLETES_STACK takes
+ *                  nothing on top, unless it also has ZERA_INFO_TAKES_ON_TOP;
+ *                  and ZERA_INFO_NEVER_MATCHES as the whole dwFlags of either
+ *                  block matches nothing (2055).
+ *   range A        what the level below offers must lie within what the new
+ *                  level takes: Q's range A within P's, unless P's range A is
+ *                  0..0 or 0xFFFFFFFF..0xFFFFFFFF (it takes anything) (2055).
+ *   range B        the place of the new level must lie within the places the
+ *                  level below takes on top: P's range B within Q's. It
+ *                  passes when P's is 0xFFFFFFFF..0xFFFFFFFF (any place) or
+ *                  Q's is 0..0 (any place); P's 0..0 fits nowhere else (2055).
+ * A range whose low end is above its high end matches nothing.
+ *
+ * The samples use range B as a place number: Counter is place 1 and takes
+ * place 2 (Loopback) on top, which takes place 3 (Ticker). */
+
+/* dwFlags bits (ZERA_INFO_COMPLETES_STACK, 0x08, is in zera/types.h). */
+#define ZERA_INFO_ACCEPTS_ANY 0x01u   /* Q: takes any component of its version family on top */
+#define ZERA_INFO_TAKES_ON_TOP 0x02u  /* Q: lifts the refusal of 0x04 and 0x08 in the same block */
+#define ZERA_INFO_FITS_ANY 0x04u      /* P: fits on any level of its version family; Q: takes nothing */
+#define ZERA_INFO_NEVER_MATCHES 0x20u /* as the whole dwFlags of either block: matches nothing */
+/* ZERA_INFO_COMPLETES_STACK as the whole dwFlags of the own block (no other
+ * bit) completes the stack; in an upper block it takes nothing on top. */
+
 /* Major and minor version (dwVersion: major << 16 | minor); partners must
  * have the same major version. */
 #define ZERA_INFO_VERSION(major, minor) \
     zera_info_block->dwVersion = ((uint32_t)(major) << 16) | ((uint32_t)(minor) & 0xFFFFu);
 /* The lowest minor version this block accepts of its partner. */
 #define ZERA_INFO_MIN_PARTNER_MINOR(minor) zera_info_block->u16MinPartnerMinor = (uint16_t)(minor);
-/* dwFlags; ZERA_INFO_COMPLETES_STACK in the own block completes the stack. */
+/* dwFlags: the ZERA_INFO_ bits above. */
 #define ZERA_INFO_FLAGS(flags) zera_info_block->dwFlags = (uint32_t)(flags);
+/* Range A and range B, low and high end included (see the rules above). */
 #define ZERA_INFO_RANGE_A(low, high) \
     zera_info_block->dwRangeALow = (uint32_t)(low), zera_info_block->dwRangeAHigh = (uint32_t)(high);
 #define ZERA_INFO_RANGE_B(low, high) \
@@ -247,6 +282,141 @@ typedef EvIdManagerConfig (ZERA_CALL *ZERA_PFN_EVID_CONFIG)(StackHandle *h);
     {                                                                                  \
         (notify)(h);                                                                   \
     }
+
+/* ---- Declaring stack parameters in both widths at once -------------------
+ *
+ * The library asks for the level's list in the width it adds the level with,
+ * so every name and string value exists twice. These helpers take each once,
+ * as a string literal, and add it in the width asked for:
+ *
+ *     static void DeclareParams(ZERA_PARAM_LIST *l) {
+ *         ZERA_DECLARE_DWORD(l, "Rate", ZERA_ACCESS_STOPPED, 100);
+ *         ZERA_PERMIT_DWORDS(l, 1, 1000);                  Rate: 1..1000
+ *         ZERA_DECLARE_STRING(l, "Mode", ZERA_ACCESS_ALWAYS, "fast");
+ *         ZERA_PERMIT_STRING(l, "fast");
+ *         ZERA_PERMIT_STRING(l, "slow");                   Mode: fast or slow
+ *     }
+ *     ZERA_COMPONENT_DECLARE_PARAMS(DeclareParams)
+ *
+ * A PERMIT adds a permitted value or range to the parameter declared last;
+ * a parameter without any takes every value of its type. The host kit's
+ * typed setters (ZERA_Host.h) refuse other values; the library's own set
+ * does not look at them. The first failure (memory) is kept, the rest of
+ * the declarations do nothing, and the setup reports false. */
+
+typedef struct ZERA_PARAM_LIST {
+    BOOL8 boWide;          /* the width the list is built in */
+    BOOL8 boFailed;        /* a declaration failed; the setup reports false */
+    Param **ppList;        /* the level's list (the library owns it) */
+    uint32_t dwCount;      /* parameters declared so far */
+    uint32_t dwType;       /* the type of the parameter declared last */
+    ParamValue **ppValues; /* where its next permitted value goes */
+} ZERA_PARAM_LIST;
+
+/* Starts an empty list at *ppList in the width given. */
+static inline ZERA_PARAM_LIST ZERA_stParamListBegin(BOOL8 boWide, Param **ppList) {
+    ZERA_PARAM_LIST l;
+    l.boWide = boWide;
+    l.boFailed = (BOOL8)!ZERA_boCreateParListA(ppList);
+    l.ppList = ppList;
+    l.dwCount = 0;
+    l.dwType = 0;
+    l.ppValues = NULL;
+    return l;
+}
+
+static inline BOOL8 ZERA_boParamListEnd(const ZERA_PARAM_LIST *l) { return (BOOL8)!l->boFailed; }
+
+static inline void ZERA_vDeclareDWord(ZERA_PARAM_LIST *l, const char *pszName, const WCHAR16 *pwszName,
+                                      uint32_t dwAccess, uint32_t dwValue) {
+    if (l->boFailed) return;
+    l->dwType = ZERA_PARAM_DWORD;
+    l->boFailed = (BOOL8)!(l->boWide ? ZERA_boAddParamW(1, 0, l->ppList, &l->dwCount, &l->ppValues, ZERA_PARAM_DWORD,
+                                                        dwAccess, 0, 0, 0, pwszName, dwValue)
+                                     : ZERA_boAddParamA(1, 0, l->ppList, &l->dwCount, &l->ppValues, ZERA_PARAM_DWORD,
+                                                        dwAccess, 0, 0, 0, pszName, dwValue));
+}
+
+static inline void ZERA_vDeclareReal(ZERA_PARAM_LIST *l, const char *pszName, const WCHAR16 *pwszName,
+                                     uint32_t dwAccess, double rValue) {
+    if (l->boFailed) return;
+    l->dwType = ZERA_PARAM_REAL;
+    l->boFailed = (BOOL8)!(l->boWide ? ZERA_boAddParamW(1, 0, l->ppList, &l->dwCount, &l->ppValues, ZERA_PARAM_REAL,
+                                                        dwAccess, 0, 0, 0, pwszName, rValue)
+                                     : ZERA_boAddParamA(1, 0, l->ppList, &l->dwCount, &l->ppValues, ZERA_PARAM_REAL,
+                                                        dwAccess, 0, 0, 0, pszName, rValue));
+}
+
+static inline void ZERA_vDeclareString(ZERA_PARAM_LIST *l, const char *pszName, const WCHAR16 *pwszName,
+                                       uint32_t dwAccess, const char *pszValue, const WCHAR16 *pwszValue) {
+    if (l->boFailed) return;
+    l->dwType = ZERA_PARAM_STRING;
+    l->boFailed = (BOOL8)!(l->boWide ? ZERA_boAddParamW(1, 0, l->ppList, &l->dwCount, &l->ppValues,
+                                                        ZERA_PARAM_STRING, dwAccess, 0, 0, 0, pwszName, pwszValue)
+                                     : ZERA_boAddParamA(1, 0, l->ppList, &l->dwCount, &l->ppValues,
+                                                        ZERA_PARAM_STRING, dwAccess, 0, 0, 0, pszName, pszValue));
+}
+
+/* Marks the parameter declared last as one that may be attached to events. */
+static inline void ZERA_vDeclareAttachable(ZERA_PARAM_LIST *l) {
+    if (!l->boFailed && l->dwCount != 0) (*l->ppList)[l->dwCount - 1].u8Attributes |= ZERA_ATTR_ATTACHABLE;
+}
+
+static inline void ZERA_vPermitDWords(ZERA_PARAM_LIST *l, uint32_t dwLow, uint32_t dwHigh) {
+    if (l->boFailed || l->ppValues == NULL) return;
+    l->boFailed = (BOOL8)!ZERA_boAddValueA(&l->ppValues, l->dwType, 0, dwLow == dwHigh ? ZERA_VALUE_SINGLE : ZERA_VALUE_RANGE,
+                                            dwLow, dwHigh);
+}
+
+static inline void ZERA_vPermitReals(ZERA_PARAM_LIST *l, double rLow, double rHigh) {
+    if (l->boFailed || l->ppValues == NULL) return;
+    l->boFailed = (BOOL8)!ZERA_boAddValueA(&l->ppValues, l->dwType, 0, rLow == rHigh ? ZERA_VALUE_SINGLE : ZERA_VALUE_RANGE,
+                                            rLow, rHigh);
+}
+
+static inline void ZERA_vPermitString(ZERA_PARAM_LIST *l, const char *pszValue, const WCHAR16 *pwszValue) {
+    if (l->boFailed || l->ppValues == NULL) return;
+    l->boFailed = (BOOL8)!(l->boWide ? ZERA_boAddValueW(&l->ppValues, ZERA_PARAM_STRING, 0, ZERA_VALUE_SINGLE,
+                                                        pwszValue, pwszValue)
+                                     : ZERA_boAddValueA(&l->ppValues, ZERA_PARAM_STRING, 0, ZERA_VALUE_SINGLE,
+                                                        pszValue, pszValue));
+}
+
+/* The declarations, each name and string once (string literals). */
+#define ZERA_DECLARE_DWORD(l, name, access, value) \
+    ZERA_vDeclareDWord((l), name, ZERA_WTEXT(name), (uint32_t)(access), (uint32_t)(value))
+#define ZERA_DECLARE_REAL(l, name, access, value) \
+    ZERA_vDeclareReal((l), name, ZERA_WTEXT(name), (uint32_t)(access), (double)(value))
+#define ZERA_DECLARE_STRING(l, name, access, value) \
+    ZERA_vDeclareString((l), name, ZERA_WTEXT(name), (uint32_t)(access), value, ZERA_WTEXT(value))
+/* Permitted values of the parameter declared last: a range (one value when
+ * low equals high) of a dword or real, or one string. */
+#define ZERA_PERMIT_DWORDS(l, low, high) ZERA_vPermitDWords((l), (uint32_t)(low), (uint32_t)(high))
+#define ZERA_PERMIT_REALS(l, low, high) ZERA_vPermitReals((l), (double)(low), (double)(high))
+#define ZERA_PERMIT_STRING(l, value) ZERA_vPermitString((l), value, ZERA_WTEXT(value))
+
+/* Defines ZERA_boSetupParListA and W from void declare(ZERA_PARAM_LIST *),
+ * which declares the level's parameters with the helpers above. */
+#define ZERA_COMPONENT_DECLARE_PARAMS(declare)                                                    \
+    static BOOL8 zera_setup_declared_params(BOOL8 boWide, Param **ppstStackParams) {             \
+        ZERA_PARAM_LIST zera_list = ZERA_stParamListBegin(boWide, ppstStackParams);               \
+        if (!zera_list.boFailed) (declare)(&zera_list);                                           \
+        return ZERA_boParamListEnd(&zera_list);                                                   \
+    }                                                                                             \
+    ZERA_COMPONENT_PARAMS(zera_setup_declared_params)
+
+/* ---- What a component says about itself (optional) -------------------------
+ *
+ * Narrow data exports "ZERA_hsComponentAuthor", "ZERA_hsComponentDescription"
+ * and "ZERA_hsComponentLicence" (UTF-8 text), which `zera list` and `zera
+ * inspect` show (text and JSON); the library reads none of them. Define all
+ * three with
+ * ZERA_COMPONENT_ABOUT("A. Author", "Counts what comes down", "MIT"); an
+ * empty string leaves a field out. */
+#define ZERA_COMPONENT_ABOUT(author, description, licence)                                \
+    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT const char ZERA_hsComponentAuthor[] = author;      \
+    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT const char ZERA_hsComponentDescription[] = description; \
+    ZERA_COMPONENT_EXTERN_C ZERA_EXPORT const char ZERA_hsComponentLicence[] = licence;
 
 #ifdef __cplusplus
 }

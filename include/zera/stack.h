@@ -163,6 +163,53 @@ ZERA_API void ZERA_CALL ZERA_vUpdateStackStatus(StackHandle *h, uint32_t dwOldSt
 #define ZERA_STATS_KINDS 3u
 #define ZERA_STATS_WORDS 14u /* 12 counters, then the load figures two to a word */
 
+/* The 14 words ZERA_boGetStatistics fills, by index. The input filter
+ * counts each event of type 2 (class A) or type 0 (class B) that reaches the
+ * level it is addressed to: events + 1, bytes + its dwDataSize; in kind 2
+ * when its dwFlags has bit 16 (A) or 17 (B), else in kind 1 with bit 14 (A)
+ * or 15 (B), else in kind 0. Components count what they like through
+ * ZERA_vUpdateStatistics. When a counter would pass 0xFFFFFFFF, all twelve
+ * are halved, so the figures keep their proportions. The load figures are
+ * what the level's component last reported with ZERA_vUpdateLoad, and the
+ * highest since the last reset. */
+enum ZERA_STATS_WORD {
+    ZERA_STATS_KIND0_EVENTS_A = 0,
+    ZERA_STATS_KIND0_EVENTS_B = 1,
+    ZERA_STATS_KIND0_BYTES_A = 2,
+    ZERA_STATS_KIND0_BYTES_B = 3,
+    ZERA_STATS_KIND1_EVENTS_A = 4,
+    ZERA_STATS_KIND1_EVENTS_B = 5,
+    ZERA_STATS_KIND1_BYTES_A = 6,
+    ZERA_STATS_KIND1_BYTES_B = 7,
+    ZERA_STATS_KIND2_EVENTS_A = 8,
+    ZERA_STATS_KIND2_EVENTS_B = 9,
+    ZERA_STATS_KIND2_BYTES_A = 10,
+    ZERA_STATS_KIND2_BYTES_B = 11,
+    ZERA_STATS_LOAD = 12,    /* load A in the low 16 bits, load B in the high 16 */
+    ZERA_STATS_LOAD_MAX = 13 /* the highest load A and load B, the same way */
+};
+/* The word of kind k (0 to 2) and column c (0 events A, 1 events B, 2 bytes
+ * A, 3 bytes B). */
+#define ZERA_STATS_INDEX(k, c) ((k) * 4u + (c))
+/* The two load figures of word ZERA_STATS_LOAD or ZERA_STATS_LOAD_MAX. */
+#define ZERA_STATS_LOAD_A(word) ((uint16_t)((word) & 0xFFFFu))
+#define ZERA_STATS_LOAD_B(word) ((uint16_t)((word) >> 16))
+
+/* The same 14 words as a record: pass &stats.astKind[0].dwEventsA, or cast
+ * the record's address, where a uint32_t[14] is asked for. */
+typedef struct ZERA_STATS_COUNTERS {
+    uint32_t dwEventsA; /* type-2 events */
+    uint32_t dwEventsB; /* type-0 events */
+    uint32_t dwBytesA;
+    uint32_t dwBytesB;
+} ZERA_STATS_COUNTERS;
+typedef struct ZERA_STATISTICS {
+    ZERA_STATS_COUNTERS astKind[3];
+    uint32_t dwLoad;    /* ZERA_STATS_LOAD */
+    uint32_t dwLoadMax; /* ZERA_STATS_LOAD_MAX */
+} ZERA_STATISTICS;
+ZERA_STATIC_ASSERT(sizeof(ZERA_STATISTICS) == ZERA_STATS_WORDS * 4u, "ZERA_STATISTICS is the 14 words");
+
 /* Adds the four increments (events A, events B, bytes A, bytes B) to h's
  * counters of kind dwKind (0, 1 or 2; others are ignored). When any counter
  * of that kind would pass 0xFFFFFFFF, all twelve are halved first. h is not
@@ -172,10 +219,14 @@ ZERA_API void ZERA_CALL ZERA_vUpdateStatistics(StackHandle *h, uint32_t dwKind, 
 /* Reports h's load figures; 0xFFFF leaves a figure unchanged. The maxima
  * follow. h is not checked; takes h's hMutex. */
 ZERA_API void ZERA_CALL ZERA_vUpdateLoad(StackHandle *h, uint16_t u16LoadA, uint16_t u16LoadB);
-/* Copies the statistics of level u8Level (the topmost for a level above it;
- * h's own for h's level or below) into 14 words: the twelve counters, then
- * LoadA | LoadB << 16, then LoadAMax | LoadBMax << 16. False with 1027 or
- * 1028 (null pdwOut), or when the lock cannot be taken. */
+/* Copies the statistics of level u8Level into the 14 words at pdwOut
+ * (enum ZERA_STATS_WORD, or a ZERA_STATISTICS). The request climbs from h
+ * while u8Level is above the level it is on: h's own figures for h's level
+ * or below, and the topmost level's figures for any number above the
+ * topmost level, which is not refused (ZERA_boHostGetStatistics refuses a
+ * level the stack does not have). False with 1027 (invalid handle or
+ * neighbour), 1028 (null pdwOut; the argument says so), or when the lock
+ * cannot be taken. */
 ZERA_API BOOL8 ZERA_CALL ZERA_boGetStatistics(StackHandle *h, uint8_t u8Level, uint32_t *pdwOut);
 /* Zeroes the counters, load figures and maxima of level u8Level (routed as
  * ZERA_boGetStatistics). False with 1027, or when the lock cannot be taken. */
