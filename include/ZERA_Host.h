@@ -137,15 +137,19 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boHostStopStack(StackHandle *h0);
 /* A wait without end for ZERA_pstHostReceiveEvent. */
 #define ZERA_HOST_WAIT_FOREVER 0xFFFFFFFFu
 
-/* Creates an event of type i32Type (ZERA_EVENT_DATA0 to ZERA_EVENT_INTERVAL)
- * with dwDataSize bytes of data (pbData), addressed to level u8Level (0 or 1:
- * level 1), whose owner is level 0, so that ZERA_boHostSendEvent accepts it
- * on a stack with or without identifier management. (The library's
- * ZERA_pstCreateEventEx refuses level 0 with 1028: a kit-made level 0 has no
- * identifier manager; this call gives the event an identifier of its own.)
- * The caller owns the event: it hands it to ZERA_boHostSendEvent or deletes
- * it with ZERA_boDeleteEvent. Null with 1027 (h0), 1028 (type, or a level
- * above 31) or 1026 (memory). */
+/* Creates an event of type i32Type (ZERA_EVENT_DATA0 to ZERA_EVENT_INTERVAL,
+ * 0 to 4) addressed to level u8Level (0 or 1: level 1), whose owner is level
+ * 0, so that ZERA_boHostSendEvent accepts it on a stack with or without
+ * identifier management. A data event (types 0 to 2) gets a zero-filled
+ * data area of dwDataSize bytes, which the caller fills through the event's
+ * pbData field; an item-list event (type 3) an item area of that size;
+ * type 4 none. (The library's ZERA_pstCreateEventEx refuses level 0 with
+ * 1028: a kit-made level 0 has no identifier manager; this call gives the
+ * event an identifier of its own.) The caller owns the event: it hands it
+ * to ZERA_boHostSendEvent or deletes it with ZERA_boDeleteEvent. Null with
+ * 1027 (h0), 1028 (a type below 0 or above 4, or a level above 31; the
+ * argument says which), 1034 (dwDataSize above ZERA_EVENT_MAX_SIZE) or 1026
+ * (memory). */
 ZERA_API Event *ZERA_CALL ZERA_pstHostCreateEvent(StackHandle *h0, int32_t i32Type, uint8_t u8Level,
                                                   uint32_t dwDataSize);
 
@@ -169,6 +173,62 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boHostSendEvent(StackHandle *h0, Event *pstEvent, 
  * code 0 when none came in time or the wait was broken; null with 1027 for
  * h0 or a stack without level 1. */
 ZERA_API Event *ZERA_CALL ZERA_pstHostReceiveEvent(StackHandle *h0, uint32_t dwTimeoutMs);
+
+/* ---- Typed stack parameters and statistics --------------------------------
+ *
+ * The library's ZERA_boSetStackParamA takes its value as a variable argument
+ * whose type the compiler cannot check, and stores what it is given within
+ * the parameter's access class. These calls take the value in its own type
+ * and check, before anything changes, that the parameter pszName of level
+ * u8Level (1 to 31) exists and has that type, that its access class lets it
+ * be set in the stack's state now, and that the value is one of the values
+ * or ranges its component permits (ZERA_PERMIT_ in ZERA_Component.h; a
+ * parameter without any takes every value of its type). A narrow name and
+ * string reach a wide level as wide ones. Refusals store a code whose
+ * argument names the level, its component, the parameter, the value and
+ * what is permitted:
+ *   1034  "level 2 (Counter): cannot set 'Rate' to 5000: permitted are
+ *         1..1000"; another type ("it is a dword, not a string"); an access
+ *         class that refuses now ("it is settable only while the stack is
+ *         stopped (the stack is complete and started)");
+ *   1028  no name; "no parameter 'Factor' on level 2 (Counter); it is on
+ *         level 3 (Doubler)";
+ *   1027  h0, or "no level 5: the topmost is level 3 (Ticker)";
+ *   2048  a level byte other than 1 to 31 (there is no type bit to give:
+ *         the call's own type is the one checked).
+ * Once checked, the value is set through level 0 by the library (a
+ * stack-wide parameter on every level that has one), whose own refusals
+ * stand: a value the component's notification changed fails with 1034,
+ * "its component kept 'Kind' at 2 instead of 3", and stays as the component
+ * left it. Like the library's, these must not run concurrently with other
+ * sets or with changes of the stack. */
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostSetParamDWord(StackHandle *h0, uint8_t u8Level, const char *pszName,
+                                                 uint32_t dwValue);
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostSetParamReal(StackHandle *h0, uint8_t u8Level, const char *pszName,
+                                                double rValue);
+/* pszValue is copied; null is refused (1034). */
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostSetParamString(StackHandle *h0, uint8_t u8Level, const char *pszName,
+                                                  const char *pszValue);
+
+/* The value of a parameter, refused as the setters refuse (without the
+ * access and permitted-value checks); 1028 for a null output. A dword read
+ * takes types 1 and 2. The string is copied into pszOut (a wide level's one
+ * byte per unit, '?' above 0xFF; a string without a value as ""); 1034 when
+ * it needs more than dwOutSize bytes, NUL included (the argument says how
+ * many). */
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostGetParamDWord(StackHandle *h0, uint8_t u8Level, const char *pszName,
+                                                 uint32_t *pdwValue);
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostGetParamReal(StackHandle *h0, uint8_t u8Level, const char *pszName,
+                                                double *prValue);
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostGetParamString(StackHandle *h0, uint8_t u8Level, const char *pszName,
+                                                  char *pszOut, uint32_t dwOutSize);
+
+/* The statistics of level u8Level (0 to the topmost) as named fields
+ * (zera/stack.h). Unlike the library's ZERA_boGetStatistics, which answers
+ * a level above the topmost with the topmost level's figures, a level the
+ * stack does not have is refused: 2048 with "no level 9: the topmost is
+ * level 3 (Ticker)". 1027 (h0), 1028 (null pstOut). */
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostGetStatistics(StackHandle *h0, uint8_t u8Level, ZERA_STATISTICS *pstOut);
 
 #ifdef __cplusplus
 }

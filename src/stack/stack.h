@@ -49,6 +49,43 @@ ZERA_TEST_VISIBLE bool ParamSettable(const StackHandle *h, const Param *p);
 // again while attribute bit 2 is set.
 void RefreshSettableBit(const StackHandle *h, Param *p);
 
+// ---- Saying which parameter, level and value a refusal is about ----------------------
+//
+// Texts for the arguments of refusals, written into the caller's buffer (cut
+// to fit, always terminated); none allocates.
+
+constexpr size_t kRefusalTextSize = 512;
+
+// snprintf for refusal texts, which are cut to fit on purpose.
+#if defined(__GNUC__)
+__attribute__((format(printf, 3, 4)))
+#endif
+int FormatText(char *out, size_t size, const char *format, ...);
+
+// "level 2 (Counter)"; "level 0 (VOQ_ZERA)" for a host level.
+void DescribeLevel(const StackHandle *h, char *out, size_t size);
+// A name given in either width, as narrow text.
+void NarrowText(bool wide, const void *text, char *out, size_t size);
+// A value of that type as text: a number's digits, a string in quotes.
+void DescribeValue(bool wide, uint32_t type, const ParamData &value, char *out, size_t size);
+// When an access class lets a parameter be set: "settable at any time",
+// "settable only while the stack is stopped", "never settable".
+const char *AccessWords(uint32_t access);
+// The level (from h upwards, then below h) whose list holds the record p,
+// or null.
+StackHandle *OwnerOfParam(StackHandle *h, const Param *p);
+
+// Store `code` with an argument that says what was refused, and return
+// false:
+// "level 3 (Doubler): 'Factor' is settable only while the stack is stopped".
+bool FailNotSettable(uint32_t code, const StackHandle *owner, const Param *p);
+// "no parameter 'Factor' on level 2 (Counter); it is on level 3 (Doubler)",
+// or "...; no level has it".
+bool FailNoParam(uint32_t code, StackHandle *owner, bool wide, const void *name);
+// "no level 5: the topmost is level 3 (Ticker)"; `top` is the level that
+// has no next level.
+bool FailNoLevel(uint32_t code, const StackHandle *top, uint32_t wanted);
+
 // Sets the levels-changed mark (ZERA_CHANGE_LEVELS in the first record's
 // u8ChangeFlags) of h's stack parameters, if it has a list.
 void MarkLevelsChanged(StackHandle *h);

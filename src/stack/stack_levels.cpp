@@ -12,6 +12,7 @@
 // stack parameters. A refused level releases all of them, and the level
 // below gets its dwWantedLevels back, so a failed add leaves the stack as it
 // was except for the levels-changed mark of the level it was called on.
+#include <cstdio>
 #include <cstring>
 
 #include "ZERA_Component.h"
@@ -245,6 +246,51 @@ const char *AcceptModule(NewLevel &level, bool wide) {
     return nullptr;
 }
 
+// Stores the match's code again with an argument that names the rule, both
+// components (the new one by its file when it has no name) and their figures, e.g. "range B: Ticker needs range B 3..3
+// below it; level 1 (Counter) offers 2..2".
+void ExplainMismatch(StackHandle *added, const StackHandle *below, const char *file) {
+    const uint32_t code = OSAL_dwGetLastError();
+    const char *arg = OSAL_pszGetLastErrorArg();
+    char rule[32];
+    zera::FormatText(rule, sizeof rule, "%s", arg != nullptr ? arg : "");
+    char lower[zera::kRefusalTextSize], text[zera::kRefusalTextSize];
+    zera::DescribeLevel(below, lower, sizeof lower);
+    const char *name = nullptr;
+    {
+        zera::KeepLastError keep;
+        name = ZERA_hsComponentNameA(added, added->u8Level);  // made on first use
+    }
+    if (name == nullptr) name = file;  // a module without a name export
+    const InfoBlock &p = *added->pstInfoBlock, &q = *below->pstUpperInfoBlock;
+    const auto major = [](const InfoBlock &b) { return static_cast<unsigned>(b.dwVersion >> 16); };
+    const auto minor = [](const InfoBlock &b) { return static_cast<unsigned>(b.dwVersion & 0xFFFFu); };
+    if (std::strcmp(rule, "version") == 0) {
+        zera::FormatText(text, sizeof text, "version: %s is version %u.%u; %s takes version %u.x on top", name, major(p),
+                      minor(p), lower, major(q));
+    } else if (std::strcmp(rule, "minor version") == 0) {
+        zera::FormatText(text, sizeof text,
+                      "minor version: %s is version %u.%u and takes partners from minor %u; %s takes from minor %u "
+                      "on top and is %u.%u",
+                      name, major(p), minor(p), static_cast<unsigned>(p.u16MinPartnerMinor), lower,
+                      static_cast<unsigned>(q.u16MinPartnerMinor), major(q), minor(q));
+    } else if (std::strcmp(rule, "flags") == 0) {
+        zera::FormatText(text, sizeof text, "flags: %s takes nothing on top (its upper flags 0x%02X); %s has flags 0x%02X",
+                      lower, static_cast<unsigned>(q.dwFlags), name, static_cast<unsigned>(p.dwFlags));
+    } else if (std::strcmp(rule, "range A") == 0) {
+        zera::FormatText(text, sizeof text, "range A: %s takes range A %u..%u below it; %s offers %u..%u", name,
+                      static_cast<unsigned>(p.dwRangeALow), static_cast<unsigned>(p.dwRangeAHigh), lower,
+                      static_cast<unsigned>(q.dwRangeALow), static_cast<unsigned>(q.dwRangeAHigh));
+    } else if (std::strcmp(rule, "range B") == 0) {
+        zera::FormatText(text, sizeof text, "range B: %s needs range B %u..%u below it; %s offers %u..%u", name,
+                      static_cast<unsigned>(p.dwRangeBLow), static_cast<unsigned>(p.dwRangeBHigh), lower,
+                      static_cast<unsigned>(q.dwRangeBLow), static_cast<unsigned>(q.dwRangeBHigh));
+    } else {
+        zera::FormatText(text, sizeof text, "%s: %s on %s", rule[0] != '\0' ? rule : "info block", name, lower);
+    }
+    OSAL_vSetLastErrorArgs(code, OSAL_ARG_STRING, text);
+}
+
 // Adds the component on top of h, the topmost level.
 uint8_t AddOnTop(bool wide, StackHandle *h, const void *name) {
     NewLevel level{h, h->dwWantedLevels, nullptr, false};
@@ -270,6 +316,7 @@ uint8_t AddOnTop(bool wide, StackHandle *h, const void *name) {
 
     OSAL_vSetLastError(OSAL_ERR_NONE);
     if (!ZERA_boInfoBlockMatch(added->pstInfoBlock, h->pstUpperInfoBlock)) {  // 2055 / 2057 stand
+        ExplainMismatch(added, h, file.narrow());
         ReleaseNewLevel(level, wide);
         return 0;
     }

@@ -75,7 +75,7 @@ ZERA_API void ZERA_CALL ZERA_vUpdateLoad(StackHandle *h, uint16_t u16LoadA, uint
 ZERA_API BOOL8 ZERA_CALL ZERA_boGetStatistics(StackHandle *h, uint8_t u8Level, uint32_t *pdwOut) {
     if (!ZERA_boHandleCheck(h, 1)) return 0;
     if (pdwOut == nullptr) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
+        OSAL_vSetLastErrorArgs(OSAL_ERR_INVALID_ARG, OSAL_ARG_STRING, "no address for the 14 statistics words");
         return 0;
     }
     bool forward = false;
@@ -125,7 +125,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boTimeStampCompare(const void *pstFirst, const voi
 ZERA_API BOOL8 ZERA_CALL ZERA_boGetTime(StackHandle *h, uint8_t /*u8Level*/, TimeVal *pstTime) {
     if (!ZERA_boHandleCheck(h, 1)) return 0;
     if (pstTime == nullptr) {
-        OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
+        OSAL_vSetLastErrorArgs(OSAL_ERR_INVALID_ARG, OSAL_ARG_STRING, "no address for the time");
         return 0;
     }
     if (zera::NextLevelOf(h) != nullptr) {

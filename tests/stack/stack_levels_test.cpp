@@ -115,7 +115,7 @@ TEST(AddToStack, InfoBlocksThatDoNotSuitAndACompletingLevel) {
     const st::StackShape before = ShapeOf(stack);
     EXPECT_REFUSED(ZERA_bAddToStackA(stack.h0(), "Major1"), OSAL_ERR_VERSION_MISMATCH);
     EXPECT_REFUSED(ZERA_bAddToStackA(stack.h0(), "Picky"), OSAL_ERR_INFO_MISMATCH);
-    EXPECT_EQ(st::LastArg(), "range A");
+    EXPECT_EQ(st::LastArg(), "range A: Picky.COMPONENT takes range A 5..6 below it; level 0 (VOQ_ZERA) offers 0..0");
     EXPECT_TRUE(ShapeOf(stack) == before);
     StackHandle *h1 = stack.Add("Layer");
     const size_t blocksBefore = st::TakenIdBlocks();

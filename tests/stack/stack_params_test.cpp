@@ -1,4 +1,5 @@
 // stack/stack_params_test.cpp - stack parameters: access classes, sets through the chain, stack-wide ones.
+#include <functional>
 #include <string>
 
 #include "stack/stack_test_util.h"
@@ -144,6 +145,98 @@ TEST_F(StackWide, ValuesThroughTheChainAndSetsThatFail) {
     EXPECT_REFUSED(ZERA_boSetStackParamA(h0, 5, "Text", "narrow"), OSAL_ERR_INVALID_ARG);
     EXPECT_TRUE(ZERA_boSetStackParamW(h0, 5, st::W(u"Text"), st::W(u"wide value")));
     EXPECT_EQ(st::WStr(ZERA_pstGetStackParamW(h5, 5, st::W(u"Text"))->uValue.ls), u"wide value");
+}
+
+// Every refusal of the parameter, statistics and add operations says what it refuses: the codes are the
+// library's, the argument names the parameter, the levels and their components.
+TEST(RefusalTexts, ParametersStatisticsAndAdds) {
+    Stack stack{"Params", "Limits"};
+    StackHandle *h0 = stack.h0(), *h1 = stack[1], *h2 = stack[2];
+    ASSERT_NE(h2, nullptr);
+    uint32_t words[ZERA_STATS_WORDS];
+    const struct {
+        const char *what;
+        std::function<bool()> call;
+        uint32_t code;
+        const char *arg;
+    } cases[] = {
+        {"read on another level", [&] { return ZERA_pstGetStackParamA(h0, 1, "Rate") != nullptr; },
+         OSAL_ERR_INVALID_ARG, "no parameter 'Rate' on level 1 (Params); it is on level 2 (Limits)"},
+        {"set on another level", [&] { return ZERA_boSetStackParamA(h1, 1, "Rate", 5u) != 0; }, OSAL_ERR_INVALID_ARG,
+         "no parameter 'Rate' on level 1 (Params); it is on level 2 (Limits)"},
+        {"read on no level", [&] { return ZERA_pstGetStackParamA(h0, 2, "Nope") != nullptr; }, OSAL_ERR_INVALID_ARG,
+         "no parameter 'Nope' on level 2 (Limits); no level has it"},
+        {"read of a missing level", [&] { return ZERA_pstGetStackParamA(h0, 3, "A0") != nullptr; },
+         OSAL_ERR_INVALID_HANDLE, "no level 3: the topmost is level 2 (Limits)"},
+        {"set of a missing level", [&] { return ZERA_boSetStackParamA(h1, 4 | ZERA_LEVEL_WITH_TYPE, "A0", 1u, 1u) != 0; },
+         OSAL_ERR_INVALID_HANDLE, "no level 4: the topmost is level 2 (Limits)"},
+        {"not settable, on its level", [&] { return ZERA_boSetStackParamA(h2, 2, "Fixed", 1u) != 0; },
+         OSAL_ERR_INVALID_SIZE, "level 2 (Limits): 'Fixed' is never settable"},
+        {"not settable, through level 0", [&] { return ZERA_boSetStackParamA(h0, 1, "A6", 1u) != 0; },
+         OSAL_ERR_INVALID_ARG, "level 1 (Params): 'A6' is settable only while the stack is started"},
+        {"not kept", [&] { return ZERA_boSetStackParamA(h0, 1, "Clamp", 500u) != 0; }, OSAL_ERR_INVALID_SIZE,
+         "level 1 (Params): its component kept 'Clamp' at 100 instead of 500"},
+        {"another type", [&] { return ZERA_boSetStackParamA(h1, 1 | ZERA_LEVEL_WITH_TYPE, "A0", 0u, "x") != 0; },
+         OSAL_ERR_INVALID_ARG, "'A0' on level 1 (Params) is a dword, not a string"},
+        {"stack-wide by its level", [&] { return ZERA_boSetStackParamA(h1, 1 | ZERA_LEVEL_WITH_TYPE, "Wide10", 1u, 1u) != 0; },
+         OSAL_ERR_INVALID_ARG, "'Wide10' on level 1 (Params) is stack-wide: set it with level 63 or through a lower level"},
+        {"stack-wide read of a level's own", [&] { return ZERA_pstGetStackParamA(h0, 63, "A0") != nullptr; },
+         OSAL_ERR_INVALID_ARG, "'A0' on level 1 (Params) is not stack-wide (access class 0): ask for level 1"},
+        {"stack-wide read of none", [&] { return ZERA_pstGetStackParamA(h0, 63, "Nope") != nullptr; },
+         OSAL_ERR_INVALID_HANDLE, "no level has a stack-wide parameter 'Nope'"},
+        {"no name", [&] { return ZERA_boSetStackParamA(h0, 1, "", 1u) != 0; }, OSAL_ERR_INVALID_ARG,
+         "a set names its parameter"},
+        {"level 0", [&] { return ZERA_boSetStackParamA(h0, 0, "A0", 1u) != 0; }, OSAL_ERR_INVALID_LEVEL,
+         "level byte 0x00: level 0 has no stack parameters (the host's level owns none)"},
+        {"below the handle", [&] { return ZERA_pstGetStackParamA(h2, 1, "A0") != nullptr; }, OSAL_ERR_INVALID_LEVEL,
+         "level byte 0x01: a level below the handle's own: ask through a lower level's handle"},
+        {"a type through level 0", [&] { return ZERA_boSetStackParamA(h0, 2 | ZERA_LEVEL_WITH_TYPE, "Rate", 1u, 5u) != 0; },
+         OSAL_ERR_INVALID_LEVEL,
+         "level byte 0x82: through level 0 a set names neither the type (ZERA_LEVEL_WITH_TYPE) nor attributes "
+         "(ZERA_LEVEL_WITH_ATTRIBUTES): the parameter's own type is used; the host kit's typed setters check it"},
+        {"stack-wide read without a name", [&] { return ZERA_pstGetStackParamA(h0, 63, nullptr) != nullptr; },
+         OSAL_ERR_INVALID_LEVEL, "level byte 0x3F: a stack-wide read names one parameter"},
+        {"statistics without output", [&] { return ZERA_boGetStatistics(h0, 1, nullptr) != 0; }, OSAL_ERR_INVALID_ARG,
+         "no address for the 14 statistics words"},
+        {"time without output", [&] { return ZERA_boGetTime(h0, 1, nullptr) != 0; }, OSAL_ERR_INVALID_ARG,
+         "no address for the time"},
+        {"a wide level asked narrow", [&] { return ZERA_pstGetStackParamW(h0, 1, st::W(u"A0")) != nullptr; },
+         OSAL_ERR_INVALID_ARG, "level 1 (Params) has narrow parameters: ask with the A operations"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_REFUSED(c.call(), c.code);
+        EXPECT_EQ(st::LastArg(), c.arg);
+    }
+    // A level above the topmost answers with the topmost level's figures, as the library has it.
+    ZERA_vUpdateLoad(h2, 5, 6);
+    ASSERT_TRUE(ZERA_boGetStatistics(h0, 9, words));
+    EXPECT_EQ(words[ZERA_STATS_LOAD], 5u | 6u << 16);
+}
+
+// Refused adds name the rule, both components and their figures.
+TEST(RefusalTexts, InfoBlocksThatDoNotSuit) {
+    const struct {
+        std::vector<const char *> below;
+        const char *added;
+        uint32_t code;
+        const char *arg;
+    } cases[] = {
+        {{"Counter"}, "Ticker", OSAL_ERR_INFO_MISMATCH,
+         "range B: Ticker needs range B 3..3 below it; level 1 (Counter) offers 2..2"},
+        {{"Ticker"}, "Counter", OSAL_ERR_INFO_MISMATCH,
+         "flags: level 1 (Ticker) takes nothing on top (its upper flags 0x08); Counter has flags 0x00"},
+        {{}, "Major1", OSAL_ERR_VERSION_MISMATCH,
+         "version: Major1.COMPONENT is version 1.0; level 0 (VOQ_ZERA) takes version 0.x on top"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.added);
+        Stack stack;
+        for (const char *name : c.below) stack.Add(name);
+        EXPECT_REFUSED(ZERA_bAddToStackA(stack.h0(), c.added), c.code);
+        EXPECT_EQ(st::LastArg(), c.arg);
+        EXPECT_EQ(ZERA_hHandleGetNextLevel(stack.Top()), nullptr);
+    }
 }
 
 }  // namespace
