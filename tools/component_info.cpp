@@ -3,6 +3,7 @@
 #include "component_info.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 #include "ZERA_Component.h"
@@ -85,6 +86,17 @@ ComponentInfo ReadComponent(OSAL_HMODULE module) {
         info.exportedName = exported;
         info.name = LevelName(exported);
     }
+    const struct {
+        const char *exportName;
+        std::string *field;
+    } about[] = {{"ZERA_hsComponentAuthor", &info.author},
+                 {"ZERA_hsComponentDescription", &info.description},
+                 {"ZERA_hsComponentLicence", &info.licence}};
+    for (const auto &a : about) {
+        if (const auto *text = reinterpret_cast<const char *>(OSAL_pfnGetProcAddress(module, a.exportName))) {
+            *a.field = text;
+        }
+    }
     info.notComponent = NotComponent(module);
     if (!info.notComponent.empty()) return info;
     info.warnings = Warnings(module);
@@ -109,10 +121,11 @@ std::string VersionText(const InfoBlock &b) {
 std::string AcceptsText(const InfoBlock &q) {
     const std::string family = "version " + std::to_string(q.dwVersion >> 16) + ".x from minor " +
                                std::to_string(q.u16MinPartnerMinor);
-    if ((q.dwFlags & 0x01u) != 0) return "any component of " + family;
-    if (((q.dwFlags & 0x0Cu) != 0 && (q.dwFlags & 0x02u) == 0) || q.dwFlags == 0x20u) {
-        return "nothing (only a component whose flags have 0x04)";
+    if ((q.dwFlags & ZERA_INFO_ACCEPTS_ANY) != 0) return "any component of " + family;
+    if ((q.dwFlags & (ZERA_INFO_FITS_ANY | ZERA_INFO_COMPLETES_STACK)) != 0 && (q.dwFlags & ZERA_INFO_TAKES_ON_TOP) == 0) {
+        return "nothing (only a component of " + family + " whose own flags have ZERA_INFO_FITS_ANY, 0x04)";
     }
+    if (q.dwFlags == ZERA_INFO_NEVER_MATCHES) return "nothing (flags ZERA_INFO_NEVER_MATCHES)";
     std::string text = "components of " + family;
     if (q.dwRangeALow != 0 || q.dwRangeAHigh != 0) {
         text += ", range A covering " + std::to_string(q.dwRangeALow) + ".." + std::to_string(q.dwRangeAHigh);
@@ -121,6 +134,22 @@ std::string AcceptsText(const InfoBlock &q) {
         text += ", range B within " + std::to_string(q.dwRangeBLow) + ".." + std::to_string(q.dwRangeBHigh);
     }
     return text;
+}
+
+void PrintAbout(const ComponentInfo &info, const char *indent, int width) {
+    const struct {
+        const char *label;
+        const std::string &text;
+    } lines[] = {{"description", info.description}, {"author", info.author}, {"licence", info.licence}};
+    for (const auto &l : lines) {
+        if (!l.text.empty()) std::printf("%s%-*s %s\n", indent, width, l.label, l.text.c_str());
+    }
+}
+
+void WriteAboutJson(const ComponentInfo &info, JsonWriter *json) {
+    json->Field("author", info.author);
+    json->Field("description", info.description);
+    json->Field("licence", info.licence);
 }
 
 void WriteInfoBlockJson(const InfoBlock &b, JsonWriter *json) {

@@ -1,6 +1,6 @@
 // tools/component_info.h - what a component module says about itself,
-// read from its exports without adding it to a stack: its name, its two
-// info blocks, and the exports the library cannot use as they are (one name
+// read from its exports without adding it to a stack: its name, who made it
+// (author, description, licence), its two info blocks, and the exports the library cannot use as they are (one name
 // of a pair it looks up whole). Shared by `zera inspect` and `zera list`.
 // Included by the tool's sources only.
 #ifndef ZERA_TOOLS_COMPONENT_INFO_H
@@ -18,6 +18,9 @@ struct ComponentInfo {
     std::string exportedName;  // the name export ("ZERA_hsModuleName"), "" without one
     std::string name;          // the level name the library makes of it
     std::string notComponent;  // why the library takes no level from it, or ""
+    std::string author;        // the optional about exports, "" without them
+    std::string description;
+    std::string licence;
     InfoBlock own{};           // what its levels are
     InfoBlock upper{};         // what they accept on top
     std::vector<std::string> warnings;
@@ -32,6 +35,11 @@ ComponentInfo ReadComponent(OSAL_HMODULE module);
 std::string VersionText(const InfoBlock &b);
 // What an upper block takes on top, in words.
 std::string AcceptsText(const InfoBlock &upper);
+// The author, description and licence lines (text) that a module gives;
+// nothing for those it does not.
+void PrintAbout(const ComponentInfo &info, const char *indent, int width);
+// The same as JSON fields of the open object ("" for those it does not give).
+void WriteAboutJson(const ComponentInfo &info, JsonWriter *json);
 // An info block's fields as a JSON object.
 void WriteInfoBlockJson(const InfoBlock &b, JsonWriter *json);
 

@@ -78,6 +78,7 @@ void PrintText(const std::vector<Entry> &entries) {
         } else if (!e.info.notComponent.empty()) {
             std::printf("             no component: %s\n", e.info.notComponent.c_str());
         } else {
+            PrintAbout(e.info, "             ", 11);
             std::printf("             version %s%s\n", VersionText(e.info.own).c_str(),
                         e.info.own.dwFlags == ZERA_INFO_COMPLETES_STACK ? ", completes the stack" : "");
             std::printf("             accepts on top: %s\n", AcceptsText(e.info.upper).c_str());
@@ -110,6 +111,7 @@ void PrintJson(const std::vector<Entry> &entries) {
         } else if (!e.info.notComponent.empty()) {
             json.Field("not_component", e.info.notComponent);
         } else {
+            WriteAboutJson(e.info, &json);
             json.Key("info_block");
             WriteInfoBlockJson(e.info.own, &json);
             json.Key("accepts");

@@ -85,6 +85,7 @@ void PrintText(const std::string &file, const ComponentInfo &info, const AddOutc
     if (!info.exportedName.empty()) std::printf("component    %s (exports \"%s\")\n", info.name.c_str(), info.exportedName.c_str());
     else std::printf("component    (exports no name)\n");
     std::printf("module       %s%s\n", file.c_str(), outcome.wide ? " (wide binding only)" : "");
+    PrintAbout(info, "", 12);
     std::printf("host level   %s\n", outcome.onHostLevel ? "sits directly on the host level"
                                                          : ("needs another level below it (" + outcome.note + ")").c_str());
     PrintInfoBlock("info block (own)", info.own, true);
@@ -102,6 +103,7 @@ void PrintJson(const std::string &file, const ComponentInfo &info, const AddOutc
     json.Field("component", info.name);
     json.Field("name_export", info.exportedName);
     json.Field("file", file);
+    WriteAboutJson(info, &json);
     json.Key("wide_only");
     json.Bool(outcome.wide);
     json.Key("on_host_level");

@@ -19,6 +19,7 @@
 
 ZERA_COMPONENT_BINDING()
 ZERA_COMPONENT_NAME("Counter.COMPONENT")
+ZERA_COMPONENT_ABOUT("VOQ_ZERA_Comp samples", "Counts the events that come down to it and hands them on", "as VOQ_ZERA_Comp")
 
 namespace {
 
@@ -57,11 +58,10 @@ BOOL8 Start(StackHandle *h) {
 
 void Stop(Counter *c) { sample::StopThread(c, ZERA_vBreakRecvEventWait); }
 
-BOOL8 SetupParList(bool wide, Param **ppstStackParams) {
-    uint32_t count = 0;
-    return ZERA_boCreateParListA(ppstStackParams) &&
-           sample::AddDWord(wide, ppstStackParams, &count, "Forward", ZERA_WTEXT("Forward"), ZERA_ACCESS_ALWAYS, 1) &&
-           sample::AddDWord(wide, ppstStackParams, &count, "Kind", ZERA_WTEXT("Kind"), ZERA_ACCESS_STOPPED, 0);
+void DeclareParams(ZERA_PARAM_LIST *l) {
+    ZERA_DECLARE_DWORD(l, "Forward", ZERA_ACCESS_ALWAYS, 1);
+    ZERA_PERMIT_DWORDS(l, 0, 1);
+    ZERA_DECLARE_DWORD(l, "Kind", ZERA_ACCESS_STOPPED, 0);
 }
 
 void Notify(StackHandle *h) {

@@ -139,30 +139,22 @@ static void Notify(StackHandle *h) {
     OSAL_vMutexUnlock(e->mutex);
 }
 
-static BOOL8 SetupParams(BOOL8 wide, Param **list) {
-    uint32_t count = 0;
-    ParamValue **values = NULL;
-    if (!ZERA_boCreateParListA(list)) return 0;
-    if (wide) {
-        return ZERA_boAddParamW(1, 0, list, &count, &values, ZERA_PARAM_STRING, ZERA_ACCESS_STOPPED, 0, 0, 0,
-                                ZERA_WTEXT("Greeting"), ZERA_WTEXT("hello")) &&
-               ZERA_boAddParamW(1, 0, list, &count, &values, ZERA_PARAM_DWORD, ZERA_ACCESS_ALWAYS, 0, 0, 0,
-                                ZERA_WTEXT("Answer"), (uint32_t)1);
-    }
-    return ZERA_boAddParamA(1, 0, list, &count, &values, ZERA_PARAM_STRING, ZERA_ACCESS_STOPPED, 0, 0, 0,
-                            "Greeting", "hello") &&
-           ZERA_boAddParamA(1, 0, list, &count, &values, ZERA_PARAM_DWORD, ZERA_ACCESS_ALWAYS, 0, 0, 0, "Answer",
-                            (uint32_t)1);
+static void DeclareParams(ZERA_PARAM_LIST *l) {
+    ZERA_DECLARE_STRING(l, "Greeting", ZERA_ACCESS_STOPPED, "hello");
+    ZERA_DECLARE_DWORD(l, "Answer", ZERA_ACCESS_ALWAYS, 1);
+    ZERA_PERMIT_DWORDS(l, 0, 1);
 }
 
 ZERA_COMPONENT_BINDING()
 ZERA_COMPONENT_NAME("Echo.COMPONENT")
+ZERA_COMPONENT_ABOUT("VOQ_ZERA_Comp samples", "Answers every event sent to its level", "as VOQ_ZERA_Comp")
 /* The sample family 0.1. Range B [0xFFFFFFFF, 0xFFFFFFFF] fits any place;
- * the upper block's flags 0x08 (without 0x02) take nothing on top. */
+ * the upper block's ZERA_INFO_COMPLETES_STACK (without ZERA_INFO_TAKES_ON_TOP)
+ * takes nothing on top. */
 ZERA_COMPONENT_INFO(
     ZERA_INFO_VERSION(0, 1) ZERA_INFO_FLAGS(ZERA_INFO_COMPLETES_STACK) ZERA_INFO_RANGE_B(0xFFFFFFFFu, 0xFFFFFFFFu),
-    ZERA_INFO_VERSION(0, 1) ZERA_INFO_FLAGS(0x08u))
-ZERA_COMPONENT_PARAMS(SetupParams)
+    ZERA_INFO_VERSION(0, 1) ZERA_INFO_FLAGS(ZERA_INFO_COMPLETES_STACK))
+ZERA_COMPONENT_DECLARE_PARAMS(DeclareParams)
 ZERA_COMPONENT_THREADS(Start, Stop)
 ZERA_COMPONENT_NOTIFY(Notify)
 

@@ -16,6 +16,7 @@
 
 ZERA_COMPONENT_BINDING()
 ZERA_COMPONENT_NAME("Loopback.COMPONENT")
+ZERA_COMPONENT_ABOUT("VOQ_ZERA_Comp samples", "Answers every event that comes down to it with one of its own", "as VOQ_ZERA_Comp")
 
 namespace {
 
@@ -52,10 +53,9 @@ BOOL8 Start(StackHandle *h) {
 
 void Stop(Loopback *l) { sample::StopThread(l, ZERA_vBreakRecvEventWait); }
 
-BOOL8 SetupParList(bool wide, Param **ppstStackParams) {
-    uint32_t count = 0;
-    return ZERA_boCreateParListA(ppstStackParams) &&
-           sample::AddDWord(wide, ppstStackParams, &count, "Echo", ZERA_WTEXT("Echo"), ZERA_ACCESS_ALWAYS, 1);
+void DeclareParams(ZERA_PARAM_LIST *l) {
+    ZERA_DECLARE_DWORD(l, "Echo", ZERA_ACCESS_ALWAYS, 1);
+    ZERA_PERMIT_DWORDS(l, 0, 1);
 }
 
 void Notify(StackHandle *h) {

@@ -23,6 +23,7 @@
 
 ZERA_COMPONENT_BINDING()
 ZERA_COMPONENT_NAME("Ticker.COMPONENT")
+ZERA_COMPONENT_ABOUT("VOQ_ZERA_Comp samples", "Sends an event down every period", "as VOQ_ZERA_Comp")
 
 namespace {
 
@@ -83,12 +84,7 @@ BOOL8 Start(StackHandle *h) {
 
 void Stop(Ticker *t) { sample::StopThread(t, ZERA_vBreakSendEventWait); }
 
-BOOL8 SetupParList(bool wide, Param **ppstStackParams) {
-    uint32_t count = 0;
-    return ZERA_boCreateParListA(ppstStackParams) &&
-           sample::AddDWord(wide, ppstStackParams, &count, "Period", ZERA_WTEXT("Period"), ZERA_ACCESS_STOPPED,
-                            kDefaultPeriodMs);
-}
+void DeclareParams(ZERA_PARAM_LIST *l) { ZERA_DECLARE_DWORD(l, "Period", ZERA_ACCESS_STOPPED, kDefaultPeriodMs); }
 
 void Notify(StackHandle *h) {
     Ticker *t = sample::Of<Ticker>(h);
@@ -111,7 +107,7 @@ ZERA_EXPORT void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, In
     pstInfoBlock->dwFlags = ZERA_INFO_COMPLETES_STACK;
     pstInfoBlock->dwRangeBLow = pstInfoBlock->dwRangeBHigh = 3;
     pstUpperInfoBlock->dwVersion = 0x00000001u;
-    pstUpperInfoBlock->dwFlags = 0x08u;  // nothing goes on top of Ticker
+    pstUpperInfoBlock->dwFlags = ZERA_INFO_COMPLETES_STACK;  // without ZERA_INFO_TAKES_ON_TOP: nothing goes on top
 }
 
 }  // extern "C"

@@ -1,13 +1,14 @@
 // sample_level.h - what the sample components share: a level's record with
 // the one thread that serves it, starting and stopping that thread with the
-// break protocol, a dword stack parameter in either width, and the module
-// exports every sample has (parameters, init, deinit, notification, thread
-// start and stop). Copy it with the sample you start from.
+// break protocol, and the module exports every sample has (parameters,
+// init, deinit, notification, thread start and stop). Copy it with the
+// sample you start from.
 //
 // A sample defines, in its own file: a record type derived from
-// sample::Level, and the functions SetupParList(bool wide, Param **),
-// Notify(StackHandle *), Start(StackHandle *) and Stop(Record *); then
-// ZERA_SAMPLE_EXPORTS(Record) defines the exports that call them.
+// sample::Level, and the functions DeclareParams(ZERA_PARAM_LIST *) (with
+// the kit's ZERA_DECLARE_ helpers), Notify(StackHandle *),
+// Start(StackHandle *) and Stop(Record *); then ZERA_SAMPLE_EXPORTS(Record)
+// defines the exports that call them.
 #ifndef ZERA_SAMPLE_LEVEL_H
 #define ZERA_SAMPLE_LEVEL_H
 
@@ -63,14 +64,6 @@ void StopThread(Level *l, BreakWait breakWait) {
     l->thread.join();
 }
 
-// Adds a dword parameter to a list being set up, in the list's width.
-inline BOOL8 AddDWord(bool wide, Param **list, uint32_t *count, const char *name, const WCHAR16 *wideName,
-                      uint32_t access, uint32_t value) {
-    ParamValue **values = nullptr;
-    if (wide) return ZERA_boAddParamW(1, 0, list, count, &values, ZERA_PARAM_DWORD, access, 0, 0, 0, wideName, value);
-    return ZERA_boAddParamA(1, 0, list, count, &values, ZERA_PARAM_DWORD, access, 0, 0, 0, name, value);
-}
-
 // The level's parameter of that name, in the level's width; null if none.
 inline Param *Find(StackHandle *h, const char *name, const WCHAR16 *wideName) {
     return h->boWide ? ZERA_pastFindParamW(h->pstStackParams, wideName) : ZERA_pastFindParamA(h->pstStackParams, name);
@@ -105,13 +98,8 @@ void Deinit(StackHandle *h, void (*stop)(Record *)) {
 }  // namespace sample
 
 #define ZERA_SAMPLE_EXPORTS(Record)                                                                              \
+    ZERA_COMPONENT_DECLARE_PARAMS(DeclareParams)                                                                 \
     extern "C" {                                                                                                 \
-    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListA(uint32_t, Param **ppstStackParams) {                         \
-        return SetupParList(false, ppstStackParams);                                                             \
-    }                                                                                                            \
-    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boSetupParListW(uint32_t, Param **ppstStackParams) {                         \
-        return SetupParList(true, ppstStackParams);                                                              \
-    }                                                                                                            \
     ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {                                               \
         if (!sample::Init<Record>(h)) return 0;                                                                  \
         Notify(h);                                                                                               \
