@@ -15,11 +15,18 @@ constexpr const char *kSearchText =
     "tool's folder and the installed components folder; the first one found is\n"
     "used. A name with a folder in it is used as given.\n";
 
-constexpr const char *kCommonOptions =
-    "  --json                   print the result as one JSON object\n"
-    "  -v, --verbose            say on stderr which module was loaded from where\n"
+constexpr const char *kJsonOption = "  --json                   print the result as one JSON object\n";
+constexpr const char *kVerboseOption = "  -v, --verbose            say on stderr which module was loaded from where\n";
+constexpr const char *kOtherCommonOptions =
+    "  -q, --quiet              print nothing on stdout (errors still go to stderr)\n"
     "  -h, --help               show this text\n"
-    "Options take their value as --name VALUE or --name=VALUE; -- ends the options.\n";
+    "Options take their value as --name VALUE or --name=VALUE; -- ends the options.\n"
+    "Numbers may be decimal or hexadecimal (0x10).\n";
+
+constexpr const char *kExitText =
+    "Exit status: 0 success; 1 a stack or module failure (a component not found,\n"
+    "refused or not started; for inspect --exists: no such component); 2 a bad\n"
+    "command line.\n";
 
 constexpr const char *kRunUsage =
     "usage: zera run [<component>...] [--duration SECONDS] [--set LEVEL:NAME=VALUE]...\n"
@@ -42,13 +49,27 @@ constexpr const char *kRunUsage =
     "                           attachments (with --json: in the report's \"trace\")\n";
 
 constexpr const char *kInspectUsage =
-    "usage: zera inspect <component> [--json] [-v]\n"
+    "usage: zera inspect <component> [--exists] [--json] [-v]\n"
     "\n"
     "Loads one component module and prints its file, name, info blocks and stack\n"
     "parameters with their access classes, attributes, values and permitted\n"
     "values, and warns of exports that the library cannot use (one name of the\n"
     "start or stop pair without the other). A module that the library refuses\n"
-    "is reported with the error code and text, and the tool exits with status 1.\n";
+    "is reported with the error code and text, and the tool exits with status 1.\n"
+    "\n"
+    "  --exists                 print nothing; exit 0 when the component is found\n"
+    "                           and the library takes it, 1 when not\n";
+
+constexpr const char *kVersionUsage =
+    "usage: zera version [--json]\n"
+    "\n"
+    "Prints the tool's version (with --json: {\"tool\": \"zera\", \"version\": ...}).\n";
+
+constexpr const char *kHelpUsage =
+    "usage: zera help [<command> | --man]\n"
+    "\n"
+    "Prints the list of commands, the usage of one command, or with --man the\n"
+    "tool's manual page (man(7) format) made of the same texts.\n";
 
 constexpr const char *kDescribeUsage =
     "usage: zera describe <component>... [--json] [-v]\n"
@@ -107,15 +128,25 @@ struct Command {
 const std::vector<Command> &Commands() {
     static const std::vector<Command> commands = {
         {"run", kRunUsage, {"--duration", "--set", "--send"}, {"--trace"}},
-        {"inspect", kInspectUsage, {}, {}},
+        {"inspect", kInspectUsage, {}, {"--exists"}},
         {"describe", kDescribeUsage, {}, {}},
         {"list", kListUsage, {}, {}},
+        {"version", kVersionUsage, {}, {}},
+        {"help", kHelpUsage, {}, {"--man"}},
 #if ZERA_TOOL_LINK
         {"serve", kServeUsage, {"--bind", "--connect", "--name", "--peer-name", "--hwm", "--interval", "--set"}, {}},
         {"top", kTopUsage, {"--count"}, {"--describe"}},
 #endif
     };
     return commands;
+}
+
+// The common options apply where they mean something: --json where a
+// command prints a report it can write as JSON (serve only logs), -v where
+// it loads components (top only talks to a served stack).
+bool TakesJson(const std::string &command) { return command != "serve" && command != "help"; }
+bool TakesVerbose(const std::string &command) {
+    return command != "top" && command != "version" && command != "help";
 }
 
 const Command *FindCommand(const std::string &name) {
@@ -164,8 +195,10 @@ bool Split(const char *command, const std::vector<std::string> &args, CommonOpti
         const size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
         const bool inlineValue = equals != std::string::npos;
-        if (name == "--help" || name == "-h" || name == "--json" || name == "--verbose" || name == "-v" ||
-            Contains(cmd.flagOptions, name)) {
+        const bool json = name == "--json" && TakesJson(command);
+        const bool verbose = (name == "--verbose" || name == "-v") && TakesVerbose(command);
+        const bool quiet = name == "--quiet" || name == "-q";
+        if (name == "--help" || name == "-h" || json || verbose || quiet || Contains(cmd.flagOptions, name)) {
             if (inlineValue) {
                 Bad(command, name + " takes no value");
                 return false;
@@ -175,8 +208,9 @@ bool Split(const char *command, const std::vector<std::string> &args, CommonOpti
                 *help = true;
                 return true;
             }
-            if (name == "--json") common->json = true;
-            else if (name == "--verbose" || name == "-v") common->verbose = true;
+            if (json) common->json = true;
+            else if (verbose) common->verbose = true;
+            else if (quiet) common->quiet = true;
             else options->push_back({name, ""});
         } else if (Contains(cmd.valueOptions, name)) {
             if (!inlineValue && i + 1 >= args.size()) {
@@ -192,15 +226,7 @@ bool Split(const char *command, const std::vector<std::string> &args, CommonOpti
     return true;
 }
 
-// A decimal number without sign or junk, no greater than max.
-bool ParseUnsigned(const std::string &text, uint32_t max, uint32_t *out) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    errno = 0;
-    const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
-    if (errno != 0 || value > max) return false;
-    *out = static_cast<uint32_t>(value);
-    return true;
-}
+bool ParseUnsigned(const std::string &text, uint32_t max, uint32_t *out) { return ParseNumber(text, max, out); }
 
 bool ParseLevel(const std::string &text, uint32_t *out) {
     return ParseUnsigned(text, 31, out) && *out >= 1;
@@ -236,6 +262,23 @@ bool ParseDuration(const std::string &value, double *out) {
 }
 
 }  // namespace
+
+bool ParseNumber(const std::string &text, uint32_t max, uint32_t *out) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    if (digits.empty() || digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos) {
+        return false;
+    }
+    errno = 0;
+    const unsigned long long value = std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
+    if (errno != 0 || value > max) return false;
+    *out = static_cast<uint32_t>(value);
+    return true;
+}
+
+bool IsLeadingOption(const std::string &arg) {
+    return arg == "-v" || arg == "--verbose" || arg == "-q" || arg == "--quiet" || arg == "--json";
+}
 
 const std::vector<std::string> &SampleStack() {
     static const std::vector<std::string> stack = {"Counter", "Loopback", "Ticker"};
@@ -284,7 +327,17 @@ bool ParseInspect(const std::vector<std::string> &args, InspectOptions *out, boo
         return false;
     }
     out->component = positional[0];
+    out->exists = !options.empty();  // --exists, its only option
     return true;
+}
+
+bool ParseVersion(const std::vector<std::string> &args, VersionOptions *out, bool *help) {
+    std::vector<Given> options;
+    std::vector<std::string> positional;
+    if (!Split("version", args, out, &options, &positional, help)) return false;
+    if (*help || positional.empty()) return true;
+    Bad("version", "takes no arguments");
+    return false;
 }
 
 bool ParseDescribe(const std::vector<std::string> &args, DescribeOptions *out, bool *help) {
@@ -385,17 +438,82 @@ void PrintMainUsage(std::FILE *to) {
 #endif
                "  version                  show the tool's version\n"
                "  help [<command>]         show this text, or the options of a command\n"
+               "                           (--man: the manual page)\n"
+               "\n"
+               "-v, -q and --json may also stand before the command (zera -v list).\n"
                "\n",
                to);
     std::fputs(kSearchText, to);
+    std::fputs("\n", to);
+    std::fputs(kExitText, to);
 }
 
 bool PrintCommandUsage(const std::string &command, std::FILE *to) {
     const Command *cmd = FindCommand(command);
     if (cmd == nullptr) return false;
     std::fputs(cmd->usage, to);
-    std::fprintf(to, "\n%s\n%s", kCommonOptions, kSearchText);
+    std::fputs("\n", to);
+    if (TakesJson(command)) std::fputs(kJsonOption, to);
+    if (TakesVerbose(command)) std::fputs(kVerboseOption, to);
+    std::fprintf(to, "%s\n", kOtherCommonOptions);
+    if (TakesVerbose(command)) std::fprintf(to, "%s\n", kSearchText);
+    std::fputs(kExitText, to);
     return true;
+}
+
+namespace {
+
+// Text as man(7) wants it: a backslash doubled, a line that starts with a
+// dot or an apostrophe protected, a leading minus of an option escaped.
+void PutManText(const std::string &text, std::FILE *to) {
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        std::string out;
+        if (!line.empty() && (line[0] == '.' || line[0] == '\'')) out = "\\&";
+        for (size_t i = 0; i < line.size(); ++i) {
+            if (line[i] == '\\') out += "\\e";
+            else if (line[i] == '-' && (i == 0 || line[i - 1] == ' ' || line[i - 1] == '[' || line[i - 1] == '-' ||
+                                        line[i - 1] == '|' || line[i - 1] == ',')) out += "\\-";
+            else out += line[i];
+        }
+        std::fprintf(to, "%s\n", out.empty() ? ".sp" : out.c_str());
+    }
+}
+
+// What a FILE-writing usage printer writes, as a string.
+template <typename Print>
+std::string Captured(Print print) {
+    std::string text;
+    std::FILE *f = std::tmpfile();
+    if (f == nullptr) return text;
+    print(f);
+    std::rewind(f);
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
+    std::fclose(f);
+    return text;
+}
+
+}  // namespace
+
+void PrintManual(std::FILE *to) {
+    std::fprintf(to, ".TH ZERA 1 \"\" \"zera %s\" \"User Commands\"\n", ZERA_TOOL_VERSION);
+    std::fputs(".SH NAME\nzera \\- build, run, inspect and serve stacks of components\n", to);
+    std::fputs(".SH SYNOPSIS\n.nf\n", to);
+    PutManText(Captured([](std::FILE *f) { PrintMainUsage(f); }), to);
+    std::fputs(".fi\n", to);
+    for (const Command &c : Commands()) {
+        std::string title = c.name;
+        for (char &ch : title) ch = static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 'a' + 'A' : ch);
+        std::fprintf(to, ".SH %s\n.nf\n", title.c_str());
+        PutManText(Captured([&c](std::FILE *f) { PrintCommandUsage(c.name, f); }), to);
+        std::fputs(".fi\n", to);
+    }
+    std::fputs(".SH SEE ALSO\nZERA_Host(3), ZERA_Component(3), VOQ_ZERA_Comp(3)\n", to);
 }
 
 }  // namespace tool

@@ -27,10 +27,11 @@ struct SendSchedule {
     uint32_t count = 0;
 };
 
-// What every command takes.
+// What every command takes (each command lists those that apply to it).
 struct CommonOptions {
     bool json = false;     // the report as one JSON object
     bool verbose = false;  // log on stderr which module was loaded from where
+    bool quiet = false;    // nothing on stdout: the exit status and stderr say it
 };
 
 struct RunOptions : CommonOptions {
@@ -43,7 +44,10 @@ struct RunOptions : CommonOptions {
 
 struct InspectOptions : CommonOptions {
     std::string component;
+    bool exists = false;  // only the exit status: 0 a component the library takes, 1 not
 };
+
+struct VersionOptions : CommonOptions {};
 
 struct DescribeOptions : CommonOptions {
     std::vector<std::string> components;
@@ -82,10 +86,22 @@ bool ParseDescribe(const std::vector<std::string> &args, DescribeOptions *out, b
 bool ParseList(const std::vector<std::string> &args, ListOptions *out, bool *help);
 bool ParseServe(const std::vector<std::string> &args, ServeOptions *out, bool *help);
 bool ParseTop(const std::vector<std::string> &args, TopOptions *out, bool *help);
+bool ParseVersion(const std::vector<std::string> &args, VersionOptions *out, bool *help);
+
+// A number as the command line gives it: decimal, or hexadecimal after 0x;
+// no sign, no junk, no greater than max.
+bool ParseNumber(const std::string &text, uint32_t max, uint32_t *out);
+
+// The options that may stand before the command name ("zera -v list") and
+// apply to it as if they followed it.
+bool IsLeadingOption(const std::string &arg);
 
 void PrintMainUsage(std::FILE *to);
 // The usage of one command; false when there is no such command.
 bool PrintCommandUsage(const std::string &command, std::FILE *to);
+// The manual page of the tool (man(7) format): the main usage, then a
+// section per command made of the same texts as `zera help COMMAND`.
+void PrintManual(std::FILE *to);
 
 }  // namespace tool
 

@@ -1,6 +1,6 @@
 // tools/commands.h - the tool's commands; each takes the arguments after
 // its name and returns the process's exit status (0 success, 1 a stack or
-// module failure, 2 a bad command line). Included by the tool's sources only.
+// module failure, 2 a bad command line; `zera help` says so too). Included by the tool's sources only.
 #ifndef ZERA_TOOLS_COMMANDS_H
 #define ZERA_TOOLS_COMMANDS_H
 
@@ -16,9 +16,12 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
+// Sends the standard output to the null device (-q).
+void SilenceStdout();
+
 // Parses a command's arguments with parse(args, &options, &help) and runs
-// body(options), switching the verbose log on as asked: the exit status (2
-// for a bad command line, 0 after --help).
+// body(options), switching the verbose log on and the standard output off
+// as asked: the exit status (2 for a bad command line, 0 after --help).
 template <typename Options, typename Parse, typename Body>
 int RunParsed(const std::vector<std::string> &args, Parse parse, Body body) {
     Options options;
@@ -26,6 +29,7 @@ int RunParsed(const std::vector<std::string> &args, Parse parse, Body body) {
     if (!parse(args, &options, &help)) return kExitUsage;
     if (help) return kExitOk;
     SetVerbose(options.verbose);
+    if (options.quiet) SilenceStdout();
     return body(options);
 }
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli.h"
 #include "host_stack.h"
 #include "json.h"
 
@@ -145,14 +146,7 @@ std::string AttributeText(uint32_t attributes) {
     return out.empty() ? "-" : out;
 }
 
-bool ParseDWord(const std::string &text, uint32_t *out) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    errno = 0;
-    const unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
-    if (errno != 0 || v > 0xFFFFFFFFull) return false;
-    *out = static_cast<uint32_t>(v);
-    return true;
-}
+bool ParseDWord(const std::string &text, uint32_t *out) { return ParseNumber(text, 0xFFFFFFFFu, out); }
 
 bool ParseReal(const std::string &text, double *out) {
     char *end = nullptr;

@@ -124,7 +124,16 @@ void PrintJson(const std::string &file, const ComponentInfo &info, const AddOutc
     json.End();
 }
 
+// --exists: only the exit status says whether the library takes the component.
+int Exists(const InspectOptions &options) {
+    std::string missing;
+    const std::string file = FindComponent(options.component, &missing);
+    if (file.empty()) return kExitFailed;
+    return TryAdd(file).refused ? kExitFailed : kExitOk;
+}
+
 int Inspect(const InspectOptions &options) {
+    if (options.exists) return Exists(options);
     LogSearchPath();
     std::string missing;
     const std::string file = FindComponent(options.component, &missing);

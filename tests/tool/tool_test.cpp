@@ -9,6 +9,7 @@
 #endif
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -117,6 +118,19 @@ TEST(Tool, CommandsShowTheirTextsAndStatus) {
          {"level 1 type 2", "data 68656c6c6f", "level 1 type 2", "data 0000000000000000", "data 0100000000000000",
           "(status complete)", "stack: Echo"}},
         {"run -v Echo --duration 0.2 2>&1", 0, {"zera: search path: ", "level 1: Echo loaded from ", "stack: Echo"}},
+        // Common options before the command; numbers in hexadecimal.
+        {"-v list 2>&1", 0, {"zera: search path: ", "Echo"}},
+        {"run --duration 0.2 --set 0x1:Answer=0x0 --send 0x1:0x32:0x1 Echo", 0, {"Answer       dword   = 0"}},
+        {"run --set 1:Answer=0x Echo", 2, {"bad value '0x' for parameter 'Answer' of level 1"}},
+        {"run --set 1:Answer=2 Echo", 2, {"value '2' is not permitted", "(permitted: 0..1)"}},
+        {"version", 0, {"zera "}}, {"help version", 0, {"usage: zera version [--json]", "Exit status: 0"}},
+        {"help help", 0, {"usage: zera help [<command> | --man]"}},
+        {"help --man", 0, {".TH ZERA 1", ".SH RUN", "usage: zera run", ".SH INSPECT", "\\-\\-exists"}},
+        {"inspect Limits", 0, {"description  Parameters with permitted values", "author       Test Author",
+                               "licence      MIT", "Rate"}},
+        {"inspect --exists Echo", 0, {}}, {"inspect --exists NoSuchThing", 1, {}}, {"inspect --exists NotComponent", 1, {}},
+        {"inspect --exists", 2, {"name exactly one component"}},
+        {"version --bogus", 2, {"unknown option '--bogus'"}}, {"help --json", 2, {"no command '--json'"}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args);
@@ -173,6 +187,84 @@ print(json.dumps(eval(sys.argv[1])))' )";
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.out, std::string(c.expected) + "\n") << r.err;
     }
+}
+
+// -q leaves the standard output empty and the exit status as it was; the common options a command lists are
+// the ones it takes.
+TEST(Tool, QuietAndTheOptionsEachCommandLists) {
+    SKIP_UNLESS_BUILT();
+    for (const char *args : {"run -q --duration 0.2 Echo", "-q list", "inspect Echo --quiet", "version -q --json"}) {
+        const Result r = Shell(kTool + " " + args);
+        EXPECT_EQ(r.status, 0) << args << r.err;
+        EXPECT_EQ(r.out, "") << args;
+    }
+    const Result failed = Shell(kTool + " run -q Counter");
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.err.find("error 2060"), std::string::npos) << failed.err;
+    const struct {
+        const char *command;
+        bool json, verbose;
+    } cases[] = {{"run", true, true},   {"inspect", true, true},  {"describe", true, true}, {"list", true, true},
+                 {"version", true, false}, {"serve", false, true}, {"top", true, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.command);
+        const Result r = Shell(kTool + " help " + c.command);
+        if (r.status != 0) continue;  // serve and top need the Link
+        EXPECT_EQ(r.out.find("--json ") != std::string::npos, c.json) << r.out;
+        EXPECT_EQ(r.out.find("-v, --verbose") != std::string::npos, c.verbose) << r.out;
+        EXPECT_NE(r.out.find("-q, --quiet"), std::string::npos) << r.out;
+        if (!c.json) {
+            EXPECT_EQ(Shell(kTool + " " + c.command + " --json Echo").status, 2);
+        }
+    }
+}
+
+// Every command whose help lists --json prints JSON that a strict parser reads, one document per line.
+TEST(Tool, EveryCommandThatListsJsonPrintsValidJson) {
+    SKIP_UNLESS_BUILT();
+#if defined(_WIN32)
+    GTEST_SKIP() << "the parser is a python3 program fed through a POSIX shell's pipe";
+#endif
+    if (std::system("python3 -c '' 2>/dev/null") != 0) GTEST_SKIP() << "no python3";
+    const std::string parse = R"( | python3 -c 'import json, sys
+def refuse(constant): raise ValueError(constant)
+lines = [l for l in sys.stdin.buffer.read().decode("utf-8").splitlines() if l.strip()]
+assert lines, "no output"
+for l in lines: json.loads(l, parse_constant=refuse)
+print(len(lines))')";
+    const std::string endpoint = "ipc:///tmp/zera_tool_test_" + std::to_string(getpid()) + ".sock";
+    const std::string serve = kTool + " serve Echo --set 1:Greeting= --bind " + endpoint + " >/dev/null & pid=$!; sleep 1; ";
+    const std::vector<std::pair<std::string, std::vector<std::string>>> invocations = {
+        {"run", {"run --duration 0.2 --json", "run Echo --duration 0.2 --trace --send 1:50:2 --json"}},
+        {"inspect", {"inspect Limits --json", "inspect Echo --json", "inspect WideOnly --json"}},
+        {"describe", {"describe Counter Loopback Ticker --json", "describe Params Limits --json"}},
+        {"list", {"list --json", "--json -v list"}},
+        {"version", {"version --json", "--json version"}},
+        {"top", {serve + kTool + " top " + endpoint + " --count 2 --json", serve + kTool + " top " + endpoint + " --describe --json"}},
+    };
+    // The commands the tool lists, each checked against the table.
+    const Result usage = Shell(kTool + " --help");
+    size_t listed = 0;
+    for (size_t at = usage.out.find("\n  "); at != std::string::npos; at = usage.out.find("\n  ", at + 1)) {
+        const std::string command = usage.out.substr(at + 3, usage.out.find_first_of(" \n", at + 3) - at - 3);
+        if (command.empty() || !std::isalpha(static_cast<unsigned char>(command[0]))) continue;
+        const Result help = Shell(kTool + " help " + command);
+        if (help.out.find("--json ") == std::string::npos) continue;
+        SCOPED_TRACE(command);
+        ++listed;
+        const auto row = std::find_if(invocations.begin(), invocations.end(),
+                                      [&command](const auto &i) { return i.first == command; });
+        ASSERT_NE(row, invocations.end()) << "no JSON case for " << command;
+        for (const std::string &line : row->second) {
+            const bool served = line.rfind(serve, 0) == 0;
+            const std::string tool = served ? line : kTool + " " + line;
+            const Result r = Shell(served ? "(" + tool + parse + "); kill $pid; wait $pid" : tool + parse);
+            EXPECT_TRUE(r.status == 0 || served) << line << r.err;
+            EXPECT_GE(std::atoi(r.out.c_str()), served && line.find("--count 2") != std::string::npos ? 2 : 1)
+                << line << r.err;
+        }
+    }
+    EXPECT_GE(listed, 5u);
 }
 
 TEST(Tool, JsonReportWithSettingsMatchesTheStatistics) {
