@@ -2,8 +2,9 @@
 # install/install_test.sh - the installed tree, as a user meets it: installs
 # a build into an empty temporary prefix; checks that a build without the
 # test hooks exports nothing but the interface; builds the example hosts and
-# a C and a C++ component against the installed tree with pkg-config and with
-# find_package; then runs the hosts and the installed host tool with no
+# a C and a C++ component against the installed tree with pkg-config, and the
+# installed examples with their own CMakeLists.txt (find_package); checks the
+# manual pages; then runs the hosts and the installed host tool with no
 # environment at all, from folders of their own.
 #
 #   install_test.sh BUILD_DIR SOURCE_DIR HOOKS(ON|OFF) C_COMPILER CXX_COMPILER
@@ -57,14 +58,34 @@ mkdir "$work/pc"
 "$cxx" -std=c++17 -Wall -Wextra -Werror -shared -fPIC -fvisibility=hidden -pthread $flags \
   "$src/examples/components/Loopback.cpp" -o "$work/pc/Loopback.COMPONENT" $libs
 
-# With find_package: both hosts, the C sample and a C++ sample, through
-# zera_add_component.
-cmake -S "$src/tests/install" -B "$work/cm" -DCMAKE_PREFIX_PATH="$prefix" -DZERA_EXAMPLES="$src/examples" \
-  -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" >/dev/null
+# With find_package: the installed examples, copied as a user copies them,
+# built by their own CMakeLists.txt (both hosts, every sample through
+# zera_add_component), warnings as errors.
+examples=$prefix/share/doc/VOQ_ZERA_Comp/examples
+[ -f "$examples/CMakeLists.txt" ] && [ -f "$examples/hosts/host.c" ] && [ -f "$examples/components/sample_level.h" ] ||
+  fail "the examples are not installed in $examples"
+cp -r "$examples" "$work/examples"
+cmake -S "$work/examples" -B "$work/cm" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" \
+  -DCMAKE_C_FLAGS="-Wall -Wextra -Werror" -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" >/dev/null
 cmake --build "$work/cm" -j2 >/dev/null
-for module in Echo Counter; do
+for module in Echo Counter Loopback Ticker; do
   [ -f "$work/cm/$module.COMPONENT" ] || fail "zera_add_component made no $module.COMPONENT"
 done
+
+# The manual pages: the tool's, with a section per command, and one per
+# public header.
+manual=$prefix/share/man/man1/zera.1
+[ -f "$manual" ] || fail "no manual page $manual"
+for section in RUN INSPECT DESCRIBE LIST VERSION HELP; do
+  grep -q "^\.SH $section\$" "$manual" || fail "zera.1 has no section $section"
+done
+for page in ZERA_Host ZERA_Component VOQ_ZERA_Comp VOQ_OSAL zera_stack zera_event zera_param; do
+  [ -f "$prefix/share/man/man3/$page.3" ] || fail "no manual page $page.3"
+done
+if command -v man >/dev/null; then
+  MANPATH=$prefix/share/man man -P cat zera 2>/dev/null | grep -q "zera inspect <component>" || fail "man zera does not show the tool's page"
+fi
 
 # The hosts start the sample stack (their own builds in the current folder
 # first, the installed samples for the rest), send, receive and stop.
@@ -77,6 +98,8 @@ expect "stopped"
 bare "$work/cm" ./host_cpp Counter Loopback Echo
 expect "received [1-9][0-9]* data events"
 bare "$work/cm" ./host_c Echo
+expect "received [1-9][0-9]* data events"
+bare "$work/cm" ./host_c Counter Loopback Ticker
 expect "received [1-9][0-9]* data events"
 
 # The installed tool finds the installed samples from anywhere.
