@@ -421,6 +421,15 @@ bool SetTyped(StackHandle *h0, uint8_t u8Level, const char *pszName, const Typed
     }
 }
 
+// The parameter a typed read names, refused as FindTyped refuses, and with
+// 1028 when there is no room for the value (hasOutput false).
+bool FindRead(StackHandle *h0, uint8_t u8Level, const char *pszName, uint32_t type, bool hasOutput, Target *t) {
+    if (!FindTyped(h0, u8Level, pszName, nullptr, type, t)) return false;
+    if (hasOutput) return true;
+    OSAL_vSetLastErrorArgs(OSAL_ERR_INVALID_ARG, OSAL_ARG_STRING, "no room for the value");
+    return false;
+}
+
 // ---- Statistics ----------------------------------------------------------------------
 
 // The level numbered u8Level of h0's stack, or null with 2048 and a text.
@@ -429,10 +438,7 @@ StackHandle *LevelOf(StackHandle *h0, uint8_t u8Level) {
     while (h->u8Level < u8Level) {
         StackHandle *next = zera::NextLevelOf(h);
         if (next == nullptr) {
-            char level[zera::kRefusalTextSize], text[zera::kRefusalTextSize];
-            zera::DescribeLevel(h, level, sizeof level);
-            zera::FormatText(text, sizeof text, "no level %u: the topmost is %s", static_cast<unsigned>(u8Level), level);
-            OSAL_vSetLastErrorArgs(OSAL_ERR_INVALID_LEVEL, OSAL_ARG_STRING, text);
+            zera::FailNoLevel(OSAL_ERR_INVALID_LEVEL, h, u8Level);
             return nullptr;
         }
         h = next;
@@ -624,11 +630,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boHostSetParamString(StackHandle *h0, uint8_t u8Le
 ZERA_API BOOL8 ZERA_CALL ZERA_boHostGetParamDWord(StackHandle *h0, uint8_t u8Level, const char *pszName,
                                                  uint32_t *pdwValue) {
     Target t;
-    if (!FindTyped(h0, u8Level, pszName, nullptr, ZERA_PARAM_DWORD, &t)) return 0;
-    if (pdwValue == nullptr) {
-        OSAL_vSetLastErrorArgs(OSAL_ERR_INVALID_ARG, OSAL_ARG_STRING, "no address for the value");
-        return 0;
-    }
+    if (!FindRead(h0, u8Level, pszName, ZERA_PARAM_DWORD, pdwValue != nullptr, &t)) return 0;
     *pdwValue = t.p->uValue.dw;
     return 1;
 }
@@ -636,11 +638,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boHostGetParamDWord(StackHandle *h0, uint8_t u8Lev
 ZERA_API BOOL8 ZERA_CALL ZERA_boHostGetParamReal(StackHandle *h0, uint8_t u8Level, const char *pszName,
                                                 double *prValue) {
     Target t;
-    if (!FindTyped(h0, u8Level, pszName, nullptr, ZERA_PARAM_REAL, &t)) return 0;
-    if (prValue == nullptr) {
-        OSAL_vSetLastErrorArgs(OSAL_ERR_INVALID_ARG, OSAL_ARG_STRING, "no address for the value");
-        return 0;
-    }
+    if (!FindRead(h0, u8Level, pszName, ZERA_PARAM_REAL, prValue != nullptr, &t)) return 0;
     *prValue = t.p->uValue.r;
     return 1;
 }
@@ -648,11 +646,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boHostGetParamReal(StackHandle *h0, uint8_t u8Leve
 ZERA_API BOOL8 ZERA_CALL ZERA_boHostGetParamString(StackHandle *h0, uint8_t u8Level, const char *pszName,
                                                   char *pszOut, uint32_t dwOutSize) {
     Target t;
-    if (!FindTyped(h0, u8Level, pszName, nullptr, ZERA_PARAM_STRING, &t)) return 0;
-    if (pszOut == nullptr || dwOutSize == 0) {
-        OSAL_vSetLastErrorArgs(OSAL_ERR_INVALID_ARG, OSAL_ARG_STRING, "no room for the value");
-        return 0;
-    }
+    if (!FindRead(h0, u8Level, pszName, ZERA_PARAM_STRING, pszOut != nullptr && dwOutSize != 0, &t)) return 0;
     const bool wide = t.owner->boWide != 0;
     const void *value = t.p->uValue.pv;
     const size_t needed = (value == nullptr ? 0 : zera::NameUnits(wide, value)) + 1;

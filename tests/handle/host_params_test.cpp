@@ -124,7 +124,7 @@ TEST_F(HostParams, TypedSetsAndReadsOfEveryType) {
         {"a short buffer", [h, &small] { return ZERA_boHostGetParamString(h, 2, "Mode", small, sizeof small); },
          OSAL_ERR_INVALID_SIZE, "the value of 'Mode' needs 5 bytes; the buffer has 4"},
         {"no output", [h] { return ZERA_boHostGetParamDWord(h, 2, "Rate", nullptr); }, OSAL_ERR_INVALID_ARG,
-         "no address for the value"},
+         "no room for the value"},
     });
 }
 
