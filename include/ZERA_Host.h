@@ -4,6 +4,8 @@
  *
  *     StackHandle *h0 = ZERA_hHostStackCreate(NULL);      ready level 0
  *     ZERA_bHostAddComponentA(h0, "Counter");             levels 1, 2, ...
+ *     ZERA_boHostSetParamDWord(h0, 3, "Period", 100);     a parameter, checked against
+ *                                                         what its component permits
  *     ZERA_boHostStartStack(h0);                          every level started
  *     Event *ev = ZERA_pstHostCreateEvent(h0, ZERA_EVENT_DATA0, 3, 4);
  *     ZERA_boHostSendEvent(h0, ev, 0);                    to level 3
@@ -132,48 +134,6 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boHostStopStack(StackHandle *h0);
  * item, kind 0, holding the new status word), which ZERA_pstHostReceiveEvent
  * hands out among the other events. */
 
-/* ---- Events -------------------------------------------------------------------- */
-
-/* A wait without end for ZERA_pstHostReceiveEvent. */
-#define ZERA_HOST_WAIT_FOREVER 0xFFFFFFFFu
-
-/* Creates an event of type i32Type (ZERA_EVENT_DATA0 to ZERA_EVENT_INTERVAL,
- * 0 to 4) addressed to level u8Level (0 or 1: level 1), whose owner is level
- * 0, so that ZERA_boHostSendEvent accepts it on a stack with or without
- * identifier management. A data event (types 0 to 2) gets a zero-filled
- * data area of dwDataSize bytes, which the caller fills through the event's
- * pbData field; an item-list event (type 3) an item area of that size;
- * type 4 none. (The library's ZERA_pstCreateEventEx refuses level 0 with
- * 1028: a kit-made level 0 has no identifier manager; this call gives the
- * event an identifier of its own.) The caller owns the event: it hands it
- * to ZERA_boHostSendEvent or deletes it with ZERA_boDeleteEvent. Null with
- * 1027 (h0), 1028 (a type below 0 or above 4, or a level above 31; the
- * argument says which), 1034 (dwDataSize above ZERA_EVENT_MAX_SIZE) or 1026
- * (memory). */
-ZERA_API Event *ZERA_CALL ZERA_pstHostCreateEvent(StackHandle *h0, int32_t i32Type, uint8_t u8Level,
-                                                  uint32_t dwDataSize);
-
-/* Sends an event made by ZERA_pstHostCreateEvent from level 0 to its level,
- * where it waits in the level's send queue until dwDelayMs milliseconds from
- * now, when the level's component may take it. On success the stack owns
- * the event. On failure the caller still owns it (and deletes it or sends it
- * again): 1027 (h0), 1028 (null event), 2048 when the stack has no level of
- * the event's number (the argument says which levels it has), or the send's
- * own code (e.g. 2058 for an event another level owns). */
-ZERA_API BOOL8 ZERA_CALL ZERA_boHostSendEvent(StackHandle *h0, Event *pstEvent, uint32_t dwDelayMs);
-
-/* Takes the earliest event that came down to level 0 (from level 1's
- * receive queue: by default every level passes down what the level above it
- * produces, and level 0 wants the events of level 1), waiting up to
- * dwTimeoutMs milliseconds (0: no wait; ZERA_HOST_WAIT_FOREVER: until one
- * comes or the wait is broken with ZERA_vBreakRecvEventWait on h0; a break
- * made before the wait begins is not seen, so a receiver that another thread
- * must stop waits in rounds and checks its own flag between them). The
- * caller owns the event and deletes it with ZERA_boDeleteEvent. Null with
- * code 0 when none came in time or the wait was broken; null with 1027 for
- * h0 or a stack without level 1. */
-ZERA_API Event *ZERA_CALL ZERA_pstHostReceiveEvent(StackHandle *h0, uint32_t dwTimeoutMs);
-
 /* ---- Typed stack parameters and statistics --------------------------------
  *
  * The library's ZERA_boSetStackParamA takes its value as a variable argument
@@ -229,6 +189,48 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boHostGetParamString(StackHandle *h0, uint8_t u8Le
  * stack does not have is refused: 2048 with "no level 9: the topmost is
  * level 3 (Ticker)". 1027 (h0), 1028 (null pstOut). */
 ZERA_API BOOL8 ZERA_CALL ZERA_boHostGetStatistics(StackHandle *h0, uint8_t u8Level, ZERA_STATISTICS *pstOut);
+
+/* ---- Events -------------------------------------------------------------------- */
+
+/* A wait without end for ZERA_pstHostReceiveEvent. */
+#define ZERA_HOST_WAIT_FOREVER 0xFFFFFFFFu
+
+/* Creates an event of type i32Type (ZERA_EVENT_DATA0 to ZERA_EVENT_INTERVAL,
+ * 0 to 4) addressed to level u8Level (0 or 1: level 1), whose owner is level
+ * 0, so that ZERA_boHostSendEvent accepts it on a stack with or without
+ * identifier management. A data event (types 0 to 2) gets a zero-filled
+ * data area of dwDataSize bytes, which the caller fills through the event's
+ * pbData field; an item-list event (type 3) an item area of that size;
+ * type 4 none. (The library's ZERA_pstCreateEventEx refuses level 0 with
+ * 1028: a kit-made level 0 has no identifier manager; this call gives the
+ * event an identifier of its own.) The caller owns the event: it hands it
+ * to ZERA_boHostSendEvent or deletes it with ZERA_boDeleteEvent. Null with
+ * 1027 (h0), 1028 (a type below 0 or above 4, or a level above 31; the
+ * argument says which), 1034 (dwDataSize above ZERA_EVENT_MAX_SIZE) or 1026
+ * (memory). */
+ZERA_API Event *ZERA_CALL ZERA_pstHostCreateEvent(StackHandle *h0, int32_t i32Type, uint8_t u8Level,
+                                                  uint32_t dwDataSize);
+
+/* Sends an event made by ZERA_pstHostCreateEvent from level 0 to its level,
+ * where it waits in the level's send queue until dwDelayMs milliseconds from
+ * now, when the level's component may take it. On success the stack owns
+ * the event. On failure the caller still owns it (and deletes it or sends it
+ * again): 1027 (h0), 1028 (null event), 2048 when the stack has no level of
+ * the event's number (the argument says which levels it has), or the send's
+ * own code (e.g. 2058 for an event another level owns). */
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostSendEvent(StackHandle *h0, Event *pstEvent, uint32_t dwDelayMs);
+
+/* Takes the earliest event that came down to level 0 (from level 1's
+ * receive queue: by default every level passes down what the level above it
+ * produces, and level 0 wants the events of level 1), waiting up to
+ * dwTimeoutMs milliseconds (0: no wait; ZERA_HOST_WAIT_FOREVER: until one
+ * comes or the wait is broken with ZERA_vBreakRecvEventWait on h0; a break
+ * made before the wait begins is not seen, so a receiver that another thread
+ * must stop waits in rounds and checks its own flag between them). The
+ * caller owns the event and deletes it with ZERA_boDeleteEvent. Null with
+ * code 0 when none came in time or the wait was broken; null with 1027 for
+ * h0 or a stack without level 1. */
+ZERA_API Event *ZERA_CALL ZERA_pstHostReceiveEvent(StackHandle *h0, uint32_t dwTimeoutMs);
 
 #ifdef __cplusplus
 }
