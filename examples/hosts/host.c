@@ -31,9 +31,9 @@ static int Add(StackHandle *h0, const char *name, uint8_t *top) {
     uint8_t level = ZERA_bHostAddComponentA(h0, name);
     if (level == 0) return Failed(name);
     printf("level %u: %s\n", (unsigned)level, ZERA_hsComponentNameA(h0, level));
-    /* A ticking level ticks faster, so that a short run sees ticks. */
-    if (ZERA_pstGetStackParamA(h0, level, "Period") != NULL &&
-        !ZERA_boSetStackParamA(h0, level, "Period", (uint32_t)50)) {
+    /* A ticking level ticks faster, so that a short run sees ticks. The
+     * typed set checks the value's type and what the component permits. */
+    if (ZERA_pstGetStackParamA(h0, level, "Period") != NULL && !ZERA_boHostSetParamDWord(h0, level, "Period", 50)) {
         return Failed("set Period");
     }
     *top = level;

@@ -42,7 +42,7 @@ public:
         if (level == 0) return Fail(name);
         std::printf("level %u: %s\n", level, ZERA_hsComponentNameA(h0_, level));
         if (ZERA_pstGetStackParamA(h0_, level, "Period") != nullptr &&
-            !ZERA_boSetStackParamA(h0_, level, "Period", uint32_t{50})) {
+            !ZERA_boHostSetParamDWord(h0_, level, "Period", 50)) {
             return Fail("set Period");
         }
         top_ = level;
