@@ -423,8 +423,10 @@ bool ParseTop(const std::vector<std::string> &args, TopOptions *out, bool *help)
     return true;
 }
 
-void PrintMainUsage(std::FILE *to) {
-    std::fputs("usage: zera <command> [options]\n"
+namespace {
+
+std::string MainUsage() {
+    std::string text = "usage: zera <command> [options]\n"
                "\n"
                "commands:\n"
                "  run [<component>...]     build a stack, run it and report (default: the sample stack)\n"
@@ -441,23 +443,27 @@ void PrintMainUsage(std::FILE *to) {
                "                           (--man: the manual page)\n"
                "\n"
                "-v, -q and --json may also stand before the command (zera -v list).\n"
-               "\n",
-               to);
-    std::fputs(kSearchText, to);
-    std::fputs("\n", to);
-    std::fputs(kExitText, to);
+               "\n";
+    return text + kSearchText + "\n" + kExitText;
 }
+
+std::string CommandUsage(const Command &cmd) {
+    std::string text = std::string(cmd.usage) + "\n";
+    if (TakesJson(cmd.name)) text += kJsonOption;
+    if (TakesVerbose(cmd.name)) text += kVerboseOption;
+    text += std::string(kOtherCommonOptions) + "\n";
+    if (TakesVerbose(cmd.name)) text += std::string(kSearchText) + "\n";
+    return text + kExitText;
+}
+
+}  // namespace
+
+void PrintMainUsage(std::FILE *to) { std::fputs(MainUsage().c_str(), to); }
 
 bool PrintCommandUsage(const std::string &command, std::FILE *to) {
     const Command *cmd = FindCommand(command);
     if (cmd == nullptr) return false;
-    std::fputs(cmd->usage, to);
-    std::fputs("\n", to);
-    if (TakesJson(command)) std::fputs(kJsonOption, to);
-    if (TakesVerbose(command)) std::fputs(kVerboseOption, to);
-    std::fprintf(to, "%s\n", kOtherCommonOptions);
-    if (TakesVerbose(command)) std::fprintf(to, "%s\n", kSearchText);
-    std::fputs(kExitText, to);
+    std::fputs(CommandUsage(*cmd).c_str(), to);
     return true;
 }
 
@@ -484,33 +490,19 @@ void PutManText(const std::string &text, std::FILE *to) {
     }
 }
 
-// What a FILE-writing usage printer writes, as a string.
-template <typename Print>
-std::string Captured(Print print) {
-    std::string text;
-    std::FILE *f = std::tmpfile();
-    if (f == nullptr) return text;
-    print(f);
-    std::rewind(f);
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
-    std::fclose(f);
-    return text;
-}
-
 }  // namespace
 
 void PrintManual(std::FILE *to) {
     std::fprintf(to, ".TH ZERA 1 \"\" \"zera %s\" \"User Commands\"\n", ZERA_TOOL_VERSION);
     std::fputs(".SH NAME\nzera \\- build, run, inspect and serve stacks of components\n", to);
     std::fputs(".SH SYNOPSIS\n.nf\n", to);
-    PutManText(Captured([](std::FILE *f) { PrintMainUsage(f); }), to);
+    PutManText(MainUsage(), to);
     std::fputs(".fi\n", to);
     for (const Command &c : Commands()) {
         std::string title = c.name;
         for (char &ch : title) ch = static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 'a' + 'A' : ch);
         std::fprintf(to, ".SH %s\n.nf\n", title.c_str());
-        PutManText(Captured([&c](std::FILE *f) { PrintCommandUsage(c.name, f); }), to);
+        PutManText(CommandUsage(c), to);
         std::fputs(".fi\n", to);
     }
     std::fputs(".SH SEE ALSO\nZERA_Host(3), ZERA_Component(3), VOQ_ZERA_Comp(3)\n", to);
