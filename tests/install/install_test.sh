@@ -27,8 +27,10 @@ libdir=$(cd "$(dirname "$pc")/.." && pwd)
 components=$libdir/VOQ_ZERA_Comp/components
 
 # A release install exports the interface only: no test hook, no internal.
+# It holds the harness: its header, library and test level's module.
+[ -f "$prefix/include/ZERA_Harness.h" ] && [ -f "$components/HarnessLevel.COMPONENT" ] || fail "no harness installed"
 if [ "$hooks" = OFF ]; then
-  for lib in libVOQ_OSAL.so libVOQ_ZERA_Comp.so; do
+  for lib in libVOQ_OSAL.so libVOQ_ZERA_Comp.so libVOQ_ZERA_Harness.so; do
     extra=$(nm -D --defined-only "$libdir/$lib" | awk '{print $3}' | grep -Ev '^(ZERA|OSAL)_' || true)
     [ -z "$extra" ] || fail "$lib exports more than its interface: $extra"
     hooks_found=$(nm -D --defined-only "$libdir/$lib" | awk '{print $3}' | grep -E '^(ZERA|OSAL)_[a-z0-9]+Test' || true)
@@ -57,6 +59,16 @@ mkdir "$work/pc"
 "$cxx" -std=c++17 -Wall -Wextra -Werror -shared -fPIC -fvisibility=hidden -pthread $flags \
   "$src/examples/components/Loopback.cpp" -o "$work/pc/Loopback.COMPONENT" $libs
 
+# With pkg-config: the harness's C and C++ tests.
+export PKG_CONFIG_PATH=$(dirname "$pc")
+hflags=$(pkg-config --cflags VOQ_ZERA_Harness)
+hlibs=$(pkg-config --libs VOQ_ZERA_Harness)
+unset PKG_CONFIG_PATH
+"$cc" -std=c11 -Wall -Wextra -Wpedantic -Werror $hflags "$src/tests/install/harness_check.c" -o "$work/pc/harness_c" \
+  $hlibs $rpath
+"$cxx" -std=c++17 -Wall -Wextra -Wpedantic -Werror -pthread $hflags "$src/tests/install/harness_check.cpp" \
+  -o "$work/pc/harness_cpp" $hlibs $rpath
+
 # With find_package: both hosts, the C sample and a C++ sample, through
 # zera_add_component.
 cmake -S "$src/tests/install" -B "$work/cm" -DCMAKE_PREFIX_PATH="$prefix" -DZERA_EXAMPLES="$src/examples" \
@@ -78,6 +90,13 @@ bare "$work/cm" ./host_cpp Counter Loopback Echo
 expect "received [1-9][0-9]* data events"
 bare "$work/cm" ./host_c Echo
 expect "received [1-9][0-9]* data events"
+
+# The harness's tests, built both ways, load the installed samples and the
+# test level's module.
+for check in "$work/pc/harness_c" "$work/pc/harness_cpp" "$work/cm/harness_check_c" "$work/cm/harness_check_cpp"; do
+  bare "$work" "$check"
+  expect "harness: "
+done
 
 # The installed tool finds the installed samples from anywhere.
 bare "$work" "$prefix/bin/zera" list
