@@ -55,6 +55,18 @@ bool RefuseWithoutClock() {
     return false;
 }
 
+// Moves a running manual clock (kNoManualClock: stops it); false with 1025
+// when none runs.
+bool MoveIfRunning(int64_t now) {
+    LockAcquire(&g_manualLock);
+    if (g_manualNow.load(std::memory_order_relaxed) == kNoManualClock) {
+        LockRelease(&g_manualLock);
+        return RefuseWithoutClock();
+    }
+    MoveAndRelease(now);
+    return true;
+}
+
 }  // namespace
 
 #if defined(ZERA_TEST_HOOKS)
@@ -132,30 +144,14 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boManualClockStart(const TimeVal *pstStart) {
     return 1;
 }
 
-OSAL_API BOOL8 OSAL_CALL OSAL_boManualClockStop(void) {
-    using namespace osal;
-    LockAcquire(&g_manualLock);
-    if (g_manualNow.load(std::memory_order_relaxed) == kNoManualClock) {
-        LockRelease(&g_manualLock);
-        return RefuseWithoutClock();
-    }
-    MoveAndRelease(kNoManualClock);
-    return 1;
-}
+OSAL_API BOOL8 OSAL_CALL OSAL_boManualClockStop(void) { return osal::MoveIfRunning(osal::kNoManualClock) ? 1 : 0; }
 
 OSAL_API BOOL8 OSAL_CALL OSAL_boManualClockSet(const TimeVal *pstNow) {
-    using namespace osal;
     if (!pstNow || zera::TimeIsRelative(*pstNow)) {
         OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
         return 0;
     }
-    LockAcquire(&g_manualLock);
-    if (g_manualNow.load(std::memory_order_relaxed) == kNoManualClock) {
-        LockRelease(&g_manualLock);
-        return RefuseWithoutClock();
-    }
-    MoveAndRelease(zera::TimeToMicros(*pstNow));
-    return 1;
+    return osal::MoveIfRunning(zera::TimeToMicros(*pstNow)) ? 1 : 0;
 }
 
 OSAL_API uint32_t OSAL_CALL OSAL_dwManualClockPending(TimeVal *pstNext) {
