@@ -47,6 +47,7 @@ TEST(Harness, RefusalsStoreTheirCodeAndLeaveNothingBehind) {
         {"Relay", ZERA_HARNESS_TEST_CLOCK, &relative, "1028"},
         {"NoSuchThing", 0, nullptr, "1030"},
         {"NotComponent", 0, nullptr, "1035"},
+        {"InitFailsCode", 0, nullptr, "2056"},  // the component's own code
         {"Ticker", ZERA_HARNESS_TEST_LEVEL, nullptr, "2055 flags"},  // nothing goes on top of Ticker
     };
     for (const auto &c : cases) {
@@ -84,6 +85,10 @@ TEST(Harness, ARefusedStartReportsTheComponentsCode) {
     ASSERT_TRUE(h.set("Refuse", 0u));
     EXPECT_TRUE(h.start());
     EXPECT_NE(h.level(2)->dwStatus & ZERA_STATUS_STARTED, 0u);
+    Harness half("HalfThreads", Opts(true, false));
+    EXPECT_FALSE(half.start());
+    EXPECT_EQ(OSAL_dwGetLastError(), 1035u);
+    EXPECT_NE(std::string(OSAL_pszGetLastErrorText()).find("level 1 (HalfThreads)"), std::string::npos);
 }
 
 TEST(Harness, TypedParametersCheckTheirTypeAndPermittedValues) {
