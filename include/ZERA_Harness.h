@@ -101,9 +101,9 @@ ZERA_HARNESS_API ZERA_HHARNESS ZERA_CALL ZERA_hHarnessCreateA(const char *pszCom
 
 /* Stops the stack if it runs, stops level 0's receiver, removes the levels,
  * deletes every event still queued on either side, stops the test clock and
- * frees the harness. False with 1027 for a null harness; the removal's code
- * when a level cannot be removed (the harness is freed all the same, the
- * test clock stopped). */
+ * frees the harness. False with 1027 for a null harness; false with the
+ * removal's code when a level cannot be removed: the harness stays, its
+ * receiver stopped, and the call may be repeated. */
 ZERA_HARNESS_API BOOL8 ZERA_CALL ZERA_boHarnessDestroy(ZERA_HHARNESS hHarness);
 
 /* The handle of level 0, 1 (the component) or 2 (the test level) for calls
