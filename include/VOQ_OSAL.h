@@ -326,8 +326,49 @@ OSAL_API void OSAL_CALL OSAL_vSharedMemUnlock(OSAL_HSHMEM hShm);
 
 /* ---- Time and byte order ---------------------------------------------------- */
 
-/* The current wall-clock time, absolute, in microseconds since the epoch. */
+/* The current wall-clock time, absolute, in microseconds since the epoch;
+ * while a manual clock runs, that clock's time. */
 OSAL_API void OSAL_CALL OSAL_vGetSystemTime(TimeVal *pstTime);
+
+/* ---- The manual clock ----------------------------------------------------------
+ *
+ * A clock that stands still until its owner moves it, for tests of
+ * timer-driven code (ZERA_Harness.h is the way to use it). While it runs,
+ * in the whole process: OSAL_vGetSystemTime reports its time, every queue
+ * wait with a deadline measures the deadline against it, and such a wait
+ * sleeps, without a real-time limit, until a move of the clock reaches its
+ * deadline (or the queue changes, as always). Waits without a deadline are
+ * not affected. One manual clock at a time; it is in every build.
+ *
+ * A wait whose deadline lies after the clock's time is pending; a move to or
+ * past its deadline releases it. Every move wakes the waits of every queue,
+ * so that each measures its deadline again. When the clock stops, the waits
+ * go back to the wall clock: a deadline taken from the manual clock that the
+ * wall clock has passed ends its wait at once. */
+
+/* Starts the manual clock at *pstStart (absolute). False with 1028 for a null
+ * or RELATIVE time, 1025 when a manual clock runs already, 1026 when its wait
+ * list cannot be made. */
+OSAL_API BOOL8 OSAL_CALL OSAL_boManualClockStart(const TimeVal *pstStart);
+/* Stops it; the layer's time is the wall clock's again. False with 1025 when
+ * none runs. */
+OSAL_API BOOL8 OSAL_CALL OSAL_boManualClockStop(void);
+/* Sets its time to *pstNow (absolute; backward too: a backward step delays
+ * what was due). False with 1028 (null or RELATIVE) or 1025 (none runs). */
+OSAL_API BOOL8 OSAL_CALL OSAL_boManualClockSet(const TimeVal *pstNow);
+/* How many waits are pending; *pstNext (when given) receives the earliest
+ * deadline among them, OSAL_stTimeInfinite when there is none. 0 with 1025
+ * when no manual clock runs, else the last error is 0. */
+OSAL_API uint32_t OSAL_CALL OSAL_dwManualClockPending(TimeVal *pstNext);
+/* Waits, at most dwRealLimitMs milliseconds of real time, until at least
+ * dwWaits (0 counts as 1) waits are pending and stores the earliest of their
+ * deadlines in *pstNext (when given); with boMove it then sets the clock to
+ * that deadline, which releases the waits of that deadline. The released
+ * threads run on by themselves; the call does not wait for them. False
+ * with 0 stored when too few waits came in time (the clock unchanged), 1025
+ * when no manual clock runs. */
+OSAL_API BOOL8 OSAL_CALL OSAL_boManualClockCrank(uint32_t dwWaits, uint32_t dwRealLimitMs, BOOL8 boMove,
+                                                  TimeVal *pstNext);
 
 #define OSAL_BO_TO_NETWORK 1u   /* host variable into the packet */
 #define OSAL_BO_FROM_NETWORK 0u /* packet into the host variable */

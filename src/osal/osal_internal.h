@@ -65,7 +65,8 @@ using zera::kMicrosPerSecond;
 constexpr int64_t kNever = INT64_MAX;
 
 // The layer's clock in microseconds since the epoch, as OSAL_vGetSystemTime
-// reports it: the wall clock plus, in test builds, the controllable offset.
+// reports it: the manual clock while one runs, else the wall clock plus, in
+// test builds, the controllable offset.
 int64_t NowMicros();
 // The test clock's offset in microseconds (0 outside test builds).
 int64_t ClockOffsetMicros();
@@ -76,9 +77,26 @@ int64_t ClockOffsetMicros();
 // only when the deadline depends on it.
 int64_t DeadlineMicros(const TimeVal &deadline);
 
-// Wakes the queue waits so that they measure their deadlines against a
-// changed test clock (queue.cpp). Only test builds call it.
+// Wakes every queue wait so that it measures its deadline against a changed
+// clock (queue.cpp): the manual clock moved, started or stopped, or the test
+// offset changed. Takes the queues' registry lock and each queue's mutex.
 void NotifyClockChanged();
+
+// A queue wait that sleeps on the manual clock (clock.cpp): it has no real
+// deadline, and the clock counts it as pending until its deadline comes.
+struct ClockWait {
+    int64_t deadline;
+    ClockWait *prev;
+    ClockWait *next;
+};
+// Registers w with the manual clock before the caller sleeps until a clock
+// move wakes it; false (nothing registered) while no manual clock runs: the
+// caller then sleeps on the real clock. The caller holds the mutex that the
+// clock's move takes before it wakes the sleepers (the queue's), so that no
+// move between the caller's look at the clock and its sleep is missed.
+bool ClockWaitBegin(ClockWait *w, int64_t deadline);
+// Unregisters a wait that ClockWaitBegin registered.
+void ClockWaitEnd(ClockWait *w);
 
 }  // namespace osal
 

@@ -2,8 +2,8 @@
 // lock, a condition variable waited on until wall-clock deadlines and a
 // re-entrant cursor lock, with the PutBox in front of it for puts.
 //
-// Lock order: the clock registry's mutex (test builds) before a queue's
-// mutex before its box's spin lock. No user callback (delete, mark) runs
+// Lock order: the registry's lock before a queue's mutex before the manual
+// clock's lock and the box's spin lock. No user callback (delete, mark) runs
 // while a queue's mutex is held, but for the delete function when the queue
 // itself goes away; the order and due functions, which must not call the
 // queue, do.
@@ -43,10 +43,8 @@ struct OSAL_Queue {
     // line away from the thread that holds it.
     alignas(lines::kCacheLine) std::atomic<uint32_t> pulse{0};
     osal::PutBox box;  // locks itself; starts a cache line of its own
-#if defined(ZERA_TEST_HOOKS)
-    OSAL_Queue *regPrev = nullptr;  // clock registry links; guarded by g_registryLock
+    OSAL_Queue *regPrev = nullptr;  // registry links; guarded by g_registryLock
     OSAL_Queue *regNext = nullptr;
-#endif
     OSAL_Queue(uint32_t capacityItems, OSAL_PFN_QDELETE pfnDelete, uint32_t chunkSlots)
         : core(&box, pfnDelete, chunkSlots), capacity(capacityItems) {}
 };
@@ -66,8 +64,12 @@ uint32_t ChunkSlots() {
     uint32_t slots = g_testChunkSlots.load();
     return slots ? slots : QueueCore::kChunkSlots;
 }
+#else
+uint32_t ChunkSlots() { return QueueCore::kChunkSlots; }
+#endif
 
-// Every live queue, so that a step of the test clock can wake their waits.
+// Every live queue, so that a move of the clock can wake their waits. Only
+// creating and deleting a queue take the lock; a put or a take does not.
 osal::Lock g_registryLock = OSAL_LOCK_INITIALIZER;  // guards g_registry and the links
 OSAL_Queue *g_registry = nullptr;
 
@@ -88,11 +90,6 @@ void Unregister(OSAL_Queue *q) {
     if (q->regNext) q->regNext->regPrev = q->regPrev;
     LockRelease(&g_registryLock);
 }
-#else
-uint32_t ChunkSlots() { return QueueCore::kChunkSlots; }
-void Register(OSAL_Queue *) {}
-void Unregister(OSAL_Queue *) {}
-#endif
 
 // Longest single sleep: far deadlines are approached in steps, so no system
 // time value ever overflows (32-bit time_t, milliseconds in 32 bits) and a
@@ -124,6 +121,15 @@ void Sleep(OSAL_Queue *q, int64_t deadline, uint32_t seenPuts) {
     ZERA_ASSERT(osal::HoldsLock(&q->mutex));
     if (!q->box.AddSleeper(seenPuts)) return;
     ++q->sleepers;
+    osal::ClockWait manual;
+    if (deadline != kNever && osal::ClockWaitBegin(&manual, deadline)) {
+        // On the manual clock: no real deadline; its moves wake every queue.
+        osal::CondWaitUntil(&q->changed, &q->mutex, kNever);
+        osal::ClockWaitEnd(&manual);
+        --q->sleepers;
+        q->box.RemoveSleeper();
+        return;
+    }
     if (deadline != kNever) {
         const int64_t now = osal::NowMicros();
         if (deadline - now > kMaxSleepMicros) deadline = now + kMaxSleepMicros;
@@ -275,7 +281,6 @@ void *TakeOrPeek(OSAL_HQUEUE q, BOOL8 boWait, TimeVal stDeadline, bool take) {
 namespace osal {
 
 void NotifyClockChanged() {
-#if defined(ZERA_TEST_HOOKS)
     LockAcquire(&g_registryLock);
     for (OSAL_Queue *q = g_registry; q; q = q->regNext) {
         LockAcquire(&q->mutex);
@@ -283,7 +288,6 @@ void NotifyClockChanged() {
         LockRelease(&q->mutex);
     }
     LockRelease(&g_registryLock);
-#endif
 }
 
 }  // namespace osal

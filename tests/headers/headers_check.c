@@ -8,6 +8,7 @@
 #include "VOQ_OSAL.h"
 #include "VOQ_ZERA_Comp.h"
 #include "ZERA_Component.h"
+#include "ZERA_Harness.h"
 #include "ZERA_Host.h"
 
 #if defined(ZERA_CHECK_NO_THREADS)
@@ -59,3 +60,19 @@ int zera_headers_check(void) {
     (void)ZERA_boHostGetParamDWord(NULL, 1, "Rate", &dwDWord);
     return (int)ZERA_STATS_INDEX(2, 3) + (int)ZERA_STATS_LOAD_MAX + (int)sizeof(StackHandle) + (ev != NULL ? (int)ev->dwDataSize + (int)ev->dwItemCount : 0);
 }
+
+/* The harness in either language; its C++ face's templates instantiated. */
+int zera_harness_check(void);
+int zera_harness_check(void) {
+    ZERA_HHARNESS h = ZERA_hHarnessCreateA("Ticker", ZERA_HARNESS_TEST_CLOCK | ZERA_HARNESS_TEST_LEVEL, NULL);
+    ZERA_HarnessStatistics stats;
+    return ZERA_boHarnessGetStatistics(h, &stats) + ZERA_boHarnessDestroy(h);
+}
+#if defined(__cplusplus)
+int zera_harness_cpp_check(zera::Harness &h);
+int zera_harness_cpp_check(zera::Harness &h) {
+    zera::EventPtr ev = h.below(ZERA_EVENT_DATA0, "x", 1);
+    return h.push_below(ev, std::chrono::milliseconds(5)) + h.advance(std::chrono::seconds(1)) +
+           static_cast<int>(h.now().count() > 0);
+}
+#endif

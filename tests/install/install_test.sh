@@ -28,8 +28,10 @@ libdir=$(cd "$(dirname "$pc")/.." && pwd)
 components=$libdir/VOQ_ZERA_Comp/components
 
 # A release install exports the interface only: no test hook, no internal.
+# It holds the harness: its header, library and test level's module.
+[ -f "$prefix/include/ZERA_Harness.h" ] && [ -f "$components/HarnessLevel.COMPONENT" ] || fail "no harness installed"
 if [ "$hooks" = OFF ]; then
-  for lib in libVOQ_OSAL.so libVOQ_ZERA_Comp.so; do
+  for lib in libVOQ_OSAL.so libVOQ_ZERA_Comp.so libVOQ_ZERA_Harness.so; do
     extra=$(nm -D --defined-only "$libdir/$lib" | awk '{print $3}' | grep -Ev '^(ZERA|OSAL)_' || true)
     [ -z "$extra" ] || fail "$lib exports more than its interface: $extra"
     hooks_found=$(nm -D --defined-only "$libdir/$lib" | awk '{print $3}' | grep -E '^(ZERA|OSAL)_[a-z0-9]+Test' || true)
@@ -58,6 +60,17 @@ mkdir "$work/pc"
 "$cxx" -std=c++17 -Wall -Wextra -Werror -shared -fPIC -fvisibility=hidden -pthread $flags \
   "$src/examples/components/Loopback.cpp" -o "$work/pc/Loopback.COMPONENT" $libs
 
+# With pkg-config: the harness's C and C++ tests.
+export PKG_CONFIG_PATH=$(dirname "$pc")
+hflags=$(pkg-config --cflags VOQ_ZERA_Harness)
+hlibs=$(pkg-config --libs VOQ_ZERA_Harness)
+unset PKG_CONFIG_PATH
+"$cc" -std=c11 -Wall -Wextra -Wpedantic -Werror $hflags "$src/tests/install/harness_check.c" -o "$work/pc/harness_c" \
+  $hlibs $rpath
+"$cxx" -std=c++17 -Wall -Wextra -Wpedantic -Werror -pthread $hflags "$src/tests/install/harness_check.cpp" \
+  -o "$work/pc/harness_cpp" $hlibs $rpath
+
+
 # With find_package: the installed examples, copied as a user copies them,
 # built by their own CMakeLists.txt (both hosts, every sample through
 # zera_add_component), warnings as errors.
@@ -69,6 +82,10 @@ cmake -S "$work/examples" -B "$work/cm" -DCMAKE_PREFIX_PATH="$prefix" \
   -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" \
   -DCMAKE_C_FLAGS="-Wall -Wextra -Werror" -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" >/dev/null
 cmake --build "$work/cm" -j2 >/dev/null
+# With find_package: the harness's C and C++ tests.
+cmake -S "$src/tests/install" -B "$work/hcm" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" >/dev/null
+cmake --build "$work/hcm" -j2 >/dev/null
 for module in Echo Counter Loopback Ticker; do
   [ -f "$work/cm/$module.COMPONENT" ] || fail "zera_add_component made no $module.COMPONENT"
 done
@@ -101,6 +118,13 @@ bare "$work/cm" ./host_c Echo
 expect "received [1-9][0-9]* data events"
 bare "$work/cm" ./host_c Counter Loopback Ticker
 expect "received [1-9][0-9]* data events"
+
+# The harness's tests, built both ways, load the installed samples and the
+# test level's module.
+for check in "$work/pc/harness_c" "$work/pc/harness_cpp" "$work/hcm/harness_check_c" "$work/hcm/harness_check_cpp"; do
+  bare "$work" "$check"
+  expect "harness: "
+done
 
 # The installed tool finds the installed samples from anywhere.
 bare "$work" "$prefix/bin/zera" list
