@@ -72,16 +72,9 @@ void Stop(Relay *r) {
     r->down.breakMutex = nullptr;
 }
 
-BOOL8 SetupParList(bool wide, Param **ppstStackParams) {
-    uint32_t count = 0;
-    ParamValue **values = nullptr;
-    const bool added = ZERA_boCreateParListA(ppstStackParams) &&
-                       (wide ? ZERA_boAddParamW(1, 0, ppstStackParams, &count, &values, ZERA_PARAM_DWORD,
-                                                ZERA_ACCESS_ALWAYS, 0, 0, 0, ZERA_WTEXT("Delay"), 0u)
-                             : ZERA_boAddParamA(1, 0, ppstStackParams, &count, &values, ZERA_PARAM_DWORD,
-                                                ZERA_ACCESS_ALWAYS, 0, 0, 0, "Delay", 0u));
-    return added && (wide ? ZERA_boAddValueW(&values, ZERA_PARAM_DWORD, 0, ZERA_VALUE_RANGE, 0u, kLongestDelayMs)
-                          : ZERA_boAddValueA(&values, ZERA_PARAM_DWORD, 0, ZERA_VALUE_RANGE, 0u, kLongestDelayMs));
+void DeclareParams(ZERA_PARAM_LIST *l) {
+    ZERA_DECLARE_DWORD(l, "Delay", ZERA_ACCESS_ALWAYS, 0);
+    ZERA_PERMIT_DWORDS(l, 0, kLongestDelayMs);
 }
 
 void Notify(StackHandle *h) {
