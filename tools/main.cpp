@@ -21,6 +21,7 @@ int main(int argc, char **argv) {
 #if ZERA_TOOL_LINK
     if (command == "serve") return tool::CommandServe(args);
     if (command == "top") return tool::CommandTop(args);
+    if (command == "keygen") return tool::CommandKeygen(args);
 #endif
     if (command == "version" || command == "--version") {
         std::printf("zera %s\n", ZERA_TOOL_VERSION);

@@ -380,20 +380,17 @@ std::vector<Bytes> Garbage() {
 TEST_F(Link, ServerRefusesAndCountsGarbage) {
     Server server("tcp://127.0.0.1:*", kEcho);
     Peer peer(server.endpoint);
-    // Versions 2 and 3 were laid out as this one, 2 without batches, 3
-    // with batches of up to 256 events.
-    zlink::Hello second, third;
-    second.version = 2;
-    third.version = 3;
     const Bytes old[] = {
         // The hello of version 1, which had no link level.
         {zlink::kHello, 'Z', 'L', 'N', 'K', 0, 1, zlink::kRoleStack, 0, 4, 'l', 'i', 'n', 'k'},
-        zlink::HelloMessage(zlink::kHello, second),
-        zlink::HelloMessage(zlink::kHello, third),
+        // 2 to 4 had no session number in the hello.
+        {zlink::kHello, 'Z', 'L', 'N', 'K', 0, 2, zlink::kRoleStack, 3, 0, 1, 'l'},
+        {zlink::kHello, 'Z', 'L', 'N', 'K', 0, 3, zlink::kRoleStack, 3, 0, 1, 'l'},
+        {zlink::kHello, 'Z', 'L', 'N', 'K', 0, 4, zlink::kRoleStack, 3, 0, 1, 'l'},
     };
-    for (int version = 1; version <= 3; ++version) {
+    for (int version = 1; version <= 4; ++version) {
         peer.Send(old[version - 1]);
-        const std::string why = "the peer speaks link protocol version " + std::to_string(version) + ", this end version 4";
+        const std::string why = "the peer speaks link protocol version " + std::to_string(version) + ", this end version 5";
         EXPECT_EQ(peer.Next(), zlink::RefuseMessage(2057, why));
     }
     peer.Send(Numbered(0, {1}));  // before a hello
@@ -404,7 +401,7 @@ TEST_F(Link, ServerRefusesAndCountsGarbage) {
     zlink::Status status;
     const Bytes m = peer.Next();
     ASSERT_TRUE(zlink::ReadStatus(m.data(), m.size(), &status));
-    EXPECT_EQ(status.link[3], 4u + Garbage().size());  // the old hellos, the event before the welcome, the garbage
+    EXPECT_EQ(status.link[3], 5u + Garbage().size());  // the old hellos, the event before the welcome, the garbage
     EXPECT_EQ(status.link[0], 0u);
     EXPECT_EQ(status.levels.at(0).component, "Echo");
 
@@ -446,7 +443,7 @@ TEST_F(Link, MismatchedPeerFailsTheStartWithTheReason) {
         const char *reason;
     } cases[] = {
         {zlink::RefuseMessage(2055, "expects 'x'"), "", 2055, "the peer says: expects 'x'"},
-        {Welcome("serve", 9), "", 2057, "the peer speaks link protocol version 9, this end version 4"},
+        {Welcome("serve", 9), "", 2057, "the peer speaks link protocol version 9, this end version 5"},
         {Welcome("other"), "serve", 2055, "the peer is named 'other', this end expects 'serve'"},
     };
     for (const auto &c : cases) {
