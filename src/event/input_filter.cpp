@@ -191,15 +191,26 @@ void PassDown(StackHandle *prev, Event *ev) {
     }
 }
 
-// Puts ev into h's receive queue, or deletes it when the queue refuses.
+// An event meant for h's receive queue that does not get there is counted,
+// so that nobody loses events without learning of it.
+void CountDropped(StackHandle *h) { zera::ExtrasOf(h)->dropped.fetch_add(1, std::memory_order_relaxed); }
+
+// Puts ev into h's receive queue, or deletes and counts it when the queue
+// refuses.
 void Queue(StackHandle *h, Event *ev) {
-    if (!OSAL_boQueuePut(h->hRecvQueue, ev, ZERA_boTimeStampCompare)) ZERA_boDeleteEvent(ev);
+    if (OSAL_boQueuePut(h->hRecvQueue, ev, ZERA_boTimeStampCompare)) return;
+    ZERA_boDeleteEvent(ev);
+    CountDropped(h);
 }
 
 // A copy into h's receive queue, the event itself further down.
 void QueueCopyAndPassDown(StackHandle *h, StackHandle *prev, Event *ev) {
     Event *copy = ZERA_pstCloneEvent(ev);
-    if (copy != nullptr) Queue(h, copy);
+    if (copy != nullptr) {
+        Queue(h, copy);
+    } else {
+        CountDropped(h);
+    }
     PassDown(prev, ev);
 }
 
