@@ -224,9 +224,10 @@ public:
 
     void PrintStatus() const {
         const zlink::Status s = Status();
-        std::printf("status after %.1f s: from the peer %u, to the peer %u, undelivered %u, refused packets %u\n",
+        std::printf("status after %.1f s: from the peer %u, to the peer %u, undelivered %u, refused packets %u, "
+                    "dropped at level 0 %u\n",
                     s.uptimeMs / 1000.0, s.link[zlink::kTaken], s.link[zlink::kForwarded],
-                    s.link[zlink::kUndelivered], s.link[zlink::kRefused]);
+                    s.link[zlink::kUndelivered], s.link[zlink::kRefused], s.link[zlink::kDropped]);
         for (const zlink::LevelStatus &l : s.levels) {
             std::printf("  level %u %-12s %-18s events %u/%u (kind 0)\n", l.level, l.component.c_str(),
                         StatusWords(l.status).c_str(), l.statistics[0], l.statistics[1]);
@@ -258,7 +259,10 @@ private:
         s.link[zlink::kForwarded] = f.forwarded;
         s.link[zlink::kUndelivered] = f.undelivered;
         s.link[zlink::kRefused] = f.refused;
-        s.link[zlink::kDropped] = dropped_;
+        // What the stack sent down faster than serve took it from level 0.
+        uint64_t dropped = 0;
+        if (stack_->Height() != 0) ZERA_boHostGetDropCount(stack_->h0(), 1, &dropped);
+        s.link[zlink::kDropped] = static_cast<uint32_t>(dropped);
         for (uint32_t n = 1; n <= stack_->Height(); ++n) {
             zlink::LevelStatus l;
             l.level = static_cast<uint8_t>(n);
@@ -379,7 +383,6 @@ private:
     zlink::EventBatch batch_;    // main thread: the message being written
     zlink::Session session_;     // main thread: who holds the session, its numbers and figures
     zlink::Outcome outcome_;     // main thread: of the message being taken
-    uint32_t dropped_ = 0;       // what level 0 dropped before serve took it
     std::string endpoint_;
     Clock::time_point start_ = Clock::now();
 };

@@ -56,8 +56,9 @@ public:
         const double seconds = last_.empty() ? 0 : (s.uptimeMs - lastUptime_) / 1000.0;
         if (json_) return ShowJson(s, seconds);
         if (terminal_) std::fputs("\x1b[H\x1b[2J", stdout);
-        std::printf("served for %.1f s; link: from the peer %u, to the peer %u, undelivered %u, refused packets %u\n",
-                    s.uptimeMs / 1000.0, s.link[0], s.link[1], s.link[2], s.link[3]);
+        std::printf("served for %.1f s; link: from the peer %u, to the peer %u, undelivered %u, refused packets %u, "
+                    "dropped at level 0 %u\n",
+                    s.uptimeMs / 1000.0, s.link[0], s.link[1], s.link[2], s.link[3], s.link[zlink::kDropped]);
         std::printf("%-5s %-14s %-20s %10s %12s %12s\n", "level", "component", "status", "events/s", "loadA (max)",
                     "loadB (max)");
         for (const zlink::LevelStatus &l : s.levels) {

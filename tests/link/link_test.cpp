@@ -217,9 +217,14 @@ public:
     // The next message; empty after 5 s.
     Bytes Next() {
         zmq_pollitem_t item = {socket_, 0, ZMQ_POLLIN, 0};
-        Bytes body(8192);
-        const int n = zmq_poll(&item, 1, 5000) > 0 ? zmq_recv(socket_, body.data(), body.size(), 0) : 0;
-        body.resize(n > 0 ? std::min<size_t>(static_cast<size_t>(n), body.size()) : 0);
+        zmq_msg_t msg;
+        zmq_msg_init(&msg);
+        Bytes body;
+        if (zmq_poll(&item, 1, 5000) > 0 && zmq_msg_recv(&msg, socket_, 0) >= 0) {
+            const auto *data = static_cast<const uint8_t *>(zmq_msg_data(&msg));
+            body.assign(data, data + zmq_msg_size(&msg));
+        }
+        zmq_msg_close(&msg);
         return body;
     }
     void Send(const Bytes &m) { zmq_send(socket_, m.data(), m.size(), 0); }
@@ -529,6 +534,118 @@ TEST_F(Link, ForwardsWhatIsDueAndKeepsTheRestForItsTime) {
     EXPECT_EQ(arrived, "1239");
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(550));
     EXPECT_TRUE(ZERA_boHostStopStack(stack.h0));
+}
+
+// A server that sends the Link every kind of message, an event of the
+// stack's status (an item list) among them, and messages of the server's
+// side that a Link never takes: the Link's process lives on, the item list
+// is counted missing and never reaches the stack, the rest are refused and
+// counted, a flush is answered, and an event after all of it still arrives.
+TEST_F(Link, FakeServerSendsEveryKindAndTheLinkLivesOn) {
+    Peer peer;
+    LinkStack stack(peer.endpoint, "", 0);
+    ASSERT_NO_FATAL_FAILURE(StartWelcomed(stack, peer));
+    Event *items = ZERA_pstCreateEvent(ZERA_EVENT_ITEMS, 1, 0);
+    zlink::EventBatch batch;
+    uint32_t dropped = 0;
+    ASSERT_TRUE(batch.Add(items, &dropped));
+    ZERA_boDeleteEvent(items);
+    Bytes status(batch.MessageSize());
+    batch.CopyMessage(status.data());
+    zlink::Status report;
+    report.levels.resize(1);
+    const Bytes kinds[] = {
+        status,                                              // the status event, sequence 0
+        Welcome("serve"),                                    // repeated: taken as the answer to a hello
+        zlink::HelloMessage(zlink::kHello, zlink::Hello()),  // refused from here on: a server's side
+        {zlink::kStatusAsk}, {zlink::kDescribeAsk}, {zlink::kBye},
+        zlink::StatusMessage(report), {zlink::kDescription, 0},
+        zlink::AckMessage(0),
+    };
+    for (const Bytes &m : kinds) peer.Send(m);
+    peer.Send({zlink::kFlush});
+    Bytes answer;
+    while ((answer = peer.Next()).size() == 5 && answer != zlink::AckMessage(1)) {
+    }
+    EXPECT_EQ(answer, zlink::AckMessage(1));  // the item list was taken (and dropped)
+    peer.Send(Numbered(1, {0x42}));
+    EXPECT_EQ(stack.Receive(), "66");
+    uint32_t stats[ZERA_STATS_WORDS] = {};
+    // Taken from the peer, missing from it, refused packets, sessions.
+    const std::vector<uint32_t> expected{1, 1, 6, 1};
+    std::vector<uint32_t> figures;
+    for (int wait = 0; wait < 100 && figures != expected; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(ZERA_boGetStatistics(stack.h0, 1, stats));
+        figures = {stats[5], stats[9], stats[10], stats[11]};
+    }
+    EXPECT_EQ(figures, expected);
+    EXPECT_NE(ZERA_hHandleGetNextLevel(stack.h0)->dwStatus & ZERA_STATUS_STARTED, 0u);
+    EXPECT_TRUE(ZERA_boHostStopStack(stack.h0));
+}
+
+// A message of `count` one-byte type-2 events numbered from `sequence`.
+Bytes Burst(uint32_t sequence, uint32_t count) {
+    zlink::EventBatch batch;
+    for (uint32_t i = 0; i < count; ++i) {
+        Event *ev = ZERA_pstCreateEvent(ZERA_EVENT_DATA2, 1, 1);
+        ev->pbData[0] = static_cast<uint8_t>(i);
+        uint32_t dropped = 0;
+        EXPECT_TRUE(batch.Add(ev, &dropped));
+        ZERA_boDeleteEvent(ev);
+    }
+    Bytes m(batch.MessageSize());
+    batch.CopyMessage(m.data());
+    zlink::PatchEvent(m.data(), sequence, 0);
+    return m;
+}
+
+// A stack peer sends 50 full batches at once to a served Echo, which
+// answers every event: serve takes them all, and every answer is either
+// forwarded, counted undelivered, or counted dropped at level 0 (the
+// stack answered faster than serve took); what serve forwarded is what
+// the peer received, none missing.
+TEST_F(Link, FiftyBatchBurstIsCountedExactlyOnBothEnds) {
+    Server server("tcp://127.0.0.1:*", kEcho);
+    Peer peer(server.endpoint);
+    peer.Send(zlink::HelloMessage(zlink::kHello, zlink::Hello()));
+    ASSERT_EQ(peer.Next()[0], zlink::kWelcome);
+    constexpr uint32_t kBatches = 50;
+    for (uint32_t b = 0; b < kBatches; ++b) peer.Send(Burst(b * zlink::kMaxBatch, zlink::kMaxBatch));
+    uint32_t received = 0, missing = 0, expect = 0;
+    zlink::Status status;
+    for (int quiet = 0; quiet < 3;) {
+        const Bytes m = peer.Next();
+        if (m.empty()) break;
+        if (m[0] == zlink::kAck) {
+            // Once serve has taken everything and a while passed, ask.
+            uint32_t ack = 0;
+            ASSERT_TRUE(zlink::ReadAck(m.data(), m.size(), &ack));
+            if (ack == kBatches * zlink::kMaxBatch) ++quiet;
+            continue;
+        }
+        uint32_t sequence = 0, ack = 0;
+        std::vector<Event *> events;
+        ASSERT_TRUE(zlink::ReadEvents(m.data(), m.size(), {}, &sequence, &ack, &events)) << m[0];
+        missing += sequence - expect;
+        expect = sequence + static_cast<uint32_t>(events.size());
+        received += static_cast<uint32_t>(events.size());
+        for (Event *ev : events) ZERA_boDeleteEvent(ev);
+    }
+    peer.Send({zlink::kStatusAsk});
+    const Bytes m = peer.Next();
+    ASSERT_TRUE(zlink::ReadStatus(m.data(), m.size(), &status));
+    const uint32_t *f = status.link;
+    EXPECT_EQ(f[zlink::kTaken], kBatches * zlink::kMaxBatch);
+    EXPECT_EQ(f[zlink::kForwarded] + f[zlink::kUndelivered] + f[zlink::kDropped], f[zlink::kTaken])
+        << "forwarded " << f[zlink::kForwarded] << ", undelivered " << f[zlink::kUndelivered] << ", dropped "
+        << f[zlink::kDropped];
+    EXPECT_EQ(received, f[zlink::kForwarded]);
+    EXPECT_EQ(missing, 0u);
+    EXPECT_EQ(f[zlink::kRefused], 0u);
+    std::fprintf(stderr, "burst: taken %u = forwarded %u + undelivered %u + dropped %u; the peer received %u\n",
+                 f[zlink::kTaken], f[zlink::kForwarded], f[zlink::kUndelivered], f[zlink::kDropped], received);
+    EXPECT_EQ(server.tool.Stop(SIGTERM), 0);
 }
 
 // The outbox asks for one wake-up per sleep of its consumer: one lost
