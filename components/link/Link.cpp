@@ -9,12 +9,18 @@
 // remote stack behind a ROUTER socket and plays that stack's level 0.
 // Attachments keep their meaning across: Link's level and the peer's level
 // 0 are one place, so Link's level N+k is the remote level k (hellos carry
-// each end's level, and the receiving end renumbers, link_wire.h).
+// each end's level, and the receiving end renumbers, link_wire.h). The
+// protocol (hello, welcome, numbers, confirmations, accounting) is the link
+// library's session (src/link/link_session.h), which serve drives too; this
+// file only moves its bytes.
 //
 // Transport: one ZeroMQ DEALER socket, bound or connected to the endpoint
 // (tcp://host:port, ipc://path). On every new connection Link sends a hello
 // (protocol version, its level, its name); the peer answers with a welcome
-// (version, session number, its level, its name) or a refusal with an error code and text. Two
+// (version, session number, its level, its name) or a refusal with an
+// error code and text; status events (item lists) from the peer never
+// reach this stack, which they would start or stop from inside its own
+// threads: the session counts them missing. Two
 // threads per level: the sender takes due events from the level's send
 // queue and puts them into the outbox, waking the io thread over an inproc
 // pipe when that sleeps; the io thread alone owns the DEALER: it
@@ -34,22 +40,26 @@
 //   kind 2: eventsA undelivered (no peer, high-water mark full, dropped when
 //           the connection broke before the peer confirmed them, or left
 //           over at a stop), eventsB lost on the way in (gaps in the peer's
-//           numbering), bytesA packets refused (malformed, truncated, out of
-//           a session, or a hello that does not suit), bytesB sessions begun.
+//           numbering, and item lists), bytesA packets refused (malformed,
+//           truncated, out of a session, a refusal, or a hello that does
+//           not suit), bytesB sessions begun.
 // Kind 0 stays the input filter's count of the events Link hands down.
 //
 // Parameters (all settable while the stack is stopped):
 //   Endpoint       "tcp://127.0.0.1:5570"
 //   Bind           0: connect to the endpoint, 1: bind it
-//   HighWater      1000: messages queued per direction before it is full
+//   HighWater      16: messages queued per direction before it is full (each
+//                  at most zlink::kMaxMessage bytes, so about 6 MiB)
 //   ReconnectMs    100: the reconnect interval
 //   OnFull         0 "count": an event that cannot go out now (no peer, or
 //                  the high-water mark is full) is dropped and counted;
 //                  1 "refuse": Link takes no further event until it can, so
 //                  they wait in the level's send queue
-//   ConnectWaitMs  2000: how long a start waits for the peer's welcome; a
-//                  refusal in that time (another protocol version, 2057,
-//                  or another name, 2055) fails the start, with that code
+//   ConnectWaitMs  2000: how long a start waits for the peer's welcome (it
+//                  says on stderr when none came); a refusal in that time
+//                  (another protocol version, 2057, another name, 2055,
+//                  the session another's or the key refused, 2058, a
+//                  failed security handshake, 2055) fails the start, with that code
 //                  and the reason stored and written to stderr (the host
 //                  kit's start reports that code, naming the level); no
 //                  answer lets the start go on, and the link connects when
@@ -57,6 +67,14 @@
 //                  to stderr, and the link keeps trying.
 //   Name           "link": this end's name in its hello
 //   PeerName       "": the name the peer must have (empty: any)
+//   ServerKey      "": CURVE on: the server's public key (Z85, its .pub file's
+//                  public-key); KeyFile is then this end's key pair file
+//                  (zera keygen). A refused key or a failed handshake
+//                  fails the start as a refusal does.
+//   KeyFile        ""
+// A peer that sends nothing for 5 s ends the session (each end says it is
+// there every 500 ms when it has nothing else to say); a peer that closes
+// its connection ends it at once. The link reconnects every ReconnectMs.
 #include <zmq.h>
 
 #include <algorithm>
