@@ -263,7 +263,11 @@ class HostilePeer(unittest.TestCase):
         honest = subprocess.Popen([os.path.join(BIN, "zera"), "run", "Counter", "Loopback", "Link", "--set",
                                    "3:Endpoint=" + server.endpoint, "--send", "3:10", "--duration", "3", "--json"],
                                   cwd=BIN, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        time.sleep(1.5)
+        # The stranger comes once the honest run's events arrive, however
+        # slow the machine is to start it.
+        deadline = time.time() + 30
+        while time.time() < deadline and (status_of(self.ctx, server.endpoint) or (0,))[0] == 0:
+            time.sleep(0.1)
         stranger = Peer(self.ctx, server.endpoint)
         answers = []
         for session in (0, 12345):
@@ -272,6 +276,7 @@ class HostilePeer(unittest.TestCase):
         stranger.close()
         out, err = honest.communicate(timeout=60)
         self.assertEqual(honest.returncode, 0, err)
+        self.assertTrue(out.startswith("{"), err)
         for answer in answers:
             self.assertIsNotNone(answer)
             self.assertEqual(answer[0], 2058)
