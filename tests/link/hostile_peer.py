@@ -360,6 +360,15 @@ class HostilePeer(unittest.TestCase):
                     self.assertIn("the stack did not start", err)
                     self.assertIn("Link (level 3): the peer at " + endpoint + " was refused: " + said, err)
             self.assertLosesNothing(endpoint, *key, "--set", "3:KeyFile=" + os.path.join(folder, "client.key"))
+            # zera top with the allowed key sees every peer that got in, by its key.
+            top = subprocess.run([os.path.join(BIN, "zera"), "top", endpoint, "--count", "1", "--server-key",
+                                  os.path.join(folder, "server.pub"), "--key", os.path.join(folder, "client.key")],
+                                 cwd=BIN, capture_output=True, text=True, timeout=60)
+            self.assertEqual(top.returncode, 0, top.stderr)
+            peers = re.findall(r"^peer +(\w+) +(.+?) +(\S+)$", top.stdout, re.M)
+            self.assertIn(("stack", "key " + client[0][:16], "127.0.0.1"), peers)
+            self.assertIn(("monitor", "key " + client[0][:16], "127.0.0.1"), peers)
+            self.assertNotIn("anonymous", top.stdout)
             status, _, err = server.stop()
             self.assertEqual(status, 0)
             self.assertIn("refused a connection: its key is not on the allow-list", err)
