@@ -267,11 +267,14 @@ private:
             } else if (event == ZMQ_EVENT_HANDSHAKE_FAILED_AUTH) {
                 Refused(OSAL_ERR_NOT_OWNER, "the server refused this end's key (ZAP status " + std::to_string(value) +
                                                 "): it is not on the server's allow-list");
-            } else if (event == ZMQ_EVENT_HANDSHAKE_FAILED_PROTOCOL || event == ZMQ_EVENT_HANDSHAKE_FAILED_NO_DETAIL) {
-                Refused(OSAL_ERR_INFO_MISMATCH, std::string("the security handshake failed (") +
-                                                    (l_->running.serverKey.empty() ? "this end has no CURVE key"
-                                                                                   : "a wrong server key?") +
-                                                    ")");
+            } else if (event == ZMQ_EVENT_HANDSHAKE_FAILED_PROTOCOL ||
+                       (event == ZMQ_EVENT_HANDSHAKE_FAILED_NO_DETAIL && !l_->running.serverKey.empty())) {
+                // Without CURVE only a server that wants it fails the
+                // handshake so; with it, a server key that is not the
+                // server's leaves the answer unreadable.
+                Refused(OSAL_ERR_INFO_MISMATCH, l_->running.serverKey.empty()
+                                                    ? "the security handshake failed (this end has no CURVE key)"
+                                                    : "the security handshake failed (a wrong server key?)");
             }
         }
         zmq_msg_close(&frame);
@@ -497,6 +500,8 @@ bool OpenSockets(LinkLevel *l) {
     }
     char name[64];
     std::snprintf(name, sizeof name, "inproc://zera-link-monitor-%p", static_cast<void *>(l));
+    // Without CURVE a handshake that fails for a reason libzmq does not
+    // name (a peer that died part-way) is tried again; see Monitor.
     const int events = ZMQ_EVENT_HANDSHAKE_SUCCEEDED | ZMQ_EVENT_DISCONNECTED | ZMQ_EVENT_HANDSHAKE_FAILED_AUTH |
                        ZMQ_EVENT_HANDSHAKE_FAILED_PROTOCOL | ZMQ_EVENT_HANDSHAKE_FAILED_NO_DETAIL;
     if (zmq_socket_monitor(l->peer, name, events) != 0) return false;
