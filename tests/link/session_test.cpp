@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "link_session.h"
-#include "link_wire.h"
 
 namespace {
 
@@ -19,20 +18,11 @@ using zlink::PeerId;
 using zlink::Session;
 
 PeerId Route(const std::string &route, const std::string &key = "") {
-    PeerId p;
-    p.route.assign(route.begin(), route.end());
-    p.key = key;
-    p.address = "tcp://127.0.0.1:" + route;
-    return p;
+    return PeerId{Bytes(route.begin(), route.end()), key, "tcp://127.0.0.1:" + route};
 }
 
 Bytes HelloFrom(uint8_t role, uint64_t session = 0, uint16_t version = zlink::kVersion) {
-    zlink::Hello h;
-    h.role = role;
-    h.session = session;
-    h.version = version;
-    h.name = "peer";
-    return zlink::HelloMessage(zlink::kHello, h);
+    return zlink::HelloMessage(zlink::kHello, zlink::Hello{version, role, session, 0, "peer"});
 }
 
 // The reply as "W<session>", "R<code>", "A<n>", or "-" for none; an ask as "ask S"/"ask D".
@@ -48,18 +38,10 @@ std::string Shown(const Outcome &o) {
     return "?";
 }
 
-Session::Config Server() {
-    Session::Config c;
-    c.server = true;
-    c.name = "serve";
-    c.seed = 7;
-    return c;
-}
-
 // One stack peer owns a server's session; the table walks through who may
 // take it and what every other peer is told.
 TEST(LinkSession, OneStackPeerOwnsTheSession) {
-    Session s(Server());
+    Session s(Session::Config{true, "serve", "", 0, 7});
     Outcome o;
     uint64_t first = 0;
     const auto take = [&](const PeerId &from, const Bytes &m, zlink::Millis now) {
@@ -91,24 +73,15 @@ TEST(LinkSession, OneStackPeerOwnsTheSession) {
     EXPECT_FALSE(s.Open());
     EXPECT_EQ(take(Route("d"), HelloFrom(zlink::kRoleStack), 80 + zlink::kOwnerSilentMs), "W+");
     EXPECT_EQ(s.figures().sessions, 4u);
-    // The monitor's status ask, the stranger's flush and the old owner's.
     EXPECT_EQ(s.figures().refused, 6u);  // the early ask, b's two hellos, the old version, two flushes
-    EXPECT_EQ(s.Peers().size(), 6u);
-}
-
-// With CURVE the key is the owner's name: the same key on another
-// connection takes the session back, another allowed key is refused.
-TEST(LinkSession, WithKeysTheOwnersKeyTakesItBack) {
-    Session s(Server());
-    Outcome o;
-    const Bytes hello = HelloFrom(zlink::kRoleStack);
-    s.Take(Route("a", "KEY-A"), hello.data(), hello.size(), 0, &o);
-    ASSERT_EQ(Shown(o), "W+");
-    s.Take(Route("b", "KEY-B"), hello.data(), hello.size(), 1, &o);
-    EXPECT_EQ(Shown(o), "R2058 the session belongs to another stack peer (key KEY-A at tcp://127.0.0.1:a)");
-    s.Take(Route("a2", "KEY-A"), hello.data(), hello.size(), 2, &o);
-    EXPECT_EQ(Shown(o), "W+");
-    EXPECT_EQ(s.Peers().at(1).identity, "key KEY-B");
+    // With CURVE the key names the owner: the same key on another
+    // connection takes the session back, another allowed key is refused.
+    EXPECT_EQ(take(Route("k", "KEY-K"), HelloFrom(zlink::kRoleStack), 90 + zlink::kOwnerSilentMs * 2), "W+");
+    EXPECT_EQ(take(Route("e", "KEY-E"), HelloFrom(zlink::kRoleStack), 91 + zlink::kOwnerSilentMs * 2),
+              "R2058 the session belongs to another stack peer (key KEY-K at tcp://127.0.0.1:k)");
+    EXPECT_EQ(take(Route("k2", "KEY-K"), HelloFrom(zlink::kRoleStack), 92 + zlink::kOwnerSilentMs * 2), "W+");
+    EXPECT_EQ(s.Peers().size(), 9u);
+    EXPECT_EQ(s.Peers().at(7).identity, "key KEY-E");
 }
 
 // Events of `count` one-byte type-2 events numbered from `sequence`, with
@@ -131,10 +104,7 @@ Bytes Events(uint32_t sequence, uint32_t count, uint32_t items = 0, uint32_t ack
 // (gaps and item lists, which never reach the stack), what it refused, and
 // what the server did not confirm when the connection broke.
 TEST(LinkSession, ClientCountsEveryEvent) {
-    Session::Config c;
-    c.name = "link";
-    c.linkLevel = 3;
-    Session s(c);
+    Session s(Session::Config{false, "link", "", 3, 1});
     Outcome o;
     const PeerId server;
     ASSERT_EQ(s.Connected(0)[0], zlink::kHello);
@@ -148,19 +118,15 @@ TEST(LinkSession, ClientCountsEveryEvent) {
     ASSERT_TRUE(o.opened);
     s.Take(server, welcome.data(), welcome.size(), 3, &o);  // the answer to a repeated hello
     EXPECT_FALSE(o.opened);
-    struct Step {
-        Bytes message;
-        size_t delivered;
-    };
-    const Step steps[] = {
+    const std::pair<Bytes, size_t> steps[] = {  // a message, the events it delivers
         {Events(0, 3), 3},     // 0..2
         {Events(5, 2, 1), 1},  // 3 and 4 missing, 5 an item list, 6
         {Events(6, 1), 0},     // 6 again: refused
         {Events(7, 4, 0, 8), 4},  // confirms 8 of ours, more than were sent: not taken
     };
-    for (const Step &step : steps) {
-        s.Take(server, step.message.data(), step.message.size(), 4, &o);
-        EXPECT_EQ(o.events.size(), step.delivered);
+    for (const auto &step : steps) {
+        s.Take(server, step.first.data(), step.first.size(), 4, &o);
+        EXPECT_EQ(o.events.size(), step.second);
         for (Event *ev : o.events) {
             EXPECT_NE(ev->i32Type, ZERA_EVENT_ITEMS);
             ZERA_boDeleteEvent(ev);
