@@ -79,7 +79,8 @@ void Serve(void *s, bool echo, const zlink::Bytes &reply, uint32_t *sequence, ui
             welcome.name = "bench";
             answer = zlink::HelloMessage(zlink::kWelcome, welcome);
             *sequence = *taken = 0;
-        } else if (size == 1 && data[0] == zlink::kFlush) {
+        } else if ((size == 1 && data[0] == zlink::kFlush) || (size > 0 && data[0] == zlink::kAck)) {
+            // A flush, or an idle Link's sign of life, which it wants answered.
             answer = zlink::AckMessage(*taken);
         } else if (const uint32_t events = EventsIn(data, size)) {
             const uint32_t before = *taken;

@@ -232,6 +232,16 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boHostSendEvent(StackHandle *h0, Event *pstEvent, 
  * h0 or a stack without level 1. */
 ZERA_API Event *ZERA_CALL ZERA_pstHostReceiveEvent(StackHandle *h0, uint32_t dwTimeoutMs);
 
+/* Stores into *pu64Dropped how many events the input filter of level
+ * u8Level (0 to the topmost level) has deleted since the level was added
+ * because they could not go into the level's receive queue, the one the
+ * level below takes from: the queue was full (ZERA_QUEUE_CAPACITY events
+ * not yet taken) or no copy of the event could be made for it. Level 1's
+ * count is what level 0 lost; level 0's is always 0. The count only grows
+ * and is not part of the statistics block. False with 1027 (h0), 1028 (null
+ * pu64Dropped) or 2048 (no such level); *pu64Dropped is then untouched. */
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostGetDropCount(StackHandle *h0, uint8_t u8Level, uint64_t *pu64Dropped);
+
 #ifdef __cplusplus
 }
 #endif

@@ -88,26 +88,34 @@ constexpr const char *kListUsage =
 constexpr const char *kServeUsage =
     "usage: zera serve <component>... [--bind ENDPOINT | --connect ENDPOINT] [--name NAME]\n"
     "                  [--peer-name NAME] [--hwm N] [--interval MS] [--set LEVEL:NAME=VALUE]...\n"
+    "                  [--curve-secret FILE --allow FILE|DIR] [--insecure]\n"
     "\n"
     "Builds a stack from the components given (bottom to top) and serves it at a\n"
     "link endpoint until Ctrl-C or SIGTERM: a Link component at the top of a stack\n"
     "in another process is its peer. Events from the peer are sent to level 1;\n"
     "what comes down to level 0 goes to the peer (item-list events, which carry\n"
     "the stack's status, stay here). Monitors (zera top) get the status of every\n"
-    "level and the stack description on request. The first line printed names\n"
-    "the endpoint served.\n"
+    "level and the stack description on request, once they said hello. One\n"
+    "stack peer holds the session: another's hello is refused while it is there.\n"
+    "The first line printed names the endpoint served.\n"
     "\n"
     "  --bind ENDPOINT          bind tcp://ADDRESS:PORT (PORT * picks a free one) or\n"
-    "                           ipc://PATH (default tcp://*:5570)\n"
+    "                           ipc://PATH (default tcp://127.0.0.1:5570); an address\n"
+    "                           beyond loopback needs CURVE or --insecure\n"
     "  --connect ENDPOINT       connect to a Link that binds instead\n"
     "  --name NAME              the name this end gives in its welcome (serve)\n"
     "  --peer-name NAME         refuse a stack peer of another name\n"
-    "  --hwm N                  messages queued per direction (default 1000)\n"
+    "  --hwm N                  messages queued per direction and peer (default 16)\n"
     "  --interval MS            print the status every MS milliseconds\n"
-    "  --set LEVEL:NAME=VALUE   set a stack parameter of LEVEL before the start\n";
+    "  --set LEVEL:NAME=VALUE   set a stack parameter of LEVEL before the start\n"
+    "  --curve-secret FILE      CURVE on: this server's key pair file (zera keygen)\n"
+    "  --allow FILE|DIR         CURVE: the client keys let in (a file of public-key\n"
+    "                           lines, or a folder of *.pub files); all others are\n"
+    "                           refused\n"
+    "  --insecure               bind beyond loopback without CURVE (warns each time)\n";
 
 constexpr const char *kTopUsage =
-    "usage: zera top <endpoint> [--count N | --describe] [--json]\n"
+    "usage: zera top <endpoint> [--count N | --describe] [--server-key KEY --key FILE] [--json]\n"
     "\n"
     "Shows a served stack (zera serve) each second: per level its component,\n"
     "status, events per second and load figures, and the link's own figures.\n"
@@ -116,7 +124,19 @@ constexpr const char *kTopUsage =
     "\n"
     "  --count N                stop after N views (default: until Ctrl-C)\n"
     "  --describe               print the served stack's description once, as\n"
-    "                           zera describe prints a local one, and end\n";
+    "                           zera describe prints a local one, and end\n"
+    "  --server-key KEY         CURVE: the server's public key, or its .pub file\n"
+    "  --key FILE               CURVE: this end's key pair file (zera keygen)\n";
+
+constexpr const char *kKeygenUsage =
+    "usage: zera keygen <name>\n"
+    "\n"
+    "Makes a CURVE key pair for an end of a link and writes it to <name>.key\n"
+    "(public-key and secret-key lines, readable by its owner only) and its\n"
+    "public key to <name>.pub; never overwrites a file. Give the server's .key\n"
+    "to zera serve --curve-secret and its public key to each client (Link\n"
+    "parameter ServerKey, zera top --server-key); put each client's .pub in the\n"
+    "server's --allow folder, and its .key in the Link's KeyFile.\n";
 
 struct Command {
     const char *name;
@@ -134,8 +154,11 @@ const std::vector<Command> &Commands() {
         {"version", kVersionUsage, {}, {}},
         {"help", kHelpUsage, {}, {"--man"}},
 #if ZERA_TOOL_LINK
-        {"serve", kServeUsage, {"--bind", "--connect", "--name", "--peer-name", "--hwm", "--interval", "--set"}, {}},
-        {"top", kTopUsage, {"--count"}, {"--describe"}},
+        {"serve", kServeUsage,
+         {"--bind", "--connect", "--name", "--peer-name", "--hwm", "--interval", "--set", "--curve-secret", "--allow"},
+         {"--insecure"}},
+        {"top", kTopUsage, {"--count", "--server-key", "--key"}, {"--describe"}},
+        {"keygen", kKeygenUsage, {}, {}},
 #endif
     };
     return commands;
@@ -144,9 +167,11 @@ const std::vector<Command> &Commands() {
 // The common options apply where they mean something: --json where a
 // command prints a report it can write as JSON (serve only logs), -v where
 // it loads components (top only talks to a served stack).
-bool TakesJson(const std::string &command) { return command != "serve" && command != "help"; }
+bool TakesJson(const std::string &command) {
+    return command != "serve" && command != "help" && command != "keygen";
+}
 bool TakesVerbose(const std::string &command) {
-    return command != "top" && command != "version" && command != "help";
+    return command != "top" && command != "version" && command != "help" && command != "keygen";
 }
 
 const Command *FindCommand(const std::string &name) {
@@ -381,6 +406,14 @@ bool ParseServe(const std::vector<std::string> &args, ServeOptions *out, bool *h
             ok = ParseUnsigned(o.value, 1000000, &out->highWater) && out->highWater != 0;
         } else if (o.name == "--interval") {
             ok = ParseUnsigned(o.value, 86400000, &out->intervalMs);
+        } else if (o.name == "--curve-secret") {
+            out->curveSecret = o.value;
+            ok = !o.value.empty();
+        } else if (o.name == "--allow") {
+            out->allow = o.value;
+            ok = !o.value.empty();
+        } else if (o.name == "--insecure") {
+            out->insecure = true;
         } else {
             ParamSetting setting;
             ok = ParseSetting(o.value, &setting);
@@ -395,6 +428,10 @@ bool ParseServe(const std::vector<std::string> &args, ServeOptions *out, bool *h
         Bad("serve", "name the components of the stack, bottom to top");
         return false;
     }
+    if (out->curveSecret.empty() != out->allow.empty()) {
+        Bad("serve", "CURVE needs both --curve-secret and --allow (it lets in nobody else)");
+        return false;
+    }
     return true;
 }
 
@@ -406,6 +443,10 @@ bool ParseTop(const std::vector<std::string> &args, TopOptions *out, bool *help)
     for (const Given &o : options) {
         if (o.name == "--describe") {
             out->describe = true;
+        } else if (o.name == "--server-key") {
+            out->serverKey = o.value;
+        } else if (o.name == "--key") {
+            out->keyFile = o.value;
         } else if (!ParseUnsigned(o.value, 0xFFFFFFFFu, &out->count)) {
             Bad("top", "bad --count '" + o.value + "'");
             return false;
@@ -419,7 +460,24 @@ bool ParseTop(const std::vector<std::string> &args, TopOptions *out, bool *help)
         Bad("top", "--describe prints once: no --count with it");
         return false;
     }
+    if (out->serverKey.empty() != out->keyFile.empty()) {
+        Bad("top", "CURVE needs both --server-key and --key");
+        return false;
+    }
     out->endpoint = positional[0];
+    return true;
+}
+
+bool ParseKeygen(const std::vector<std::string> &args, KeygenOptions *out, bool *help) {
+    std::vector<Given> options;
+    std::vector<std::string> positional;
+    if (!Split("keygen", args, out, &options, &positional, help)) return false;
+    if (*help) return true;
+    if (positional.size() != 1 || positional[0].empty()) {
+        Bad("keygen", "name exactly one key pair");
+        return false;
+    }
+    out->name = positional[0];
     return true;
 }
 
@@ -437,6 +495,7 @@ std::string MainUsage() {
                "  serve <component>...     serve a stack at a link endpoint\n"
                "  top <endpoint>           a live view of a served stack (--describe: its\n"
                "                           stack description)\n"
+               "  keygen <name>            make a CURVE key pair for a link end\n"
 #endif
                "  version                  show the tool's version\n"
                "  help [<command>]         show this text, or the options of a command\n"

@@ -58,11 +58,14 @@ struct ListOptions : CommonOptions {};
 // zera serve: a stack behind a link endpoint.
 struct ServeOptions : CommonOptions {
     std::vector<std::string> components;
-    std::string endpoint = "tcp://*:5570";
+    std::string endpoint = "tcp://127.0.0.1:5570";
     bool connect = false;          // connect to the endpoint instead of binding it
+    std::string curveSecret;       // CURVE: the server's key pair file (empty: CURVE off)
+    std::string allow;             // CURVE: the allow-list file or folder of client keys
+    bool insecure = false;         // a bind beyond loopback without CURVE, knowingly
     std::string name = "serve";    // this end's name in its welcome
     std::string peerName;          // the name a stack peer must have (empty: any)
-    uint32_t highWater = 1000;
+    uint32_t highWater = 16;       // messages per direction and connection (zlink::kDefaultHighWater)
     uint32_t intervalMs = 0;       // print the status this often (0: never)
     std::vector<ParamSetting> settings;
 };
@@ -72,6 +75,13 @@ struct TopOptions : CommonOptions {
     std::string endpoint;
     uint32_t count = 0;  // refreshes before it ends (0: until Ctrl-C)
     bool describe = false;  // print the stack description once instead
+    std::string serverKey;  // CURVE: the server's public key (Z85) or a file that holds it
+    std::string keyFile;    // CURVE: this end's key pair file
+};
+
+// zera keygen: a CURVE key pair for a link end.
+struct KeygenOptions : CommonOptions {
+    std::string name;  // writes NAME.key and NAME.pub
 };
 
 // The sample stack, bottom to top.
@@ -86,6 +96,7 @@ bool ParseDescribe(const std::vector<std::string> &args, DescribeOptions *out, b
 bool ParseList(const std::vector<std::string> &args, ListOptions *out, bool *help);
 bool ParseServe(const std::vector<std::string> &args, ServeOptions *out, bool *help);
 bool ParseTop(const std::vector<std::string> &args, TopOptions *out, bool *help);
+bool ParseKeygen(const std::vector<std::string> &args, KeygenOptions *out, bool *help);
 bool ParseVersion(const std::vector<std::string> &args, VersionOptions *out, bool *help);
 
 // A number as the command line gives it: decimal, or hexadecimal after 0x;

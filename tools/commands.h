@@ -44,6 +44,7 @@ int CommandList(const std::vector<std::string> &args);
 #if ZERA_TOOL_LINK
 int CommandServe(const std::vector<std::string> &args);
 int CommandTop(const std::vector<std::string> &args);
+int CommandKeygen(const std::vector<std::string> &args);
 #endif
 
 }  // namespace tool

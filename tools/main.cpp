@@ -76,6 +76,7 @@ int main(int argc, char **argv) {
 #if ZERA_TOOL_LINK
     if (command == "serve") return tool::CommandServe(args);
     if (command == "top") return tool::CommandTop(args);
+    if (command == "keygen") return tool::CommandKeygen(args);
 #endif
     if (command == "version" || command == "--version") return CommandVersion(args);
     if (command == "help" || command == "--help" || command == "-h") {

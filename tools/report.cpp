@@ -118,20 +118,23 @@ void PrintRunReport(const RunReport &report, std::FILE *out) {
         PrintParams(l.params, 4, out);
     }
     std::fprintf(out, "\nhost events\n");
-    std::fprintf(out, "  %-5s %10s %10s %10s %12s %10s\n", "level", "sent", "taken", "queued", "received", "recv/s");
+    std::fprintf(out, "  %-5s %10s %10s %10s %10s %12s %10s\n", "level", "sent", "taken", "queued", "dropped", "received",
+                 "recv/s");
     for (const LevelReport &l : report.levels) {
-        std::fprintf(out, "  %-5u %10llu %10llu %10llu %12llu %10.1f\n", l.level,
+        std::fprintf(out, "  %-5u %10llu %10llu %10llu %10llu %12llu %10.1f\n", l.level,
                      static_cast<unsigned long long>(l.hostSent), static_cast<unsigned long long>(l.hostTaken),
-                     static_cast<unsigned long long>(l.hostQueued), static_cast<unsigned long long>(l.received),
-                     Rate(l.received, report.seconds));
+                     static_cast<unsigned long long>(l.hostQueued), static_cast<unsigned long long>(l.dropped),
+                     static_cast<unsigned long long>(l.received), Rate(l.received, report.seconds));
     }
-    std::fprintf(out, "  %-5s %10llu %10llu %10llu %12llu %10.1f\n", "total",
+    std::fprintf(out, "  %-5s %10llu %10llu %10llu %10llu %12llu %10.1f\n", "total",
                  static_cast<unsigned long long>(report.TotalSent()), static_cast<unsigned long long>(report.TotalTaken()),
                  static_cast<unsigned long long>(report.TotalQueued()),
+                 static_cast<unsigned long long>(report.TotalDropped()),
                  static_cast<unsigned long long>(report.TotalReceived()), Rate(report.TotalReceived(), report.seconds));
-    std::fprintf(out, "  sent %llu = taken %llu + still queued %llu\n", static_cast<unsigned long long>(report.TotalSent()),
-                 static_cast<unsigned long long>(report.TotalTaken()),
-                 static_cast<unsigned long long>(report.TotalQueued()));
+    std::fprintf(out, "  sent %llu = taken %llu + still queued %llu + dropped %llu\n",
+                 static_cast<unsigned long long>(report.TotalSent()), static_cast<unsigned long long>(report.TotalTaken()),
+                 static_cast<unsigned long long>(report.TotalQueued()),
+                 static_cast<unsigned long long>(report.TotalDropped()));
     uint64_t status = 0;
     for (const LevelReport &l : report.levels) status += l.receivedOther;
     std::fprintf(out, "  received at level 0: %llu data events, %llu other (stack status) events\n",
@@ -191,6 +194,7 @@ void PrintRunReportJson(const RunReport &report, std::FILE *out) {
         json.Field("sent", l.hostSent);
         json.Field("taken", l.hostTaken);
         json.Field("queued", l.hostQueued);
+        json.Field("dropped", l.dropped);
         json.Field("received", l.received);
         json.Field("received_status", l.receivedOther);
         json.EndObject();
@@ -216,6 +220,7 @@ void PrintRunReportJson(const RunReport &report, std::FILE *out) {
     json.Field("sent", report.TotalSent());
     json.Field("taken", report.TotalTaken());
     json.Field("queued", report.TotalQueued());
+    json.Field("dropped", report.TotalDropped());
     json.Field("received", report.TotalReceived());
     json.Field("send_failures", report.sendFailures);
     json.EndObject();

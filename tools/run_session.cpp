@@ -259,7 +259,13 @@ void CollectLevels(const HostStack &stack, const Counters &counters, RunReport *
         }
         level.hostSent = counters.sent[n];
         level.hostQueued = QueuedHostEvents(h);
-        level.hostTaken = level.hostSent - level.hostQueued;
+        ZERA_boHostGetDropCount(stack.h0(), static_cast<uint8_t>(n), &level.dropped);
+        // What left the send queue and was then dropped on its way down (a
+        // component that hands the host's events back, as Echo does) was
+        // not taken. Drops of the level's own events beyond that leave
+        // nothing of the host's taken.
+        const uint64_t left = level.hostSent - level.hostQueued;
+        level.hostTaken = left > level.dropped ? left - level.dropped : 0;
         level.received = counters.received[n];
         level.receivedOther = counters.receivedOther[n];
         report->levels.push_back(level);
@@ -281,6 +287,11 @@ uint64_t RunReport::TotalTaken() const {
 uint64_t RunReport::TotalQueued() const {
     uint64_t sum = 0;
     for (const LevelReport &l : levels) sum += l.hostQueued;
+    return sum;
+}
+uint64_t RunReport::TotalDropped() const {
+    uint64_t sum = 0;
+    for (const LevelReport &l : levels) sum += l.dropped;
     return sum;
 }
 uint64_t RunReport::TotalReceived() const {

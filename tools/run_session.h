@@ -23,7 +23,8 @@ struct LevelReport {
     std::vector<ParamView> params;
     uint64_t hostSent = 0;      // host events addressed to this level that the send accepted
     uint64_t hostQueued = 0;    // of those, still in the level's send queue at the end
-    uint64_t hostTaken = 0;     // taken by the level's component: sent minus queued
+    uint64_t dropped = 0;       // events the level's input filter dropped: its receive queue was full
+    uint64_t hostTaken = 0;     // taken by the level's component and not dropped: sent - queued - dropped
     uint64_t received = 0;      // data events (types 0-2) of this level received at level 0
     uint64_t receivedOther = 0; // other events of this level received at level 0 (status events)
 };
@@ -40,6 +41,7 @@ struct RunReport {
     uint64_t TotalSent() const;
     uint64_t TotalTaken() const;
     uint64_t TotalQueued() const;
+    uint64_t TotalDropped() const;
     uint64_t TotalReceived() const;
 };
 

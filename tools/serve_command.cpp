@@ -3,16 +3,17 @@
 // The served stack's level 0 is the peer of a Link component at the top of
 // a stack in another process: events from the Link are sent from level 0
 // to level 1, and the events that come down to level 0 go to the Link. A
-// ROUTER socket tells the peers apart: the last one whose hello says it is a
-// stack is the stack peer; monitors (zera top) ask for the status and the
-// stack description. The main
-// thread alone owns the socket; a receiver thread takes what comes down to
-// level 0 into an outbox and wakes the main thread over an inproc pipe, which
-// sends what the outbox holds as one message, as the Link does. The message
-// format and the session figures are the Link's (components/link/link_wire.h).
+// ROUTER socket tells the peers apart; the link library's session decides
+// who holds the session (one stack peer at a time) and who may ask for the
+// status and the stack description (monitors, zera top). With CURVE on, a
+// handler in this process lets in only the keys of the allow-list. The
+// main thread alone owns the socket; a receiver thread takes what comes
+// down to level 0 into an outbox and wakes the main thread over an inproc
+// pipe, which sends what the outbox holds as one message, as the Link does.
 #include <zmq.h>
 
 #include <atomic>
+#include <set>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -23,7 +24,9 @@
 
 #include "commands.h"
 #include "host_stack.h"
-#include "link_message.h"
+#include "link_keys.h"
+#include "link_session.h"
+#include "link_socket.h"
 #include "link_wire.h"
 #include "params.h"
 #include "run_session.h"
@@ -37,11 +40,23 @@ using zlink::Bytes;
 
 constexpr uint32_t kReceiveRoundMs = 100;
 constexpr int kPollMs = 50;
-constexpr int kAckEveryMs = 100;
 constexpr int kMessagesPerRound = 8;  // messages to the peer between two looks at the socket
+constexpr uint32_t kDeniedShown = 10; // key refusals said on stderr one by one, then no more
 
-// The socket's figures, as a status message carries them.
-enum LinkFigure { kTaken, kForwarded, kUndelivered, kRefused };
+zlink::Millis Now() {
+    return static_cast<zlink::Millis>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count());
+}
+
+zlink::Session::Config SessionConfig(const ServeOptions &options) {
+    zlink::Session::Config c;
+    c.server = true;
+    c.name = options.name;
+    c.peerName = options.peerName;
+    c.seed = static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()) ^
+             static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&options));
+    return c;
+}
 
 int SetInt(void *socket, int option, int value) { return zmq_setsockopt(socket, option, &value, sizeof value); }
 
@@ -117,11 +132,13 @@ Event *HostCopy(StackHandle *h0, Event *ev) {
 
 class Server {
 public:
-    Server(const ServeOptions &options, HostStack *stack) : options_(options), stack_(stack) {}
+    Server(const ServeOptions &options, HostStack *stack)
+        : options_(options), stack_(stack), session_(SessionConfig(options)) {}
     ~Server() {
         for (void *s : {router_, pipeRead_, pipeWrite_}) {
             if (s != nullptr) zmq_close(s);
         }
+        gate_.Stop();
         if (ctx_ != nullptr) zmq_ctx_term(ctx_);
     }
 
@@ -135,15 +152,24 @@ public:
             *error = std::string("cannot make the sockets: ") + zmq_strerror(zmq_errno());
             return false;
         }
-        const int hwm = static_cast<int>(options_.highWater);
         for (void *s : {router_, pipeRead_, pipeWrite_}) {
-            SetInt(s, ZMQ_LINGER, 0);
-            SetInt(s, ZMQ_SNDHWM, hwm);
-            SetInt(s, ZMQ_RCVHWM, hwm);
+            if (!zlink::LimitSocket(s, static_cast<int>(options_.highWater))) {
+                *error = std::string("cannot set the sockets' limits: ") + zmq_strerror(zmq_errno());
+                return false;
+            }
         }
         SetInt(router_, ZMQ_ROUTER_MANDATORY, 1);
-        SetInt(router_, ZMQ_HEARTBEAT_IVL, 500);
-        SetInt(router_, ZMQ_HEARTBEAT_TIMEOUT, 1500);
+        // No ZeroMQ heartbeats: with many peers that close unread they took
+        // libzmq down; the session's own acknowledgements do their work.
+        if (!options_.curveSecret.empty()) {
+            zlink::KeyPair own;
+            std::set<std::string> allowed;
+            if (!zlink::ReadKeyFile(options_.curveSecret, true, &own, error) ||
+                !zlink::ReadAllowList(options_.allow, &allowed, error) || !gate_.Start(ctx_, allowed, error) ||
+                !zlink::MakeCurveServer(router_, own, error)) {
+                return false;
+            }
+        }
         if (zmq_bind(pipeRead_, "inproc://zera-serve-down") != 0 ||
             zmq_connect(pipeWrite_, "inproc://zera-serve-down") != 0) {
             *error = std::string("cannot make the pipe: ") + zmq_strerror(zmq_errno());
@@ -159,7 +185,6 @@ public:
         size_t size = sizeof last;
         if (!options_.connect && zmq_getsockopt(router_, ZMQ_LAST_ENDPOINT, last, &size) == 0) endpoint_ = last;
         else endpoint_ = options_.endpoint;
-        session_ = static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
         return true;
     }
 
@@ -182,25 +207,27 @@ public:
             for (char wake; ready[1] && zmq_recv(pipeRead_, &wake, sizeof wake, ZMQ_DONTWAIT) >= 0;) woken = true;
             if (woken || more) more = ForwardAll();
             if (!more && !outbox_.Sleep()) more = true;
+            Bytes hello, ack;
+            bool silent = false;
+            session_.Tick(Now(), &hello, &ack, &silent);
+            if (!ack.empty()) SendTo(session_.OwnerRoute(), ack);
+            ReportDenied();
             const Clock::time_point now = Clock::now();
-            if (stackPeer_.size() != 0 && taken_ != ackSent_ && now - ackAt_ > std::chrono::milliseconds(kAckEveryMs)) {
-                SendTo(stackPeer_, zlink::AckMessage(taken_));
-                ackSent_ = taken_;
-                ackAt_ = now;
-            }
             if (options_.intervalMs != 0 && now >= nextPrint) {
                 PrintStatus();
                 nextPrint += std::chrono::milliseconds(options_.intervalMs);
             }
         }
         pump.Stop();
-        figures_[kUndelivered] += pump.Dropped() + outbox_.Discard();
+        session_.CountUndelivered(pump.Dropped() + outbox_.Discard());
     }
 
     void PrintStatus() const {
         const zlink::Status s = Status();
-        std::printf("status after %.1f s: from the peer %u, to the peer %u, undelivered %u, refused packets %u\n",
-                    s.uptimeMs / 1000.0, s.link[kTaken], s.link[kForwarded], s.link[kUndelivered], s.link[kRefused]);
+        std::printf("status after %.1f s: from the peer %u, to the peer %u, undelivered %u, refused packets %u, "
+                    "dropped at level 0 %u\n",
+                    s.uptimeMs / 1000.0, s.link[zlink::kTaken], s.link[zlink::kForwarded],
+                    s.link[zlink::kUndelivered], s.link[zlink::kRefused], s.link[zlink::kDropped]);
         for (const zlink::LevelStatus &l : s.levels) {
             std::printf("  level %u %-12s %-18s events %u/%u (kind 0)\n", l.level, l.component.c_str(),
                         StatusWords(l.status).c_str(), l.statistics[0], l.statistics[1]);
@@ -210,15 +237,32 @@ public:
 
 private:
     void SendTo(const Bytes &peer, const Bytes &message) {
+        if (peer.empty() || message.empty()) return;
         if (zmq_send(router_, peer.data(), peer.size(), ZMQ_SNDMORE | ZMQ_DONTWAIT) < 0) return;
         zmq_send(router_, message.data(), message.size(), ZMQ_DONTWAIT);
+    }
+
+    void ReportDenied() {
+        const uint32_t denied = gate_.Denied();
+        for (; deniedShown_ < denied && deniedShown_ < kDeniedShown; ++deniedShown_) {
+            std::fprintf(stderr, "zera serve: refused a connection: its key is not on the allow-list%s\n",
+                         deniedShown_ + 1 == kDeniedShown ? " (no more of these are shown)" : "");
+        }
     }
 
     zlink::Status Status() const {
         zlink::Status s;
         s.uptimeMs = static_cast<uint32_t>(
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count());
-        for (int i = 0; i < 4; ++i) s.link[i] = figures_[i];
+        const zlink::Figures &f = session_.figures();
+        s.link[zlink::kTaken] = f.taken;
+        s.link[zlink::kForwarded] = f.forwarded;
+        s.link[zlink::kUndelivered] = f.undelivered;
+        s.link[zlink::kRefused] = f.refused;
+        // What the stack sent down faster than serve took it from level 0.
+        uint64_t dropped = 0;
+        if (stack_->Height() != 0) ZERA_boHostGetDropCount(stack_->h0(), 1, &dropped);
+        s.link[zlink::kDropped] = static_cast<uint32_t>(dropped);
         for (uint32_t n = 1; n <= stack_->Height(); ++n) {
             zlink::LevelStatus l;
             l.level = static_cast<uint8_t>(n);
@@ -228,6 +272,7 @@ private:
             ZERA_boGetStatistics(stack_->h0(), l.level, l.statistics);
             s.levels.push_back(l);
         }
+        s.peers = session_.Peers();
         return s;
     }
 
@@ -238,16 +283,21 @@ private:
         zmq_msg_init(&body);
         for (int i = 0; i < 256 && zmq_msg_recv(&id, router_, ZMQ_DONTWAIT) >= 0; ++i) {
             if (!zmq_msg_more(&id) || zmq_msg_recv(&body, router_, ZMQ_DONTWAIT) < 0) {
-                ++figures_[kRefused];
+                session_.CountRefused();
                 continue;
             }
             bool more = zmq_msg_more(&body);
             const auto *idBytes = static_cast<const uint8_t *>(zmq_msg_data(&id));
-            const Bytes peer(idBytes, idBytes + zmq_msg_size(&id));
+            zlink::PeerId peer;
+            peer.route.assign(idBytes, idBytes + zmq_msg_size(&id));
+            // The key the handshake proved, and where the peer is.
+            if (const char *key = zmq_msg_gets(&body, "User-Id")) peer.key = key;
+            const char *address = zmq_msg_gets(&body, "Peer-Address");
+            peer.address = address != nullptr ? address : "local";
             if (more) {
                 // More than one frame is no message of ours: skip the rest.
                 while (more && zmq_msg_recv(&body, router_, ZMQ_DONTWAIT) >= 0) more = zmq_msg_more(&body);
-                ++figures_[kRefused];
+                session_.CountRefused();
                 continue;
             }
             Take(peer, static_cast<const uint8_t *>(zmq_msg_data(&body)), zmq_msg_size(&body));
@@ -256,86 +306,40 @@ private:
         zmq_msg_close(&body);
     }
 
-    void Take(const Bytes &peer, const uint8_t *data, size_t size) {
-        const uint8_t kind = size > 0 ? data[0] : 0;
-        zlink::Hello hello;
-        uint32_t ack = 0;
-        if (kind == zlink::kEvent || kind == zlink::kBatch) {
-            TakeEvents(peer, data, size);
-        } else if (kind == zlink::kHello && zlink::ReadHello(data, size, &hello)) {
-            uint32_t code = 0;
-            const std::string why =
-                zlink::HelloMismatch(hello, hello.role == zlink::kRoleStack ? options_.peerName : "", &code);
-            if (!why.empty()) {
-                ++figures_[kRefused];
-                std::fprintf(stderr, "zera serve: refused a peer: %s\n", why.c_str());
-                SendTo(peer, zlink::RefuseMessage(code, why));
-                return;
-            }
-            if (hello.role == zlink::kRoleStack && peer != stackPeer_) {
-                stackPeer_ = peer;
-                sent_ = acked_ = expect_ = taken_ = ackSent_ = 0;
-            }
-            if (hello.role == zlink::kRoleStack) peerLevel_ = hello.linkLevel;
-            zlink::Hello welcome;
-            welcome.session = session_;
-            welcome.name = options_.name;
-            SendTo(peer, zlink::HelloMessage(zlink::kWelcome, welcome));
-        } else if (kind == zlink::kAck && peer == stackPeer_ && zlink::ReadAck(data, size, &ack)) {
-            if (ack > acked_ && ack <= sent_) acked_ = ack;
-        } else if (kind == zlink::kFlush && size == 1 && peer == stackPeer_) {
-            SendTo(peer, zlink::AckMessage(taken_));
-            ackSent_ = taken_;
-        } else if (kind == zlink::kStatusAsk && size == 1) {
-            SendTo(peer, zlink::StatusMessage(Status()));
-        } else if (kind == zlink::kDescribeAsk && size == 1) {
+    void Take(const zlink::PeerId &peer, const uint8_t *data, size_t size) {
+        session_.Take(peer, data, size, Now(), &outcome_);
+        SendTo(peer.route, outcome_.reply);
+        if (outcome_.ask == zlink::Outcome::kStatusAsk) {
+            SendTo(peer.route, zlink::StatusMessage(Status()));
+        } else if (outcome_.ask == zlink::Outcome::kDescribeAsk) {
             Bytes description;
-            if (zlink::DescriptionMessage(stack_->h0(), &description)) {
-                SendTo(peer, description);
-            } else {
+            if (!zlink::DescriptionMessage(stack_->h0(), &description)) {
                 const uint32_t code = OSAL_dwGetLastError();
-                SendTo(peer, zlink::RefuseMessage(code, "no stack description: " + LastErrorText()));
+                SendTo(peer.route, zlink::RefuseMessage(code, "no stack description: " + LastErrorText()));
+            } else if (description.size() > zlink::kMaxMessage) {
+                SendTo(peer.route, zlink::RefuseMessage(OSAL_ERR_INVALID_SIZE, "the stack description is too long"));
+            } else {
+                SendTo(peer.route, description);
             }
-        } else {
-            ++figures_[kRefused];
         }
-    }
-
-    void TakeEvents(const Bytes &peer, const uint8_t *data, size_t size) {
-        uint32_t sequence = 0;
-        uint32_t ack = 0;
-        std::vector<Event *> events;
-        const zlink::LinkLevels levels{peerLevel_, 0};
-        if (peer != stackPeer_ || !zlink::ReadEvents(data, size, levels, &sequence, &ack, &events) ||
-            sequence < expect_) {
-            for (Event *ev : events) ZERA_boDeleteEvent(ev);
-            ++figures_[kRefused];
-            return;
-        }
-        const auto count = static_cast<uint32_t>(events.size());
-        expect_ = sequence + count;
-        taken_ += count;
-        figures_[kTaken] += count;
-        if (ack > acked_ && ack <= sent_) acked_ = ack;
-        for (Event *ev : events) {
+        for (Event *ev : outcome_.events) {
             Event *copy = HostCopy(stack_->h0(), ev);
             ZERA_boDeleteEvent(ev);
             if (copy == nullptr || !ZERA_boHostSendEvent(stack_->h0(), copy, 0)) {
                 if (copy != nullptr) ZERA_boDeleteEvent(copy);
-                ++figures_[kUndelivered];
+                session_.CountUndelivered(1);
             }
         }
     }
 
     // Sends what came down to level 0 to the stack peer, as few messages as
     // it fits in, but no more than a few before the next look at the
-    // socket: true when more may wait. A message the peer has no room for
-    // still takes its numbers, so that the peer counts its events lost.
+    // socket: true when more may wait.
     bool ForwardAll() {
         uint32_t lost = 0;
         int messages = 0;
         for (; messages < kMessagesPerRound && outbox_.Fill(&batch_, &lost); ++messages) {
-            figures_[kUndelivered] += lost;
+            session_.CountUndelivered(lost);
             if (batch_.Count() != 0) Forward();
         }
         batch_.Clear();
@@ -345,23 +349,26 @@ private:
     void Forward() {
         const uint32_t count = batch_.Count();
         zmq_msg_t msg;
-        if (stackPeer_.empty() || !zlink::BatchMessage(&batch_, &msg)) {
-            figures_[kUndelivered] += count;
+        if (!zlink::BatchMessage(&batch_, &msg)) {
+            session_.Sent(count, 0, zlink::Session::kNotSent);
             return;
         }
-        zlink::PatchEvent(static_cast<uint8_t *>(zmq_msg_data(&msg)), sent_, taken_);
-        if (zmq_send(router_, stackPeer_.data(), stackPeer_.size(), ZMQ_SNDMORE | ZMQ_DONTWAIT) >= 0 &&
+        const size_t size = zmq_msg_size(&msg);
+        const Bytes owner = session_.OwnerRoute();
+        if (!session_.Stamp(static_cast<uint8_t *>(zmq_msg_data(&msg)), Now())) {
+            zmq_msg_close(&msg);
+            session_.Sent(count, size, zlink::Session::kNotSent);
+            return;
+        }
+        if (zmq_send(router_, owner.data(), owner.size(), ZMQ_SNDMORE | ZMQ_DONTWAIT) >= 0 &&
             zmq_msg_send(&msg, router_, ZMQ_DONTWAIT) >= 0) {
-            sent_ += count;
-            figures_[kForwarded] += count;
-            ackSent_ = taken_;
+            session_.Sent(count, size, zlink::Session::kSentOk);
             return;
         }
         const int error = zmq_errno();
         zmq_msg_close(&msg);
-        figures_[kUndelivered] += count;
-        if (error == EAGAIN) sent_ += count;
-        else stackPeer_.clear();  // gone: it says hello again when it comes back
+        // Gone: it says hello again when it comes back.
+        session_.Sent(count, size, error == EAGAIN ? zlink::Session::kNotSent : zlink::Session::kGone);
     }
 
     const ServeOptions &options_;
@@ -370,27 +377,35 @@ private:
     void *router_ = nullptr;
     void *pipeRead_ = nullptr;
     void *pipeWrite_ = nullptr;
-    zlink::Outbox outbox_;      // what came down to level 0, for the stack peer (locks its own)
-    zlink::EventBatch batch_;  // main thread: the message being written
+    zlink::KeyGate gate_;        // CURVE: lets in the allowed keys (its own thread)
+    uint32_t deniedShown_ = 0;
+    zlink::Outbox outbox_;       // what came down to level 0, for the stack peer (locks its own)
+    zlink::EventBatch batch_;    // main thread: the message being written
+    zlink::Session session_;     // main thread: who holds the session, its numbers and figures
+    zlink::Outcome outcome_;     // main thread: of the message being taken
     std::string endpoint_;
-    uint64_t session_ = 0;
     Clock::time_point start_ = Clock::now();
-    uint32_t figures_[4] = {};
-    // The stack peer's session: its routing id and figures.
-    Bytes stackPeer_;
-    uint8_t peerLevel_ = 0;  // the Link's level in its stack
-    uint32_t sent_ = 0;
-    uint32_t acked_ = 0;
-    uint32_t expect_ = 0;
-    uint32_t taken_ = 0;
-    uint32_t ackSent_ = 0;
-    Clock::time_point ackAt_{};
 };
 
 }  // namespace
 
 int CommandServe(const std::vector<std::string> &args) {
     return RunParsed<ServeOptions>(args, ParseServe, [](const ServeOptions &options) {
+        if (options.curveSecret.empty() && !zlink::IsLoopbackEndpoint(options.endpoint)) {
+            const char *verb = options.connect ? "connect to" : "bind";
+            if (!options.insecure) {
+                std::fprintf(stderr,
+                             "zera serve: will not %s '%s' without CURVE: anyone who reaches it could drive the "
+                             "stack and read its parameters. Give --curve-secret FILE --allow FILE|DIR, or "
+                             "--insecure to do it anyway.\n",
+                             verb, options.endpoint.c_str());
+                return kExitUsage;
+            }
+            std::fprintf(stderr,
+                         "zera serve: warning: '%s' is not a loopback endpoint and CURVE is off (--insecure): "
+                         "anyone who reaches it can drive the stack and read its parameters\n",
+                         options.endpoint.c_str());
+        }
         HostStack stack;
         std::string error;
         if (!stack.Ready(&error) || !stack.Build(options.components, &error)) {

@@ -2,7 +2,8 @@
 // `zera serve` serves. It says hello as a monitor, asks for the status each
 // second and shows per level the component, the status in words, the
 // events per second since the last view (the input filter's counts, kind 0)
-// and the load figures; then the link's own figures. With --describe it
+// and the load figures; then the link's own figures and the peers the
+// server knows, each with its identity and address. With --describe it
 // asks once for the stack description instead and prints it as `zera
 // describe` prints a local one.
 #include <unistd.h>
@@ -17,6 +18,8 @@
 #include "commands.h"
 #include "host_stack.h"
 #include "json.h"
+#include "link_keys.h"
+#include "link_socket.h"
 #include "link_wire.h"
 #include "run_session.h"
 
@@ -30,6 +33,21 @@ constexpr int kAnswerWaitMs = 1000;
 
 uint32_t Events(const zlink::LevelStatus &l) { return l.statistics[0] + l.statistics[1]; }
 
+const char *RoleName(uint8_t role) {
+    return role == zlink::kRoleStack ? "stack" : role == zlink::kRoleMonitor ? "monitor" : "unknown";
+}
+
+// Makes socket a CURVE client as the options say; false with a message.
+bool UseCurve(void *socket, const TopOptions &options, std::string *error) {
+    if (options.serverKey.empty()) return true;
+    zlink::KeyPair own;
+    zlink::KeyPair server;
+    server.publicKey = options.serverKey;
+    return zlink::ReadKeyFile(options.keyFile, true, &own, error) &&
+           (zlink::IsKeyText(options.serverKey) || zlink::ReadKeyFile(options.serverKey, false, &server, error)) &&
+           zlink::MakeCurveClient(socket, own, server.publicKey, error);
+}
+
 class View {
 public:
     View(bool json, bool terminal) : json_(json), terminal_(terminal) {}
@@ -38,8 +56,9 @@ public:
         const double seconds = last_.empty() ? 0 : (s.uptimeMs - lastUptime_) / 1000.0;
         if (json_) return ShowJson(s, seconds);
         if (terminal_) std::fputs("\x1b[H\x1b[2J", stdout);
-        std::printf("served for %.1f s; link: from the peer %u, to the peer %u, undelivered %u, refused packets %u\n",
-                    s.uptimeMs / 1000.0, s.link[0], s.link[1], s.link[2], s.link[3]);
+        std::printf("served for %.1f s; link: from the peer %u, to the peer %u, undelivered %u, refused packets %u, "
+                    "dropped at level 0 %u\n",
+                    s.uptimeMs / 1000.0, s.link[0], s.link[1], s.link[2], s.link[3], s.link[zlink::kDropped]);
         std::printf("%-5s %-14s %-20s %10s %12s %12s\n", "level", "component", "status", "events/s", "loadA (max)",
                     "loadB (max)");
         for (const zlink::LevelStatus &l : s.levels) {
@@ -49,6 +68,9 @@ public:
                                   std::to_string(l.statistics[13] >> 16) + ")";
             std::printf("%-5u %-14s %-20s %10.1f %12s %12s\n", l.level, l.component.c_str(),
                         StatusWords(l.status).c_str(), Rate(l, seconds), a.c_str(), b.c_str());
+        }
+        for (const zlink::PeerStatus &p : s.peers) {
+            std::printf("peer  %-8s %-22s %s\n", RoleName(p.role), p.identity.c_str(), p.address.c_str());
         }
         if (!terminal_) std::fputc('\n', stdout);
         std::fflush(stdout);
@@ -81,6 +103,17 @@ private:
             json.Real(Rate(l, seconds));
             json.Field("load_a", l.statistics[12] & 0xFFFF);
             json.Field("load_b", l.statistics[12] >> 16);
+            json.EndObject();
+        }
+        json.EndArray();
+        json.Field("dropped", s.link[zlink::kDropped]);
+        json.Key("peers");
+        json.BeginArray();
+        for (const zlink::PeerStatus &p : s.peers) {
+            json.BeginObject();
+            json.Field("role", std::string(RoleName(p.role)));
+            json.Field("identity", p.identity);
+            json.Field("address", p.address);
             json.EndObject();
         }
         json.EndArray();
@@ -156,11 +189,11 @@ int CommandTop(const std::vector<std::string> &args) {
     return RunParsed<TopOptions>(args, ParseTop, [](const TopOptions &options) {
         void *ctx = zmq_ctx_new();
         void *socket = ctx != nullptr ? zmq_socket(ctx, ZMQ_DEALER) : nullptr;
-        int linger = 0;
-        if (socket == nullptr || zmq_setsockopt(socket, ZMQ_LINGER, &linger, sizeof linger) != 0 ||
-            zmq_connect(socket, options.endpoint.c_str()) != 0) {
-            std::fprintf(stderr, "zera top: cannot connect to '%s': %s\n", options.endpoint.c_str(),
-                         zmq_strerror(zmq_errno()));
+        std::string error;
+        if (socket == nullptr || !zlink::LimitSocket(socket, zlink::kDefaultHighWater) ||
+            !UseCurve(socket, options, &error) || zmq_connect(socket, options.endpoint.c_str()) != 0) {
+            if (error.empty()) error = zmq_strerror(zmq_errno());
+            std::fprintf(stderr, "zera top: cannot connect to '%s': %s\n", options.endpoint.c_str(), error.c_str());
             if (socket != nullptr) zmq_close(socket);
             if (ctx != nullptr) zmq_ctx_term(ctx);
             return kExitFailed;

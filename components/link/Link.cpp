@@ -9,12 +9,18 @@
 // remote stack behind a ROUTER socket and plays that stack's level 0.
 // Attachments keep their meaning across: Link's level and the peer's level
 // 0 are one place, so Link's level N+k is the remote level k (hellos carry
-// each end's level, and the receiving end renumbers, link_wire.h).
+// each end's level, and the receiving end renumbers, link_wire.h). The
+// protocol (hello, welcome, numbers, confirmations, accounting) is the link
+// library's session (src/link/link_session.h), which serve drives too; this
+// file only moves its bytes.
 //
 // Transport: one ZeroMQ DEALER socket, bound or connected to the endpoint
 // (tcp://host:port, ipc://path). On every new connection Link sends a hello
 // (protocol version, its level, its name); the peer answers with a welcome
-// (version, session number, its level, its name) or a refusal with an error code and text. Two
+// (version, session number, its level, its name) or a refusal with an
+// error code and text; status events (item lists) from the peer never
+// reach this stack, which they would start or stop from inside its own
+// threads: the session counts them missing. Two
 // threads per level: the sender takes due events from the level's send
 // queue and puts them into the outbox, waking the io thread over an inproc
 // pipe when that sleeps; the io thread alone owns the DEALER: it
@@ -34,22 +40,26 @@
 //   kind 2: eventsA undelivered (no peer, high-water mark full, dropped when
 //           the connection broke before the peer confirmed them, or left
 //           over at a stop), eventsB lost on the way in (gaps in the peer's
-//           numbering), bytesA packets refused (malformed, truncated, out of
-//           a session, or a hello that does not suit), bytesB sessions begun.
+//           numbering, and item lists), bytesA packets refused (malformed,
+//           truncated, out of a session, a refusal, or a hello that does
+//           not suit), bytesB sessions begun.
 // Kind 0 stays the input filter's count of the events Link hands down.
 //
 // Parameters (all settable while the stack is stopped):
 //   Endpoint       "tcp://127.0.0.1:5570"
 //   Bind           0: connect to the endpoint, 1: bind it
-//   HighWater      1000: messages queued per direction before it is full
+//   HighWater      16: messages queued per direction before it is full (each
+//                  at most zlink::kMaxMessage bytes, so about 6 MiB)
 //   ReconnectMs    100: the reconnect interval
 //   OnFull         0 "count": an event that cannot go out now (no peer, or
 //                  the high-water mark is full) is dropped and counted;
 //                  1 "refuse": Link takes no further event until it can, so
 //                  they wait in the level's send queue
-//   ConnectWaitMs  2000: how long a start waits for the peer's welcome; a
-//                  refusal in that time (another protocol version, 2057,
-//                  or another name, 2055) fails the start, with that code
+//   ConnectWaitMs  2000: how long a start waits for the peer's welcome (it
+//                  says on stderr when none came); a refusal in that time
+//                  (another protocol version, 2057, another name, 2055,
+//                  the session another's or the key refused, 2058, a
+//                  failed security handshake, 2055) fails the start, with that code
 //                  and the reason stored and written to stderr (the host
 //                  kit's start reports that code, naming the level); no
 //                  answer lets the start go on, and the link connects when
@@ -57,6 +67,14 @@
 //                  to stderr, and the link keeps trying.
 //   Name           "link": this end's name in its hello
 //   PeerName       "": the name the peer must have (empty: any)
+//   ServerKey      "": CURVE on: the server's public key (Z85, its .pub file's
+//                  public-key); KeyFile is then this end's key pair file
+//                  (zera keygen). A refused key or a failed handshake
+//                  fails the start as a refusal does.
+//   KeyFile        ""
+// A peer that sends nothing for 5 s ends the session (each end says it is
+// there every 500 ms when it has nothing else to say); a peer that closes
+// its connection ends it at once. The link reconnects every ReconnectMs.
 #include <zmq.h>
 
 #include <algorithm>
@@ -73,7 +91,9 @@
 #include <vector>
 
 #include "ZERA_Component.h"
-#include "link_message.h"
+#include "link_keys.h"
+#include "link_session.h"
+#include "link_socket.h"
 #include "link_wire.h"
 
 ZERA_COMPONENT_BINDING()
@@ -83,13 +103,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using zlink::Bytes;
+using zlink::Millis;
 
 constexpr int kRoundMs = 50;            // the io thread's wait between looks at its stop flag
 constexpr int kSendRoundMs = 100;       // the sender's wait on a full outbox
-constexpr int kHelloRepeatMs = 250;     // a hello not answered is sent again
-constexpr int kAckEveryMs = 100;        // the longest an acknowledgement waits
 constexpr int kFlushWaitMs = 500;       // how long a stop waits for the peer's last acknowledgement
-constexpr int kHeartbeatMs = 500;       // a dead peer is noticed within three of these
+constexpr int kByeLingerMs = 200;       // how long a closing socket may take to send the goodbye
 constexpr int kMessagesPerRound = 8;    // messages to the peer between two looks at the other sockets
 constexpr size_t kTakeAtOnce = 64;      // the most due events the sender takes from the queue at once
 constexpr uint32_t kStatsTraffic = 1;
@@ -98,30 +117,17 @@ constexpr uint32_t kStatsFaults = 2;
 struct Config {
     std::string endpoint = "tcp://127.0.0.1:5570";
     uint32_t bind = 0;
-    uint32_t highWater = 1000;
+    uint32_t highWater = zlink::kDefaultHighWater;
     uint32_t reconnectMs = 100;
     uint32_t onFull = 0;
     uint32_t connectWaitMs = 2000;
     std::string name = "link";
     std::string peerName;
+    std::string serverKey;  // CURVE: the server's public key (Z85); empty: CURVE off
+    std::string keyFile;    // CURVE: this end's key pair file
 };
 
 enum class PeerState { kWaiting, kOpen, kRefused };
-
-// The io thread's view of the current session; used by that thread only.
-struct Session {
-    bool connected = false;  // a connection has shaken hands
-    bool open = false;       // the peer's welcome came
-    uint64_t id = 0;
-    uint8_t peerLevel = 0;   // the peer's end of the link in its stack
-    uint32_t sent = 0;       // our events sent this session (the next sequence number)
-    uint32_t acked = 0;      // of those, confirmed by the peer
-    uint32_t expect = 0;     // the peer's next sequence number
-    uint32_t taken = 0;      // the peer's events taken this session
-    uint32_t ackSent = 0;    // the `taken` last told to the peer
-    Clock::time_point helloAt{};
-    Clock::time_point ackAt{};
-};
 
 struct LinkLevel {
     StackHandle *h = nullptr;
@@ -166,9 +172,8 @@ void SetState(LinkLevel *l, PeerState state, uint32_t code, const std::string &t
     l->stateChanged.notify_all();
 }
 
-void CountFaults(LinkLevel *l, uint32_t undelivered, uint32_t lostIn, uint32_t refused, uint32_t sessions) {
-    ZERA_vUpdateStatistics(l->h, kStatsFaults, undelivered, lostIn, refused, sessions);
-}
+// The sender's count of events it could not hand to the io thread.
+void CountUndelivered(LinkLevel *l, uint32_t count) { ZERA_vUpdateStatistics(l->h, kStatsFaults, count, 0, 0, 0); }
 
 bool SendBytes(void *socket, const Bytes &bytes) {
     return zmq_send(socket, bytes.data(), bytes.size(), ZMQ_DONTWAIT) == static_cast<int>(bytes.size());
@@ -176,9 +181,24 @@ bool SendBytes(void *socket, const Bytes &bytes) {
 
 // ---- The io thread ------------------------------------------------------------------
 
+Millis Now() {
+    return static_cast<Millis>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count());
+}
+
+zlink::Session::Config SessionConfig(const LinkLevel *l) {
+    zlink::Session::Config c;
+    c.name = l->running.name;
+    c.peerName = l->running.peerName;
+    c.linkLevel = l->h->u8Level;
+    return c;
+}
+
 class Io {
 public:
-    explicit Io(LinkLevel *l) : l_(l), wait_{l->peer, l->monitor, l->outRead} { zmq_msg_init(&pending_); }
+    explicit Io(LinkLevel *l) : l_(l), session_(SessionConfig(l)), wait_{l->peer, l->monitor, l->outRead} {
+        zmq_msg_init(&pending_);
+    }
     ~Io() { zmq_msg_close(&pending_); }
 
     void Run() {
@@ -205,17 +225,26 @@ private:
         // What waited behind a held message goes on as soon as it went.
         if (woken || more_ || (was && !holding_)) TakeOutbox();
         if (!more_ && !holding_ && !l_->outbox.Sleep()) more_ = true;
-        CountTraffic();
         Timers();
+        CountFigures();
     }
 
-    // The traffic of a round goes into the statistics at once: they take
-    // the level's lock, which the events need not pay one by one.
-    void CountTraffic() {
-        if (traffic_[0] + traffic_[1] != 0) {
-            ZERA_vUpdateStatistics(l_->h, kStatsTraffic, traffic_[0], traffic_[1], traffic_[2], traffic_[3]);
+    // The session's figures since the last round go into the level's
+    // statistics at once: they take the level's lock, which the events
+    // need not pay one by one.
+    void CountFigures() {
+        const zlink::Figures &f = session_.figures();
+        const uint32_t traffic[4] = {f.forwarded - counted_.forwarded, f.taken - counted_.taken,
+                                     f.forwardedBytes - counted_.forwardedBytes, f.takenBytes - counted_.takenBytes};
+        const uint32_t faults[4] = {f.undelivered - counted_.undelivered, f.missing - counted_.missing,
+                                    f.refused - counted_.refused, f.sessions - counted_.sessions};
+        if (traffic[0] + traffic[1] != 0) {
+            ZERA_vUpdateStatistics(l_->h, kStatsTraffic, traffic[0], traffic[1], traffic[2], traffic[3]);
         }
-        traffic_[0] = traffic_[1] = traffic_[2] = traffic_[3] = 0;
+        if (faults[0] + faults[1] + faults[2] + faults[3] != 0) {
+            ZERA_vUpdateStatistics(l_->h, kStatsFaults, faults[0], faults[1], faults[2], faults[3]);
+        }
+        counted_ = f;
     }
 
     // Takes the socket's connection events.
@@ -224,113 +253,65 @@ private:
         zmq_msg_init(&frame);
         while (zmq_msg_recv(&frame, l_->monitor, ZMQ_DONTWAIT) >= 0) {
             uint16_t event = 0;
-            if (zmq_msg_size(&frame) >= 6) std::memcpy(&event, zmq_msg_data(&frame), sizeof event);
+            uint32_t value = 0;
+            if (zmq_msg_size(&frame) >= 6) {
+                std::memcpy(&event, zmq_msg_data(&frame), sizeof event);
+                std::memcpy(&value, static_cast<const uint8_t *>(zmq_msg_data(&frame)) + 2, sizeof value);
+            }
             while (zmq_msg_more(&frame) && zmq_msg_recv(&frame, l_->monitor, ZMQ_DONTWAIT) >= 0) {
             }
             if (event == ZMQ_EVENT_HANDSHAKE_SUCCEEDED) {
-                s_.connected = true;
-                if (!s_.open) SendHello();
+                Send(session_.Connected(Now()));
             } else if (event == ZMQ_EVENT_DISCONNECTED) {
-                EndSession();
-                s_.connected = false;
+                session_.Disconnected();
+            } else if (event == ZMQ_EVENT_HANDSHAKE_FAILED_AUTH) {
+                Refused(OSAL_ERR_NOT_OWNER, "the server refused this end's key (ZAP status " + std::to_string(value) +
+                                                "): it is not on the server's allow-list");
+            } else if (event == ZMQ_EVENT_HANDSHAKE_FAILED_PROTOCOL ||
+                       (event == ZMQ_EVENT_HANDSHAKE_FAILED_NO_DETAIL && !l_->running.serverKey.empty())) {
+                // Without CURVE only a server that wants it fails the
+                // handshake so; with it, a server key that is not the
+                // server's leaves the answer unreadable.
+                Refused(OSAL_ERR_INFO_MISMATCH, l_->running.serverKey.empty()
+                                                    ? "the security handshake failed (this end has no CURVE key)"
+                                                    : "the security handshake failed (a wrong server key?)");
             }
         }
         zmq_msg_close(&frame);
     }
 
-    void SendHello() {
-        zlink::Hello hello;
-        hello.name = l_->running.name;
-        hello.linkLevel = l_->h->u8Level;
-        SendBytes(l_->peer, zlink::HelloMessage(zlink::kHello, hello));
-        s_.helloAt = Clock::now();
-    }
-
-    // The session's figures go into the statistics; what the peer did not
-    // confirm is lost.
-    void EndSession() {
-        if (s_.open) CountFaults(l_, s_.sent - s_.acked, 0, 0, 0);
-        const bool connected = s_.connected;
-        s_ = Session();
-        s_.connected = connected;
+    void Send(const Bytes &message) {
+        if (!message.empty()) SendBytes(l_->peer, message);
     }
 
     // Takes what the peer sent, up to 256 messages.
     void Receive() {
         zmq_msg_t msg;
         zmq_msg_init(&msg);
+        const zlink::PeerId server;
         for (int i = 0; i < 256 && zmq_msg_recv(&msg, l_->peer, ZMQ_DONTWAIT) >= 0; ++i) {
-            Take(static_cast<const uint8_t *>(zmq_msg_data(&msg)), zmq_msg_size(&msg));
+            session_.Take(server, static_cast<const uint8_t *>(zmq_msg_data(&msg)), zmq_msg_size(&msg), Now(),
+                          &outcome_);
+            Send(outcome_.reply);
+            if (outcome_.refusedCode != 0) Refused(outcome_.refusedCode, outcome_.refusedText);
+            if (outcome_.opened) SetState(l_, PeerState::kOpen, 0, std::string());
+            for (Event *ev : outcome_.events) {
+                ev->u8Level = l_->h->u8Level;  // from here on an event of this level
+                ZERA_vInputFilter(l_->h, ev);
+            }
         }
         zmq_msg_close(&msg);
     }
 
+    // Said once per reason in a row, so that a peer that refuses every
+    // hello does not fill stderr.
     void Refused(uint32_t code, const std::string &why) {
-        CountFaults(l_, 0, 0, 1, 0);
-        std::fprintf(stderr, "Link (level %u): the peer at %s was refused: %s\n", l_->h->u8Level,
-                     l_->running.endpoint.c_str(), why.c_str());
+        if (why != lastRefusal_) {
+            std::fprintf(stderr, "Link (level %u): the peer at %s was refused: %s\n", l_->h->u8Level,
+                         l_->running.endpoint.c_str(), why.c_str());
+        }
+        lastRefusal_ = why;
         SetState(l_, PeerState::kRefused, code, why);
-    }
-
-    void Take(const uint8_t *data, size_t size) {
-        const uint8_t kind = size > 0 ? data[0] : 0;
-        if (kind == zlink::kEvent || kind == zlink::kBatch) return TakeEvents(data, size);
-        zlink::Hello welcome;
-        zlink::Refusal refusal;
-        uint32_t ack = 0;
-        if (kind == zlink::kWelcome && zlink::ReadHello(data, size, &welcome)) {
-            uint32_t code = 0;
-            const std::string why = zlink::HelloMismatch(welcome, l_->running.peerName, &code);
-            if (!why.empty()) return Refused(code, why);
-            if (s_.open && s_.id == welcome.session) return;  // the answer to a repeated hello
-            EndSession();
-            s_.open = true;
-            s_.id = welcome.session;
-            s_.peerLevel = welcome.linkLevel;
-            CountFaults(l_, 0, 0, 0, 1);
-            SetState(l_, PeerState::kOpen, 0, std::string());
-        } else if (kind == zlink::kRefuse && zlink::ReadRefuse(data, size, &refusal)) {
-            Refused(refusal.code, "the peer says: " + refusal.text);
-        } else if (kind == zlink::kAck && zlink::ReadAck(data, size, &ack)) {
-            Acknowledged(ack);
-        } else if (kind == zlink::kFlush && size == 1) {
-            SendAck();
-        } else {
-            CountFaults(l_, 0, 0, 1, 0);
-        }
-    }
-
-    void Acknowledged(uint32_t ack) {
-        if (s_.open && ack > s_.acked && ack <= s_.sent) s_.acked = ack;
-    }
-
-    void TakeEvents(const uint8_t *data, size_t size) {
-        uint32_t sequence = 0;
-        uint32_t ack = 0;
-        const zlink::LinkLevels levels{s_.peerLevel, l_->h->u8Level};
-        if (!s_.open || !zlink::ReadEvents(data, size, levels, &sequence, &ack, &received_) || sequence < s_.expect) {
-            for (Event *ev : received_) ZERA_boDeleteEvent(ev);
-            received_.clear();
-            CountFaults(l_, 0, 0, 1, 0);
-            return;
-        }
-        const auto count = static_cast<uint32_t>(received_.size());
-        if (sequence != s_.expect) CountFaults(l_, 0, sequence - s_.expect, 0, 0);
-        s_.expect = sequence + count;
-        s_.taken += count;
-        Acknowledged(ack);
-        traffic_[1] += count;
-        traffic_[3] += static_cast<uint32_t>(size);
-        for (Event *ev : received_) {
-            ev->u8Level = l_->h->u8Level;  // from here on an event of this level
-            ZERA_vInputFilter(l_->h, ev);
-        }
-        received_.clear();
-    }
-
-    void SendAck() {
-        if (SendBytes(l_->peer, zlink::AckMessage(s_.taken))) s_.ackSent = s_.taken;
-        s_.ackAt = Clock::now();
     }
 
     // Writes what the outbox holds into messages and forwards them, until
@@ -345,12 +326,12 @@ private:
                 break;
             }
             if (!l_->outbox.Fill(&batch_, &lost)) break;
-            if (lost != 0) CountFaults(l_, lost, 0, 0, 0);
+            session_.CountUndelivered(lost);
             const uint32_t count = batch_.Count();
             if (count == 0) continue;
             zmq_msg_close(&pending_);
             if (!zlink::BatchMessage(&batch_, &pending_)) {
-                CountFaults(l_, count, 0, 0, 0);
+                session_.CountUndelivered(count);
                 continue;
             }
             pendingCount_ = count;
@@ -364,57 +345,59 @@ private:
     void Forward() {
         holding_ = false;
         const size_t size = zmq_msg_size(&pending_);
-        if (s_.open) {
-            zlink::PatchEvent(static_cast<uint8_t *>(zmq_msg_data(&pending_)), s_.sent, s_.taken);
-            if (zmq_msg_send(&pending_, l_->peer, ZMQ_DONTWAIT) >= 0) {
-                s_.sent += pendingCount_;
-                s_.ackSent = s_.taken;
-                traffic_[0] += pendingCount_;
-                traffic_[2] += static_cast<uint32_t>(size);
-                return;
-            }
+        if (session_.Stamp(static_cast<uint8_t *>(zmq_msg_data(&pending_)), Now()) &&
+            zmq_msg_send(&pending_, l_->peer, ZMQ_DONTWAIT) >= 0) {
+            session_.Sent(pendingCount_, size, zlink::Session::kSentOk);
+            return;
         }
         if (l_->running.onFull != 0) {
             holding_ = true;
             return;
         }
-        CountFaults(l_, pendingCount_, 0, 0, 0);
+        session_.Sent(pendingCount_, size, zlink::Session::kNotSent);
         zmq_msg_close(&pending_);
         zmq_msg_init(&pending_);
     }
 
     void Timers() {
-        const Clock::time_point now = Clock::now();
-        if (s_.connected && !s_.open && now - s_.helloAt > std::chrono::milliseconds(kHelloRepeatMs)) SendHello();
-        if (s_.open && s_.taken != s_.ackSent && now - s_.ackAt > std::chrono::milliseconds(kAckEveryMs)) SendAck();
+        Bytes hello, ack;
+        bool silent = false;
+        session_.Tick(Now(), &hello, &ack, &silent);
+        if (silent) {
+            std::fprintf(stderr, "Link (level %u): the peer at %s was silent for %u s: the session ended\n",
+                         l_->h->u8Level, l_->running.endpoint.c_str(),
+                         static_cast<unsigned>(zlink::kPeerSilentMs / 1000));
+        }
+        Send(hello);
+        Send(ack);
     }
 
     // At a stop: ask the peer to confirm what it took, then count what is
-    // left as undelivered.
+    // left as undelivered and free the session for another.
     void Finish() {
-        if (s_.open && s_.acked != s_.sent && SendBytes(l_->peer, Bytes{zlink::kFlush})) {
+        if (!session_.Confirmed() && SendBytes(l_->peer, Bytes{zlink::kFlush})) {
             const Clock::time_point until = Clock::now() + std::chrono::milliseconds(kFlushWaitMs);
-            while (s_.open && s_.acked != s_.sent && Clock::now() < until) {
+            while (!session_.Confirmed() && Clock::now() < until) {
                 zmq_pollitem_t item = {l_->peer, 0, ZMQ_POLLIN, 0};
                 if (zmq_poll(&item, 1, 20) > 0) Receive();
             }
         }
-        CountTraffic();
-        EndSession();
-        const uint32_t left = (holding_ ? pendingCount_ : 0) + l_->outbox.Discard();
-        if (left != 0) CountFaults(l_, left, 0, 0, 0);
+        Send(session_.Bye());
+        session_.CountUndelivered((holding_ ? pendingCount_ : 0) + l_->outbox.Discard());
+        CountFigures();
     }
 
     LinkLevel *l_;
-    Session s_;
+    zlink::Session session_;
+    zlink::Outcome outcome_;     // of the message being taken
+    zlink::Figures counted_;     // the session's figures already in the statistics
+    std::string lastRefusal_;
     zmq_msg_t pending_;          // the message being forwarded
     uint32_t pendingCount_ = 0;  // the events it holds
     bool holding_ = false;       // pending_ waits for room (OnFull 1)
     bool more_ = false;          // the outbox may hold more than the last round sent
     zlink::EventBatch batch_;    // the message being written
-    std::vector<Event *> received_;  // the events of the message being taken
-    uint32_t traffic_[4] = {};  // this round's kind-1 figures, not yet counted
-    zlink::SocketWait wait_;    // on the peer, the monitor and the pipe
+    zlink::SocketWait wait_;     // on the peer, the monitor and the pipe
 };
 
 // ---- The sender thread ---------------------------------------------------------------
@@ -464,7 +447,7 @@ void RunSender(LinkLevel *l) {
             zmq_send(l->outWrite, &wake, sizeof wake, ZMQ_DONTWAIT);
         } else if (result == zlink::Outbox::kNotTaken) {
             for (size_t i = 0; i < count; ++i) ZERA_boDeleteEvent(due[i]);
-            CountFaults(l, static_cast<uint32_t>(count), 0, 0, 0);
+            CountUndelivered(l, static_cast<uint32_t>(count));
         }
     }
 }
@@ -474,6 +457,8 @@ void RunSender(LinkLevel *l) {
 void SetInt(void *socket, int option, int value) { zmq_setsockopt(socket, option, &value, sizeof value); }
 
 void CloseSockets(LinkLevel *l) {
+    // The goodbye may still be on its way: the peer frees the session on it.
+    if (l->peer != nullptr) SetInt(l->peer, ZMQ_LINGER, kByeLingerMs);
     for (void **s : {&l->peer, &l->monitor, &l->outRead, &l->outWrite}) {
         if (*s != nullptr) zmq_close(*s);
         *s = nullptr;
@@ -493,18 +478,33 @@ bool OpenSockets(LinkLevel *l) {
     if (l->peer == nullptr || l->outRead == nullptr || l->outWrite == nullptr) return false;
     const int hwm = static_cast<int>(c.highWater != 0 ? c.highWater : 1);
     for (void *s : {l->peer, l->outRead, l->outWrite}) {
-        SetInt(s, ZMQ_LINGER, 0);
-        SetInt(s, ZMQ_SNDHWM, hwm);
-        SetInt(s, ZMQ_RCVHWM, hwm);
+        if (!zlink::LimitSocket(s, hwm)) return false;
     }
     SetInt(l->peer, ZMQ_RECONNECT_IVL, static_cast<int>(c.reconnectMs));
     SetInt(l->peer, ZMQ_RECONNECT_IVL_MAX, static_cast<int>(c.reconnectMs));
     SetInt(l->peer, ZMQ_IMMEDIATE, 1);
-    SetInt(l->peer, ZMQ_HEARTBEAT_IVL, kHeartbeatMs);
-    SetInt(l->peer, ZMQ_HEARTBEAT_TIMEOUT, 3 * kHeartbeatMs);
+    // No ZeroMQ heartbeats: the session's own acknowledgements tell a live
+    // peer from a dead one (link_session.h).
+    if (!c.serverKey.empty() || !c.keyFile.empty()) {
+        zlink::KeyPair own;
+        std::string error;
+        if (c.serverKey.empty() || c.keyFile.empty()) {
+            error = "CURVE needs both ServerKey and KeyFile";
+        } else if (zlink::ReadKeyFile(c.keyFile, true, &own, &error)) {
+            zlink::MakeCurveClient(l->peer, own, c.serverKey, &error);
+        }
+        if (!error.empty()) {
+            OSAL_vSetLastErrorText(OSAL_ERR_INVALID_ARG, 2, ("Link: " + error).c_str(), 0, nullptr);
+            return false;
+        }
+    }
     char name[64];
     std::snprintf(name, sizeof name, "inproc://zera-link-monitor-%p", static_cast<void *>(l));
-    if (zmq_socket_monitor(l->peer, name, ZMQ_EVENT_HANDSHAKE_SUCCEEDED | ZMQ_EVENT_DISCONNECTED) != 0) return false;
+    // Without CURVE a handshake that fails for a reason libzmq does not
+    // name (a peer that died part-way) is tried again; see Monitor.
+    const int events = ZMQ_EVENT_HANDSHAKE_SUCCEEDED | ZMQ_EVENT_DISCONNECTED | ZMQ_EVENT_HANDSHAKE_FAILED_AUTH |
+                       ZMQ_EVENT_HANDSHAKE_FAILED_PROTOCOL | ZMQ_EVENT_HANDSHAKE_FAILED_NO_DETAIL;
+    if (zmq_socket_monitor(l->peer, name, events) != 0) return false;
     l->monitor = zmq_socket(l->ctx, ZMQ_PAIR);
     if (l->monitor == nullptr || zmq_connect(l->monitor, name) != 0) return false;
     std::snprintf(name, sizeof name, "inproc://zera-link-out-%p", static_cast<void *>(l));
@@ -520,6 +520,15 @@ bool OpenSockets(LinkLevel *l) {
 }
 
 void StopThreads(LinkLevel *l) {
+    // Asked from inside the link's own threads (nothing from the peer gets
+    // there: the session drops its status events), the stop cannot wait
+    // for them; they end, and the next stop or the removal joins them.
+    const std::thread::id self = std::this_thread::get_id();
+    if (self == l->io.get_id() || self == l->sender.get_id()) {
+        l->ioStop = true;
+        ZERA_vBreakSendEventWait(l->h, &l->stop, l->breakMutex);
+        return;
+    }
     if (l->sender.joinable()) {
         ZERA_vBreakSendEventWait(l->h, &l->stop, l->breakMutex);
         l->sender.join();
@@ -562,6 +571,10 @@ BOOL8 Start(StackHandle *h) {
     std::unique_lock<std::mutex> lock(l->stateMutex);
     l->stateChanged.wait_for(lock, std::chrono::milliseconds(l->running.connectWaitMs),
                              [l] { return l->state != PeerState::kWaiting; });
+    if (l->state == PeerState::kWaiting && l->running.connectWaitMs != 0) {
+        std::fprintf(stderr, "Link (level %u): no answer from %s within %u ms; it keeps trying\n", h->u8Level,
+                     l->running.endpoint.c_str(), l->running.connectWaitMs);
+    }
     if (l->state == PeerState::kRefused) {
         const std::string text = "Link: " + l->refusal;
         const uint32_t code = l->refusalCode != 0 ? l->refusalCode : 1035u;
@@ -591,7 +604,7 @@ struct DWordParam {
 };
 const DWordParam kDWords[] = {
     {"Bind", ZERA_WTEXT("Bind"), &Config::bind, 0},
-    {"HighWater", ZERA_WTEXT("HighWater"), &Config::highWater, 1000},
+    {"HighWater", ZERA_WTEXT("HighWater"), &Config::highWater, zlink::kDefaultHighWater},
     {"ReconnectMs", ZERA_WTEXT("ReconnectMs"), &Config::reconnectMs, 100},
     {"OnFull", ZERA_WTEXT("OnFull"), &Config::onFull, 0},
     {"ConnectWaitMs", ZERA_WTEXT("ConnectWaitMs"), &Config::connectWaitMs, 2000},
@@ -607,6 +620,8 @@ const StringParam kStrings[] = {
     {"Endpoint", ZERA_WTEXT("Endpoint"), &Config::endpoint, "tcp://127.0.0.1:5570", ZERA_WTEXT("tcp://127.0.0.1:5570")},
     {"Name", ZERA_WTEXT("Name"), &Config::name, "link", ZERA_WTEXT("link")},
     {"PeerName", ZERA_WTEXT("PeerName"), &Config::peerName, "", ZERA_WTEXT("")},
+    {"ServerKey", ZERA_WTEXT("ServerKey"), &Config::serverKey, "", ZERA_WTEXT("")},
+    {"KeyFile", ZERA_WTEXT("KeyFile"), &Config::keyFile, "", ZERA_WTEXT("")},
 };
 
 BOOL8 SetupParams(BOOL8 wide, Param **list) {

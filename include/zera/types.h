@@ -177,8 +177,7 @@ typedef struct HostStackDescriptor {
 struct StackHandle {
     uint32_t dwMagic;     /* set up; cleared at close */
     uint32_t dwSize;      /* set up */
-    uint32_t dwReserved1; /* the library's: the number of the latest break of this level's receive waits;
-                             no lock: atomic release store, acquire load */
+    uint32_t dwReserved1; /* 0 when a level-0 handle is created; not otherwise used */
     uint32_t dwReserved2;
     BOOL8 boWide;         /* set up */
     uint32_t dwStatus;    /* no lock: whole-word relaxed atomic accesses (several levels' threads) */

@@ -73,9 +73,11 @@ ZERA_PFN_COMMU_THREADS CommuThreads(const StackHandle *h, const char *nameA, con
 // A stack status arriving at level h: takes bits 0, 1 and 31 over. Becoming
 // complete and started needs the component's threads started (the status
 // stays as it was when they cannot be); leaving that state stops them after
-// the status changed. Any other status at a level that was complete gives
-// the level's identifier blocks back, after its threads stopped (so they
-// draw no new ones): a stopped stack keeps none.
+// the status changed. A level that stops, or stops being complete, gives
+// its identifier blocks back, after its threads stopped (so they draw no new
+// ones): a stopped stack keeps none. Completion and a status that changes
+// neither keep them: the event that announces completion drew its
+// identifier from the top's run, which must stay reserved while it travels.
 void ApplyStackStatus(StackHandle *h, uint32_t status) {
     const uint32_t own = zera::LoadRelaxed(h->dwStatus);
     if (IsRunning(status)) {
@@ -98,7 +100,9 @@ void ApplyStackStatus(StackHandle *h, uint32_t status) {
     }
     TakeOverStatus(h, status);
     if (stop != nullptr) stop(h);
-    if ((own & ZERA_STATUS_NO_EVID) == 0 && (own & ZERA_STATUS_COMPLETE) != 0 && h->stEvIdManager.pstLevel != nullptr) {
+    const bool stops = (own & ZERA_STATUS_STARTED) != 0 && (status & ZERA_STATUS_STARTED) == 0;
+    const bool leavesComplete = (own & ZERA_STATUS_COMPLETE) != 0 && (status & ZERA_STATUS_COMPLETE) == 0;
+    if ((own & ZERA_STATUS_NO_EVID) == 0 && (stops || leavesComplete) && h->stEvIdManager.pstLevel != nullptr) {
         zera::KeepLastError keep;
         ZERA_boEvIdManagerFreeIdBlocks(&h->stEvIdManager);
     }
@@ -187,15 +191,26 @@ void PassDown(StackHandle *prev, Event *ev) {
     }
 }
 
-// Puts ev into h's receive queue, or deletes it when the queue refuses.
+// An event meant for h's receive queue that does not get there is counted,
+// so that nobody loses events without learning of it.
+void CountDropped(StackHandle *h) { zera::ExtrasOf(h)->dropped.fetch_add(1, std::memory_order_relaxed); }
+
+// Puts ev into h's receive queue, or deletes and counts it when the queue
+// refuses.
 void Queue(StackHandle *h, Event *ev) {
-    if (!OSAL_boQueuePut(h->hRecvQueue, ev, ZERA_boTimeStampCompare)) ZERA_boDeleteEvent(ev);
+    if (OSAL_boQueuePut(h->hRecvQueue, ev, ZERA_boTimeStampCompare)) return;
+    ZERA_boDeleteEvent(ev);
+    CountDropped(h);
 }
 
 // A copy into h's receive queue, the event itself further down.
 void QueueCopyAndPassDown(StackHandle *h, StackHandle *prev, Event *ev) {
     Event *copy = ZERA_pstCloneEvent(ev);
-    if (copy != nullptr) Queue(h, copy);
+    if (copy != nullptr) {
+        Queue(h, copy);
+    } else {
+        CountDropped(h);
+    }
     PassDown(prev, ev);
 }
 

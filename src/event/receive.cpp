@@ -13,14 +13,22 @@
 // Breaks that land outside a wait. A receiver's loop reads its break flag,
 // then receives; a break between the two must end the receive at once. Each
 // break stamps the level whose queue it breaks with a number from one
-// process-wide sequence, and each thread remembers, per level, the stamp it
-// last saw when a receive of its returned null. A receive that may wait and
+// process-wide sequence (kept beside the level's record), and each thread
+// remembers, per level, the stamp it last saw. A receive that may wait and
 // finds a stamp its thread has not seen returns null instead of waiting:
 // the break came after the thread's previous receive, so possibly after its
 // caller looked at the flag. (The receive has no flag argument to look at;
 // this gives it the same guarantee.) The platform keeps a wake of its own
 // for such a thread, which the same receive uses up, so that one break ends
 // one wait.
+//
+// A thread's first receive on a level starts its record at the level's
+// latest stamp: breaks before it were meant for other threads (or for an
+// earlier receiver that this thread replaces), and an endless receive
+// returns only with an event or a break. So the window a break cannot be
+// lost in opens at the thread's first receive on the level: a thread that
+// receives in a loop it may be asked to leave receives once (a look without
+// waiting will do) before its first look at its flag.
 #include <atomic>
 #include <cstring>
 
@@ -35,23 +43,26 @@ constexpr uint32_t kAllBits = 0xFFFFFFFFu;
 // a wake the platform keeps for the thread.
 constexpr TimeVal kLookOnly = {0, 1};
 
-// The number of the latest break, process-wide; a level's dwReserved1 holds
-// the number of the latest break of its receive queue (0: none yet).
+// The number of the latest break, process-wide; a level's extras hold the
+// number of the latest break of its receive queue (0: none yet).
 std::atomic<uint32_t> g_breakSequence{0};
 
-uint32_t LatestBreak(const StackHandle *h) { return __atomic_load_n(&h->dwReserved1, __ATOMIC_ACQUIRE); }
+uint32_t LatestBreak(StackHandle *h) { return zera::ExtrasOf(h)->latestBreak.load(std::memory_order_acquire); }
 
 // What the calling thread saw of the breaks of a few levels (the levels it
 // receives on; a thread rarely uses more than one or two).
 class SeenBreaks {
 public:
-    // The stamp the thread last saw on h; 0 for a level it has not seen, so
-    // that a break before its first receive counts as not seen.
-    uint32_t Of(const StackHandle *h) const {
+    // The stamp the thread last saw on h, in *seen; false for a level it
+    // has no record of.
+    bool Find(const StackHandle *h, uint32_t *seen) const {
         for (const Entry &e : entries_) {
-            if (e.level == h) return e.seen;
+            if (e.level == h) {
+                *seen = e.seen;
+                return true;
+            }
         }
-        return 0;
+        return false;
     }
     void Remember(const StackHandle *h, uint32_t seen) {
         for (Entry &e : entries_) {
@@ -80,15 +91,24 @@ thread_local SeenBreaks t_seenBreaks;
 // than a stamp seen before (the comparison is by sequence order).
 class BreakWatch {
 public:
-    explicit BreakWatch(const StackHandle *h) : h_(h), seen_(t_seenBreaks.Of(h)) {}
+    explicit BreakWatch(StackHandle *h) : h_(h) {
+        if (t_seenBreaks.Find(h, &seen_)) return;
+        // First receive here (or a record pushed out by other levels): the
+        // thread becomes known to the queue before the stamp is read, so a
+        // break after the read leaves the platform's wake for this thread
+        // and none is lost in between.
+        OSAL_boQueueWaitChange(h->hRecvQueue, OSAL_stTimeNoWait);
+        seen_ = LatestBreak(h);
+        t_seenBreaks.Remember(h, seen_);
+    }
     // A break this thread has not seen yet.
     bool Missed() const { return static_cast<int32_t>(LatestBreak(h_) - seen_) > 0; }
     // The receive returns null: every break so far has been seen.
     void Seen() const { t_seenBreaks.Remember(h_, LatestBreak(h_)); }
 
 private:
-    const StackHandle *h_;
-    uint32_t seen_;
+    StackHandle *h_;
+    uint32_t seen_ = 0;
 };
 
 #if defined(ZERA_TEST_HOOKS)
@@ -275,7 +295,7 @@ ZERA_API void ZERA_CALL ZERA_vBreakRecvEventWaitIntl(StackHandle *h, BOOL8 *pboB
         // interrupt ends the waits in progress; the null put (one wake with
         // it) is the platform's own record for a receiver about to wait.
         const uint32_t stamp = g_breakSequence.fetch_add(1, std::memory_order_relaxed) + 1;
-        __atomic_store_n(&h->dwReserved1, stamp, __ATOMIC_RELEASE);
+        zera::ExtrasOf(h)->latestBreak.store(stamp, std::memory_order_release);
         t_seenBreaks.Remember(h, stamp);
         OSAL_vQueueInterrupt(h->hRecvQueue);
         OSAL_boQueuePut(h->hRecvQueue, nullptr, nullptr);

@@ -12,10 +12,12 @@
 // The break protocol: the caller's flag is read only under the caller's
 // mutex, and a break sets it and puts the null item under that mutex. Once
 // the taker has used the queue, a null put while it is not waiting stays
-// pending for it (and a thread new to the queue counts an earlier null put
-// as missed), so a break after its look at the flag ends its next wait at
-// once. The flag is read before the take, so that a break made before the
-// call is never answered with an event.
+// pending for it, so a break after its look at the flag ends its next wait
+// at once. A thread new to the queue is not owed a null put made before it
+// used the queue, so the flag is read once more between its take (which
+// makes it known to the queue) and its wait. The flag is read before the
+// take, so that a break made before the call is never answered with an
+// event.
 #include <cstdint>
 
 #include "event/event.h"
@@ -195,6 +197,7 @@ ZERA_API Event *ZERA_CALL ZERA_pstGetNextSendEvent(StackHandle *h, const TimeVal
         bool failed = false;
         Event *ev = TakeIfDue(h, lead, &wakeAt, &failed);
         if (ev != nullptr || failed) return ev;
+        if (BreakIsSet(pboBreak, hBreakMutex)) return nullptr;
         OSAL_boQueueWaitChange(h->hSendQueue, wakeAt);
     }
 }

@@ -10,6 +10,7 @@
 #ifndef ZERA_HANDLE_HANDLE_H
 #define ZERA_HANDLE_HANDLE_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -78,6 +79,24 @@ inline StackHandle *NextLevelOf(const StackHandle *h) { return h->u8Level != 0 ?
 // The level above h when it passes the handle check; null with 1027 when
 // there is none or it is invalid. h must not be null.
 StackHandle *CheckedNextLevel(const StackHandle *h);
+
+// ---- What the library keeps of a level beside the record -----------------------
+
+// The record's layout is fixed and its reserved words are not the library's,
+// so what the library needs of a level beyond them lives behind the record,
+// in the block ZERA_hHandleCreate makes. No lock: each field is atomic.
+struct LevelExtras {
+    // The number of the latest break of the level's receive waits, from one
+    // process-wide sequence (0: none yet); see event/receive.cpp.
+    std::atomic<uint32_t> latestBreak{0};
+    // Events the level's input filter deleted because its receive queue
+    // refused them (full) or no copy could be made for it; only grows.
+    std::atomic<uint64_t> dropped{0};
+};
+
+// The extras of a level that ZERA_hHandleCreate made (every handle that
+// passes the handle check). h must not be null.
+LevelExtras *ExtrasOf(StackHandle *h);
 
 // ---- The entry-point table ---------------------------------------------------------
 

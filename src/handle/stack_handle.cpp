@@ -4,7 +4,9 @@
 //
 // No handle operation takes a lock: levels are created, bound and closed by
 // the thread that adds or removes them, and the chain is read without locks.
+#include <cstddef>
 #include <cstdlib>
+#include <new>
 
 #include "handle/handle.h"
 
@@ -27,6 +29,14 @@ uint32_t DrawKeyWord() {
 // pointers are wider.
 constexpr uint32_t kHandleSize = sizeof(StackHandle);
 
+// The block behind a handle: the record first, so that the handle is its
+// address, then what the library keeps beside it.
+struct LevelBlock {
+    StackHandle handle;
+    zera::LevelExtras extras;
+};
+static_assert(offsetof(LevelBlock, handle) == 0, "the handle is the block's address");
+
 // The queues' element-delete function: a queue hands its items over as void*.
 void OSAL_CALL DeleteQueuedEvent(void *pvItem) { ZERA_vDeleteEvent(static_cast<Event *>(pvItem)); }
 
@@ -42,7 +52,9 @@ void ReleaseHandle(StackHandle *h) {
     if (h->hRecvQueue != nullptr) OSAL_vQueueDelete(h->hRecvQueue);
     if (h->hMutex != nullptr) OSAL_vMutexDelete(h->hMutex);
     h->dwMagic = 0;
-    zera::FreeLineAligned(h);
+    auto *block = reinterpret_cast<LevelBlock *>(h);
+    block->extras.~LevelExtras();
+    zera::FreeLineAligned(block);
 }
 
 // Whether a new level may be created on `parent`; stores the refusal's code.
@@ -95,6 +107,8 @@ StackHandle *Level1Of(const StackHandle *h0) {
     return desc != nullptr ? ReadLevel1Link(desc) : nullptr;
 }
 
+LevelExtras *ExtrasOf(StackHandle *h) { return &reinterpret_cast<LevelBlock *>(h)->extras; }
+
 StackHandle *CheckedNextLevel(const StackHandle *h) {
     StackHandle *next = NextLevelOf(h);
     return ZERA_boHandleCheck(next, 0) ? next : nullptr;
@@ -107,11 +121,14 @@ extern "C" {
 ZERA_API StackHandle *ZERA_CALL ZERA_hHandleCreate(StackHandle *hParent) {
     // On a line of its own: receivers read the links and the entry table
     // while the level's own thread writes its statistics and time offset.
-    auto *h = static_cast<StackHandle *>(zera::AllocZeroLineAligned(sizeof(StackHandle)));
-    if (h == nullptr) {
+    void *memory = zera::AllocZeroLineAligned(sizeof(LevelBlock));
+    if (memory == nullptr) {
         OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
         return nullptr;
     }
+    auto *block = static_cast<LevelBlock *>(memory);
+    new (&block->extras) zera::LevelExtras();
+    StackHandle *h = &block->handle;
     h->dwMagic = ZERA_HANDLE_MAGIC;
     h->dwSize = kHandleSize;
     h->stTimeOffset = OSAL_stTimeNoWait;

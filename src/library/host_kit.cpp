@@ -675,3 +675,25 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boHostGetStatistics(StackHandle *h0, uint8_t u8Lev
 }
 
 }  // extern "C"
+
+// ---- Drop count ----------------------------------------------------------------
+
+extern "C" {
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostGetDropCount(StackHandle *h0, uint8_t u8Level, uint64_t *pu64Dropped) {
+    if (!IsHostLevel(h0)) return 0;
+    if (pu64Dropped == nullptr) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
+        return 0;
+    }
+    StackHandle *h = h0;
+    while (h != nullptr && h->u8Level < u8Level) h = zera::NextLevelOf(h);
+    if (h == nullptr || h->u8Level != u8Level) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_LEVEL);
+        return 0;
+    }
+    *pu64Dropped = zera::ExtrasOf(h)->dropped.load(std::memory_order_relaxed);
+    return 1;
+}
+
+}  // extern "C"

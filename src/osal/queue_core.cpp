@@ -8,6 +8,8 @@
 #include <new>
 #include <utility>
 
+#include "common/contract.h"
+
 namespace osal {
 
 // ---- The box ---------------------------------------------------------------------
@@ -491,16 +493,41 @@ bool QueueCore::RemoveCurrent(Cursor *k, void **item) {
     return true;
 }
 
+namespace {
+
+// Thread ids come back once their threads have ended: a number that no
+// other thread of the process ever has tells a record's thread from a later
+// one with the same id.
+std::atomic<uint64_t> g_threadLives{0};
+
+uint64_t ThreadLife() {
+    thread_local uint64_t life = 0;
+    if (life == 0) life = g_threadLives.fetch_add(1, std::memory_order_relaxed) + 1;
+    return life;
+}
+
+}  // namespace
+
 QueueCore::Waiter *QueueCore::FindWaiter(ThreadId thread, bool create) {
-    for (Waiter *w = waiters_; w; w = w->next)
-        if (w->thread == thread) return w;
+    const uint64_t life = ThreadLife();
+    for (Waiter *w = waiters_; w; w = w->next) {
+        if (w->thread != thread) continue;
+        if (w->life != life) {
+            ZERA_ASSERT(!w->waiting);  // the ended thread left no wait behind
+            w->life = life;
+            w->seenChange = ChangeCount();
+            w->woken = w->pending = false;
+            w->wokenBy = 0;
+        }
+        return w;
+    }
     if (!create) return nullptr;
     void *block = Alloc(sizeof(Waiter));
     if (!block) return nullptr;
     Waiter *w = new (block) Waiter();
     w->thread = thread;
+    w->life = life;
     w->seenChange = ChangeCount();
-    w->pending = anyNullPut_ && lastNullPutBy_ != thread;
     w->next = waiters_;
     waiters_ = w;
     return w;
@@ -523,10 +550,6 @@ void QueueCore::Wake(WakeKind kind, ThreadId by) {
     }
     lastWakeKind_ = kind;
     lastWakeBy_ = by;
-    if (kind == WakeKind::kNullPut) {
-        anyNullPut_ = true;
-        lastNullPutBy_ = by;
-    }
 }
 
 }  // namespace osal

@@ -179,6 +179,7 @@ public:
         bool woken = false;       // a wake ended the current wait
         bool pending = false;     // the next blocking wait ends at once
         uint64_t wokenBy = 0;     // sequence number of the wake that last ended a wait (0: none)
+        uint64_t life = 0;        // which of the threads that had this id it belongs to (ThreadLife)
         Waiter *next = nullptr;
     };
 
@@ -228,11 +229,15 @@ public:
     // Next reached the end). The cursor then stands where the item was.
     bool RemoveCurrent(Cursor *c, void **item);
 
-    // The record of a thread, made on first use with the current change count
-    // as seen. A new record starts with a pending wake when another thread has
-    // put a null item before: it may be the break meant for this thread's first
-    // wait, and ending that wait once too often is harmless where missing it
-    // hangs. Null (only with create) when memory runs out.
+    // The record of the calling thread (`thread` is its id), made on first
+    // use with the current change count as seen and no pending wake: a null
+    // put before the thread first used the queue was not meant for it, and
+    // ending a wait that nothing ended would hand its caller a null it did
+    // not ask for. A thread that uses the queue again after a break must have
+    // used it before its look at its break flag (the receive and take paths
+    // do). A record left by an ended thread whose id a new thread now has is
+    // started afresh in the same way. Null (only with create) when memory
+    // runs out.
     Waiter *FindWaiter(ThreadId thread, bool create);
     // Ends the current waits; a null put also leaves pending wakes (see
     // Waiter). A null put that directly follows an interrupt of the same
@@ -340,8 +345,6 @@ private:
     uint64_t wakeSeq_ = 0;  // number of wakes so far
     WakeKind lastWakeKind_ = WakeKind::kNullPut;
     ThreadId lastWakeBy_ = 0;
-    bool anyNullPut_ = false;          // a null item has been put
-    ThreadId lastNullPutBy_ = 0;  // by this thread, the last time
 };
 
 }  // namespace osal

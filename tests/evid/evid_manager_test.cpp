@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "evid/evid_test_util.h"
+#include "stack/stack_test_util.h"
+#include "support/soak.h"
 
 namespace {
 
@@ -150,6 +152,48 @@ TEST(EvIdManager, TwoThreadsOnOneManagerNeverGetTheSameIdentifier) {
         EXPECT_TRUE(std::all_of(all.begin(), all.end(), [](uint32_t id) { return id % 2 == 0 && id != 0; }));
         ASSERT_TRUE(ZERA_boEvIdManagerDeinit(m));
         EXPECT_TRUE(zt::NoBitSet(zt::SegmentSnapshot()));
+    }
+}
+
+// On a real stack: the status event that announces completion draws its
+// identifier from the top level's run, which stays reserved while the event
+// travels; a status that changes neither keeps the runs too. Stopping and
+// removing give them back: start/stop and add/remove cycles end where they
+// began.
+TEST(EvIdManager, CompletionKeepsTheTopsRunsStopAndRemovalGiveThemBack) {
+    zt::ResetSegment();
+    st::Stack stack{"Starter", "Completer"};
+    const EvIdManager *top = &stack[2]->stEvIdManager;
+    EXPECT_FALSE(AllSlotsEmpty(top)) << "completion gave back the run of its own announcement";
+    const uint32_t complete = zt::TakenBlocks(zt::SegmentSnapshot());
+    EXPECT_GE(complete, top->u8NumBlocks);
+    ZERA_vInputFilter(stack[2], st::StatusEvent(2, stack[2]->dwStatus));  // changes nothing
+    EXPECT_FALSE(AllSlotsEmpty(top));
+    EXPECT_EQ(zt::TakenBlocks(zt::SegmentSnapshot()), complete);
+
+    // After a stop only the runs the stop's own announcement and the next
+    // start's draw anew are reserved; after a removal none.
+    ASSERT_TRUE(ZERA_boHostStartStack(stack.h0())) << st::LastText();
+    ASSERT_TRUE(ZERA_boHostStopStack(stack.h0()));
+    const uint32_t stopped = zt::TakenBlocks(zt::SegmentSnapshot());
+    EXPECT_LT(stopped, complete);
+    const int starts = zt::SoakRounds(10000), adds = zt::SoakRounds(1000);
+    for (int i = 0; i < starts; ++i) {
+        ASSERT_TRUE(ZERA_boHostStartStack(stack.h0())) << "cycle " << i << ": " << st::LastText();
+        ASSERT_TRUE(ZERA_boHostStopStack(stack.h0()));
+        if (i % 1000 == 0 || i + 1 == starts) {
+            ASSERT_EQ(zt::TakenBlocks(zt::SegmentSnapshot()), stopped) << "cycle " << i;
+        }
+    }
+    // A removal takes the whole stack out of completion, level 1 included.
+    uint32_t added = 0;
+    for (int i = 0; i < adds; ++i) {
+        ASSERT_TRUE(ZERA_boRemoveFromStackA(stack.h0(), 2)) << "cycle " << i << ": " << st::LastText();
+        ASSERT_EQ(zt::TakenBlocks(zt::SegmentSnapshot()), 0u) << "cycle " << i;
+        ASSERT_EQ(ZERA_bAddToStackA(stack.h0(), "Completer"), 2) << "cycle " << i << ": " << st::LastText();
+        ASSERT_FALSE(AllSlotsEmpty(&stack[2]->stEvIdManager)) << "cycle " << i;
+        if (i == 0) added = zt::TakenBlocks(zt::SegmentSnapshot());
+        ASSERT_EQ(zt::TakenBlocks(zt::SegmentSnapshot()), added) << "cycle " << i;
     }
 }
 

@@ -95,4 +95,52 @@ TEST(InputFilter, StackStatusRunsThroughEveryLevelAndTurnsAtTheTop) {
     ZERA_boDeleteEvent(got);
 }
 
+// A full receive queue loses what comes after, but never without a count:
+// of every event entered, each is received or counted dropped, exactly, and
+// only at the level whose queue was full. A copy that cannot be made for
+// the queue counts too.
+TEST(InputFilter, EveryEventAFullReceiveQueueRefusesIsCounted) {
+    FlowStack stack{"Layer", "Layer"};
+    StackHandle *h0 = stack.h0(), *h1 = stack[1], *h2 = stack[2];
+    constexpr uint64_t kOver = 100;
+    const uint64_t sent = ZERA_QUEUE_CAPACITY + kOver;
+    for (uint64_t i = 0; i < sent; ++i) ZERA_vInputFilterEx(h1, Data(ZERA_EVENT_DATA0, 1, 0), 0);
+    auto dropped = [&](uint8_t level) {
+        uint64_t n = ~0ull;
+        EXPECT_TRUE(ZERA_boHostGetDropCount(h0, level, &n)) << LastText();
+        return n;
+    };
+    EXPECT_EQ(dropped(1), kOver);
+    EXPECT_EQ(dropped(0), 0u);
+    EXPECT_EQ(dropped(2), 0u);
+    uint64_t taken = 0;
+    while (Event *ev = ZERA_pstHostReceiveEvent(h0, 0)) {
+        ZERA_boDeleteEvent(ev);
+        ++taken;
+    }
+    EXPECT_EQ(taken, ZERA_QUEUE_CAPACITY);
+    EXPECT_EQ(sent, taken + dropped(1));
+
+    // Level 1 wants level 2's events and so does level 0: without memory for
+    // the copy, level 2's queue misses one; the event itself goes on down.
+    ASSERT_TRUE(ZERA_boSetEventTypes(h0, 0x6, kAll));
+    Event *uncopied = Data(ZERA_EVENT_DATA0, 2, 0);
+    {
+        AllocFailureGuard guard;
+        ZERA_vTestFailAllocAfter(0);
+        ZERA_vInputFilterEx(h2, uncopied, 0);
+    }
+    EXPECT_EQ(dropped(2), 1u);
+    EXPECT_EQ(ReceiveNow(h1), nullptr);
+    Event *down = ReceiveNow(h0);
+    EXPECT_EQ(down, uncopied);
+    ZERA_boDeleteEvent(down);
+
+    uint64_t untouched = 7;
+    EXPECT_REFUSED(ZERA_boHostGetDropCount(h1, 1, &untouched), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_REFUSED(ZERA_boHostGetDropCount(h0, 1, nullptr), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boHostGetDropCount(h0, 3, &untouched), OSAL_ERR_INVALID_LEVEL);
+    EXPECT_EQ(untouched, 7u);
+}
+
 }  // namespace

@@ -1,6 +1,9 @@
 // flow/take_test.cpp - taking due events: lead times, repetitions, answer
 // offsets, breaks, sleeping without CPU and wall-clock steps.
+#include <random>
+
 #include "flow/flow_test_util.h"
+#include "support/soak.h"
 
 namespace {
 
@@ -144,6 +147,33 @@ TEST_F(Take, ABreakEndsTheWaitAndStaysUntilItsOwnerClearsIt) {
     EXPECT_EQ(Next(), nullptr);
     EXPECT_LT(Seconds() - start, 1.0);
     EXPECT_REFUSED(ZERA_pstGetNextSendEvent(stack[1], nullptr, &brk.flag, brk.mutex), OSAL_ERR_INVALID_ARG);
+}
+
+// A taker thread new to the queue, broken at any moment of its first call
+// (before its look at the flag, between the look and its first use of the
+// queue, or in its wait): the break is never lost.
+TEST_F(Take, ABreakAtAnyMomentOfAFreshTakersFirstCallIsNotLost) {
+    std::mt19937 random(11);
+    for (int round = 0; round < zt::SoakRounds(1000); ++round) {
+        brk.Set(true);
+        std::atomic<bool> returned{false};
+        std::thread taker([&] {
+            EXPECT_EQ(Next(), nullptr);
+            returned = true;
+        });
+        const int spins = std::uniform_int_distribution<int>(0, 20000)(random);
+        for (volatile int i = 0; i < spins; ++i) {
+        }
+        ZERA_vBreakSendEventWait(stack[1], &brk.flag, brk.mutex);
+        for (int i = 0; i < 10000 && !returned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_TRUE(returned) << "round " << round << ": the break was lost";
+        while (!returned) {  // frees a taker that missed it
+            ZERA_vBreakSendEventWait(stack[1], &brk.flag, brk.mutex);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        taker.join();
+        if (HasFailure()) return;
+    }
 }
 
 }  // namespace

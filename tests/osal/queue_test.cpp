@@ -476,7 +476,9 @@ TEST_F(OsalQueue, NullPutAndInterruptWakeEveryWaiterWithoutAChange) {
 }
 
 // A break (interrupt, then null put) ends the next wait of a thread that was
-// not waiting, a newcomer included, not the putter's, and leaves nothing behind.
+// not waiting, not the putter's, and leaves nothing behind. A break before a
+// thread first used the queue is not its, nor one that an ended thread left
+// to a new thread with the same id.
 TEST_F(OsalQueue, BreakIsNeitherLostNorRepeated) {
     std::atomic<int> stage{0};
     auto reach = [&](int s) { while (stage != s) std::this_thread::yield(); };
@@ -486,8 +488,11 @@ TEST_F(OsalQueue, BreakIsNeitherLostNorRepeated) {
     long long lastWait = -1;
     OSAL_vQueueInterrupt(q);
     OSAL_boQueuePut(q, nullptr, nullptr);  // before the waiter has used the queue
+    auto fullWait = [&] {  // a wait that nothing ends, in ms
+        return MillisOf([&] { EXPECT_EQ(OSAL_pvQueueGet(q, 1, Relative(300000)), nullptr); });
+    };
     std::thread waiter([&] {
-        EXPECT_TRUE(breakWait());
+        EXPECT_GE(fullWait(), 280) << "ended by a break made before the thread used the queue";
         stage = 1;
         reach(2);  // the second break happens here, between a look and a wait
         EXPECT_TRUE(breakWait());
@@ -496,7 +501,7 @@ TEST_F(OsalQueue, BreakIsNeitherLostNorRepeated) {
         EXPECT_TRUE(breakWait());  // woken by the third break's interrupt
         stage = 5;
         reach(6);
-        lastWait = MillisOf([&] { EXPECT_EQ(OSAL_pvQueueGet(q, 1, Relative(300000)), nullptr); });  // nothing left
+        lastWait = fullWait();  // nothing left
     });
     reach(1);
     OSAL_vQueueInterrupt(q);
@@ -512,6 +517,10 @@ TEST_F(OsalQueue, BreakIsNeitherLostNorRepeated) {
     EXPECT_GE(MillisOf([&] { EXPECT_FALSE(OSAL_boQueueWaitChange(q, Relative(300000))); }), 280);
     waiter.join();
     EXPECT_GE(lastWait, 280);
+    // A break while no thread waits leaves a wake in the ended waiter's record.
+    OSAL_vQueueInterrupt(q);
+    OSAL_boQueuePut(q, nullptr, nullptr);
+    std::thread(([&] { EXPECT_GE(fullWait(), 280) << "ended by a break left to an ended thread"; })).join();
 }
 
 }  // namespace

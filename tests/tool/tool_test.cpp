@@ -293,6 +293,7 @@ TEST(Tool, JsonReportWithSettingsMatchesTheStatistics) {
     const size_t totals = j.find("\"totals\"");
     EXPECT_EQ(Number(j, "sent", totals), 3);
     EXPECT_EQ(Number(j, "queued", totals), 3);
+    EXPECT_EQ(Number(j, "dropped", totals), 0);
 }
 
 // Nothing takes events from Counter's send queue, so its four stay queued;
@@ -309,9 +310,13 @@ TEST(Tool, InterruptEndsTheRunWithAReportThatAddsUp) {
     EXPECT_NE(r.out.find("(interrupted)"), std::string::npos) << r.out;
     const size_t line = r.out.find("\n  sent ");
     ASSERT_NE(line, std::string::npos) << r.out;
-    unsigned long long sent = 0, taken = 0, queued = 0;
-    ASSERT_EQ(std::sscanf(r.out.c_str() + line, "\n  sent %llu = taken %llu + still queued %llu", &sent, &taken, &queued), 3);
-    EXPECT_EQ(sent, taken + queued);
+    unsigned long long sent = 0, taken = 0, queued = 0, dropped = ~0ull;
+    ASSERT_EQ(std::sscanf(r.out.c_str() + line, "\n  sent %llu = taken %llu + still queued %llu + dropped %llu", &sent,
+                          &taken, &queued, &dropped),
+              4)
+        << r.out;
+    EXPECT_EQ(sent, taken + queued + dropped);
+    EXPECT_EQ(dropped, 0u);
     EXPECT_EQ(queued, 4u);
     EXPECT_GE(sent, 10u);
 }

@@ -1,19 +1,20 @@
-// components/link/link_wire.h - the messages two ends of a link exchange:
-// building them into byte buffers and checking and reading them back. No
-// sockets here, so that the receive path can be fuzzed on its own. Included
-// by the Link component, the host tool's serve and top commands, the link's
-// tests, fuzzer and benchmark.
+// link/link_wire.h - the messages two ends of a link exchange: building
+// them into byte buffers and checking and reading them back. No sockets
+// here, so that the receive path can be fuzzed on its own. Part of the link
+// library (src/link/), which the Link component, the host tool's serve and
+// top commands, the link's tests, fuzzer and benchmark link.
 //
 // Every message is one frame; its first byte says what it is. Integers go
 // in network byte order.
 //
-//   'H' hello     magic "ZLNK", version (2 bytes, now 4), role (1: a
-//                 stack, 2: a monitor), link level (1), name (2-byte length
-//                 + bytes): the first thing an end sends on every new
-//                 connection
-//   'W' welcome   magic, version, session (8: new for every start of the
-//                 answering end), link level, name: the answer to a hello
-//                 that suits
+//   'H' hello     magic "ZLNK", version (2 bytes, now 5), role (1: a
+//                 stack, 2: a monitor), session (8: the one this end last
+//                 held, to take it back after a reconnection; 0: none),
+//                 link level (1), name (2-byte length + bytes): the first
+//                 thing an end sends on every new connection
+//   'W' welcome   magic, version, session (8: new for every session the
+//                 server grants a stack peer; 0 for a monitor), link
+//                 level, name: the answer to a hello that suits
 //                 The link level is the level of the sender's end of the
 //                 link in its own stack (a Link's level; 0 for serve), so
 //                 that each end renumbers the attachments it receives.
@@ -21,7 +22,9 @@
 //                 version: it is answered with a refusal, never taken for
 //                 garbage.
 //   'R' refuse    error code (4), text (2-byte length + bytes): the answer
-//                 to a hello that does not (other version, other name)
+//                 to a hello that does not suit (2057 other version, 2055
+//                 other name, 2058 the session is another stack peer's) or
+//                 to a question this peer may not ask
 //   'E' event     sequence (4: counts the sender's events of the session
 //                 from 0), acknowledged (4: events of the receiver the
 //                 sender has taken this session), attachment width (1: 0
@@ -37,14 +40,21 @@
 //                 waiting. A reader takes all of it or none: a count that
 //                 does not match the events, or any event that does not
 //                 read, refuses the whole message.
-//   'A' ack       acknowledged (4), for a flow that has no events back
+//   'A' ack       acknowledged (4), for a flow that has no events back;
+//                 also sent by each end of a session when it sent nothing
+//                 for a while, so that the other end knows it is there
 //   'F' flush     asks for an 'A' now (a link about to stop)
+//   'X' bye       the stack peer ends its session (a stopping link): the
+//                 server may grant the session to another at once
 //   'S' status?   asks for a status report
-//   'T' status    run time in ms (4), link figures (4 x 4: events taken
+//   'T' status    run time in ms (4), link figures (5 x 4: events taken
 //                 from the stack peer, forwarded to it, undelivered,
-//                 refused packets), level count (1), per level: level (1),
-//                 status word (4), component name (2 + bytes), statistics
-//                 (the library's 56-byte wire form)
+//                 refused packets, dropped at level 0), level count (1),
+//                 per level: level (1), status word (4), component name
+//                 (2 + bytes), statistics (the library's 56-byte wire
+//                 form); peer count (1), per peer: role (1), identity
+//                 (2 + bytes: a key's fingerprint or "anonymous"), address
+//                 (2 + bytes)
 //   'D' describe? asks for the stack description
 //   'P' description  the library's stack description packet of the
 //                 serving stack from its level 0 up, as its level-marshalling
@@ -67,7 +77,7 @@
 namespace zlink {
 
 constexpr uint32_t kMagic = 0x5A4C4E4Bu;  // "ZLNK"
-constexpr uint16_t kVersion = 4;
+constexpr uint16_t kVersion = 5;
 constexpr size_t kMaxName = 255;
 
 enum Kind : uint8_t {
@@ -78,6 +88,7 @@ enum Kind : uint8_t {
     kBatch = 'B',
     kAck = 'A',
     kFlush = 'F',
+    kBye = 'X',
     kStatusAsk = 'S',
     kStatus = 'T',
     kDescribeAsk = 'D',
@@ -96,6 +107,12 @@ constexpr size_t kBatchHeader = 11;
 // does not hold up the link for long.
 constexpr uint32_t kMaxBatch = 1024;
 constexpr size_t kMaxBatchBytes = 128 * 1024;
+// The largest event a link carries (its wire form); a larger one is not
+// sent (undelivered, 1034). A batch stops taking events past
+// kMaxBatchBytes, so no message of a link is longer than kMaxMessage, and
+// every socket refuses (drops the connection of) a peer that sends one.
+constexpr size_t kMaxEventBytes = 256 * 1024;
+constexpr size_t kMaxMessage = kBatchHeader + kMaxBatchBytes + 1 + kMaxEventBytes;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -108,7 +125,7 @@ struct LinkLevels {
 struct Hello {
     uint16_t version = kVersion;
     uint8_t role = kRoleStack;  // hello only
-    uint64_t session = 0;       // welcome only
+    uint64_t session = 0;
     uint8_t linkLevel = 0;
     std::string name;
 };
@@ -125,10 +142,20 @@ struct LevelStatus {
     uint32_t statistics[ZERA_STATS_WORDS] = {};
 };
 
+struct PeerStatus {
+    uint8_t role = 0;
+    std::string identity;  // "anonymous", or "key " and the key's fingerprint
+    std::string address;
+};
+
+// The figures a status carries, in order.
+enum LinkFigure { kTaken, kForwarded, kUndelivered, kRefused, kDropped, kLinkFigures };
+
 struct Status {
     uint32_t uptimeMs = 0;
-    uint32_t link[4] = {};  // taken from the peer, forwarded to it, undelivered, refused
+    uint32_t link[kLinkFigures] = {};
     std::vector<LevelStatus> levels;
+    std::vector<PeerStatus> peers;
 };
 
 // Writers: the whole message.
@@ -191,7 +218,8 @@ public:
     EventBatch &operator=(const EventBatch &) = delete;
     ~EventBatch() { Clear(); }
     // Appends ev (it stays the caller's). False when it cannot be written,
-    // with the marshalling's code: the batch is unchanged, or, when memory
+    // with the marshalling's code (1034 for a wire form longer than
+    // kMaxEventBytes): the batch is unchanged, or, when memory
     // ran out part-way through, empty (*dropped then holds the events it
     // had, which are lost).
     bool Add(Event *ev, uint32_t *dropped);

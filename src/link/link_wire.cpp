@@ -1,5 +1,5 @@
-// components/link/link_wire.cpp - building and reading the link's messages
-// (see link_wire.h for their layout).
+// link/link_wire.cpp - building and reading the link's messages (see
+// link_wire.h for their layout).
 #include "link_wire.h"
 
 #include <cstring>
@@ -133,7 +133,7 @@ Bytes HelloMessage(Kind kind, const Hello &hello) {
     w.U32(kMagic);
     w.U16(hello.version);
     if (kind == kHello) w.U8(hello.role);
-    else w.U64(hello.session);
+    w.U64(hello.session);
     w.U8(hello.linkLevel);
     w.Text(hello.name.substr(0, kMaxName));
     return w.Take();
@@ -164,6 +164,13 @@ Bytes StatusMessage(const Status &status) {
         w.U32(l.status);
         w.Text(l.component.substr(0, kMaxName));
         if (!StatisticsToWire(l.statistics, &w)) return Bytes();
+    }
+    const size_t peers = status.peers.size() < 255 ? status.peers.size() : 255;
+    w.U8(static_cast<uint8_t>(peers));
+    for (size_t i = 0; i < peers; ++i) {
+        w.U8(status.peers[i].role);
+        w.Text(status.peers[i].identity.substr(0, kMaxName));
+        w.Text(status.peers[i].address.substr(0, kMaxName));
     }
     return w.Take();
 }
@@ -218,8 +225,8 @@ bool ReadHello(const uint8_t *data, size_t size, Hello *out) {
         *out = h;
         return true;
     }
-    if (welcome) h.session = r.U64();
-    else h.role = r.U8();
+    if (!welcome) h.role = r.U8();
+    h.session = r.U64();
     h.linkLevel = r.U8();
     h.name = r.Text(kMaxName);
     if (!r.AtEnd() || (!welcome && h.role != kRoleStack && h.role != kRoleMonitor)) return false;
@@ -259,6 +266,14 @@ bool ReadStatus(const uint8_t *data, size_t size, Status *out) {
         const uint8_t *wire = r.Take(kStatisticsWire);
         if (wire == nullptr || !StatisticsFromWire(wire, l.statistics)) return false;
         s.levels.push_back(l);
+    }
+    const uint8_t peers = r.U8();
+    for (uint8_t i = 0; i < peers && r.ok(); ++i) {
+        PeerStatus p;
+        p.role = r.U8();
+        p.identity = r.Text(kMaxName);
+        p.address = r.Text(kMaxName);
+        s.peers.push_back(p);
     }
     if (!r.AtEnd()) return false;
     *out = s;
@@ -373,7 +388,12 @@ bool EventBatch::Add(Event *ev, uint32_t *dropped) {
     }
     const size_t before = Bytes();
     const uint8_t wide = ev != nullptr && ev->boWideAttach != 0 ? 1 : 0;
-    if (ZERA_boMarshalByte(packet_, &wide) && ZERA_boMarshalZERAEvent(packet_, ev)) {
+    bool written = ZERA_boMarshalByte(packet_, &wide) && ZERA_boMarshalZERAEvent(packet_, ev);
+    if (written && Bytes() - before > 1 + kMaxEventBytes) {
+        OSAL_vSetLastError(OSAL_ERR_INVALID_SIZE);  // no peer would take the message
+        written = false;
+    }
+    if (written) {
         ++count_;
         return true;
     }

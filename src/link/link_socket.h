@@ -1,8 +1,8 @@
-// components/link/link_message.h - what the two ends that send events (the
-// Link component and the host tool's serve command) do alike with ZeroMQ:
-// a batch of events made into a message, and a cheap wait on their sockets.
-#ifndef ZERA_LINK_MESSAGE_H
-#define ZERA_LINK_MESSAGE_H
+// link/link_socket.h - what every end of a link does alike with ZeroMQ:
+// the limits each socket gets, a batch of events made into a message, and
+// a cheap wait on the sockets. Part of the link library.
+#ifndef ZERA_LINK_SOCKET_H
+#define ZERA_LINK_SOCKET_H
 
 #include <zmq.h>
 
@@ -11,6 +11,25 @@
 #include "link_wire.h"
 
 namespace zlink {
+
+// The high-water mark (messages per direction and connection) that the
+// ends use unless told otherwise: with kMaxMessage bytes at most per
+// message, a connection holds at most 2 x 16 x kMaxMessage (about 12 MiB)
+// in ZeroMQ's queues, however the peer behaves.
+constexpr int kDefaultHighWater = 16;
+
+// Sets what every socket of a link has: no linger at a close, `highWater`
+// messages per direction, and kMaxMessage as the longest message it takes
+// (a peer that sends a longer one loses its connection before any of it is
+// kept). False when ZeroMQ refuses one (zmq_errno says why).
+inline bool LimitSocket(void *socket, int highWater) {
+    const int zero = 0;
+    const int64_t largest = static_cast<int64_t>(kMaxMessage);
+    return zmq_setsockopt(socket, ZMQ_LINGER, &zero, sizeof zero) == 0 &&
+           zmq_setsockopt(socket, ZMQ_SNDHWM, &highWater, sizeof highWater) == 0 &&
+           zmq_setsockopt(socket, ZMQ_RCVHWM, &highWater, sizeof highWater) == 0 &&
+           zmq_setsockopt(socket, ZMQ_MAXMSGSIZE, &largest, sizeof largest) == 0;
+}
 
 // Initialises *msg with the message of *batch (sequence and acknowledgement
 // 0; PatchEvent sets them). A batch of several events hands its packet over
@@ -81,4 +100,4 @@ private:
 
 }  // namespace zlink
 
-#endif  // ZERA_LINK_MESSAGE_H
+#endif  // ZERA_LINK_SOCKET_H

@@ -1,0 +1,180 @@
+// link/session_test.cpp - the link's session state machine without sockets:
+// who owns a server's session and who is refused with which code, what
+// each end counts as undelivered, missing and refused, and the timers that
+// say hello again, keep a quiet session alive and end a silent one.
+#include <gtest/gtest.h>
+
+#if ZERA_LINK_TESTS
+#include <string>
+#include <vector>
+
+#include "link_session.h"
+
+namespace {
+
+using zlink::Bytes;
+using zlink::Outcome;
+using zlink::PeerId;
+using zlink::Session;
+
+PeerId Route(const std::string &route, const std::string &key = "") {
+    return PeerId{Bytes(route.begin(), route.end()), key, "tcp://127.0.0.1:" + route};
+}
+
+Bytes HelloFrom(uint8_t role, uint64_t session = 0, uint16_t version = zlink::kVersion) {
+    return zlink::HelloMessage(zlink::kHello, zlink::Hello{version, role, session, 0, "peer"});
+}
+
+// The reply as "W<session>", "R<code>", "A<n>", or "-" for none; an ask as "ask S"/"ask D".
+std::string Shown(const Outcome &o) {
+    if (o.ask != Outcome::kNoAsk) return o.ask == Outcome::kStatusAsk ? "ask S" : "ask D";
+    if (o.reply.empty()) return "-";
+    zlink::Hello w;
+    zlink::Refusal r;
+    uint32_t ack = 0;
+    if (zlink::ReadHello(o.reply.data(), o.reply.size(), &w)) return "W" + std::string(w.session != 0 ? "+" : "0");
+    if (zlink::ReadRefuse(o.reply.data(), o.reply.size(), &r)) return "R" + std::to_string(r.code) + " " + r.text;
+    if (zlink::ReadAck(o.reply.data(), o.reply.size(), &ack)) return "A" + std::to_string(ack);
+    return "?";
+}
+
+// One stack peer owns a server's session; the table walks through who may
+// take it and what every other peer is told.
+TEST(LinkSession, OneStackPeerOwnsTheSession) {
+    Session s(Session::Config{true, "serve", "", 0, 7});
+    Outcome o;
+    uint64_t first = 0;
+    const auto take = [&](const PeerId &from, const Bytes &m, zlink::Millis now) {
+        s.Take(from, m.data(), m.size(), now, &o);
+        zlink::Hello w;
+        if (zlink::ReadHello(o.reply.data(), o.reply.size(), &w) && first == 0) first = w.session;
+        return Shown(o);
+    };
+    const std::string held = "R2058 the session belongs to another stack peer (anonymous at tcp://127.0.0.1:a)";
+    EXPECT_EQ(take(Route("m"), Bytes{zlink::kStatusAsk}, 0), "R2058 say hello first");
+    EXPECT_EQ(take(Route("m"), HelloFrom(zlink::kRoleMonitor), 0), "W0");
+    EXPECT_EQ(take(Route("m"), Bytes{zlink::kDescribeAsk}, 0), "ask D");
+    EXPECT_EQ(take(Route("a"), HelloFrom(zlink::kRoleStack), 10), "W+");
+    EXPECT_EQ(take(Route("b"), HelloFrom(zlink::kRoleStack), 20), held);
+    EXPECT_EQ(take(Route("b"), HelloFrom(zlink::kRoleStack, first + 1), 30), held);  // a guessed session
+    EXPECT_EQ(take(Route("b"), HelloFrom(zlink::kRoleStack, 0, 4), 30),
+              "R2057 the peer speaks link protocol version 4, this end version 5");
+    EXPECT_EQ(take(Route("b"), Bytes{zlink::kFlush}, 40), "-");  // not the owner's: refused
+    EXPECT_EQ(take(Route("a"), Bytes{zlink::kFlush}, 40), "A0");
+    EXPECT_EQ(s.figures().sessions, 1u);
+    // The owner back on a new connection, with the session its welcome gave.
+    EXPECT_EQ(take(Route("a2"), HelloFrom(zlink::kRoleStack, first), 50), "W+");
+    EXPECT_EQ(s.OwnerRoute(), Route("a2").route);
+    EXPECT_EQ(take(Route("a"), Bytes{zlink::kFlush}, 60), "-");
+    // Silent long enough, the owner loses the session to another.
+    EXPECT_EQ(take(Route("c"), HelloFrom(zlink::kRoleStack), 60 + zlink::kOwnerSilentMs), "W+");
+    // A goodbye frees it at once.
+    EXPECT_EQ(take(Route("c"), Bytes{zlink::kBye}, 70 + zlink::kOwnerSilentMs), "-");
+    EXPECT_FALSE(s.Open());
+    EXPECT_EQ(take(Route("d"), HelloFrom(zlink::kRoleStack), 80 + zlink::kOwnerSilentMs), "W+");
+    EXPECT_EQ(s.figures().sessions, 4u);
+    EXPECT_EQ(s.figures().refused, 6u);  // the early ask, b's two hellos, the old version, two flushes
+    // With CURVE the key names the owner: the same key on another
+    // connection takes the session back, another allowed key is refused.
+    EXPECT_EQ(take(Route("k", "KEY-K"), HelloFrom(zlink::kRoleStack), 90 + zlink::kOwnerSilentMs * 2), "W+");
+    EXPECT_EQ(take(Route("e", "KEY-E"), HelloFrom(zlink::kRoleStack), 91 + zlink::kOwnerSilentMs * 2),
+              "R2058 the session belongs to another stack peer (key KEY-K at tcp://127.0.0.1:k)");
+    EXPECT_EQ(take(Route("k2", "KEY-K"), HelloFrom(zlink::kRoleStack), 92 + zlink::kOwnerSilentMs * 2), "W+");
+    EXPECT_EQ(s.Peers().size(), 9u);
+    EXPECT_EQ(s.Peers().at(7).identity, "key KEY-E");
+}
+
+// Events of `count` one-byte type-2 events numbered from `sequence`, with
+// `items` item-list events among them.
+Bytes Events(uint32_t sequence, uint32_t count, uint32_t items = 0, uint32_t ack = 0) {
+    zlink::EventBatch batch;
+    for (uint32_t i = 0; i < count; ++i) {
+        Event *ev = ZERA_pstCreateEvent(i < items ? ZERA_EVENT_ITEMS : ZERA_EVENT_DATA2, 1, i < items ? 0 : 1);
+        uint32_t dropped = 0;
+        EXPECT_TRUE(batch.Add(ev, &dropped));
+        ZERA_boDeleteEvent(ev);
+    }
+    Bytes m(batch.MessageSize());
+    batch.CopyMessage(m.data());
+    zlink::PatchEvent(m.data(), sequence, ack);
+    return m;
+}
+
+// A client's figures through a session: what it took, what went missing
+// (gaps and item lists, which never reach the stack), what it refused, and
+// what the server did not confirm when the connection broke.
+TEST(LinkSession, ClientCountsEveryEvent) {
+    Session s(Session::Config{false, "link", "", 3, 1});
+    Outcome o;
+    const PeerId server;
+    ASSERT_EQ(s.Connected(0)[0], zlink::kHello);
+    EXPECT_FALSE(s.Open());
+    const Bytes early = Events(0, 1);
+    s.Take(server, early.data(), early.size(), 1, &o);  // before the welcome: refused
+    zlink::Hello w;
+    w.session = 99;
+    const Bytes welcome = zlink::HelloMessage(zlink::kWelcome, w);
+    s.Take(server, welcome.data(), welcome.size(), 2, &o);
+    ASSERT_TRUE(o.opened);
+    s.Take(server, welcome.data(), welcome.size(), 3, &o);  // the answer to a repeated hello
+    EXPECT_FALSE(o.opened);
+    const std::pair<Bytes, size_t> steps[] = {  // a message, the events it delivers
+        {Events(0, 3), 3},     // 0..2
+        {Events(5, 2, 1), 1},  // 3 and 4 missing, 5 an item list, 6
+        {Events(6, 1), 0},     // 6 again: refused
+        {Events(7, 4, 0, 8), 4},  // confirms 8 of ours, more than were sent: not taken
+    };
+    for (const auto &step : steps) {
+        s.Take(server, step.first.data(), step.first.size(), 4, &o);
+        EXPECT_EQ(o.events.size(), step.second);
+        for (Event *ev : o.events) {
+            EXPECT_NE(ev->i32Type, ZERA_EVENT_ITEMS);
+            ZERA_boDeleteEvent(ev);
+        }
+    }
+    Bytes out = Events(0, 10);
+    ASSERT_TRUE(s.Stamp(out.data(), 5));
+    s.Sent(10, out.size(), Session::kSentOk);
+    const Bytes ack = zlink::AckMessage(4);
+    s.Take(server, ack.data(), ack.size(), 6, &o);
+    EXPECT_FALSE(s.Confirmed());
+    s.Sent(2, 0, Session::kNotSent);
+    s.Disconnected();
+    EXPECT_FALSE(s.Stamp(out.data(), 7));
+    const zlink::Figures &f = s.figures();
+    // taken, missing, refused, forwarded, undelivered (6 unconfirmed, 2 not sent), sessions
+    EXPECT_EQ(std::vector<uint32_t>({f.taken, f.missing, f.refused, f.forwarded, f.undelivered, f.sessions}),
+              std::vector<uint32_t>({8, 3, 2, 10, 8, 1}));
+}
+
+// The client says hello again while no welcome came, acknowledges a quiet
+// session, and ends one whose server stays silent.
+TEST(LinkSession, TimersRepeatTheHelloKeepAliveAndEndASilentSession) {
+    Session s(Session::Config{});
+    Bytes hello, ack;
+    bool silent = false;
+    s.Connected(0);
+    s.Tick(zlink::kHelloRepeatMs - 1, &hello, &ack, &silent);
+    EXPECT_TRUE(hello.empty());
+    s.Tick(zlink::kHelloRepeatMs, &hello, &ack, &silent);
+    ASSERT_FALSE(hello.empty());
+    zlink::Hello w;
+    w.session = 5;
+    const Bytes welcome = zlink::HelloMessage(zlink::kWelcome, w);
+    Outcome o;
+    s.Take(zlink::PeerId(), welcome.data(), welcome.size(), 1000, &o);
+    s.Tick(1000 + zlink::kKeepAliveMs - 1, &hello, &ack, &silent);
+    EXPECT_TRUE(ack.empty());
+    s.Tick(1000 + zlink::kKeepAliveMs, &hello, &ack, &silent);
+    EXPECT_EQ(ack, zlink::AckMessage(0));
+    s.Tick(1000 + zlink::kPeerSilentMs, &hello, &ack, &silent);
+    EXPECT_TRUE(silent);
+    EXPECT_FALSE(s.Open());
+    ASSERT_FALSE(hello.empty());  // and it asks again, for the session it held
+    zlink::Hello again;
+    ASSERT_TRUE(zlink::ReadHello(hello.data(), hello.size(), &again));
+    EXPECT_EQ(again.session, 5u);
+}
+
+}  // namespace
+#endif
