@@ -44,15 +44,23 @@ static_assert((kIdSearchWord + 1) * 4 == kIdSegmentSize, "the search position en
 constexpr uint32_t kNoIdRun = 0xFFFFFFFFu;
 
 // Opens the segment; called once at library start, after the platform layer
-// started. A failure leaves the segment null (every later block request then
-// fails) and is not reported.
+// started. A failure leaves the segment null and its code (1038 with the
+// folder or file and its owner when what lies under the user's names is not
+// the user's own) as the loading thread's last error; the library still
+// starts.
 void OpenIdSegment();
 // Closes the segment; called once at library end.
 void CloseIdSegment();
-// The open segment, or null. Set only at library start and end (and by the
-// fork hook below), so it is read without a lock; its contents are guarded by
-// the segment's own lock (OSAL_boSharedMemLock).
+// The open segment, or null. Set at library start and end, by the fork hook
+// below and by UsableIdSegment, and read without a lock; its contents are
+// guarded by the segment's own lock (OSAL_boSharedMemLock).
 ZERA_TEST_VISIBLE OSAL_HSHMEM IdSegment();
+// The open segment for a block operation: when there is none yet, a few
+// attempts to open it (what kept start from it may be gone). Null with the
+// code of the last failure to open it (1038 naming the folder or file and
+// its owner, or the system's reason), never 1025. May block on the
+// segment's files; takes no segment lock.
+OSAL_HSHMEM UsableIdSegment();
 
 // For a child process made by fork: the inherited segment handle shares its
 // locks with the parent (they belong to the open files, which fork shares),
@@ -83,7 +91,7 @@ ZERA_TEST_VISIBLE bool ReturnIdRun(uint32_t *words, uint32_t firstId);
 // Returns a run straight to the open segment, whatever the stack's state:
 // a manager gives its runs back this way when its level stops or goes,
 // which a request along the chain would refuse once the top is no longer
-// complete. False with ReturnIdRun's 1034, 1025 without a segment, or the
+// complete. False with ReturnIdRun's 1034, the open's code without a segment, or the
 // segment lock's code.
 bool ReturnRunToSegment(uint32_t firstId);
 

@@ -38,14 +38,12 @@ ZERA_PFN BoundEntry(StackHandle *next, EntrySlot slot) {
     return entry;
 }
 
-// Locks the segment for the topmost level's work. Null when there is none
-// (1025) or its lock cannot be taken (the platform's code).
+// Locks the segment for the topmost level's work. Null when it cannot be
+// opened (why it cannot, see UsableIdSegment) or its lock cannot be taken
+// (the platform's code).
 OSAL_HSHMEM LockSegment() {
-    OSAL_HSHMEM segment = IdSegment();
-    if (segment == nullptr) {
-        OSAL_vSetLastError(OSAL_ERR_NOT_AVAILABLE);
-        return nullptr;
-    }
+    OSAL_HSHMEM segment = UsableIdSegment();
+    if (segment == nullptr) return nullptr;
     return OSAL_boSharedMemLock(segment) ? segment : nullptr;
 }
 

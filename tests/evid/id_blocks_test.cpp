@@ -2,6 +2,16 @@
 // with its search position and wrap-around, continuation bits, returns of
 // whole runs only, and requests that climb the chain of levels to the top.
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "evid/evid_test_util.h"
 #include "handle/handle.h"
@@ -122,5 +132,61 @@ TEST(IdBlocks, RequestsClimbTheChainToTheSegment) {
     for (uint32_t first : {0u, kBlock + 5, 3 * kBlock}) EXPECT_TRUE(ZERA_boEvIdFreeBlock(chain[0], first));
     EXPECT_TRUE(zt::NoBitSet(zt::SegmentSnapshot()));
 }
+
+#if !defined(_WIN32)
+// The helper of the next test: this program started again with
+// ZERA_TEST_FOREIGN_FOLDER naming the segments' folder, which another user
+// made first. Runs before main (the library has started by then); exits with
+// a bit set for each check that failed.
+int CheckForeignFolder(const std::string &folder) {
+    auto reported = [&](bool refused) {
+        const char *text = OSAL_pszGetLastErrorText();
+        return refused && OSAL_dwGetLastError() == OSAL_ERR_NOT_PRIVATE &&
+               std::strstr(text, (folder + ": folder owned by uid 65534").c_str()) != nullptr;
+    };
+    int failed = reported(zera::IdSegment() == nullptr) ? 0 : 1;  // at start
+    StackHandle *h0 = ZERA_hHostStackCreate(nullptr);
+    h0->dwStatus |= ZERA_STATUS_COMPLETE;
+    EvIdManagerConfig config{0, 0, 0};
+    ZERA_boEvIdManagerInit(h0, &h0->stEvIdManager, &config);
+    for (int draw = 0; draw < 2; ++draw) {  // every draw, not only the first
+        failed |= reported(ZERA_dwEvIdGetBlock(h0, 1) == ZERA_EVID_NONE) ? 0 : 2;
+        failed |= reported(ZERA_dwEvIdManagerGetNextId(&h0->stEvIdManager, 0) == ZERA_EVID_NONE) ? 0 : 4;
+    }
+    // Once the folder is gone, the next draw opens the segment after all.
+    rmdir(folder.c_str());
+    failed |= ZERA_dwEvIdManagerGetNextId(&h0->stEvIdManager, 0) < ZERA_EVID_RESERVED_FIRST ? 0 : 8;
+    ZERA_boEvIdManagerDeinit(&h0->stEvIdManager);
+    ZERA_boHostStackDestroy(h0);
+    return failed;
+}
+const bool g_foreignFolderHelper = std::getenv("ZERA_TEST_FOREIGN_FOLDER") != nullptr &&
+                                   (_exit(CheckForeignFolder(std::getenv("ZERA_TEST_FOREIGN_FOLDER"))), true);
+
+// Another user who makes the user's segments' folder first blocks no draw
+// in silence: library start and every draw that needs the segment report
+// 1038 naming the folder and its owner, never 1025 ("every block reserved").
+TEST(IdSegment, AnotherUsersFolderIsReportedAtStartAndAtEveryDraw) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root, to give a folder to another user";
+    char made[] = "/tmp/zera_runtime_XXXXXX", self[4096] = {};
+    ASSERT_TRUE(mkdtemp(made) != nullptr && readlink("/proc/self/exe", self, sizeof self - 1) > 0);
+    const std::string folder = std::string(made) + "/VOQ_OSAL";
+    ASSERT_TRUE(mkdir(folder.c_str(), 0700) == 0 && chown(folder.c_str(), 65534, 65534) == 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        setenv("XDG_RUNTIME_DIR", made, 1);
+        setenv("ZERA_TEST_FOREIGN_FOLDER", folder.c_str(), 1);
+        execl(self, self, static_cast<char *>(nullptr));
+        // The i386 build's tests run under qemu: this kernel runs no 32-bit program.
+        execl("/usr/bin/qemu-i386", "qemu-i386", self, static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    int status = -1;
+    EXPECT_TRUE(child > 0 && waitpid(child, &status, 0) == child);
+    std::filesystem::remove_all(made);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0)
+        << "1: not at start, 2: not at a block request, 4: not at a manager's draw, 8: no segment once it was gone";
+}
+#endif  // Windows: the segment's name lies in the session's own namespace, no folder
 
 }  // namespace

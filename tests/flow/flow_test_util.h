@@ -103,6 +103,16 @@ inline Event *Take(StackHandle *h, BreakFlag &brk, int64_t leadMicros = 0) {
     return ZERA_pstGetNextSendEvent(h, &lead, &brk.flag, brk.mutex);
 }
 
+// Whether `returned` turns true within 10 s. A waiter that missed its break
+// is then freed by breaking again (`fire`) until it returns.
+template <typename Fire>
+bool ReturnsSoon(const std::atomic<bool> &returned, Fire fire) {
+    for (int i = 0; i < 10000 && !returned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const bool soon = returned;
+    for (; !returned; std::this_thread::sleep_for(std::chrono::milliseconds(10))) fire();
+    return soon;
+}
+
 // Runs `wait` on a thread, breaks it with `fire` 300 ms later (expecting null);
 // returns the CPU seconds the waiter used.
 template <typename Wait, typename Fire>

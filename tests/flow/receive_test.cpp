@@ -1,6 +1,5 @@
 // flow/receive_test.cpp - receiving by masks, time-outs and breaks.
 #include <functional>
-#include <mutex>
 #include <random>
 
 #include "flow/flow_test_util.h"
@@ -102,12 +101,8 @@ TEST(Receive, ABreakBetweenTheFlagLookAndTheReceiveIsNotLost) {
         g_noiseLevel = stack[1];
         ZERA_vBreakRecvEventWait(h0, &brk.flag, brk.mutex);
         step = 2;
-        for (int i = 0; i < 200 && !returned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        EXPECT_TRUE(returned) << "the break was lost";
-        while (!returned) {  // frees a receiver that missed it
-            ZERA_vBreakRecvEventWait(h0, &brk.flag, brk.mutex);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        EXPECT_TRUE(ReturnsSoon(returned, [&] { ZERA_vBreakRecvEventWait(h0, &brk.flag, brk.mutex); }))
+            << "the break was lost";
         receiver.join();
         g_noiseLevel = nullptr;
         Drain(stack[1]->hRecvQueue);
@@ -117,92 +112,67 @@ TEST(Receive, ABreakBetweenTheFlagLookAndTheReceiveIsNotLost) {
 
 // Level 0 made by hand from a bare handle, without identifier management,
 // with one Layer on it: what a host without the kit builds.
-class RawStack {
-public:
-    RawStack() : h0_(ZERA_hHandleCreate(nullptr)) {
-        ZERA_vHostDescriptorInit(&desc_);
-        h0_->pvLevelContext = &desc_;
-        h0_->dwStatus = ZERA_STATUS_NO_EVID;
-        ZERA_vModuleInitAPIHooksUp(h0_->apfnEntry);
-        ZERA_vModuleInitAPIHooksDown(h0_->apfnEntry, nullptr);
-        EXPECT_TRUE(ZERA_boCreateParListA(&h0_->pstStackParams));
-        EXPECT_EQ(ZERA_bAddToStackA(h0_, "Layer"), 1) << LastText();
+struct RawStack {
+    RawStack() {
+        ZERA_vHostDescriptorInit(&desc);
+        h0->pvLevelContext = &desc;
+        h0->dwStatus = ZERA_STATUS_NO_EVID;
+        ZERA_vModuleInitAPIHooksUp(h0->apfnEntry);
+        ZERA_vModuleInitAPIHooksDown(h0->apfnEntry, nullptr);
+        EXPECT_TRUE(ZERA_boCreateParListA(&h0->pstStackParams) && ZERA_bAddToStackA(h0, "Layer") == 1) << LastText();
     }
     ~RawStack() {
-        EXPECT_TRUE(ZERA_boRemoveFromStackA(h0_, 1)) << LastText();
-        Drain(h0_->hRecvQueue);
-        ZERA_vDeleteParamListA(h0_->pstStackParams);
-        EXPECT_TRUE(ZERA_boHandleClose(h0_));
+        EXPECT_TRUE(ZERA_boRemoveFromStackA(h0, 1)) << LastText();
+        ZERA_vDeleteParamListA(h0->pstStackParams);
+        ZERA_boHandleClose(h0);
     }
-    RawStack(const RawStack &) = delete;
-    RawStack &operator=(const RawStack &) = delete;
-    StackHandle *h0() const { return h0_; }
-
-private:
-    HostStackDescriptor desc_{};
-    StackHandle *h0_;
+    HostStackDescriptor desc{};
+    StackHandle *h0 = ZERA_hHandleCreate(nullptr);
 };
 
 // Endless receives at h0, each on a fresh thread, each broken from here
-// `delay` later; none may return before its break, and none may miss it.
-// With `look` the thread receives once without waiting before it is
-// counted ready: its window opens there (a break after it is never lost).
-// After each, one more break lands while the ended receiver no longer
-// waits: the thread that comes next, often with the same id, must not take
-// it for its own. Even rounds want every level, odd ones level 1 by mask.
+// `delayMs()` after the thread is ready; none may return before its break,
+// nor miss it. With `look` the thread first receives without waiting: its
+// window opens there. Then one more break lands while the ended receiver no
+// longer waits, which the next thread (often with the same id) must not
+// take for its own. Odd rounds want level 1 by mask, even ones everything.
 void FreshReceiversEndOnlyByTheirBreaks(StackHandle *h0, int rounds, bool look, std::function<int()> delayMs) {
     BreakFlag brk;
-    for (int round = 0; round < rounds; ++round) {
+    auto fire = [&] { ZERA_vBreakRecvEventWait(h0, &brk.flag, brk.mutex); };
+    for (int round = 0; round < rounds && !::testing::Test::HasFailure(); ++round) {
         const uint32_t levels = round % 2 == 0 ? kAll : 0x2u;
-        std::atomic<bool> ready{false}, broken{false}, returned{false}, early{false};
+        std::atomic<bool> ready{false}, broken{false}, returned{false};
         std::thread receiver([&] {
-            if (look) {
-                EXPECT_EQ(ZERA_pstReceiveEvent(h0, levels, kAll, &OSAL_stTimeNoWait), nullptr);
-            }
+            EXPECT_TRUE(!look || ZERA_pstReceiveEvent(h0, levels, kAll, &OSAL_stTimeNoWait) == nullptr);
             ready = true;
             EXPECT_EQ(ZERA_pstReceiveEvent(h0, levels, kAll, &OSAL_stTimeInfinite), nullptr);
-            early = !broken;
+            EXPECT_TRUE(broken) << "round " << round << ": the receive returned before its break";
             returned = true;
         });
         while (!ready) std::this_thread::yield();
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs()));
         broken = true;
-        ZERA_vBreakRecvEventWait(h0, &brk.flag, brk.mutex);
-        for (int i = 0; i < 10000 && !returned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        EXPECT_TRUE(returned) << "round " << round << ": the break was lost";
-        while (!returned) {  // frees a receiver that missed it
-            ZERA_vBreakRecvEventWait(h0, &brk.flag, brk.mutex);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        ZERA_vBreakRecvEventWait(h0, &brk.flag, brk.mutex);
+        fire();
+        EXPECT_TRUE(ReturnsSoon(returned, fire)) << "round " << round << ": the break was lost";
+        fire();
         receiver.join();
-        EXPECT_FALSE(early) << "round " << round << ": the receive returned before its break";
         brk.Set(true);
-        if (::testing::Test::HasFailure()) return;
     }
 }
 
-// A receive that a thread starts after a break (made for another thread) is
-// not ended by it: the host that hands its receive loop to a new thread
-// after a restart, and a pool of receiving threads. On a kit-made stack with
-// identifier management and on a raw level 0 without.
+// A receive that a thread starts after a break made for another thread is
+// not ended by it: a host that hands its receive loop to a new thread after
+// a restart, a pool of receiving threads. On a kit-made stack with
+// identifier management and on a raw level 0 without, at once.
 TEST(Receive, AFreshThreadsEndlessReceiveEndsOnlyWithItsOwnBreak) {
     Stack kit{"Layer"};
     RawStack raw;
-    const int rounds = zt::SoakRounds(1000);
-    std::mt19937 random(7);
-    std::mutex randomLock;  // guards random
-    auto delay = [&] {
-        std::lock_guard<std::mutex> hold(randomLock);
-        return std::uniform_int_distribution<int>(20, 50)(random);
+    auto delays = [](unsigned seed) {  // 20 to 50 ms
+        return [random = std::mt19937(seed)]() mutable { return std::uniform_int_distribution<int>(20, 50)(random); };
     };
-    for (StackHandle *h0 : {kit.h0(), raw.h0()}) {
-        SCOPED_TRACE(h0 == kit.h0() ? "kit" : "raw");
-        FreshReceiversEndOnlyByTheirBreaks(h0, 2, false, [] { return 300; });
-    }
-    // Both stacks at once, to halve the time.
-    std::thread other([&] { FreshReceiversEndOnlyByTheirBreaks(raw.h0(), rounds, true, delay); });
-    FreshReceiversEndOnlyByTheirBreaks(kit.h0(), rounds, true, delay);
+    for (StackHandle *h0 : {kit.h0(), raw.h0}) FreshReceiversEndOnlyByTheirBreaks(h0, 2, false, [] { return 300; });
+    std::thread other([&] { FreshReceiversEndOnlyByTheirBreaks(raw.h0, zt::SoakRounds(1000), true, delays(7)); });
+    FreshReceiversEndOnlyByTheirBreaks(kit.h0(), zt::SoakRounds(1000), true, delays(8));
     other.join();
 }
 

@@ -154,25 +154,18 @@ TEST_F(Take, ABreakEndsTheWaitAndStaysUntilItsOwnerClearsIt) {
 // queue, or in its wait): the break is never lost.
 TEST_F(Take, ABreakAtAnyMomentOfAFreshTakersFirstCallIsNotLost) {
     std::mt19937 random(11);
-    for (int round = 0; round < zt::SoakRounds(1000); ++round) {
+    auto fire = [&] { ZERA_vBreakSendEventWait(stack[1], &brk.flag, brk.mutex); };
+    for (int round = 0; round < zt::SoakRounds(1000) && !HasFailure(); ++round) {
         brk.Set(true);
         std::atomic<bool> returned{false};
         std::thread taker([&] {
             EXPECT_EQ(Next(), nullptr);
             returned = true;
         });
-        const int spins = std::uniform_int_distribution<int>(0, 20000)(random);
-        for (volatile int i = 0; i < spins; ++i) {
-        }
-        ZERA_vBreakSendEventWait(stack[1], &brk.flag, brk.mutex);
-        for (int i = 0; i < 10000 && !returned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        EXPECT_TRUE(returned) << "round " << round << ": the break was lost";
-        while (!returned) {  // frees a taker that missed it
-            ZERA_vBreakSendEventWait(stack[1], &brk.flag, brk.mutex);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        for (volatile int spin = std::uniform_int_distribution<int>(0, 20000)(random); spin > 0; --spin) continue;
+        fire();
+        EXPECT_TRUE(ReturnsSoon(returned, fire)) << "round " << round << ": the break was lost";
         taker.join();
-        if (HasFailure()) return;
     }
 }
 

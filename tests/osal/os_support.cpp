@@ -23,6 +23,7 @@
 #else
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -238,11 +239,20 @@ const char *const kSystemModuleForeign = "malloc";  // the C library's
 
 const bool kSegmentsAreFiles = true;
 
+std::string SegmentFolder() {
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    struct stat st;
+    if (runtime != nullptr && runtime[0] == '/' && lstat(runtime, &st) == 0 && S_ISDIR(st.st_mode) &&
+        st.st_uid == geteuid() && (st.st_mode & 0777) == 0700)
+        return std::string(runtime) + "/VOQ_OSAL";
+    return "/dev/shm/VOQ_OSAL-" + std::to_string(geteuid());
+}
+
 std::vector<std::string> SegmentFiles(const std::string &prefix, const std::string &name) {
     const std::string start = prefix + std::to_string(geteuid()) + "_" + name;
     std::vector<std::string> files;
     std::error_code error;
-    for (const auto &entry : std::filesystem::directory_iterator("/dev/shm/VOQ_OSAL-" + std::to_string(geteuid()), error)) {
+    for (const auto &entry : std::filesystem::directory_iterator(SegmentFolder(), error)) {
         const std::string file = entry.path().filename().string();
         if (file.compare(0, start.size(), start) == 0) files.push_back(file);
     }

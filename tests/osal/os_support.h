@@ -72,6 +72,9 @@ extern const char *const kSystemModuleExport;
 extern const char *const kSystemModuleForeign;
 // Files of the segment `name` under `prefix` (none on Windows: kSegmentsAreFiles).
 std::vector<std::string> SegmentFiles(const std::string &prefix, const std::string &name);
+// The folder of this user's segments: $XDG_RUNTIME_DIR/VOQ_OSAL when that is
+// the user's private folder, else /dev/shm/VOQ_OSAL-<uid> (POSIX only).
+std::string SegmentFolder();
 extern const bool kSegmentsAreFiles;
 
 }  // namespace ot

@@ -38,14 +38,20 @@ bool AllZero(OSAL_HSHMEM h) {
     return std::all_of(Bytes(h), Bytes(h) + kSize, [](unsigned char b) { return b == 0; });
 }
 
-// Sets the name prefix for a scope and puts the old one back.
-struct PrefixScope {
-    explicit PrefixScope(const char *prefix) {
-        if (const char *now = std::getenv("VOQ_OSAL_SHM_PREFIX")) old = now;
-        ot::SetEnv("VOQ_OSAL_SHM_PREFIX", prefix);
+// Sets an environment variable (null: removes it) for a scope and puts the
+// old value back.
+struct EnvScope {
+    EnvScope(const char *variable, const char *value) : variable(variable) {
+        if (const char *now = std::getenv(variable)) old = now;
+        ot::SetEnv(variable, value);
     }
-    ~PrefixScope() { ot::SetEnv("VOQ_OSAL_SHM_PREFIX", old ? old->c_str() : nullptr); }
+    ~EnvScope() { ot::SetEnv(variable, old ? old->c_str() : nullptr); }
+    const char *variable;
     std::optional<std::string> old;
+};
+// The name prefix for a scope.
+struct PrefixScope : EnvScope {
+    explicit PrefixScope(const char *prefix) : EnvScope("VOQ_OSAL_SHM_PREFIX", prefix) {}
 };
 
 // Helper: holds the segment lock of `arg` with 0xAB written, until killed.
@@ -209,6 +215,41 @@ TEST(OsalSharedMem, AnotherUserCanNeitherReachNorBlockTheSegment) {
         EXPECT_EQ(user.Heard(10000) ? user.Wait() : -2, c.refused ? 1 : 0);
     }
     clear();
+}
+// The segments live in the user's private runtime folder when there is one,
+// else in the per-user folder under /dev/shm; a runtime folder that is not
+// private does not count. The segments' folder in it, made first by
+// another user, is refused with 1038 naming it and its owner, never waited
+// for or passed by.
+TEST(OsalSharedMem, SegmentsLiveInThePrivateRuntimeFolderWhenThereIsOne) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root, to give a folder to another user";
+    char made[] = "/tmp/osal_runtime_XXXXXX";
+    ASSERT_NE(mkdtemp(made), nullptr);
+    const std::string folder = std::string(made) + "/VOQ_OSAL", shared = "/dev/shm/VOQ_OSAL-0", name = Name("runtime");
+    const char *prefix = std::getenv("VOQ_OSAL_SHM_PREFIX");
+    const std::string file = "/" + std::string(prefix ? prefix : "") + "0_" + name;
+    struct Case {
+        const char *runtime;  // XDG_RUNTIME_DIR (null: unset)
+        mode_t mode;          // of the runtime folder
+        std::string where;    // the segment's folder; empty: another user's, refused
+    } cases[] = {{made, 0700, folder}, {nullptr, 0700, shared}, {made, 0755, shared}, {"osal_runtime", 0700, shared},
+                 {made, 0700, ""}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.where.empty() ? "another user's" : c.where + (c.runtime ? c.runtime : " unset"));
+        EnvScope scope("XDG_RUNTIME_DIR", c.runtime);
+        ASSERT_EQ(chmod(made, c.mode), 0);
+        ASSERT_EQ(c.where.empty() && mkdir(folder.c_str(), 0700) + chown(folder.c_str(), 65534, 65534) == 0, c.where.empty());
+        EXPECT_EQ(ot::SegmentFolder(), c.where.empty() ? folder : c.where);
+        OSAL_HSHMEM h = Open(name, OSAL_SHM_CREATE);
+        EXPECT_EQ(h != nullptr && std::filesystem::exists(c.where + file), !c.where.empty());
+        if (h != nullptr) OSAL_vSharedMemClose(h);
+        const std::string text = h == nullptr ? OSAL_pszGetLastErrorText() : "";
+        EXPECT_EQ(h == nullptr && text.find(folder + ": folder owned by uid 65534") != std::string::npos, c.where.empty())
+            << text;
+        EXPECT_FALSE(std::filesystem::exists(c.where + file));  // gone with its last user
+        std::filesystem::remove_all(folder);
+    }
+    std::filesystem::remove_all(made);
 }
 #endif  // Windows: names carry the user's security id, in the session's own namespace
 

@@ -2,13 +2,18 @@
 // (mmap of a file on the shared-memory file system) with a cross-process
 // lock (flock) and a lifetime that follows their users.
 //
-// Every segment of user <uid> lives in /dev/shm/VOQ_OSAL-<uid>, a folder
-// that the user creates with mode 0700: nobody else can create, replace or
-// lock anything in it. A folder under that name that is a link, belongs to
-// someone else or is open to others is refused (1038), and so is such a file
-// in it; nothing is opened through a link. The folder's name depends on the
-// user alone (not on a session's runtime folder), so that every process of
-// the user, with or without a login session, finds the same segments.
+// Every segment of the user lives in a folder of the user's own, which the
+// user creates with mode 0700: nobody else can create, replace or lock
+// anything in it. Where the user has a private runtime folder
+// (XDG_RUNTIME_DIR: an absolute path to a folder that is not a link, belongs
+// to the user and has mode 0700, as the system makes it for a login), the
+// folder is <runtime folder>/VOQ_OSAL, which nobody else can make first;
+// otherwise it is /dev/shm/VOQ_OSAL-<uid> (/tmp when there is no /dev/shm).
+// The choice depends on the user and the environment alone, so a 32-bit and
+// a 64-bit process of one user find the same folder. A folder under that name
+// that is a link, belongs to someone else or is open to others is refused
+// (1038, naming it and its owner), and so is such a file in it; nothing is
+// opened through a link.
 //
 // A segment "<name>" is four files in that folder:
 //   <name>        the contents
@@ -26,6 +31,7 @@
 // users and lock files, with the child's shared flock already taken.
 #include <fcntl.h>
 #include <pthread.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -33,6 +39,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
@@ -43,7 +50,7 @@ namespace osal {
 
 namespace {
 
-constexpr size_t kFolderRoom = 64;
+constexpr size_t kFolderRoom = 256;
 constexpr size_t kPathRoom = 512;                      // a file's name in the folder
 constexpr size_t kWhatRoom = kFolderRoom + kPathRoom;  // folder and file, for messages
 
@@ -60,16 +67,42 @@ void CloseFd(int &fd) {
     fd = -1;
 }
 
+// The user's private runtime folder, or null when XDG_RUNTIME_DIR names
+// none (unset, relative, a link, not the user's, open to others, or too
+// long to hold the segments' folder).
+const char *RuntimeFolder() {
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || runtime[0] != '/' || std::strlen(runtime) + sizeof "/VOQ_OSAL" > kFolderRoom)
+        return nullptr;
+    struct stat st;
+    if (lstat(runtime, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 0777) != 0700)
+        return nullptr;
+    return runtime;
+}
+
 // The folder of the calling process's user.
 void FolderPath(char (&path)[kFolderRoom]) {
+    if (const char *runtime = RuntimeFolder()) {
+        std::snprintf(path, sizeof path, "%s/VOQ_OSAL", runtime);
+        return;
+    }
     struct stat st;
     const char *base = stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm" : "/tmp";
     std::snprintf(path, sizeof path, "%s/VOQ_OSAL-%u", base, static_cast<unsigned>(geteuid()));
 }
 
+// " (name)" of a user, or "" when the system knows no name for the uid.
+void OwnerName(uid_t uid, char (&name)[64]) {
+    name[0] = '\0';
+    struct passwd entry, *found = nullptr;
+    char buffer[1024];
+    if (getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr && found->pw_name != nullptr)
+        std::snprintf(name, sizeof name, " (%s)", found->pw_name);
+}
+
 // True when fd, found under `what`, is what it should be (a folder or a
 // regular file), belongs to this user and is closed to everyone else; stores
-// 1038 naming it otherwise.
+// 1038 naming it and its owner otherwise.
 bool IsPrivate(int fd, bool folder, const char *what) {
     struct stat st;
     if (fstat(fd, &st) != 0) {
@@ -78,10 +111,12 @@ bool IsPrivate(int fd, bool folder, const char *what) {
     }
     const bool kind = folder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode);
     if (kind && st.st_uid == geteuid() && (st.st_mode & 077) == 0) return true;
-    char arg[kWhatRoom + 96];
+    char arg[kWhatRoom + 192], owner[64];
+    OwnerName(st.st_uid, owner);
     const char *found = !kind ? "not a plain file or folder" : folder ? "folder" : "file";
-    std::snprintf(arg, sizeof arg, "%s: %s of uid %u with mode %03o, not this user's alone", what, found,
-                  static_cast<unsigned>(st.st_uid), static_cast<unsigned>(st.st_mode & 0777));
+    std::snprintf(arg, sizeof arg, "%s: %s owned by uid %u%s with mode %03o, not this user's (uid %u) alone", what,
+                  found, static_cast<unsigned>(st.st_uid), owner, static_cast<unsigned>(st.st_mode & 0777),
+                  static_cast<unsigned>(geteuid()));
     OSAL_vSetLastErrorArgs(OSAL_ERR_NOT_PRIVATE, OSAL_ARG_STRING, arg);
     return false;
 }
@@ -99,8 +134,14 @@ int OpenFolder() {
     if (fd < 0) {
         const int error = errno;
         if (error == ELOOP || error == ENOTDIR) {
-            char arg[kFolderRoom + 64];
-            std::snprintf(arg, sizeof arg, "%s: a link or a file, not a folder of this user's own", path);
+            char arg[kFolderRoom + 192], owner[96] = "";
+            struct stat st;
+            if (lstat(path, &st) == 0) {
+                char name[64];
+                OwnerName(st.st_uid, name);
+                std::snprintf(owner, sizeof owner, " owned by uid %u%s", static_cast<unsigned>(st.st_uid), name);
+            }
+            std::snprintf(arg, sizeof arg, "%s: a link or a file%s, not a folder of this user's own", path, owner);
             OSAL_vSetLastErrorArgs(OSAL_ERR_NOT_PRIVATE, OSAL_ARG_STRING, arg);
         } else {
             SetSystemError(OSAL_ERR_SYSTEM, path, static_cast<uint32_t>(error));
