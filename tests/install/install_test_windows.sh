@@ -18,10 +18,13 @@ components=$prefix/lib/VOQ_ZERA_Comp/components
 fail() { echo "windows install test: $*" >&2; exit 1; }
 # Runs a program under Wine in folder $1 with the installed DLLs on PATH; its
 # output to $work/out.
+# (A file, not a pipe: Wine's services started by the first program would
+# hold a pipe open.)
 run() {
-  local dir=$1; shift
-  (cd "$dir" && WINEPATH="Z:${prefix//\//\\}\\bin" VOQ_OSAL_SHM_PREFIX="zw$$_" "$wine" "$@") 2>&1 | tr -d '\r' >"$work/out" ||
-    { cat "$work/out"; fail "$* failed in $dir"; }
+  local dir=$1 status=0; shift
+  (cd "$dir" && WINEPATH="Z:${prefix//\//\\}\\bin" VOQ_OSAL_SHM_PREFIX="zw$$_" "$wine" "$@") >"$work/raw" 2>&1 || status=$?
+  tr -d '\r' <"$work/raw" >"$work/out"
+  ((status == 0)) || { cat "$work/out"; fail "$* failed in $dir"; }
 }
 expect() { grep -q -- "$1" "$work/out" || { cat "$work/out"; fail "no '$1' in the output"; }; }
 
@@ -50,6 +53,11 @@ cmake --build "$work/cm" -j2 >/dev/null
 for module in Echo Counter; do
   [ -f "$work/cm/$module.COMPONENT" ] || fail "zera_add_component made no $module.COMPONENT"
 done
+
+# ZERA_COMPONENT_PATH separates its folders with ';' (a missing one passed
+# over): the tool finds the project's own Echo there before the installed one.
+ZERA_COMPONENT_PATH="Z:\\no\\such\\folder;Z:${work//\//\\}\\cm" run "$work/elsewhere" "$prefix/bin/zera.exe" list
+expect "cm.Echo.COMPONENT (ZERA_COMPONENT_PATH)" && expect "components.Ticker.COMPONENT (installed components)"
 
 # The hosts start a stack of their own builds (current folder) and the
 # installed samples (found beside the installed platform layer), send,
