@@ -9,18 +9,17 @@
 # (--disable-stdcall-fixup); the import library, which must keep the suffix
 # for callers compiled against the headers, is made by dlltool from the same
 # file. x86_64 has no suffixes: they are dropped from its copy of the files.
+#
+# A build with the test hooks exports what the tests reach beyond the .def
+# (ZERA_TEST_VISIBLE and the hooks, marked dllexport), as on the other
+# targets. x86_64's linker puts them into its import library by itself; on
+# i686 the linker writes every export into a .def of its own, and the names
+# that the source .def lacks are added to dlltool's input, so that the test
+# programs link through the same import libraries a host uses, plus those.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(ZERA_WIN_I686 ON)
 else()
   set(ZERA_WIN_I686 OFF)
-endif()
-
-if(ZERA_WIN_I686 AND BUILD_TESTING)
-  # The test programs reach test hooks and internals that the .def files do
-  # not list, so dlltool's import libraries lack them; the suite runs on the
-  # x86_64 build under wine64 instead.
-  message(FATAL_ERROR "The i686 Windows build makes the DLLs, components and host tool only: "
-                      "configure it with -DBUILD_TESTING=OFF (the tests run in the x86_64 build).")
 endif()
 
 foreach(lib VOQ_OSAL VOQ_ZERA_Comp)
@@ -49,10 +48,23 @@ foreach(lib VOQ_OSAL VOQ_ZERA_Comp)
       configure_file(${import_def}.new ${import_def} COPYONLY)
     endif()
     target_link_options(${lib} PRIVATE -Wl,--kill-at -Wl,--disable-stdcall-fixup)
+    # An MSVC user makes the import library from this file: lib /def:<file>.
+    install(FILES ${import_def} DESTINATION ${CMAKE_INSTALL_LIBDIR} RENAME ${lib}.def)
+    set(add_test_exports)
+    if(ZERA_TEST_HOOKS)
+      set(linker_def ${CMAKE_BINARY_DIR}/exports/${lib}.linker.def)
+      target_link_options(${lib} PRIVATE -Wl,--output-def,${linker_def})
+      set(add_test_exports COMMAND ${CMAKE_COMMAND} -DSOURCE=${import_def} -DLINKER=${linker_def}
+                                   -DOUT=${import_def}.tests -P ${CMAKE_SOURCE_DIR}/cmake/test-exports.cmake)
+      set(import_def ${import_def}.tests)
+    endif()
     add_custom_command(TARGET ${lib} POST_BUILD
+      ${add_test_exports}
       COMMAND ${CMAKE_DLLTOOL} --kill-at --input-def ${import_def} --dllname $<TARGET_FILE_NAME:${lib}>
               --output-lib $<TARGET_LINKER_FILE:${lib}>
       COMMENT "Import library of ${lib}.dll with the __stdcall suffixes")
+  else()
+    install(FILES ${def} DESTINATION ${CMAKE_INSTALL_LIBDIR})
   endif()
 endforeach()
 

@@ -11,9 +11,10 @@ namespace {
 
 constexpr const char *kSearchText =
     "Components (<Name>.COMPONENT) are looked for in the folders of\n"
-    "ZERA_COMPONENT_PATH (separated by ':'), then the current folder, the\n"
-    "tool's folder and the installed components folder; the first one found is\n"
-    "used. A name with a folder in it is used as given.\n";
+    "ZERA_COMPONENT_PATH (separated as in PATH: ';' on Windows, ':' elsewhere),\n"
+    "then the current folder, the tool's folder and the installed components\n"
+    "folder; the first one found is used. A name with a folder in it is used\n"
+    "as given.\n";
 
 constexpr const char *kJsonOption = "  --json                   print the result as one JSON object\n";
 constexpr const char *kVerboseOption = "  -v, --verbose            say on stderr which module was loaded from where\n";

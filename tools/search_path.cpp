@@ -9,6 +9,14 @@
 
 #include "ZERA_Host.h"
 
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#undef SearchPath  // the system's macro for SearchPathA, not this file's function
+#endif
+
 namespace fs = std::filesystem;
 
 namespace tool {
@@ -17,12 +25,23 @@ namespace {
 
 bool g_verbose = false;
 
-// The folder of the running tool (Linux: the link /proc/self/exe).
+// ---- The one platform-specific part: the running tool's own file ----
+#if defined(_WIN32)
+fs::path ToolFolder() {
+    wchar_t path[32768];
+    const DWORD n = GetModuleFileNameW(nullptr, path, sizeof path / sizeof path[0]);
+    return n == 0 || n >= sizeof path / sizeof path[0] ? fs::path() : fs::path(path).parent_path();
+}
+// A name with a folder in it is used as given.
+bool NamesAFolder(const std::string &name) { return name.find_first_of("/\\:") != std::string::npos; }
+#else
 fs::path ToolFolder() {
     std::error_code error;
     const fs::path exe = fs::read_symlink("/proc/self/exe", error);
     return error ? fs::path() : exe.parent_path();
 }
+bool NamesAFolder(const std::string &name) { return name.find('/') != std::string::npos; }
+#endif
 
 std::vector<SearchFolder> Candidates() {
     std::vector<SearchFolder> folders;
@@ -83,7 +102,7 @@ std::string ModuleFileName(const std::string &name) {
 
 std::string FindComponent(const std::string &name, std::string *error) {
     const std::string file = ModuleFileName(name);
-    if (name.find('/') != std::string::npos) return file;
+    if (NamesAFolder(name)) return file;
     const std::vector<SearchFolder> folders = SearchPath();
     for (const SearchFolder &f : folders) {
         const fs::path candidate = fs::path(f.path) / file;

@@ -321,4 +321,27 @@ TEST(Tool, InterruptEndsTheRunWithAReportThatAddsUp) {
     EXPECT_GE(sent, 10u);
 }
 
+// The test components lie in a folder of their own: list shows them when
+// ZERA_COMPONENT_PATH names it (as CTest sets it), the samples alone when not.
+TEST(Tool, ListShowsTestComponentsOnlyWhenAsked) {
+    SKIP_UNLESS_BUILT();
+    const char *path = std::getenv("ZERA_COMPONENT_PATH");
+    if (path == nullptr) GTEST_SKIP() << "ZERA_COMPONENT_PATH does not name the test components' folder";
+    const std::string saved = std::string("ZERA_COMPONENT_PATH=") + path;
+    const Result asked = Shell(kTool + " list");
+#if defined(_WIN32)
+    _putenv("ZERA_COMPONENT_PATH=");
+    const Result plain = Shell(kTool + " list");
+    _putenv(saved.c_str());
+#else
+    unsetenv("ZERA_COMPONENT_PATH");
+    const Result plain = Shell(kTool + " list");
+    setenv("ZERA_COMPONENT_PATH", saved.c_str() + saved.find('=') + 1, 1);
+#endif
+    EXPECT_NE(asked.out.find("Starter"), std::string::npos) << asked.out;
+    EXPECT_EQ(plain.out.find("Starter"), std::string::npos) << plain.out;
+    EXPECT_EQ(plain.out.find("NoBinding"), std::string::npos) << plain.out;
+    EXPECT_NE(plain.out.find("Ticker"), std::string::npos) << plain.out;
+}
+
 }  // namespace

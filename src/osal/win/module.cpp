@@ -1,6 +1,7 @@
 // osal/win/module.cpp - modules through LoadLibraryExW: opening a file with
 // its own folder searched for its dependencies, the loader's own search for
-// a bare name, the lookup of a module's own exports (an address outside the
+// a bare name (and after it the installed components folder, which the ELF
+// build has on the layer's run path), the lookup of a module's own exports (an address outside the
 // module's image is an export forwarded to another module) and the file
 // tests of the search order. Narrow names become wide one byte to one unit.
 #ifndef WIN32_LEAN_AND_MEAN
@@ -10,6 +11,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 #include "osal/osal_internal.h"
 #include "osal/platform.h"
@@ -45,6 +47,53 @@ HMODULE LoadQuietly(const wchar_t *name, DWORD flags) {
     SetThreadErrorMode(oldMode, nullptr);
     SetLastError(error);
     return module;
+}
+
+// The installed components folder with a trailing separator: found from this
+// DLL's own file, as the build's install rules lay it out (OSAL_COMPONENT_DIR,
+// relative to the DLL's folder). Empty when unknown.
+const wchar_t *InstalledComponentDirectory() {
+    static wchar_t directory[MAX_PATH * 2];
+#if defined(OSAL_COMPONENT_DIR)
+    static const bool found = [] {
+        HMODULE self = nullptr;
+        if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                reinterpret_cast<LPCWSTR>(&InstalledComponentDirectory), &self)) {
+            return false;
+        }
+        wchar_t path[MAX_PATH * 2];
+        const DWORD n = GetModuleFileNameW(self, path, MAX_PATH * 2);
+        if (n == 0 || n >= MAX_PATH * 2) return false;
+        DWORD end = n;
+        while (end > 0 && path[end - 1] != L'\\' && path[end - 1] != L'/') --end;
+        const wchar_t relative[] = L"" OSAL_COMPONENT_DIR L"/";
+        if (end == 0 || end + sizeof relative / sizeof relative[0] > MAX_PATH * 2) return false;
+        std::memcpy(path + end, relative, sizeof relative);
+        for (wchar_t *c = path; *c; ++c) *c = *c == L'/' ? L'\\' : *c;
+        const DWORD full = GetFullPathNameW(path, MAX_PATH * 2, directory, nullptr);
+        return full > 0 && full < MAX_PATH * 2;
+    }();
+    if (!found) directory[0] = L'\0';
+#endif
+    return directory;
+}
+
+// The loader's own search for a bare name, then the installed components
+// folder; a failure keeps the first search's error.
+HMODULE LoadBySearch(const wchar_t *name) {
+    HMODULE module = LoadQuietly(name, 0);
+    const DWORD error = GetLastError();
+    const wchar_t *folder = InstalledComponentDirectory();
+    if (module || error != ERROR_MOD_NOT_FOUND || folder[0] == L'\0') return module;
+    wchar_t path[MAX_PATH * 2];
+    const size_t used = wcslen(folder), length = wcslen(name);
+    if (used + length < MAX_PATH * 2) {
+        std::memcpy(path, folder, used * sizeof(wchar_t));
+        std::memcpy(path + used, name, (length + 1) * sizeof(wchar_t));
+        if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) return LoadQuietly(path, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
+    SetLastError(error);
+    return nullptr;
 }
 
 }  // namespace
@@ -88,7 +137,7 @@ bool ModuleOpen(ModuleImage *image, const char *path, bool search, char *why, si
     }
     HMODULE module = nullptr;
     if (search) {
-        module = LoadQuietly(wide, 0);
+        module = LoadBySearch(wide);
     } else {
         // A file: its full path, so that the loader looks for the module's
         // dependencies in its own folder (not in the current one).
