@@ -148,6 +148,14 @@ OSAL_API const char *OSAL_CALL OSAL_pszGetLastErrorArg(void);
  * its next error. */
 OSAL_API const char *OSAL_CALL OSAL_pszGetLastErrorText(void);
 
+/* Watching the errors stored: the function is called on the storing thread
+ * after every nonzero code is stored, with the code and its string argument
+ * or message (null when it has none, valid during the call only); null stops
+ * the watch. The function must not store errors itself. One watcher per
+ * process; setting replaces it. */
+typedef void(OSAL_CALL *OSAL_PFN_ERROR_WATCH)(uint32_t dwCode, const char *pszArg);
+OSAL_API void OSAL_CALL OSAL_vSetErrorWatch(OSAL_PFN_ERROR_WATCH pfnWatch);
+
 /* ---- Modules -------------------------------------------------------------- */
 
 typedef struct OSAL_Module *OSAL_HMODULE;

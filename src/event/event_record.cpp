@@ -38,7 +38,7 @@ struct EventPrefix {
     uint32_t dwAreaSize;  // bytes of the block behind the header
     uint32_t dwRecordId;  // 64-bit builds: the number from the live-record table
     uint32_t dwPooled;    // 1: a block of the pool's size (BlockPool), which may go back to it
-    uint32_t dwUnused;
+    uint32_t dwArrival;   // when it joined its queue, for the timeline (0: unwatched)
 };
 static_assert(sizeof(EventPrefix) % alignof(std::max_align_t) == 0, "the header keeps the heap's alignment");
 
@@ -243,6 +243,10 @@ BlockPool g_blockPool;
 namespace zera {
 
 uint32_t EventAreaSize(const Event *event) { return PrefixOf(event)->dwAreaSize; }
+
+void SetArrivalStamp(Event *event, uint32_t stamp) { PrefixOf(event)->dwArrival = stamp; }
+
+uint32_t ArrivalStampOf(const Event *event) { return PrefixOf(event)->dwArrival; }
 
 uint8_t *OwnArea(Event *event) { return reinterpret_cast<uint8_t *>(event + 1); }
 

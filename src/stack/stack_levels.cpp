@@ -12,6 +12,7 @@
 // stack parameters. A refused level releases all of them, and the level
 // below gets its dwWantedLevels back, so a failed add leaves the stack as it
 // was except for the levels-changed mark of the level it was called on.
+#include <cstdio>
 #include <cstring>
 
 #include "ZERA_Component.h"
@@ -245,6 +246,21 @@ const char *AcceptModule(NewLevel &level, bool wide) {
     return nullptr;
 }
 
+// Names the level's track in the timeline by its component: the file's name
+// without its folder and suffix.
+void NameTrack(StackHandle *added, const char *path) {
+    const char *base = path;
+    for (const char *at = path; *at != '\0'; ++at) {
+        if (*at == '/' || *at == '\\') base = at + 1;
+    }
+    char name[128];
+    std::snprintf(name, sizeof name, "%s", base);
+    const size_t length = std::strlen(name);
+    const size_t suffix = kComponentSuffixLength;
+    if (length > suffix && EndsWithComponentSuffix(name, length)) name[length - suffix] = '\0';
+    zera::trace::NameTrack(added, added->u8Level, name);
+}
+
 // Adds the component on top of h, the topmost level.
 uint8_t AddOnTop(bool wide, StackHandle *h, const void *name) {
     NewLevel level{h, h->dwWantedLevels, nullptr, false};
@@ -274,15 +290,21 @@ uint8_t AddOnTop(bool wide, StackHandle *h, const void *name) {
         return 0;
     }
     const uint32_t oldStatus = zera::LoadRelaxed(h->dwStatus);
+    // Named before its initialisation, which may send already.
+    if (zera::trace::TimelineOn()) NameTrack(added, file.narrow());
     auto init = reinterpret_cast<ZERA_PFN_MODULE_INIT>(added->apfnEntry[zera::kEntryModuleInit]);
     if (!init(added)) {
         const bool silent = OSAL_dwGetLastError() == OSAL_ERR_NONE;
+        zera::trace::ForgetTrack(added);
         ReleaseNewLevel(level, wide);
         if (silent) OSAL_vSetLastErrorArgs(OSAL_ERR_INIT_FAILED, OSAL_ARG_STRING, file.narrow());
         return 0;
     }
 
     zera::MarkLevelsChanged(added);
+    if (zera::trace::LogOn(zera::trace::kModule, zera::trace::kInfo)) {
+        zera::trace::Log(zera::trace::kModule, zera::trace::kInfo, "level %u: %s added", added->u8Level, file.narrow());
+    }
     if (h->u8Level == 0) SetLevelBit(h, added->u8Level);
     const bool completes = added->pstInfoBlock->dwFlags == ZERA_INFO_COMPLETES_STACK;
     zera::StoreRelaxed(added->dwStatus, zera::LoadRelaxed(h->dwStatus) | (completes ? ZERA_STATUS_COMPLETE : 0));
@@ -333,6 +355,10 @@ uint8_t AddToStack(bool wide, StackHandle *h, const void *name) {
 // Removes `next`, the topmost level, from above h.
 bool RemoveNextLevel(bool wide, StackHandle *h, StackHandle *next, uint32_t level) {
     LevelGoing going(next);
+    zera::trace::ForgetTrack(next);
+    if (zera::trace::LogOn(zera::trace::kModule, zera::trace::kInfo)) {
+        zera::trace::Log(zera::trace::kModule, zera::trace::kInfo, "level %u: removed", next->u8Level);
+    }
     if (auto deinit = reinterpret_cast<ZERA_PFN_MODULE_DEINIT>(next->apfnEntry[zera::kEntryModuleDeinit])) {
         deinit(next);
     }
