@@ -12,7 +12,6 @@
 // stack parameters. A refused level releases all of them, and the level
 // below gets its dwWantedLevels back, so a failed add leaves the stack as it
 // was except for the levels-changed mark of the level it was called on.
-#include <cstdio>
 #include <cstring>
 
 #include "ZERA_Component.h"
@@ -246,21 +245,6 @@ const char *AcceptModule(NewLevel &level, bool wide) {
     return nullptr;
 }
 
-// Names the level's track in the timeline by its component: the file's name
-// without its folder and suffix.
-void NameTrack(StackHandle *added, const char *path) {
-    const char *base = path;
-    for (const char *at = path; *at != '\0'; ++at) {
-        if (*at == '/' || *at == '\\') base = at + 1;
-    }
-    char name[128];
-    std::snprintf(name, sizeof name, "%s", base);
-    const size_t length = std::strlen(name);
-    const size_t suffix = kComponentSuffixLength;
-    if (length > suffix && EndsWithComponentSuffix(name, length)) name[length - suffix] = '\0';
-    zera::trace::NameTrack(added, added->u8Level, name);
-}
-
 // Adds the component on top of h, the topmost level.
 uint8_t AddOnTop(bool wide, StackHandle *h, const void *name) {
     NewLevel level{h, h->dwWantedLevels, nullptr, false};
@@ -291,7 +275,7 @@ uint8_t AddOnTop(bool wide, StackHandle *h, const void *name) {
     }
     const uint32_t oldStatus = zera::LoadRelaxed(h->dwStatus);
     // Named before its initialisation, which may send already.
-    if (zera::trace::TimelineOn()) NameTrack(added, file.narrow());
+    zera::trace::NameTrack(added, added->u8Level, file.narrow());
     auto init = reinterpret_cast<ZERA_PFN_MODULE_INIT>(added->apfnEntry[zera::kEntryModuleInit]);
     if (!init(added)) {
         const bool silent = OSAL_dwGetLastError() == OSAL_ERR_NONE;

@@ -137,7 +137,8 @@ bool ConfigureDebug(const char *spec, const char *file) {
         std::lock_guard<std::mutex> hold(g_outLock);
         if (g_out != nullptr) std::fclose(g_out);
         g_out = nullptr;
-        if (mask != 0 && file != nullptr && file[0] != '\0') {
+        // Snapshots go there too, whether or not a category logs.
+        if (file != nullptr && file[0] != '\0') {
             g_out = std::fopen(file, "a");
             opened = g_out != nullptr;
         }
@@ -151,7 +152,8 @@ bool ConfigureDebug(const char *spec, const char *file) {
 
 void ConfigureDebugFromEnvironment() {
     const char *spec = std::getenv("ZERA_DEBUG");
-    if (spec != nullptr && spec[0] != '\0') ConfigureDebug(spec, std::getenv("ZERA_DEBUG_FILE"));
+    const char *file = std::getenv("ZERA_DEBUG_FILE");
+    if ((spec != nullptr && spec[0] != '\0') || (file != nullptr && file[0] != '\0')) ConfigureDebug(spec, file);
 }
 
 void CloseDebugOutput() {

@@ -14,6 +14,7 @@
 // with the library. A full ring loses the record and counts it.
 #include <algorithm>
 #include <chrono>
+#include <cctype>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
@@ -405,10 +406,24 @@ void NameTrack(const void *track, uint8_t level, const char *component) {
     if (!TimelineOn()) return;
     char *copy = nullptr;
     if (component != nullptr) {
-        const size_t n = std::strlen(component) + 1;
-        copy = static_cast<char *>(std::malloc(n));
+        // A module file's name stands for its component: no folder, no suffix.
+        for (const char *at = component; *at != '\0'; ++at) {
+            if (*at == '/' || *at == '\\') component = at + 1;
+        }
+        size_t n = std::strlen(component);
+        static const char kSuffix[] = ".COMPONENT";
+        const size_t suffix = sizeof kSuffix - 1;
+        if (n > suffix) {
+            bool same = true;
+            for (size_t i = 0; i < suffix; ++i) {
+                same = same && std::toupper(static_cast<unsigned char>(component[n - suffix + i])) == kSuffix[i];
+            }
+            if (same) n -= suffix;
+        }
+        copy = static_cast<char *>(std::malloc(n + 1));
         if (copy == nullptr) return;
         std::memcpy(copy, component, n);
+        copy[n] = '\0';
     }
     if (!Push(Entry{ClockNs(), track, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(copy)), 0, 0, ThreadNumber(), 0,
                     kNamed, level, level})) {

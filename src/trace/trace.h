@@ -14,6 +14,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/common.h"
+
 namespace zera {
 namespace trace {
 
@@ -25,10 +27,10 @@ enum Severity : uint32_t { kErrorLevel = 1, kWarning = 2, kInfo = 3, kDebug = 4 
 
 // Bit 4c + (s - 1): category c logs severity s. Written only while debug
 // output is configured; read by every LogOn.
-extern std::atomic<uint32_t> g_logMask;
+ZERA_TEST_VISIBLE extern std::atomic<uint32_t> g_logMask;
 // Bit c: the category's hook in a hot path has work to do (its debug lines
 // or the timeline). One word so that a hook that serves both tests once.
-extern std::atomic<uint32_t> g_hookMask;
+ZERA_TEST_VISIBLE extern std::atomic<uint32_t> g_hookMask;
 
 inline bool LogOn(Category c, Severity s) {
     return (g_logMask.load(std::memory_order_relaxed) >> (4 * c + s - 1)) & 1u;
@@ -102,8 +104,9 @@ void Record(Kind kind, const void *track, uint8_t level, const EventFacts &event
 // microseconds, modulo 2^32 and never 0. A stay longer than 71 minutes is
 // drawn short by whole multiples of that.
 uint32_t ArrivalStamp();
-// Names `track` (level `level`) in the timeline, e.g. "Loopback"; null or ""
-// for the host's level. Copies the name. Forget drops the track when its
+// Names `track` (level `level`) in the timeline by its component, e.g.
+// "Loopback" or its module's path; null or "" for the host's level. Copies
+// the name. Does nothing while no timeline is written. Forget drops the track when its
 // level goes away, so that a handle at the same address is a new track.
 void NameTrack(const void *track, uint8_t level, const char *component);
 void ForgetTrack(const void *track);
