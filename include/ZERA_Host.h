@@ -208,6 +208,16 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boHostSetDebug(const char *pszCategories, const ch
  * queue lengths, drop count, statistics and load. Takes each queue's lock
  * for a count. False with 1027 (h0 not a level 0). */
 ZERA_API BOOL8 ZERA_CALL ZERA_boHostSnapshot(StackHandle *h0);
+/* boOn 1: from now on every SIGUSR1 the process receives (Linux) writes a
+ * snapshot of h0's stack, taken by a thread of the library's within a
+ * tenth of a second. The signal's handler is installed only where the
+ * signal has its default disposition: a handler of the host's own is never
+ * replaced (false with 1025, its argument says so; also on Windows, which
+ * has no such signal, and when a stack answers the signal already).
+ * boOn 0 (h0 is not read) ends it and puts the default back; call it
+ * before the stack is destroyed. False with 1025 when it was not on, 1027
+ * for an h0 that is not a level 0. */
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostSnapshotOnSignal(StackHandle *h0, BOOL8 boOn);
 
 #ifdef __cplusplus
 }

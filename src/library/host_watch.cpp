@@ -1,12 +1,17 @@
 // library/host_watch.cpp - the host kit's calls that watch a stack: the
 // timeline's start and stop, the debug output's settings, and the snapshot
 // of every level written to the debug output (on call, or on SIGUSR1 where
-// the platform has it and the host asked for it).
+// the platform has it and the host asked for it: never over a handler the
+// host installed itself).
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "ZERA_Host.h"
 #include "event/event.h"
@@ -67,6 +72,76 @@ void DescribeLevel(std::string *text, StackHandle *h) {
            stats[12] >> 16, stats[13] >> 16);
 }
 
+std::string Snapshot(StackHandle *h0) {
+    std::string text;
+    uint32_t levels = 0;
+    for (StackHandle *h = zera::NextLevelOf(h0); h != nullptr; h = zera::NextLevelOf(h)) ++levels;
+    Append(&text, "snapshot: stack of %u level(s) above the host, thread t%u\n", levels, zera::trace::ThreadNumber());
+    for (StackHandle *h = h0; h != nullptr && ZERA_boHandleCheck(h, 0); h = zera::NextLevelOf(h)) {
+        DescribeLevel(&text, h);
+    }
+    return text;
+}
+
+// The thread that answers the user's signal with a snapshot of one stack.
+// The signal's handler only counts; this thread looks at the count a few
+// times a second, so that the snapshot is taken outside the handler.
+class SignalWatch {
+public:
+    bool Start(StackHandle *h0) {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (running_) {
+            OSAL_vSetLastErrorArgs(OSAL_ERR_NOT_AVAILABLE, OSAL_ARG_STRING, "a stack answers the signal already");
+            return false;
+        }
+        if (!OSAL_boCatchUserSignal(1)) return false;
+        stop_ = false;
+        try {
+            thread_ = std::thread(&SignalWatch::Run, this, h0, OSAL_dwGetUserSignalCount());
+        } catch (...) {
+            OSAL_boCatchUserSignal(0);
+            OSAL_vSetLastErrorArgs(OSAL_ERR_SYSTEM, OSAL_ARG_STRING, "the snapshot thread cannot start");
+            return false;
+        }
+        running_ = true;
+        return true;
+    }
+
+    bool Stop() {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (!running_) return false;
+        OSAL_boCatchUserSignal(0);
+        {
+            std::lock_guard<std::mutex> holdStop(stopLock_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+        running_ = false;
+        return true;
+    }
+
+private:
+    void Run(StackHandle *h0, uint32_t seen) {
+        std::unique_lock<std::mutex> hold(stopLock_);
+        while (!wake_.wait_for(hold, std::chrono::milliseconds(100), [this] { return stop_; })) {
+            const uint32_t count = OSAL_dwGetUserSignalCount();
+            if (count == seen) continue;
+            seen = count;
+            zera::trace::WriteDebugText(Snapshot(h0).c_str());
+        }
+    }
+
+    std::mutex lock_;  // guards running_ and thread_ (Start and Stop)
+    bool running_ = false;
+    std::thread thread_;
+    std::mutex stopLock_;  // guards stop_
+    std::condition_variable wake_;
+    bool stop_ = false;
+};
+
+SignalWatch g_signalWatch;
+
 }  // namespace
 
 extern "C" {
@@ -95,16 +170,15 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boHostSetDebug(const char *pszCategories, const ch
 
 ZERA_API BOOL8 ZERA_CALL ZERA_boHostSnapshot(StackHandle *h0) {
     if (!IsLevelZero(h0)) return 0;
-    std::string text;
-    uint32_t levels = 0;
-    for (StackHandle *h = zera::NextLevelOf(h0); h != nullptr; h = zera::NextLevelOf(h)) ++levels;
-    Append(&text, "snapshot: stack of %u level(s) above the host, thread t%u\n", levels,
-           zera::trace::ThreadNumber());
-    for (StackHandle *h = h0; h != nullptr && ZERA_boHandleCheck(h, 0); h = zera::NextLevelOf(h)) {
-        DescribeLevel(&text, h);
-    }
-    zera::trace::WriteDebugText(text.c_str());
+    zera::trace::WriteDebugText(Snapshot(h0).c_str());
     return 1;
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostSnapshotOnSignal(StackHandle *h0, BOOL8 boOn) {
+    if (boOn) return IsLevelZero(h0) && g_signalWatch.Start(h0) ? 1 : 0;
+    if (g_signalWatch.Stop()) return 1;
+    OSAL_vSetLastError(OSAL_ERR_NOT_AVAILABLE);
+    return 0;
 }
 
 }  // extern "C"

@@ -265,28 +265,27 @@ private:
             return;
         }
         Track &track = TrackOf(e);
+        // How the event kinds are drawn: a mark, a stay, a change of a queue's length.
+        struct Drawing {
+            const char *mark;  // null: none
+            int stay;          // the queue whose stay ends, or -1
+            int queue;         // the queue whose length changes, or -1
+            int64_t change;    // 0 with a queue: by the entry's value, less
+        };
+        static const Drawing kDrawings[] = {
+            {"sent", -1, kSendQueue, 1},        {nullptr, kSendQueue, kSendQueue, -1},
+            {"cancelled", -1, kSendQueue, 0},   {"filtered", -1, -1, 0},
+            {"queued", -1, kRecvQueue, 1},      {nullptr, kRecvQueue, kRecvQueue, -1},
+            {nullptr, -1, -1, 0},               {nullptr, -1, -1, 0},
+            {"dropped", -1, -1, 0},             {nullptr, -1, -1, 0},
+        };
+        const Drawing &drawing = kDrawings[e.kind];
+        if (drawing.mark != nullptr) Instant(track, drawing.mark, e, ts);
+        if (drawing.stay >= 0) Stay(track, drawing.stay, e);
+        if (drawing.queue >= 0) {
+            Length(track, drawing.queue, drawing.change != 0 ? drawing.change : -static_cast<int64_t>(e.value), ts);
+        }
         switch (static_cast<Kind>(e.kind)) {
-            case kSent:
-                Instant(track, "sent", e, ts);
-                Length(track, kSendQueue, 1, ts);
-                break;
-            case kTaken:
-                Stay(track, kSendQueue, e);
-                Length(track, kSendQueue, -1, ts);
-                break;
-            case kCancelled:
-                Instant(track, "cancelled", e, ts);
-                Length(track, kSendQueue, -static_cast<int64_t>(e.value), ts);
-                break;
-            case kFiltered: Instant(track, "filtered", e, ts); break;
-            case kQueued:
-                Instant(track, "queued", e, ts);
-                Length(track, kRecvQueue, 1, ts);
-                break;
-            case kReceived:
-                Stay(track, kRecvQueue, e);
-                Length(track, kRecvQueue, -1, ts);
-                break;
             case kBreak:
                 Line("{\"ph\":\"i\",\"s\":\"t\",\"name\":\"break (%s wait)\",\"ts\":%s,\"pid\":1,\"tid\":%u,"
                      "\"args\":{\"thread\":%u}}",
@@ -298,12 +297,12 @@ private:
                      static_cast<unsigned long long>(e.value), ts, track.tid,
                      static_cast<unsigned long long>(e.value), e.thread);
                 break;
-            case kDropped: Instant(track, "dropped", e, ts); break;
             case kLoad:
                 Line("{\"ph\":\"C\",\"name\":\"%s load\",\"ts\":%s,\"pid\":1,\"tid\":%u,\"args\":{\"A\":%u,\"B\":%u}}",
                      track.name.c_str(), ts, track.tid, static_cast<unsigned>(e.value >> 16),
                      static_cast<unsigned>(e.value & 0xFFFFu));
                 break;
+            default: break;
         }
     }
 

@@ -3,6 +3,7 @@
 // (checked by check_trace.py beside this file: the trace-event schema,
 // slices nesting per track, an event's stays in order at every level), its
 // refusals, and the snapshot.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -240,6 +241,35 @@ TEST(Snapshot, DescribesEveryLevelWithItsQueuesAndStatistics) {
 
 #if !defined(_WIN32)
 namespace {
+
+std::atomic<int> g_hostSignals{0};
+void HostHandler(int) { g_hostSignals.fetch_add(1); }
+
+TEST(Snapshot, OnSignalOnlyWhereTheHostHasNoHandlerOfItsOwn) {
+    FlowStack stack{"Layer"};
+    DebugFile out("");
+    ASSERT_TRUE(ZERA_boHostSnapshotOnSignal(stack.h0(), 1)) << LastText();
+    EXPECT_FALSE(ZERA_boHostSnapshotOnSignal(stack.h0(), 1));  // one stack answers
+    EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NOT_AVAILABLE));
+    std::raise(SIGUSR1);
+    std::string text;
+    for (int i = 0; i < 500 && text.find("level 1 (") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        text = out.Text();
+    }
+    EXPECT_EQ(CountOf(text, "snapshot: stack of 1 level(s) above the host"), 1u) << text;
+    EXPECT_TRUE(ZERA_boHostSnapshotOnSignal(nullptr, 0));
+    EXPECT_FALSE(ZERA_boHostSnapshotOnSignal(nullptr, 0));
+    EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NOT_AVAILABLE));
+
+    // A host's own handler stays: the call refuses and the signal reaches the host.
+    ASSERT_NE(std::signal(SIGUSR1, HostHandler), SIG_ERR);
+    EXPECT_FALSE(ZERA_boHostSnapshotOnSignal(stack.h0(), 1));
+    EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NOT_AVAILABLE));
+    std::raise(SIGUSR1);
+    EXPECT_EQ(g_hostSignals.load(), 1);
+    std::signal(SIGUSR1, SIG_DFL);
+}
 
 // The host tool on the sample stack: what it writes to stderr.
 std::string ToolErrors(const std::string &environment, const std::string &options) {
