@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -140,7 +141,13 @@ private:
     bool stop_ = false;
 };
 
-SignalWatch g_signalWatch;
+// Never destroyed: a host that leaves the watch on at its end would have a
+// running thread in a destroyed object.
+// Null when memory ran out at the first call.
+SignalWatch *TheSignalWatch() {
+    static SignalWatch *watch = new (std::nothrow) SignalWatch;
+    return watch;
+}
 
 }  // namespace
 
@@ -175,8 +182,10 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boHostSnapshot(StackHandle *h0) {
 }
 
 ZERA_API BOOL8 ZERA_CALL ZERA_boHostSnapshotOnSignal(StackHandle *h0, BOOL8 boOn) {
-    if (boOn) return IsLevelZero(h0) && g_signalWatch.Start(h0) ? 1 : 0;
-    if (g_signalWatch.Stop()) return 1;
+    SignalWatch *watch = TheSignalWatch();
+    if (watch == nullptr) return zera::Fail(OSAL_ERR_NO_MEMORY);
+    if (boOn) return IsLevelZero(h0) && watch->Start(h0) ? 1 : 0;
+    if (watch->Stop()) return 1;
     OSAL_vSetLastError(OSAL_ERR_NOT_AVAILABLE);
     return 0;
 }

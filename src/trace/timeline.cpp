@@ -69,8 +69,6 @@ struct Ring {
 std::atomic<Ring *> g_rings{nullptr};
 thread_local Ring *t_ring = nullptr;
 
-const std::chrono::steady_clock::time_point g_clockStart = std::chrono::steady_clock::now();
-
 Ring *ThisThreadsRing() {
     if (t_ring != nullptr) return t_ring;
     Ring *ring = new (std::nothrow) Ring;
@@ -386,8 +384,11 @@ bool StopWriter(bool atExit) {
 }  // namespace
 
 uint64_t ClockNs() {
+    // Set at the first call, which may come from the library's start before
+    // the other globals of this file are made.
+    static const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - g_clockStart).count());
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
 }
 
 uint32_t ArrivalStamp() {
