@@ -4,7 +4,8 @@
 // Event header, then the data or item area. The prefix keeps the size of the
 // area the block really has (so copies never read past it) and, on 64-bit
 // builds, the record's number from the table of live records, which is its
-// identifier when no manager gives one (see zera/event.h).
+// identifier when no manager gives one (see zera/event.h), and the stamp of
+// when it joined its queue, which the timeline draws its stay from.
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
