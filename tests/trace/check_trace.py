@@ -10,7 +10,8 @@ a mark is named by thread_name metadata.
 --levels N: tracks named "level 0 (...)" to "level N-1 (...)" exist.
 --event ID PATH: the slices with args.id == ID, by start, are PATH, a comma
 list of QUEUE:LEVEL (send:3,recv:2,...), each starting no earlier than the
-one before, and a send-queue slice ends before the next slice begins.
+one before, and a send-queue slice ends before the next slice begins (within
+the microsecond that arrival stamps are kept in).
 --max-open K: at most K events were sent (a "sent" mark) without a
 send-queue slice of theirs (still queued when the timeline ended).
 Prints "ok" and exits 0, or prints the first fault and exits 1.
@@ -88,7 +89,8 @@ def main(argv):
             if got != steps:
                 fail(f"event {event_id} has slices {got}, not {steps}")
             for before, after in zip(mine, mine[1:]):
-                if before["cat"] == "send queue" and before["ts"] + before["dur"] > after["ts"] + eps:
+                # A stay starts at its arrival stamp, which is in whole microseconds.
+                if before["cat"] == "send queue" and before["ts"] + before["dur"] > after["ts"] + 1.0 + eps:
                     fail(f"event {event_id} left the send queue after its next stay began: {before} {after}")
             i += 3
         elif option == "--max-open":
