@@ -139,7 +139,7 @@ bool ConfigureDebug(const char *spec, const char *file) {
         g_out = nullptr;
         // Snapshots go there too, whether or not a category logs.
         if (file != nullptr && file[0] != '\0') {
-            g_out = std::fopen(file, "a");
+            g_out = std::fopen(file, "ab");  // the same line ends on every platform
             opened = g_out != nullptr;
         }
     }

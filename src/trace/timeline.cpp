@@ -446,7 +446,7 @@ bool StartTimeline(const char *path) {
         OSAL_vSetLastError(OSAL_ERR_NOT_AVAILABLE);
         return false;
     }
-    FILE *file = std::fopen(path, "w");
+    FILE *file = std::fopen(path, "wb");
     if (file == nullptr) {
         OSAL_vSetLastErrorArgs(OSAL_ERR_SYSTEM, OSAL_ARG_STRING, path);
         return false;
