@@ -148,6 +148,23 @@ OSAL_API const char *OSAL_CALL OSAL_pszGetLastErrorArg(void);
  * its next error. */
 OSAL_API const char *OSAL_CALL OSAL_pszGetLastErrorText(void);
 
+/* Watching the errors stored: the function is called on the storing thread
+ * after every nonzero code is stored, with the code and its string argument
+ * or message (null when it has none, valid during the call only); null stops
+ * the watch. The function must not store errors itself. One watcher per
+ * process; setting replaces it. */
+typedef void(OSAL_CALL *OSAL_PFN_ERROR_WATCH)(uint32_t dwCode, const char *pszArg);
+OSAL_API void OSAL_CALL OSAL_vSetErrorWatch(OSAL_PFN_ERROR_WATCH pfnWatch);
+
+/* The signal a user sends a running program to ask for a snapshot (SIGUSR1
+ * on Linux). boCatch 1 installs a handler that counts its arrivals, but
+ * never over a handler the program installed itself: false with 1025 (its
+ * argument says why) then, and on platforms without such a signal. boCatch
+ * 0 puts the default back where the count's handler is installed; true. */
+OSAL_API BOOL8 OSAL_CALL OSAL_boCatchUserSignal(BOOL8 boCatch);
+/* How many user signals arrived since the layer was loaded (modulo 2^32). */
+OSAL_API uint32_t OSAL_CALL OSAL_dwGetUserSignalCount(void);
+
 /* ---- Modules -------------------------------------------------------------- */
 
 typedef struct OSAL_Module *OSAL_HMODULE;

@@ -242,6 +242,45 @@ ZERA_API Event *ZERA_CALL ZERA_pstHostReceiveEvent(StackHandle *h0, uint32_t dwT
  * pu64Dropped) or 2048 (no such level); *pu64Dropped is then untouched. */
 ZERA_API BOOL8 ZERA_CALL ZERA_boHostGetDropCount(StackHandle *h0, uint8_t u8Level, uint64_t *pu64Dropped);
 
+/* ---- Watching a stack: the timeline, debug output, snapshots ------------- */
+
+/* Starts writing the timeline of every stack of the process into pszFile
+ * (replaced), as trace-event JSON that chrome://tracing and Perfetto open:
+ * a track per level, a slice for each event's stay in each send and receive
+ * queue, marks for sends, filters, breaks, status changes and drops, and
+ * counters of queue lengths and load. The levels of h0's stack (h0 may be
+ * null) are named on it. ZERA_TRACE=FILE in the environment does the same
+ * when the library loads. False with 1027 (h0 not a level 0), 1028 (no
+ * file), 1031 (the file cannot be made; its name is the argument) or 1025
+ * (a timeline is being written already). */
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostTraceStart(StackHandle *h0, const char *pszFile);
+/* Ends the timeline: writes what was recorded and closes the file. False
+ * with 1025 when none was being written. */
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostTraceStop(void);
+/* Sets the debug output as ZERA_DEBUG and ZERA_DEBUG_FILE do:
+ * "category:severity,..." with the categories stack, send, filter, recv,
+ * evid, module, link, error (every error code stored, at warning) or "*",
+ * and the severities error, warning, info, debug; null or "" turns it off.
+ * pszFile null or "" writes to stderr. False with 1028 when an entry is
+ * malformed (the others take effect) or the file cannot be opened (stderr
+ * is used). */
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostSetDebug(const char *pszCategories, const char *pszFile);
+/* Writes a snapshot of h0's stack to the debug output (also when no
+ * category logs): each level's component, status, masks, send and receive
+ * queue lengths, drop count, statistics and load. Takes each queue's lock
+ * for a count. False with 1027 (h0 not a level 0). */
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostSnapshot(StackHandle *h0);
+/* boOn 1: from now on every SIGUSR1 the process receives (Linux) writes a
+ * snapshot of h0's stack, taken by a thread of the library's within a
+ * tenth of a second. The signal's handler is installed only where the
+ * signal has its default disposition: a handler of the host's own is never
+ * replaced (false with 1025, its argument says so; also on Windows, which
+ * has no such signal, and when a stack answers the signal already).
+ * boOn 0 (h0 is not read) ends it and puts the default back; call it
+ * before the stack is destroyed. False with 1025 when it was not on, 1027
+ * for an h0 that is not a level 0. */
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostSnapshotOnSignal(StackHandle *h0, BOOL8 boOn);
+
 #ifdef __cplusplus
 }
 #endif

@@ -31,7 +31,8 @@ constexpr const char *kExitText =
 
 constexpr const char *kRunUsage =
     "usage: zera run [<component>...] [--duration SECONDS] [--set LEVEL:NAME=VALUE]...\n"
-    "                [--send LEVEL:PERIOD_MS[:COUNT]]... [--trace] [--json] [-v]\n"
+    "                [--send LEVEL:PERIOD_MS[:COUNT]]... [--trace] [--trace-out FILE]\n"
+    "                [--latency] [--json] [-v]\n"
     "\n"
     "Builds a stack on a host level 0 from the components given (bottom to top;\n"
     "none: the sample stack Counter Loopback Ticker), sets the parameters, starts\n"
@@ -47,7 +48,12 @@ constexpr const char *kRunUsage =
     "                           COUNT times (default 0: until the run ends)\n"
     "  --trace                  show each event that reaches level 0: time since\n"
     "                           the start, level, type, identifier, data in hex and\n"
-    "                           attachments (with --json: in the report's \"trace\")\n";
+    "                           attachments (with --json: in the report's \"trace\")\n"
+    "  --trace-out FILE         write the run's timeline to FILE (trace-event JSON\n"
+    "                           for chrome://tracing or ui.perfetto.dev)\n"
+    "  --latency                print each level's residence times in its send and\n"
+    "                           receive queues: p50, p90, p99, p99.9, max (on\n"
+    "                           stderr with --json)\n";
 
 constexpr const char *kInspectUsage =
     "usage: zera inspect <component> [--exists] [--json] [-v]\n"
@@ -148,7 +154,7 @@ struct Command {
 
 const std::vector<Command> &Commands() {
     static const std::vector<Command> commands = {
-        {"run", kRunUsage, {"--duration", "--set", "--send"}, {"--trace"}},
+        {"run", kRunUsage, {"--duration", "--set", "--send", "--trace-out"}, {"--trace", "--latency"}},
         {"inspect", kInspectUsage, {}, {"--exists"}},
         {"describe", kDescribeUsage, {}, {}},
         {"list", kListUsage, {}, {}},
@@ -318,6 +324,14 @@ bool ParseRun(const std::vector<std::string> &args, RunOptions *out, bool *help)
     for (const Given &o : options) {
         if (o.name == "--trace") {
             out->trace = true;
+        } else if (o.name == "--latency") {
+            out->latency = true;
+        } else if (o.name == "--trace-out") {
+            if (o.value.empty()) {
+                Bad("run", "--trace-out needs a file");
+                return false;
+            }
+            out->traceOut = o.value;
         } else if (o.name == "--duration") {
             if (!ParseDuration(o.value, &out->durationSeconds)) {
                 Bad("run", "bad duration '" + o.value + "' (seconds, above 0, at most 86400)");

@@ -40,6 +40,8 @@ struct RunOptions : CommonOptions {
     std::vector<ParamSetting> settings;
     std::vector<SendSchedule> sends;
     bool trace = false;  // show each event that reaches level 0
+    std::string traceOut;  // the timeline's file, or empty
+    bool latency = false;  // print the queues' residence times
 };
 
 struct InspectOptions : CommonOptions {

@@ -1,8 +1,14 @@
-// tools/run_command.cpp - `zera run`: runs a stack and prints its report.
+// tools/run_command.cpp - `zera run`: runs a stack and prints its report;
+// with --trace-out or --latency the library writes the run's timeline, from
+// which --latency reads the queues' residence times.
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 
+#include "ZERA_Host.h"
 #include "cli.h"
 #include "commands.h"
+#include "latency.h"
 #include "report.h"
 #include "run_session.h"
 
@@ -32,15 +38,46 @@ int LinkOutcome(const RunReport &report) {
     return status;
 }
 
+// The timeline's file: --trace-out's, else for --latency one of our own in
+// the temporary folder (removed afterwards); empty when neither is asked.
+std::string TimelinePath(const RunOptions &options) {
+    if (!options.traceOut.empty() || !options.latency) return options.traceOut;
+    std::error_code error;
+    std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+    if (error) folder = ".";
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    return (folder / ("zera-latency-" + std::to_string(stamp) + ".json")).string();
+}
+
 }  // namespace
 
 int CommandRun(const std::vector<std::string> &args) {
     return RunParsed<RunOptions>(args, ParseRun, [](const RunOptions &options) {
+        const std::string timeline = TimelinePath(options);
+        if (!timeline.empty() && !ZERA_boHostTraceStart(nullptr, timeline.c_str())) {
+            std::fprintf(stderr, "zera run: the timeline cannot be written: %s\n", OSAL_pszGetLastErrorText());
+            return 1;
+        }
         RunReport report;
         const int status = RunStack(options, &report);
+        if (!timeline.empty()) ZERA_boHostTraceStop();
+        std::vector<QueueLatency> latencies;
+        std::string error;
+        const bool latencyRead = options.latency && ReadLatencies(timeline, &latencies, &error);
+        if (options.latency && options.traceOut.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove(timeline, ignored);
+        }
         if (status != 0) return status;
         if (options.json) PrintRunReportJson(report, stdout);
         else PrintRunReport(report, stdout);
+        if (options.latency) {
+            if (!latencyRead) {
+                std::fprintf(stderr, "zera run: %s\n", error.c_str());
+                return 1;
+            }
+            PrintLatencies(latencies, options.json ? stderr : stdout);
+        }
         std::fflush(stdout);
         return LinkOutcome(report);
     });

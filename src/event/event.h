@@ -16,6 +16,7 @@
 #include "common/time_value.h"
 #include "handle/handle.h"
 #include "marshal/marshal.h"
+#include "trace/trace.h"
 
 namespace zera {
 
@@ -147,6 +148,31 @@ struct RefusedStart {
 };
 void ForgetRefusedStart();
 const RefusedStart &FirstRefusedStart();
+
+// ---- The flow as the timeline and the debug output see it ---------------------
+// Called only behind trace::Hooked(category), so that the flow pays one load
+// and a branch while nobody watches. None of them blocks or stores a code.
+
+// The stamp of when the event joined its current queue, kept in its block
+// beside the header (the record's layout stays as it is); 0 when it joined
+// unwatched. Owned, as the event, by whoever holds it.
+void SetArrivalStamp(Event *event, uint32_t stamp);
+uint32_t ArrivalStampOf(const Event *event);
+
+// Puts ev into `queue` (h's send or receive queue, `kind` kSent or kQueued)
+// in time-stamp order with its arrival stamped, and records the arrival once
+// the put succeeded (the event is then the queue's and is not read again).
+// Returns what the put returned.
+bool PutWatched(StackHandle *h, OSAL_HQUEUE queue, Event *ev, trace::Kind kind);
+// Records that ev left h's queue (kTaken, kReceived): its stay from the
+// arrival stamp to now. The caller owns ev.
+void WatchDeparture(StackHandle *h, const Event *ev, trace::Kind kind);
+// A repeating master handed out `copy` and stays queued: the stay so far
+// ends with the copy's take, and a new one begins.
+void WatchRepetition(StackHandle *h, Event *master, const Event *copy);
+// Any other mark at h: ev may be null (a break, a status); `value` as
+// trace::Record takes it.
+void WatchMark(StackHandle *h, const Event *ev, trace::Kind kind, uint64_t value);
 
 // ---- The stack status event ---------------------------------------------------------
 

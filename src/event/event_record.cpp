@@ -4,7 +4,8 @@
 // Event header, then the data or item area. The prefix keeps the size of the
 // area the block really has (so copies never read past it) and, on 64-bit
 // builds, the record's number from the table of live records, which is its
-// identifier when no manager gives one (see zera/event.h).
+// identifier when no manager gives one (see zera/event.h), and the stamp of
+// when it joined its queue, which the timeline draws its stay from.
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -38,7 +39,7 @@ struct EventPrefix {
     uint32_t dwAreaSize;  // bytes of the block behind the header
     uint32_t dwRecordId;  // 64-bit builds: the number from the live-record table
     uint32_t dwPooled;    // 1: a block of the pool's size (BlockPool), which may go back to it
-    uint32_t dwUnused;
+    uint32_t dwArrival;   // when it joined its queue, for the timeline (0: unwatched)
 };
 static_assert(sizeof(EventPrefix) % alignof(std::max_align_t) == 0, "the header keeps the heap's alignment");
 
@@ -243,6 +244,10 @@ BlockPool g_blockPool;
 namespace zera {
 
 uint32_t EventAreaSize(const Event *event) { return PrefixOf(event)->dwAreaSize; }
+
+void SetArrivalStamp(Event *event, uint32_t stamp) { PrefixOf(event)->dwArrival = stamp; }
+
+uint32_t ArrivalStampOf(const Event *event) { return PrefixOf(event)->dwArrival; }
 
 uint8_t *OwnArea(Event *event) { return reinterpret_cast<uint8_t *>(event + 1); }
 

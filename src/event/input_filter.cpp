@@ -78,7 +78,7 @@ ZERA_PFN_COMMU_THREADS CommuThreads(const StackHandle *h, const char *nameA, con
 // ones): a stopped stack keeps none. Completion and a status that changes
 // neither keep them: the event that announces completion drew its
 // identifier from the top's run, which must stay reserved while it travels.
-void ApplyStackStatus(StackHandle *h, uint32_t status) {
+void ApplyStackStatusAt(StackHandle *h, uint32_t status) {
     const uint32_t own = zera::LoadRelaxed(h->dwStatus);
     if (IsRunning(status)) {
         if (IsRunning(own)) return;
@@ -106,6 +106,14 @@ void ApplyStackStatus(StackHandle *h, uint32_t status) {
         zera::KeepLastError keep;
         ZERA_boEvIdManagerFreeIdBlocks(&h->stEvIdManager);
     }
+}
+
+void ApplyStackStatus(StackHandle *h, uint32_t status) {
+    if (!zera::trace::Hooked(zera::trace::kStack)) return ApplyStackStatusAt(h, status);
+    const uint32_t before = zera::LoadRelaxed(h->dwStatus);
+    ApplyStackStatusAt(h, status);
+    const uint32_t after = zera::LoadRelaxed(h->dwStatus);
+    if (after != before) zera::WatchMark(h, nullptr, zera::trace::kStatus, after);
 }
 
 void StampWithLevelTime(StackHandle *h, Event *ev) { zera::ReadLevelTime(h, &ev->stTimeStamp); }
@@ -198,7 +206,12 @@ void CountDropped(StackHandle *h) { zera::ExtrasOf(h)->dropped.fetch_add(1, std:
 // Puts ev into h's receive queue, or deletes and counts it when the queue
 // refuses.
 void Queue(StackHandle *h, Event *ev) {
-    if (OSAL_boQueuePut(h->hRecvQueue, ev, ZERA_boTimeStampCompare)) return;
+    if (zera::trace::Hooked(zera::trace::kFilter)) {
+        if (zera::PutWatched(h, h->hRecvQueue, ev, zera::trace::kQueued)) return;
+        zera::WatchMark(h, ev, zera::trace::kDropped, 0);
+    } else if (OSAL_boQueuePut(h->hRecvQueue, ev, ZERA_boTimeStampCompare)) {
+        return;
+    }
     ZERA_boDeleteEvent(ev);
     CountDropped(h);
 }
@@ -209,6 +222,7 @@ void QueueCopyAndPassDown(StackHandle *h, StackHandle *prev, Event *ev) {
     if (copy != nullptr) {
         Queue(h, copy);
     } else {
+        if (zera::trace::Hooked(zera::trace::kFilter)) zera::WatchMark(h, ev, zera::trace::kDropped, 0);
         CountDropped(h);
     }
     PassDown(prev, ev);
@@ -254,6 +268,7 @@ ZERA_API void ZERA_CALL ZERA_vInputFilterEx(StackHandle *h, Event *pstEvent, BOO
         pstEvent->pstOwner = nullptr;
     }
     if (pstEvent->u8Level == h->u8Level) HandleOwnEvent(h, pstEvent, boCount != 0);
+    if (zera::trace::Hooked(zera::trace::kFilter)) zera::WatchMark(h, pstEvent, zera::trace::kFiltered, 0);
 
     uint32_t status = 0;
     if (zera::ReadStackStatusEvent(pstEvent, &status)) {

@@ -191,9 +191,12 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boWaitEvent(StackHandle *h, uint32_t dwLevelMask, 
     return ReceiveThroughNext(h, dwLevelMask, dwTypeMask, pstTimeout, false) != nullptr ? 1 : 0;
 }
 
-ZERA_API Event *ZERA_CALL ZERA_pstReceiveEventIntl(StackHandle *h, uint32_t dwLevelMask, uint32_t dwTypeMask,
-                                                   const TimeVal *pstTimeout, BOOL8 boRemove) {
-    if (!ZERA_boHandleCheck(h, 1)) return nullptr;
+}  // extern "C"
+
+namespace {
+
+Event *ReceiveAtLevel(StackHandle *h, uint32_t dwLevelMask, uint32_t dwTypeMask, const TimeVal *pstTimeout,
+                      BOOL8 boRemove) {
     if (pstTimeout == nullptr) {
         OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
         return nullptr;
@@ -245,6 +248,20 @@ ZERA_API Event *ZERA_CALL ZERA_pstReceiveEventIntl(StackHandle *h, uint32_t dwLe
     }
     breaks.Seen();
     return nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+ZERA_API Event *ZERA_CALL ZERA_pstReceiveEventIntl(StackHandle *h, uint32_t dwLevelMask, uint32_t dwTypeMask,
+                                                   const TimeVal *pstTimeout, BOOL8 boRemove) {
+    if (!ZERA_boHandleCheck(h, 1)) return nullptr;
+    Event *ev = ReceiveAtLevel(h, dwLevelMask, dwTypeMask, pstTimeout, boRemove);
+    if (ev != nullptr && boRemove && zera::trace::Hooked(zera::trace::kRecv)) {
+        zera::WatchDeparture(h, ev, zera::trace::kReceived);
+    }
+    return ev;
 }
 
 ZERA_API BOOL8 ZERA_CALL ZERA_boSetEventTypes(StackHandle *h, uint32_t dwLevelMask, uint32_t dwTypeMask) {
@@ -301,6 +318,9 @@ ZERA_API void ZERA_CALL ZERA_vBreakRecvEventWaitIntl(StackHandle *h, BOOL8 *pboB
         OSAL_boQueuePut(h->hRecvQueue, nullptr, nullptr);
     }
     if (hBreakMutex != nullptr) OSAL_vMutexUnlock(hBreakMutex);
+    if (h != nullptr && zera::trace::Hooked(zera::trace::kRecv)) {
+        zera::WatchMark(h, nullptr, zera::trace::kBreak, zera::trace::kRecvQueue);
+    }
 }
 
 #if defined(ZERA_TEST_HOOKS)

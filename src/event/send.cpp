@@ -87,17 +87,18 @@ bool Cancel(StackHandle *h, Event *ev) {
     OSAL_HQCURSOR cursor = OSAL_hQueueLock(h->hSendQueue);
     if (cursor == nullptr) return false;
     ZERA_vSetRestoreParams(h, ev);
-    bool removed = false;
+    uint32_t removed = 0;
     while (auto *item = static_cast<Event *>(OSAL_pvQueueNext(cursor))) {
         if (item->u8Level == h->u8Level && CancelMatches(ev->dwEventId, item) && OSAL_boQueueRemove(cursor, 1)) {
-            removed = true;
+            ++removed;
         }
     }
     // The taker may be waiting for the event that was first.
     OSAL_boQueuePut(h->hSendQueue, nullptr, nullptr);
     OSAL_vQueueUnlock(cursor);
     ZERA_vSetRestoreParams(h, ev);
-    if (!removed) return false;
+    if (removed == 0) return false;
+    if (zera::trace::Hooked(zera::trace::kSend)) zera::WatchMark(h, ev, zera::trace::kCancelled, removed);
     ZERA_boDeleteEvent(ev);
     return true;
 }
@@ -109,6 +110,7 @@ bool Insert(StackHandle *h, Event *ev) {
             ev->stInterval = kShortestInterval;
         }
     }
+    if (zera::trace::Hooked(zera::trace::kSend)) return zera::PutWatched(h, h->hSendQueue, ev, zera::trace::kSent);
     return OSAL_boQueuePut(h->hSendQueue, ev, ZERA_boTimeStampCompare) != 0;
 }
 

@@ -55,9 +55,11 @@ Event *DeliverRepetition(StackHandle *h, OSAL_HQCURSOR cursor, Event *master, co
     if (master->u16RepeatCount == 1) {
         master->u8Options |= ZERA_OPT_COPY;
         OSAL_vQueueUnlock(cursor);
+        if (zera::trace::Hooked(zera::trace::kSend)) zera::WatchDeparture(h, master, zera::trace::kTaken);
         return master;
     }
     Event *copy = ZERA_pstInternalCloneEvent(master, 1);
+    if (zera::trace::Hooked(zera::trace::kSend)) zera::WatchRepetition(h, master, copy);
     master->stTimeStamp = TimeSum(master->stTimeStamp, master->stPeriod);
     if (master->u16RepeatCount != 0) --master->u16RepeatCount;
     TimeVal now;
@@ -92,6 +94,7 @@ bool DueAt(const Event *ev, const TimeVal &now, const TimeVal &lead, TimeVal *wa
 // thread sees it change): a one-shot that follows the level's answers is
 // shifted by their delay; any other type-1 take ends that shift.
 Event *HandOut(StackHandle *h, Event *ev) {
+    if (zera::trace::Hooked(zera::trace::kSend)) zera::WatchDeparture(h, ev, zera::trace::kTaken);
     if (ev->i32Type == ZERA_EVENT_DATA) {
         if (ev->dwFlags & ZERA_EVF_FOLLOW_ANSWERS) {
             ev->stTimeStamp = TimeSum(ev->stTimeStamp, h->stTimeOffset);
@@ -207,6 +210,9 @@ ZERA_API void ZERA_CALL ZERA_vBreakSendEventWait(StackHandle *h, BOOL8 *pboBreak
     if (pboBreak != nullptr) *pboBreak = 1;
     if (h != nullptr) OSAL_boQueuePut(h->hSendQueue, nullptr, nullptr);
     if (hBreakMutex != nullptr) OSAL_vMutexUnlock(hBreakMutex);
+    if (h != nullptr && zera::trace::Hooked(zera::trace::kSend)) {
+        zera::WatchMark(h, nullptr, zera::trace::kBreak, zera::trace::kSendQueue);
+    }
 }
 
 }  // extern "C"

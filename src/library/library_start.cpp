@@ -8,6 +8,7 @@
 #include "evid/evid.h"
 #include "handle/handle.h"
 #include "library/library.h"
+#include "trace/trace.h"
 
 namespace zera {
 
@@ -22,9 +23,12 @@ void OnProcessAttach() {
     OSAL_vGetSystemTime(&now);
     SetPointerKey(MakePointerKey(now.i32Seconds));
     OpenIdSegment();
+    trace::ConfigureDebugFromEnvironment();
+    trace::StartTimelineFromEnvironment();
 }
 
 void OnProcessDetach() {
+    trace::Shutdown();
     // The platform layer counts its starts; only a successful one is undone.
     if (g_ready) OSAL_vDeinit();
     g_ready = false;

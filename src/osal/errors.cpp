@@ -86,7 +86,20 @@ void Append(char *description, size_t *used, const char *src) {
     description[*used] = '\0';
 }
 
+// The watcher of stored errors (the library's debug output), or null.
+std::atomic<OSAL_PFN_ERROR_WATCH> g_errorWatch{nullptr};
+
+void StoreRecord(uint32_t code, uint32_t severity, const char *text, uint32_t argKind, const void *value);
+
 void Store(uint32_t code, uint32_t severity, const char *text, uint32_t argKind, const void *value) {
+    StoreRecord(code, severity, text, argKind, value);
+    OSAL_PFN_ERROR_WATCH watch = g_errorWatch.load(std::memory_order_acquire);
+    if (watch == nullptr || code == OSAL_ERR_NONE) return;
+    const char *arg = argKind == OSAL_ARG_STRING ? static_cast<const char *>(value) : nullptr;
+    watch(code, text != nullptr ? text : arg);
+}
+
+void StoreRecord(uint32_t code, uint32_t severity, const char *text, uint32_t argKind, const void *value) {
     LastError *record = Record(true);
     if (!record) {
         g_codeWithoutRecord.store(code, std::memory_order_relaxed);
@@ -160,6 +173,10 @@ OSAL_API void OSAL_CALL OSAL_vSetLastErrorArgs(uint32_t dwCode, uint32_t dwArgKi
 OSAL_API void OSAL_CALL OSAL_vSetLastErrorText(uint32_t dwCode, uint32_t dwSeverity, const char *pszText,
                                                uint32_t dwArgKind, const void *pvValue) {
     Store(dwCode, dwSeverity, pszText, dwArgKind, pvValue);
+}
+
+OSAL_API void OSAL_CALL OSAL_vSetErrorWatch(OSAL_PFN_ERROR_WATCH pfnWatch) {
+    g_errorWatch.store(pfnWatch, std::memory_order_release);
 }
 
 OSAL_API uint32_t OSAL_CALL OSAL_dwGetLastErrorSeverity(void) {

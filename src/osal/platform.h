@@ -88,6 +88,18 @@ void SystemErrorText(uint32_t systemError, char *text, size_t room);
 // string argument.
 void SetSystemError(uint32_t code, const char *what, uint32_t systemError);
 
+// ---- user_signal.cpp -------------------------------------------------------------
+
+// The signal a user sends a running program to ask for a snapshot (SIGUSR1
+// where there is one). Catch installs a handler that only counts, unless the
+// signal has a handler of the program's own already (false, *taken true) or
+// the platform has no such signal (false, *taken false); catching twice is
+// one catch. Release puts the default back where ours is installed.
+bool UserSignalCatch(bool *taken);
+void UserSignalRelease();
+// How many of the signals arrived since the layer was loaded (modulo 2^32).
+uint32_t UserSignalCount();
+
 // ---- module.cpp ----------------------------------------------------------------
 
 // The name holds a path separator of the platform, so it is used as given.

@@ -321,15 +321,21 @@ uint8_t AddOnTop(bool wide, StackHandle *h, const void *name) {
         return 0;
     }
     const uint32_t oldStatus = zera::LoadRelaxed(h->dwStatus);
+    // Named before its initialisation, which may send already.
+    zera::trace::NameTrack(added, added->u8Level, file.narrow());
     auto init = reinterpret_cast<ZERA_PFN_MODULE_INIT>(added->apfnEntry[zera::kEntryModuleInit]);
     if (!init(added)) {
         const bool silent = OSAL_dwGetLastError() == OSAL_ERR_NONE;
+        zera::trace::ForgetTrack(added);
         ReleaseNewLevel(level, wide);
         if (silent) OSAL_vSetLastErrorArgs(OSAL_ERR_INIT_FAILED, OSAL_ARG_STRING, file.narrow());
         return 0;
     }
 
     zera::MarkLevelsChanged(added);
+    if (zera::trace::LogOn(zera::trace::kModule, zera::trace::kInfo)) {
+        zera::trace::Log(zera::trace::kModule, zera::trace::kInfo, "level %u: %s added", added->u8Level, file.narrow());
+    }
     if (h->u8Level == 0) SetLevelBit(h, added->u8Level);
     const bool completes = added->pstInfoBlock->dwFlags == ZERA_INFO_COMPLETES_STACK;
     zera::StoreRelaxed(added->dwStatus, zera::LoadRelaxed(h->dwStatus) | (completes ? ZERA_STATUS_COMPLETE : 0));
@@ -380,6 +386,10 @@ uint8_t AddToStack(bool wide, StackHandle *h, const void *name) {
 // Removes `next`, the topmost level, from above h.
 bool RemoveNextLevel(bool wide, StackHandle *h, StackHandle *next, uint32_t level) {
     LevelGoing going(next);
+    zera::trace::ForgetTrack(next);
+    if (zera::trace::LogOn(zera::trace::kModule, zera::trace::kInfo)) {
+        zera::trace::Log(zera::trace::kModule, zera::trace::kInfo, "level %u: removed", next->u8Level);
+    }
     if (auto deinit = reinterpret_cast<ZERA_PFN_MODULE_DEINIT>(next->apfnEntry[zera::kEntryModuleDeinit])) {
         deinit(next);
     }

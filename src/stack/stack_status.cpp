@@ -69,7 +69,9 @@ ZERA_API void ZERA_CALL ZERA_vUpdateLoad(StackHandle *h, uint16_t u16LoadA, uint
         if (u16LoadB > h->u16LoadBMax) h->u16LoadBMax = u16LoadB;
         h->u16LoadB = u16LoadB;
     }
+    const uint64_t load = static_cast<uint64_t>(h->u16LoadA) << 16 | h->u16LoadB;
     OSAL_vMutexUnlock(h->hMutex);
+    if (zera::trace::Hooked(zera::trace::kStack)) zera::WatchMark(h, nullptr, zera::trace::kLoad, load);
 }
 
 ZERA_API BOOL8 ZERA_CALL ZERA_boGetStatistics(StackHandle *h, uint8_t u8Level, uint32_t *pdwOut) {
