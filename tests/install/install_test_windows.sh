@@ -59,9 +59,10 @@ for module in Echo Counter Loopback Ticker; do
 done
 
 # ZERA_COMPONENT_PATH separates its folders with ';' (a missing one passed
-# over): the tool finds the project's own Echo there before the installed one.
+# over): the tool finds the project's own samples there before the installed
+# ones, and what only the installed tree has (the harness's test level) there.
 ZERA_COMPONENT_PATH="Z:\\no\\such\\folder;Z:${work//\//\\}\\cm" run "$work/elsewhere" "$prefix/bin/zera.exe" list
-expect "cm.Echo.COMPONENT (ZERA_COMPONENT_PATH)" && expect "components.Ticker.COMPONENT (installed components)"
+expect "cm.Echo.COMPONENT (ZERA_COMPONENT_PATH)" && expect "components.HarnessLevel.COMPONENT (installed components)"
 
 # The hosts start a stack of their own builds (current folder) and the
 # installed samples (found beside the installed platform layer), send,
