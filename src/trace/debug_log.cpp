@@ -116,10 +116,10 @@ void SetTimelineHooks(bool on) {
     RecomputeHooks();
 }
 
-bool ConfigureDebug(const char *spec, const char *file) {
+bool ConfigureDebug(const char *settings, const char *file) {
     uint32_t mask = 0;
     bool wellFormed = true;
-    for (const char *at = spec; at != nullptr && *at != '\0';) {
+    for (const char *at = settings; at != nullptr && *at != '\0';) {
         const char *comma = std::strchr(at, ',');
         const size_t n = comma != nullptr ? static_cast<size_t>(comma - at) : std::strlen(at);
         if (!ParseEntry(at, n, &mask)) {
@@ -151,9 +151,9 @@ bool ConfigureDebug(const char *spec, const char *file) {
 }
 
 void ConfigureDebugFromEnvironment() {
-    const char *spec = std::getenv("ZERA_DEBUG");
+    const char *settings = std::getenv("ZERA_DEBUG");
     const char *file = std::getenv("ZERA_DEBUG_FILE");
-    if ((spec != nullptr && spec[0] != '\0') || (file != nullptr && file[0] != '\0')) ConfigureDebug(spec, file);
+    if ((settings != nullptr && settings[0] != '\0') || (file != nullptr && file[0] != '\0')) ConfigureDebug(settings, file);
 }
 
 void CloseDebugOutput() {

@@ -50,7 +50,7 @@ void ConfigureDebugFromEnvironment();
 // The same from a text (the host kit's call, the tests); null or "" turns
 // logging off. `file` null or "" means stderr. False when the file cannot
 // be opened (logging then goes to stderr) or an entry was malformed.
-bool ConfigureDebug(const char *spec, const char *file);
+bool ConfigureDebug(const char *settings, const char *file);
 
 // Writes one line: seconds since the first line's clock start, the thread's
 // number, the severity and the category, then the formatted text. Whole

@@ -54,9 +54,9 @@ std::string Check(const std::string &file, const std::string &options) {
 
 // Debug output into a file of the test's own, off again at the end.
 struct DebugFile {
-    explicit DebugFile(const char *spec, const char *name = "trace_test_debug.log") : path(name) {
+    explicit DebugFile(const char *settings, const char *name = "trace_test_debug.log") : path(name) {
         std::remove(name);
-        ok = ZERA_boHostSetDebug(spec, name) != 0;
+        ok = ZERA_boHostSetDebug(settings, name) != 0;
     }
     ~DebugFile() {
         ZERA_boHostSetDebug(nullptr, nullptr);
@@ -69,7 +69,7 @@ struct DebugFile {
 
 TEST(DebugOutput, CategoriesAndSeveritiesComeFromTheSetting) {
     struct Case {
-        const char *spec;
+        const char *settings;
         bool wellFormed;
         tr::Category category;
         tr::Severity severity;
@@ -91,11 +91,11 @@ TEST(DebugOutput, CategoriesAndSeveritiesComeFromTheSetting) {
         {"", true, tr::kStack, tr::kErrorLevel, false},
     };
     for (const Case &c : cases) {
-        DebugFile out(c.spec);
-        EXPECT_EQ(out.ok, c.wellFormed) << c.spec;
-        EXPECT_EQ(tr::LogOn(c.category, c.severity), c.on) << c.spec;
+        DebugFile out(c.settings);
+        EXPECT_EQ(out.ok, c.wellFormed) << c.settings;
+        EXPECT_EQ(tr::LogOn(c.category, c.severity), c.on) << c.settings;
         // Only a category at debug or the timeline turns a flow hook on.
-        EXPECT_EQ(tr::Hooked(c.category), tr::LogOn(c.category, tr::kDebug)) << c.spec;
+        EXPECT_EQ(tr::Hooked(c.category), tr::LogOn(c.category, tr::kDebug)) << c.settings;
     }
     EXPECT_EQ(tr::g_logMask.load(), 0u);
     EXPECT_EQ(tr::g_hookMask.load(), 0u);
