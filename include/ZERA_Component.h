@@ -19,7 +19,7 @@
  *
  * and write ZERA_boModuleInit and ZERA_boModuleDeinit. The functions handed
  * to the macros are the component's own, of plain C linkage and calling
- * convention (they may be static). examples/components/Echo.c is a complete
+ * convention (they may be static). components/samples/Echo.c is a complete
  * component written this way.
  *
  * Adding a component (ZERA_bAddToStackA/W) refuses it with 1035, the file
@@ -40,7 +40,7 @@
  * in its deinit): one module serves every level it is added to. Its threads
  * should not read the stack-parameter list while the host may set it: the
  * notification, which runs after every change, is the place to copy values.
- * See examples/components for small complete components in C and C++.
+ * See components/samples for small complete components in C and C++.
  *
  * Pure C (C11 and C++17 clean).
  */

@@ -55,10 +55,10 @@ rpath=-Wl,-rpath,$(pkg-config --variable=libdir VOQ_ZERA_Comp)
 unset PKG_CONFIG_PATH
 mkdir "$work/pc"
 "$cc" -std=c11 -Wall -Wextra -Wpedantic -Werror $flags "$src/examples/hosts/host.c" -o "$work/pc/host" $libs $rpath
-"$cc" -std=c11 -Wall -Wextra -Werror -shared -fPIC -fvisibility=hidden $flags "$src/examples/components/Echo.c" \
+"$cc" -std=c11 -Wall -Wextra -Werror -shared -fPIC -fvisibility=hidden $flags "$src/components/samples/Echo.c" \
   -o "$work/pc/Echo.COMPONENT" $libs
 "$cxx" -std=c++17 -Wall -Wextra -Werror -shared -fPIC -fvisibility=hidden -pthread $flags \
-  "$src/examples/components/Loopback.cpp" -o "$work/pc/Loopback.COMPONENT" $libs
+  "$src/components/samples/Loopback.cpp" -o "$work/pc/Loopback.COMPONENT" $libs
 
 # With pkg-config: the harness's C and C++ tests.
 export PKG_CONFIG_PATH=$(dirname "$pc")

@@ -1,4 +1,4 @@
-// osal/queue.cpp - time-ordered queues: the QueueCore behind the platform's
+// osal/queue/queue.cpp - time-ordered queues: the QueueCore behind the platform's
 // lock, a condition variable waited on until wall-clock deadlines and a
 // re-entrant cursor lock, with the PutBox in front of it for puts.
 //
@@ -16,7 +16,7 @@
 #include "osal/osal_internal.h"
 #include "osal/osal_test_hooks.h"
 #include "osal/platform.h"
-#include "osal/queue_core.h"
+#include "osal/queue/queue_core.h"
 
 struct OSAL_QueueCursor {
     OSAL_Queue *queue;

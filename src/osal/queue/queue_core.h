@@ -1,5 +1,5 @@
 /*
- * osal/queue_core.h - the portable heart of a time-ordered queue: the ordered
+ * osal/queue/queue_core.h - the portable heart of a time-ordered queue: the ordered
  * items, the cursor positions that walk them, the change count and the
  * per-thread bookkeeping that makes waits neither lose nor invent wake-ups,
  * and the box that puts land in first. The core has no lock of its own: the

@@ -1,7 +1,7 @@
-// osal/queue_core.cpp - ordered items, cursor positions and wake bookkeeping
+// osal/queue/queue_core.cpp - ordered items, cursor positions and wake bookkeeping
 // of a queue, and the box its puts land in first (see queue_core.h). The
 // caller holds the queue's mutex for everything but the box.
-#include "osal/queue_core.h"
+#include "osal/queue/queue_core.h"
 
 #include <cstring>
 #include <mutex>
