@@ -19,8 +19,11 @@
  *
  * and write ZERA_boModuleInit and ZERA_boModuleDeinit. The functions handed
  * to the macros are the component's own, of plain C linkage and calling
- * convention (they may be static). components/samples/Echo.c is a complete
- * component written this way.
+ * convention (they may be static). A component that serves its level with
+ * a thread lets a level thread (ZERA_hLevelThreadCreate, below; in C++
+ * zera::LevelThread) run its loop: the start and stop exports then start
+ * and stop it, and the break protocol is the kit's. components/samples/Echo.c
+ * is a complete component written this way.
  *
  * Adding a component (ZERA_bAddToStackA/W) refuses it with 1035, the file
  * name as the error's argument and a text that says why, when the module
@@ -37,7 +40,8 @@
  * run, and the stop export runs when it leaves that state (also before the
  * level is removed); ZERA_boModuleDeinit last. A component keeps what it
  * needs per level in the level's pvLevelContext (set in its init, released
- * in its deinit): one module serves every level it is added to. Its threads
+ * in its deinit, which deletes its level threads): one module serves every
+ * level it is added to. Its threads
  * should not read the stack-parameter list while the host may set it: the
  * notification, which runs after every change, is the place to copy values.
  * See components/samples for small complete components in C and C++.
@@ -405,6 +409,82 @@ static inline void ZERA_vPermitString(ZERA_PARAM_LIST *l, const char *pszValue, 
     }                                                                                             \
     ZERA_COMPONENT_PARAMS(zera_setup_declared_params)
 
+/* ---- A level's worker thread ------------------------------------------------
+ *
+ * Most components serve their level with a thread that waits for what is
+ * sent to the level (ZERA_pstGetNextSendEvent) or comes down to it
+ * (ZERA_pstReceiveEvent), and the stop export must end that wait and join
+ * the thread. A level thread does all of it: its break flag and break mutex
+ * live inside, a stop breaks both kinds of wait, and the loop takes events
+ * through the thread, so a wait never misses a stop. One record per thread,
+ * made in ZERA_boModuleInit and deleted in ZERA_boModuleDeinit:
+ *
+ *     static void ZERA_CALL Run(ZERA_HLEVELTHREAD t, void *pvLevel) {
+ *         Event *ev;
+ *         while ((ev = ZERA_pstLevelThreadNextSendEvent(t, &noLead)) != NULL)
+ *             Handle(pvLevel, ev);
+ *     }
+ *     start:  return ZERA_boLevelThreadStart(l->thread, Run, l);
+ *     stop:   ZERA_boLevelThreadStop(l->thread);
+ *
+ * What is safe: a stop before any start, a second stop, a loop that returns
+ * on its own (the stop that follows joins it at once), a start that fails
+ * (the record stays stopped and may be started again). A stop asked on the
+ * thread itself (from a callback the loop runs, such as a filter that stops
+ * the stack) cannot wait for its own end: it asks the loop to end and leaves
+ * the join to the next stop from another thread, or to the delete. Start
+ * and stop may come from any thread; the delete is the record's last call.
+ * Components written in C++ use zera::LevelThread below.
+ *
+ * One level may have several level threads (one that takes what is sent to
+ * the level and one that receives what comes down); a stop of one breaks
+ * the other's receive wait too, which the receive below sits out. */
+
+typedef struct ZERA_LevelThread *ZERA_HLEVELTHREAD;
+/* The loop: runs on the level thread from a start until it returns; it
+ * returns when a wait of the thread returns null or when
+ * ZERA_boLevelThreadStopAsked says so. */
+typedef void (ZERA_CALL *ZERA_PFN_LEVEL_LOOP)(ZERA_HLEVELTHREAD hThread, void *pvContext);
+
+/* A stopped level thread of level h, with its break mutex; the caller owns
+ * it (ZERA_boLevelThreadDelete). Null with 1028 (h null) or 1026. */
+ZERA_API ZERA_HLEVELTHREAD ZERA_CALL ZERA_hLevelThreadCreate(StackHandle *h);
+/* Stops the thread (as ZERA_boLevelThreadStop) and frees the record. True
+ * also for a null handle. False, with nothing freed: 1027 (no level
+ * thread), 1025 when called on the level thread itself. */
+ZERA_API BOOL8 ZERA_CALL ZERA_boLevelThreadDelete(ZERA_HLEVELTHREAD hThread);
+/* Clears the break flag and runs pfnLoop(hThread, pvContext) on a new
+ * thread. False, with the record as it was: 1027, 1028 (pfnLoop null),
+ * 1025 when it was started and not stopped since (also when its loop has
+ * returned) or when called on the level thread itself, 1026 or 1031 when
+ * the thread cannot be made. */
+ZERA_API BOOL8 ZERA_CALL ZERA_boLevelThreadStart(ZERA_HLEVELTHREAD hThread, ZERA_PFN_LEVEL_LOOP pfnLoop,
+                                                void *pvContext);
+/* Sets the break flag, ends the thread's send and receive waits and joins
+ * the thread. True when no thread is left to join: also before any start,
+ * after a stop, and for a null handle. Called on the level thread itself it
+ * only asks the loop to end: false with 1025 (the next stop from another
+ * thread, or the delete, joins it). 1027 for a record that is none. */
+ZERA_API BOOL8 ZERA_CALL ZERA_boLevelThreadStop(ZERA_HLEVELTHREAD hThread);
+/* Whether the thread was started and not stopped since (false with 1027
+ * for a record that is none). */
+ZERA_API BOOL8 ZERA_CALL ZERA_boLevelThreadStarted(ZERA_HLEVELTHREAD hThread);
+/* Whether a stop was asked since the last start: a loop that waits in
+ * other ways (sockets, rounds of its own) looks here between its waits. */
+ZERA_API BOOL8 ZERA_CALL ZERA_boLevelThreadStopAsked(ZERA_HLEVELTHREAD hThread);
+/* For the loop: the next due event of the level's send queue, as
+ * ZERA_pstGetNextSendEvent with the thread's break. Null once a stop was
+ * asked, or with the wait's code (1027, 1028) when it cannot wait. */
+ZERA_API Event *ZERA_CALL ZERA_pstLevelThreadNextSendEvent(ZERA_HLEVELTHREAD hThread, const TimeVal *pstLead);
+/* For the loop: the next wanted event that comes down to the level, as
+ * ZERA_pstReceiveEvent. Null once a stop was asked, after *pstTimeout, or
+ * with the receive's code (1027 when the level above is gone, 1028). With
+ * OSAL_stTimeInfinite it returns only so: a break of another thread's wait
+ * on the same queue is sat out; with a finite time-out such a break may
+ * end the wait early. */
+ZERA_API Event *ZERA_CALL ZERA_pstLevelThreadReceiveEvent(ZERA_HLEVELTHREAD hThread, uint32_t dwLevelMask,
+                                                         uint32_t dwTypeMask, const TimeVal *pstTimeout);
+
 /* ---- What a component says about itself (optional) -------------------------
  *
  * Narrow data exports "ZERA_hsComponentAuthor", "ZERA_hsComponentDescription"
@@ -419,7 +499,61 @@ static inline void ZERA_vPermitString(ZERA_PARAM_LIST *l, const char *pszValue, 
     ZERA_COMPONENT_EXTERN_C ZERA_EXPORT const char ZERA_hsComponentLicence[] = licence;
 
 #ifdef __cplusplus
-}
+}  /* extern "C" */
+
+/* The C++ face of the level thread: owns the record, and starts a loop
+ * given as a function of the component's own record:
+ *
+ *     struct Level { StackHandle *h; zera::LevelThread thread; };
+ *     void Run(Level *l) { while (Event *ev = l->thread.NextSendEvent()) ...; }
+ *     init:   l->thread.Create(h)        start: l->thread.Start<Run>(l)
+ *     stop:   l->thread.Stop()           deinit: delete l (stops and joins)
+ */
+namespace zera {
+
+class LevelThread {
+public:
+    LevelThread() = default;
+    ~LevelThread() { ZERA_boLevelThreadDelete(h_); }
+    LevelThread(const LevelThread &) = delete;
+    LevelThread &operator=(const LevelThread &) = delete;
+
+    /* False with the code of ZERA_hLevelThreadCreate (or 1025 when made
+     * already). */
+    bool Create(StackHandle *h) {
+        if (h_ != nullptr) {
+            OSAL_vSetLastError(OSAL_ERR_NOT_AVAILABLE);
+            return false;
+        }
+        h_ = ZERA_hLevelThreadCreate(h);
+        return h_ != nullptr;
+    }
+    /* Runs Loop(record) on the thread (ZERA_boLevelThreadStart). */
+    template <auto Loop, typename Record>
+    bool Start(Record *record) {
+        return ZERA_boLevelThreadStart(h_, &Trampoline<Loop, Record>, record) != 0;
+    }
+    bool Stop() { return ZERA_boLevelThreadStop(h_) != 0; }
+    bool Started() const { return h_ != nullptr && ZERA_boLevelThreadStarted(h_) != 0; }
+    bool StopAsked() const { return ZERA_boLevelThreadStopAsked(h_) != 0; }
+    Event *NextSendEvent(const TimeVal &lead = OSAL_stTimeNoWait) {
+        return ZERA_pstLevelThreadNextSendEvent(h_, &lead);
+    }
+    Event *ReceiveEvent(uint32_t levelMask, uint32_t typeMask, const TimeVal &timeout = OSAL_stTimeInfinite) {
+        return ZERA_pstLevelThreadReceiveEvent(h_, levelMask, typeMask, &timeout);
+    }
+    ZERA_HLEVELTHREAD handle() const { return h_; }
+
+private:
+    template <auto Loop, typename Record>
+    static void ZERA_CALL Trampoline(ZERA_HLEVELTHREAD, void *record) {
+        Loop(static_cast<Record *>(record));
+    }
+
+    ZERA_HLEVELTHREAD h_ = nullptr;
+};
+
+}  /* namespace zera */
 #endif
 
 #endif /* ZERA_COMPONENT_H */
