@@ -78,7 +78,6 @@
 #include <zmq.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -87,7 +86,6 @@
 #include <mutex>
 #include <new>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ZERA_Component.h"
@@ -131,8 +129,6 @@ enum class PeerState { kWaiting, kOpen, kRefused };
 
 struct LinkLevel {
     StackHandle *h = nullptr;
-    OSAL_HMUTEX breakMutex = nullptr;  // guards stop (the sender's break flag)
-    BOOL8 stop = 0;
 
     std::mutex configMutex;  // guards config (written by the notification, read by a start)
     Config config;
@@ -144,9 +140,8 @@ struct LinkLevel {
     void *outRead = nullptr;  // the sender's wake-ups: io thread only
     void *outWrite = nullptr; // wakes the io thread: sender only
     zlink::Outbox outbox;     // events from the sender to the io thread (locks its own)
-    std::thread sender;
-    std::thread io;
-    std::atomic<bool> ioStop{false};
+    zera::LevelThread sender;  // stopped and joined when the record goes
+    zera::LevelThread io;
 
     std::mutex stateMutex;  // guards state, refusalCode, refusal
     std::condition_variable stateChanged;
@@ -156,13 +151,6 @@ struct LinkLevel {
 };
 
 LinkLevel *Of(StackHandle *h) { return static_cast<LinkLevel *>(h->pvLevelContext); }
-
-bool StopAsked(LinkLevel *l) {
-    OSAL_boMutexLock(l->breakMutex);
-    const bool stop = l->stop != 0;
-    OSAL_vMutexUnlock(l->breakMutex);
-    return stop;
-}
 
 void SetState(LinkLevel *l, PeerState state, uint32_t code, const std::string &text) {
     std::lock_guard<std::mutex> lock(l->stateMutex);
@@ -202,7 +190,7 @@ public:
     ~Io() { zmq_msg_close(&pending_); }
 
     void Run() {
-        while (!l_->ioStop.load()) Round();
+        while (!l_->io.StopAsked()) Round();
         Finish();
     }
 
@@ -426,17 +414,16 @@ size_t TakeDue(StackHandle *h, Event **out, size_t room) {
 }
 
 void RunSender(LinkLevel *l) {
-    const TimeVal noLead = OSAL_stTimeNoWait;
-    const auto stopAsked = [l] { return StopAsked(l); };
+    const auto stopAsked = [l] { return l->sender.StopAsked(); };
     Event *due[kTakeAtOnce];
-    while (Event *ev = ZERA_pstGetNextSendEvent(l->h, &noLead, &l->stop, l->breakMutex)) {
+    while (Event *ev = l->sender.NextSendEvent()) {
         // The events due behind it come along under one lock, as many as
         // the outbox has room for (what it cannot take waits in the send
         // queue), unless a stop was asked meanwhile.
         due[0] = ev;
         size_t count = 1;
         const size_t room = std::min(kTakeAtOnce, l->outbox.Room());
-        if (room > 1 && !StopAsked(l)) count += TakeDue(l->h, due + 1, room - 1);
+        if (room > 1 && !stopAsked()) count += TakeDue(l->h, due + 1, room - 1);
         // A full outbox (OnFull 1 and no room at the peer) is waited out in
         // rounds, so that a stop is seen.
         const zlink::Outbox::Result result =
@@ -519,25 +506,17 @@ bool OpenSockets(LinkLevel *l) {
     return true;
 }
 
+void RunIo(LinkLevel *l) { Io(l).Run(); }
+
+// The sender first: the io thread's last round takes what it handed over.
+// Asked from inside one of the link's own threads (nothing from the peer
+// gets there: the session drops its status events), the stop cannot wait
+// for that thread: it ends, and the next stop or the removal joins it and
+// closes the sockets.
 void StopThreads(LinkLevel *l) {
-    // Asked from inside the link's own threads (nothing from the peer gets
-    // there: the session drops its status events), the stop cannot wait
-    // for them; they end, and the next stop or the removal joins them.
-    const std::thread::id self = std::this_thread::get_id();
-    if (self == l->io.get_id() || self == l->sender.get_id()) {
-        l->ioStop = true;
-        ZERA_vBreakSendEventWait(l->h, &l->stop, l->breakMutex);
-        return;
-    }
-    if (l->sender.joinable()) {
-        ZERA_vBreakSendEventWait(l->h, &l->stop, l->breakMutex);
-        l->sender.join();
-    }
-    if (l->io.joinable()) {
-        l->ioStop = true;
-        l->io.join();
-    }
-    CloseSockets(l);
+    const bool senderJoined = l->sender.Stop();
+    const bool ioJoined = l->io.Stop();
+    if (senderJoined && ioJoined) CloseSockets(l);
 }
 
 void Stop(StackHandle *h) {
@@ -546,26 +525,19 @@ void Stop(StackHandle *h) {
 
 BOOL8 Start(StackHandle *h) {
     LinkLevel *l = Of(h);
-    if (l == nullptr || l->io.joinable()) return 0;
+    if (l == nullptr || l->io.Started()) return 0;
     {
         std::lock_guard<std::mutex> lock(l->configMutex);
         l->running = l->config;
     }
     SetState(l, PeerState::kWaiting, 0, std::string());
-    OSAL_boMutexLock(l->breakMutex);
-    l->stop = 0;
-    OSAL_vMutexUnlock(l->breakMutex);
-    l->ioStop = false;
     if (!OpenSockets(l)) {
         if (OSAL_dwGetLastError() == 0) OSAL_vSetLastErrorText(OSAL_ERR_SYSTEM, 2, zmq_strerror(zmq_errno()), 0, nullptr);
         CloseSockets(l);
         return 0;
     }
-    try {
-        l->io = std::thread([l] { Io(l).Run(); });
-    } catch (...) {
+    if (!l->io.Start<RunIo>(l)) {
         CloseSockets(l);
-        OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
         return 0;
     }
     std::unique_lock<std::mutex> lock(l->stateMutex);
@@ -584,11 +556,8 @@ BOOL8 Start(StackHandle *h) {
         return 0;
     }
     lock.unlock();
-    try {
-        l->sender = std::thread(RunSender, l);
-    } catch (...) {
+    if (!l->sender.Start<RunSender>(l)) {
         StopThreads(l);
-        OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
         return 0;
     }
     return 1;
@@ -693,8 +662,7 @@ ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
         return 0;
     }
     l->h = h;
-    l->breakMutex = OSAL_hMutexCreate();
-    if (l->breakMutex == nullptr) {
+    if (!l->sender.Create(h) || !l->io.Create(h)) {
         delete l;
         return 0;
     }
@@ -707,7 +675,6 @@ ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
     LinkLevel *l = Of(h);
     if (l == nullptr) return 1;
     StopThreads(l);
-    OSAL_vMutexDelete(l->breakMutex);
     delete l;
     h->pvLevelContext = nullptr;
     return 1;

@@ -23,11 +23,7 @@ ZERA_COMPONENT_ABOUT("VOQ_ZERA_Comp samples", "Counts the events that come down 
 
 namespace {
 
-constexpr uint32_t kAll = 0xFFFFFFFFu;
 constexpr uint32_t kHighestKind = 2;
-// A receive waits in short rounds so that a stop asked for just before its
-// first wait is seen at the next round.
-constexpr TimeVal kRound = {200000 | OSAL_TIME_RELATIVE, 0};
 
 struct Counter : sample::Level {
     std::atomic<bool> forward{true};  // the parameters, copied by the notification
@@ -44,19 +40,7 @@ void Count(Counter *c, Event *ev) {
     ev->u8Level = c->h->u8Level;            // from here on an event of this level
     ZERA_vInputFilterEx(c->h, ev, 0);        // counted already
 }
-
-void Run(Counter *c) {
-    while (!sample::StopAsked(c)) {
-        if (Event *ev = ZERA_pstReceiveEvent(c->h, kAll, kAll, &kRound)) Count(c, ev);
-    }
-}
-
-BOOL8 Start(StackHandle *h) {
-    Counter *c = sample::Of<Counter>(h);
-    return c != nullptr ? sample::StartThread(c, Run) : 0;
-}
-
-void Stop(Counter *c) { sample::StopThread(c, ZERA_vBreakRecvEventWait); }
+ZERA_SAMPLE_RECEIVER(Counter, Count)
 
 void DeclareParams(ZERA_PARAM_LIST *l) {
     ZERA_DECLARE_DWORD(l, "Forward", ZERA_ACCESS_ALWAYS, 1);
@@ -76,17 +60,7 @@ void Notify(StackHandle *h) {
 
 }  // namespace
 
-extern "C" {
-
-ZERA_EXPORT void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
-    // Sample family 0.1 (a host level 0 made by the host kit takes version
-    // 0 components); range B: Counter is place 1 and takes place 2 (Loopback) on top.
-    pstInfoBlock->dwVersion = 0x00000001u;
-    pstInfoBlock->dwRangeBLow = pstInfoBlock->dwRangeBHigh = 1;
-    pstUpperInfoBlock->dwVersion = 0x00000001u;
-    pstUpperInfoBlock->dwRangeBLow = pstUpperInfoBlock->dwRangeBHigh = 2;
-}
-
-}  // extern "C"
-
+// Sample family 0.1 (a host level 0 made by the host kit takes version 0
+// components); range B: Counter is place 1 and takes place 2 (Loopback) on top.
+ZERA_COMPONENT_INFO(ZERA_INFO_VERSION(0, 1) ZERA_INFO_RANGE_B(1, 1), ZERA_INFO_VERSION(0, 1) ZERA_INFO_RANGE_B(2, 2))
 ZERA_SAMPLE_EXPORTS(Counter)

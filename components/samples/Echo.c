@@ -11,7 +11,8 @@
  * sends the greeting down the same way.
  *
  * Written with the component kit's macros only, so every pair of exports
- * the library looks up is defined whole. Its thread is the system's own.
+ * the library looks up is defined whole; its thread is the kit's level
+ * thread, which owns the stop protocol.
  *
  * Parameters: "Greeting" (string, settable while the stack is stopped; its
  * bytes are the data of the event sent down at each start; empty: none),
@@ -22,26 +23,13 @@
 
 #include "ZERA_Component.h"
 
-/* The level's thread: POSIX threads, or Windows' own. (Not C11 threads:
- * Windows' C libraries often lack them, and thread checkers such as
- * ThreadSanitizer do not see threads started by thrd_create.) */
-#ifdef _WIN32
-#include <windows.h>
-typedef HANDLE EchoThread;
-#else
-#include <pthread.h>
-typedef pthread_t EchoThread;
-#endif
-
 /* What Echo keeps per level; the level's pvLevelContext points to it. */
 typedef struct EchoLevel {
     StackHandle *h;
-    OSAL_HMUTEX mutex; /* guards stop, answer and greeting */
-    BOOL8 stop;        /* the break flag of the thread's wait */
+    OSAL_HMUTEX mutex; /* guards answer and greeting */
     BOOL8 answer;
     char greeting[256];
-    EchoThread thread;
-    int running; /* whether thread is to be joined (start and stop only) */
+    ZERA_HLEVELTHREAD thread;
 } EchoLevel;
 
 static EchoLevel *Of(StackHandle *h) { return (EchoLevel *)h->pvLevelContext; }
@@ -54,7 +42,7 @@ static void SendDown(EchoLevel *e, const void *data, uint32_t size) {
     ZERA_vInputFilter(e->h, ev); /* the filter owns it now */
 }
 
-static int Run(void *arg) {
+static void ZERA_CALL Run(ZERA_HLEVELTHREAD t, void *arg) {
     EchoLevel *e = (EchoLevel *)arg;
     char greeting[sizeof e->greeting];
     const TimeVal noLead = {0, 0};
@@ -63,8 +51,8 @@ static int Run(void *arg) {
     memcpy(greeting, e->greeting, sizeof greeting);
     OSAL_vMutexUnlock(e->mutex);
     if (greeting[0] != '\0') SendDown(e, greeting, (uint32_t)strlen(greeting));
-    /* Null once Stop has set the break flag. */
-    while ((ev = ZERA_pstGetNextSendEvent(e->h, &noLead, &e->stop, e->mutex)) != NULL) {
+    /* Null once the level is stopped. */
+    while ((ev = ZERA_pstLevelThreadNextSendEvent(t, &noLead)) != NULL) {
         BOOL8 answer;
         OSAL_boMutexLock(e->mutex);
         answer = e->answer;
@@ -72,45 +60,23 @@ static int Run(void *arg) {
         if (answer && ev->i32Type <= ZERA_EVENT_DATA2) SendDown(e, ev->pbData, ev->dwDataSize);
         ZERA_boDeleteEvent(ev);
     }
-    return 0;
 }
 
-#ifdef _WIN32
-static DWORD WINAPI RunThread(void *arg) { return (DWORD)Run(arg); }
-static int StartThread(EchoLevel *e) {
-    e->thread = CreateThread(NULL, 0, RunThread, e, 0, NULL);
-    return e->thread != NULL;
+/* Frees what the init made (the delete stops and joins the thread). */
+static void Release(EchoLevel *e) {
+    ZERA_boLevelThreadDelete(e->thread);
+    if (e->mutex != NULL) OSAL_vMutexDelete(e->mutex);
+    free(e);
 }
-static void JoinThread(EchoLevel *e) {
-    WaitForSingleObject(e->thread, INFINITE);
-    CloseHandle(e->thread);
-}
-#else
-static void *RunThread(void *arg) {
-    Run(arg);
-    return NULL;
-}
-static int StartThread(EchoLevel *e) { return pthread_create(&e->thread, NULL, RunThread, e) == 0; }
-static void JoinThread(EchoLevel *e) { pthread_join(e->thread, NULL); }
-#endif
 
 static BOOL8 Start(StackHandle *h) {
     EchoLevel *e = Of(h);
-    if (e == NULL || e->running) return 0;
-    OSAL_boMutexLock(e->mutex);
-    e->stop = 0;
-    OSAL_vMutexUnlock(e->mutex);
-    if (!StartThread(e)) return 0;
-    e->running = 1;
-    return 1;
+    return e != NULL && ZERA_boLevelThreadStart(e->thread, Run, e);
 }
 
 static void Stop(StackHandle *h) {
     EchoLevel *e = Of(h);
-    if (e == NULL || !e->running) return;
-    ZERA_vBreakSendEventWait(h, &e->stop, e->mutex);
-    JoinThread(e);
-    e->running = 0;
+    if (e != NULL) ZERA_boLevelThreadStop(e->thread);
 }
 
 /* Copies the parameters for the thread: it never reads the list, which the
@@ -166,8 +132,9 @@ ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
     }
     e->h = h;
     e->mutex = OSAL_hMutexCreate();
-    if (e->mutex == NULL) {
-        free(e);
+    e->thread = ZERA_hLevelThreadCreate(h);
+    if (e->mutex == NULL || e->thread == NULL) {
+        Release(e);
         return 0;
     }
     h->pvLevelContext = e;
@@ -176,11 +143,7 @@ ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) {
 }
 
 ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) {
-    EchoLevel *e = Of(h);
-    if (e == NULL) return 1;
-    Stop(h);
-    OSAL_vMutexDelete(e->mutex);
-    free(e);
+    if (Of(h) != NULL) Release(Of(h));
     h->pvLevelContext = NULL;
     return 1;
 }

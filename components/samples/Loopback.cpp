@@ -20,11 +20,6 @@ ZERA_COMPONENT_ABOUT("VOQ_ZERA_Comp samples", "Answers every event that comes do
 
 namespace {
 
-constexpr uint32_t kAll = 0xFFFFFFFFu;
-// A receive waits in short rounds so that a stop asked for just before its
-// first wait is seen at the next round.
-constexpr TimeVal kRound = {200000 | OSAL_TIME_RELATIVE, 0};
-
 struct Loopback : sample::Level {
     std::atomic<bool> echo{true};  // the parameter, copied by the notification
 };
@@ -39,19 +34,7 @@ void Answer(Loopback *l, Event *request) {
     }
     ZERA_boDeleteEvent(request);
 }
-
-void Run(Loopback *l) {
-    while (!sample::StopAsked(l)) {
-        if (Event *request = ZERA_pstReceiveEvent(l->h, kAll, kAll, &kRound)) Answer(l, request);
-    }
-}
-
-BOOL8 Start(StackHandle *h) {
-    Loopback *l = sample::Of<Loopback>(h);
-    return l != nullptr ? sample::StartThread(l, Run) : 0;
-}
-
-void Stop(Loopback *l) { sample::StopThread(l, ZERA_vBreakRecvEventWait); }
+ZERA_SAMPLE_RECEIVER(Loopback, Answer)
 
 void DeclareParams(ZERA_PARAM_LIST *l) {
     ZERA_DECLARE_DWORD(l, "Echo", ZERA_ACCESS_ALWAYS, 1);
@@ -66,16 +49,6 @@ void Notify(StackHandle *h) {
 
 }  // namespace
 
-extern "C" {
-
-ZERA_EXPORT void ZERA_CALL ZERA_vInfoBlockInitialize(InfoBlock *pstInfoBlock, InfoBlock *pstUpperInfoBlock) {
-    // Sample family 0.1; range B: Loopback is place 2 and takes place 3 (Ticker) on top.
-    pstInfoBlock->dwVersion = 0x00000001u;
-    pstInfoBlock->dwRangeBLow = pstInfoBlock->dwRangeBHigh = 2;
-    pstUpperInfoBlock->dwVersion = 0x00000001u;
-    pstUpperInfoBlock->dwRangeBLow = pstUpperInfoBlock->dwRangeBHigh = 3;
-}
-
-}  // extern "C"
-
+// Sample family 0.1; range B: Loopback is place 2 and takes place 3 (Ticker) on top.
+ZERA_COMPONENT_INFO(ZERA_INFO_VERSION(0, 1) ZERA_INFO_RANGE_B(2, 2), ZERA_INFO_VERSION(0, 1) ZERA_INFO_RANGE_B(3, 3))
 ZERA_SAMPLE_EXPORTS(Loopback)

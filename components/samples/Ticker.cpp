@@ -61,8 +61,7 @@ void Tick(Ticker *t) {
 }
 
 void Run(Ticker *t) {
-    const TimeVal noLead = OSAL_stTimeNoWait;
-    while (Event *due = ZERA_pstGetNextSendEvent(t->h, &noLead, &t->stop, t->breakMutex)) {
+    while (Event *due = t->thread.NextSendEvent()) {
         uint32_t run = 0;
         if (due->i32Type == ZERA_EVENT_DATA && due->dwDataSize == sizeof run) {
             std::memcpy(&run, due->pbData, sizeof run);
@@ -76,13 +75,13 @@ void Run(Ticker *t) {
 
 BOOL8 Start(StackHandle *h) {
     Ticker *t = sample::Of<Ticker>(h);
-    if (t == nullptr || t->thread.joinable()) return 0;
+    if (t == nullptr || t->thread.Started()) return 0;
     ++t->run;
     if (!SendTimer(t)) return 0;
-    return sample::StartThread(t, Run);
+    return t->thread.Start<Run>(t);
 }
 
-void Stop(Ticker *t) { sample::StopThread(t, ZERA_vBreakSendEventWait); }
+void Stop(Ticker *t) { t->thread.Stop(); }
 
 void DeclareParams(ZERA_PARAM_LIST *l) { ZERA_DECLARE_DWORD(l, "Period", ZERA_ACCESS_STOPPED, kDefaultPeriodMs); }
 

@@ -20,7 +20,7 @@ constexpr uint32_t kLongestDelayMs = 60000;
 
 struct Relay : sample::Level {
     std::atomic<uint32_t> delayMs{0};  // the parameter, copied by the notification
-    sample::Level down;                // the second thread: what comes down
+    zera::LevelThread down;            // the second thread: what comes down
 };
 
 void SendUp(Relay *r, Event *from) {
@@ -40,36 +40,29 @@ void SendUp(Relay *r, Event *from) {
 }
 
 void RunUp(Relay *r) {
-    const TimeVal noLead = OSAL_stTimeNoWait;
-    while (Event *ev = ZERA_pstGetNextSendEvent(r->h, &noLead, &r->stop, r->breakMutex)) SendUp(r, ev);
+    while (Event *ev = r->thread.NextSendEvent()) SendUp(r, ev);
 }
 
-// Waits without a time-out: a break is never lost (ZERA_pstReceiveEvent).
 void RunDown(Relay *r) {
-    const TimeVal forever = OSAL_stTimeInfinite;
-    while (!sample::StopAsked(&r->down)) {
-        if (Event *ev = ZERA_pstReceiveEvent(r->h, kAll, kAll, &forever)) {
-            ev->u8Level = r->h->u8Level;
-            ZERA_vInputFilterEx(r->h, ev, 0);
-        }
+    while (Event *ev = r->down.ReceiveEvent(kAll, kAll)) {
+        ev->u8Level = r->h->u8Level;
+        ZERA_vInputFilterEx(r->h, ev, 0);
     }
 }
 
-void RunDownOf(sample::Level *l) { RunDown(sample::Of<Relay>(l->h)); }
-
+// Both threads or neither.
 BOOL8 Start(StackHandle *h) {
     Relay *r = sample::Of<Relay>(h);
-    if (r == nullptr) return 0;
-    if (r->down.breakMutex == nullptr && (r->down.breakMutex = OSAL_hMutexCreate()) == nullptr) return 0;
-    r->down.h = h;
-    return sample::StartThread(r, RunUp) && sample::StartThread(&r->down, RunDownOf);
+    if (r == nullptr || (r->down.handle() == nullptr && !r->down.Create(h))) return 0;
+    if (!r->thread.Start<RunUp>(r)) return 0;
+    if (r->down.Start<RunDown>(r)) return 1;
+    r->thread.Stop();
+    return 0;
 }
 
 void Stop(Relay *r) {
-    sample::StopThread(r, ZERA_vBreakSendEventWait);
-    sample::StopThread(&r->down, ZERA_vBreakRecvEventWait);
-    if (r->down.breakMutex != nullptr) OSAL_vMutexDelete(r->down.breakMutex);
-    r->down.breakMutex = nullptr;
+    r->thread.Stop();
+    r->down.Stop();
 }
 
 void DeclareParams(ZERA_PARAM_LIST *l) {
