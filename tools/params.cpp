@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cli.h"
+#include "command.h"
 #include "host_stack.h"
 #include "json.h"
 
@@ -176,7 +176,74 @@ bool Permitted(const Param &p, bool wide, uint32_t dw, double r, const std::stri
     return false;
 }
 
+// A parameter's value (or permitted value) of p's type: a JSON number for a
+// finite number, null for a string without value, else a string.
+void WriteValueJson(const ParamView &p, const std::string &value, JsonWriter *json) {
+    if (p.valueIsNumber && std::isfinite(std::strtod(value.c_str(), nullptr))) json->Raw(value);
+    else if (p.valueIsNull && &value == &p.value) json->Raw("null");
+    else json->String(value);
+}
+
 }  // namespace
+
+void PrintParams(const std::vector<ParamView> &params, int indent, std::FILE *out) {
+    if (params.empty()) {
+        std::fprintf(out, "%*s(no stack parameters)\n", indent, "");
+        return;
+    }
+    for (const ParamView &p : params) {
+        std::fprintf(out, "%*s%-12s %-7s = %-10s access %u (%s); attributes %s", indent, "", p.name.c_str(),
+                     p.type.c_str(), p.Shown().c_str(), p.access, p.accessText.c_str(), p.attributeText.c_str());
+        if (!p.permittedShown.empty()) {
+            std::string list;
+            for (const std::string &v : p.permittedShown) list += (list.empty() ? "" : ", ") + v;
+            std::fprintf(out, "; permitted %s", list.c_str());
+        }
+        if (!p.text.empty()) std::fprintf(out, "; \"%s\"", p.text.c_str());
+        std::fputc('\n', out);
+    }
+}
+
+void WriteParamsJson(const std::vector<ParamView> &params, JsonWriter *json) {
+    json->BeginArray();
+    for (const ParamView &p : params) {
+        json->BeginObject();
+        json->Field("name", p.name);
+        if (!p.text.empty()) json->Field("text", p.text);
+        json->Field("type", p.type);
+        json->Key("value");
+        WriteValueJson(p, p.value, json);
+        json->Field("access", p.access);
+        json->Field("settable_when", p.accessText);
+        json->Field("attributes", p.attributes);
+        json->Key("permitted");
+        json->BeginArray();
+        for (const ParamView::Permitted &v : p.permitted) {
+            if (!v.range) {
+                WriteValueJson(p, v.from, json);
+                continue;
+            }
+            json->BeginObject();
+            json->Key("from");
+            WriteValueJson(p, v.from, json);
+            json->Key("to");
+            WriteValueJson(p, v.to, json);
+            json->EndObject();
+        }
+        json->EndArray();
+        json->EndObject();
+    }
+    json->EndArray();
+}
+
+bool ParseParamSetting(const std::string &text, ParamSetting *out) {
+    const size_t colon = text.find(':');
+    const size_t equals = text.find('=');
+    if (colon == std::string::npos || equals == std::string::npos || equals < colon) return false;
+    out->name = text.substr(colon + 1, equals - colon - 1);
+    out->value = text.substr(equals + 1);
+    return ParseLevel(text.substr(0, colon), &out->level) && !out->name.empty();
+}
 
 const char *AccessText(uint32_t access) {
     switch (access) {

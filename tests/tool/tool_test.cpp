@@ -246,7 +246,10 @@ print(len(lines))')";
     const Result usage = Shell(kTool + " --help");
     size_t listed = 0;
     for (size_t at = usage.out.find("\n  "); at != std::string::npos; at = usage.out.find("\n  ", at + 1)) {
-        const std::string command = usage.out.substr(at + 3, usage.out.find_first_of(" \n", at + 3) - at - 3);
+        // Its name: the words before the synopsis ("<name>", "[...]") or the summary.
+        const size_t end = std::min(usage.out.find("  ", at + 3), usage.out.find_first_of("<[\n", at + 3));
+        std::string command = usage.out.substr(at + 3, end - at - 3);
+        while (!command.empty() && command.back() == ' ') command.pop_back();
         if (command.empty() || !std::isalpha(static_cast<unsigned char>(command[0]))) continue;
         const Result help = Shell(kTool + " help " + command);
         if (help.out.find("--json ") == std::string::npos) continue;
