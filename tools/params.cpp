@@ -154,26 +154,15 @@ bool ParseReal(const std::string &text, double *out) {
     return !text.empty() && *end == '\0' && std::isfinite(*out);
 }
 
-// Whether the chain of permitted values (none: anything) admits the value.
-bool Permitted(const Param &p, bool wide, uint32_t dw, double r, const std::string &s) {
-    if (p.pstValues == nullptr) return true;
-    for (const ParamValue *v = p.pstValues; v != nullptr; v = v->pstNext) {
-        const bool range = v->dwKind == ZERA_VALUE_RANGE;
-        switch (p.dwType) {
-        case ZERA_PARAM_DWORD:
-        case ZERA_PARAM_DWORD2:
-            if (range ? dw >= v->uFrom.dw && dw <= v->uTo.dw : dw == v->uFrom.dw) return true;
-            break;
-        case ZERA_PARAM_REAL:
-            if (range ? r >= v->uFrom.r && r <= v->uTo.r : r == v->uFrom.r) return true;
-            break;
-        case ZERA_PARAM_STRING:
-            if (s == DataText(v->uFrom, p.dwType, wide)) return true;
-            break;
-        default: return true;
-        }
+// The text as the bytes the host kit's typed setters widen one to a unit
+// for a wide level: false when a character lies beyond U+00FF.
+bool Latin1(const std::string &utf8, std::string *out) {
+    out->clear();
+    for (const char16_t unit : Utf16(utf8)) {
+        if (unit > 0xFF) return false;
+        *out += static_cast<char>(unit);
     }
-    return false;
+    return true;
 }
 
 // A parameter's value (or permitted value) of p's type: a JSON number for a
@@ -293,7 +282,6 @@ bool SetParamFromText(StackHandle *h0, uint32_t level, bool wide, const std::str
                       std::string *error) {
     const std::string where = "parameter '" + name + "' of level " + std::to_string(level);
     const std::u16string wideName = Utf16(name);
-    const std::u16string wideValue = Utf16(value);
     auto get = [&] {
         return wide ? ZERA_pstGetStackParamW(h0, level, W(wideName)) : ZERA_pstGetStackParamA(h0, level, name.c_str());
     };
@@ -315,23 +303,19 @@ bool SetParamFromText(StackHandle *h0, uint32_t level, bool wide, const std::str
         *error = "bad value '" + value + "' for " + where + " (a " + TypeText(p->dwType) + ")";
         return false;
     }
-    if (!Permitted(*p, wide, dw, r, wide ? Utf8(W(wideValue)) : value)) {
-        std::string list;
-        for (const ParamValue *pv = p->pstValues; pv != nullptr; pv = pv->pstNext) {
-            list += (list.empty() ? "" : ", ") + PermittedText(*pv, p->dwType, wide);
-        }
-        *error = "value '" + value + "' is not permitted for " + where + " (permitted: " + list + ")";
+    // The host kit checks the access class and the permitted values before
+    // it sets anything, and its refusal names what is permitted.
+    std::string setName = name, setValue = value;
+    if (wide && !(Latin1(name, &setName) && Latin1(value, &setValue))) {
+        *error = "cannot set " + where + " to " + value + ": a wide level takes characters up to U+00FF from the "
+                 "command line";
         return false;
     }
+    const auto at = static_cast<uint8_t>(level);
     BOOL8 ok = 0;
-    if (p->dwType == ZERA_PARAM_STRING) {
-        ok = wide ? ZERA_boSetStackParamW(h0, level, W(wideName), W(wideValue))
-                  : ZERA_boSetStackParamA(h0, level, name.c_str(), value.c_str());
-    } else if (p->dwType == ZERA_PARAM_REAL) {
-        ok = wide ? ZERA_boSetStackParamW(h0, level, W(wideName), r) : ZERA_boSetStackParamA(h0, level, name.c_str(), r);
-    } else {
-        ok = wide ? ZERA_boSetStackParamW(h0, level, W(wideName), dw) : ZERA_boSetStackParamA(h0, level, name.c_str(), dw);
-    }
+    if (p->dwType == ZERA_PARAM_STRING) ok = ZERA_boHostSetParamString(h0, at, setName.c_str(), setValue.c_str());
+    else if (p->dwType == ZERA_PARAM_REAL) ok = ZERA_boHostSetParamReal(h0, at, setName.c_str(), r);
+    else ok = ZERA_boHostSetParamDWord(h0, at, setName.c_str(), dw);
     if (!ok) {
         *error = "cannot set " + where + " to " + value + ": " + LastErrorText();
         if (const Param *now = get()) *error += " (its value is " + ShownData(now->uValue, now->dwType, wide) + ")";

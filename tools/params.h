@@ -1,8 +1,7 @@
 // tools/params.h - stack parameters as the tool shows and sets them: their
 // names, types, access classes, values and permitted values as a table or
-// JSON, and a set from the command line's text that checks the value
-// against what the parameter permits first. Included by the tool's sources
-// only.
+// JSON, and a set from the command line's text through the host kit.
+// Included by the tool's sources only.
 #ifndef ZERA_TOOLS_PARAMS_H
 #define ZERA_TOOLS_PARAMS_H
 
@@ -60,9 +59,11 @@ struct ParamSetting {
 bool ParseParamSetting(const std::string &text, ParamSetting *out);
 
 // Sets the parameter `name` of level `level` (a wide level when `wide`) to
-// the value written as text, parsed by the parameter's type and checked
-// against its permitted values; for a wide level the text is read as UTF-8.
-// False with a message on a bad value or a refusal by the library.
+// the value written as text, parsed by the parameter's type, through the
+// host kit's typed setters, which check it against the access class and the
+// permitted values first; for a wide level the text is read as UTF-8 and
+// may hold characters up to U+00FF. False with a message on a bad value or
+// a refusal by the library.
 bool SetParamFromText(StackHandle *h0, uint32_t level, bool wide, const std::string &name, const std::string &value,
                       std::string *error);
 
