@@ -24,7 +24,9 @@
 // Nothing else: CMake picks up every tools/*.cpp. A command that needs the
 // Link has its row in the #if ZERA_TOOL_LINK part below, and its file's
 // body inside the same #if.
-// `zera help frob` and `zera help --man | man -l -` show the result.
+// `zera help frob` and `zera help --man | man -l -` show the result. Its
+// tests are rows of the tables in tests/tool/tool_test.cpp; one that takes
+// --json needs a row in the JSON test's, which looks for one.
 #include "command.h"
 
 namespace tool {
