@@ -3,94 +3,24 @@
 // 0) writes: one entry per level, from the top down to level 0.
 #include <cstdio>
 #include <string>
+#include <vector>
 
-#include "cli.h"
-#include "commands.h"
+#include "command.h"
+#include "description.h"
 #include "host_stack.h"
-#include "json.h"
-#include "params.h"
-#include "report.h"
 
 namespace tool {
 
 namespace {
 
-struct LevelEntry {
-    uint32_t level = 0;
-    uint32_t status = 0;
-    std::string name;
-    std::vector<ParamView> params;
+struct DescribeOptions : CommonOptions {
+    std::vector<std::string> components;
 };
 
-// Reads every entry of the packet; false with a message when it is short
-// or malformed.
-bool Decode(ZERA_HPACKET packet, std::vector<LevelEntry> *entries, std::string *error) {
-    uint8_t count = 0;
-    if (!ZERA_boUnmarshalByte(packet, &count)) {
-        *error = "cannot read the entry count: " + LastErrorText();
-        return false;
-    }
-    for (uint32_t i = 0; i < count; ++i) {
-        StackHandle *record = nullptr;
-        uint32_t status = 0;
-        char *name = nullptr;
-        if (!ZERA_boUnmarshalStackDescriptionEntryA(packet, &record, &status, &name)) {
-            *error = "cannot read entry " + std::to_string(i + 1) + " of " + std::to_string(count) + ": " +
-                     LastErrorText();
-            return false;
-        }
-        LevelEntry entry;
-        entry.level = record->u8Level;
-        entry.status = status;
-        entry.name = name != nullptr ? name : "";
-        entry.params = ViewParams(record->pstStackParams, false);
-        entries->push_back(entry);
-        ZERA_vFree(name);
-        ZERA_vDeleteStackHandleLevel(record);
-    }
-    return true;
+bool ParseDescribe(const CommandLine &line, DescribeOptions *out) {
+    out->components = line.words;
+    return !out->components.empty() || line.Bad("name the components of the stack, bottom to top");
 }
-
-void PrintText(const std::vector<LevelEntry> &entries) {
-    std::printf("stack description: %zu levels, top first\n", entries.size());
-    for (const LevelEntry &e : entries) {
-        std::printf("level %u  %s  status 0x%08X (%s)\n", e.level, e.name.empty() ? "(unnamed)" : e.name.c_str(),
-                    e.status, StatusWords(e.status).c_str());
-        PrintParams(e.params, 2, stdout);
-    }
-}
-
-void PrintJson(const std::vector<LevelEntry> &entries) {
-    JsonWriter json(stdout);
-    json.BeginObject();
-    json.Key("levels");
-    json.BeginArray();
-    for (const LevelEntry &e : entries) {
-        json.BeginObject();
-        json.Field("level", e.level);
-        json.Field("component", e.name);
-        json.Field("status", e.status);
-        json.Field("status_words", StatusWords(e.status));
-        json.Key("params");
-        WriteParamsJson(e.params, &json);
-        json.EndObject();
-    }
-    json.EndArray();
-    json.EndObject();
-    json.End();
-}
-
-}  // namespace
-
-bool PrintDescription(ZERA_HPACKET packet, bool json, std::string *error) {
-    std::vector<LevelEntry> entries;
-    if (!Decode(packet, &entries, error)) return false;
-    if (json) PrintJson(entries);
-    else PrintText(entries);
-    return true;
-}
-
-namespace {
 
 int Describe(const DescribeOptions &options) {
     HostStack stack;
@@ -120,8 +50,8 @@ int Describe(const DescribeOptions &options) {
 
 }  // namespace
 
-int CommandDescribe(const std::vector<std::string> &args) {
-    return RunParsed<DescribeOptions>(args, ParseDescribe, Describe);
+int CommandDescribe(const CommandLine &line) {
+    return RunParsed<DescribeOptions>(line, ParseDescribe, Describe);
 }
 
 }  // namespace tool

@@ -3,15 +3,28 @@
 // library's, src/link/link_keys.h).
 #include <cstdio>
 
-#include "cli.h"
-#include "commands.h"
+#include "command.h"
 #include "json.h"
 #include "link_keys.h"
 
 namespace tool {
 
-int CommandKeygen(const std::vector<std::string> &args) {
-    return RunParsed<KeygenOptions>(args, ParseKeygen, [](const KeygenOptions &options) {
+namespace {
+
+struct KeygenOptions : CommonOptions {
+    std::string name;  // writes NAME.key and NAME.pub
+};
+
+bool ParseKeygen(const CommandLine &line, KeygenOptions *out) {
+    if (line.words.size() != 1 || line.words[0].empty()) return line.Bad("name exactly one key pair");
+    out->name = line.words[0];
+    return true;
+}
+
+}  // namespace
+
+int CommandKeygen(const CommandLine &line) {
+    return RunParsed<KeygenOptions>(line, ParseKeygen, [](const KeygenOptions &options) {
         zlink::KeyPair pair;
         std::string error;
         if (!zlink::WriteKeyPair(options.name, &pair, &error)) {

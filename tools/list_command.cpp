@@ -9,8 +9,7 @@
 #include <string>
 #include <system_error>
 
-#include "cli.h"
-#include "commands.h"
+#include "command.h"
 #include "component_info.h"
 #include "host_stack.h"
 #include "search_path.h"
@@ -129,10 +128,14 @@ void PrintJson(const std::vector<Entry> &entries) {
     json.End();
 }
 
+bool ParseList(const CommandLine &line, CommonOptions *) {
+    return line.words.empty() || line.Bad("takes no component names");
+}
+
 }  // namespace
 
-int CommandList(const std::vector<std::string> &args) {
-    return RunParsed<ListOptions>(args, ParseList, [](const ListOptions &options) {
+int CommandList(const CommandLine &line) {
+    return RunParsed<CommonOptions>(line, ParseList, [](const CommonOptions &options) {
         LogSearchPath();
         const std::vector<Entry> entries = Collect();
         if (options.json) PrintJson(entries);

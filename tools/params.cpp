@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cli.h"
+#include "command.h"
 #include "host_stack.h"
 #include "json.h"
 
@@ -154,29 +154,85 @@ bool ParseReal(const std::string &text, double *out) {
     return !text.empty() && *end == '\0' && std::isfinite(*out);
 }
 
-// Whether the chain of permitted values (none: anything) admits the value.
-bool Permitted(const Param &p, bool wide, uint32_t dw, double r, const std::string &s) {
-    if (p.pstValues == nullptr) return true;
-    for (const ParamValue *v = p.pstValues; v != nullptr; v = v->pstNext) {
-        const bool range = v->dwKind == ZERA_VALUE_RANGE;
-        switch (p.dwType) {
-        case ZERA_PARAM_DWORD:
-        case ZERA_PARAM_DWORD2:
-            if (range ? dw >= v->uFrom.dw && dw <= v->uTo.dw : dw == v->uFrom.dw) return true;
-            break;
-        case ZERA_PARAM_REAL:
-            if (range ? r >= v->uFrom.r && r <= v->uTo.r : r == v->uFrom.r) return true;
-            break;
-        case ZERA_PARAM_STRING:
-            if (s == DataText(v->uFrom, p.dwType, wide)) return true;
-            break;
-        default: return true;
-        }
+// The text as the bytes the host kit's typed setters widen one to a unit
+// for a wide level: false when a character lies beyond U+00FF.
+bool Latin1(const std::string &utf8, std::string *out) {
+    out->clear();
+    for (const char16_t unit : Utf16(utf8)) {
+        if (unit > 0xFF) return false;
+        *out += static_cast<char>(unit);
     }
-    return false;
+    return true;
+}
+
+// A parameter's value (or permitted value) of p's type: a JSON number for a
+// finite number, null for a string without value, else a string.
+void WriteValueJson(const ParamView &p, const std::string &value, JsonWriter *json) {
+    if (p.valueIsNumber && std::isfinite(std::strtod(value.c_str(), nullptr))) json->Raw(value);
+    else if (p.valueIsNull && &value == &p.value) json->Raw("null");
+    else json->String(value);
 }
 
 }  // namespace
+
+void PrintParams(const std::vector<ParamView> &params, int indent, std::FILE *out) {
+    if (params.empty()) {
+        std::fprintf(out, "%*s(no stack parameters)\n", indent, "");
+        return;
+    }
+    for (const ParamView &p : params) {
+        std::fprintf(out, "%*s%-12s %-7s = %-10s access %u (%s); attributes %s", indent, "", p.name.c_str(),
+                     p.type.c_str(), p.Shown().c_str(), p.access, p.accessText.c_str(), p.attributeText.c_str());
+        if (!p.permittedShown.empty()) {
+            std::string list;
+            for (const std::string &v : p.permittedShown) list += (list.empty() ? "" : ", ") + v;
+            std::fprintf(out, "; permitted %s", list.c_str());
+        }
+        if (!p.text.empty()) std::fprintf(out, "; \"%s\"", p.text.c_str());
+        std::fputc('\n', out);
+    }
+}
+
+void WriteParamsJson(const std::vector<ParamView> &params, JsonWriter *json) {
+    json->BeginArray();
+    for (const ParamView &p : params) {
+        json->BeginObject();
+        json->Field("name", p.name);
+        if (!p.text.empty()) json->Field("text", p.text);
+        json->Field("type", p.type);
+        json->Key("value");
+        WriteValueJson(p, p.value, json);
+        json->Field("access", p.access);
+        json->Field("settable_when", p.accessText);
+        json->Field("attributes", p.attributes);
+        json->Key("permitted");
+        json->BeginArray();
+        for (const ParamView::Permitted &v : p.permitted) {
+            if (!v.range) {
+                WriteValueJson(p, v.from, json);
+                continue;
+            }
+            json->BeginObject();
+            json->Key("from");
+            WriteValueJson(p, v.from, json);
+            json->Key("to");
+            WriteValueJson(p, v.to, json);
+            json->EndObject();
+        }
+        json->EndArray();
+        json->EndObject();
+    }
+    json->EndArray();
+}
+
+bool ParseParamSetting(const std::string &text, ParamSetting *out) {
+    const size_t colon = text.find(':');
+    const size_t equals = text.find('=');
+    if (colon == std::string::npos || equals == std::string::npos || equals < colon) return false;
+    out->name = text.substr(colon + 1, equals - colon - 1);
+    out->value = text.substr(equals + 1);
+    return ParseLevel(text.substr(0, colon), &out->level) && !out->name.empty();
+}
 
 const char *AccessText(uint32_t access) {
     switch (access) {
@@ -226,7 +282,6 @@ bool SetParamFromText(StackHandle *h0, uint32_t level, bool wide, const std::str
                       std::string *error) {
     const std::string where = "parameter '" + name + "' of level " + std::to_string(level);
     const std::u16string wideName = Utf16(name);
-    const std::u16string wideValue = Utf16(value);
     auto get = [&] {
         return wide ? ZERA_pstGetStackParamW(h0, level, W(wideName)) : ZERA_pstGetStackParamA(h0, level, name.c_str());
     };
@@ -248,23 +303,19 @@ bool SetParamFromText(StackHandle *h0, uint32_t level, bool wide, const std::str
         *error = "bad value '" + value + "' for " + where + " (a " + TypeText(p->dwType) + ")";
         return false;
     }
-    if (!Permitted(*p, wide, dw, r, wide ? Utf8(W(wideValue)) : value)) {
-        std::string list;
-        for (const ParamValue *pv = p->pstValues; pv != nullptr; pv = pv->pstNext) {
-            list += (list.empty() ? "" : ", ") + PermittedText(*pv, p->dwType, wide);
-        }
-        *error = "value '" + value + "' is not permitted for " + where + " (permitted: " + list + ")";
+    // The host kit checks the access class and the permitted values before
+    // it sets anything, and its refusal names what is permitted.
+    std::string setName = name, setValue = value;
+    if (wide && !(Latin1(name, &setName) && Latin1(value, &setValue))) {
+        *error = "cannot set " + where + " to " + value + ": a wide level takes characters up to U+00FF from the "
+                 "command line";
         return false;
     }
+    const auto at = static_cast<uint8_t>(level);
     BOOL8 ok = 0;
-    if (p->dwType == ZERA_PARAM_STRING) {
-        ok = wide ? ZERA_boSetStackParamW(h0, level, W(wideName), W(wideValue))
-                  : ZERA_boSetStackParamA(h0, level, name.c_str(), value.c_str());
-    } else if (p->dwType == ZERA_PARAM_REAL) {
-        ok = wide ? ZERA_boSetStackParamW(h0, level, W(wideName), r) : ZERA_boSetStackParamA(h0, level, name.c_str(), r);
-    } else {
-        ok = wide ? ZERA_boSetStackParamW(h0, level, W(wideName), dw) : ZERA_boSetStackParamA(h0, level, name.c_str(), dw);
-    }
+    if (p->dwType == ZERA_PARAM_STRING) ok = ZERA_boHostSetParamString(h0, at, setName.c_str(), setValue.c_str());
+    else if (p->dwType == ZERA_PARAM_REAL) ok = ZERA_boHostSetParamReal(h0, at, setName.c_str(), r);
+    else ok = ZERA_boHostSetParamDWord(h0, at, setName.c_str(), dw);
     if (!ok) {
         *error = "cannot set " + where + " to " + value + ": " + LastErrorText();
         if (const Param *now = get()) *error += " (its value is " + ShownData(now->uValue, now->dwType, wide) + ")";

@@ -29,64 +29,59 @@ uint32_t LinkSessions(const LevelReport &l) { return l.statistics[11]; }
 
 double Rate(uint64_t n, double seconds) { return seconds > 0 ? static_cast<double>(n) / seconds : 0; }
 
-// A parameter's value (or permitted value) of p's type: a JSON number for a
-// finite number, null for a string without value, else a string.
-void WriteValueJson(const ParamView &p, const std::string &value, JsonWriter *json) {
-    if (p.valueIsNumber && std::isfinite(std::strtod(value.c_str(), nullptr))) json->Raw(value);
-    else if (p.valueIsNull && &value == &p.value) json->Raw("null");
-    else json->String(value);
+// A line of the host events' table.
+void PrintHostEvents(const std::string &label, const LevelReport &l, double seconds, std::FILE *out) {
+    std::fprintf(out, "  %-5s %10llu %10llu %10llu %10llu %12llu %10.1f\n", label.c_str(),
+                 static_cast<unsigned long long>(l.hostSent), static_cast<unsigned long long>(l.hostTaken),
+                 static_cast<unsigned long long>(l.hostQueued), static_cast<unsigned long long>(l.dropped),
+                 static_cast<unsigned long long>(l.received), Rate(l.received, seconds));
 }
 
-}  // namespace
-
-void PrintParams(const std::vector<ParamView> &params, int indent, std::FILE *out) {
-    if (params.empty()) {
-        std::fprintf(out, "%*s(no stack parameters)\n", indent, "");
-        return;
-    }
-    for (const ParamView &p : params) {
-        std::fprintf(out, "%*s%-12s %-7s = %-10s access %u (%s); attributes %s", indent, "", p.name.c_str(),
-                     p.type.c_str(), p.Shown().c_str(), p.access, p.accessText.c_str(), p.attributeText.c_str());
-        if (!p.permittedShown.empty()) {
-            std::string list;
-            for (const std::string &v : p.permittedShown) list += (list.empty() ? "" : ", ") + v;
-            std::fprintf(out, "; permitted %s", list.c_str());
-        }
-        if (!p.text.empty()) std::fprintf(out, "; \"%s\"", p.text.c_str());
-        std::fputc('\n', out);
-    }
-}
-
-void WriteParamsJson(const std::vector<ParamView> &params, JsonWriter *json) {
+void WriteTraceJson(const std::vector<TraceEntry> &entries, JsonWriter *json) {
     json->BeginArray();
-    for (const ParamView &p : params) {
+    for (const TraceEntry &e : entries) {
         json->BeginObject();
-        json->Field("name", p.name);
-        if (!p.text.empty()) json->Field("text", p.text);
-        json->Field("type", p.type);
-        json->Key("value");
-        WriteValueJson(p, p.value, json);
-        json->Field("access", p.access);
-        json->Field("settable_when", p.accessText);
-        json->Field("attributes", p.attributes);
-        json->Key("permitted");
+        json->Key("time");
+        json->Real(e.seconds);
+        json->Field("level", e.level);
+        json->Key("type");
+        json->Raw(std::to_string(e.type));
+        json->Field("id", e.id);
+        json->Field("size", e.size);
+        json->Field("data", e.hex);
+        if (!e.detail.empty()) json->Field("detail", e.detail);
+        json->Key("attachments");
         json->BeginArray();
-        for (const ParamView::Permitted &v : p.permitted) {
-            if (!v.range) {
-                WriteValueJson(p, v.from, json);
-                continue;
-            }
+        for (const TraceEntry::Attached &a : e.attachments) {
             json->BeginObject();
-            json->Key("from");
-            WriteValueJson(p, v.from, json);
-            json->Key("to");
-            WriteValueJson(p, v.to, json);
+            json->Field("level", a.level);
+            json->Field("selector", a.selector);
+            json->Key("params");
+            WriteParamsJson(a.params, json);
             json->EndObject();
         }
         json->EndArray();
         json->EndObject();
     }
     json->EndArray();
+}
+
+// The host events' figures of a level, or of all (the totals).
+void WriteHostFiguresJson(const LevelReport &l, JsonWriter *json) {
+    json->Field("sent", l.hostSent);
+    json->Field("taken", l.hostTaken);
+    json->Field("queued", l.hostQueued);
+    json->Field("dropped", l.dropped);
+    json->Field("received", l.received);
+}
+
+}  // namespace
+
+void WriteLevelJson(uint32_t level, const std::string &component, uint32_t status, JsonWriter *json) {
+    json->Field("level", level);
+    json->Field("component", component);
+    json->Field("status", status);
+    json->Field("status_words", StatusWords(status));
 }
 
 void PrintRunReport(const RunReport &report, std::FILE *out) {
@@ -120,25 +115,14 @@ void PrintRunReport(const RunReport &report, std::FILE *out) {
     std::fprintf(out, "\nhost events\n");
     std::fprintf(out, "  %-5s %10s %10s %10s %10s %12s %10s\n", "level", "sent", "taken", "queued", "dropped", "received",
                  "recv/s");
-    for (const LevelReport &l : report.levels) {
-        std::fprintf(out, "  %-5u %10llu %10llu %10llu %10llu %12llu %10.1f\n", l.level,
-                     static_cast<unsigned long long>(l.hostSent), static_cast<unsigned long long>(l.hostTaken),
-                     static_cast<unsigned long long>(l.hostQueued), static_cast<unsigned long long>(l.dropped),
-                     static_cast<unsigned long long>(l.received), Rate(l.received, report.seconds));
-    }
-    std::fprintf(out, "  %-5s %10llu %10llu %10llu %10llu %12llu %10.1f\n", "total",
-                 static_cast<unsigned long long>(report.TotalSent()), static_cast<unsigned long long>(report.TotalTaken()),
-                 static_cast<unsigned long long>(report.TotalQueued()),
-                 static_cast<unsigned long long>(report.TotalDropped()),
-                 static_cast<unsigned long long>(report.TotalReceived()), Rate(report.TotalReceived(), report.seconds));
+    for (const LevelReport &l : report.levels) PrintHostEvents(std::to_string(l.level), l, report.seconds, out);
+    const LevelReport total = report.Totals();
+    PrintHostEvents("total", total, report.seconds, out);
     std::fprintf(out, "  sent %llu = taken %llu + still queued %llu + dropped %llu\n",
-                 static_cast<unsigned long long>(report.TotalSent()), static_cast<unsigned long long>(report.TotalTaken()),
-                 static_cast<unsigned long long>(report.TotalQueued()),
-                 static_cast<unsigned long long>(report.TotalDropped()));
-    uint64_t status = 0;
-    for (const LevelReport &l : report.levels) status += l.receivedOther;
+                 static_cast<unsigned long long>(total.hostSent), static_cast<unsigned long long>(total.hostTaken),
+                 static_cast<unsigned long long>(total.hostQueued), static_cast<unsigned long long>(total.dropped));
     std::fprintf(out, "  received at level 0: %llu data events, %llu other (stack status) events\n",
-                 static_cast<unsigned long long>(report.TotalReceived()), static_cast<unsigned long long>(status));
+                 static_cast<unsigned long long>(total.received), static_cast<unsigned long long>(total.receivedOther));
     if (report.sendFailures != 0) {
         std::fprintf(out, "  %llu sends refused, the last with %s\n",
                      static_cast<unsigned long long>(report.sendFailures), report.lastSendError.c_str());
@@ -169,10 +153,7 @@ void PrintRunReportJson(const RunReport &report, std::FILE *out) {
     json.BeginArray();
     for (const LevelReport &l : report.levels) {
         json.BeginObject();
-        json.Field("level", l.level);
-        json.Field("component", l.component);
-        json.Field("status", l.status);
-        json.Field("status_words", StatusWords(l.status));
+        WriteLevelJson(l.level, l.component, l.status, &json);
         json.Key("statistics");
         json.BeginObject();
         for (uint32_t kind = 0; kind < ZERA_STATS_KINDS; ++kind) {
@@ -191,11 +172,7 @@ void PrintRunReportJson(const RunReport &report, std::FILE *out) {
         json.EndObject();
         json.Key("host_events");
         json.BeginObject();
-        json.Field("sent", l.hostSent);
-        json.Field("taken", l.hostTaken);
-        json.Field("queued", l.hostQueued);
-        json.Field("dropped", l.dropped);
-        json.Field("received", l.received);
+        WriteHostFiguresJson(l, &json);
         json.Field("received_status", l.receivedOther);
         json.EndObject();
         if (IsLink(l)) {
@@ -217,16 +194,13 @@ void PrintRunReportJson(const RunReport &report, std::FILE *out) {
     json.EndArray();
     json.Key("totals");
     json.BeginObject();
-    json.Field("sent", report.TotalSent());
-    json.Field("taken", report.TotalTaken());
-    json.Field("queued", report.TotalQueued());
-    json.Field("dropped", report.TotalDropped());
-    json.Field("received", report.TotalReceived());
+    const LevelReport total = report.Totals();
+    WriteHostFiguresJson(total, &json);
     json.Field("send_failures", report.sendFailures);
     json.EndObject();
     if (report.traced) {
         json.Key("trace");
-        Tracer::WriteJson(report.trace, &json);
+        WriteTraceJson(report.trace, &json);
     }
     json.EndObject();
     json.End();

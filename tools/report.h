@@ -1,25 +1,24 @@
-// tools/report.h - printing what the commands found: the run report as a
-// table or as JSON, and the parameter tables that inspect and describe
-// share. Included by the tool's sources only.
+// tools/report.h - printing what a run found: the run report as a table or
+// as JSON (with the events traced at level 0), and the head of a level's
+// JSON object that the commands share. Included by the tool's sources only.
 #ifndef ZERA_TOOLS_REPORT_H
 #define ZERA_TOOLS_REPORT_H
 
+#include <cstdint>
 #include <cstdio>
-#include <vector>
+#include <string>
 
 #include "json.h"
-#include "params.h"
-#include "run_session.h"
+#include "run_result.h"
 
 namespace tool {
 
 void PrintRunReport(const RunReport &report, std::FILE *out);
 void PrintRunReportJson(const RunReport &report, std::FILE *out);
 
-// A table of parameters, each line indented by `indent` spaces.
-void PrintParams(const std::vector<ParamView> &params, int indent, std::FILE *out);
-// The parameters as a JSON array.
-void WriteParamsJson(const std::vector<ParamView> &params, JsonWriter *json);
+// The fields that open a level's JSON object: its number, component and
+// status, as a number and in words.
+void WriteLevelJson(uint32_t level, const std::string &component, uint32_t status, JsonWriter *json);
 
 }  // namespace tool
 

@@ -2,12 +2,13 @@
 // with --trace-out or --latency the library writes the run's timeline, from
 // which --latency reads the queues' residence times.
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "ZERA_Host.h"
-#include "cli.h"
-#include "commands.h"
+#include "command.h"
 #include "latency.h"
 #include "report.h"
 #include "run_session.h"
@@ -15,6 +16,60 @@
 namespace tool {
 
 namespace {
+
+bool ParseSchedule(const std::string &text, SendSchedule *out) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t colon; (colon = text.find(':', start)) != std::string::npos; start = colon + 1) {
+        parts.push_back(text.substr(start, colon - start));
+    }
+    parts.push_back(text.substr(start));
+    if (parts.size() < 2 || parts.size() > 3) return false;
+    if (!ParseLevel(parts[0], &out->level)) return false;
+    if (!ParseNumber(parts[1], 3600000, &out->periodMs) || out->periodMs == 0) return false;
+    out->count = 0;
+    return parts.size() == 2 || ParseNumber(parts[2], 0xFFFFFFFFu, &out->count);
+}
+
+bool ParseDuration(const std::string &value, double *out) {
+    char *end = nullptr;
+    *out = std::strtod(value.c_str(), &end);
+    return !value.empty() && *end == '\0' && std::isfinite(*out) && *out > 0 && *out <= 86400;
+}
+
+bool ParseRun(const CommandLine &line, RunOptions *out) {
+    out->components = line.words;
+    for (const GivenOption &o : line.options) {
+        if (o.name == "--trace") {
+            out->trace = true;
+        } else if (o.name == "--latency") {
+            out->latency = true;
+        } else if (o.name == "--trace-out") {
+            if (o.value.empty()) return line.Bad("--trace-out needs a file");
+            out->traceOut = o.value;
+        } else if (o.name == "--duration") {
+            if (!ParseDuration(o.value, &out->durationSeconds)) {
+                return line.Bad("bad duration '" + o.value + "' (seconds, above 0, at most 86400)");
+            }
+        } else if (o.name == "--set") {
+            ParamSetting setting;
+            if (!ParseParamSetting(o.value, &setting)) {
+                return line.Bad("bad --set '" + o.value + "' (LEVEL:NAME=VALUE, LEVEL 1 to 31)");
+            }
+            out->settings.push_back(setting);
+        } else {
+            SendSchedule schedule;
+            if (!ParseSchedule(o.value, &schedule)) {
+                return line.Bad("bad --send '" + o.value +
+                                "' (LEVEL:PERIOD_MS[:COUNT], LEVEL 1 to 31, PERIOD_MS 1 to 3600000)");
+            }
+            out->sends.push_back(schedule);
+        }
+    }
+    // The sample stack, bottom to top.
+    if (out->components.empty()) out->components = {"Counter", "Loopback", "Ticker"};
+    return true;
+}
 
 // A Link that never reached its peer, or delivered none of the events it
 // was given, fails the run with a word on stderr: the report alone would
@@ -51,8 +106,8 @@ std::string TimelinePath(const RunOptions &options) {
 
 }  // namespace
 
-int CommandRun(const std::vector<std::string> &args) {
-    return RunParsed<RunOptions>(args, ParseRun, [](const RunOptions &options) {
+int CommandRun(const CommandLine &line) {
+    return RunParsed<RunOptions>(line, ParseRun, [](const RunOptions &options) {
         const std::string timeline = TimelinePath(options);
         if (!timeline.empty() && !ZERA_boHostTraceStart(nullptr, timeline.c_str())) {
             std::fprintf(stderr, "zera run: the timeline cannot be written: %s\n", OSAL_pszGetLastErrorText());

@@ -9,13 +9,14 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
 
+#include "event_tracer.h"
 #include "host_stack.h"
+#include "stop_signals.h"
 
 namespace tool {
 
@@ -30,30 +31,6 @@ constexpr uint32_t kLevels = ZERA_MAX_LEVEL + 1;
 constexpr uint64_t kHostTag = 0x5A45524148535431ull;
 // The receiver waits in rounds of this many milliseconds.
 constexpr uint32_t kReceiveRoundMs = 200;
-
-volatile std::sig_atomic_t g_interrupted = 0;
-
-extern "C" void OnSignal(int) { g_interrupted = 1; }
-
-}  // namespace
-
-bool StopSignalled() { return g_interrupted != 0; }
-
-void InstallStopSignals() {
-#if defined(_WIN32)
-    // The C runtime maps a console's Ctrl+C to SIGINT.
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
-#else
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-#endif
-}
-
-namespace {
 
 bool IsDataEvent(const Event *ev) { return ev->i32Type >= ZERA_EVENT_DATA0 && ev->i32Type <= ZERA_EVENT_DATA2; }
 
@@ -274,32 +251,6 @@ void CollectLevels(const HostStack &stack, const Counters &counters, RunReport *
 
 }  // namespace
 
-uint64_t RunReport::TotalSent() const {
-    uint64_t sum = 0;
-    for (const LevelReport &l : levels) sum += l.hostSent;
-    return sum;
-}
-uint64_t RunReport::TotalTaken() const {
-    uint64_t sum = 0;
-    for (const LevelReport &l : levels) sum += l.hostTaken;
-    return sum;
-}
-uint64_t RunReport::TotalQueued() const {
-    uint64_t sum = 0;
-    for (const LevelReport &l : levels) sum += l.hostQueued;
-    return sum;
-}
-uint64_t RunReport::TotalDropped() const {
-    uint64_t sum = 0;
-    for (const LevelReport &l : levels) sum += l.dropped;
-    return sum;
-}
-uint64_t RunReport::TotalReceived() const {
-    uint64_t sum = 0;
-    for (const LevelReport &l : levels) sum += l.received;
-    return sum;
-}
-
 int RunStack(const RunOptions &options, RunReport *report) {
     HostStack stack;
     std::string error;
@@ -346,14 +297,14 @@ int RunStack(const RunOptions &options, RunReport *report) {
     const auto duration = std::chrono::duration<double>(options.durationSeconds);
     sender.Start();
     Clock::time_point nextShow = start + std::chrono::seconds(1);
-    while (!g_interrupted && Clock::now() - start < duration) {
+    while (!StopSignalled() && Clock::now() - start < duration) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         if (Clock::now() >= nextShow) {
             progress.Show(std::chrono::duration<double>(Clock::now() - start).count());
             nextShow += std::chrono::seconds(1);
         }
     }
-    report->interrupted = g_interrupted != 0;
+    report->interrupted = StopSignalled();
     sender.Stop();
     report->seconds = std::chrono::duration<double>(Clock::now() - start).count();
     progress.Finish();

@@ -8,47 +8,30 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
+#include "command.h"
 #include "params.h"
-#include "trace.h"
+#include "run_result.h"
 
 namespace tool {
 
-// What the report shows of one level.
-struct LevelReport {
+// A schedule of host events: --send LEVEL:PERIOD_MS[:COUNT]; count 0 repeats
+// until the run ends.
+struct SendSchedule {
     uint32_t level = 0;
-    std::string component;
-    uint32_t status = 0;
-    uint32_t statistics[ZERA_STATS_WORDS] = {};
-    std::vector<ParamView> params;
-    uint64_t hostSent = 0;      // host events addressed to this level that the send accepted
-    uint64_t hostQueued = 0;    // of those, still in the level's send queue at the end
-    uint64_t dropped = 0;       // events the level's input filter dropped: its receive queue was full
-    uint64_t hostTaken = 0;     // taken by the level's component and not dropped: sent - queued - dropped
-    uint64_t received = 0;      // data events (types 0-2) of this level received at level 0
-    uint64_t receivedOther = 0; // other events of this level received at level 0 (status events)
+    uint32_t periodMs = 0;
+    uint32_t count = 0;
 };
 
-struct RunReport {
-    std::vector<std::string> components;
-    double seconds = 0;          // how long the stack ran
-    bool interrupted = false;    // ended by a signal before the duration
-    uint64_t sendFailures = 0;   // sends the library refused
-    std::string lastSendError;   // the text of the last refusal
-    std::vector<LevelReport> levels;  // levels 1 to the top
-    bool traced = false;              // --trace with --json: the events below
-    std::vector<TraceEntry> trace;
-    uint64_t TotalSent() const;
-    uint64_t TotalTaken() const;
-    uint64_t TotalQueued() const;
-    uint64_t TotalDropped() const;
-    uint64_t TotalReceived() const;
+// What `zera run` is asked to do.
+struct RunOptions : CommonOptions {
+    std::vector<std::string> components;  // empty: the sample stack
+    double durationSeconds = 5.0;
+    std::vector<ParamSetting> settings;
+    std::vector<SendSchedule> sends;
+    bool trace = false;  // show each event that reaches level 0
+    std::string traceOut;  // the timeline's file, or empty
+    bool latency = false;  // print the queues' residence times
 };
-
-// SIGINT (Ctrl-C) and SIGTERM end a command that runs until stopped: once
-// installed, StopSignalled() turns true at the first of them.
-void InstallStopSignals();
-bool StopSignalled();
 
 // Runs the stack as the options say. Returns 0 and fills *report, or prints
 // why it failed to stderr and returns the tool's exit status (1 for a

@@ -22,14 +22,14 @@
 #include <thread>
 #include <vector>
 
-#include "commands.h"
+#include "command.h"
 #include "host_stack.h"
 #include "link_keys.h"
 #include "link_session.h"
 #include "link_socket.h"
 #include "link_wire.h"
 #include "params.h"
-#include "run_session.h"
+#include "stop_signals.h"
 
 namespace tool {
 
@@ -42,6 +42,58 @@ constexpr uint32_t kReceiveRoundMs = 100;
 constexpr int kPollMs = 50;
 constexpr int kMessagesPerRound = 8;  // messages to the peer between two looks at the socket
 constexpr uint32_t kDeniedShown = 10; // key refusals said on stderr one by one, then no more
+
+struct ServeOptions : CommonOptions {
+    std::vector<std::string> components;
+    std::string endpoint = "tcp://127.0.0.1:5570";
+    bool connect = false;          // connect to the endpoint instead of binding it
+    std::string curveSecret;       // CURVE: the server's key pair file (empty: CURVE off)
+    std::string allow;             // CURVE: the allow-list file or folder of client keys
+    bool insecure = false;         // a bind beyond loopback without CURVE, knowingly
+    std::string name = "serve";    // this end's name in its welcome
+    std::string peerName;          // the name a stack peer must have (empty: any)
+    uint32_t highWater = 16;       // messages per direction and connection (zlink::kDefaultHighWater)
+    uint32_t intervalMs = 0;       // print the status this often (0: never)
+    std::vector<ParamSetting> settings;
+};
+
+bool ParseServe(const CommandLine &line, ServeOptions *out) {
+    out->components = line.words;
+    for (const GivenOption &o : line.options) {
+        bool ok = true;
+        if (o.name == "--bind" || o.name == "--connect") {
+            out->endpoint = o.value;
+            out->connect = o.name == "--connect";
+            ok = !o.value.empty();
+        } else if (o.name == "--name") {
+            out->name = o.value;
+        } else if (o.name == "--peer-name") {
+            out->peerName = o.value;
+        } else if (o.name == "--hwm") {
+            ok = ParseNumber(o.value, 1000000, &out->highWater) && out->highWater != 0;
+        } else if (o.name == "--interval") {
+            ok = ParseNumber(o.value, 86400000, &out->intervalMs);
+        } else if (o.name == "--curve-secret") {
+            out->curveSecret = o.value;
+            ok = !o.value.empty();
+        } else if (o.name == "--allow") {
+            out->allow = o.value;
+            ok = !o.value.empty();
+        } else if (o.name == "--insecure") {
+            out->insecure = true;
+        } else {
+            ParamSetting setting;
+            ok = ParseParamSetting(o.value, &setting);
+            out->settings.push_back(setting);
+        }
+        if (!ok) return line.Bad("bad value '" + o.value + "' for " + o.name);
+    }
+    if (out->components.empty()) return line.Bad("name the components of the stack, bottom to top");
+    if (out->curveSecret.empty() != out->allow.empty()) {
+        return line.Bad("CURVE needs both --curve-secret and --allow (it lets in nobody else)");
+    }
+    return true;
+}
 
 zlink::Millis Now() {
     return static_cast<zlink::Millis>(
@@ -389,8 +441,8 @@ private:
 
 }  // namespace
 
-int CommandServe(const std::vector<std::string> &args) {
-    return RunParsed<ServeOptions>(args, ParseServe, [](const ServeOptions &options) {
+int CommandServe(const CommandLine &line) {
+    return RunParsed<ServeOptions>(line, ParseServe, [](const ServeOptions &options) {
         if (options.curveSecret.empty() && !zlink::IsLoopbackEndpoint(options.endpoint)) {
             const char *verb = options.connect ? "connect to" : "bind";
             if (!options.insecure) {

@@ -15,13 +15,14 @@
 #include <string>
 #include <thread>
 
-#include "commands.h"
+#include "command.h"
+#include "description.h"
 #include "host_stack.h"
 #include "json.h"
 #include "link_keys.h"
 #include "link_socket.h"
 #include "link_wire.h"
-#include "run_session.h"
+#include "stop_signals.h"
 
 namespace tool {
 
@@ -30,6 +31,33 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kAnswerWaitMs = 1000;
+
+struct TopOptions : CommonOptions {
+    std::string endpoint;
+    uint32_t count = 0;  // refreshes before it ends (0: until Ctrl-C)
+    bool describe = false;  // print the stack description once instead
+    std::string serverKey;  // CURVE: the server's public key (Z85) or a file that holds it
+    std::string keyFile;    // CURVE: this end's key pair file
+};
+
+bool ParseTop(const CommandLine &line, TopOptions *out) {
+    for (const GivenOption &o : line.options) {
+        if (o.name == "--describe") {
+            out->describe = true;
+        } else if (o.name == "--server-key") {
+            out->serverKey = o.value;
+        } else if (o.name == "--key") {
+            out->keyFile = o.value;
+        } else if (!ParseNumber(o.value, 0xFFFFFFFFu, &out->count)) {
+            return line.Bad("bad --count '" + o.value + "'");
+        }
+    }
+    if (line.words.size() != 1) return line.Bad("name exactly one endpoint");
+    if (out->describe && out->count != 0) return line.Bad("--describe prints once: no --count with it");
+    if (out->serverKey.empty() != out->keyFile.empty()) return line.Bad("CURVE needs both --server-key and --key");
+    out->endpoint = line.words[0];
+    return true;
+}
 
 uint32_t Events(const zlink::LevelStatus &l) { return l.statistics[0] + l.statistics[1]; }
 
@@ -185,8 +213,8 @@ int Describe(void *socket, const TopOptions &options) {
 
 }  // namespace
 
-int CommandTop(const std::vector<std::string> &args) {
-    return RunParsed<TopOptions>(args, ParseTop, [](const TopOptions &options) {
+int CommandTop(const CommandLine &line) {
+    return RunParsed<TopOptions>(line, ParseTop, [](const TopOptions &options) {
         void *ctx = zmq_ctx_new();
         void *socket = ctx != nullptr ? zmq_socket(ctx, ZMQ_DEALER) : nullptr;
         std::string error;

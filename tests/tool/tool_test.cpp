@@ -122,7 +122,8 @@ TEST(Tool, CommandsShowTheirTextsAndStatus) {
         {"-v list 2>&1", 0, {"zera: search path: ", "Echo"}},
         {"run --duration 0.2 --set 0x1:Answer=0x0 --send 0x1:0x32:0x1 Echo", 0, {"Answer       dword   = 0"}},
         {"run --set 1:Answer=0x Echo", 2, {"bad value '0x' for parameter 'Answer' of level 1"}},
-        {"run --set 1:Answer=2 Echo", 2, {"value '2' is not permitted", "(permitted: 0..1)"}},
+        {"run --set 1:Answer=2 Echo", 2,
+         {"cannot set parameter 'Answer' of level 1 to 2: error 1034", "permitted are 0..1", "(its value is 1)"}},
         {"version", 0, {"zera "}}, {"help version", 0, {"usage: zera version [--json]", "Exit status: 0"}},
         {"help help", 0, {"usage: zera help [<command> | --man]"}},
         {"help --man", 0, {".TH ZERA 1", ".SH RUN", "usage: zera run", ".SH INSPECT", "\\-\\-exists"}},
@@ -246,7 +247,10 @@ print(len(lines))')";
     const Result usage = Shell(kTool + " --help");
     size_t listed = 0;
     for (size_t at = usage.out.find("\n  "); at != std::string::npos; at = usage.out.find("\n  ", at + 1)) {
-        const std::string command = usage.out.substr(at + 3, usage.out.find_first_of(" \n", at + 3) - at - 3);
+        // Its name: the words before the synopsis ("<name>", "[...]") or the summary.
+        const size_t end = std::min(usage.out.find("  ", at + 3), usage.out.find_first_of("<[\n", at + 3));
+        std::string command = usage.out.substr(at + 3, end - at - 3);
+        while (!command.empty() && command.back() == ' ') command.pop_back();
         if (command.empty() || !std::isalpha(static_cast<unsigned char>(command[0]))) continue;
         const Result help = Shell(kTool + " help " + command);
         if (help.out.find("--json ") == std::string::npos) continue;

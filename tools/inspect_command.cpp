@@ -1,4 +1,4 @@
-// tools/show_component.cpp - `zera inspect`: what a component module says
+// tools/inspect_command.cpp - `zera inspect`: what a component module says
 // about itself: its file, name, info blocks, stack parameters, and the
 // exports the library cannot use as they are.
 //
@@ -12,17 +12,27 @@
 #include <string>
 
 #include "ZERA_Component.h"
-#include "cli.h"
-#include "commands.h"
+#include "command.h"
 #include "component_info.h"
 #include "host_stack.h"
 #include "params.h"
-#include "report.h"
 #include "search_path.h"
 
 namespace tool {
 
 namespace {
+
+struct InspectOptions : CommonOptions {
+    std::string component;
+    bool exists = false;  // only the exit status: 0 a component the library takes, 1 not
+};
+
+bool ParseInspect(const CommandLine &line, InspectOptions *out) {
+    if (line.words.size() != 1) return line.Bad("name exactly one component");
+    out->component = line.words[0];
+    out->exists = !line.options.empty();  // --exists, its only option
+    return true;
+}
 
 // How the add went: taken (and whether on the host level), or refused.
 struct AddOutcome {
@@ -174,8 +184,8 @@ int Inspect(const InspectOptions &options) {
 
 }  // namespace
 
-int CommandInspect(const std::vector<std::string> &args) {
-    return RunParsed<InspectOptions>(args, ParseInspect, Inspect);
+int CommandInspect(const CommandLine &line) {
+    return RunParsed<InspectOptions>(line, ParseInspect, Inspect);
 }
 
 }  // namespace tool

@@ -1,10 +1,10 @@
-// tools/trace.cpp - the records of `zera run --trace`.
-#include "trace.h"
+// tools/event_tracer.cpp - the records of `zera run --trace`.
+#include "event_tracer.h"
 
 #include <cstring>
 
 #include "host_stack.h"
-#include "report.h"
+#include "params.h"
 
 namespace tool {
 
@@ -83,35 +83,6 @@ void Tracer::Record(const Event *ev) {
 std::vector<TraceEntry> Tracer::Entries() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return entries_;
-}
-
-void Tracer::WriteJson(const std::vector<TraceEntry> &entries, JsonWriter *json) {
-    json->BeginArray();
-    for (const TraceEntry &e : entries) {
-        json->BeginObject();
-        json->Key("time");
-        json->Real(e.seconds);
-        json->Field("level", e.level);
-        json->Key("type");
-        json->Raw(std::to_string(e.type));
-        json->Field("id", e.id);
-        json->Field("size", e.size);
-        json->Field("data", e.hex);
-        if (!e.detail.empty()) json->Field("detail", e.detail);
-        json->Key("attachments");
-        json->BeginArray();
-        for (const TraceEntry::Attached &a : e.attachments) {
-            json->BeginObject();
-            json->Field("level", a.level);
-            json->Field("selector", a.selector);
-            json->Key("params");
-            WriteParamsJson(a.params, json);
-            json->EndObject();
-        }
-        json->EndArray();
-        json->EndObject();
-    }
-    json->EndArray();
 }
 
 }  // namespace tool
