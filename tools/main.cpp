@@ -8,6 +8,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "json.h"
+#include "trace_merge.h"
 
 namespace tool {
 
@@ -73,6 +74,7 @@ int main(int argc, char **argv) {
     if (command == "inspect") return tool::CommandInspect(args);
     if (command == "describe") return tool::CommandDescribe(args);
     if (command == "list") return tool::CommandList(args);
+    if (command == "trace") return tool::RunTraceMerge(std::vector<std::string>(argv + at + 1, argv + argc));
 #if ZERA_TOOL_LINK
     if (command == "serve") return tool::CommandServe(args);
     if (command == "top") return tool::CommandTop(args);
