@@ -8,10 +8,12 @@
 // holds several events, and slices on one track must nest, so each stay goes
 // to the first lane whose last stay ended before it began.
 //
-// Buffers: one single-producer ring per thread that ever records, linked
-// into a list that only grows; a thread's ring outlives the thread (a thread
-// variable with a destructor is not dependable in a Windows DLL) and goes
-// with the library. A full ring loses the record and counts it.
+// Buffers: one single-producer list of chunks per thread that ever records,
+// linked into a list that only grows; a thread's buffer outlives the thread
+// (a thread variable with a destructor is not dependable in a Windows DLL)
+// and goes with the library. A burst faster than the writer grows the
+// thread's buffer by a chunk (an allocation every 4096 records) up to a
+// bound for the process; past it a record is lost and counted.
 #include <algorithm>
 #include <chrono>
 #include <cctype>
@@ -35,9 +37,11 @@ namespace trace {
 
 namespace {
 
-// Records per thread (a power of two; 48 bytes each): a stream's few
-// milliseconds, the time the writer may fall behind.
-constexpr uint32_t kRingSize = 32768;
+// A thread's buffer grows by chunks of this many records (48 bytes each)
+// while the writer is behind, up to kMaxBufferedBytes for all threads
+// together; the writer frees each chunk it has written.
+constexpr uint32_t kChunkEntries = 4096;
+constexpr size_t kMaxBufferedBytes = sizeof(void *) == 4 ? (64u << 20) : (256u << 20);
 // The writer's sleep when it found little to write; with more it goes on at once.
 constexpr auto kDrainPeriod = std::chrono::milliseconds(2);
 constexpr size_t kLittle = 256;
@@ -45,7 +49,7 @@ constexpr uint32_t kTrackStride = 1000;    // thread ids a level's track and lan
 constexpr uint32_t kRecvLaneBase = 500;    // offset of the receive queue's lanes
 constexpr uint32_t kMaxLanes = 499;        // per queue; beyond, stays share the last lane
 
-// What a ring holds besides the hooks' kinds.
+// What a buffer holds besides the hooks' kinds.
 constexpr uint8_t kNamed = 100;     // `value` points at a heap copy of the component's name
 constexpr uint8_t kForgotten = 101;
 
@@ -62,21 +66,54 @@ struct Entry {
     uint8_t eventLevel;
 };
 
+struct Chunk {
+    std::atomic<uint32_t> count{0};       // entries written; by the owning thread only
+    std::atomic<Chunk *> next{nullptr};   // set by the owning thread when this one is full
+    Entry entries[kChunkEntries];
+};
+
+std::atomic<size_t> g_buffered{0};  // bytes of chunks allocated and not yet freed
+
+// One thread's records: a list of chunks, written at its tail by the
+// thread and read from its head by the writer, so that neither waits.
 struct Ring {
-    std::atomic<uint32_t> head{0};  // written by the owning thread only
-    std::atomic<uint32_t> tail{0};  // written by the draining thread only
+    std::atomic<Chunk *> tail{nullptr};  // written by the owning thread only
+    Chunk *head = nullptr;               // the draining thread's
+    uint32_t read = 0;                   // the draining thread's: entries of head written out
     std::atomic<uint64_t> lost{0};
     Ring *next = nullptr;
-    Entry entries[kRingSize];
 };
 
 std::atomic<Ring *> g_rings{nullptr};
 thread_local Ring *t_ring = nullptr;
 
+// A new chunk, counted against the bound; null when memory or the bound ran out.
+Chunk *NewChunk() {
+    if (g_buffered.fetch_add(sizeof(Chunk), std::memory_order_relaxed) + sizeof(Chunk) > kMaxBufferedBytes) {
+        g_buffered.fetch_sub(sizeof(Chunk), std::memory_order_relaxed);
+        return nullptr;
+    }
+    Chunk *chunk = new (std::nothrow) Chunk;
+    if (chunk == nullptr) g_buffered.fetch_sub(sizeof(Chunk), std::memory_order_relaxed);
+    return chunk;
+}
+
+void FreeChunk(Chunk *chunk) {
+    delete chunk;
+    g_buffered.fetch_sub(sizeof(Chunk), std::memory_order_relaxed);
+}
+
 Ring *ThisThreadsRing() {
     if (t_ring != nullptr) return t_ring;
     Ring *ring = new (std::nothrow) Ring;
     if (ring == nullptr) return nullptr;
+    Chunk *first = NewChunk();
+    if (first == nullptr) {
+        delete ring;
+        return nullptr;
+    }
+    ring->head = first;
+    ring->tail.store(first, std::memory_order_relaxed);
     ring->next = g_rings.load(std::memory_order_relaxed);
     while (!g_rings.compare_exchange_weak(ring->next, ring, std::memory_order_release, std::memory_order_relaxed)) {
     }
@@ -87,14 +124,51 @@ Ring *ThisThreadsRing() {
 bool Push(const Entry &entry) {
     Ring *ring = ThisThreadsRing();
     if (ring == nullptr) return false;
-    const uint32_t head = ring->head.load(std::memory_order_relaxed);
-    if (head - ring->tail.load(std::memory_order_acquire) >= kRingSize) {
-        ring->lost.fetch_add(1, std::memory_order_relaxed);
-        return false;
+    Chunk *chunk = ring->tail.load(std::memory_order_relaxed);
+    uint32_t n = chunk->count.load(std::memory_order_relaxed);
+    if (n == kChunkEntries) {
+        Chunk *more = NewChunk();
+        if (more == nullptr) {
+            ring->lost.fetch_add(1, std::memory_order_relaxed);
+            return false;
+        }
+        chunk->next.store(more, std::memory_order_release);
+        ring->tail.store(more, std::memory_order_release);
+        chunk = more;
+        n = 0;
     }
-    ring->entries[head % kRingSize] = entry;
-    ring->head.store(head + 1, std::memory_order_release);
+    chunk->entries[n] = entry;
+    chunk->count.store(n + 1, std::memory_order_release);
     return true;
+}
+
+// The draining thread's place in a ring: what it may read now.
+struct Cursor {
+    Ring *ring;
+    Chunk *end;       // the ring's tail when the drain began
+    uint32_t endCount;  // and its count then
+    bool AtEnd() const { return ring->head == end && ring->read >= endCount; }
+    const Entry &Peek() const { return ring->head->entries[ring->read]; }
+    void Advance() {
+        ++ring->read;
+        Settle();
+    }
+    // Past a chunk read to its end, which is freed, when the thread went on to another.
+    void Settle() {
+        while (ring->read == kChunkEntries && ring->head != end) {
+            Chunk *done = ring->head;
+            ring->head = done->next.load(std::memory_order_acquire);
+            ring->read = 0;
+            FreeChunk(done);
+        }
+    }
+};
+
+Cursor CursorOf(Ring *ring) {
+    Chunk *end = ring->tail.load(std::memory_order_acquire);
+    Cursor c{ring, end, end->count.load(std::memory_order_acquire)};
+    c.Settle();
+    return c;
 }
 
 // Metadata records made ready by NoteLinkPeer, for the writer.
@@ -208,25 +282,35 @@ public:
             g_notes.clear();
         }
         for (Ring *ring = g_rings.load(std::memory_order_acquire); ring != nullptr; ring = ring->next) {
-            ring->tail.store(ring->head.load(std::memory_order_acquire), std::memory_order_release);
+            for (Cursor c = CursorOf(ring); !c.AtEnd(); c.Advance()) {
+            }
             lostBefore_ += ring->lost.load(std::memory_order_relaxed);
         }
     }
 
-    // Writes what the buffers hold; how many records that was.
+    // Writes what the buffers held when it began, in time order (each
+    // thread's records are in order already: they are merged); how many
+    // records that was.
     size_t Drain() {
-        batch_.clear();
+        cursors_.clear();
         for (Ring *ring = g_rings.load(std::memory_order_acquire); ring != nullptr; ring = ring->next) {
-            const uint32_t head = ring->head.load(std::memory_order_acquire);
-            uint32_t tail = ring->tail.load(std::memory_order_relaxed);
-            for (; tail != head; ++tail) batch_.push_back(ring->entries[tail % kRingSize]);
-            ring->tail.store(tail, std::memory_order_release);
+            const Cursor c = CursorOf(ring);
+            if (!c.AtEnd()) cursors_.push_back(c);
         }
-        std::stable_sort(batch_.begin(), batch_.end(), [](const Entry &a, const Entry &b) { return a.ns < b.ns; });
-        for (const Entry &entry : batch_) Draw(entry);
+        size_t drawn = 0;
+        while (!cursors_.empty()) {
+            size_t first = 0;
+            for (size_t i = 1; i < cursors_.size(); ++i) {
+                if (cursors_[i].Peek().ns < cursors_[first].Peek().ns) first = i;
+            }
+            Draw(cursors_[first].Peek());
+            ++drawn;
+            cursors_[first].Advance();
+            if (cursors_[first].AtEnd()) cursors_.erase(cursors_.begin() + static_cast<std::ptrdiff_t>(first));
+        }
         WriteNotes();
         out_.Flush(true);
-        return batch_.size();
+        return drawn;
     }
 
     // Closes the JSON; returns the number of records lost.
@@ -407,7 +491,7 @@ private:
     std::unordered_map<const void *, Track> tracks_;
     uint32_t trackCount_ = 0;
     uint64_t lostBefore_ = 0;
-    std::vector<Entry> batch_;
+    std::vector<Cursor> cursors_;
 };
 
 // Guards g_writer (its creation, start and end). Taken by Start and Stop only.
@@ -614,6 +698,11 @@ void Shutdown() {
     Ring *ring = g_rings.exchange(nullptr);
     while (ring != nullptr) {
         Ring *next = ring->next;
+        for (Chunk *chunk = ring->head; chunk != nullptr;) {
+            Chunk *after = chunk->next.load(std::memory_order_relaxed);
+            FreeChunk(chunk);
+            chunk = after;
+        }
         delete ring;
         ring = next;
     }
