@@ -564,6 +564,8 @@ TEST_F(Link, FakeServerSendsEveryKindAndTheLinkLivesOn) {
         {zlink::kStatusAsk}, {zlink::kDescribeAsk}, {zlink::kBye},
         zlink::StatusMessage(report), {zlink::kDescription, 0},
         zlink::AckMessage(0),
+        zlink::ClockAskMessage(zlink::ClockAsk()),           // a server's side
+        zlink::ClockAnswerMessage(zlink::ClockAnswer{0, 2, 3}),  // to no probe of the Link's
     };
     for (const Bytes &m : kinds) peer.Send(m);
     peer.Send({zlink::kFlush});
@@ -573,7 +575,7 @@ TEST_F(Link, FakeServerSendsEveryKindAndTheLinkLivesOn) {
     EXPECT_EQ(answer, zlink::AckMessage(1));  // the item list was taken (and dropped)
     peer.Send(Numbered(1, {0x42}));
     EXPECT_EQ(stack.Receive(), "66");
-    EXPECT_EQ(stack.Figures({1, 1, 6, 1}), (std::vector<uint32_t>{1, 1, 6, 1}));
+    EXPECT_EQ(stack.Figures({1, 1, 8, 1}), (std::vector<uint32_t>{1, 1, 8, 1}));
     EXPECT_NE(ZERA_hHandleGetNextLevel(stack.h0)->dwStatus & ZERA_STATUS_STARTED, 0u);
     EXPECT_TRUE(ZERA_boHostStopStack(stack.h0));
 }
