@@ -12,7 +12,9 @@
 // each end's level, and the receiving end renumbers, link_wire.h). The
 // protocol (hello, welcome, numbers, confirmations, accounting) is the link
 // library's session (src/link/link_session.h), which serve drives too; this
-// file only moves its bytes.
+// file only moves its bytes. The session also probes the server's timeline
+// clock; the estimate and a mark for each event that comes in go into this
+// process's timeline, so that the two processes' timelines merge.
 //
 // Transport: one ZeroMQ DEALER socket, bound or connected to the endpoint
 // (tcp://host:port, ipc://path). On every new connection Link sends a hello
