@@ -8,7 +8,10 @@
 //                     of levels 3 to 1 -> host
 // Each comes as "Latency" (one event in flight; the "median_us" counter is
 // the median one-way time, or the round trip for RoundTrip) and "Stream"
-// (a burst of 1024 events; "items_per_second").
+// (a burst of 1024 events; "items_per_second"). SendToTake and RoundTrip
+// come once more with the timeline written ("Traced", beside the plain
+// ones in the same run): "records" counts what the file got, "lost_pct"
+// the share of records the threads' buffers had no room for.
 //
 // The levels are made by hand (handle, entry table, empty parameter list),
 // so the programs need no component modules.
@@ -18,7 +21,11 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstring>
 #include <deque>
+#include <memory>
+#include <string>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -157,13 +164,44 @@ private:
     std::thread taker_;
 };
 
+// The timeline written from construction to destruction, into a file that
+// is read back for the counters and removed.
+class Traced {
+public:
+    explicit Traced(benchmark::State &state) : state_(state) {
+        if (!ZERA_boHostTraceStart(nullptr, kFile)) state.SkipWithError("the timeline did not start");
+    }
+    ~Traced() {
+        if (!ZERA_boHostTraceStop()) return;
+        FILE *file = std::fopen(kFile, "rb");
+        if (file == nullptr) return;
+        double records = 0, lost = 0;
+        char line[512];
+        while (std::fgets(line, sizeof line, file) != nullptr) {
+            if (std::strncmp(line, "{\"ph\"", 5) == 0) ++records;
+            if (const char *at = std::strstr(line, "\"records_lost\"")) {
+                if ((at = std::strstr(at, "\"count\":")) != nullptr) lost = std::strtod(at + 8, nullptr);
+            }
+        }
+        std::fclose(file);
+        std::remove(kFile);
+        state_.counters["records"] = records;
+        state_.counters["lost_pct"] = records + lost > 0 ? 100.0 * lost / (records + lost) : 0;
+    }
+
+private:
+    static constexpr const char *kFile = "flow_bench_timeline.json";
+    benchmark::State &state_;
+};
+
 Event *Stamped(int32_t type, uint8_t level) {
     Event *ev = ZERA_pstCreateEvent(type, level, 16);
     ev->u64Aux1 = SteadyNanos();
     return ev;
 }
 
-void SendToTake(benchmark::State &state, bool stream) {
+void SendToTake(benchmark::State &state, bool stream, bool traced = false) {
+    std::unique_ptr<Traced> timeline(traced ? new Traced(state) : nullptr);
     BenchStack stack;
     std::atomic<int64_t> taken{0};
     std::vector<uint64_t> nanos;
@@ -188,8 +226,10 @@ void SendToTake(benchmark::State &state, bool stream) {
 
 void BM_SendToTakeLatency(benchmark::State &state) { SendToTake(state, false); }
 void BM_SendToTakeStream(benchmark::State &state) { SendToTake(state, true); }
+void BM_SendToTakeStreamTraced(benchmark::State &state) { SendToTake(state, true, true); }
 BENCHMARK(BM_SendToTakeLatency)->UseRealTime();
 BENCHMARK(BM_SendToTakeStream)->UseRealTime();
+BENCHMARK(BM_SendToTakeStreamTraced)->UseRealTime();
 
 void FilterToReceive(benchmark::State &state, bool stream, uint32_t levelMask) {
     BenchStack stack;
@@ -232,7 +272,8 @@ BENCHMARK(BM_FilterToReceiveStream)->UseRealTime();
 BENCHMARK(BM_FilterToReceiveMaskedLatency)->UseRealTime();
 BENCHMARK(BM_FilterToReceiveMaskedStream)->UseRealTime();
 
-void RoundTrip(benchmark::State &state, bool stream) {
+void RoundTrip(benchmark::State &state, bool stream, bool traced = false) {
+    std::unique_ptr<Traced> timeline(traced ? new Traced(state) : nullptr);
     BenchStack stack;
     stack.StartTaker([&](Event *ev) {
         Event *answer = ZERA_pstCreateEvent(ZERA_EVENT_DATA2, 3, 16);
@@ -265,8 +306,10 @@ void RoundTrip(benchmark::State &state, bool stream) {
 
 void BM_RoundTripLatency(benchmark::State &state) { RoundTrip(state, false); }
 void BM_RoundTripStream(benchmark::State &state) { RoundTrip(state, true); }
+void BM_RoundTripStreamTraced(benchmark::State &state) { RoundTrip(state, true, true); }
 BENCHMARK(BM_RoundTripLatency)->UseRealTime();
 BENCHMARK(BM_RoundTripStream)->UseRealTime();
+BENCHMARK(BM_RoundTripStreamTraced)->UseRealTime();
 
 }  // namespace
 

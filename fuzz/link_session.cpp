@@ -40,11 +40,15 @@ Bytes Sent(zlink::Session *end, uint32_t count, zlink::Millis now) {
     return open ? m : Bytes();
 }
 
+// A timeline clock that the steps move on (both ends read one).
+uint64_t g_clockUs = 0;
+uint64_t FuzzClock() { return g_clockUs += 3; }
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    zlink::Session client(zlink::Session::Config{false, "link", "", 3, 1});
-    zlink::Session server(zlink::Session::Config{true, "serve", "", 0, 1});
+    zlink::Session client(zlink::Session::Config{false, "link", "", 3, 1, FuzzClock});
+    zlink::Session server(zlink::Session::Config{true, "serve", "", 0, 1, FuzzClock});
     zlink::PeerId peers[4] = {{{'a'}, "", ""}, {{'b'}, "", ""}, {{'c'}, "", ""}, {{'d'}, "KEY", ""}};
     zlink::Outcome o;
     zlink::Millis now = 0;
@@ -86,10 +90,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             toClient = Sent(&server, 1 + (action >> 4), now);
             break;
         case 8: {
-            Bytes hello, ack;
+            Bytes hello, ack, probe;
             bool silent = false;
-            client.Tick(now, &hello, &ack, &silent);
-            toServer = !hello.empty() ? hello : ack;
+            client.Tick(now, &hello, &ack, &silent, &probe);
+            toServer = !hello.empty() ? hello : !probe.empty() ? probe : ack;
             server.Tick(now, &hello, &ack, &silent);
             zf::Check(hello.empty() && !silent);
             if (!ack.empty()) toClient = ack;
@@ -105,6 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         zf::Check(Sum(client.figures()) + Sum(server.figures()) >= before);
         zf::Check(!server.Open() || !server.OwnerRoute().empty());
         zf::Check(server.Peers().size() <= zlink::kMaxPeers);
+        zf::Check(!client.PeerClock().known || client.PeerClock().errorUs <= g_clockUs);
     }
     return 0;
 }

@@ -257,6 +257,23 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boHostTraceStart(StackHandle *h0, const char *pszF
 /* Ends the timeline: writes what was recorded and closes the file. False
  * with 1025 when none was being written. */
 ZERA_API BOOL8 ZERA_CALL ZERA_boHostTraceStop(void);
+/* For links between processes, so that their two timelines merge into one
+ * (zera trace merge): the timeline's clock, in microseconds since its start
+ * in this process (the unit of the timeline's time stamps; it runs also
+ * while no timeline is written). */
+ZERA_API uint64_t ZERA_CALL ZERA_u64HostTraceClock(void);
+/* Marks in the timeline that pstEvent, as this process now has it, came in
+ * over a link at h's level, where the peer knew it by dwPeerId. Nothing
+ * happens while no timeline is written, or for a null event or an invalid
+ * handle; the calling thread's last error is kept. */
+ZERA_API void ZERA_CALL ZERA_vHostTraceLinkArrival(StackHandle *h, const Event *pstEvent, uint32_t dwPeerId);
+/* Records in the timeline that h's level links this process to the peer
+ * named pszPeer (copied; null for none) in session u64Session, whose
+ * timeline clock reads i64PeerOffsetUs more than this one's, within
+ * u64ErrorUs either way. False with 1027 (h) or 1025 (no timeline is
+ * written). */
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostTraceLinkPeer(StackHandle *h, const char *pszPeer, uint64_t u64Session,
+                                                 int64_t i64PeerOffsetUs, uint64_t u64ErrorUs);
 /* Sets the debug output as ZERA_DEBUG and ZERA_DEBUG_FILE do:
  * "category:severity,..." with the categories stack, send, filter, recv,
  * evid, module, link, error (every error code stored, at warning) or "*",

@@ -100,9 +100,23 @@ zlink::Millis Now() {
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count());
 }
 
+// The timeline's clock, with which serve answers the Link's clock probes.
+uint64_t TraceClock() { return ZERA_u64HostTraceClock(); }
+
+// Events in a queue, counted under its lock.
+uint32_t Queued(OSAL_HQUEUE queue) {
+    OSAL_HQCURSOR cursor = OSAL_hQueueLock(queue);
+    if (cursor == nullptr) return 0;
+    uint32_t count = 0;
+    while (OSAL_pvQueueNext(cursor) != nullptr) ++count;
+    OSAL_vQueueUnlock(cursor);
+    return count;
+}
+
 zlink::Session::Config SessionConfig(const ServeOptions &options) {
     zlink::Session::Config c;
     c.server = true;
+    c.clockUs = TraceClock;
     c.name = options.name;
     c.peerName = options.peerName;
     c.seed = static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()) ^
@@ -322,6 +336,11 @@ private:
             const char *name = ZERA_hsComponentNameA(stack_->h0(), l.level);
             l.component = name != nullptr ? name : "?";
             ZERA_boGetStatistics(stack_->h0(), l.level, l.statistics);
+            l.sendQueue = Queued(stack_->Level(n)->hSendQueue);
+            l.recvQueue = Queued(stack_->Level(n)->hRecvQueue);
+            uint64_t filtered = 0;
+            ZERA_boHostGetDropCount(stack_->h0(), l.level, &filtered);
+            l.dropped = static_cast<uint32_t>(filtered);
             s.levels.push_back(l);
         }
         s.peers = session_.Peers();
@@ -361,6 +380,11 @@ private:
     void Take(const zlink::PeerId &peer, const uint8_t *data, size_t size) {
         session_.Take(peer, data, size, Now(), &outcome_);
         SendTo(peer.route, outcome_.reply);
+        if (outcome_.clockChanged) {
+            const zlink::ClockEstimate &c = session_.PeerClock();
+            ZERA_boHostTraceLinkPeer(stack_->h0(), session_.PeerName().c_str(), session_.SessionNumber(), c.offsetUs,
+                                     c.errorUs);
+        }
         if (outcome_.ask == zlink::Outcome::kStatusAsk) {
             SendTo(peer.route, zlink::StatusMessage(Status()));
         } else if (outcome_.ask == zlink::Outcome::kDescribeAsk) {
@@ -376,6 +400,8 @@ private:
         }
         for (Event *ev : outcome_.events) {
             Event *copy = HostCopy(stack_->h0(), ev);
+            // The copy has an identifier of this stack's: the timeline pairs it with the Link's.
+            if (copy != nullptr) ZERA_vHostTraceLinkArrival(stack_->h0(), copy, ev->dwEventId);
             ZERA_boDeleteEvent(ev);
             if (copy == nullptr || !ZERA_boHostSendEvent(stack_->h0(), copy, 0)) {
                 if (copy != nullptr) ZERA_boDeleteEvent(copy);

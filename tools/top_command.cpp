@@ -1,8 +1,9 @@
 // tools/top_command.cpp - `zera top <endpoint>`: a live view of a stack that
 // `zera serve` serves. It says hello as a monitor, asks for the status each
 // second and shows per level the component, the status in words, the
-// events per second since the last view (the input filter's counts, kind 0)
-// and the load figures; then the link's own figures and the peers the
+// events per second since the last view (the input filter's counts, kind 0),
+// the events waiting in its send and receive queues, those its input filter
+// deleted, and the load figures; then the link's own figures and the peers the
 // server knows, each with its identity and address. With --describe it
 // asks once for the stack description instead and prints it as `zera
 // describe` prints a local one.
@@ -87,15 +88,16 @@ public:
         std::printf("served for %.1f s; link: from the peer %u, to the peer %u, undelivered %u, refused packets %u, "
                     "dropped at level 0 %u\n",
                     s.uptimeMs / 1000.0, s.link[0], s.link[1], s.link[2], s.link[3], s.link[zlink::kDropped]);
-        std::printf("%-5s %-14s %-20s %10s %12s %12s\n", "level", "component", "status", "events/s", "loadA (max)",
-                    "loadB (max)");
+        std::printf("%-5s %-14s %-20s %10s %7s %7s %8s %12s %12s\n", "level", "component", "status", "events/s",
+                    "send q", "recv q", "dropped", "loadA (max)", "loadB (max)");
         for (const zlink::LevelStatus &l : s.levels) {
             const std::string a = std::to_string(l.statistics[12] & 0xFFFF) + " (" +
                                   std::to_string(l.statistics[13] & 0xFFFF) + ")";
             const std::string b = std::to_string(l.statistics[12] >> 16) + " (" +
                                   std::to_string(l.statistics[13] >> 16) + ")";
-            std::printf("%-5u %-14s %-20s %10.1f %12s %12s\n", l.level, l.component.c_str(),
-                        StatusWords(l.status).c_str(), Rate(l, seconds), a.c_str(), b.c_str());
+            std::printf("%-5u %-14s %-20s %10.1f %7u %7u %8u %12s %12s\n", l.level, l.component.c_str(),
+                        StatusWords(l.status).c_str(), Rate(l, seconds), l.sendQueue, l.recvQueue, l.dropped,
+                        a.c_str(), b.c_str());
         }
         for (const zlink::PeerStatus &p : s.peers) {
             std::printf("peer  %-8s %-22s %s\n", RoleName(p.role), p.identity.c_str(), p.address.c_str());
@@ -129,6 +131,13 @@ private:
             json.Field("status", StatusWords(l.status));
             json.Key("events_per_s");
             json.Real(Rate(l, seconds));
+            json.Field("send_queue", l.sendQueue);
+            json.Field("recv_queue", l.recvQueue);
+            json.Field("dropped", l.dropped);
+            json.Key("statistics");
+            json.BeginArray();
+            for (uint32_t word : l.statistics) json.Number(word);
+            json.EndArray();
             json.Field("load_a", l.statistics[12] & 0xFFFF);
             json.Field("load_b", l.statistics[12] >> 16);
             json.EndObject();

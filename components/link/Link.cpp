@@ -12,7 +12,9 @@
 // each end's level, and the receiving end renumbers, link_wire.h). The
 // protocol (hello, welcome, numbers, confirmations, accounting) is the link
 // library's session (src/link/link_session.h), which serve drives too; this
-// file only moves its bytes.
+// file only moves its bytes. The session also probes the server's timeline
+// clock; the estimate and a mark for each event that comes in go into this
+// process's timeline, so that the two processes' timelines merge.
 //
 // Transport: one ZeroMQ DEALER socket, bound or connected to the endpoint
 // (tcp://host:port, ipc://path). On every new connection Link sends a hello
@@ -89,6 +91,7 @@
 #include <vector>
 
 #include "ZERA_Component.h"
+#include "ZERA_Host.h"
 #include "link_keys.h"
 #include "link_session.h"
 #include "link_socket.h"
@@ -174,8 +177,13 @@ Millis Now() {
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count());
 }
 
+// The timeline's clock, which the session's probes read (the library's
+// call has the interface's calling convention).
+uint64_t TraceClock() { return ZERA_u64HostTraceClock(); }
+
 zlink::Session::Config SessionConfig(const LinkLevel *l) {
     zlink::Session::Config c;
+    c.clockUs = TraceClock;
     c.name = l->running.name;
     c.peerName = l->running.peerName;
     c.linkLevel = l->h->u8Level;
@@ -283,12 +291,21 @@ private:
             Send(outcome_.reply);
             if (outcome_.refusedCode != 0) Refused(outcome_.refusedCode, outcome_.refusedText);
             if (outcome_.opened) SetState(l_, PeerState::kOpen, 0, std::string());
+            if (outcome_.clockChanged) NotePeerClock();
             for (Event *ev : outcome_.events) {
                 ev->u8Level = l_->h->u8Level;  // from here on an event of this level
+                ZERA_vHostTraceLinkArrival(l_->h, ev, ev->dwEventId);
                 ZERA_vInputFilter(l_->h, ev);
             }
         }
         zmq_msg_close(&msg);
+    }
+
+    // The timeline (when one is written) learns how the peer's lines up
+    // with it, so that the two merge.
+    void NotePeerClock() {
+        const zlink::ClockEstimate &c = session_.PeerClock();
+        ZERA_boHostTraceLinkPeer(l_->h, session_.PeerName().c_str(), session_.SessionNumber(), c.offsetUs, c.errorUs);
     }
 
     // Said once per reason in a row, so that a peer that refuses every
@@ -348,9 +365,9 @@ private:
     }
 
     void Timers() {
-        Bytes hello, ack;
+        Bytes hello, ack, probe;
         bool silent = false;
-        session_.Tick(Now(), &hello, &ack, &silent);
+        session_.Tick(Now(), &hello, &ack, &silent, &probe);
         if (silent) {
             std::fprintf(stderr, "Link (level %u): the peer at %s was silent for %u s: the session ended\n",
                          l_->h->u8Level, l_->running.endpoint.c_str(),
@@ -358,6 +375,7 @@ private:
         }
         Send(hello);
         Send(ack);
+        Send(probe);
     }
 
     // At a stop: ask the peer to confirm what it took, then count what is

@@ -169,6 +169,22 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boHostTraceStop(void) {
     return 0;
 }
 
+ZERA_API uint64_t ZERA_CALL ZERA_u64HostTraceClock(void) { return zera::trace::ClockNs() / 1000u; }
+
+ZERA_API void ZERA_CALL ZERA_vHostTraceLinkArrival(StackHandle *h, const Event *pstEvent, uint32_t dwPeerId) {
+    if (!zera::trace::TimelineOn() || pstEvent == nullptr) return;
+    zera::KeepLastError keep;
+    if (!ZERA_boHandleCheck(h, 0)) return;
+    zera::trace::Record(zera::trace::kLinkIn, h, h->u8Level,
+                        zera::trace::EventFacts{pstEvent->i32Type, pstEvent->dwEventId, pstEvent->u8Level}, dwPeerId);
+}
+
+ZERA_API BOOL8 ZERA_CALL ZERA_boHostTraceLinkPeer(StackHandle *h, const char *pszPeer, uint64_t u64Session,
+                                                 int64_t i64PeerOffsetUs, uint64_t u64ErrorUs) {
+    if (!ZERA_boHandleCheck(h, 1)) return 0;
+    return zera::trace::NoteLinkPeer(h->u8Level, pszPeer, u64Session, i64PeerOffsetUs, u64ErrorUs) ? 1 : 0;
+}
+
 ZERA_API BOOL8 ZERA_CALL ZERA_boHostSetDebug(const char *pszCategories, const char *pszFile) {
     if (zera::trace::ConfigureDebug(pszCategories, pszFile)) return 1;
     OSAL_vSetLastErrorArgs(OSAL_ERR_INVALID_ARG, OSAL_ARG_STRING, pszCategories != nullptr ? pszCategories : "");

@@ -3,6 +3,7 @@
 #include "link_session.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace zlink {
 
@@ -13,6 +14,7 @@ void Outcome::Clear() {
     opened = false;
     refusedCode = 0;
     refusedText.clear();
+    clockChanged = false;
 }
 
 std::string KeyIdentity(const std::string &key) { return key.empty() ? "anonymous" : "key " + key.substr(0, 16); }
@@ -63,6 +65,8 @@ void Session::Take(const PeerId &from, const uint8_t *data, size_t size, Millis 
             out->refusedText = "the peer says: " + refusal.text;
         } else if (kind == kAck && ReadAck(data, size, &ack)) {
             Acknowledged(ack);
+        } else if (kind == kClock) {
+            if (!TakeClock(data, size, out)) ++figures_.refused;
         } else if (kind == kFlush && size == 1 && open_) {
             out->reply = AckMessage(taken_);
             ackSent_ = taken_;
@@ -94,6 +98,9 @@ void Session::Take(const PeerId &from, const uint8_t *data, size_t size, Millis 
         break;
     case kBye:
         if (fromOwner && size == 1) return End();
+        break;
+    case kClockAsk:
+        if (fromOwner && TakeClockAsk(data, size, out)) return;
         break;
     case kStatusAsk:
     case kDescribeAsk:
@@ -151,6 +158,7 @@ void Session::TakeHello(Known *peer, const uint8_t *data, size_t size, Millis no
         Begin(now);
     }
     peerLevel_ = hello.linkLevel;
+    peerName_ = hello.name;
     welcome.session = session_;
     out->reply = HelloMessage(kWelcome, welcome);
 }
@@ -173,6 +181,7 @@ void Session::TakeWelcome(const uint8_t *data, size_t size, Millis now, Outcome 
     End();
     session_ = welcome.session;
     peerLevel_ = welcome.linkLevel;
+    peerName_ = welcome.name;
     Begin(now);
     out->opened = true;
 }
@@ -182,6 +191,49 @@ void Session::Begin(Millis now) {
     sent_ = acked_ = expect_ = taken_ = ackSent_ = 0;
     ++figures_.sessions;
     heardAt_ = sentAt_ = ackAt_ = now;
+    clock_ = ClockEstimate();
+    probes_ = 0;
+    probeSentUs_ = 0;
+}
+
+bool Session::TakeClockAsk(const uint8_t *data, size_t size, Outcome *out) {
+    ClockAsk ask;
+    // An offset that cannot be turned round is no estimate.
+    if (config_.clockUs == nullptr || !ReadClockAsk(data, size, &ask) ||
+        (ask.estimate.known && ask.estimate.offsetUs == INT64_MIN)) {
+        return false;
+    }
+    ClockAnswer answer;
+    answer.askedUs = ask.sentUs;
+    answer.receivedUs = answer.answeredUs = config_.clockUs();
+    out->reply = ClockAnswerMessage(answer);
+    if (ask.estimate.known) {
+        ClockEstimate mine = ask.estimate;
+        mine.offsetUs = -mine.offsetUs;
+        Estimated(mine, out);
+    }
+    return true;
+}
+
+bool Session::TakeClock(const uint8_t *data, size_t size, Outcome *out) {
+    ClockAnswer answer;
+    // Only the answer to the probe outstanding counts: a late or repeated
+    // one would pair stamps of two round trips.
+    if (!open_ || probeSentUs_ == 0 || !ReadClockAnswer(data, size, &answer) || answer.askedUs != probeSentUs_) {
+        return false;
+    }
+    probeSentUs_ = 0;
+    const ClockEstimate sample = ClockSample(answer, config_.clockUs());
+    if (!sample.known) return false;
+    Estimated(sample, out);
+    return true;
+}
+
+// Keeps e when it is the first or its bound is tighter.
+void Session::Estimated(const ClockEstimate &e, Outcome *out) {
+    if (clock_.known && e.errorUs >= clock_.errorUs) return;
+    clock_ = e;
+    out->clockChanged = true;
 }
 
 void Session::End() {
@@ -240,7 +292,8 @@ void Session::Disconnected() {
     connected_ = false;
 }
 
-void Session::Tick(Millis now, Bytes *hello, Bytes *ack, bool *silent) {
+void Session::Tick(Millis now, Bytes *hello, Bytes *ack, bool *silent, Bytes *probe) {
+    if (probe != nullptr) probe->clear();
     hello->clear();
     ack->clear();
     *silent = false;
@@ -254,6 +307,17 @@ void Session::Tick(Millis now, Bytes *hello, Bytes *ack, bool *silent) {
         *ack = AckMessage(taken_);
         ackSent_ = taken_;
         ackAt_ = sentAt_ = now;
+    }
+    if (config_.server || probe == nullptr || config_.clockUs == nullptr) return;
+    if (now - probeAt_ >= (probes_ < kQuickProbes ? kQuickProbeMs : kProbeEveryMs)) {
+        ClockAsk ask;
+        ask.sentUs = config_.clockUs();
+        if (ask.sentUs == 0) ask.sentUs = 1;  // 0 means no probe is out
+        ask.estimate = clock_;
+        probeSentUs_ = ask.sentUs;
+        probeAt_ = sentAt_ = now;
+        ++probes_;
+        *probe = ClockAskMessage(ask);
     }
 }
 

@@ -14,6 +14,12 @@
 // monitor (zera top) says hello before it may ask for the status or the
 // stack description. Each end sends an acknowledgement when it sent
 // nothing for kKeepAliveMs, so that silence means the peer is gone.
+//
+// Clocks: given the timeline's clock, a client probes the server's in
+// every session (a few probes at once, then one now and then) and keeps
+// the estimate of the round trip that spent least time on the way; each
+// probe carries that estimate to the server, which keeps it (turned round)
+// as its own. So both ends know how their timelines line up.
 #ifndef ZERA_LINK_SESSION_H
 #define ZERA_LINK_SESSION_H
 
@@ -33,6 +39,9 @@ constexpr Millis kKeepAliveMs = 500;    // an end that sent nothing this long sa
 constexpr Millis kPeerSilentMs = 5000;  // the client ends a session whose server is this long silent
 constexpr Millis kOwnerSilentMs = 3000; // the server lets another take a session whose owner is this silent
 constexpr size_t kMaxPeers = 64;        // the peers a server remembers (the least recently heard go)
+constexpr Millis kQuickProbeMs = 20;    // the first probes of a session go this often,
+constexpr uint32_t kQuickProbes = 8;    // this many of them,
+constexpr Millis kProbeEveryMs = 1000;  // then one a second
 
 // Who sent a message.
 struct PeerId {
@@ -61,6 +70,7 @@ struct Outcome {
     bool opened = false;          // client: a session began
     uint32_t refusedCode = 0;     // client: the server refused this end, or its welcome does not suit
     std::string refusedText;
+    bool clockChanged = false;    // the estimate of the peer's clock is better now (PeerClock)
     void Clear();
 };
 
@@ -72,6 +82,9 @@ public:
         std::string peerName;   // the name a stack peer must have (empty: any)
         uint8_t linkLevel = 0;  // this end's level in its own stack (serve: 0)
         uint64_t seed = 1;      // server: where its session numbers start
+        // The timeline's clock in microseconds (ZERA_u64HostTraceClock);
+        // null: no clock probes (a client) or answers (a server).
+        uint64_t (*clockUs)() = nullptr;
     };
     explicit Session(const Config &config);
     Session(const Session &) = delete;
@@ -90,7 +103,8 @@ public:
     // Client: the hello to send again now (empty: none due), or the
     // server's silence ended the session (*silent; the caller says why).
     // Both: an acknowledgement due to the peer (the owner) in *ack.
-    void Tick(Millis now, Bytes *hello, Bytes *ack, bool *silent);
+    // Client: a clock probe due in *probe (when given).
+    void Tick(Millis now, Bytes *hello, Bytes *ack, bool *silent, Bytes *probe = nullptr);
 
     // The session's peer: the owner's routing id (server), empty without one.
     bool Open() const { return open_; }
@@ -114,6 +128,11 @@ public:
     Bytes Bye();
 
     const Figures &figures() const { return figures_; }
+    // The session's number (0: none yet), the peer's name in its hello or
+    // welcome, and the estimate of its clock this session.
+    uint64_t SessionNumber() const { return session_; }
+    const std::string &PeerName() const { return peerName_; }
+    const ClockEstimate &PeerClock() const { return clock_; }
     // Server: the peers it remembers, for the status.
     std::vector<PeerStatus> Peers() const;
 
@@ -129,6 +148,10 @@ private:
     void TakeHello(Known *peer, const uint8_t *data, size_t size, Millis now, Outcome *out);
     void TakeWelcome(const uint8_t *data, size_t size, Millis now, Outcome *out);
     void TakeEvents(const uint8_t *data, size_t size, Outcome *out);
+    // False when the message is no probe (or answer) that belongs.
+    bool TakeClockAsk(const uint8_t *data, size_t size, Outcome *out);
+    bool TakeClock(const uint8_t *data, size_t size, Outcome *out);
+    void Estimated(const ClockEstimate &e, Outcome *out);
     void Acknowledged(uint32_t ack);
     void Begin(Millis now);
     void End();
@@ -152,6 +175,11 @@ private:
     Millis ackAt_ = 0;
     Millis sentAt_ = 0;       // the last message to the peer
     Millis heardAt_ = 0;      // the last message from the peer (the owner)
+    std::string peerName_;    // the peer's name (the owner's)
+    ClockEstimate clock_;     // the peer's clock less this end's, this session
+    uint32_t probes_ = 0;     // client: probes sent this session
+    Millis probeAt_ = 0;
+    uint64_t probeSentUs_ = 0;  // client: the clock of the probe not yet answered (0: none)
 };
 
 // The fingerprint shown for a peer's key: "key " and the first 16

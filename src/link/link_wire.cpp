@@ -164,6 +164,9 @@ Bytes StatusMessage(const Status &status) {
         w.U32(l.status);
         w.Text(l.component.substr(0, kMaxName));
         if (!StatisticsToWire(l.statistics, &w)) return Bytes();
+        w.U32(l.sendQueue);
+        w.U32(l.recvQueue);
+        w.U32(l.dropped);
     }
     const size_t peers = status.peers.size() < 255 ? status.peers.size() : 255;
     w.U8(static_cast<uint8_t>(peers));
@@ -173,6 +176,40 @@ Bytes StatusMessage(const Status &status) {
         w.Text(status.peers[i].address.substr(0, kMaxName));
     }
     return w.Take();
+}
+
+Bytes ClockAskMessage(const ClockAsk &ask) {
+    Writer w(kClockAsk);
+    w.U64(ask.sentUs);
+    w.U8(ask.estimate.known ? 1 : 0);
+    w.U64(static_cast<uint64_t>(ask.estimate.offsetUs));
+    w.U64(ask.estimate.errorUs);
+    return w.Take();
+}
+
+Bytes ClockAnswerMessage(const ClockAnswer &answer) {
+    Writer w(kClock);
+    w.U64(answer.askedUs);
+    w.U64(answer.receivedUs);
+    w.U64(answer.answeredUs);
+    return w.Take();
+}
+
+ClockEstimate ClockSample(const ClockAnswer &answer, uint64_t backUs) {
+    ClockEstimate e;
+    if (backUs < answer.askedUs || answer.answeredUs < answer.receivedUs) return e;
+    const uint64_t away = answer.answeredUs - answer.receivedUs;
+    const uint64_t round = backUs - answer.askedUs;
+    if (away > round) return e;
+    // Differences of two clocks that both count from their process's start
+    // stay far inside 63 bits.
+    const int64_t there = static_cast<int64_t>(answer.receivedUs - answer.askedUs);
+    const int64_t back = static_cast<int64_t>(answer.answeredUs - backUs);
+    const int64_t sum = there + back;
+    e.known = true;
+    e.offsetUs = sum >= 0 ? sum / 2 : -((-sum + 1) / 2);
+    e.errorUs = (round - away + 1) / 2;
+    return e;
 }
 
 bool EventMessage(Event *ev, Bytes *out) {
@@ -252,6 +289,30 @@ bool ReadAck(const uint8_t *data, size_t size, uint32_t *out) {
     return true;
 }
 
+bool ReadClockAsk(const uint8_t *data, size_t size, ClockAsk *out) {
+    Reader r(data, size, kClockAsk);
+    ClockAsk ask;
+    ask.sentUs = r.U64();
+    const uint8_t known = r.U8();
+    ask.estimate.offsetUs = static_cast<int64_t>(r.U64());
+    ask.estimate.errorUs = r.U64();
+    if (!r.AtEnd() || known > 1) return false;
+    ask.estimate.known = known == 1;
+    *out = ask;
+    return true;
+}
+
+bool ReadClockAnswer(const uint8_t *data, size_t size, ClockAnswer *out) {
+    Reader r(data, size, kClock);
+    ClockAnswer answer;
+    answer.askedUs = r.U64();
+    answer.receivedUs = r.U64();
+    answer.answeredUs = r.U64();
+    if (!r.AtEnd()) return false;
+    *out = answer;
+    return true;
+}
+
 bool ReadStatus(const uint8_t *data, size_t size, Status *out) {
     Reader r(data, size, kStatus);
     Status s;
@@ -265,6 +326,9 @@ bool ReadStatus(const uint8_t *data, size_t size, Status *out) {
         l.component = r.Text(kMaxName);
         const uint8_t *wire = r.Take(kStatisticsWire);
         if (wire == nullptr || !StatisticsFromWire(wire, l.statistics)) return false;
+        l.sendQueue = r.U32();
+        l.recvQueue = r.U32();
+        l.dropped = r.U32();
         s.levels.push_back(l);
     }
     const uint8_t peers = r.U8();

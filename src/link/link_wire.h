@@ -7,7 +7,7 @@
 // Every message is one frame; its first byte says what it is. Integers go
 // in network byte order.
 //
-//   'H' hello     magic "ZLNK", version (2 bytes, now 5), role (1: a
+//   'H' hello     magic "ZLNK", version (2 bytes, now 6), role (1: a
 //                 stack, 2: a monitor), session (8: the one this end last
 //                 held, to take it back after a reconnection; 0: none),
 //                 link level (1), name (2-byte length + bytes): the first
@@ -46,13 +46,24 @@
 //   'F' flush     asks for an 'A' now (a link about to stop)
 //   'X' bye       the stack peer ends its session (a stopping link): the
 //                 server may grant the session to another at once
+//   'Q' clock?    the client's clock probe, sent to the session's owner
+//                 end now and then: the client's timeline clock when it
+//                 sent it (8, microseconds), then its best estimate so
+//                 far of the server's clock less its own: known (1: 0 or
+//                 1), offset (8, two's complement) and error bound (8), so
+//                 that both ends' timelines record the estimate
+//   'C' clock     the server's answer: the probe's clock echoed (8), the
+//                 server's clock when it took the probe and when it
+//                 answered (8 + 8); the client's clock at the answer makes
+//                 the fourth stamp of a round trip (see ClockSample)
 //   'S' status?   asks for a status report
 //   'T' status    run time in ms (4), link figures (5 x 4: events taken
 //                 from the stack peer, forwarded to it, undelivered,
 //                 refused packets, dropped at level 0), level count (1),
 //                 per level: level (1), status word (4), component name
 //                 (2 + bytes), statistics (the library's 56-byte wire
-//                 form); peer count (1), per peer: role (1), identity
+//                 form), events in its send and receive queues (4 + 4)
+//                 and deleted by its input filter (4); peer count (1), per peer: role (1), identity
 //                 (2 + bytes: a key's fingerprint or "anonymous"), address
 //                 (2 + bytes)
 //   'D' describe? asks for the stack description
@@ -77,7 +88,7 @@
 namespace zlink {
 
 constexpr uint32_t kMagic = 0x5A4C4E4Bu;  // "ZLNK"
-constexpr uint16_t kVersion = 5;
+constexpr uint16_t kVersion = 6;
 constexpr size_t kMaxName = 255;
 
 enum Kind : uint8_t {
@@ -88,6 +99,8 @@ enum Kind : uint8_t {
     kBatch = 'B',
     kAck = 'A',
     kFlush = 'F',
+    kClockAsk = 'Q',
+    kClock = 'C',
     kBye = 'X',
     kStatusAsk = 'S',
     kStatus = 'T',
@@ -140,6 +153,9 @@ struct LevelStatus {
     uint32_t status = 0;
     std::string component;
     uint32_t statistics[ZERA_STATS_WORDS] = {};
+    uint32_t sendQueue = 0;  // events waiting in it
+    uint32_t recvQueue = 0;
+    uint32_t dropped = 0;    // deleted by its input filter (a full receive queue)
 };
 
 struct PeerStatus {
@@ -158,11 +174,39 @@ struct Status {
     std::vector<PeerStatus> peers;
 };
 
+// One end's estimate of its peer's timeline clock: the peer's reading less
+// its own, in microseconds, within +-errorUs.
+struct ClockEstimate {
+    bool known = false;
+    int64_t offsetUs = 0;
+    uint64_t errorUs = 0;
+};
+
+struct ClockAsk {
+    uint64_t sentUs = 0;
+    ClockEstimate estimate;  // the client's: the server's clock less the client's
+};
+
+struct ClockAnswer {
+    uint64_t askedUs = 0;     // the probe's sentUs
+    uint64_t receivedUs = 0;  // the server's clock when it took the probe
+    uint64_t answeredUs = 0;  // ... and when it answered
+};
+
+// What one round trip says of the server's clock: a probe sent at t0 and
+// answered at t3 (the client's clock), taken at t1 and answered at t2 (the
+// server's); the offset is ((t1 - t0) + (t2 - t3)) / 2, off by at most half
+// the time the round trip spent on the way, (t3 - t0 - (t2 - t1)) / 2
+// (rounded up). Unknown when the stamps run backwards.
+ClockEstimate ClockSample(const ClockAnswer &answer, uint64_t backUs);
+
 // Writers: the whole message.
 Bytes HelloMessage(Kind kind, const Hello &hello);  // kHello or kWelcome
 Bytes RefuseMessage(uint32_t code, const std::string &text);
 Bytes AckMessage(uint32_t acknowledged);
 Bytes StatusMessage(const Status &status);
+Bytes ClockAskMessage(const ClockAsk &ask);
+Bytes ClockAnswerMessage(const ClockAnswer &answer);
 // An 'E' message for ev with sequence and acknowledgement 0 (PatchEvent sets
 // them when it goes out). False with the marshalling's code (2056, 1034,
 // 1026) when the event cannot be written; *out is left empty then.
@@ -182,6 +226,8 @@ bool ReadHello(const uint8_t *data, size_t size, Hello *out);  // kHello or kWel
 bool ReadRefuse(const uint8_t *data, size_t size, Refusal *out);
 bool ReadAck(const uint8_t *data, size_t size, uint32_t *out);
 bool ReadStatus(const uint8_t *data, size_t size, Status *out);
+bool ReadClockAsk(const uint8_t *data, size_t size, ClockAsk *out);  // known must be 0 or 1
+bool ReadClockAnswer(const uint8_t *data, size_t size, ClockAnswer *out);
 // Checks a 'P' message: every entry must read back with the library's
 // reader and the last must end the message. On success *packet is a new
 // packet for reading the description from its count byte (the caller owns

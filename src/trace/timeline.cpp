@@ -8,10 +8,12 @@
 // holds several events, and slices on one track must nest, so each stay goes
 // to the first lane whose last stay ended before it began.
 //
-// Buffers: one single-producer ring per thread that ever records, linked
-// into a list that only grows; a thread's ring outlives the thread (a thread
-// variable with a destructor is not dependable in a Windows DLL) and goes
-// with the library. A full ring loses the record and counts it.
+// Buffers: one single-producer list of chunks per thread that ever records,
+// linked into a list that only grows; a thread's buffer outlives the thread
+// (a thread variable with a destructor is not dependable in a Windows DLL)
+// and goes with the library. A burst faster than the writer grows the
+// thread's buffer by a chunk (an allocation every 4096 records) up to a
+// bound for the process; past it a record is lost and counted.
 #include <algorithm>
 #include <chrono>
 #include <cctype>
@@ -35,13 +37,19 @@ namespace trace {
 
 namespace {
 
-constexpr uint32_t kRingSize = 4096;  // records; a power of two
-constexpr auto kDrainPeriod = std::chrono::milliseconds(5);
+// A thread's buffer grows by chunks of this many records (48 bytes each)
+// while the writer is behind, up to kMaxBufferedBytes for all threads
+// together; the writer frees each chunk it has written.
+constexpr uint32_t kChunkEntries = 4096;
+constexpr size_t kMaxBufferedBytes = sizeof(void *) == 4 ? (64u << 20) : (256u << 20);
+// The writer's sleep when it found little to write; with more it goes on at once.
+constexpr auto kDrainPeriod = std::chrono::milliseconds(2);
+constexpr size_t kLittle = 256;
 constexpr uint32_t kTrackStride = 1000;    // thread ids a level's track and lanes use
 constexpr uint32_t kRecvLaneBase = 500;    // offset of the receive queue's lanes
 constexpr uint32_t kMaxLanes = 499;        // per queue; beyond, stays share the last lane
 
-// What a ring holds besides the hooks' kinds.
+// What a buffer holds besides the hooks' kinds.
 constexpr uint8_t kNamed = 100;     // `value` points at a heap copy of the component's name
 constexpr uint8_t kForgotten = 101;
 
@@ -58,21 +66,54 @@ struct Entry {
     uint8_t eventLevel;
 };
 
+struct Chunk {
+    std::atomic<uint32_t> count{0};       // entries written; by the owning thread only
+    std::atomic<Chunk *> next{nullptr};   // set by the owning thread when this one is full
+    Entry entries[kChunkEntries];
+};
+
+std::atomic<size_t> g_buffered{0};  // bytes of chunks allocated and not yet freed
+
+// One thread's records: a list of chunks, written at its tail by the
+// thread and read from its head by the writer, so that neither waits.
 struct Ring {
-    std::atomic<uint32_t> head{0};  // written by the owning thread only
-    std::atomic<uint32_t> tail{0};  // written by the draining thread only
+    std::atomic<Chunk *> tail{nullptr};  // written by the owning thread only
+    Chunk *head = nullptr;               // the draining thread's
+    uint32_t read = 0;                   // the draining thread's: entries of head written out
     std::atomic<uint64_t> lost{0};
     Ring *next = nullptr;
-    Entry entries[kRingSize];
 };
 
 std::atomic<Ring *> g_rings{nullptr};
 thread_local Ring *t_ring = nullptr;
 
+// A new chunk, counted against the bound; null when memory or the bound ran out.
+Chunk *NewChunk() {
+    if (g_buffered.fetch_add(sizeof(Chunk), std::memory_order_relaxed) + sizeof(Chunk) > kMaxBufferedBytes) {
+        g_buffered.fetch_sub(sizeof(Chunk), std::memory_order_relaxed);
+        return nullptr;
+    }
+    Chunk *chunk = new (std::nothrow) Chunk;
+    if (chunk == nullptr) g_buffered.fetch_sub(sizeof(Chunk), std::memory_order_relaxed);
+    return chunk;
+}
+
+void FreeChunk(Chunk *chunk) {
+    delete chunk;
+    g_buffered.fetch_sub(sizeof(Chunk), std::memory_order_relaxed);
+}
+
 Ring *ThisThreadsRing() {
     if (t_ring != nullptr) return t_ring;
     Ring *ring = new (std::nothrow) Ring;
     if (ring == nullptr) return nullptr;
+    Chunk *first = NewChunk();
+    if (first == nullptr) {
+        delete ring;
+        return nullptr;
+    }
+    ring->head = first;
+    ring->tail.store(first, std::memory_order_relaxed);
     ring->next = g_rings.load(std::memory_order_relaxed);
     while (!g_rings.compare_exchange_weak(ring->next, ring, std::memory_order_release, std::memory_order_relaxed)) {
     }
@@ -83,32 +124,148 @@ Ring *ThisThreadsRing() {
 bool Push(const Entry &entry) {
     Ring *ring = ThisThreadsRing();
     if (ring == nullptr) return false;
-    const uint32_t head = ring->head.load(std::memory_order_relaxed);
-    if (head - ring->tail.load(std::memory_order_acquire) >= kRingSize) {
-        ring->lost.fetch_add(1, std::memory_order_relaxed);
-        return false;
+    Chunk *chunk = ring->tail.load(std::memory_order_relaxed);
+    uint32_t n = chunk->count.load(std::memory_order_relaxed);
+    if (n == kChunkEntries) {
+        Chunk *more = NewChunk();
+        if (more == nullptr) {
+            ring->lost.fetch_add(1, std::memory_order_relaxed);
+            return false;
+        }
+        chunk->next.store(more, std::memory_order_release);
+        ring->tail.store(more, std::memory_order_release);
+        chunk = more;
+        n = 0;
     }
-    ring->entries[head % kRingSize] = entry;
-    ring->head.store(head + 1, std::memory_order_release);
+    chunk->entries[n] = entry;
+    chunk->count.store(n + 1, std::memory_order_release);
     return true;
 }
+
+// The draining thread's place in a ring: what it may read now.
+struct Cursor {
+    Ring *ring;
+    Chunk *end;       // the ring's tail when the drain began
+    uint32_t endCount;  // and its count then
+    bool AtEnd() const { return ring->head == end && ring->read >= endCount; }
+    const Entry &Peek() const { return ring->head->entries[ring->read]; }
+    void Advance() {
+        ++ring->read;
+        Settle();
+    }
+    // Past a chunk read to its end, which is freed, when the thread went on to another.
+    void Settle() {
+        while (ring->read == kChunkEntries && ring->head != end) {
+            Chunk *done = ring->head;
+            ring->head = done->next.load(std::memory_order_acquire);
+            ring->read = 0;
+            FreeChunk(done);
+        }
+    }
+};
+
+Cursor CursorOf(Ring *ring) {
+    Chunk *end = ring->tail.load(std::memory_order_acquire);
+    Cursor c{ring, end, end->count.load(std::memory_order_acquire)};
+    c.Settle();
+    return c;
+}
+
+// Metadata records made ready by NoteLinkPeer, for the writer.
+std::mutex g_notesLock;  // guards g_notes
+std::vector<std::string> g_notes;
 
 // One level as the writer draws it.
 struct Track {
     uint32_t tid = 0;
     uint8_t level = 0;
-    std::string name;
+    std::string name;  // JSON-escaped
     std::vector<uint64_t> laneEnds[2];  // per queue: the end of each lane's last stay (ns)
     int64_t length[2] = {0, 0};
 };
 
 const char *const kQueueNames[2] = {"send queue", "receive queue"};
 
+// `text` as the inside of a JSON string.
+std::string Escaped(const char *text) {
+    std::string out;
+    for (const char *at = text; *at != '\0'; ++at) {
+        const auto c = static_cast<unsigned char>(*at);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\u%04x", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+// The writer's output: records are formatted by hand into one buffer that
+// goes to the file in large writes, since at a stream's rate the formatting
+// is what decides how many records a thread's buffer loses.
+class Out {
+public:
+    explicit Out(FILE *file) : file_(file) { buffer_.reserve(kFlushAt + 4096); }
+    Out &operator<<(const char *text) {
+        buffer_ += text;
+        return *this;
+    }
+    Out &operator<<(const std::string &text) {
+        buffer_ += text;
+        return *this;
+    }
+    Out &operator<<(uint64_t v) {
+        char digits[24];
+        char *at = digits + sizeof digits;
+        do {
+            *--at = static_cast<char>('0' + v % 10u);
+            v /= 10u;
+        } while (v != 0);
+        buffer_.append(at, static_cast<size_t>(digits + sizeof digits - at));
+        return *this;
+    }
+    Out &operator<<(uint32_t v) { return *this << static_cast<uint64_t>(v); }
+    Out &Signed(int64_t v) {
+        if (v < 0) buffer_ += '-';
+        return *this << (v < 0 ? 0u - static_cast<uint64_t>(v) : static_cast<uint64_t>(v));
+    }
+    // Nanoseconds as microseconds with three decimals.
+    Out &Micros(uint64_t ns) {
+        *this << ns / 1000u;
+        const auto rest = static_cast<unsigned>(ns % 1000u);
+        const char decimals[5] = {'.', static_cast<char>('0' + rest / 100u), static_cast<char>('0' + rest / 10u % 10u),
+                                  static_cast<char>('0' + rest % 10u), '\0'};
+        buffer_ += decimals;
+        return *this;
+    }
+    // Starts the next record (the first follows the header's).
+    Out &Next() {
+        if (buffer_.size() >= kFlushAt) Flush(false);
+        buffer_ += ",\n";
+        return *this;
+    }
+    void Flush(bool toDisk) {
+        if (!buffer_.empty()) std::fwrite(buffer_.data(), 1, buffer_.size(), file_);
+        buffer_.clear();
+        if (toDisk) std::fflush(file_);
+    }
+
+private:
+    static constexpr size_t kFlushAt = 256 * 1024;
+    FILE *file_;
+    std::string buffer_;
+};
+
 // The writer's state. Everything but `thread` and the flags is touched only
 // by the draining thread: the writer thread, or Stop after joining it.
 class Writer {
 public:
-    explicit Writer(FILE *file) : file_(file) {}
+    explicit Writer(FILE *file) : file_(file), out_(file) {}
 
     void Begin() {
         const auto wall = std::chrono::duration_cast<std::chrono::microseconds>(
@@ -120,23 +277,40 @@ public:
                      "\"args\":{\"name\":\"stack\"}}",
                      static_cast<long long>(wall - static_cast<long long>(ClockNs() / 1000u)));
         // Records made before this start belong to no file.
+        {
+            std::lock_guard<std::mutex> hold(g_notesLock);
+            g_notes.clear();
+        }
         for (Ring *ring = g_rings.load(std::memory_order_acquire); ring != nullptr; ring = ring->next) {
-            ring->tail.store(ring->head.load(std::memory_order_acquire), std::memory_order_release);
+            for (Cursor c = CursorOf(ring); !c.AtEnd(); c.Advance()) {
+            }
             lostBefore_ += ring->lost.load(std::memory_order_relaxed);
         }
     }
 
-    void Drain() {
-        batch_.clear();
+    // Writes what the buffers held when it began, in time order (each
+    // thread's records are in order already: they are merged); how many
+    // records that was.
+    size_t Drain() {
+        cursors_.clear();
         for (Ring *ring = g_rings.load(std::memory_order_acquire); ring != nullptr; ring = ring->next) {
-            const uint32_t head = ring->head.load(std::memory_order_acquire);
-            uint32_t tail = ring->tail.load(std::memory_order_relaxed);
-            for (; tail != head; ++tail) batch_.push_back(ring->entries[tail % kRingSize]);
-            ring->tail.store(tail, std::memory_order_release);
+            const Cursor c = CursorOf(ring);
+            if (!c.AtEnd()) cursors_.push_back(c);
         }
-        std::stable_sort(batch_.begin(), batch_.end(), [](const Entry &a, const Entry &b) { return a.ns < b.ns; });
-        for (const Entry &entry : batch_) Draw(entry);
-        std::fflush(file_);
+        size_t drawn = 0;
+        while (!cursors_.empty()) {
+            size_t first = 0;
+            for (size_t i = 1; i < cursors_.size(); ++i) {
+                if (cursors_[i].Peek().ns < cursors_[first].Peek().ns) first = i;
+            }
+            Draw(cursors_[first].Peek());
+            ++drawn;
+            cursors_[first].Advance();
+            if (cursors_[first].AtEnd()) cursors_.erase(cursors_.begin() + static_cast<std::ptrdiff_t>(first));
+        }
+        WriteNotes();
+        out_.Flush(true);
+        return drawn;
     }
 
     // Closes the JSON; returns the number of records lost.
@@ -147,9 +321,9 @@ public:
         }
         lost -= lostBefore_;
         if (lost != 0) {
-            Line("{\"ph\":\"M\",\"name\":\"records_lost\",\"ts\":0,\"pid\":1,\"tid\":0,\"args\":{\"count\":%llu}}",
-                 static_cast<unsigned long long>(lost));
+            Meta("records_lost", 0) << "\"count\":" << lost << "}}";
         }
+        out_.Flush(false);
         std::fputs("\n]}\n", file_);
         std::fclose(file_);
         file_ = nullptr;
@@ -163,28 +337,28 @@ public:
     std::thread thread;
 
 private:
-    void Line(const char *format, ...)
-#if defined(__GNUC__)
-        __attribute__((format(printf, 2, 3)))
-#endif
-    {
-        std::fputs(",\n", file_);
-        va_list args;
-        va_start(args, format);
-        std::vfprintf(file_, format, args);
-        va_end(args);
+    // An instant mark up to its arguments' opening brace.
+    Out &Instant(const char *name, uint64_t ns, uint32_t tid) {
+        out_.Next() << "{\"ph\":\"i\",\"s\":\"t\",\"name\":\"" << name << "\",\"ts\":";
+        return out_.Micros(ns) << ",\"pid\":1,\"tid\":" << tid << ",\"args\":{";
+    }
+    Out &Meta(const char *name, uint32_t tid) {
+        return out_.Next() << "{\"ph\":\"M\",\"name\":\"" << name << "\",\"ts\":0,\"pid\":1,\"tid\":" << tid
+                           << ",\"args\":{";
     }
 
-    static void Micros(char *out, size_t room, uint64_t ns) {
-        std::snprintf(out, room, "%llu.%03u", static_cast<unsigned long long>(ns / 1000u),
-                      static_cast<unsigned>(ns % 1000u));
+    void WriteNotes() {
+        std::vector<std::string> notes;
+        {
+            std::lock_guard<std::mutex> hold(g_notesLock);
+            notes.swap(g_notes);
+        }
+        for (const std::string &note : notes) out_.Next() << note;
     }
 
     void NameThread(uint32_t tid, const std::string &name) {
-        Line("{\"ph\":\"M\",\"name\":\"thread_name\",\"ts\":0,\"pid\":1,\"tid\":%u,\"args\":{\"name\":\"%s\"}}", tid,
-             name.c_str());
-        Line("{\"ph\":\"M\",\"name\":\"thread_sort_index\",\"ts\":0,\"pid\":1,\"tid\":%u,\"args\":{\"sort_index\":%u}}",
-             tid, tid);
+        Meta("thread_name", tid) << "\"name\":\"" << name << "\"}}";
+        Meta("thread_sort_index", tid) << "\"sort_index\":" << tid << "}}";
     }
 
     // The entry's track; a new one is named `name`, else "level N".
@@ -216,16 +390,19 @@ private:
         return tid;
     }
 
-    void Length(Track &track, int queue, int64_t change, const char *ts) {
+    void Length(Track &track, int queue, int64_t change, uint64_t ns) {
         track.length[queue] = std::max<int64_t>(0, track.length[queue] + change);
-        Line("{\"ph\":\"C\",\"name\":\"%s %s\",\"ts\":%s,\"pid\":1,\"tid\":%u,\"args\":{\"events\":%lld}}",
-             track.name.c_str(), kQueueNames[queue], ts, track.tid, static_cast<long long>(track.length[queue]));
+        out_.Next() << "{\"ph\":\"C\",\"name\":\"" << track.name << " " << kQueueNames[queue] << "\",\"ts\":";
+        out_.Micros(ns) << ",\"pid\":1,\"tid\":" << track.tid << ",\"args\":{\"events\":";
+        out_.Signed(track.length[queue]) << "}}";
     }
 
-    void Instant(const Track &track, const char *what, const Entry &e, const char *ts) {
-        Line("{\"ph\":\"i\",\"s\":\"t\",\"name\":\"%s type %d L%u\",\"ts\":%s,\"pid\":1,\"tid\":%u,"
-             "\"args\":{\"id\":%u,\"thread\":%u,\"value\":%llu}}",
-             what, e.type, e.eventLevel, ts, track.tid, e.id, e.thread, static_cast<unsigned long long>(e.value));
+    // An instant mark named "<what> type T L<level>".
+    Out &Mark(const Track &track, const char *what, const Entry &e) {
+        out_.Next() << "{\"ph\":\"i\",\"s\":\"t\",\"name\":\"" << what << " type ";
+        out_.Signed(e.type) << " L" << static_cast<uint32_t>(e.eventLevel) << "\",\"ts\":";
+        return out_.Micros(e.ns) << ",\"pid\":1,\"tid\":" << track.tid << ",\"args\":{\"id\":" << e.id
+                                 << ",\"thread\":" << e.thread;
     }
 
     void Stay(Track &track, int queue, const Entry &e) {
@@ -233,13 +410,13 @@ private:
         const uint32_t nowMicros = static_cast<uint32_t>(e.ns / 1000u);
         const uint64_t stayNs = static_cast<uint64_t>(nowMicros - e.arrival) * 1000u + e.ns % 1000u;
         const uint64_t start = e.ns > stayNs ? e.ns - stayNs : 0;
-        char ts[32], dur[32];
-        Micros(ts, sizeof ts, start);
-        Micros(dur, sizeof dur, e.ns - start);
-        Line("{\"ph\":\"X\",\"cat\":\"%s\",\"name\":\"type %d L%u\",\"ts\":%s,\"dur\":%s,\"pid\":1,\"tid\":%u,"
-             "\"args\":{\"id\":%u,\"level\":%u,\"thread\":%u}}",
-             kQueueNames[queue], e.type, e.eventLevel, ts, dur, LaneFor(track, queue, start, e.ns), e.id, track.level,
-             e.thread);
+        const uint32_t lane = LaneFor(track, queue, start, e.ns);
+        out_.Next() << "{\"ph\":\"X\",\"cat\":\"" << kQueueNames[queue] << "\",\"name\":\"type ";
+        out_.Signed(e.type) << " L" << static_cast<uint32_t>(e.eventLevel) << "\",\"ts\":";
+        out_.Micros(start) << ",\"dur\":";
+        out_.Micros(e.ns - start) << ",\"pid\":1,\"tid\":" << lane << ",\"args\":{\"id\":" << e.id
+                                  << ",\"level\":" << static_cast<uint32_t>(track.level) << ",\"thread\":" << e.thread
+                                  << "}}";
     }
 
     void Draw(const Entry &e) {
@@ -247,12 +424,10 @@ private:
             tracks_.erase(e.track);
             return;
         }
-        char ts[32];
-        Micros(ts, sizeof ts, e.ns);
         if (e.kind == kNamed) {
             auto *component = reinterpret_cast<char *>(static_cast<uintptr_t>(e.value));
             const std::string name = "level " + std::to_string(e.level) + " (" +
-                                     (component != nullptr && component[0] != '\0' ? component : "host") + ")";
+                                     Escaped(component != nullptr && component[0] != '\0' ? component : "host") + ")";
             std::free(component);
             const bool known = tracks_.count(e.track) != 0;
             Track &track = TrackOf(e, &name);
@@ -276,39 +451,47 @@ private:
             {"queued", -1, kRecvQueue, 1},      {nullptr, kRecvQueue, kRecvQueue, -1},
             {nullptr, -1, -1, 0},               {nullptr, -1, -1, 0},
             {"dropped", -1, -1, 0},             {nullptr, -1, -1, 0},
+            {nullptr, -1, -1, 0},
         };
+        static_assert(sizeof kDrawings / sizeof kDrawings[0] == kLinkIn + 1, "a drawing per kind");
         const Drawing &drawing = kDrawings[e.kind];
-        if (drawing.mark != nullptr) Instant(track, drawing.mark, e, ts);
+        if (drawing.mark != nullptr) Mark(track, drawing.mark, e) << ",\"value\":" << e.value << "}}";
         if (drawing.stay >= 0) Stay(track, drawing.stay, e);
         if (drawing.queue >= 0) {
-            Length(track, drawing.queue, drawing.change != 0 ? drawing.change : -static_cast<int64_t>(e.value), ts);
+            Length(track, drawing.queue, drawing.change != 0 ? drawing.change : -static_cast<int64_t>(e.value), e.ns);
         }
         switch (static_cast<Kind>(e.kind)) {
             case kBreak:
-                Line("{\"ph\":\"i\",\"s\":\"t\",\"name\":\"break (%s wait)\",\"ts\":%s,\"pid\":1,\"tid\":%u,"
-                     "\"args\":{\"thread\":%u}}",
-                     e.value == kRecvQueue ? "receive" : "send", ts, track.tid, e.thread);
+                Instant(e.value == kRecvQueue ? "break (receive wait)" : "break (send wait)", e.ns, track.tid)
+                    << "\"thread\":" << e.thread << "}}";
                 break;
-            case kStatus:
-                Line("{\"ph\":\"i\",\"s\":\"t\",\"name\":\"status 0x%08llx\",\"ts\":%s,\"pid\":1,\"tid\":%u,"
-                     "\"args\":{\"status\":%llu,\"thread\":%u}}",
-                     static_cast<unsigned long long>(e.value), ts, track.tid,
-                     static_cast<unsigned long long>(e.value), e.thread);
+            case kStatus: {
+                char name[32];
+                std::snprintf(name, sizeof name, "status 0x%08llx", static_cast<unsigned long long>(e.value));
+                Instant(name, e.ns, track.tid)
+                    << "\"status\":" << e.value << ",\"thread\":" << e.thread << "}}";
                 break;
+            }
             case kLoad:
-                Line("{\"ph\":\"C\",\"name\":\"%s load\",\"ts\":%s,\"pid\":1,\"tid\":%u,\"args\":{\"A\":%u,\"B\":%u}}",
-                     track.name.c_str(), ts, track.tid, static_cast<unsigned>(e.value >> 16),
-                     static_cast<unsigned>(e.value & 0xFFFFu));
+                out_.Next() << "{\"ph\":\"C\",\"name\":\"" << track.name << " load\",\"ts\":";
+                out_.Micros(e.ns) << ",\"pid\":1,\"tid\":" << track.tid << ",\"args\":{\"A\":"
+                                  << static_cast<uint32_t>(e.value >> 16)
+                                  << ",\"B\":" << static_cast<uint32_t>(e.value & 0xFFFFu) << "}}";
+                break;
+            case kLinkIn:
+                Mark(track, "link in", e) << ",\"peer_id\":" << e.value << ",\"level\":"
+                                          << static_cast<uint32_t>(track.level) << "}}";
                 break;
             default: break;
         }
     }
 
     FILE *file_;
+    Out out_;
     std::unordered_map<const void *, Track> tracks_;
     uint32_t trackCount_ = 0;
     uint64_t lostBefore_ = 0;
-    std::vector<Entry> batch_;
+    std::vector<Cursor> cursors_;
 };
 
 // Guards g_writer (its creation, start and end). Taken by Start and Stop only.
@@ -317,10 +500,11 @@ Writer *g_writer = nullptr;
 
 void WriterLoop(Writer *writer) {
     std::unique_lock<std::mutex> hold(writer->lock);
+    size_t drained = 0;
     while (!writer->stopping) {
-        writer->wake.wait_for(hold, kDrainPeriod);
+        if (drained < kLittle) writer->wake.wait_for(hold, kDrainPeriod);
         hold.unlock();
-        writer->Drain();
+        drained = writer->Drain();
         hold.lock();
     }
     writer->exited = true;
@@ -436,6 +620,30 @@ void ForgetTrack(const void *track) {
     Push(Entry{ClockNs(), track, 0, 0, 0, ThreadNumber(), 0, kForgotten, 0, 0});
 }
 
+bool NoteLinkPeer(uint8_t level, const char *peer, uint64_t session, int64_t offsetUs,
+                  uint64_t errorUs) {
+    if (!TimelineOn()) {
+        OSAL_vSetLastError(OSAL_ERR_NOT_AVAILABLE);
+        return false;
+    }
+    // The session as text: JSON readers keep numbers in doubles.
+    char numbers[160];
+    std::snprintf(numbers, sizeof numbers,
+                  "\",\"session\":\"%016llx\",\"offset_us\":%lld,\"error_us\":%llu,\"at_us\":%llu}}",
+                  static_cast<unsigned long long>(session), static_cast<long long>(offsetUs),
+                  static_cast<unsigned long long>(errorUs), static_cast<unsigned long long>(ClockNs() / 1000u));
+    try {
+        std::string note = "{\"ph\":\"M\",\"name\":\"link_peer\",\"ts\":0,\"pid\":1,\"tid\":0,\"args\":{\"level\":" +
+                           std::to_string(level) + ",\"peer\":\"" + Escaped(peer != nullptr ? peer : "") + numbers;
+        std::lock_guard<std::mutex> hold(g_notesLock);
+        g_notes.push_back(std::move(note));
+    } catch (const std::bad_alloc &) {
+        OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
+        return false;
+    }
+    return true;
+}
+
 bool StartTimeline(const char *path) {
     if (path == nullptr || path[0] == '\0') {
         OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
@@ -490,6 +698,11 @@ void Shutdown() {
     Ring *ring = g_rings.exchange(nullptr);
     while (ring != nullptr) {
         Ring *next = ring->next;
+        for (Chunk *chunk = ring->head; chunk != nullptr;) {
+            Chunk *after = chunk->next.load(std::memory_order_relaxed);
+            FreeChunk(chunk);
+            chunk = after;
+        }
         delete ring;
         ring = next;
     }

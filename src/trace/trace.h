@@ -84,6 +84,7 @@ enum Kind : uint8_t {
     kStatus,     // the level's status became `value` (instant)
     kDropped,    // deleted instead of joining the receive queue (instant)
     kLoad,       // the level's load figures: `value` = A << 16 | B (counter)
+    kLinkIn,     // came in over a link (instant); `value` = its identifier at the peer
 };
 
 // The facts of one event that a record names it by.
@@ -110,6 +111,12 @@ uint32_t ArrivalStamp();
 // level goes away, so that a handle at the same address is a new track.
 void NameTrack(const void *track, uint8_t level, const char *component);
 void ForgetTrack(const void *track);
+
+// Records that level `level` links this process to a peer (named
+// `peer`) in session `session`, whose timeline clock reads `offsetUs` more
+// than this one's, within +-`errorUs`: what merges the two timelines. A
+// metadata record; false (1025) while no timeline is written.
+bool NoteLinkPeer(uint8_t level, const char *peer, uint64_t session, int64_t offsetUs, uint64_t errorUs);
 
 // Starts writing the timeline into `path` (replacing the file) from a writer
 // thread; false with 1028 (null or empty path), 1031 (the file cannot be

@@ -35,7 +35,7 @@ BIN = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else os.getcwd()
 ROUNDS = int(os.environ.get("ZERA_LINK_ROUNDS", "3"))
 SANITIZED = "--sanitized" in sys.argv
 
-VERSION = 5
+VERSION = 6
 MAX_MESSAGE = 11 + 128 * 1024 + 1 + 256 * 1024  # kMaxMessage in src/link/link_wire.h
 MIB = 1024 * 1024
 ECHO = ["Echo", "--set", "1:Greeting="]
@@ -44,6 +44,10 @@ ECHO = ["Echo", "--set", "1:Greeting="]
 def hello(role=1, name=b"hostile", session=0, level=3, version=VERSION):
     return (b"H" + b"ZLNK" + struct.pack(">HBQB", version, role, session, level) +
             struct.pack(">H", len(name)) + name)
+
+
+def probe(sent, known=0, offset=0, error=0):
+    return b"Q" + struct.pack(">QBqQ", sent, known, offset, error)
 
 
 def refusal(message):
@@ -221,7 +225,7 @@ class HostilePeer(unittest.TestCase):
         peer.send(b"S")
         self.assertEqual(refusal(peer.next()), (2058, "say hello first"))
         garbage = [b"", b"?", b"H", hello()[:9], b"E\0\0", b"B" + bytes(10), b"A\0", b"F!", b"X", b"T", b"P",
-                   hello(role=7)]
+                   hello(role=7), probe(7), b"C" + bytes(24)]
         for message in garbage:
             peer.send(message)
         peer.send(b"S", zmq.SNDMORE)
@@ -235,6 +239,24 @@ class HostilePeer(unittest.TestCase):
         self.assertEqual((taken, forwarded, undelivered, dropped), (0, 0, 0, 0))
         peer.close()
         self.assertTrue(server.alive())
+
+    def test_clock_probes_are_answered_for_the_owner_alone(self):
+        server = self.serve("--bind", "tcp://127.0.0.1:*")
+        owner = Peer(self.ctx, server.endpoint)
+        owner.send(hello())
+        self.assertEqual(owner.next()[:1], b"W")
+        bad = [probe(7)[:20], probe(7) + b"!", probe(7, known=2), probe(7, known=1, offset=-(1 << 63))]
+        for message in bad + [probe(0x0102030405060708, known=1, offset=-5, error=3)]:
+            owner.send(message)
+        answer = owner.next()
+        while answer[:1] == b"A":  # keep-alives may come first
+            answer = owner.next()
+        self.assertEqual(answer[:9], b"C" + bytes.fromhex("0102030405060708"))
+        asked, taken, answered = struct.unpack(">3Q", answer[1:25])
+        self.assertLessEqual(taken, answered)
+        owner.close()
+        # The estimate with the smallest offset cannot be turned round: it is refused like the malformed ones.
+        self.assertEqual(status_of(self.ctx, server.endpoint)[3], len(bad))
 
     def test_oversized_frames_cost_serve_no_memory(self):
         server = self.serve("--bind", "tcp://127.0.0.1:*")

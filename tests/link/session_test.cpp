@@ -58,7 +58,7 @@ TEST(LinkSession, OneStackPeerOwnsTheSession) {
     EXPECT_EQ(take(Route("b"), HelloFrom(zlink::kRoleStack), 20), held);
     EXPECT_EQ(take(Route("b"), HelloFrom(zlink::kRoleStack, first + 1), 30), held);  // a guessed session
     EXPECT_EQ(take(Route("b"), HelloFrom(zlink::kRoleStack, 0, 4), 30),
-              "R2057 the peer speaks link protocol version 4, this end version 5");
+              "R2057 the peer speaks link protocol version 4, this end version 6");
     EXPECT_EQ(take(Route("b"), Bytes{zlink::kFlush}, 40), "-");  // not the owner's: refused
     EXPECT_EQ(take(Route("a"), Bytes{zlink::kFlush}, 40), "A0");
     EXPECT_EQ(s.figures().sessions, 1u);
@@ -174,6 +174,93 @@ TEST(LinkSession, TimersRepeatTheHelloKeepAliveAndEndASilentSession) {
     zlink::Hello again;
     ASSERT_TRUE(zlink::ReadHello(hello.data(), hello.size(), &again));
     EXPECT_EQ(again.session, 5u);
+}
+
+// What one round trip says of the server's clock: exact offsets (rounded
+// down) and bounds (rounded up), and stamps that cannot be.
+TEST(LinkSession, ClockSampleFromOneRoundTrip) {
+    struct Row {
+        uint64_t t0, t1, t2, t3;
+        bool known;
+        int64_t offset;
+        uint64_t error;
+    };
+    const Row rows[] = {
+        {100, 1100, 1100, 200, true, 950, 50},  // the server's clock ahead
+        {100, 50, 60, 300, true, -145, 95},     // behind; 10 us spent there
+        {0, 0, 0, 3, true, -2, 2},              // odd sums round down, odd bounds up
+        {100, 0, 0, 50, false, 0, 0},           // the answer before the probe
+        {0, 10, 5, 20, false, 0, 0},            // answered before taken
+        {0, 0, 100, 50, false, 0, 0},           // longer there than the whole trip
+    };
+    for (const Row &r : rows) {
+        const zlink::ClockEstimate e = zlink::ClockSample(zlink::ClockAnswer{r.t0, r.t1, r.t2}, r.t3);
+        EXPECT_EQ(e.known, r.known) << r.t0 << " " << r.t1 << " " << r.t2 << " " << r.t3;
+        EXPECT_EQ(e.offsetUs, r.offset) << r.t0 << " " << r.t1 << " " << r.t2 << " " << r.t3;
+        EXPECT_EQ(e.errorUs, r.error) << r.t0 << " " << r.t1 << " " << r.t2 << " " << r.t3;
+    }
+}
+
+uint64_t g_clientUs = 0;
+uint64_t g_serverUs = 0;
+uint64_t ClientClock() { return g_clientUs; }
+uint64_t ServerClock() { return g_serverUs; }
+
+// The client keeps the estimate of its quickest round trip, takes only the
+// answer to the probe outstanding, and hands its estimate to the server,
+// which keeps it turned round.
+TEST(LinkSession, ClockProbesKeepTheTightestEstimateOnBothEnds) {
+    Session client(Session::Config{false, "link", "", 3, 1, ClientClock});
+    Session server(Session::Config{true, "serve", "", 0, 1, ServerClock});
+    Outcome o;
+    const PeerId owner = Route("a");
+    Bytes m = client.Connected(0);
+    server.Take(owner, m.data(), m.size(), 0, &o);
+    client.Take(PeerId(), o.reply.data(), o.reply.size(), 0, &o);
+    ASSERT_TRUE(client.Open());
+    // Each probe: sent at the client's `sent`, taken at the server's `there`,
+    // answered at the client's `back`.
+    struct Row {
+        uint64_t sent, there, back;
+        bool kept;         // the client keeps it (tighter)
+        uint64_t error;    // the client's bound afterwards
+        bool serverKept;   // the server learnt a tighter one with this probe
+    };
+    const Row rows[] = {
+        {1000, 5000, 1200, true, 100, false},   // the first; the server has none to learn yet
+        {2000, 6000, 2300, false, 100, true},   // slower: not kept; the probe carried the first
+        {3000, 7010, 3040, true, 20, false},    // quicker: kept
+        {4000, 8000, 4100, false, 20, true},    // the server learns the 20
+    };
+    zlink::Millis now = 0;
+    Bytes hello, ack, probe;
+    bool silent = false;
+    for (const Row &r : rows) {
+        now += zlink::kProbeEveryMs;
+        g_clientUs = r.sent;
+        client.Tick(now, &hello, &ack, &silent, &probe);
+        ASSERT_EQ(probe.size(), 26u);
+        g_serverUs = r.there;
+        server.Take(owner, probe.data(), probe.size(), now, &o);
+        EXPECT_EQ(o.clockChanged, r.serverKept) << r.sent;
+        const Bytes answer = o.reply;
+        g_clientUs = r.back;
+        client.Take(PeerId(), answer.data(), answer.size(), now, &o);
+        EXPECT_EQ(o.clockChanged, r.kept) << r.sent;
+        EXPECT_EQ(client.PeerClock().errorUs, r.error) << r.sent;
+        // The same answer again pairs with no probe: refused, nothing kept.
+        const uint32_t refused = client.figures().refused;
+        client.Take(PeerId(), answer.data(), answer.size(), now, &o);
+        EXPECT_FALSE(o.clockChanged);
+        EXPECT_EQ(client.figures().refused, refused + 1);
+    }
+    EXPECT_EQ(client.PeerClock().offsetUs, 3990);
+    EXPECT_TRUE(server.PeerClock().known);
+    EXPECT_EQ(server.PeerClock().offsetUs, -3990);
+    EXPECT_EQ(server.PeerClock().errorUs, 20u);
+    EXPECT_EQ(server.SessionNumber(), client.SessionNumber());
+    EXPECT_EQ(server.PeerName(), "link");
+    EXPECT_EQ(client.PeerName(), "serve");
 }
 
 }  // namespace

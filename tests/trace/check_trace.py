@@ -14,13 +14,16 @@ one before, and a send-queue slice ends before the next slice begins (within
 the microsecond that arrival stamps are kept in).
 --max-open K: at most K events were sent (a "sent" mark) without a
 send-queue slice of theirs (still queued when the timeline ended).
+--flows N: a merged timeline: at least N flow arrows, each from a slice of
+one process to a slice of another that begins no earlier than the first
+did, within the clock offset's error (otherData.offset_error_us).
 Prints "ok" and exits 0, or prints the first fault and exits 1.
 """
 import json
 import sys
 from collections import defaultdict
 
-PHASES = {"X", "i", "C", "M", "B", "E"}
+PHASES = {"X", "i", "C", "M", "B", "E", "s", "f"}
 
 
 def fail(text):
@@ -93,6 +96,29 @@ def main(argv):
                 if before["cat"] == "send queue" and before["ts"] + before["dur"] > after["ts"] + 1.0 + eps:
                     fail(f"event {event_id} left the send queue after its next stay began: {before} {after}")
             i += 3
+        elif option == "--flows":
+            error = doc.get("otherData", {}).get("offset_error_us")
+            if not isinstance(error, (int, float)):
+                fail("no offset_error_us: not a merged timeline")
+            ends = defaultdict(dict)
+            for r in records:
+                if r["ph"] in ("s", "f"):
+                    ends[r["id"]][r["ph"]] = r
+            if len(ends) < int(options[i + 1]):
+                fail(f"{len(ends)} flows, fewer than {options[i + 1]}")
+            for flow_id, pair in ends.items():
+                if set(pair) != {"s", "f"}:
+                    fail(f"flow {flow_id} lacks an end: {pair}")
+                start, finish = pair["s"], pair["f"]
+                if start["pid"] == finish["pid"]:
+                    fail(f"flow {flow_id} stays in one process: {pair}")
+                if start["ts"] > finish["ts"] + error + eps:
+                    fail(f"flow {flow_id} runs backwards beyond the offset's error {error}: {pair}")
+                for end in (start, finish):
+                    if not any(x["ts"] - eps <= end["ts"] <= x["ts"] + x["dur"] + eps
+                               for x in slices[(end["pid"], end["tid"])]):
+                        fail(f"flow {flow_id} ends outside a slice: {end}")
+            i += 2
         elif option == "--max-open":
             sent = [r for r in records if r["ph"] == "i" and r["name"].startswith("sent ")]
             taken = {(r["args"]["id"], r["args"]["level"]) for items in slices.values() for r in items

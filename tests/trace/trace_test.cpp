@@ -160,8 +160,12 @@ TEST(Timeline, RefusesWhatItCannotWriteAndAStartTwice) {
     EXPECT_FALSE(tr::TimelineOn());
     EXPECT_FALSE(ZERA_boHostTraceStop());
     EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NOT_AVAILABLE));
+    EXPECT_FALSE(ZERA_boHostTraceLinkPeer(stack[1], "serve", 1, 2, 3));  // no timeline to record it in
+    EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NOT_AVAILABLE));
 
     ASSERT_TRUE(ZERA_boHostTraceStart(stack.h0(), "trace_test_twice.json"));
+    EXPECT_FALSE(ZERA_boHostTraceLinkPeer(nullptr, "serve", 1, 2, 3));
+    EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_HANDLE));
     EXPECT_FALSE(ZERA_boHostTraceStart(stack.h0(), "trace_test_other.json"));
     EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NOT_AVAILABLE));
     EXPECT_TRUE(ZERA_boHostTraceStop());
@@ -169,6 +173,33 @@ TEST(Timeline, RefusesWhatItCannotWriteAndAStartTwice) {
     EXPECT_EQ(tr::g_hookMask.load(), 0u);
     EXPECT_EQ(Check("trace_test_twice.json", "--levels 2"), Check("", "").empty() ? "" : "ok\n");
     std::remove("trace_test_twice.json");
+}
+
+// A burst from one thread far beyond what the writer drains between two
+// looks is written whole (the thread's buffer grows); the link's records
+// carry the identifiers on both sides and the peer's clock exactly.
+TEST(Timeline, ABurstIsWrittenWholeWithTheLinksRecords) {
+    FlowStack stack{"Layer"};
+    const char *file = "trace_test_burst.json";
+    Event *ev = Data(ZERA_EVENT_DATA2, 1);
+    ASSERT_NE(ev, nullptr);
+    ASSERT_TRUE(ZERA_boHostTraceStart(stack.h0(), file));
+    constexpr uint32_t kBurst = 100000;
+    for (uint32_t i = 0; i < kBurst; ++i) ZERA_vHostTraceLinkArrival(stack[1], ev, 7000000 + i);
+    ASSERT_TRUE(ZERA_boHostTraceLinkPeer(stack[1], "se\"rve", 0x0123456789ABCDEFull, -42, 17));
+    ASSERT_TRUE(ZERA_boHostTraceStop());
+    ZERA_vHostTraceLinkArrival(stack[1], ev, 1);  // no timeline: nothing, and no crash
+    ZERA_boDeleteEvent(ev);
+
+    const std::string text = ReadAll(file);
+    EXPECT_EQ(CountOf(text, "\"name\":\"link in type 2 L1\""), static_cast<size_t>(kBurst));
+    EXPECT_EQ(text.find("records_lost"), std::string::npos);
+    EXPECT_NE(text.find("\"peer_id\":7099999,\"level\":1}"), std::string::npos);
+    EXPECT_NE(text.find("\"name\":\"link_peer\",\"ts\":0,\"pid\":1,\"tid\":0,\"args\":{\"level\":1,\"peer\":\"se\\\"rve\","
+                        "\"session\":\"0123456789abcdef\",\"offset_us\":-42,\"error_us\":17,"),
+              std::string::npos);
+    EXPECT_EQ(Check(file, "--levels 2"), Check("", "").empty() ? "" : "ok\n");
+    std::remove(file);
 }
 
 TEST(Timeline, AnEventsStaysAtEveryLevelItPassedAreSlicesInOrder) {
