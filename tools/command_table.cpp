@@ -42,6 +42,7 @@ int CommandKeygen(const CommandLine &line);
 #endif
 int CommandVersion(const CommandLine &line);
 int CommandHelp(const CommandLine &line);
+int CommandTraceMerge(const CommandLine &line);
 
 const std::vector<Command> &Commands() {
     static const std::vector<Command> commands = {
@@ -154,6 +155,16 @@ const std::vector<Command> &Commands() {
          "server's --allow folder, and its .key in the Link's KeyFile.\n",
          {}, {}, 0, CommandKeygen},
 #endif
+        {"trace merge", "<A> <B>", "merge the timelines of two processes joined by a link",
+         "usage: zera trace merge A B > C\n"
+         "\n"
+         "Writes the timelines A and B (ZERA_TRACE, zera run --trace-out) of two\n"
+         "processes joined by a link as one: B's time stamps on A's clock by the\n"
+         "link's estimate (within its error), B's processes after A's, and an arrow\n"
+         "from each event's slices on one side to its slices on the other. Refuses,\n"
+         "writing nothing, a file it cannot read, one that is no timeline, and two\n"
+         "that record no link session in common.\n",
+         {}, {}, 0, CommandTraceMerge},
         {"version", "", "show the tool's version",
          "usage: zera version [--json]\n"
          "\n"
