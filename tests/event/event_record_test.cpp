@@ -39,7 +39,7 @@ TEST(EventCreate, AreasByTypeBehindAZeroedHeaderAndRefusals) {
     }
     zt::AllocFailureGuard guard;
     for (uint32_t size : {8u, 1000u}) {  // a block of the pool, one of its own
-        ZERA_vTestFailAllocAfter(0);
+        OSAL_vTestFailAllocAfter(0);
         EXPECT_REFUSED(ZERA_pstCreateEvent(1, 0, size), OSAL_ERR_NO_MEMORY);
     }
     EXPECT_REFUSED(ZERA_boDeleteEvent(nullptr), OSAL_ERR_INVALID_ARG);

@@ -120,9 +120,9 @@ TEST(InputFilter, EveryEventAFullReceiveQueueRefusesIsCounted) {
     // the copy, level 2's queue misses one; the event itself goes on down.
     ASSERT_TRUE(ZERA_boSetEventTypes(h0, 0x6, kAll));
     Event *uncopied = Data(ZERA_EVENT_DATA0, 2, 0);
-    ZERA_vTestFailAllocAfter(0);
+    OSAL_vTestFailOneAllocAfter(0);
     ZERA_vInputFilterEx(h2, uncopied, 0);
-    ZERA_vTestFailAllocAfter(-1);
+    OSAL_vTestFailAllocAfter(-1);
     EXPECT_EQ(dropped(2), 1u);
     EXPECT_EQ(ReceiveNow(h1), nullptr);
     EXPECT_EQ(ReceiveNow(h0), uncopied);

@@ -47,7 +47,7 @@ TEST(ComponentName, LevelsAreNamedOnRequest) {
         StackHandle *h[4] = {stack.h0()};
         {
             AllocFailureGuard guard;
-            ZERA_vTestFailAllocAfter(0);
+            OSAL_vTestFailAllocAfter(0);
             EXPECT_TRUE(ZERA_hsComponentNameA(h[0], 0) == nullptr && h[0]->pvComponentName == nullptr);
         }
         const char *narrow = ZERA_hsComponentNameA(h[0], 0);  // built on the next request

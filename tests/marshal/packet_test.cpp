@@ -16,11 +16,8 @@ TEST(MarshalPacket, RefusalsAndGrowthInWholeStepsThatKeepsTheDataWhenItFails) {
     EXPECT_FAILS(!ZERA_boMarshalPacketDelete(nullptr), OSAL_ERR_INVALID_HANDLE);
     EXPECT_FAILS(ZERA_i32MarshalGetDataSize(nullptr) == -1, OSAL_ERR_INVALID_HANDLE);
     EXPECT_FAILS(!ZERA_boMarshalDWord(nullptr, &dw), OSAL_ERR_INVALID_HANDLE);
-    zt::ForEachAllocFailure([](long) {
-        ZERA_HPACKET h = ZERA_hMarshalPacketCreate(nullptr, 0);
-        EXPECT_TRUE(h != nullptr || OSAL_dwGetLastError() == OSAL_ERR_NO_MEMORY);
-        return h != nullptr && ZERA_boMarshalPacketDelete(h);
-    });
+    zt::SweepAllocFailures([] { return ZERA_hMarshalPacketCreate(nullptr, 0); }, [] { return 0; },
+                           [](ZERA_HPACKET h) { EXPECT_TRUE(ZERA_boMarshalPacketDelete(h)); });
 
     Packet w;
     EXPECT_FAILS(!ZERA_boMarshalDWord(w.h, nullptr), OSAL_ERR_INVALID_ARG);
@@ -29,12 +26,8 @@ TEST(MarshalPacket, RefusalsAndGrowthInWholeStepsThatKeepsTheDataWhenItFails) {
     const Bytes block(4096, 0x42);
     ASSERT_TRUE(ZERA_boMarshalByteStreamRaw(w.h, block.data(), 4096));
     EXPECT_EQ(w.p()->i32BufSize, 4096);  // exactly full
-    zt::ForEachAllocFailure([&](long) {
-        if (ZERA_boMarshalDWord(w.h, &dw)) return true;
-        EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_NO_MEMORY);
-        EXPECT_TRUE(ZERA_i32MarshalGetDataSize(w.h) == 4096 && w.p()->i32BufSize == 4096);
-        return false;
-    });
+    zt::SweepAllocFailures([&] { return ZERA_boMarshalDWord(w.h, &dw); },
+                           [&] { return std::make_pair(ZERA_i32MarshalGetDataSize(w.h), w.p()->i32BufSize); }, [](BOOL8) {});
     EXPECT_TRUE(w.p()->i32BufSize == 8192 && w.bytes()[4095] == 0x42 && w.bytes()[4099] == 0x04);
     EXPECT_TRUE(zera::EnsureRoom(w.p(), 8192 - 4100) && w.p()->i32BufSize == 8192);  // fits: nothing changes
     EXPECT_TRUE(zera::EnsureRoom(w.p(), 12288 - 4100) && w.p()->i32BufSize == 12288);  // a sum on a step stays
@@ -124,16 +117,11 @@ TEST(MarshalStream, StringsAndStreamsExactBytesAndBack) {
     EXPECT_EQ(r.bytes(), (Bytes{0, 0, 0, 0, 1, 2, 3, 4}));
 }
 
-// Runs a stream or string reader that allocates its result under failing
-// allocations: 1026 and a null result, or a result that is freed.
+// Runs a stream or string reader that allocates its result under each
+// allocation failure point.
 template <typename T, typename Read>
 void AllocatingReaderFailures(const Bytes &bytes, Read read) {
-    ReaderFailures(bytes, [&](ZERA_HPACKET h) {
-        T *out = nullptr;
-        if (read(h, &out) >= 0) return ZERA_vFree(out), true;
-        EXPECT_TRUE(OSAL_dwGetLastError() == OSAL_ERR_NO_MEMORY && out == nullptr);
-        return false;
-    });
+    ReaderFailures<T>(bytes, [&](ZERA_HPACKET h, T **out) { return read(h, out) >= 0; }, [](T *out) { ZERA_vFree(out); });
 }
 
 TEST(MarshalStream, ReaderFailuresStopBehindTheLengthAndLeaveNothing) {

@@ -93,10 +93,10 @@ TEST(ParamWire, RoundTripsThroughBothWidths) {
     // The wide writer narrows straight into the packet, allocating nothing
     // (the packet has its room from before; only the change marks differ).
     again.p()->i32DataSize = 0;
-    ZERA_vTestFailAllocAfter(0);
+    OSAL_vTestFailAllocAfter(0);
     EXPECT_TRUE(WriteList(again.h, wide.list, true));
-    EXPECT_EQ(ZERA_lTestAllocCount(), 0);
-    ZERA_vTestFailAllocAfter(-1);
+    EXPECT_EQ(OSAL_lTestAllocCount(), 0);
+    OSAL_vTestFailAllocAfter(-1);
     EXPECT_EQ(again.bytes().size(), w.bytes().size());
 }
 

@@ -135,7 +135,7 @@ TEST_F(StackWide, ValuesThroughTheChainAndSetsThatFail) {
     EXPECT_TRUE(ZERA_boSetStackParamA(h3, 3, "Text", "kept"));
     {
         st::AllocFailureGuard guard;
-        ZERA_vTestFailAllocAfter(0);
+        OSAL_vTestFailAllocAfter(0);
         EXPECT_REFUSED(ZERA_boSetStackParamA(h3, 3, "Text", "lost"), OSAL_ERR_NO_MEMORY);
     }
     EXPECT_STREQ(text->uValue.hs, "kept");
