@@ -45,12 +45,9 @@ TEST(ComponentName, LevelsAreNamedOnRequest) {
     {
         TestStack stack, wide;
         StackHandle *h[4] = {stack.h0()};
-        {
-            AllocFailureGuard guard;
-            OSAL_vTestFailAllocAfter(0);
-            EXPECT_TRUE(ZERA_hsComponentNameA(h[0], 0) == nullptr && h[0]->pvComponentName == nullptr);
-        }
-        const char *narrow = ZERA_hsComponentNameA(h[0], 0);  // built on the next request
+        const char *narrow = nullptr;  // built on the first request that has the memory
+        SweepAllocFailures([&] { return narrow = ZERA_hsComponentNameA(h[0], 0); },
+                           [&] { return h[0]->pvComponentName; }, [](const char *) {}, 1, 0u);  // no code
         EXPECT_TRUE(narrow == h[0]->pvComponentName && std::string(narrow) == "VOQ_ZERA");
         EXPECT_EQ(ZERA_hsComponentNameA(h[0], 64), narrow);  // only the low 6 bits count
         wide.h0()->boWide = 1;  // built wide first

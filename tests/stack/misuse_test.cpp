@@ -38,6 +38,7 @@ TEST(Misuse, EveryHandleEntryPointRefusesANullOrBrokenHandle) {
         {"RemoveFromStack", [&](StackHandle *h) { return ZERA_boRemoveFromStackA(h, 1); }},
         {"ComponentName", [&](StackHandle *h) { return ZERA_hsComponentNameA(h, 1); }},
         {"HandleCheck", [&](StackHandle *h) { return ZERA_boHandleCheck(h, 1); }},
+        {"HandleClose", [&](StackHandle *h) { return ZERA_boHandleClose(h); }},
         {"CreateEventEx", [&](StackHandle *h) { return ZERA_pstCreateEventEx(h, 1, 0, 0, 0, 0); }},
         {"SetEventID", [&](StackHandle *h) { return ZERA_boSetEventID(ev, h, 5); }},
         {"EvIdGetBlock", [&](StackHandle *h) { return ZERA_dwEvIdGetBlock(h, 1) != ZERA_EVID_NONE; }},

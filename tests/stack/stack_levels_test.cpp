@@ -103,7 +103,7 @@ TEST_F(RefusedAdd, AllocationFailuresAnywhereLeaveTheStackAsItWas) {
                                ASSERT_TRUE(ZERA_boRemoveFromStackA(stack_.h0(), 2));
                                before_ = ShapeOf(stack_);  // level 1 keeps wanting level 2's events
                            },
-                           5, 0u);
+                           5, zt::kAnyCode);
 }
 
 // Info blocks that do not suit level 0 are refused (the new level's bit is taken back too); a

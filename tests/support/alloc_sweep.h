@@ -19,11 +19,14 @@ struct AllocFailureGuard {
     ~AllocFailureGuard() { OSAL_vTestFailAllocAfter(-1); }
 };
 
+// What a failure may store, for SweepAllocFailures: any code but none.
+constexpr uint32_t kAnyCode = 0xFFFFFFFFu;
+
 // Runs make() with allocations failing after n successful ones, n = 0, 1, ...
-// until it gives something true. Each failure must store `code` (a code, a
-// function of n, or 0 for any code) and leave snapshot() as it was before
-// the sweep; the success, after at least `least` failures, goes to
-// release(). The leak checkers see what a failure left behind.
+// until it gives something true. Each failure must store `code` (a code, 0
+// for none, kAnyCode, or a function of n giving one) and leave snapshot()
+// as it was before the sweep; the success, after at least `least` failures,
+// goes to release(). The leak checkers see what a failure left behind.
 template <class Make, class Snapshot, class Release, class Code = uint32_t>
 void SweepAllocFailures(Make make, Snapshot snapshot, Release release, long least = 1,
                         Code code = OSAL_ERR_NO_MEMORY) {
@@ -43,7 +46,7 @@ void SweepAllocFailures(Make make, Snapshot snapshot, Release release, long leas
         uint32_t want = 0;
         if constexpr (std::is_invocable_v<Code, long>) want = code(n);
         else want = code;
-        EXPECT_TRUE(want == 0 ? OSAL_dwGetLastError() != 0 : OSAL_dwGetLastError() == want)
+        EXPECT_TRUE(want == kAnyCode ? OSAL_dwGetLastError() != 0 : OSAL_dwGetLastError() == want)
             << "failure point " << n << ": code " << OSAL_dwGetLastError();
         EXPECT_TRUE(snapshot() == before) << "changed by failure point " << n;
     }
