@@ -51,6 +51,8 @@ TEST(ComponentName, LevelsAreNamedOnRequest) {
         EXPECT_TRUE(narrow == h[0]->pvComponentName && std::string(narrow) == "VOQ_ZERA");
         EXPECT_EQ(ZERA_hsComponentNameA(h[0], 64), narrow);  // only the low 6 bits count
         wide.h0()->boWide = 1;  // built wide first
+        SweepAllocFailures([&] { return ZERA_lsComponentNameW(wide.h0(), 0); },
+                           [&] { return wide.h0()->pvComponentName; }, [](const WCHAR16 *) {}, 1, 0u);
         EXPECT_TRUE(Wide(ZERA_lsComponentNameW(wide.h0(), 0)) == u"VOQ_ZERA");
         EXPECT_STREQ(ZERA_hsComponentNameA(wide.h0(), 0), "VOQ_ZERA");
         EXPECT_REFUSED(ZERA_lsComponentNameW(h[0], 5), OSAL_ERR_INVALID_HANDLE);  // above the top
