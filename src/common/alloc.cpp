@@ -1,21 +1,19 @@
-// common/alloc.cpp - the library's allocator and its test-only failure hook.
+// common/alloc.cpp - the library's allocator. Test builds ask the platform
+// layer's countdown (common/alloc_countdown.h) whether an allocation may
+// succeed, so that one setting makes both libraries fail.
 #include <cstdlib>
 
 #include "common/alloc_countdown.h"
 #include "common/cache_line.h"
 #include "common/common.h"
-#include "common/test_hooks.h"
-
-namespace zera {
 
 #if defined(ZERA_TEST_HOOKS)
-namespace {
-AllocCountdown g_countdown;
-}  // namespace
-#define ZERA_ALLOWED() g_countdown.Allowed()
+#define ZERA_ALLOWED() (OSAL_boTestAllocAllowed() != 0)
 #else
 #define ZERA_ALLOWED() true
 #endif
+
+namespace zera {
 
 void *Alloc(size_t size) { return ZERA_ALLOWED() ? std::malloc(size) : nullptr; }
 void *AllocZero(size_t count, size_t size) { return ZERA_ALLOWED() ? std::calloc(count, size) : nullptr; }
@@ -27,10 +25,3 @@ void *AllocZeroLineAligned(size_t size) { return ZERA_ALLOWED() ? lines::AllocZe
 void FreeLineAligned(void *p) { lines::Free(p); }
 
 }  // namespace zera
-
-#if defined(ZERA_TEST_HOOKS)
-extern "C" ZERA_API void ZERA_CALL ZERA_vTestFailAllocAfter(long n) {
-    zera::g_countdown.FailAfter(n);
-}
-extern "C" ZERA_API long ZERA_CALL ZERA_lTestAllocCount(void) { return zera::g_countdown.Count(); }
-#endif

@@ -1,38 +1,34 @@
 /*
- * common/alloc_countdown.h - the test builds' allocation-failure hook, once
- * for both libraries: each keeps one countdown of its own.
- *
- * Internal: included by common/alloc.cpp and osal/alloc.cpp only. Lock-free;
- * any thread may allocate while a test sets the countdown.
+ * common/alloc_countdown.h - the test builds' allocation-failure countdown,
+ * one for both libraries: the platform layer keeps it (osal/alloc.cpp) and
+ * exports it, the library's allocator (common/alloc.cpp) asks it, tests set
+ * it through osal/osal_test_hooks.h.
  */
 #ifndef ZERA_COMMON_ALLOC_COUNTDOWN_H
 #define ZERA_COMMON_ALLOC_COUNTDOWN_H
 
-#include <atomic>
+#include "VOQ_OSAL.h"
 
-class AllocCountdown {
-public:
-    // Counts one allocation; false when the countdown says it is to fail.
-    bool Allowed() {
-        count_.fetch_add(1, std::memory_order_relaxed);
-        long left = failAfter_.load(std::memory_order_relaxed);
-        while (left >= 0) {
-            if (left == 0) return false;
-            if (failAfter_.compare_exchange_weak(left, left - 1)) return true;
-        }
-        return true;
-    }
-    // After n more allocations every one fails; a negative n: none fails.
-    // Restarts the count.
-    void FailAfter(long n) {
-        count_.store(0);
-        failAfter_.store(n < 0 ? -1 : n);
-    }
-    long Count() const { return count_.load(); }
+#ifdef __cplusplus
+extern "C" {
+#endif
 
-private:
-    std::atomic<long> failAfter_{-1};  // allocations left before failing; -1: never
-    std::atomic<long> count_{0};       // allocations since FailAfter was last called
-};
+#if defined(ZERA_TEST_HOOKS)
+/* After n more successful allocations every allocation fails, in the
+ * platform layer and in the library alike (counted in the order they
+ * happen), until called again; a negative n turns failures off. */
+OSAL_API void OSAL_CALL OSAL_vTestFailAllocAfter(long n);
+/* As OSAL_vTestFailAllocAfter, but only the one allocation after the n
+ * fails; the ones after it succeed. */
+OSAL_API void OSAL_CALL OSAL_vTestFailOneAllocAfter(long n);
+/* Allocations of both libraries since OSAL_vTestFailAllocAfter was last called. */
+OSAL_API long OSAL_CALL OSAL_lTestAllocCount(void);
+/* Counts one allocation; 0 when the countdown says it is to fail. */
+OSAL_API BOOL8 OSAL_CALL OSAL_boTestAllocAllowed(void);
+#endif
 
-#endif  // ZERA_COMMON_ALLOC_COUNTDOWN_H
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZERA_COMMON_ALLOC_COUNTDOWN_H */

@@ -1,6 +1,8 @@
 /*
  * common/test_hooks.h - hooks that only test builds (ZERA_TEST_HOOKS) compile
- * into the library. Included by tests and by src/common.
+ * into the library (allocation failure is the platform layer's
+ * OSAL_vTestFailAllocAfter, one countdown for both). Included by tests and
+ * by src/common.
  */
 #ifndef ZERA_COMMON_TEST_HOOKS_H
 #define ZERA_COMMON_TEST_HOOKS_H
@@ -12,11 +14,6 @@ extern "C" {
 #endif
 
 #if defined(ZERA_TEST_HOOKS)
-/* After n more successful allocations every allocation of the library fails,
- * until called again; a negative n turns failures off. */
-ZERA_API void ZERA_CALL ZERA_vTestFailAllocAfter(long n);
-/* Allocations made by the library since the last call to ZERA_vTestFailAllocAfter. */
-ZERA_API long ZERA_CALL ZERA_lTestAllocCount(void);
 /* Called by a receive by masks on level h's queue each time its wait for a
  * change ends, before it looks at what changed (null: none). */
 ZERA_API void ZERA_CALL ZERA_vTestSetReceiveWokenHook(void (*hook)(StackHandle *h));

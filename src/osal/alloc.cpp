@@ -1,5 +1,7 @@
-// osal/alloc.cpp - the platform layer's allocator, its test-only failure hook
-// and the narrow copy of a 16-bit string.
+// osal/alloc.cpp - the platform layer's allocator, the test builds'
+// allocation-failure countdown (one for both libraries: the library's
+// allocator asks it too) and the narrow copy of a 16-bit string.
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,9 +14,12 @@ namespace osal {
 
 #if defined(ZERA_TEST_HOOKS)
 namespace {
-AllocCountdown g_countdown;
+// Lock-free: any thread may allocate while a test sets the countdown.
+std::atomic<long> g_failAfter{-1};  // allocations left before failing; -1: never
+std::atomic<long> g_count{0};       // allocations since the countdown was last set
+std::atomic<bool> g_once{false};    // only the one allocation at the end of the countdown fails
 }  // namespace
-#define OSAL_ALLOWED() g_countdown.Allowed()
+#define OSAL_ALLOWED() (OSAL_boTestAllocAllowed() != 0)
 #else
 #define OSAL_ALLOWED() true
 #endif
@@ -45,7 +50,24 @@ char *WideToNarrowDup(const WCHAR16 *s) {
 }  // namespace osal
 
 #if defined(ZERA_TEST_HOOKS)
-extern "C" OSAL_API void OSAL_CALL OSAL_vTestFailAllocAfter(long n) {
-    osal::g_countdown.FailAfter(n);
+namespace {
+void SetCountdown(long n, bool once) {
+    osal::g_failAfter.store(-1);
+    osal::g_count.store(0);
+    osal::g_once.store(once);
+    osal::g_failAfter.store(n < 0 ? -1 : n);
+}
+}  // namespace
+extern "C" OSAL_API void OSAL_CALL OSAL_vTestFailAllocAfter(long n) { SetCountdown(n, false); }
+extern "C" OSAL_API void OSAL_CALL OSAL_vTestFailOneAllocAfter(long n) { SetCountdown(n, true); }
+extern "C" OSAL_API long OSAL_CALL OSAL_lTestAllocCount(void) { return osal::g_count.load(); }
+extern "C" OSAL_API BOOL8 OSAL_CALL OSAL_boTestAllocAllowed(void) {
+    osal::g_count.fetch_add(1, std::memory_order_relaxed);
+    long left = osal::g_failAfter.load(std::memory_order_relaxed);
+    while (left >= 0) {
+        if (left == 0 && !osal::g_once.load()) return 0;
+        if (osal::g_failAfter.compare_exchange_weak(left, left - 1)) return left != 0;
+    }
+    return 1;
 }
 #endif

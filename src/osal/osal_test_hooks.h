@@ -1,7 +1,8 @@
 /*
  * osal/osal_test_hooks.h - hooks that only test builds (ZERA_TEST_HOOKS)
  * compile into the platform layer: a controllable clock, allocation
- * failure and the queues' chunk size. Included by tests and by src/osal.
+ * failure (for both libraries, common/alloc_countdown.h) and the queues'
+ * chunk size. Included by tests and by src/osal.
  */
 #ifndef OSAL_OSAL_TEST_HOOKS_H
 #define OSAL_OSAL_TEST_HOOKS_H
@@ -9,6 +10,7 @@
 #include <stdint.h>
 
 #include "VOQ_OSAL.h"
+#include "common/alloc_countdown.h"  /* allocation failure, for both libraries */
 
 #ifdef __cplusplus
 extern "C" {
@@ -26,9 +28,6 @@ OSAL_API int64_t OSAL_CALL OSAL_i64TestGetClockOffset(void);
  * (at least 4), so that small tests reach chunk splits and merges; 0 restores
  * the normal size. */
 OSAL_API void OSAL_CALL OSAL_vTestSetQueueChunkSlots(uint32_t dwSlots);
-/* After n more successful allocations every allocation of the platform layer
- * fails, until called again; a negative n turns failures off. */
-OSAL_API void OSAL_CALL OSAL_vTestFailAllocAfter(long n);
 #endif
 
 #ifdef __cplusplus

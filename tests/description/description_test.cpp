@@ -113,7 +113,7 @@ TEST(StackDescription, ChangedOnlyFullAfterLevelsChangeAndFailures) {
     h3->dwMagic ^= 1;
     // Memory running out anywhere (packet, growth, wide conversions) on any level leaks nothing.
     ASSERT_NE(stack.AddWide(u"WideOnly"), nullptr);
-    st::FailEachAllocation([&] { return Describe(h0, 0); }, [] {},
+    zt::SweepAllocFailures([&] { return Describe(h0, 0); }, [] { return 0; },
                            [](ZERA_HPACKET h) { EXPECT_TRUE(ZERA_boMarshalPacketDelete(h)); }, 0);
 }
 

@@ -43,14 +43,8 @@ TEST(EvIdManager, InitDefaultsAndRefusalsLeaveTheManagerAsItWas) {
     EXPECT_REFUSED(ZERA_dwEvIdManagerGetNextId(&zero, 1) != ZERA_EVID_NONE, OSAL_ERR_NOT_AVAILABLE);  // flag never set
     EXPECT_REFUSED(ZERA_boEvIdManagerPreAllocIdBlocks(&zero), OSAL_ERR_INVALID_ARG);
     EXPECT_REFUSED(ZERA_boEvIdManagerDeinit(&zero), OSAL_ERR_INVALID_ARG);
-    {
-        zt::AllocFailureGuard guard;
-        ZERA_vTestFailAllocAfter(0);  // the slot table
-        EXPECT_REFUSED(ZERA_boEvIdManagerInit(h, m, &config), OSAL_ERR_NO_MEMORY);
-        ZERA_vTestFailAllocAfter(-1);
-        OSAL_vTestFailAllocAfter(0);  // the lock
-        EXPECT_FALSE(ZERA_boEvIdManagerInit(h, m, &config));
-    }
+    zt::SweepAllocFailures([&] { return ZERA_boEvIdManagerInit(h, m, &config); }, [&] { return IsZero(m); },
+                           [&](BOOL8) { EXPECT_TRUE(ZERA_boEvIdManagerDeinit(m)); }, 2);  // the slot table, the lock
     EXPECT_TRUE(IsZero(m) && IsZero(&zero));
     chain.Manager(0, EvIdManagerConfig{100, 5, 0});
     const EvIdManager before = *m;

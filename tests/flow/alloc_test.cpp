@@ -14,9 +14,10 @@ TEST(FlowOutOfMemory, NothingQueuedIsLostOrHalfChanged) {
     queued->dwEventId = 5;
     ASSERT_TRUE(Send(stack.h0(), queued, Relative(60 * kSecond)));
     Event *grow = QueueOp(1, 5, ZERA_QOP_MODIFY | ZERA_QOP_DATA | ZERA_QOP_FLAGS, 64);
-    ZERA_vTestFailAllocAfter(0);
+    ASSERT_EQ(Queued(stack[1]->hSendQueue), std::vector<Event *>{queued});  // out of the put box
+    OSAL_vTestFailOneAllocAfter(0);  // the larger data area
     EXPECT_REFUSED(Send(stack.h0(), grow, Relative(0), 0x77), OSAL_ERR_NO_MEMORY);
-    ZERA_vTestFailAllocAfter(-1);
+    OSAL_vTestFailAllocAfter(-1);
     ASSERT_EQ(Queued(stack[1]->hSendQueue), std::vector<Event *>{queued});
     EXPECT_EQ(queued->dwDataSize, 4u);
     EXPECT_EQ(std::memcmp(queued->pbData, "abcd", 4), 0);
@@ -35,9 +36,9 @@ TEST(FlowOutOfMemory, NothingQueuedIsLostOrHalfChanged) {
     Event *master = Master(stack.h0(), 1, 0, kSecond);
     const int64_t due = NowMicros() - 1000;
     ASSERT_TRUE(Send(stack.h0(), master, Absolute(due)));
-    ZERA_vTestFailAllocAfter(0);
+    OSAL_vTestFailAllocAfter(0);
     EXPECT_EQ(Take(stack[1], brk), nullptr);
-    ZERA_vTestFailAllocAfter(-1);
+    OSAL_vTestFailAllocAfter(-1);
     EXPECT_EQ(Queued(stack[1]->hSendQueue), std::vector<Event *>{master});
     EXPECT_EQ(Micros(master->stTimeStamp), due + kSecond);
 
@@ -45,9 +46,9 @@ TEST(FlowOutOfMemory, NothingQueuedIsLostOrHalfChanged) {
     ASSERT_TRUE(ZERA_boSetEventTypes(stack.h0(), 1u << 2, kAll));
     ASSERT_TRUE(ZERA_boSetEventTypes(stack[1], 1u << 2, kAll));
     Event *ev = Data(ZERA_EVENT_DATA, 2);
-    ZERA_vTestFailAllocAfter(0);
+    OSAL_vTestFailOneAllocAfter(0);
     ZERA_vInputFilter(stack[2], ev);
-    ZERA_vTestFailAllocAfter(-1);
+    OSAL_vTestFailAllocAfter(-1);
     EXPECT_TRUE(Queued(stack[2]->hRecvQueue).empty());
     EXPECT_EQ(ReceiveNow(stack.h0()), ev);
     ZERA_boDeleteEvent(ev);

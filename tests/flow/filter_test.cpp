@@ -63,10 +63,7 @@ TEST(InputFilter, MasksAreSetForALevelAndPropagateUpwards) {
     uint32_t levels = 0x20, types = 0x3;  // level 5's, named by the low six bits
     ASSERT_TRUE(ZERA_boConfigInputFilter(stack[1], 0x45, &levels, &types, 1));
     EXPECT_EQ(stack[5]->dwWantedTypes, 0x3u);
-    EXPECT_REFUSED(ZERA_boConfigInputFilter(stack[2], 2, nullptr, &types, 1), OSAL_ERR_INVALID_ARG);
     EXPECT_REFUSED(ZERA_boConfigInputFilter(stack[3], 2, &levels, &types, 0), OSAL_ERR_INVALID_LEVEL);
-    EXPECT_REFUSED(ZERA_boGetEventTypes(stack[1], &levels, nullptr), OSAL_ERR_INVALID_ARG);
-    EXPECT_REFUSED(ZERA_boSetEventTypes(nullptr, 0, 0), OSAL_ERR_INVALID_HANDLE);
 }
 
 TEST(InputFilter, StackStatusRunsThroughEveryLevelAndTurnsAtTheTop) {
@@ -120,9 +117,9 @@ TEST(InputFilter, EveryEventAFullReceiveQueueRefusesIsCounted) {
     // the copy, level 2's queue misses one; the event itself goes on down.
     ASSERT_TRUE(ZERA_boSetEventTypes(h0, 0x6, kAll));
     Event *uncopied = Data(ZERA_EVENT_DATA0, 2, 0);
-    ZERA_vTestFailAllocAfter(0);
+    OSAL_vTestFailOneAllocAfter(0);
     ZERA_vInputFilterEx(h2, uncopied, 0);
-    ZERA_vTestFailAllocAfter(-1);
+    OSAL_vTestFailAllocAfter(-1);
     EXPECT_EQ(dropped(2), 1u);
     EXPECT_EQ(ReceiveNow(h1), nullptr);
     EXPECT_EQ(ReceiveNow(h0), uncopied);
@@ -130,7 +127,6 @@ TEST(InputFilter, EveryEventAFullReceiveQueueRefusesIsCounted) {
 
     uint64_t untouched = 7;
     EXPECT_REFUSED(ZERA_boHostGetDropCount(h1, 1, &untouched), OSAL_ERR_INVALID_HANDLE);
-    EXPECT_REFUSED(ZERA_boHostGetDropCount(h0, 1, nullptr), OSAL_ERR_INVALID_ARG);
     EXPECT_REFUSED(ZERA_boHostGetDropCount(h0, 3, &untouched), OSAL_ERR_INVALID_LEVEL);
     EXPECT_EQ(untouched, 7u);
 }

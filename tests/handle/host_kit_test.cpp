@@ -29,7 +29,6 @@ TEST(HostKit, DescriptorOwnOrTheHosts) {
     ZERA_vHostDescriptorInit(&desc);
     EXPECT_EQ((std::vector<ZERA_UPTR>{desc.adwHostData[0], desc.adwHostData[1], desc.dwNextLevelLink, desc.dwLevelMask}),
               (std::vector<ZERA_UPTR>{0x11111111u, 0x22222222u, zera::PointerKey(), 1}));
-    EXPECT_REFUSED((ZERA_vHostDescriptorInit(nullptr), 0), OSAL_ERR_INVALID_ARG);
     desc.adwHostData[0] = 0;
     h0 = ZERA_hHostStackCreate(&desc);
     ASSERT_TRUE(h0 != nullptr && h0->pvLevelContext == &desc && h0->pfnLevelContextRelease == nullptr);
@@ -40,8 +39,8 @@ TEST(HostKit, DescriptorOwnOrTheHosts) {
     std::memset(&desc, 0xAB, sizeof desc);
     const HostStackDescriptor before = desc;
     for (HostStackDescriptor *given : {static_cast<HostStackDescriptor *>(nullptr), &desc}) {
-        FailEachAllocation([&] { return ZERA_hHostStackCreate(given); },
-                           [&] { EXPECT_EQ(std::memcmp(&desc, &before, sizeof desc), 0); },
+        SweepAllocFailures([&] { return ZERA_hHostStackCreate(given); },
+                           [&] { return std::memcmp(&desc, &before, sizeof desc) == 0; },
                            [&](StackHandle *made) {
                                EXPECT_TRUE(ZERA_boHostStackDestroy(made));
                                desc = before;
@@ -148,7 +147,6 @@ TEST(HostKit, EventsGoUpAndComeDown) {
         EXPECT_REFUSED(ZERA_boHostSendEvent(stack.h0(), far, 0), OSAL_ERR_INVALID_LEVEL);
         EXPECT_EQ(LastArg(), "the stack has levels 1 to 2");
         EXPECT_TRUE(ZERA_boDeleteEvent(far));  // still the caller's
-        EXPECT_REFUSED(ZERA_boHostSendEvent(stack.h0(), nullptr, 0), OSAL_ERR_INVALID_ARG);
         EXPECT_REFUSED(ZERA_pstHostCreateEvent(h2, ZERA_EVENT_DATA0, 1, 0), OSAL_ERR_INVALID_HANDLE);
 
         Event *up = ZERA_pstCreateEventEx(stack[1], ZERA_EVENT_DATA2, 1, 1, 0, 0);

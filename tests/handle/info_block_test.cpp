@@ -18,7 +18,7 @@ TEST(InfoBlock, CreateCheckDeleteStoreNoCode) {
     EXPECT_FALSE(ZERA_boInfoBlockCheck(b) || ZERA_boInfoBlockDelete(b));  // refused, still ours
     b->dwSize = 36;
     EXPECT_TRUE(ZERA_boInfoBlockDelete(b));
-    ZERA_vTestFailAllocAfter(0);
+    OSAL_vTestFailAllocAfter(0);
     EXPECT_EQ(ZERA_pstInfoBlockCreate(), nullptr);
     EXPECT_EQ(OSAL_dwGetLastError(), 0u);
 }

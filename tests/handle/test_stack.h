@@ -13,7 +13,7 @@ struct TestStack : zt::LevelChain {
     TestStack() : LevelChain(0, false) {}
 };
 
-using st::FailEachAllocation;
 using zt::AllocFailureGuard;
+using zt::SweepAllocFailures;
 
 #endif  // ZERA_TESTS_HANDLE_TEST_STACK_H

@@ -63,16 +63,15 @@ struct Wire {
     Wire &Raw(const Bytes &x) { return b.insert(b.end(), x.begin(), x.end()), *this; }
 };
 
-// Runs read(h) on a reading packet over `bytes` from its start, again and
-// again with the library's allocations failing after 0, 1, 2, ... (see
-// zt::ForEachAllocFailure: read checks the failure's state and frees).
-template <typename Read>
-void ReaderFailures(const Bytes &bytes, Read read) {
+// Runs read(h, &out) on a reading packet over `bytes` from its start under
+// each allocation failure point (zt::SweepAllocFailures): a failure stores
+// 1026 and leaves out null; release(out) takes the success.
+template <typename T, typename Read, typename Release>
+void ReaderFailures(const Bytes &bytes, Read read, Release release) {
     const Packet r(bytes);
-    zt::ForEachAllocFailure([&](long) {
-        r.p()->i32CurReadPos = 0;
-        return read(r.h);
-    });
+    T *out = nullptr;
+    auto make = [&] { return r.p()->i32CurReadPos = 0, out = nullptr, read(r.h, &out); };
+    zt::SweepAllocFailures(make, [&] { return out; }, [&](bool) { release(out); });
 }
 
 }  // namespace mt

@@ -93,10 +93,10 @@ TEST(ParamWire, RoundTripsThroughBothWidths) {
     // The wide writer narrows straight into the packet, allocating nothing
     // (the packet has its room from before; only the change marks differ).
     again.p()->i32DataSize = 0;
-    ZERA_vTestFailAllocAfter(0);
+    OSAL_vTestFailAllocAfter(0);
     EXPECT_TRUE(WriteList(again.h, wide.list, true));
-    EXPECT_EQ(ZERA_lTestAllocCount(), 0);
-    ZERA_vTestFailAllocAfter(-1);
+    EXPECT_EQ(OSAL_lTestAllocCount(), 0);
+    OSAL_vTestFailAllocAfter(-1);
     EXPECT_EQ(again.bytes().size(), w.bytes().size());
 }
 
@@ -113,9 +113,6 @@ TEST(ParamWire, WriterRefusals) {
     EXPECT_FAILS(!ZERA_boMarshalParamA(w.h, &b.list[0]), OSAL_ERR_TYPE_RANGE);
     EXPECT_EQ(ZERA_i32MarshalGetDataSize(w.h), 19);  // up to the value; no part of the chain
     b.list[0].pstValues->pstNext->dwKind = 0;
-    EXPECT_FAILS(!ZERA_boMarshalParamA(w.h, nullptr), OSAL_ERR_INVALID_ARG);
-    EXPECT_FAILS(!ZERA_boMarshalParamA(nullptr, &b.list[0]), OSAL_ERR_INVALID_HANDLE);
-    EXPECT_FAILS(!ZERA_boMarshalParamListA(w.h, nullptr, 0), OSAL_ERR_INVALID_ARG);
 
     // A failing write in a list still clears the marks of the record visited.
     b.list[0].dwType = 7;
@@ -155,7 +152,6 @@ TEST(ParamWire, FailedReadLeavesDestinationUnchangedAndReplaceFreesIt) {
     ListBuilder d;  // without boReplace the old contents pass to whoever kept them
     d.DWord("Old", 1);
     Param kept = d.list[0];
-    EXPECT_FAILS(!ZERA_boUnmarshalParamA(Packet(kGain).h, nullptr, 0), OSAL_ERR_INVALID_ARG);
     ASSERT_TRUE(ZERA_boUnmarshalParamA(Packet(kGain).h, &d.list[0], 0));
     EXPECT_EQ(zt::NStr(d.list[0].pName), "Gain");
     zera::ReleaseParam(&kept);

@@ -8,8 +8,8 @@
 
 namespace {
 
-using zt::ForEachAllocFailure;
 using zt::ListBuilder;
+using zt::SweepAllocFailures;
 
 // A string parameter added at count 31: the name block (1028), the array's
 // growth (1026, array and marks untouched), the string copy (1026, the
@@ -22,24 +22,19 @@ TEST(ParamAllocFailure, AddParamAndAddValueUndoTheirRecord) {
         b.list[0].u8ChangeFlags = 0;
         const Param *arrayBefore = b.list;
         b.expectOk = false;
-        ForEachAllocFailure([&](long n) {
-            if (b.Str("Mode", "fast")) return true;
-            EXPECT_EQ(OSAL_dwGetLastError(), n == 0 ? OSAL_ERR_INVALID_ARG : OSAL_ERR_NO_MEMORY);
-            EXPECT_TRUE(b.count == 31u && b.list[31].pName == nullptr);
-            EXPECT_TRUE(n >= 2 || b.list == arrayBefore);
-            EXPECT_EQ(b.list[0].u8ChangeFlags, n < 2 ? 0 : 3);
-            return false;
-        });
+        long tries = 0;  // n + 1 after the try at failure point n
+        SweepAllocFailures([&] { return ++tries, b.Str("Mode", "fast"); },
+                           [&] {
+                               return b.count == 31u && b.list[31].pName == nullptr &&
+                                      (tries > 2 || b.list == arrayBefore) &&
+                                      b.list[0].u8ChangeFlags == (tries <= 2 ? 0 : 3);
+                           },
+                           [](bool) {}, 1, [](long n) { return n == 0 ? OSAL_ERR_INVALID_ARG : OSAL_ERR_NO_MEMORY; });
         EXPECT_EQ(zt::Str16(b.list[31].uValue.pv, wide), u"fast");
 
         ParamValue **start = b.cursor;
-        ForEachAllocFailure([&](long) {
-            b.cursor = start;
-            if (b.StrValue(ZERA_VALUE_RANGE, "a", "z", 1)) return true;
-            EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_NO_MEMORY);
-            EXPECT_TRUE(*start == nullptr && b.cursor == start);
-            return false;
-        });
+        SweepAllocFailures([&] { return b.cursor = start, b.StrValue(ZERA_VALUE_RANGE, "a", "z", 1); },
+                           [&] { return *start == nullptr && b.cursor == start; }, [](bool) {});
         EXPECT_EQ(zt::Str16(b.list[31].pstValues->uTo.pv, wide), u"z");
     }
 }
@@ -55,14 +50,12 @@ TEST(ParamAllocFailure, CopiesAreWholeOrNothing) {
         b.FillEveryKind();
         b.list[1].u8ChangeFlags = 0;
         for (bool whole : {true, false}) {
-            ForEachAllocFailure([&](long) {
-                Param *copy = b.list;
-                const bool ok = whole ? zera::CopyParamList(wide, b.list, &copy)
-                                      : zera::CopyParamToNewList(wide, &b.list[0], &copy);
-                if (!ok) {
-                    EXPECT_TRUE(copy == nullptr && OSAL_dwGetLastError() == OSAL_ERR_NO_MEMORY);
-                    return false;
-                }
+            Param *copy = nullptr;
+            auto make = [&] {
+                copy = b.list;
+                return whole ? zera::CopyParamList(wide, b.list, &copy) : zera::CopyParamToNewList(wide, &b.list[0], &copy);
+            };
+            SweepAllocFailures(make, [&] { return copy == nullptr; }, [&](bool) {
                 EXPECT_EQ(zera::CountParams(copy), whole ? 5u : 1u);
                 for (uint32_t i = 0; i < (whole ? 6u : 1u); ++i) EXPECT_EQ(fields(copy[i]), fields(b.list[i])) << i;
                 EXPECT_TRUE(copy[0].pName != b.list[0].pName && copy[0].uValue.pv != b.list[0].uValue.pv);
@@ -72,7 +65,6 @@ TEST(ParamAllocFailure, CopiesAreWholeOrNothing) {
                           u"how it runsmz");
                 EXPECT_TRUE(v->pstNext->dwTag == 2u && (!whole || copy[1].pstValues->uTo.dw == 9u));
                 ZERA_vDeleteParamListA(copy);
-                return true;
             });
         }
     }

@@ -49,10 +49,10 @@ TEST(ParamList, SettableBitAndGrowthAndShrinkInStepsOf32) {
                                  {1, 1, 0, 0, 1, 1, 0, 1, 0, 0, 0, 0}};  // option bit 3 set
     ListBuilder b;
     auto allocations = [](auto step, long failAfter = -1) {
-        ZERA_vTestFailAllocAfter(failAfter);
+        OSAL_vTestFailAllocAfter(failAfter);
         step();
-        const long count = ZERA_lTestAllocCount();
-        ZERA_vTestFailAllocAfter(-1);
+        const long count = OSAL_lTestAllocCount();
+        OSAL_vTestFailAllocAfter(-1);
         return count;
     };
     for (uint32_t i = 0; i < 65; ++i) {  // the name block, maybe the array

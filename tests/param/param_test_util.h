@@ -1,5 +1,5 @@
 // param/param_test_util.h - helpers for the parameter-list, marshalling and
-// event tests: an allocation-failure loop, string helpers and a small list
+// event tests: string helpers and a small list
 // builder. Included by tests/param, tests/marshal, tests/description and,
 // through evid/evid_test_util.h, tests/evid and tests/event.
 #ifndef ZERA_TESTS_PARAM_TEST_UTIL_H
@@ -11,30 +11,9 @@
 #include <string>
 
 #include "VOQ_ZERA_Comp.h"
-#include "common/test_hooks.h"
-#include "osal/osal_test_hooks.h"
+#include "support/alloc_sweep.h"
 
 namespace zt {
-
-// Runs attempt() with the library's allocations failing after n successful
-// ones, n = 0, 1, 2, ... until it succeeds. attempt checks the state a failure
-// must leave and releases what it made; the leak checker sees the rest.
-template <typename Attempt>
-void ForEachAllocFailure(Attempt attempt) {
-    for (long n = 0;; ++n) {
-        ZERA_vTestFailAllocAfter(n);
-        bool ok = attempt(n);
-        ZERA_vTestFailAllocAfter(-1);
-        EXPECT_TRUE(!ok || n > 0) << "the operation allocates nothing";
-        if (ok) return;
-        ASSERT_LT(n, 10000) << "never succeeded";
-    }
-}
-
-// Turns both allocation-failure hooks off again when a test ends.
-struct AllocFailureGuard {
-    ~AllocFailureGuard() { ZERA_vTestFailAllocAfter(-1), OSAL_vTestFailAllocAfter(-1); }
-};
 
 inline const WCHAR16 *W(const char16_t *s) { return reinterpret_cast<const WCHAR16 *>(s); }
 inline std::u16string WStr(const void *s) { return s ? std::u16string(static_cast<const char16_t *>(s)) : u""; }

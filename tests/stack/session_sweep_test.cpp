@@ -1,5 +1,5 @@
 // stack/session_sweep_test.cpp - a host session on the sample stack, one
-// forked child per allocation failure point (library or platform layer):
+// forked child per allocation failure point (of both libraries, in turn):
 // each must end in time, without a crash or leak, with a code for every
 // failed step. Skipped where the samples are not built.
 #include "stack/stack_test_util.h"
@@ -36,13 +36,13 @@ constexpr int kLeaked = 3;
 
 // What a session did: the steps that failed (bit per step), whether a tick
 // came down to the host, the first step that failed without a code, and
-// ZERA_lTestAllocCount at its end.
+// the allocations it made (both libraries).
 struct Outcome {
     uint32_t failedSteps = 0;
     uint32_t gotTick = 0;
     int32_t failure = 0;  // 0, or kNoCode + the step
     int32_t spare = 0;    // no padding: the record crosses the pipe whole
-    long libraryAllocations = -1;
+    long allocations = -1;
 };
 
 // Runs `step` with the code cleared; a failure must store one.
@@ -111,25 +111,19 @@ Outcome Session() {
     return o;
 }
 
-using FailHook = void (*)(long);
-void OSAL_CALL FailOsalAllocAfter(long n) { OSAL_vTestFailAllocAfter(n); }
-void FailZeraAllocAfter(long n) { ZERA_vTestFailAllocAfter(n); }
-
 // The child's work: the session with allocations failing from point n on
 // (n < 0: none fails), then, with allocations working again, the leak check.
 // A child that outlives `seconds` is ended by the alarm (a hang).
-int RunChild(FailHook hook, long n, int fd, unsigned seconds) {
+int RunChild(long n, int fd, unsigned seconds) {
     alarm(seconds);
     // A segment handle of its own; the inherited one is the parent's.
 #if defined(SWEEP_LEAK_CHECK)
     __lsan_ignore_object(zera::IdSegment());
 #endif
     if (!zera::ReopenIdSegmentAfterFork()) return 2;
-    ZERA_vTestFailAllocAfter(-1);
-    hook(n);
+    OSAL_vTestFailAllocAfter(n);
     Outcome outcome = Session();
-    outcome.libraryAllocations = ZERA_lTestAllocCount();
-    ZERA_vTestFailAllocAfter(-1);
+    outcome.allocations = OSAL_lTestAllocCount();
     OSAL_vTestFailAllocAfter(-1);
     if (write(fd, &outcome, sizeof outcome) != static_cast<ssize_t>(sizeof outcome)) return 4;
 #if defined(SWEEP_LEAK_CHECK)
@@ -146,13 +140,13 @@ struct ChildResult {
 };
 
 // Forks a child for failure point n and waits for it.
-ChildResult Sweep(FailHook hook, long n, unsigned seconds) {
+ChildResult Sweep(long n, unsigned seconds) {
     int fds[2];
     if (pipe(fds) != 0) return {"no pipe", {}};
     const pid_t pid = fork();
     if (pid == 0) {
         close(fds[0]);
-        _exit(RunChild(hook, n, fds[1], seconds));
+        _exit(RunChild(n, fds[1], seconds));
     }
     close(fds[1]);
     ChildResult r;
@@ -172,30 +166,26 @@ ChildResult Sweep(FailHook hook, long n, unsigned seconds) {
     return r;
 }
 
-// Every library allocation point, and the platform's until a run of sessions
-// goes clean (its threads make their number vary).
+// Every allocation point of the session, and on until a run of sessions goes
+// clean (the threads make the number of allocations vary).
 TEST(SessionSweep, EveryAllocationOfAHostSessionFailsInTurn) {
     OSAL_HMODULE ticker = OSAL_hLoadLibraryA("Ticker.COMPONENT");
     if (ticker == nullptr) GTEST_SKIP() << "the sample components are not built";
     // Held loaded, so that each child's load finds them in memory.
     OSAL_HMODULE samples[] = {ticker, OSAL_hLoadLibraryA("Counter.COMPONENT"), OSAL_hLoadLibraryA("Loopback.COMPONENT")};
-    const ChildResult clean = Sweep(FailZeraAllocAfter, -1, 30);
+    const ChildResult clean = Sweep(-1, 30);
     ASSERT_TRUE(clean.Clean()) << "the session itself: " << clean.failure;
-    constexpr long kCleanRun = 60, kMostPoints = 2000;
-    for (FailHook hook : {FailZeraAllocAfter, FailOsalAllocAfter}) {
-        const char *layer = hook == FailZeraAllocAfter ? "library" : "platform";
-        std::vector<std::string> failures;
-        long n = 0;
-        for (long cleanRun = 0; n < kMostPoints && cleanRun < kCleanRun; ++n) {
-            const ChildResult r = Sweep(hook, n, 10);
-            if (!r.failure.empty()) failures.push_back(std::to_string(n) + ": " + r.failure);
-            const bool past = hook == FailZeraAllocAfter ? n >= clean.outcome.libraryAllocations : r.Clean();
-            cleanRun = past ? cleanRun + 1 : 0;
-        }
-        EXPECT_LT(n, kMostPoints) << layer << ": the sessions never ran clean";
-        EXPECT_TRUE(failures.empty()) << layer << " allocations failing from point " << ::testing::PrintToString(failures);
-        std::printf("%s: %ld failure points\n", layer, n - kCleanRun);
+    constexpr long kCleanRun = 30, kMostPoints = 4000;
+    std::vector<std::string> failures;
+    long n = 0;
+    for (long cleanRun = 0; n < kMostPoints && cleanRun < kCleanRun; ++n) {
+        const ChildResult r = Sweep(n, 10);
+        if (!r.failure.empty()) failures.push_back(std::to_string(n) + ": " + r.failure);
+        cleanRun = n >= clean.outcome.allocations && r.Clean() ? cleanRun + 1 : 0;
     }
+    EXPECT_LT(n, kMostPoints) << "the sessions never ran clean";
+    EXPECT_TRUE(failures.empty()) << "allocations failing from point " << ::testing::PrintToString(failures);
+    std::printf("%ld failure points\n", n - kCleanRun);
     for (OSAL_HMODULE m : samples) OSAL_boFreeLibrary(m);
 }
 

@@ -1,6 +1,6 @@
 // stack/stack_test_util.h - helpers of the stack, handle, flow and description
 // tests: a host stack of test components, call traces, a stack's shape, taken
-// identifier blocks, hand-made status events, the allocation-failure walk.
+// identifier blocks, hand-made status events.
 #ifndef ZERA_TESTS_STACK_STACK_TEST_UTIL_H
 #define ZERA_TESTS_STACK_STACK_TEST_UTIL_H
 
@@ -164,32 +164,6 @@ inline void StartStack(const Stack &stack) {
 inline void StopStack(const Stack &stack) {
     StackHandle *top = stack.Top();
     ZERA_vInputFilter(top, StatusEvent(top->u8Level, top->dwStatus & ~ZERA_STATUS_STARTED));
-}
-
-// Makes each allocation of make() fail in turn, in the library and then in
-// the platform layer: each failure must store `code` (any code for 0) and
-// pass unchanged() (the leak checker sees the rest); the first success, after
-// at least `least` failures, goes to release().
-template <class Make, class Unchanged, class Release>
-void FailEachAllocation(Make make, Unchanged unchanged, Release release, long least = 3,
-                        uint32_t code = OSAL_ERR_NO_MEMORY) {
-    AllocFailureGuard guard;
-    for (auto failAfter : {ZERA_vTestFailAllocAfter, OSAL_vTestFailAllocAfter}) {
-        for (long n = 0;; ++n) {
-            ASSERT_LT(n, 10000) << "never succeeded";
-            failAfter(n);
-            OSAL_vSetLastError(0);
-            const auto made = make();
-            failAfter(-1);
-            if (made) {
-                EXPECT_GE(n, least);
-                release(made);
-                break;
-            }
-            EXPECT_TRUE(code == 0 ? OSAL_dwGetLastError() != 0 : OSAL_dwGetLastError() == code) << n;
-            unchanged();
-        }
-    }
 }
 
 }  // namespace st
