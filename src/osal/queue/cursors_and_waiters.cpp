@@ -65,6 +65,7 @@ Waiters::~Waiters() {
     while (waiters_) {
         Waiter *w = waiters_;
         waiters_ = w->next;
+        if (w >= kept_ && w < kept_ + kKept) continue;
         w->~Waiter();
         Free(w);
     }
@@ -99,9 +100,14 @@ Waiter *Waiters::Find(ThreadId thread, bool create, const OrderedItems &items) {
         return w;
     }
     if (!create) return nullptr;
-    void *block = Alloc(sizeof(Waiter));
-    if (!block) return nullptr;
-    Waiter *w = new (block) Waiter();
+    Waiter *w = nullptr;
+    if (keptUsed_ < kKept) {
+        w = &kept_[keptUsed_++];
+    } else {
+        void *block = Alloc(sizeof(Waiter));
+        if (!block) return nullptr;
+        w = new (block) Waiter();
+    }
     w->thread = thread;
     w->life = life;
     w->seenChange = items.ChangeCount();

@@ -42,14 +42,14 @@ public:
     Waiters &operator=(const Waiters &) = delete;
 
     // The record of the calling thread (`thread` is its id), made on first
-    // use with the items' current change count as seen and no pending wake: a null
-    // put before the thread first used the queue was not meant for it, and
-    // ending a wait that nothing ended would hand its caller a null it did
-    // not ask for. A thread that uses the queue again after a break must have
-    // used it before its look at its break flag (the receive and take paths
-    // do). A record left by an ended thread whose id a new thread now has is
-    // started afresh in the same way. Null (only with create) when memory
-    // runs out.
+    // use with the items' current change count as seen and no pending wake:
+    // a null put before the thread first used the queue was not meant for
+    // it, and ending a wait that nothing ended would hand its caller a null
+    // it did not ask for. A thread that uses the queue again after a break
+    // must have used it before its look at its break flag (the receive and
+    // take paths do). A record left by an ended thread whose id a new thread
+    // now has is started afresh in the same way. Null (only with create)
+    // when memory runs out, which the first kKept threads never see.
     Waiter *Find(ThreadId thread, bool create, const OrderedItems &items);
     // Ends the current waits; a null put also leaves pending wakes (see
     // Waiter). A null put that directly follows an interrupt of the same
@@ -58,6 +58,13 @@ public:
     void Wake(WakeKind kind, ThreadId by);
 
 private:
+    // The records of the first threads live here: a wait that cannot make
+    // its record fails at once (1026), and a thread that loops on such a
+    // wait would spin instead of sleeping. Most queues have a thread or two
+    // that wait, so those never need memory to wait.
+    static constexpr uint32_t kKept = 4;
+    Waiter kept_[kKept];
+    uint32_t keptUsed_ = 0;
     Waiter *waiters_ = nullptr;
     uint64_t wakeSeq_ = 0;  // number of wakes so far
     WakeKind lastWakeKind_ = WakeKind::kNullPut;
