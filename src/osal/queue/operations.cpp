@@ -28,7 +28,6 @@ uint32_t ChunkSlots() {
 uint32_t ChunkSlots() { return OrderedItems::kChunkSlots; }
 #endif
 
-
 // Get and Peek: the first item, waiting for one as the deadline allows.
 void *TakeOrPeek(OSAL_HQUEUE q, BOOL8 boWait, TimeVal stDeadline, bool take) {
     if (!q) {

@@ -65,8 +65,6 @@ namespace queue {
 inline void Lock(OSAL_Queue *q) { AcquireTracked(&q->mutex, LockRank::kQueue); }
 inline void Unlock(OSAL_Queue *q) { ReleaseTracked(&q->mutex); }
 
-
-
 // Every live queue is registered, so that a move of the clock can wake
 // their waits.
 void Register(OSAL_Queue *q);
