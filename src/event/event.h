@@ -85,13 +85,13 @@ Event *GrowEventArea(Event *event, uint32_t areaSize);
 // ---- The event flow (send.cpp, send_queue_take.cpp, input_filter.cpp,
 // receive.cpp, restore_params.cpp) ------------------------------------------
 //
-// Lock order: a caller's break mutex (ZERA_pstGetNextSendEvent,
-// ZERA_vBreak*Wait) before a queue's cursor lock (OSAL_hQueueLock); a null
-// put takes no cursor lock, so a break never waits for a walk. Under a send
-// queue's cursor lock the flow reads the stack's time (slot 24) and copies
-// events; the input filter runs only after the lock is released, except
-// within a cancel, whose ZERA_vSetRestoreParams runs under its own walk's
-// lock (the component's notification and a status announcement with it).
+// Locks are taken in the order of common/lock_order.h (a caller's break
+// mutex before a queue's cursor lock); a null put takes no cursor lock, so
+// a break never waits for a walk. Under a send queue's cursor lock the flow
+// reads the stack's time (slot 24) and copies events; the input filter runs
+// only after the lock is released, except within a cancel, whose
+// ZERA_vSetRestoreParams runs under its own walk's lock (the component's
+// notification and a status announcement with it).
 
 // Bits of a type-1 event's u8QueueOp.
 constexpr uint8_t kQueueOpMask = 0x03;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/lock_order.h"
 #include "common/spin.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -57,7 +58,7 @@ bool IsDataType(int32_t type) { return type >= ZERA_EVENT_DATA0 && type <= ZERA_
 class LiveRecordTable {
 public:
     bool Acquire(uint32_t *id) {
-        std::lock_guard<spin::SpinLock> hold(lock_);
+        std::lock_guard<decltype(lock_)> hold(lock_);
         uint32_t slot;
         if (used_ < capacity_) {
             slot = used_++;
@@ -75,7 +76,7 @@ public:
     }
 
     void Release(uint32_t id) {
-        std::lock_guard<spin::SpinLock> hold(lock_);
+        std::lock_guard<decltype(lock_)> hold(lock_);
         const uint32_t slot = (id - 1) / 2;
         links_[slot] = 0;
         if (freeTail_ != 0) {
@@ -104,7 +105,7 @@ private:
 
     // Guards every field below. The creating and the deleting thread of an
     // event are often two, and both hold it for a few instructions only.
-    spin::SpinLock lock_;
+    zera::Ranked<zera::LockRank::kEventRecords, spin::SpinLock> lock_;
     uint32_t *links_ = nullptr;  // for a freed slot: the next freed slot + 1, 0 at the end
     uint32_t capacity_ = 0;
     uint32_t used_ = 0;  // slots handed out at least once
@@ -162,9 +163,9 @@ public:
 
     // A block given back before (its prefix as it was, the rest not), or null.
     EventPrefix *Take() {
-        std::lock_guard<spin::SpinLock> holdTaken(takenLock_);
+        std::lock_guard<decltype(takenLock_)> holdTaken(takenLock_);
         if (taken_.head == nullptr) {
-            std::lock_guard<spin::SpinLock> holdGiven(givenLock_);
+            std::lock_guard<decltype(givenLock_)> holdGiven(givenLock_);
             if (given_.count < kBatch) return nullptr;
             taken_ = given_;
             given_ = List{};
@@ -174,7 +175,7 @@ public:
 
     // Keeps a block of kBlockSize; false (nothing kept) when the pool is full.
     bool Give(EventPrefix *block) {
-        std::lock_guard<spin::SpinLock> hold(givenLock_);
+        std::lock_guard<decltype(givenLock_)> hold(givenLock_);
         if (given_.count >= kMaxBlocks) return false;
         Append(&given_, block);
         return true;
@@ -229,11 +230,11 @@ private:
         while (EventPrefix *block = Pop(list)) ReleaseBlock(block);
     }
 
-    // Lock order: takenLock_ before givenLock_. Each on a cache line of its
-    // own with its list, so that makers and deleters do not share one.
-    alignas(64) spin::SpinLock takenLock_;  // guards taken_
+    // Each on a cache line of its own with its list, so that makers and
+    // deleters do not share one (lock order: common/lock_order.h).
+    alignas(64) zera::Ranked<zera::LockRank::kEventBlocksTaken, spin::SpinLock> takenLock_;  // guards taken_
     List taken_;
-    alignas(64) spin::SpinLock givenLock_;  // guards given_
+    alignas(64) zera::Ranked<zera::LockRank::kEventBlocksGiven, spin::SpinLock> givenLock_;  // guards given_
     List given_;
 };
 

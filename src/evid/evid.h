@@ -5,9 +5,10 @@
  * of runs of blocks in it, and the drawing of one identifier from a level's
  * manager.
  *
- * Lock order, once for the whole subsystem: a manager's hMutex first, then
- * the segment lock (OSAL_boSharedMemLock). The block operations take only the
- * segment lock and never a manager's, and no two segment locks are ever held.
+ * Locks are taken in the order of common/lock_order.h (a manager's hMutex
+ * before the segment lock, OSAL_boSharedMemLock). The block operations take
+ * only the segment lock and never a manager's, and no two segment locks are
+ * ever held.
  *
  * Internal: included by src/ and by tests only.
  */

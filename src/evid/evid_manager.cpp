@@ -12,7 +12,7 @@
 // on; so a swap that succeeds hands out an identifier that the locked draw
 // would have handed out at that moment, and a run is never given back while
 // dwNextId still lies in it. The segment is reached with the manager's lock
-// held (lock order in evid/evid.h): runs are reserved and exchanged through
+// held (lock order in common/lock_order.h): runs are reserved and exchanged through
 // the block operations of the manager's level, and given back straight to
 // the segment when the level stops or goes.
 #include <cstring>
@@ -178,6 +178,8 @@ bool ExchangeRun(EvIdManager *manager) {
             if (IsEmptyMark(LoadNext(manager))) return false;
             continue;
         }
+        // Identifiers are even, drawn in order from the run in use.
+        ZERA_ASSERT(next % 2 == 0 && next >= manager->padwBlocks[manager->u8CurBlock] && next < RunEnd(manager));
         if (next + uint64_t{2} < RunEnd(manager)) {
             uint32_t expected = next;
             if (!SwapNext(manager, expected, next + 2)) continue;  // a draw without the lock came first

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/lock_order.h"
 #include "common/spin.h"
 #include "evid/evid.h"
 
@@ -20,7 +21,7 @@ std::atomic<OSAL_HSHMEM> g_idSegment{nullptr};
 
 // Serialises opening the segment for draws, so that two draws never both
 // open it. Guards g_openFailure.
-spin::SpinLock g_openLock;
+zera::Ranked<zera::LockRank::kIdSegmentOpen, spin::SpinLock> g_openLock;
 
 // Why the last open failed: its code and argument, stored again for every
 // draw that cannot have the segment (an ordinary open refusal would
@@ -69,7 +70,7 @@ constexpr int kDrawOpenPasses = 10;
 
 void OpenIdSegment() {
     if (g_idSegment.load(std::memory_order_acquire) != nullptr) return;
-    std::lock_guard<spin::SpinLock> hold(g_openLock);
+    std::lock_guard<decltype(g_openLock)> hold(g_openLock);
     // The failure stays the loading thread's last error, so that a host can
     // see at start why no identifier will be drawn.
     g_idSegment.store(OpenWithRetries(kIdSegmentOpenPasses), std::memory_order_release);
@@ -85,7 +86,7 @@ OSAL_HSHMEM IdSegment() { return g_idSegment.load(std::memory_order_acquire); }
 OSAL_HSHMEM UsableIdSegment() {
     OSAL_HSHMEM segment = g_idSegment.load(std::memory_order_acquire);
     if (segment != nullptr) return segment;
-    std::lock_guard<spin::SpinLock> hold(g_openLock);
+    std::lock_guard<decltype(g_openLock)> hold(g_openLock);
     segment = g_idSegment.load(std::memory_order_acquire);
     if (segment == nullptr) {
         segment = OpenWithRetries(kDrawOpenPasses);

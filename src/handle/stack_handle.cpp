@@ -46,6 +46,7 @@ HostStackDescriptor *DescriptorOf(const StackHandle *h) {
 
 // Releases a record and whatever of its info blocks, queues and lock exists.
 void ReleaseHandle(StackHandle *h) {
+    ZERA_ASSERT(h->dwMagic == ZERA_HANDLE_MAGIC && h->dwSize == kHandleSize);  // released once, made whole
     ZERA_boInfoBlockDelete(h->pstInfoBlock);
     ZERA_boInfoBlockDelete(h->pstUpperInfoBlock);
     if (h->hSendQueue != nullptr) OSAL_vQueueDelete(h->hSendQueue);

@@ -5,10 +5,12 @@
 //
 // The manual clock is process-wide. Its state is one word that reads as
 // "none runs" or as the time, so the wall clock's path costs one load more.
-// Lock order: a queue's mutex before g_manualLock (a sleeper registers its
-// wait under both); a move takes g_manualLock alone, then wakes the queues.
+// A sleeper registers its wait under its queue's mutex and g_manualLock; a
+// move takes g_manualLock alone, then wakes the queues (lock order:
+// common/lock_order.h).
 #include <atomic>
 
+#include "osal/held_locks.h"
 #include "osal/osal_internal.h"
 #include "osal/osal_test_hooks.h"
 #include "osal/platform.h"
@@ -26,6 +28,9 @@ Lock g_manualLock = OSAL_LOCK_INITIALIZER;  // guards g_waits, g_waitsChanged an
 ClockWait *g_waits = nullptr;               // the waits sleeping on the manual clock
 Cond g_waitsChanged;                        // broadcast when a wait registers or the clock stops
 bool g_waitsChangedMade = false;            // g_waitsChanged is initialised (once, never destroyed)
+
+void LockManual() { AcquireTracked(&g_manualLock, LockRank::kManualClock); }
+void UnlockManual() { ReleaseTracked(&g_manualLock); }
 
 // Waits whose deadline lies after the manual clock's time, and the earliest
 // of those deadlines (kNever: none). Caller holds g_manualLock.
@@ -46,7 +51,7 @@ uint32_t PendingWaits(int64_t now, int64_t *earliest) {
 void MoveAndRelease(int64_t now) {
     g_manualNow.store(now, std::memory_order_release);
     if (now == kNoManualClock && g_waitsChangedMade) CondBroadcast(&g_waitsChanged);
-    LockRelease(&g_manualLock);
+    UnlockManual();
     NotifyClockChanged();
 }
 
@@ -58,9 +63,9 @@ bool RefuseWithoutClock() {
 // Moves a running manual clock (kNoManualClock: stops it); false with 1025
 // when none runs.
 bool MoveIfRunning(int64_t now) {
-    LockAcquire(&g_manualLock);
+    LockManual();
     if (g_manualNow.load(std::memory_order_relaxed) == kNoManualClock) {
-        LockRelease(&g_manualLock);
+        UnlockManual();
         return RefuseWithoutClock();
     }
     MoveAndRelease(now);
@@ -86,7 +91,7 @@ int64_t NowMicros() {
 
 bool ClockWaitBegin(ClockWait *w, int64_t deadline) {
     if (g_manualNow.load(std::memory_order_acquire) == kNoManualClock) return false;
-    LockAcquire(&g_manualLock);
+    LockManual();
     const bool manual = g_manualNow.load(std::memory_order_relaxed) != kNoManualClock;
     if (manual) {
         w->deadline = deadline;
@@ -96,18 +101,18 @@ bool ClockWaitBegin(ClockWait *w, int64_t deadline) {
         g_waits = w;
         CondBroadcast(&g_waitsChanged);
     }
-    LockRelease(&g_manualLock);
+    UnlockManual();
     return manual;
 }
 
 void ClockWaitEnd(ClockWait *w) {
-    LockAcquire(&g_manualLock);
+    LockManual();
     if (w->prev)
         w->prev->next = w->next;
     else
         g_waits = w->next;
     if (w->next) w->next->prev = w->prev;
-    LockRelease(&g_manualLock);
+    UnlockManual();
 }
 
 }  // namespace osal
@@ -128,14 +133,14 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boManualClockStart(const TimeVal *pstStart) {
         OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
         return 0;
     }
-    LockAcquire(&g_manualLock);
+    LockManual();
     if (g_manualNow.load(std::memory_order_relaxed) != kNoManualClock) {
-        LockRelease(&g_manualLock);
+        UnlockManual();
         OSAL_vSetLastErrorArgs(OSAL_ERR_NOT_AVAILABLE, OSAL_ARG_STRING, "a manual clock runs already");
         return 0;
     }
     if (!g_waitsChangedMade && !CondInit(&g_waitsChanged)) {
-        LockRelease(&g_manualLock);
+        UnlockManual();
         OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
         return 0;
     }
@@ -156,16 +161,16 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boManualClockSet(const TimeVal *pstNow) {
 
 OSAL_API uint32_t OSAL_CALL OSAL_dwManualClockPending(TimeVal *pstNext) {
     using namespace osal;
-    LockAcquire(&g_manualLock);
+    LockManual();
     const int64_t now = g_manualNow.load(std::memory_order_relaxed);
     if (now == kNoManualClock) {
-        LockRelease(&g_manualLock);
+        UnlockManual();
         RefuseWithoutClock();
         return 0;
     }
     int64_t earliest;
     const uint32_t count = PendingWaits(now, &earliest);
-    LockRelease(&g_manualLock);
+    UnlockManual();
     if (pstNext) *pstNext = earliest == kNever ? zera::kTimeInfinite : zera::TimeFromMicros(earliest);
     OSAL_vSetLastError(OSAL_ERR_NONE);
     return count;
@@ -176,7 +181,7 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boManualClockCrank(uint32_t dwWaits, uint32_t dwRe
     using namespace osal;
     // Bounded in steps, so that no system wait overflows.
     const int64_t limit = WallClockMicros() + static_cast<int64_t>(dwRealLimitMs) * 1000;
-    LockAcquire(&g_manualLock);
+    LockManual();
     int64_t now = g_manualNow.load(std::memory_order_relaxed);
     int64_t earliest = kNever;
     while (now != kNoManualClock && PendingWaits(now, &earliest) < (dwWaits ? dwWaits : 1)) {
@@ -185,17 +190,17 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boManualClockCrank(uint32_t dwWaits, uint32_t dwRe
         now = g_manualNow.load(std::memory_order_relaxed);
     }
     if (now == kNoManualClock) {
-        LockRelease(&g_manualLock);
+        UnlockManual();
         return RefuseWithoutClock();
     }
     if (PendingWaits(now, &earliest) < (dwWaits ? dwWaits : 1)) {
-        LockRelease(&g_manualLock);
+        UnlockManual();
         OSAL_vSetLastError(OSAL_ERR_NONE);  // not enough waits came in time
         return 0;
     }
     if (pstNext) *pstNext = zera::TimeFromMicros(earliest);
     if (!boMove) {
-        LockRelease(&g_manualLock);
+        UnlockManual();
         return 1;
     }
     MoveAndRelease(earliest);

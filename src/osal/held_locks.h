@@ -1,52 +1,36 @@
 /*
- * osal/held_locks.h - which platform locks the calling thread holds, kept in
- * debug builds only, so that "caller holds the lock" contracts can be
- * checked (ZERA_ASSERT(osal::HoldsLock(&lock))). With NDEBUG the tracked
- * acquire and release are the plain ones and nothing is kept.
+ * osal/held_locks.h - the platform layer's locks taken and given in the one
+ * lock order (common/lock_order.h): where that order is checked (debug and
+ * test builds), each acquire is checked against the locks the thread holds,
+ * and "caller holds the lock" contracts can be asserted
+ * (ZERA_ASSERT(osal::HoldsLock(&lock))). Release builds take the plain lock.
  *
- * Internal: included by src/osal only. The record is per thread; a thread
- * blocked in CondWaitUntil still counts as holding the lock it waits with.
+ * Internal: included by src/osal only. A thread blocked in CondWaitUntil
+ * still counts as holding the lock it waits with.
  */
 #ifndef OSAL_HELD_LOCKS_H
 #define OSAL_HELD_LOCKS_H
 
-#include "common/contract.h"
+#include "common/lock_order.h"
 #include "osal/platform.h"
 
 namespace osal {
 
-#if defined(NDEBUG)
-inline void AcquireTracked(Lock *lock) { LockAcquire(lock); }
-inline void ReleaseTracked(Lock *lock) { LockRelease(lock); }
-#else
-// The locks this thread holds, innermost last; deeper nesting than the
-// lock order allows is itself a broken contract.
-struct HeldLocks {
-    static constexpr int kMax = 8;
-    const Lock *held[kMax];
-    int count;
-};
-inline thread_local HeldLocks t_heldLocks{};
+using zera::LockRank;
 
-inline bool HoldsLock(const Lock *lock) {
-    for (int i = 0; i < t_heldLocks.count; ++i)
-        if (t_heldLocks.held[i] == lock) return true;
-    return false;
-}
-inline void AcquireTracked(Lock *lock) {
+#if defined(ZERA_LOCK_ORDER_CHECKED)
+inline bool HoldsLock(const Lock *lock) { return zera::lock_order::Holds(lock); }
+inline void AcquireTracked(Lock *lock, LockRank rank) {
+    zera::lock_order::NoteAcquire(lock, rank);
     LockAcquire(lock);
-    ZERA_ASSERT(t_heldLocks.count < HeldLocks::kMax);
-    t_heldLocks.held[t_heldLocks.count++] = lock;
 }
 inline void ReleaseTracked(Lock *lock) {
-    ZERA_ASSERT(HoldsLock(lock));
-    for (int i = 0; i < t_heldLocks.count; ++i) {
-        if (t_heldLocks.held[i] != lock) continue;
-        t_heldLocks.held[i] = t_heldLocks.held[--t_heldLocks.count];
-        break;
-    }
     LockRelease(lock);
+    zera::lock_order::NoteRelease(lock);
 }
+#else
+inline void AcquireTracked(Lock *lock, LockRank) { LockAcquire(lock); }
+inline void ReleaseTracked(Lock *lock) { LockRelease(lock); }
 #endif
 
 }  // namespace osal

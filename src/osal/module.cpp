@@ -4,6 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "osal/held_locks.h"
 #include "osal/osal_internal.h"
 #include "osal/platform.h"
 
@@ -20,10 +21,10 @@ osal::Lock g_modulesLock = OSAL_LOCK_INITIALIZER;  // guards g_modules and the l
 OSAL_Module *g_modules = nullptr;
 
 bool IsLive(const OSAL_Module *m) {
-    osal::LockAcquire(&g_modulesLock);
+    osal::AcquireTracked(&g_modulesLock, osal::LockRank::kModules);
     const OSAL_Module *p = g_modules;
     while (p && p != m) p = p->next;
-    osal::LockRelease(&g_modulesLock);
+    osal::ReleaseTracked(&g_modulesLock);
     return p != nullptr;
 }
 
@@ -91,10 +92,10 @@ OSAL_HMODULE Load(const char *name) {
         osal::Free(m);
         return nullptr;
     }
-    osal::LockAcquire(&g_modulesLock);
+    osal::AcquireTracked(&g_modulesLock, osal::LockRank::kModules);
     m->next = g_modules;
     g_modules = m;
-    osal::LockRelease(&g_modulesLock);
+    osal::ReleaseTracked(&g_modulesLock);
     return m;
 }
 
@@ -142,7 +143,7 @@ OSAL_API OSAL_HMODULE OSAL_CALL OSAL_hLoadLibraryW(const WCHAR16 *pwszPath) {
 OSAL_API BOOL8 OSAL_CALL OSAL_boFreeLibrary(OSAL_HMODULE hModule) {
     bool found = false;
     if (hModule) {
-        osal::LockAcquire(&g_modulesLock);
+        osal::AcquireTracked(&g_modulesLock, osal::LockRank::kModules);
         for (OSAL_Module **link = &g_modules; *link; link = &(*link)->next) {
             if (*link == hModule) {
                 *link = hModule->next;
@@ -150,7 +151,7 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boFreeLibrary(OSAL_HMODULE hModule) {
                 break;
             }
         }
-        osal::LockRelease(&g_modulesLock);
+        osal::ReleaseTracked(&g_modulesLock);
     }
     if (!found) {
         OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);

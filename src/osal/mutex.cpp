@@ -9,6 +9,7 @@
 #include <atomic>
 #include <new>
 
+#include "common/contract.h"
 #include "osal/osal_internal.h"
 #include "osal/platform.h"
 
@@ -99,6 +100,7 @@ OSAL_API void OSAL_CALL OSAL_vMutexUnlock(OSAL_HMUTEX hMutex) {
         OSAL_vSetLastErrorArgs(OSAL_ERR_SYSTEM, OSAL_ARG_STRING, "mutex unlock: not held by this thread");
         return;
     }
+    ZERA_ASSERT(hMutex->state.load(std::memory_order_relaxed) != kFree);  // its holder found it taken
     if (hMutex->reentries > 0) {
         --hMutex->reentries;
         return;

@@ -78,8 +78,9 @@ int64_t ClockOffsetMicros();
 int64_t DeadlineMicros(const TimeVal &deadline);
 
 // Wakes every queue wait so that it measures its deadline against a changed
-// clock (queue.cpp): the manual clock moved, started or stopped, or the test
-// offset changed. Takes the queues' registry lock and each queue's mutex.
+// clock (queue/sleep_and_wake.cpp): the manual clock moved, started or
+// stopped, or the test offset changed. Takes the queues' registry lock and
+// each queue's mutex.
 void NotifyClockChanged();
 
 // A queue wait that sleeps on the manual clock (clock.cpp): it has no real

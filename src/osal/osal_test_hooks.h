@@ -17,6 +17,9 @@ extern "C" {
 #endif
 
 #if defined(ZERA_TEST_HOOKS)
+/* The next platform lock this thread takes reports a failure of the system
+ * (which stops the process with a message naming the call). */
+OSAL_API void OSAL_CALL OSAL_vTestFailNextLock(void);
 /* Shifts the clock of the platform layer by this many microseconds from the
  * real wall clock: OSAL_vGetSystemTime reports the shifted time and every
  * queue wait measures its deadline against it, so a larger offset acts as a

@@ -7,6 +7,11 @@
  * built on them (waits and wakes, lock depth and holder, who holds a
  * segment, the module search order and registry) live once, above.
  *
+ * On Linux the POSIX half is completed by src/osal/linux/: word_wait.cpp
+ * below, and what posix/posix_system.h asks of the system (the program's
+ * path, the segments' folder, which module holds an address). A half for
+ * another POSIX system replaces src/osal/linux/ alone.
+ *
  * The halves translate errno and GetLastError into the layer's codes here
  * and nowhere else. Functions that store a code say so; the others leave
  * that to their caller.
@@ -41,13 +46,6 @@ void LockDestroy(Lock *lock);
 void LockAcquire(Lock *lock);
 void LockRelease(Lock *lock);
 
-// A word to sleep on, for locks of the portable layer's own. WordWait
-// blocks while *word holds expected (checked against a wake-up atomically)
-// and may return early for no reason: callers look again. WordWakeOne wakes
-// one thread blocked on word; a word that nobody waits on is left as it is.
-void WordWait(std::atomic<uint32_t> *word, uint32_t expected);
-void WordWakeOne(std::atomic<uint32_t> *word);
-
 // A condition variable. Init is false when the system refuses (no code
 // stored).
 bool CondInit(Cond *cond);
@@ -73,6 +71,16 @@ bool SetThreadRecord(void *record);
 // Portable (errors.cpp): frees a record that ThreadRecord gave.
 void ReleaseThreadRecord(void *record);
 
+// ---- word_wait.cpp (in linux/ on Linux, beside posix/) -----------------------
+
+// A word to sleep on, for locks of the portable layer's own. WordWait
+// blocks while *word holds expected (checked against a wake-up atomically)
+// and may return early for no reason: callers look again. WordWakeOne wakes
+// one thread blocked on word; a word that nobody waits on is left as it is.
+// (No portable POSIX call does this: each system has its own.)
+void WordWait(std::atomic<uint32_t> *word, uint32_t expected);
+void WordWakeOne(std::atomic<uint32_t> *word);
+
 // ---- clock.cpp ---------------------------------------------------------------
 
 // The real wall clock in microseconds since the epoch (no test offset).
@@ -87,6 +95,20 @@ void SystemErrorText(uint32_t systemError, char *text, size_t room);
 // Portable (errors.cpp): stores code with "what: <system text>" as its
 // string argument.
 void SetSystemError(uint32_t code, const char *what, uint32_t systemError);
+// Portable (system_failure.cpp): stops the process after a system call
+// that fails only when the program is broken (a lock, an unlock, a
+// condition wait or wake) did fail: writes "VOQ_OSAL: <call> failed:
+// <system text> (<number>)" to stderr and aborts. Failures that a caller or
+// the environment can cause are error codes instead.
+[[noreturn]] void SystemCallFailed(const char *call, uint32_t systemError);
+// Portable (system_failure.cpp): true once after a test has asked the next
+// lock of its thread to fail (OSAL_vTestFailNextLock); always false outside
+// test builds. The halves' LockAcquire asks it.
+#if defined(ZERA_TEST_HOOKS)
+bool TestLockFails();
+#else
+constexpr bool TestLockFails() { return false; }
+#endif
 
 // ---- user_signal.cpp -------------------------------------------------------------
 

@@ -6,12 +6,13 @@
 // and the holder is known: a second lock by the holder is refused instead of
 // hanging, and so is an unlock by another thread.
 //
-// Lock order: g_segmentsLock before a segment's lock.
+// Lock order: common/lock_order.h.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "osal/held_locks.h"
 #include "osal/osal_internal.h"
 #include "osal/platform.h"
 
@@ -40,9 +41,9 @@ bool g_watchingForks = false;
 // Before a fork: no segment changes hands until it is done, and each gets
 // the child's own locks ready.
 void PrepareFork() {
-    osal::LockAcquire(&g_segmentsLock);
+    osal::AcquireTracked(&g_segmentsLock, osal::LockRank::kSegments);
     for (SharedMem *s = g_segments; s; s = s->next) {
-        osal::LockAcquire(&s->lock);
+        osal::AcquireTracked(&s->lock, osal::LockRank::kSegment);
         osal::MappingPrepareFork(&s->mapping);
     }
 }
@@ -50,9 +51,9 @@ void PrepareFork() {
 void ResumeParent() {
     for (SharedMem *s = g_segments; s; s = s->next) {
         osal::MappingAfterFork(&s->mapping, false);
-        osal::LockRelease(&s->lock);
+        osal::ReleaseTracked(&s->lock);
     }
-    osal::LockRelease(&g_segmentsLock);
+    osal::ReleaseTracked(&g_segmentsLock);
 }
 
 // The child has this thread only: whatever thread held or waited for a
@@ -63,9 +64,9 @@ void StartChild() {
         s->held = false;
         s->holder = 0;
         osal::CondInit(&s->released);  // anew: its waiters stayed in the parent
-        osal::LockRelease(&s->lock);
+        osal::ReleaseTracked(&s->lock);
     }
-    osal::LockRelease(&g_segmentsLock);
+    osal::ReleaseTracked(&g_segmentsLock);
 }
 
 // Longest name a caller may give, and longest full name (with the prefix
@@ -131,7 +132,7 @@ OSAL_API OSAL_HSHMEM OSAL_CALL OSAL_hSharedMemOpen(uint32_t dwSize, const char *
         OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
         return nullptr;
     }
-    osal::LockAcquire(&g_segmentsLock);
+    osal::AcquireTracked(&g_segmentsLock, osal::LockRank::kSegments);
     if (!g_watchingForks) osal::WatchForks(PrepareFork, ResumeParent, StartChild);
     g_watchingForks = true;
     s->pub.pvData = osal::MappingOpen(&s->mapping, s->name, dwSize, dwMode == OSAL_SHM_CREATE);
@@ -139,7 +140,7 @@ OSAL_API OSAL_HSHMEM OSAL_CALL OSAL_hSharedMemOpen(uint32_t dwSize, const char *
         s->next = g_segments;
         g_segments = s;
     }
-    osal::LockRelease(&g_segmentsLock);
+    osal::ReleaseTracked(&g_segmentsLock);
     if (!s->pub.pvData) {
         osal::CondDestroy(&s->released);
         osal::LockDestroy(&s->lock);
@@ -155,22 +156,22 @@ OSAL_API void OSAL_CALL OSAL_vSharedMemClose(OSAL_HSHMEM hShm) {
         return;
     }
     SharedMem *s = FromHandle(hShm);
-    osal::LockAcquire(&g_segmentsLock);
+    osal::AcquireTracked(&g_segmentsLock, osal::LockRank::kSegments);
     SharedMem **link = &g_segments;
     while (*link && *link != s) link = &(*link)->next;
     if (!*link) {  // closed already, or never opened: refused, not used
-        osal::LockRelease(&g_segmentsLock);
+        osal::ReleaseTracked(&g_segmentsLock);
         OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
         return;
     }
     *link = s->next;
-    osal::LockAcquire(&s->lock);
+    osal::AcquireTracked(&s->lock, osal::LockRank::kSegment);
     // A lock of the closing thread goes with the handle. (One of another
     // thread does too on POSIX; on Windows it goes when that thread ends.)
     if (s->held && s->holder == osal::CurrentThread()) osal::MappingUnlock(&s->mapping);
-    osal::LockRelease(&s->lock);
+    osal::ReleaseTracked(&s->lock);
     osal::MappingClose(&s->mapping);
-    osal::LockRelease(&g_segmentsLock);
+    osal::ReleaseTracked(&g_segmentsLock);
     osal::CondDestroy(&s->released);
     osal::LockDestroy(&s->lock);
     Release(s);
@@ -183,23 +184,23 @@ OSAL_API BOOL8 OSAL_CALL OSAL_boSharedMemLock(OSAL_HSHMEM hShm) {
     }
     SharedMem *s = FromHandle(hShm);
     const osal::ThreadId self = osal::CurrentThread();
-    osal::LockAcquire(&s->lock);
+    osal::AcquireTracked(&s->lock, osal::LockRank::kSegment);
     if (s->held && s->holder == self) {
-        osal::LockRelease(&s->lock);
+        osal::ReleaseTracked(&s->lock);
         OSAL_vSetLastErrorArgs(OSAL_ERR_SYSTEM, OSAL_ARG_STRING, "segment lock: already held by this thread");
         return 0;
     }
     while (s->held) osal::CondWaitUntil(&s->released, &s->lock, osal::kNever);
     s->held = true;
     s->holder = self;
-    osal::LockRelease(&s->lock);
+    osal::ReleaseTracked(&s->lock);
     // Other threads of this process now wait on `released`; the platform's
     // lock waits for other processes and other handles.
     if (!osal::MappingLock(&s->mapping)) {
-        osal::LockAcquire(&s->lock);
+        osal::AcquireTracked(&s->lock, osal::LockRank::kSegment);
         s->held = false;
         osal::CondSignal(&s->released);
-        osal::LockRelease(&s->lock);
+        osal::ReleaseTracked(&s->lock);
         return 0;
     }
     return 1;
@@ -211,17 +212,17 @@ OSAL_API void OSAL_CALL OSAL_vSharedMemUnlock(OSAL_HSHMEM hShm) {
         return;
     }
     SharedMem *s = FromHandle(hShm);
-    osal::LockAcquire(&s->lock);
+    osal::AcquireTracked(&s->lock, osal::LockRank::kSegment);
     if (!s->held || s->holder != osal::CurrentThread()) {
         // Releasing the platform's lock would free it under its real holder.
-        osal::LockRelease(&s->lock);
+        osal::ReleaseTracked(&s->lock);
         OSAL_vSetLastErrorArgs(OSAL_ERR_SYSTEM, OSAL_ARG_STRING, "segment unlock: not held by this thread");
         return;
     }
     osal::MappingUnlock(&s->mapping);
     s->held = false;
     osal::CondSignal(&s->released);
-    osal::LockRelease(&s->lock);
+    osal::ReleaseTracked(&s->lock);
 }
 
 }  // extern "C"

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "VOQ_OSAL.h"
+#include "common/lock_order.h"
 #include "trace/trace.h"
 
 namespace zera {
@@ -24,7 +25,7 @@ const char *const kCategoryNames[kCategories] = {"stack", "send", "filter", "rec
 const char *const kSeverityNames[] = {"off", "error", "warning", "info", "debug"};
 
 // Guards g_out and the writing of a line to it; lines never interleave.
-std::mutex g_outLock;
+zera::Ranked<zera::LockRank::kTraceOutput, std::mutex> g_outLock;
 FILE *g_out = nullptr;  // null: stderr; else a file of ZERA_DEBUG_FILE's
 std::atomic<uint32_t> g_nextThread{0};
 thread_local uint32_t t_thread = 0;
@@ -93,11 +94,11 @@ namespace {
 
 // Guards g_timelineHooked and every store of g_hookMask, which is derived from it
 // and from g_logMask.
-std::mutex g_hooksLock;
+zera::Ranked<zera::LockRank::kTraceHooks, std::mutex> g_hooksLock;
 bool g_timelineHooked = false;
 
 void RecomputeHooks() {
-    std::lock_guard<std::mutex> hold(g_hooksLock);
+    std::lock_guard<decltype(g_hooksLock)> hold(g_hooksLock);
     const uint32_t log = g_logMask.load(std::memory_order_relaxed);
     uint32_t hooks = g_timelineHooked ? ((1u << kCategories) - 1) | kTimelineBit : 0;
     for (uint32_t c = 0; c < kCategories; ++c) {
@@ -110,7 +111,7 @@ void RecomputeHooks() {
 
 void SetTimelineHooks(bool on) {
     {
-        std::lock_guard<std::mutex> hold(g_hooksLock);
+        std::lock_guard<decltype(g_hooksLock)> hold(g_hooksLock);
         g_timelineHooked = on;
     }
     RecomputeHooks();
@@ -127,14 +128,14 @@ bool ConfigureDebug(const char *settings, const char *file) {
             char line[160];
             const int length = std::snprintf(line, sizeof line, "ZERA_DEBUG: entry '%.*s' ignored (category:severity)\n",
                                              static_cast<int>(n > 80 ? 80 : n), at);
-            std::lock_guard<std::mutex> hold(g_outLock);
+            std::lock_guard<decltype(g_outLock)> hold(g_outLock);
             WriteLocked(line, static_cast<size_t>(length));
         }
         at = comma != nullptr ? comma + 1 : nullptr;
     }
     bool opened = true;
     {
-        std::lock_guard<std::mutex> hold(g_outLock);
+        std::lock_guard<decltype(g_outLock)> hold(g_outLock);
         if (g_out != nullptr) std::fclose(g_out);
         g_out = nullptr;
         // Snapshots go there too, whether or not a category logs.
@@ -160,7 +161,7 @@ void CloseDebugOutput() {
     OSAL_vSetErrorWatch(nullptr);
     g_logMask.store(0, std::memory_order_relaxed);
     RecomputeHooks();
-    std::lock_guard<std::mutex> hold(g_outLock);
+    std::lock_guard<decltype(g_outLock)> hold(g_outLock);
     if (g_out != nullptr) std::fclose(g_out);
     g_out = nullptr;
 }
@@ -184,12 +185,12 @@ void Log(Category c, Severity s, const char *format, ...) {
     if (text > 0) used += text;
     if (static_cast<size_t>(used) > sizeof line - 2) used = static_cast<int>(sizeof line - 2);
     line[used++] = '\n';
-    std::lock_guard<std::mutex> hold(g_outLock);
+    std::lock_guard<decltype(g_outLock)> hold(g_outLock);
     WriteLocked(line, static_cast<size_t>(used));
 }
 
 void WriteDebugText(const char *text) {
-    std::lock_guard<std::mutex> hold(g_outLock);
+    std::lock_guard<decltype(g_outLock)> hold(g_outLock);
     WriteLocked(text, std::strlen(text));
 }
 

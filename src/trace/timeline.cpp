@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "VOQ_OSAL.h"
+#include "common/lock_order.h"
 #include "trace/trace.h"
 
 namespace zera {
@@ -495,7 +496,7 @@ private:
 };
 
 // Guards g_writer (its creation, start and end). Taken by Start and Stop only.
-std::mutex g_timelineLock;
+zera::Ranked<zera::LockRank::kTraceTimeline, std::mutex> g_timelineLock;
 Writer *g_writer = nullptr;
 
 void WriterLoop(Writer *writer) {
@@ -547,7 +548,7 @@ bool EndWriterThread(Writer *writer, bool atExit) {
 }
 
 bool StopWriter(bool atExit) {
-    std::lock_guard<std::mutex> hold(g_timelineLock);
+    std::lock_guard<decltype(g_timelineLock)> hold(g_timelineLock);
     Writer *writer = g_writer;
     if (writer == nullptr) return false;
     SetTimelineHooks(false);
@@ -649,7 +650,7 @@ bool StartTimeline(const char *path) {
         OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
         return false;
     }
-    std::lock_guard<std::mutex> hold(g_timelineLock);
+    std::lock_guard<decltype(g_timelineLock)> hold(g_timelineLock);
     if (g_writer != nullptr) {
         OSAL_vSetLastError(OSAL_ERR_NOT_AVAILABLE);
         return false;

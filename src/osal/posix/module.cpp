@@ -1,17 +1,14 @@
 // osal/posix/module.cpp - modules through dlopen: opening, the lookup of a
 // module's own exports (never a dependency's), closing, and the file tests
 // of the search order.
-#ifndef _GNU_SOURCE
-#define _GNU_SOURCE 1  // dladdr1, dlinfo
-#endif
 #include <dlfcn.h>
-#include <link.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "osal/platform.h"
+#include "osal/posix/posix_system.h"
 
 namespace osal {
 
@@ -21,9 +18,9 @@ void CopyMessage(char *why, size_t room, const char *message, const char *fallba
     std::snprintf(why, room, "%s", message ? message : fallback);
 }
 
-// Some emulators answer /proc/self/exe relative to the current directory,
-// so the answer is taken when the layer is loaded, before the program can
-// change it.
+// Some emulators answer the program's path relative to the current
+// directory, so the answer is taken when the layer is loaded, before the
+// program can change it.
 __attribute__((constructor)) void FindProgramDirectoryAtLoad() { ProgramDirectory(); }
 
 }  // namespace
@@ -35,9 +32,7 @@ bool FileExists(const char *path) { return access(path, F_OK) == 0; }
 const char *ProgramDirectory() {
     static char directory[4096];
     static const bool found = [] {
-        ssize_t n = readlink("/proc/self/exe", directory, sizeof directory - 1);
-        if (n <= 0) return false;
-        directory[n] = '\0';
+        if (!ProgramPath(directory, sizeof directory)) return false;
         char *slash = std::strrchr(directory, '/');
         if (!slash) return false;
         slash[1] = '\0';
@@ -54,8 +49,8 @@ bool ModuleOpen(ModuleImage *image, const char *path, bool /*search*/, char *why
         CopyMessage(why, room, dlerror(), path);
         return false;
     }
-    link_map *self = nullptr;
-    if (dlinfo(image->dl, RTLD_DI_LINKMAP, &self) != 0 || !self) {
+    const void *self = ModuleSelf(image->dl);
+    if (!self) {
         CopyMessage(why, room, dlerror(), path);
         dlclose(image->dl);
         return false;
@@ -69,9 +64,7 @@ void *ModuleExport(const ModuleImage *image, const char *name) {
     void *address = dlsym(image->dl, name);
     // dlsym searches the module's dependencies too; keep only what the module
     // itself defines, as a module's export table would.
-    Dl_info info;
-    void *owner = nullptr;
-    if (!address || dladdr1(address, &info, &owner, RTLD_DL_LINKMAP) == 0 || owner != image->self) return nullptr;
+    if (!address || ModuleOwning(address) != image->self) return nullptr;
     return address;
 }
 

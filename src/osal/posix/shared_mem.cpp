@@ -4,13 +4,8 @@
 //
 // Every segment of the user lives in a folder of the user's own, which the
 // user creates with mode 0700: nobody else can create, replace or lock
-// anything in it. Where the user has a private runtime folder
-// (XDG_RUNTIME_DIR: an absolute path to a folder that is not a link, belongs
-// to the user and has mode 0700, as the system makes it for a login), the
-// folder is <runtime folder>/VOQ_OSAL, which nobody else can make first;
-// otherwise it is /dev/shm/VOQ_OSAL-<uid> (/tmp when there is no /dev/shm).
-// The choice depends on the user and the environment alone, so a 32-bit and
-// a 64-bit process of one user find the same folder. A folder under that name
+// anything in it. Which folder that is, the system's half chooses
+// (linux/segment_folder.cpp). A folder under that name
 // that is a link, belongs to someone else or is open to others is refused
 // (1038, naming it and its owner), and so is such a file in it; nothing is
 // opened through a link.
@@ -45,12 +40,13 @@
 
 #include "osal/osal_internal.h"
 #include "osal/platform.h"
+#include "osal/posix/posix_system.h"
 
 namespace osal {
 
 namespace {
 
-constexpr size_t kFolderRoom = 256;
+constexpr size_t kFolderRoom = kSegmentFolderRoom;
 constexpr size_t kPathRoom = 512;                      // a file's name in the folder
 constexpr size_t kWhatRoom = kFolderRoom + kPathRoom;  // folder and file, for messages
 
@@ -65,30 +61,6 @@ int Flock(int fd, int op) {
 void CloseFd(int &fd) {
     if (fd >= 0) close(fd);
     fd = -1;
-}
-
-// The user's private runtime folder, or null when XDG_RUNTIME_DIR names
-// none (unset, relative, a link, not the user's, open to others, or too
-// long to hold the segments' folder).
-const char *RuntimeFolder() {
-    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime == nullptr || runtime[0] != '/' || std::strlen(runtime) + sizeof "/VOQ_OSAL" > kFolderRoom)
-        return nullptr;
-    struct stat st;
-    if (lstat(runtime, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 0777) != 0700)
-        return nullptr;
-    return runtime;
-}
-
-// The folder of the calling process's user.
-void FolderPath(char (&path)[kFolderRoom]) {
-    if (const char *runtime = RuntimeFolder()) {
-        std::snprintf(path, sizeof path, "%s/VOQ_OSAL", runtime);
-        return;
-    }
-    struct stat st;
-    const char *base = stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm" : "/tmp";
-    std::snprintf(path, sizeof path, "%s/VOQ_OSAL-%u", base, static_cast<unsigned>(geteuid()));
 }
 
 // " (name)" of a user, or "" when the system knows no name for the uid.
@@ -125,7 +97,7 @@ bool IsPrivate(int fd, bool folder, const char *what) {
 // stored when it cannot be had or is not private.
 int OpenFolder() {
     char path[kFolderRoom];
-    FolderPath(path);
+    SegmentFolder(path);
     if (mkdir(path, 0700) != 0 && errno != EEXIST) {
         SetSystemError(OSAL_ERR_SYSTEM, path, LastSystemError());
         return -1;
@@ -163,7 +135,7 @@ void FileName(char (&file)[kPathRoom], const char *name, const char *suffix) {
 // "<folder>/<file>", for messages.
 void Describe(char (&what)[kWhatRoom], const char *file) {
     char folder[kFolderRoom];
-    FolderPath(folder);
+    SegmentFolder(folder);
     std::snprintf(what, sizeof what, "%s/%s", folder, file);
 }
 

@@ -1,11 +1,9 @@
-// osal/posix/threads.cpp - locks and condition variables on pthreads, waits
-// on a word on futexes (the thread id is inline in posix/platform_types.h),
-// and the per-thread record pointer with its release at thread end (a
-// thread key's destructor, made when the layer is loaded).
-#include <linux/futex.h>
+// osal/posix/threads.cpp - locks and condition variables on pthreads (the
+// thread id is inline in posix/platform_types.h; waits on a word are the
+// system's own, in linux/word_wait.cpp), and the per-thread record pointer
+// with its release at thread end (a thread key's destructor, made when the
+// layer is loaded).
 #include <pthread.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <ctime>
@@ -58,35 +56,39 @@ bool LockInit(Lock *lock) {
 }
 
 void LockDestroy(Lock *lock) { pthread_mutex_destroy(&lock->mutex); }
-void LockAcquire(Lock *lock) { pthread_mutex_lock(&lock->mutex); }
-void LockRelease(Lock *lock) { pthread_mutex_unlock(&lock->mutex); }
 
-// Private futexes: a word lives in one process's memory.
-static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) && std::atomic<uint32_t>::is_always_lock_free,
-              "the futex is the word itself");
-void WordWait(std::atomic<uint32_t> *word, uint32_t expected) {
-    syscall(SYS_futex, reinterpret_cast<uint32_t *>(word), FUTEX_WAIT_PRIVATE, expected, nullptr, nullptr, 0);
+// The calls below fail only on a lock or condition that is not what the
+// caller says (never made, freed, not held): a broken program.
+void LockAcquire(Lock *lock) {
+    const int rc = pthread_mutex_lock(&lock->mutex);
+    if (rc != 0 || TestLockFails()) SystemCallFailed("pthread_mutex_lock", rc != 0 ? rc : EINVAL);
 }
 
-void WordWakeOne(std::atomic<uint32_t> *word) {
-    syscall(SYS_futex, reinterpret_cast<uint32_t *>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+void LockRelease(Lock *lock) {
+    if (const int rc = pthread_mutex_unlock(&lock->mutex)) SystemCallFailed("pthread_mutex_unlock", rc);
 }
 
 bool CondInit(Cond *cond) { return pthread_cond_init(&cond->cond, nullptr) == 0; }  // CLOCK_REALTIME
 void CondDestroy(Cond *cond) { pthread_cond_destroy(&cond->cond); }
-void CondBroadcast(Cond *cond) { pthread_cond_broadcast(&cond->cond); }
-void CondSignal(Cond *cond) { pthread_cond_signal(&cond->cond); }
+void CondBroadcast(Cond *cond) {
+    if (const int rc = pthread_cond_broadcast(&cond->cond)) SystemCallFailed("pthread_cond_broadcast", rc);
+}
+
+void CondSignal(Cond *cond) {
+    if (const int rc = pthread_cond_signal(&cond->cond)) SystemCallFailed("pthread_cond_signal", rc);
+}
 
 void CondWaitUntil(Cond *cond, Lock *lock, int64_t realDeadline) {
     if (realDeadline == kNever) {
-        pthread_cond_wait(&cond->cond, &lock->mutex);
+        if (const int rc = pthread_cond_wait(&cond->cond, &lock->mutex)) SystemCallFailed("pthread_cond_wait", rc);
         return;
     }
     if (realDeadline < 0) realDeadline = 0;
     timespec ts;
     ts.tv_sec = static_cast<time_t>(realDeadline / kMicrosPerSecond);
     ts.tv_nsec = static_cast<long>(realDeadline % kMicrosPerSecond) * 1000;
-    pthread_cond_timedwait(&cond->cond, &lock->mutex, &ts);
+    const int rc = pthread_cond_timedwait(&cond->cond, &lock->mutex, &ts);
+    if (rc != 0 && rc != ETIMEDOUT) SystemCallFailed("pthread_cond_timedwait", rc);
 }
 
 void *ThreadRecord() { return t_record; }

@@ -1,8 +1,7 @@
 // osal/win/threads.cpp - slim reader/writer locks, condition variables,
-// waits on an address and thread ids, and the per-thread record pointer in
-// a TLS slot; DllMain makes the slot when the layer is loaded, releases a
-// thread's record when the thread ends and the slot when the layer is
-// unloaded.
+// thread ids, and the per-thread record pointer in a TLS slot; DllMain makes
+// the slot when the layer is loaded, releases a thread's record when the
+// thread ends and the slot when the layer is unloaded.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -38,14 +37,11 @@ bool LockInit(Lock *lock) {  // an SRW lock spins a little by itself
 }
 
 void LockDestroy(Lock *) {}  // an SRW lock holds nothing of the system's
-void LockAcquire(Lock *lock) { AcquireSRWLockExclusive(Srw(lock)); }
-void LockRelease(Lock *lock) { ReleaseSRWLockExclusive(Srw(lock)); }
-
-void WordWait(std::atomic<uint32_t> *word, uint32_t expected) {
-    WaitOnAddress(word, &expected, sizeof expected, INFINITE);
+void LockAcquire(Lock *lock) {
+    AcquireSRWLockExclusive(Srw(lock));  // cannot fail
+    if (TestLockFails()) SystemCallFailed("AcquireSRWLockExclusive", ERROR_INVALID_HANDLE);
 }
-
-void WordWakeOne(std::atomic<uint32_t> *word) { WakeByAddressSingle(word); }
+void LockRelease(Lock *lock) { ReleaseSRWLockExclusive(Srw(lock)); }
 
 bool CondInit(Cond *cond) {
     InitializeConditionVariable(Cv(cond));
@@ -65,7 +61,9 @@ void CondWaitUntil(Cond *cond, Lock *lock, int64_t realDeadline) {
         millis = left <= 0 ? 0 : static_cast<DWORD>((left + 999) / 1000);
         if (millis == INFINITE) --millis;
     }
-    SleepConditionVariableSRW(Cv(cond), Srw(lock), millis, 0);
+    // Fails only on a timeout, or on a lock the caller does not hold.
+    if (!SleepConditionVariableSRW(Cv(cond), Srw(lock), millis, 0) && GetLastError() != ERROR_TIMEOUT)
+        SystemCallFailed("SleepConditionVariableSRW", LastSystemError());
 }
 
 ThreadId CurrentThread() { return static_cast<ThreadId>(GetCurrentThreadId()); }

@@ -1,25 +1,21 @@
 /*
- * osal/queue/queue_core.h - the portable heart of a time-ordered queue: the ordered
- * items, the cursor positions that walk them, the change count and the
- * per-thread bookkeeping that makes waits neither lose nor invent wake-ups,
- * and the box that puts land in first. The core has no lock of its own: the
- * queue (queue.cpp) wraps it in the platform's lock and condition variable
- * and calls every member with that lock held; the box locks itself.
+ * osal/queue/ordered_items.h - the items of a time-ordered queue in queue
+ * order: sorted chunks with an index over them, the backlog of puts taken
+ * from the box and not yet placed (sorted in one pass when a burst came),
+ * the change count, and the cursors that walk the items (moved off an item
+ * that anyone unlinks). No lock of its own: the queue calls every member
+ * with its mutex held (see queue.h).
  *
- * Internal: included by src/osal/ and its halves, and by tests.
+ * Internal: included by src/osal/queue/ only.
  */
-#ifndef OSAL_QUEUE_CORE_H
-#define OSAL_QUEUE_CORE_H
+#ifndef OSAL_QUEUE_ORDERED_ITEMS_H
+#define OSAL_QUEUE_ORDERED_ITEMS_H
 
-#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
-#include "common/cache_line.h"
-#include "common/spin.h"
 #include "osal/osal_internal.h"
-#include "osal/platform.h"
+#include "osal/queue/put_box.h"
 
 #if defined(_MSC_VER)
 #include <xmmintrin.h>
@@ -30,115 +26,7 @@
 
 namespace osal {
 
-// An item with the order function it was put with.
-struct QueueEntry {
-    void *item;
-    OSAL_PFN_QORDER order;
-};
-
-// Entries in put order: [begin, end) of an array with room for `room`.
-struct EntryRun {
-    QueueEntry *entries = nullptr;
-    uint32_t begin = 0;
-    uint32_t end = 0;
-    uint32_t room = 0;
-    uint32_t Size() const { return end - begin; }
-};
-
-// Where the puts of every thread but the cursor lock's holder land first: an
-// array behind a spin lock of its own. A putting thread then touches neither
-// the queue's mutex nor its ordered items, which stay in the cache of the
-// threads that take, and a taker moves everything that came in one step
-// (QueueCore::Drain). The box also counts the items of the whole queue, for
-// the capacity and for threads that watch without the mutex.
-class alignas(lines::kCacheLine) PutBox {
-public:
-    enum class Result { kOk, kFull, kNoMemory };
-
-    PutBox() = default;
-    ~PutBox();
-    PutBox(const PutBox &) = delete;
-    PutBox &operator=(const PutBox &) = delete;
-
-    // Adds an entry unless `capacity` items (0: no limit) are in the queue.
-    // *wake: a thread sleeps on the queue and must be woken (once: a put
-    // that finds the sleepers being woken already leaves it false). Inline:
-    // a put of a burst is little more than the lock's one atomic operation.
-    Result Put(QueueEntry entry, uint32_t capacity, bool *wake) {
-        std::lock_guard<spin::SpinLock> hold(lock_);
-        if (Full(capacity)) return Result::kFull;
-        if (count_ == room_ && !Grow()) return Result::kNoMemory;
-        if (count_ == 0)
-            first_ = entry;
-        else
-            entries_[count_] = entry;
-        ++count_;
-        entered_.store(entered_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-        puts_.store(puts_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
-        *wake = sleepers_ != 0 && !woken_;
-        woken_ = woken_ || *wake;
-        return Result::kOk;
-    }
-    // Counts in an item that goes straight into the ordered items; false when
-    // `capacity` items are in the queue.
-    bool Enter(uint32_t capacity);
-    // Counts out n items that left the queue. Caller holds the queue's mutex,
-    // which makes it the only writer.
-    void Leave(uint32_t n) { left_.store(left_.load(std::memory_order_relaxed) + n, std::memory_order_relaxed); }
-    // Items in the queue (ordered, waiting to be placed, and in the box).
-    uint32_t Total() const {
-        return entered_.load(std::memory_order_relaxed) - left_.load(std::memory_order_relaxed);
-    }
-    // Moves with every put into the box; read without a lock.
-    uint32_t Puts() const { return puts_.load(std::memory_order_acquire); }
-    // Swaps the box's entries with the empty run's array; returns Puts() as
-    // of the swap.
-    uint32_t TakeAll(EntryRun *run);
-    // Hands every entry to del (when given) and empties the box.
-    void DeleteAll(OSAL_PFN_QDELETE del);
-
-    // A thread about to sleep registers here unless a put came after it saw
-    // Puts() == seen (then it must look again: false). Every registration is
-    // followed by RemoveSleeper once the sleep is over.
-    bool AddSleeper(uint32_t seen);
-    void RemoveSleeper();
-
-private:
-    // `capacity` items (0: no limit) are in the queue. Caller holds lock_.
-    bool Full(uint32_t capacity) const { return capacity != 0 && Total() >= capacity; }
-    // Doubles the room of entries_; false when memory runs out. Caller holds lock_.
-    bool Grow();
-
-    // All on one line with `holder`: a put touches no other line of the box
-    // while the taker keeps up.
-    // Guards entries_, first_, count_, room_, sleepers_, woken_ and the
-    // writes of entered_ and puts_.
-    spin::SpinLock lock_;
-    // A put has asked for the sleepers to be woken since the last one lay
-    // down: the next puts need not ask again (each would take the queue's
-    // mutex from the thread that was woken to take).
-    bool woken_ = false;
-    uint32_t count_ = 0;
-    uint32_t room_ = 0;
-    uint32_t sleepers_ = 0;
-    std::atomic<uint32_t> puts_{0};
-    std::atomic<uint32_t> entered_{0};
-    std::atomic<uint32_t> left_{0};  // written under the queue's mutex
-    QueueEntry *entries_ = nullptr;  // [1, count_): the entries after the first; [0] is kept for it
-    QueueEntry first_{};             // the first entry, moved to entries_[0] when the box is emptied
-
-public:
-    // The thread that holds the queue's cursor lock (0: none).
-    // Written under the queue's mutex by the holder alone (its id on its
-    // first lock, none on its last unlock), so a thread that reads its own
-    // id here needs no lock to trust it; anybody else reads it under the
-    // mutex.
-    std::atomic<ThreadId> holder{0};
-};
-
-static_assert(sizeof(PutBox) == lines::kCacheLine, "a put touches one line of the box");
-
-class QueueCore {
+class OrderedItems {
 public:
     // Items live in chunks: sorted runs of up to kChunkSlots item pointers in
     // slots [begin, end), linked in queue order and listed in an index that
@@ -168,30 +56,13 @@ public:
         Cursor *next = nullptr;
     };
 
-    // What one thread knows about the queue. A wake (null put or interrupt)
-    // ends the waits in progress; a null put also leaves a pending wake for
-    // each thread that is not waiting, so that a break fired between that
-    // thread's last look and its wait still ends the wait.
-    struct Waiter {
-        ThreadId thread = 0;
-        uint32_t seenChange = 0;  // change count at the thread's last wait-for-change
-        bool waiting = false;     // inside a blocking wait now
-        bool woken = false;       // a wake ended the current wait
-        bool pending = false;     // the next blocking wait ends at once
-        uint64_t wokenBy = 0;     // sequence number of the wake that last ended a wait (0: none)
-        uint64_t life = 0;        // which of the threads that had this id it belongs to (ThreadLife)
-        Waiter *next = nullptr;
-    };
-
-    enum class WakeKind { kNullPut, kInterrupt };
-
     // The box is the queue's, which enforces the capacity. chunkSlots (at
     // least kMinChunkSlots) sets the size of a chunk; only tests choose
     // another than kChunkSlots.
-    QueueCore(PutBox *box, OSAL_PFN_QDELETE pfnDelete, uint32_t chunkSlots = kChunkSlots);
-    ~QueueCore();
-    QueueCore(const QueueCore &) = delete;
-    QueueCore &operator=(const QueueCore &) = delete;
+    OrderedItems(PutBox *box, OSAL_PFN_QDELETE pfnDelete, uint32_t chunkSlots = kChunkSlots);
+    ~OrderedItems();
+    OrderedItems(const OrderedItems &) = delete;
+    OrderedItems &operator=(const OrderedItems &) = delete;
 
     bool Empty() const { return size_ == 0; }
     size_t Size() const { return size_; }
@@ -228,22 +99,6 @@ public:
     // when there is none (nothing returned yet, already removed, or the last
     // Next reached the end). The cursor then stands where the item was.
     bool RemoveCurrent(Cursor *c, void **item);
-
-    // The record of the calling thread (`thread` is its id), made on first
-    // use with the current change count as seen and no pending wake: a null
-    // put before the thread first used the queue was not meant for it, and
-    // ending a wait that nothing ended would hand its caller a null it did
-    // not ask for. A thread that uses the queue again after a break must have
-    // used it before its look at its break flag (the receive and take paths
-    // do). A record left by an ended thread whose id a new thread now has is
-    // started afresh in the same way. Null (only with create) when memory
-    // runs out.
-    Waiter *FindWaiter(ThreadId thread, bool create);
-    // Ends the current waits; a null put also leaves pending wakes (see
-    // Waiter). A null put that directly follows an interrupt of the same
-    // thread (one break) adds nothing for the threads that interrupt woke,
-    // and the thread that wakes never leaves one for itself.
-    void Wake(WakeKind kind, ThreadId by);
 
     OSAL_PFN_QDELETE pfnDelete;
 
@@ -341,12 +196,8 @@ private:
     uint32_t chunkSlots_;
     uint32_t changeCount_ = 0;
     Cursor *cursors_ = nullptr;
-    Waiter *waiters_ = nullptr;
-    uint64_t wakeSeq_ = 0;  // number of wakes so far
-    WakeKind lastWakeKind_ = WakeKind::kNullPut;
-    ThreadId lastWakeBy_ = 0;
 };
 
 }  // namespace osal
 
-#endif  // OSAL_QUEUE_CORE_H
+#endif  // OSAL_QUEUE_ORDERED_ITEMS_H

@@ -1,10 +1,11 @@
-// osal/queue/queue_core.cpp - ordered items, cursor positions and wake bookkeeping
-// of a queue, and the box its puts land in first (see queue_core.h). The
-// caller holds the queue's mutex for everything but the box.
-#include "osal/queue/queue_core.h"
+// osal/queue/ordered_items.cpp - the items of a queue in queue order: chunks
+// and their index, inserting and unlinking (with the cursors moved along),
+// and the backlog of puts taken from the box, placed by one stable sort
+// when a burst came (see ordered_items.h). The caller holds the queue's
+// mutex.
+#include "osal/queue/ordered_items.h"
 
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <utility>
 
@@ -12,79 +13,15 @@
 
 namespace osal {
 
-// ---- The box ---------------------------------------------------------------------
-
-PutBox::~PutBox() { Free(entries_); }
-
-bool PutBox::Grow() {
-    // Grows by doubling; the arrays are swapped with the backlog's, so both
-    // soon have the room a burst needs and growing stops.
-    const uint32_t room = room_ ? room_ * 2 : 32;
-    auto *grown = static_cast<QueueEntry *>(Alloc(room * sizeof(QueueEntry)));
-    if (!grown) return false;
-    if (count_) std::memcpy(grown, entries_, count_ * sizeof(QueueEntry));
-    Free(entries_);
-    entries_ = grown;
-    room_ = room;
-    return true;
-}
-
-bool PutBox::Enter(uint32_t capacity) {
-    std::lock_guard<spin::SpinLock> hold(lock_);
-    if (Full(capacity)) return false;
-    entered_.store(entered_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-    return true;
-}
-
-uint32_t PutBox::TakeAll(EntryRun *run) {
-    std::lock_guard<spin::SpinLock> hold(lock_);
-    if (count_) entries_[0] = first_;
-    std::swap(entries_, run->entries);
-    std::swap(room_, run->room);
-    run->begin = 0;
-    run->end = count_;
-    count_ = 0;
-    return puts_.load(std::memory_order_relaxed);
-}
-
-void PutBox::DeleteAll(OSAL_PFN_QDELETE del) {
-    std::lock_guard<spin::SpinLock> hold(lock_);
-    if (count_) entries_[0] = first_;
-    if (del)
-        for (uint32_t i = 0; i < count_; ++i) del(entries_[i].item);
-    count_ = 0;
-}
-
-bool PutBox::AddSleeper(uint32_t seen) {
-    std::lock_guard<spin::SpinLock> hold(lock_);
-    if (puts_.load(std::memory_order_relaxed) != seen) return false;
-    ++sleepers_;
-    woken_ = false;  // this one needs a wake of its own
-    return true;
-}
-
-void PutBox::RemoveSleeper() {
-    std::lock_guard<spin::SpinLock> hold(lock_);
-    --sleepers_;
-}
-
-// ---- The ordered items ------------------------------------------------------------
-
-QueueCore::QueueCore(PutBox *box, OSAL_PFN_QDELETE pfnDeleteItem, uint32_t chunkSlots)
+OrderedItems::OrderedItems(PutBox *box, OSAL_PFN_QDELETE pfnDeleteItem, uint32_t chunkSlots)
     : pfnDelete(pfnDeleteItem), box_(box), chunkSlots_(chunkSlots < kMinChunkSlots ? kMinChunkSlots : chunkSlots) {}
 
-QueueCore::~QueueCore() {
+OrderedItems::~OrderedItems() {
     FreeChunks();
     Free(backlog_.entries);
-    while (waiters_) {
-        Waiter *w = waiters_;
-        waiters_ = w->next;
-        w->~Waiter();
-        Free(w);
-    }
 }
 
-void QueueCore::FreeChunks() {
+void OrderedItems::FreeChunks() {
     while (head_) {
         Chunk *c = head_;
         head_ = c->next;
@@ -97,7 +34,7 @@ void QueueCore::FreeChunks() {
     size_ = 0;
 }
 
-size_t QueueCore::IndexOf(const Chunk *c) const {
+size_t OrderedItems::IndexOf(const Chunk *c) const {
     if (c == head_) return 0;
     if (c == tail_) return index_.size() - 1;
     size_t i = 1;
@@ -105,7 +42,7 @@ size_t QueueCore::IndexOf(const Chunk *c) const {
     return i;
 }
 
-bool QueueCore::Prepare(Chunk **spare) {
+bool OrderedItems::Prepare(Chunk **spare) {
     if (index_.size() == index_.capacity()) {
         try {
             index_.reserve(index_.empty() ? 16 : index_.capacity() * 2);
@@ -126,7 +63,7 @@ bool QueueCore::Prepare(Chunk **spare) {
     return true;
 }
 
-void QueueCore::LinkChunk(Chunk *c, Chunk *after, size_t at) {
+void OrderedItems::LinkChunk(Chunk *c, Chunk *after, size_t at) {
     c->prev = after;
     c->next = after ? after->next : head_;
     if (c->next)
@@ -138,9 +75,10 @@ void QueueCore::LinkChunk(Chunk *c, Chunk *after, size_t at) {
     else
         head_ = c;
     index_.insert(index_.begin() + static_cast<std::ptrdiff_t>(at), IndexEntry{c, nullptr});  // room reserved
+    ZERA_ASSERT(index_.front().chunk == head_ && index_.back().chunk == tail_ && index_[at].chunk == c);
 }
 
-void QueueCore::Compact(Chunk *c) {
+void OrderedItems::Compact(Chunk *c) {
     const uint32_t shift = c->begin;
     std::memmove(c->slots, c->slots + shift, (c->end - shift) * sizeof(void *));
     for (Cursor *k = cursors_; k; k = k->next)
@@ -149,7 +87,7 @@ void QueueCore::Compact(Chunk *c) {
     c->begin = 0;
 }
 
-void QueueCore::Split(size_t at, Chunk *fresh) {
+void OrderedItems::Split(size_t at, Chunk *fresh) {
     Chunk *c = index_[at].chunk;
     const uint32_t mid = chunkSlots_ / 2;
     void *oldLast = index_[at].last;
@@ -168,7 +106,7 @@ void QueueCore::Split(size_t at, Chunk *fresh) {
     index_[at].last = c->slots[mid - 1];
 }
 
-void QueueCore::Append(void *item, Chunk *spare) {
+void OrderedItems::Append(void *item, Chunk *spare) {
     if (!tail_ || tail_->end == chunkSlots_) {
         if (tail_ && tail_->begin >= chunkSlots_ / 4) {
             Compact(tail_);
@@ -181,7 +119,7 @@ void QueueCore::Append(void *item, Chunk *spare) {
     index_.back().last = item;
 }
 
-void QueueCore::InsertBefore(size_t at, uint32_t slot, void *item, Chunk *spare) {
+void OrderedItems::InsertBefore(size_t at, uint32_t slot, void *item, Chunk *spare) {
     Chunk *c = index_[at].chunk;
     if (slot == c->begin && c->begin > 0) {
         c->slots[--c->begin] = item;  // no item moves, so no cursor does
@@ -209,7 +147,7 @@ void QueueCore::InsertBefore(size_t at, uint32_t slot, void *item, Chunk *spare)
     index_[at].last = c->slots[c->end - 1];
 }
 
-bool QueueCore::AppendItem(void *item) {
+bool OrderedItems::AppendItem(void *item) {
     Chunk *spare = nullptr;
     const bool needChunk = !tail_ || (tail_->end == chunkSlots_ && tail_->begin < chunkSlots_ / 4);
     if (needChunk && !Prepare(&spare)) return false;
@@ -219,7 +157,7 @@ bool QueueCore::AppendItem(void *item) {
     return true;
 }
 
-bool QueueCore::Insert(void *item, OSAL_PFN_QORDER order) {
+bool OrderedItems::Insert(void *item, OSAL_PFN_QORDER order) {
     order_ = order;
     // Not earlier than the last item: it goes to the tail.
     if (!tail_ || !Less(item, index_.back().last)) return AppendItem(item);
@@ -240,7 +178,7 @@ bool QueueCore::Insert(void *item, OSAL_PFN_QORDER order) {
     return true;
 }
 
-void *QueueCore::PopFront() {
+void *OrderedItems::PopFront() {
     if (!head_) return nullptr;
     void *item = head_->slots[head_->begin];
     if (!cursors_ && head_->end - head_->begin > 1) {
@@ -254,7 +192,8 @@ void *QueueCore::PopFront() {
     return item;
 }
 
-void QueueCore::EraseAt(Chunk *c, uint32_t pos) {
+void OrderedItems::EraseAt(Chunk *c, uint32_t pos) {
+    ZERA_ASSERT(pos >= c->begin && pos < c->end && size_ > 0);
     for (Cursor *k = cursors_; k; k = k->next) {
         if (k->where == Cursor::kAfter && k->chunk == c && k->pos == pos) {
             // The cursor stays where the item was: just after the one before.
@@ -291,6 +230,7 @@ void QueueCore::EraseAt(Chunk *c, uint32_t pos) {
             c->next->prev = c->prev;
         else
             tail_ = c->prev;
+        ZERA_ASSERT((head_ == nullptr) == (tail_ == nullptr) && (head_ == nullptr) == index_.empty());
         // One empty chunk is kept, so that a queue that keeps running empty
         // does not free and allocate a chunk for every item.
         if (spare_)
@@ -316,7 +256,7 @@ void MergeRuns(OSAL_PFN_QORDER order, void **a, void **aEnd, void **b, void **bE
 
 }  // namespace
 
-void QueueCore::SortItems(void **items, void **tmp, size_t n) const {
+void OrderedItems::SortItems(void **items, void **tmp, size_t n) const {
     // Bottom-up merges from pairs: fewer compares than sorting short runs by
     // insertion first.
     const OSAL_PFN_QORDER order = order_;
@@ -352,7 +292,7 @@ void QueueCore::SortItems(void **items, void **tmp, size_t n) const {
     }
 }
 
-uint32_t QueueCore::AppendItems(void *const *items, uint32_t n) {
+uint32_t OrderedItems::AppendItems(void *const *items, uint32_t n) {
     uint32_t done = 0;
     while (done < n) {
         if (tail_ && tail_->end < chunkSlots_) {
@@ -373,7 +313,7 @@ uint32_t QueueCore::AppendItems(void *const *items, uint32_t n) {
     return done;
 }
 
-bool QueueCore::OrderBacklog() {
+bool OrderedItems::OrderBacklog() {
     QueueEntry *e = backlog_.entries + backlog_.begin;
     const uint32_t n = backlog_.Size();
     for (uint32_t i = 1; i < n; ++i)
@@ -397,7 +337,7 @@ bool QueueCore::OrderBacklog() {
     return placed == n;
 }
 
-bool QueueCore::PlaceBacklog() {
+bool OrderedItems::PlaceBacklog() {
     // A burst put while nobody looked - the common case of a busy producer
     // and an idle taker - is placed by one sort rather than by a search and
     // a move of the chunk's items per put.
@@ -415,7 +355,7 @@ bool QueueCore::PlaceBacklog() {
     return true;
 }
 
-bool QueueCore::Drain() {
+bool OrderedItems::Drain() {
     if (!PlaceBacklog()) return false;
     if (box_->Puts() == drainedPuts_) return true;
     drainedPuts_ = box_->TakeAll(&backlog_);
@@ -429,7 +369,7 @@ bool QueueCore::Drain() {
     return true;
 }
 
-void QueueCore::DeleteAll() {
+void OrderedItems::DeleteAll() {
     for (Cursor *c = cursors_; c; c = c->next) {
         c->where = Cursor::kBeforeFirst;
         c->removable = false;
@@ -441,115 +381,6 @@ void QueueCore::DeleteAll() {
     }
     backlog_.begin = backlog_.end = 0;
     FreeChunks();
-}
-
-void QueueCore::Attach(Cursor *c) {
-    c->where = Cursor::kBeforeFirst;
-    c->removable = false;
-    c->prev = nullptr;
-    c->next = cursors_;
-    if (cursors_) cursors_->prev = c;
-    cursors_ = c;
-}
-
-void QueueCore::Detach(Cursor *c) {
-    if (c->prev)
-        c->prev->next = c->next;
-    else if (cursors_ == c)
-        cursors_ = c->next;
-    if (c->next) c->next->prev = c->prev;
-    c->prev = c->next = nullptr;
-}
-
-void *QueueCore::Next(Cursor *k) {
-    Chunk *c;
-    uint32_t pos;
-    if (k->where == Cursor::kBeforeFirst) {
-        c = head_;
-        pos = c ? c->begin : 0;
-    } else {
-        c = k->chunk;
-        pos = k->pos + 1;
-        if (pos >= c->end) {
-            c = c->next;
-            pos = c ? c->begin : 0;
-        }
-    }
-    if (!c) {
-        k->removable = false;  // stays where it is, so a later item is still found
-        return nullptr;
-    }
-    k->where = Cursor::kAfter;
-    k->chunk = c;
-    k->pos = pos;
-    k->removable = true;
-    return c->slots[pos];
-}
-
-bool QueueCore::RemoveCurrent(Cursor *k, void **item) {
-    if (!k->removable) return false;
-    *item = k->chunk->slots[k->pos];
-    EraseAt(k->chunk, k->pos);  // moves k to the item before, or before the first
-    return true;
-}
-
-namespace {
-
-// Thread ids come back once their threads have ended: a number that no
-// other thread of the process ever has tells a record's thread from a later
-// one with the same id.
-std::atomic<uint64_t> g_threadLives{0};
-
-uint64_t ThreadLife() {
-    thread_local uint64_t life = 0;
-    if (life == 0) life = g_threadLives.fetch_add(1, std::memory_order_relaxed) + 1;
-    return life;
-}
-
-}  // namespace
-
-QueueCore::Waiter *QueueCore::FindWaiter(ThreadId thread, bool create) {
-    const uint64_t life = ThreadLife();
-    for (Waiter *w = waiters_; w; w = w->next) {
-        if (w->thread != thread) continue;
-        if (w->life != life) {
-            ZERA_ASSERT(!w->waiting);  // the ended thread left no wait behind
-            w->life = life;
-            w->seenChange = ChangeCount();
-            w->woken = w->pending = false;
-            w->wokenBy = 0;
-        }
-        return w;
-    }
-    if (!create) return nullptr;
-    void *block = Alloc(sizeof(Waiter));
-    if (!block) return nullptr;
-    Waiter *w = new (block) Waiter();
-    w->thread = thread;
-    w->life = life;
-    w->seenChange = ChangeCount();
-    w->next = waiters_;
-    waiters_ = w;
-    return w;
-}
-
-void QueueCore::Wake(WakeKind kind, ThreadId by) {
-    uint64_t seq = ++wakeSeq_;
-    // A break is an interrupt followed by a null put from the same thread:
-    // the threads the interrupt woke have already been told.
-    bool sameBreak = kind == WakeKind::kNullPut && lastWakeKind_ == WakeKind::kInterrupt && lastWakeBy_ == by;
-    for (Waiter *w = waiters_; w; w = w->next) {
-        if (w->waiting) {
-            if (!w->woken) {
-                w->woken = true;
-                w->wokenBy = seq;
-            }
-        } else if (kind == WakeKind::kNullPut && w->thread != by && !(sameBreak && w->wokenBy == seq - 1)) {
-            w->pending = true;
-        }
-    }
-    lastWakeKind_ = kind;
-    lastWakeBy_ = by;
 }
 
 }  // namespace osal
