@@ -92,13 +92,13 @@ TEST(LevelThread, RefusalsLeaveTheRecordAsItWas) {
         {"start without a loop", false, [&](Thread t) { return ZERA_boLevelThreadStart(t, nullptr, &p); }, 1028},
         {"start while it runs", true, [&](Thread t) { return ZERA_boLevelThreadStart(t, Loop, &p); }, 1025},
         {"start without memory", false, [&](Thread t) {
-             ZERA_vTestFailAllocAfter(0);
+             OSAL_vTestFailAllocAfter(0);
              return ZERA_boLevelThreadStart(t, Loop, &p);
          }, 1026},
         {"start of no record", true, [&](Thread) { return ZERA_boLevelThreadStart(none, Loop, &p); }, 1027},
         {"stop of no record", true, [&](Thread) { return ZERA_boLevelThreadStop(none); }, 1027},
         {"create without a level", false, [&](Thread) { return create(nullptr); }, 1028},
-        {"create without memory", false, [&](Thread) { return ZERA_vTestFailAllocAfter(0), create(stack[1]); }, 1026},
+        {"create without memory", false, [&](Thread) { return OSAL_vTestFailAllocAfter(0), create(stack[1]); }, 1026},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
