@@ -1,5 +1,6 @@
 /*
- * library/library.h - what the top of the library offers its tests: the
+ * library/library.h - what the top of the library shares among its files
+ * and offers its tests: the host kit's level-0 check, the
  * ready flag set when the process loaded the library, and the receive
  * queue's error-marking function that binding gives every level. Library
  * start, binding (which fills a level's entry table) and the host kit sit
@@ -25,6 +26,10 @@ ZERA_TEST_VISIBLE bool LibraryReady();
 // hRecvQueue): sets ZERA_EVF_ERROR_MARK in the event's dwFlags and stores the
 // value, limited to 255, in its u8Error.
 ZERA_TEST_VISIBLE void OSAL_CALL MarkReceiveError(void *pvEvent, uint32_t dwValue);
+
+// Whether h is a level 0 made by the host kit (ZERA_hHostStackCreate);
+// else false with 1027 stored. The kit's calls begin with it.
+bool IsHostLevel(StackHandle *h);
 
 }  // namespace zera
 

@@ -8,12 +8,7 @@
 // holds several events, and slices on one track must nest, so each stay goes
 // to the first lane whose last stay ended before it began.
 //
-// Buffers: one single-producer list of chunks per thread that ever records,
-// linked into a list that only grows; a thread's buffer outlives the thread
-// (a thread variable with a destructor is not dependable in a Windows DLL)
-// and goes with the library. A burst faster than the writer grows the
-// thread's buffer by a chunk (an allocation every 4096 records) up to a
-// bound for the process; past it a record is lost and counted.
+// The threads' buffers are timeline_buffers.cpp's.
 #include <algorithm>
 #include <chrono>
 #include <cctype>
@@ -31,6 +26,7 @@
 
 #include "VOQ_OSAL.h"
 #include "common/lock_order.h"
+#include "trace/timeline_buffers.h"
 #include "trace/trace.h"
 
 namespace zera {
@@ -38,139 +34,12 @@ namespace trace {
 
 namespace {
 
-// A thread's buffer grows by chunks of this many records (48 bytes each)
-// while the writer is behind, up to kMaxBufferedBytes for all threads
-// together; the writer frees each chunk it has written.
-constexpr uint32_t kChunkEntries = 4096;
-constexpr size_t kMaxBufferedBytes = sizeof(void *) == 4 ? (64u << 20) : (256u << 20);
 // The writer's sleep when it found little to write; with more it goes on at once.
 constexpr auto kDrainPeriod = std::chrono::milliseconds(2);
 constexpr size_t kLittle = 256;
 constexpr uint32_t kTrackStride = 1000;    // thread ids a level's track and lanes use
 constexpr uint32_t kRecvLaneBase = 500;    // offset of the receive queue's lanes
 constexpr uint32_t kMaxLanes = 499;        // per queue; beyond, stays share the last lane
-
-// What a buffer holds besides the hooks' kinds.
-constexpr uint8_t kNamed = 100;     // `value` points at a heap copy of the component's name
-constexpr uint8_t kForgotten = 101;
-
-struct Entry {
-    uint64_t ns;
-    const void *track;
-    uint64_t value;
-    uint32_t id;
-    int32_t type;
-    uint32_t thread;
-    uint32_t arrival;
-    uint8_t kind;
-    uint8_t level;
-    uint8_t eventLevel;
-};
-
-struct Chunk {
-    std::atomic<uint32_t> count{0};       // entries written; by the owning thread only
-    std::atomic<Chunk *> next{nullptr};   // set by the owning thread when this one is full
-    Entry entries[kChunkEntries];
-};
-
-std::atomic<size_t> g_buffered{0};  // bytes of chunks allocated and not yet freed
-
-// One thread's records: a list of chunks, written at its tail by the
-// thread and read from its head by the writer, so that neither waits.
-struct Ring {
-    std::atomic<Chunk *> tail{nullptr};  // written by the owning thread only
-    Chunk *head = nullptr;               // the draining thread's
-    uint32_t read = 0;                   // the draining thread's: entries of head written out
-    std::atomic<uint64_t> lost{0};
-    Ring *next = nullptr;
-};
-
-std::atomic<Ring *> g_rings{nullptr};
-thread_local Ring *t_ring = nullptr;
-
-// A new chunk, counted against the bound; null when memory or the bound ran out.
-Chunk *NewChunk() {
-    if (g_buffered.fetch_add(sizeof(Chunk), std::memory_order_relaxed) + sizeof(Chunk) > kMaxBufferedBytes) {
-        g_buffered.fetch_sub(sizeof(Chunk), std::memory_order_relaxed);
-        return nullptr;
-    }
-    Chunk *chunk = new (std::nothrow) Chunk;
-    if (chunk == nullptr) g_buffered.fetch_sub(sizeof(Chunk), std::memory_order_relaxed);
-    return chunk;
-}
-
-void FreeChunk(Chunk *chunk) {
-    delete chunk;
-    g_buffered.fetch_sub(sizeof(Chunk), std::memory_order_relaxed);
-}
-
-Ring *ThisThreadsRing() {
-    if (t_ring != nullptr) return t_ring;
-    Ring *ring = new (std::nothrow) Ring;
-    if (ring == nullptr) return nullptr;
-    Chunk *first = NewChunk();
-    if (first == nullptr) {
-        delete ring;
-        return nullptr;
-    }
-    ring->head = first;
-    ring->tail.store(first, std::memory_order_relaxed);
-    ring->next = g_rings.load(std::memory_order_relaxed);
-    while (!g_rings.compare_exchange_weak(ring->next, ring, std::memory_order_release, std::memory_order_relaxed)) {
-    }
-    t_ring = ring;
-    return ring;
-}
-
-bool Push(const Entry &entry) {
-    Ring *ring = ThisThreadsRing();
-    if (ring == nullptr) return false;
-    Chunk *chunk = ring->tail.load(std::memory_order_relaxed);
-    uint32_t n = chunk->count.load(std::memory_order_relaxed);
-    if (n == kChunkEntries) {
-        Chunk *more = NewChunk();
-        if (more == nullptr) {
-            ring->lost.fetch_add(1, std::memory_order_relaxed);
-            return false;
-        }
-        chunk->next.store(more, std::memory_order_release);
-        ring->tail.store(more, std::memory_order_release);
-        chunk = more;
-        n = 0;
-    }
-    chunk->entries[n] = entry;
-    chunk->count.store(n + 1, std::memory_order_release);
-    return true;
-}
-
-// The draining thread's place in a ring: what it may read now.
-struct Cursor {
-    Ring *ring;
-    Chunk *end;       // the ring's tail when the drain began
-    uint32_t endCount;  // and its count then
-    bool AtEnd() const { return ring->head == end && ring->read >= endCount; }
-    const Entry &Peek() const { return ring->head->entries[ring->read]; }
-    void Advance() {
-        ++ring->read;
-        Settle();
-    }
-    // Past a chunk read to its end, which is freed, when the thread went on to another.
-    void Settle() {
-        while (ring->read == kChunkEntries && ring->head != end) {
-            Chunk *done = ring->head;
-            ring->head = done->next.load(std::memory_order_acquire);
-            ring->read = 0;
-            FreeChunk(done);
-        }
-    }
-};
-
-Cursor CursorOf(Ring *ring) {
-    Chunk *end = ring->tail.load(std::memory_order_acquire);
-    Cursor c{ring, end, end->count.load(std::memory_order_acquire)};
-    c.Settle();
-    return c;
-}
 
 // Metadata records made ready by NoteLinkPeer, for the writer.
 std::mutex g_notesLock;  // guards g_notes
@@ -696,17 +565,7 @@ void Shutdown() {
     CloseDebugOutput();
     if (stopped && g_writer != nullptr) return;  // a writer let go may still read the buffers
     // Every thread of the process is done with the library now.
-    Ring *ring = g_rings.exchange(nullptr);
-    while (ring != nullptr) {
-        Ring *next = ring->next;
-        for (Chunk *chunk = ring->head; chunk != nullptr;) {
-            Chunk *after = chunk->next.load(std::memory_order_relaxed);
-            FreeChunk(chunk);
-            chunk = after;
-        }
-        delete ring;
-        ring = next;
-    }
+    FreeBuffers();
 }
 
 }  // namespace trace
