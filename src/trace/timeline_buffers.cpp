@@ -8,6 +8,8 @@
 namespace zera {
 namespace trace {
 
+std::atomic<Ring *> g_rings{nullptr};
+
 namespace {
 
 std::atomic<size_t> g_buffered{0};  // bytes of chunks allocated and not yet freed
