@@ -184,30 +184,36 @@ private:
         return true;
     }
 
-    bool Array(Json *out, int depth) {
-        out->type = Json::kArray;
+    // The items of an array or the members of an object, from its opening
+    // bracket: item() reads one; a ',' goes on to the next, `close` ends it.
+    template <class Item>
+    bool Sequence(char close, const char *unended, Item item) {
         ++at_;
         Space();
-        if (at_ < end_ && *at_ == ']') return ++at_, true;
+        if (at_ < end_ && *at_ == close) return ++at_, true;
         for (;;) {
-            out->items.emplace_back();
-            if (!Value(&out->items.back(), depth + 1)) return false;
+            if (!item()) return false;
             Space();
             if (at_ < end_ && *at_ == ',') {
                 ++at_;
                 continue;
             }
-            if (at_ < end_ && *at_ == ']') return ++at_, true;
-            return Fail("an array without ',' or ']'");
+            if (at_ < end_ && *at_ == close) return ++at_, true;
+            return Fail(unended);
         }
+    }
+
+    bool Array(Json *out, int depth) {
+        out->type = Json::kArray;
+        return Sequence(']', "an array without ',' or ']'", [&] {
+            out->items.emplace_back();
+            return Value(&out->items.back(), depth + 1);
+        });
     }
 
     bool Object(Json *out, int depth) {
         out->type = Json::kObject;
-        ++at_;
-        Space();
-        if (at_ < end_ && *at_ == '}') return ++at_, true;
-        for (;;) {
+        return Sequence('}', "an object without ',' or '}'", [&] {
             Space();
             if (at_ == end_ || *at_ != '"') return Fail("an object key is not a string");
             out->fields.emplace_back();
@@ -215,15 +221,8 @@ private:
             Space();
             if (at_ == end_ || *at_ != ':') return Fail("an object without ':'");
             ++at_;
-            if (!Value(&out->fields.back().second, depth + 1)) return false;
-            Space();
-            if (at_ < end_ && *at_ == ',') {
-                ++at_;
-                continue;
-            }
-            if (at_ < end_ && *at_ == '}') return ++at_, true;
-            return Fail("an object without ',' or '}'");
-        }
+            return Value(&out->fields.back().second, depth + 1);
+        });
     }
 
     const char *at_;
