@@ -168,6 +168,7 @@ TEST(ManualClock, QueueWaitsAndReceivesEndWhenTheClockReachesTheirDeadline) {
     queueWait.join();
     EXPECT_EQ(got, nullptr);
     EXPECT_EQ(h.now(), kStart + 2500ms);
+    ASSERT_TRUE(h.wait_pending(1));  // the receive, woken by the move, waits again
     EXPECT_EQ(h.next_deadline(), kStart + 4s);
     ASSERT_TRUE(h.set_time(kStart + 10s));
     receive.join();
