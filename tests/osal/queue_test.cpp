@@ -333,6 +333,22 @@ TEST_F(OsalQueue, OutOfMemoryLosesNothing) {
     EXPECT_EQ(OSAL_boQueueWaitChange(q, Relative(1000)), 0);  // a thread's record needs no memory
     EXPECT_EQ(OSAL_dwQueueGetChangeCount(q), 2u);  // the two puts only
     OSAL_vTestFailAllocAfter(-1);
+    // A thread's first wait on a queue sleeps to its deadline without memory and
+    // stores no code (a caller looping on such a wait would spin otherwise).
+    for (bool forItem : {false, true}) {
+        SCOPED_TRACE(forItem ? "for an item" : "for a change");
+        OSAL_HQUEUE fresh = OSAL_hQueueCreate(0, nullptr);
+        OSAL_vTestFailAllocAfter(0);
+        OSAL_vSetLastError(OSAL_ERR_NONE);
+        EXPECT_GE(MillisOf([&] {
+                      EXPECT_FALSE(forItem ? OSAL_pvQueueGet(fresh, 1, Relative(250000)) != nullptr
+                                           : OSAL_boQueueWaitChange(fresh, Relative(250000)) != 0);
+                  }),
+                  240);
+        EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_NONE);
+        OSAL_vTestFailAllocAfter(-1);
+        OSAL_vQueueDelete(fresh);
+    }
     Put(1, 3);
     EXPECT_EQ(Drain(q), (std::vector<int>{2, 3, 1}));
     OSAL_HQUEUE fresh = OSAL_hQueueCreate(0, CountDelete);  // no chunk to place the put in
