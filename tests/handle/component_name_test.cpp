@@ -6,10 +6,8 @@
 
 namespace {
 
-std::u16string Wide(const char *s) { return std::u16string(s, s + std::char_traits<char>::length(s)); }
-std::u16string Wide(const WCHAR16 *s) {
-    return s != nullptr ? std::u16string(reinterpret_cast<const char16_t *>(s)) : u"(null)";
-}
+using zt::Widen;
+using zt::WStr;
 
 TEST(ComponentName, SeparatorAndSuffixRules) {
     const struct {
@@ -26,9 +24,9 @@ TEST(ComponentName, SeparatorAndSuffixRules) {
     for (const auto &c : cases) {
         const zera::NameSpan narrow = zera::ComponentNameSpan(c.name);
         EXPECT_EQ(std::string(c.name + narrow.offset, narrow.length), c.component) << c.name;
-        const std::u16string wide = Wide(c.name);
+        const std::u16string wide = Widen(c.name);
         const zera::NameSpan span = zera::ComponentNameSpan(reinterpret_cast<const WCHAR16 *>(wide.c_str()));
-        EXPECT_TRUE(wide.substr(span.offset, span.length) == Wide(c.component)) << "wide " << c.name;
+        EXPECT_TRUE(wide.substr(span.offset, span.length) == Widen(c.component)) << "wide " << c.name;
     }
 }
 
@@ -53,7 +51,7 @@ TEST(ComponentName, LevelsAreNamedOnRequest) {
         wide.h0()->boWide = 1;  // built wide first
         SweepAllocFailures([&] { return ZERA_lsComponentNameW(wide.h0(), 0); },
                            [&] { return wide.h0()->pvComponentName; }, [](const WCHAR16 *) {}, 1, 0u);
-        EXPECT_TRUE(Wide(ZERA_lsComponentNameW(wide.h0(), 0)) == u"VOQ_ZERA");
+        EXPECT_TRUE(WStr(ZERA_lsComponentNameW(wide.h0(), 0)) == u"VOQ_ZERA");
         EXPECT_STREQ(ZERA_hsComponentNameA(wide.h0(), 0), "VOQ_ZERA");
         EXPECT_REFUSED(ZERA_lsComponentNameW(h[0], 5), OSAL_ERR_INVALID_HANDLE);  // above the top
         for (int n = 1; n <= 3; ++n) {
@@ -64,7 +62,7 @@ TEST(ComponentName, LevelsAreNamedOnRequest) {
             h[n]->apfnEntry[zera::kEntryComponentNameW] = reinterpret_cast<ZERA_PFN>(ZERA_lsComponentNameW);
         }
         EXPECT_STREQ(ZERA_hsComponentNameA(h[0], 1), "WideOnly");
-        EXPECT_TRUE(Wide(ZERA_lsComponentNameW(h[0], 2)) == u"WideOnly");
+        EXPECT_TRUE(WStr(ZERA_lsComponentNameW(h[0], 2)) == u"WideOnly");
         EXPECT_TRUE(h[1]->pvComponentName != nullptr && h[2]->pvComponentName != nullptr);  // kept by the level
         EXPECT_TRUE(ZERA_hsComponentNameA(h[0], 3) == nullptr && h[3]->pvComponentName == nullptr);
         // Levels below are not visited: level 2 answers for level 1 with its own name.

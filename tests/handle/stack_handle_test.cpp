@@ -21,7 +21,6 @@ TEST(StackHandle, NewLevelZeroAndTheRecordsCheckRefuses) {
     EXPECT_TRUE(ZERA_boHandleCheck(h, 1));
     const StackHandle good = *h;
     const std::pair<const char *, void (*)(StackHandle *)> breaks[] = {
-        {"magic", [](StackHandle *s) { s->dwMagic = ZERA_HANDLE_MAGIC + 1; }},
         {"size", [](StackHandle *s) { s->dwSize -= 4; }},
         {"receive queue", [](StackHandle *s) { s->hRecvQueue = nullptr; }},
         {"send queue", [](StackHandle *s) { s->hSendQueue = nullptr; }},

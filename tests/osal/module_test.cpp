@@ -14,8 +14,7 @@
 namespace {
 
 const WCHAR16 *W(const std::u16string &s) { return reinterpret_cast<const WCHAR16 *>(s.c_str()); }
-// A test module's file name.
-std::string File(const char *base) { return ot::ModuleFile(base); }
+using ot::ModuleFile;
 
 // An export found by its wide name, as type T.
 template <class T>
@@ -59,7 +58,7 @@ protected:
 // name, and nothing else; a bare name is looked for in the current
 // directory first, then in the program's.
 TEST_F(OsalModule, OwnExportsOnlyAndBareNameSearchOrder) {
-    const std::string top = File("osal_test_top");
+    const std::string top = ModuleFile("osal_test_top");
     OSAL_HMODULE m = OSAL_hLoadLibraryW(W(std::u16string(top.begin(), top.end())));  // in the program's directory
     ASSERT_NE(m, nullptr) << OSAL_pszGetLastErrorText();
     EXPECT_EQ(Export<IntFn>(m, u"OsalTestTopValue")(), 8);  // its dependency is loaded and bound
@@ -80,7 +79,7 @@ TEST_F(OsalModule, OwnExportsOnlyAndBareNameSearchOrder) {
     EXPECT_REFUSED(OSAL_pfnGetProcAddress(m, "OsalTestWhere"), OSAL_ERR_INVALID_HANDLE);
 
     // A file of that name in the current directory comes first.
-    std::filesystem::copy_file(ot::ProgramDirectory() + "/" + File("osal_test_alt"), dir + "/" + top);
+    std::filesystem::copy_file(ot::ProgramDirectory() + "/" + ModuleFile("osal_test_alt"), dir + "/" + top);
     EXPECT_EQ(Where(OSAL_hLoadLibraryA(top.c_str())), 2);
     // A name with a path separator is taken as given.
     EXPECT_EQ(Where(OSAL_hLoadLibraryA((ot::ProgramDirectory() + "/" + top).c_str())), 1);
@@ -95,11 +94,11 @@ TEST_F(OsalModule, OwnExportsOnlyAndBareNameSearchOrder) {
 }
 
 TEST_F(OsalModule, RefusalsCarryTheirCodeAndSayWhy) {
-    const std::string bogus = File("bogus");
+    const std::string bogus = ModuleFile("bogus");
     { std::ofstream(dir + "/" + bogus) << "not a module"; }
     // Missing, or there but no module (the loader's reason, not "missing").
     std::vector<std::string> reasons;  // what follows the name
-    for (const std::string &name : {File("osal_no_such_module"), bogus}) {
+    for (const std::string &name : {ModuleFile("osal_no_such_module"), bogus}) {
         EXPECT_REFUSED(OSAL_hLoadLibraryA(name.c_str()), OSAL_ERR_LOAD_FAILED);
         ASSERT_NE(OSAL_pszGetLastErrorArg(), nullptr);
         EXPECT_NE(std::strstr(OSAL_pszGetLastErrorArg(), name.c_str()), nullptr) << OSAL_pszGetLastErrorArg();

@@ -74,6 +74,12 @@ void Spin(std::chrono::nanoseconds span) {
     for (auto until = Clock::now() + span; Clock::now() < until;) {
     }
 }
+// The three waits on a queue: a take, a peek, a wait for a change; each true when something came.
+std::vector<std::function<bool(TimeVal)>> Waits(OSAL_HQUEUE q) {
+    return {[q](TimeVal t) { return OSAL_pvQueueGet(q, 1, t) != nullptr; },
+            [q](TimeVal t) { return OSAL_pvQueuePeek(q, 1, t) != nullptr; },
+            [q](TimeVal t) { return OSAL_boQueueWaitChange(q, t) != 0; }};
+}
 int IdOf(void *item) { return item != nullptr ? static_cast<Item *>(item)->id : -1; }
 // Takes the first item and deletes it: its id, or -1 when none came.
 int TakeId(OSAL_HQUEUE q, BOOL8 wait = 0, TimeVal deadline = OSAL_stTimeNoWait) {
@@ -333,6 +339,22 @@ TEST_F(OsalQueue, OutOfMemoryLosesNothing) {
     EXPECT_EQ(OSAL_boQueueWaitChange(q, Relative(1000)), 0);  // a thread's record needs no memory
     EXPECT_EQ(OSAL_dwQueueGetChangeCount(q), 2u);  // the two puts only
     OSAL_vTestFailAllocAfter(-1);
+    // A thread's first wait on a queue sleeps to its deadline without memory and
+    // stores no code (a caller looping on such a wait would spin otherwise).
+    for (bool forItem : {false, true}) {
+        SCOPED_TRACE(forItem ? "for an item" : "for a change");
+        OSAL_HQUEUE fresh = OSAL_hQueueCreate(0, nullptr);
+        OSAL_vTestFailAllocAfter(0);
+        OSAL_vSetLastError(OSAL_ERR_NONE);
+        EXPECT_GE(MillisOf([&] {
+                      EXPECT_FALSE(forItem ? OSAL_pvQueueGet(fresh, 1, Relative(250000)) != nullptr
+                                           : OSAL_boQueueWaitChange(fresh, Relative(250000)) != 0);
+                  }),
+                  240);
+        EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_NONE);
+        OSAL_vTestFailAllocAfter(-1);
+        OSAL_vQueueDelete(fresh);
+    }
     Put(1, 3);
     EXPECT_EQ(Drain(q), (std::vector<int>{2, 3, 1}));
     OSAL_HQUEUE fresh = OSAL_hQueueCreate(0, CountDelete);  // no chunk to place the put in
@@ -363,12 +385,7 @@ TEST_F(OsalQueue, OutOfMemoryLosesNothing) {
 }
 
 TEST_F(OsalQueue, EveryDeadlineForm) {
-    const std::function<bool(TimeVal)> waits[] = {  // true when something came
-        [&](TimeVal t) { return OSAL_pvQueueGet(q, 1, t) != nullptr; },
-        [&](TimeVal t) { return OSAL_pvQueuePeek(q, 1, t) != nullptr; },
-        [&](TimeVal t) { return OSAL_boQueueWaitChange(q, t) != 0; },
-    };
-    for (const auto &wait : waits) {
+    for (const auto &wait : Waits(q)) {
         EXPECT_LT(MillisOf([&] { EXPECT_FALSE(wait(OSAL_stTimeNoWait) || wait(FromNow(-5000000))); }), 1000);
         for (bool absolute : {false, true}) {
             long long ms = MillisOf([&] { EXPECT_FALSE(wait(absolute ? FromNow(300000) : Relative(300000))); });
@@ -445,19 +462,16 @@ TEST_F(OsalQueue, NullPutAndInterruptWakeEveryWaiterWithoutAChange) {
         SCOPED_TRACE(interrupt ? "interrupt" : "null put");
         OSAL_HQUEUE q = OSAL_hQueueCreate(0, nullptr);  // no wake left from the round before
         ASSERT_NE(q, nullptr);
-        // True when the wait ended as a break ends it.
-        const std::function<bool()> waits[] = {
-            [&] { return OSAL_pvQueueGet(q, 1, Relative(30000000)) == nullptr; },
-            [&] { return OSAL_pvQueuePeek(q, 1, interrupt ? Relative(30000000) : OSAL_stTimeInfinite) == nullptr; },
-            [&] { return OSAL_boQueueWaitChange(q, Relative(30000000)) != 0; },
-        };
+        const auto waits = Waits(q);
         std::atomic<int> ready{0}, woken{0};
         std::vector<std::thread> threads;
-        for (const auto &wait : waits) {
-            threads.emplace_back([&] {
+        for (size_t i = 0; i < 3; ++i) {
+            threads.emplace_back([&, i] {
                 OSAL_boQueueWaitChange(q, OSAL_stTimeNoWait);  // the thread is known to the queue
                 ++ready;
-                woken += wait();
+                // A break ends a take and a peek empty-handed, a wait for a change as a change;
+                // the null put's peek has no deadline.
+                woken += waits[i](i == 1 && !interrupt ? OSAL_stTimeInfinite : Relative(30000000)) == (i == 2);
             });
         }
         while (ready < 3) std::this_thread::yield();

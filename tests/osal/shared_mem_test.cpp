@@ -49,10 +49,7 @@ struct EnvScope {
     const char *variable;
     std::optional<std::string> old;
 };
-// The name prefix for a scope.
-struct PrefixScope : EnvScope {
-    explicit PrefixScope(const char *prefix) : EnvScope("VOQ_OSAL_SHM_PREFIX", prefix) {}
-};
+constexpr const char *kPrefix = "VOQ_OSAL_SHM_PREFIX";  // the segments' name prefix
 
 // Helper: holds the segment lock of `arg` with 0xAB written, until killed.
 OSAL_CHILD_ROUTINE(HoldLock) {
@@ -66,7 +63,7 @@ OSAL_CHILD_ROUTINE(HoldLock) {
 // The prefix keeps segments apart; the last user leaves nothing behind, its
 // files included.
 TEST(OsalSharedMem, CreatedZeroFilledSharedByHandlesAndGoneWithTheLast) {
-    PrefixScope scope("ztprefix_");
+    EnvScope scope(kPrefix, "ztprefix_");
     const std::string name = Name("create");
     EXPECT_REFUSED(Open(name, OSAL_SHM_OPEN), OSAL_ERR_SYSTEM);  // not there yet
     OSAL_HSHMEM a = Open(name, OSAL_SHM_CREATE);
@@ -81,7 +78,7 @@ TEST(OsalSharedMem, CreatedZeroFilledSharedByHandlesAndGoneWithTheLast) {
     EXPECT_EQ(Bytes(c)[0], 0x5A);
     EXPECT_REFUSED(Open(name, OSAL_SHM_OPEN, kSize * 2), OSAL_ERR_INVALID_SIZE);  // larger than it is
     {
-        PrefixScope other("ztother_");  // another prefix: another segment
+        EnvScope other(kPrefix, "ztother_");  // another prefix: another segment
         EXPECT_REFUSED(Open(name, OSAL_SHM_OPEN), OSAL_ERR_SYSTEM);
         OSAL_HSHMEM d = Open(name, OSAL_SHM_CREATE);
         ASSERT_NE(d, nullptr) << OSAL_pszGetLastErrorText();
@@ -160,7 +157,7 @@ TEST(OsalSharedMem, AnotherUserCanNeitherReachNorBlockTheSegment) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root, to run helpers as two other users";
     constexpr uid_t kUser = 65533, kIntruder = 65534;
     const std::string name = Name("user");
-    const char *prefix = std::getenv("VOQ_OSAL_SHM_PREFIX");
+    const char *prefix = std::getenv(kPrefix);
     const std::string file = std::string(prefix ? prefix : "") + std::to_string(kUser) + "_" + name;
     const std::string folder = "/dev/shm/VOQ_OSAL-" + std::to_string(kUser), elsewhere = "/dev/shm/osal_intruder_" + name;
     // Makes an empty file open to everybody, holding an exclusive lock on it.
@@ -226,7 +223,7 @@ TEST(OsalSharedMem, SegmentsLiveInThePrivateRuntimeFolderWhenThereIsOne) {
     char made[] = "/tmp/osal_runtime_XXXXXX";
     ASSERT_NE(mkdtemp(made), nullptr);
     const std::string folder = std::string(made) + "/VOQ_OSAL", shared = "/dev/shm/VOQ_OSAL-0", name = Name("runtime");
-    const char *prefix = std::getenv("VOQ_OSAL_SHM_PREFIX");
+    const char *prefix = std::getenv(kPrefix);
     const std::string file = "/" + std::string(prefix ? prefix : "") + "0_" + name;
     struct Case {
         const char *runtime;  // XDG_RUNTIME_DIR (null: unset)
@@ -259,7 +256,7 @@ TEST(OsalSharedMem, BadInputIsRefusedWithItsCode) {
         EXPECT_REFUSED(OSAL_hSharedMemOpen(kSize, name, OSAL_SHM_CREATE), kArg);
     EXPECT_REFUSED(OSAL_hSharedMemOpen(kSize, std::string(201, 'n').c_str(), OSAL_SHM_CREATE), kArg);
     {
-        PrefixScope longPrefix(std::string(100, 'p').c_str());  // too long with a name of 200
+        EnvScope longPrefix(kPrefix, std::string(100, 'p').c_str());  // too long with a name of 200
         EXPECT_REFUSED(OSAL_hSharedMemOpen(kSize, std::string(200, 'n').c_str(), OSAL_SHM_CREATE), kArg);
     }
     EXPECT_REFUSED(OSAL_hSharedMemOpen(kSize, "osal_mode", 2), kArg);

@@ -33,35 +33,24 @@ void StopsWith(const std::function<void()> &run, const char *message) { EXPECT_D
 
 TEST(OsalStops, AFailedLockStopsWithTheCallsName) {
     // Each takes its lock first thing after the hook.
-    struct Case {
+    const struct {
         const char *lock;
-        std::function<void()> take;
+        void (*take)(OSAL_HQUEUE q);
     } cases[] = {
-        {"a queue's",
-         [] {
-             OSAL_HQUEUE q = QueueWithItem();
-             OSAL_vTestFailNextLock();
-             OSAL_dwQueueGetChangeCount(q);
-         }},
-        {"the queues' registry",
-         [] {
-             OSAL_vTestFailNextLock();
-             OSAL_hQueueCreate(0, nullptr);
-         }},
-        {"the segments'",
-         [] {
-             OSAL_vTestFailNextLock();
-             OSAL_hSharedMemOpen(64, "stops", OSAL_SHM_CREATE);
-         }},
-        {"the manual clock's",
-         [] {
-             OSAL_vTestFailNextLock();
-             OSAL_boManualClockStop();
-         }},
+        {"a queue's", [](OSAL_HQUEUE q) { OSAL_dwQueueGetChangeCount(q); }},
+        {"the queues' registry", [](OSAL_HQUEUE) { OSAL_hQueueCreate(0, nullptr); }},
+        {"the segments'", [](OSAL_HQUEUE) { OSAL_hSharedMemOpen(64, "stops", OSAL_SHM_CREATE); }},
+        {"the manual clock's", [](OSAL_HQUEUE) { OSAL_boManualClockStop(); }},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.lock);
-        StopsWith(c.take, kLockFailure);
+        StopsWith(
+            [&c] {
+                OSAL_HQUEUE q = QueueWithItem();
+                OSAL_vTestFailNextLock();
+                c.take(q);
+            },
+            kLockFailure);
     }
 }
 
@@ -89,18 +78,11 @@ TEST(OsalStops, TheOrderRecordPassesWhatTheOrderAllows) {
         std::lock_guard<decltype(one)> b(one), c(two);
         std::lock_guard<decltype(queue)> d(queue);
     }
-    StopsWith(
-        [&] {
-            std::lock_guard<decltype(queue)> held(queue);
-            std::lock_guard<decltype(segments)> earlier(segments);
-        },
-        "lock order broken: taking the open segments .* while holding one queue's mutex");
-    StopsWith(
-        [&] {
-            std::lock_guard<decltype(queue)> held(queue);
-            std::lock_guard<decltype(other)> second(other);
-        },
-        "lock order broken: taking one queue's mutex .* while holding one queue's mutex");
+    std::lock_guard<decltype(queue)> held(queue);
+    StopsWith([&] { std::lock_guard<decltype(segments)> earlier(segments); },
+              "lock order broken: taking the open segments .* while holding one queue's mutex");
+    StopsWith([&] { std::lock_guard<decltype(other)> second(other); },
+              "lock order broken: taking one queue's mutex .* while holding one queue's mutex");
 }
 
 }  // namespace
