@@ -36,11 +36,13 @@
 #include <vector>
 
 #include "ZERA_Host.h"
-#include "link_wire.h"
+#include "link/link_test_util.h"
 #include "support/refusal.h"
 
 namespace {
 
+using linktest::Attach;
+using linktest::Numbered;
 using zlink::Bytes;
 
 class Link : public ::testing::Test {
@@ -243,34 +245,6 @@ Bytes Welcome(const std::string &name, uint16_t version = zlink::kVersion) {
     return zlink::HelloMessage(zlink::kWelcome, w);
 }
 
-// Gives ev a narrow attachment for `level`: Gain = value.
-void Attach(Event *ev, uint8_t level, uint32_t value) {
-    Attachment *node = *ZERA_ppstCheckParListA(ev, level, 0, 1, 0);
-    uint32_t count = 0;
-    ParamValue **values = nullptr;
-    ASSERT_TRUE(ZERA_boAddParamA(1, 0, &node->pParList, &count, &values, ZERA_PARAM_DWORD, ZERA_ACCESS_ALWAYS,
-                                 ZERA_ATTR_ATTACHABLE, 0, 0, "Gain", value));
-}
-
-// The message of type-2 events of one data byte each, the first numbered
-// `sequence`: an 'E' message for one byte, a 'B' message for more. Each
-// has an attachment for `level` (none for 0).
-Bytes Numbered(uint32_t sequence, const std::vector<uint8_t> &bytes, uint8_t level = 0) {
-    zlink::EventBatch batch;
-    for (uint8_t byte : bytes) {
-        Event *ev = ZERA_pstCreateEvent(ZERA_EVENT_DATA2, 1, 1);
-        ev->pbData[0] = byte;
-        if (level != 0) Attach(ev, level, byte);
-        uint32_t dropped = 0;
-        EXPECT_TRUE(batch.Add(ev, &dropped));
-        ZERA_boDeleteEvent(ev);
-    }
-    Bytes m(batch.MessageSize());
-    batch.CopyMessage(m.data());
-    zlink::PatchEvent(m.data(), sequence, 0);
-    return m;
-}
-
 // The event's first data byte and its attachments, as "161 at 3: Gain=161".
 std::string Shown(const Event *ev) {
     std::string shown = std::to_string(ev->pbData[0]);
@@ -398,16 +372,11 @@ std::vector<Bytes> Garbage() {
 TEST_F(Link, ServerRefusesAndCountsGarbage) {
     Server server("tcp://127.0.0.1:*", kEcho);
     Peer peer(server.endpoint);
-    const Bytes old[] = {
-        // The hello of version 1, which had no link level.
-        {zlink::kHello, 'Z', 'L', 'N', 'K', 0, 1, zlink::kRoleStack, 0, 4, 'l', 'i', 'n', 'k'},
-        // 2 to 4 had no session number in the hello.
-        {zlink::kHello, 'Z', 'L', 'N', 'K', 0, 2, zlink::kRoleStack, 3, 0, 1, 'l'},
-        {zlink::kHello, 'Z', 'L', 'N', 'K', 0, 3, zlink::kRoleStack, 3, 0, 1, 'l'},
-        {zlink::kHello, 'Z', 'L', 'N', 'K', 0, 4, zlink::kRoleStack, 3, 0, 1, 'l'},
-    };
-    for (int version = 1; version <= 4; ++version) {
-        peer.Send(old[version - 1]);
+    for (uint8_t version = 1; version <= 4; ++version) {
+        // Version 1 had no link level; 2 to 4 had no session number in the hello.
+        Bytes hello = {zlink::kHello, 'Z', 'L', 'N', 'K', 0, version, zlink::kRoleStack, 3, 0, 1, 'l'};
+        if (version == 1) hello = {zlink::kHello, 'Z', 'L', 'N', 'K', 0, 1, zlink::kRoleStack, 0, 4, 'l', 'i', 'n', 'k'};
+        peer.Send(hello);
         const std::string why = "the peer speaks link protocol version " + std::to_string(version) +
                                 ", this end version " + std::to_string(zlink::kVersion);
         EXPECT_EQ(peer.Next(), zlink::RefuseMessage(2057, why));
@@ -501,8 +470,8 @@ TEST_F(Link, RefusesAndCountsGarbageFromThePeer) {
         peer.Send(m);
     }
     for (const char *expected : {"1", "2", "4", "5"}) EXPECT_EQ(stack.Receive(), expected);
-    EXPECT_EQ(stack.Figures({4, 2, static_cast<uint32_t>(Garbage().size()) + 2, 1}),
-              (std::vector<uint32_t>{4, 2, static_cast<uint32_t>(Garbage().size()) + 2, 1}));
+    const std::vector<uint32_t> figures = {4, 2, static_cast<uint32_t>(Garbage().size()) + 2, 1};
+    EXPECT_EQ(stack.Figures(figures), figures);
     EXPECT_TRUE(ZERA_boHostStopStack(stack.h0));
 }
 

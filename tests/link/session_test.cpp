@@ -6,12 +6,15 @@
 
 #if ZERA_LINK_TESTS
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "link/link_test_util.h"
 #include "link_session.h"
 
 namespace {
 
+using linktest::Numbered;
 using zlink::Bytes;
 using zlink::Outcome;
 using zlink::PeerId;
@@ -84,22 +87,6 @@ TEST(LinkSession, OneStackPeerOwnsTheSession) {
     EXPECT_EQ(s.Peers().at(7).identity, "key KEY-E");
 }
 
-// Events of `count` one-byte type-2 events numbered from `sequence`, with
-// `items` item-list events among them.
-Bytes Events(uint32_t sequence, uint32_t count, uint32_t items = 0, uint32_t ack = 0) {
-    zlink::EventBatch batch;
-    for (uint32_t i = 0; i < count; ++i) {
-        Event *ev = ZERA_pstCreateEvent(i < items ? ZERA_EVENT_ITEMS : ZERA_EVENT_DATA2, 1, i < items ? 0 : 1);
-        uint32_t dropped = 0;
-        EXPECT_TRUE(batch.Add(ev, &dropped));
-        ZERA_boDeleteEvent(ev);
-    }
-    Bytes m(batch.MessageSize());
-    batch.CopyMessage(m.data());
-    zlink::PatchEvent(m.data(), sequence, ack);
-    return m;
-}
-
 // A client's figures through a session: what it took, what went missing
 // (gaps and item lists, which never reach the stack), what it refused, and
 // what the server did not confirm when the connection broke.
@@ -109,7 +96,7 @@ TEST(LinkSession, ClientCountsEveryEvent) {
     const PeerId server;
     ASSERT_EQ(s.Connected(0)[0], zlink::kHello);
     EXPECT_FALSE(s.Open());
-    const Bytes early = Events(0, 1);
+    const Bytes early = Numbered(0, {0});
     s.Take(server, early.data(), early.size(), 1, &o);  // before the welcome: refused
     zlink::Hello w;
     w.session = 99;
@@ -119,10 +106,10 @@ TEST(LinkSession, ClientCountsEveryEvent) {
     s.Take(server, welcome.data(), welcome.size(), 3, &o);  // the answer to a repeated hello
     EXPECT_FALSE(o.opened);
     const std::pair<Bytes, size_t> steps[] = {  // a message, the events it delivers
-        {Events(0, 3), 3},     // 0..2
-        {Events(5, 2, 1), 1},  // 3 and 4 missing, 5 an item list, 6
-        {Events(6, 1), 0},     // 6 again: refused
-        {Events(7, 4, 0, 8), 4},  // confirms 8 of ours, more than were sent: not taken
+        {Numbered(0, {0, 0, 0}), 3},  // 0..2
+        {Numbered(5, {0, 0}, 0, 1), 1},  // 3 and 4 missing, 5 an item list, 6
+        {Numbered(6, {0}), 0},  // 6 again: refused
+        {Numbered(7, {0, 0, 0, 0}, 0, 0, 8), 4},  // confirms 8 of ours, more than were sent: not taken
     };
     for (const auto &step : steps) {
         s.Take(server, step.first.data(), step.first.size(), 4, &o);
@@ -132,7 +119,7 @@ TEST(LinkSession, ClientCountsEveryEvent) {
             ZERA_boDeleteEvent(ev);
         }
     }
-    Bytes out = Events(0, 10);
+    Bytes out = Numbered(0, std::vector<uint8_t>(10));
     ASSERT_TRUE(s.Stamp(out.data(), 5));
     s.Sent(10, out.size(), Session::kSentOk);
     const Bytes ack = zlink::AckMessage(4);
@@ -195,9 +182,8 @@ TEST(LinkSession, ClockSampleFromOneRoundTrip) {
     };
     for (const Row &r : rows) {
         const zlink::ClockEstimate e = zlink::ClockSample(zlink::ClockAnswer{r.t0, r.t1, r.t2}, r.t3);
-        EXPECT_EQ(e.known, r.known) << r.t0 << " " << r.t1 << " " << r.t2 << " " << r.t3;
-        EXPECT_EQ(e.offsetUs, r.offset) << r.t0 << " " << r.t1 << " " << r.t2 << " " << r.t3;
-        EXPECT_EQ(e.errorUs, r.error) << r.t0 << " " << r.t1 << " " << r.t2 << " " << r.t3;
+        EXPECT_EQ(std::make_tuple(e.known, e.offsetUs, e.errorUs), std::make_tuple(r.known, r.offset, r.error))
+            << r.t0 << " " << r.t1 << " " << r.t2 << " " << r.t3;
     }
 }
 

@@ -50,11 +50,8 @@ TEST(StackParamAccess, EveryClassAgainstTheCompleteAndStartedBits) {
 TEST(StackParamRefusals, LevelsNamesHandlesAndAttributes) {
     Stack stack{"Params", "HalfThreads"};
     StackHandle *h0 = stack.h0(), *h1 = stack[1], *h2 = stack[2];
-    ASSERT_NE(h2, nullptr);  // below the handle, 0, or none: refused for the level
-    EXPECT_REFUSED(ZERA_boSetStackParamA(h0, 0, "A0", 1u), OSAL_ERR_INVALID_LEVEL);
+    ASSERT_NE(h2, nullptr);
     EXPECT_REFUSED(ZERA_boSetStackParamA(h2, 1, "A0", 1u), OSAL_ERR_INVALID_LEVEL);  // below the handle
-    // Stack-wide parameters cannot be set as a level's own.
-    EXPECT_REFUSED(ZERA_boSetStackParamA(h1, 1 | ZERA_LEVEL_WITH_TYPE, "Wide10", 1u, 1u), OSAL_ERR_INVALID_ARG);
     EXPECT_REFUSED(ZERA_pstGetStackParamA(h0, 1, "a0"), OSAL_ERR_INVALID_ARG);
     Param *p = ZERA_pstGetStackParamA(h1, 1, "A0");
     // Whole lists (an empty one: its terminator); bits above 7 and bit 6 of the level are carried along.
