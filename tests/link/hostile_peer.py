@@ -379,8 +379,10 @@ class HostilePeer(unittest.TestCase):
             ]
             for extra, said in cases:
                 with self.subTest(extra=extra):
-                    status, report, err = run_link(endpoint, "--set", "3:ConnectWaitMs=1000", *extra, duration=1)
-                    # The start fails with the reason, which the Link also says.
+                    status, report, err = run_link(endpoint, "--set", "3:ConnectWaitMs=8000", *extra, duration=1)
+                    # The start fails with the reason, which the Link also says (the
+                    # wait is long so that a loaded machine still sees the refusal
+                    # before it; a refusal ends it at once).
                     self.assertEqual(status, 1, err)
                     self.assertIn("the stack did not start", err)
                     self.assertIn("Link (level 3): the peer at " + endpoint + " was refused: " + said, err)
