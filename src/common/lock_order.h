@@ -28,6 +28,7 @@
     /* The library (VOQ_ZERA_Comp) */                                                                           \
     X(kHostWatch, false, "a host's signal watch: its start and stop (library/host_watch.cpp lock_)")            \
     X(kHostWatchStop, false, "a host's signal watch: its stop request (library/host_watch.cpp stopLock_)")     \
+    X(kLevelThread, false, "a level thread's start and stop (library/level_thread.cpp life)")                  \
     X(kBreakMutex, false, "a caller's break mutex (ZERA_pstGetNextSendEvent, ZERA_vBreak*Wait)")               \
     X(kQueueCursor, false, "a queue's cursor lock (OSAL_hQueueLock), held across a walk of its items")         \
     X(kIdManager, false, "a level's identifier manager (evid/evid_manager.cpp hMutex)")                        \
@@ -39,6 +40,7 @@
     X(kEventRecords, false, "the numbers of live event records (event/event_record.cpp)")                      \
     X(kTraceTimeline, false, "the timeline's writer (trace/timeline.cpp g_timelineLock)")                      \
     X(kTraceWriter, false, "a timeline writer's stop (trace/timeline.cpp writer lock)")                        \
+    X(kTraceNotes, false, "the timeline's notes for its writer (trace/timeline.cpp g_notesLock)")              \
     X(kTraceHooks, false, "the debug output's hooks (trace/debug_log.cpp g_hooksLock)")                        \
     X(kTraceOutput, false, "the debug output's file (trace/debug_log.cpp g_outLock)")                          \
     /* The platform layer (VOQ_OSAL) */                                                                         \
@@ -111,9 +113,18 @@ inline bool Holds(const void *lock) {
     return false;
 }
 
+// Records `lock` as held without checking the order: for a lock that a
+// try-lock got (one that does not wait cannot deadlock), and for NoteAcquire.
+inline void NoteHeld(const void *lock, LockRank rank) {
+    if (t_held.count == HeldLocks::kMax) Broken("too many locks held to take", rank);
+    t_held.lock[t_held.count] = lock;
+    t_held.rank[t_held.count] = rank;
+    ++t_held.count;
+}
+
 // Before the thread takes `lock`: checks the order and records the lock.
 // Taking a lock the thread holds already (a re-entrant one) is no new step
-// in the order.
+// in the order. A take that then fails must be undone with NoteRelease.
 inline void NoteAcquire(const void *lock, LockRank rank) {
     if (!Holds(lock)) {
         for (int i = 0; i < t_held.count; ++i) {
@@ -121,10 +132,7 @@ inline void NoteAcquire(const void *lock, LockRank rank) {
             if (held > rank || (held == rank && !kSeveral[static_cast<int>(rank)])) Broken(rank, held);
         }
     }
-    if (t_held.count == HeldLocks::kMax) Broken("too many locks held to take", rank);
-    t_held.lock[t_held.count] = lock;
-    t_held.rank[t_held.count] = rank;
-    ++t_held.count;
+    NoteHeld(lock, rank);
 }
 
 // After the thread gave `lock` up (its latest hold of it).
@@ -151,7 +159,9 @@ namespace zera {
 // A lock of the standard's Lockable kind (spin::SpinLock, std::mutex) that
 // takes its place in the order: declare it as Ranked<LockRank::kX,
 // spin::SpinLock> and take it through std::lock_guard<Ranked<...>> (or a
-// guard of deduced type). Release builds call the plain lock.
+// guard of deduced type); a condition waits on it as
+// std::condition_variable_any, whose wait gives the lock up and takes it
+// again through these. Release builds call the plain lock.
 template <LockRank R, class L>
 class Ranked : public L {
 public:
@@ -160,6 +170,13 @@ public:
         lock_order::NoteAcquire(this, R);
 #endif
         L::lock();
+    }
+    bool try_lock() {
+        if (!L::try_lock()) return false;
+#if defined(ZERA_LOCK_ORDER_CHECKED)
+        lock_order::NoteHeld(this, R);
+#endif
+        return true;
     }
     void unlock() {
         L::unlock();

@@ -13,6 +13,7 @@
 
 #include "VOQ_ZERA_Comp.h"
 #include "common/common.h"
+#include "common/platform_locks.h"
 #include "common/time_value.h"
 #include "handle/handle.h"
 #include "marshal/marshal.h"
@@ -121,11 +122,11 @@ inline bool IsRepeatingType1(const Event *ev) {
 // holds a usable time. h must have passed the handle check.
 bool ReadLevelTime(StackHandle *h, TimeVal *time);
 
-// Puts `ev`, unlinked from h's send queue under `cursor`, back in time-stamp
-// order and releases the cursor. When it cannot go back, it is not lost:
-// bit 16 (ZERA_EVF_REQUEUE_FAILED) is set and, after the lock is released,
+// Puts `ev`, unlinked from h's send queue under `walk`, back in time-stamp
+// order and ends the walk. When it cannot go back, it is not lost: bit 16
+// (ZERA_EVF_REQUEUE_FAILED) is set and, after the lock is released,
 // ZERA_vInputFilter(h, ev) takes it. True when it went back into the queue.
-bool PutBackAndUnlock(StackHandle *h, OSAL_HQCURSOR cursor, Event *ev);
+bool PutBackAndUnlock(StackHandle *h, QueueWalk &walk, Event *ev);
 
 // Applies a stack status at h and at every level below it down to level 0,
 // as a stack status event entered at h's filter would (identifier blocks,

@@ -65,9 +65,9 @@ bool ReadLevelTime(StackHandle *h, TimeVal *time) {
     return false;
 }
 
-bool PutBackAndUnlock(StackHandle *h, OSAL_HQCURSOR cursor, Event *ev) {
-    const bool back = OSAL_boQueueInsert(cursor, ev, ZERA_boTimeStampCompare) != 0;
-    OSAL_vQueueUnlock(cursor);
+bool PutBackAndUnlock(StackHandle *h, QueueWalk &walk, Event *ev) {
+    const bool back = OSAL_boQueueInsert(walk.Cursor(), ev, ZERA_boTimeStampCompare) != 0;
+    walk.Unlock();
     if (!back) {
         // The filter may walk this queue again, so it runs after the unlock.
         ev->dwFlags |= ZERA_EVF_REQUEUE_FAILED;

@@ -134,31 +134,25 @@ void UpdateTimeOffset(StackHandle *h, Event *ev) {
 // master (the one type-1 event of level h with the answer's identifier) is
 // moved to one period from now. Nothing happens when there are two.
 void RescheduleMaster(StackHandle *h, const Event *answer) {
-    OSAL_HQCURSOR cursor = OSAL_hQueueLock(h->hSendQueue);
-    if (cursor == nullptr) return;
+    zera::QueueWalk walk(h->hSendQueue);
+    if (!walk.Locked()) return;
     Event *master = nullptr;
-    while (auto *item = static_cast<Event *>(OSAL_pvQueueNext(cursor))) {
+    while (auto *item = static_cast<Event *>(walk.Next())) {
         if (item->i32Type != ZERA_EVENT_DATA || item->u8Level != h->u8Level || item->dwEventId != answer->dwEventId) {
             continue;
         }
         if (master != nullptr) {
-            zera::PutBackAndUnlock(h, cursor, master);
+            zera::PutBackAndUnlock(h, walk, master);
             return;
         }
-        if (!OSAL_boQueueRemove(cursor, 0)) {
-            OSAL_vQueueUnlock(cursor);
-            return;
-        }
+        if (!OSAL_boQueueRemove(walk.Cursor(), 0)) return;
         master = item;
     }
-    if (master == nullptr) {
-        OSAL_vQueueUnlock(cursor);
-        return;
-    }
+    if (master == nullptr) return;
     TimeVal now;
     zera::ReadLevelTime(h, &now);
     master->stTimeStamp = zera::TimeSum(now, master->stPeriod);
-    zera::PutBackAndUnlock(h, cursor, master);
+    zera::PutBackAndUnlock(h, walk, master);
 }
 
 // An event of level h itself: stamped with the stack's time, counted, and

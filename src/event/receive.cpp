@@ -144,16 +144,13 @@ bool Wanted(const Event *ev, uint32_t levelMask, uint32_t typeMask) {
 // when `remove`. Null when none is there, or when the queue cannot be locked
 // or the event unlinked (it then stays queued).
 Event *FindWanted(OSAL_HQUEUE queue, uint32_t levelMask, uint32_t typeMask, bool remove) {
-    OSAL_HQCURSOR cursor = OSAL_hQueueLock(queue);
-    if (cursor == nullptr) return nullptr;
-    Event *found = nullptr;
-    while (auto *item = static_cast<Event *>(OSAL_pvQueueNext(cursor))) {
+    zera::QueueWalk walk(queue);
+    if (!walk.Locked()) return nullptr;
+    while (auto *item = static_cast<Event *>(walk.Next())) {
         if (!Wanted(item, levelMask, typeMask)) continue;
-        if (!remove || OSAL_boQueueRemove(cursor, 0)) found = item;
-        break;
+        return !remove || OSAL_boQueueRemove(walk.Cursor(), 0) ? item : nullptr;
     }
-    OSAL_vQueueUnlock(cursor);
-    return found;
+    return nullptr;
 }
 
 // The level above h, checked, for the operations that read its queue.
@@ -304,20 +301,22 @@ ZERA_API void ZERA_CALL ZERA_vBreakRecvEventWait(StackHandle *h, BOOL8 *pboBreak
 }
 
 ZERA_API void ZERA_CALL ZERA_vBreakRecvEventWaitIntl(StackHandle *h, BOOL8 *pboBreak, OSAL_HMUTEX hBreakMutex) {
-    if (hBreakMutex != nullptr) OSAL_boMutexLock(hBreakMutex);
-    if (pboBreak != nullptr) *pboBreak = 1;
-    if (h != nullptr) {
-        // The stamp ends the next wait of a receiver that is between its look
-        // at the flag and its receive (the breaking thread has seen it); the
-        // interrupt ends the waits in progress; the null put (one wake with
-        // it) is the platform's own record for a receiver about to wait.
-        const uint32_t stamp = g_breakSequence.fetch_add(1, std::memory_order_relaxed) + 1;
-        zera::ExtrasOf(h)->latestBreak.store(stamp, std::memory_order_release);
-        t_seenBreaks.Remember(h, stamp);
-        OSAL_vQueueInterrupt(h->hRecvQueue);
-        OSAL_boQueuePut(h->hRecvQueue, nullptr, nullptr);
+    {
+        zera::MutexHold hold(hBreakMutex, zera::LockRank::kBreakMutex);
+        if (pboBreak != nullptr) *pboBreak = 1;
+        if (h != nullptr) {
+            // The stamp ends the next wait of a receiver that is between its
+            // look at the flag and its receive (the breaking thread has seen
+            // it); the interrupt ends the waits in progress; the null put (one
+            // wake with it) is the platform's own record for a receiver about
+            // to wait.
+            const uint32_t stamp = g_breakSequence.fetch_add(1, std::memory_order_relaxed) + 1;
+            zera::ExtrasOf(h)->latestBreak.store(stamp, std::memory_order_release);
+            t_seenBreaks.Remember(h, stamp);
+            OSAL_vQueueInterrupt(h->hRecvQueue);
+            OSAL_boQueuePut(h->hRecvQueue, nullptr, nullptr);
+        }
     }
-    if (hBreakMutex != nullptr) OSAL_vMutexUnlock(hBreakMutex);
     if (h != nullptr && zera::trace::Hooked(zera::trace::kRecv)) {
         zera::WatchMark(h, nullptr, zera::trace::kBreak, zera::trace::kRecvQueue);
     }

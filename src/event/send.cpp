@@ -84,18 +84,19 @@ bool CancelMatches(uint32_t id, const Event *item) {
 // identifier names. Its attachments are applied to the stack parameters
 // around the walk (a selector-1 change is thus undone again).
 bool Cancel(StackHandle *h, Event *ev) {
-    OSAL_HQCURSOR cursor = OSAL_hQueueLock(h->hSendQueue);
-    if (cursor == nullptr) return false;
+    zera::QueueWalk walk(h->hSendQueue);
+    if (!walk.Locked()) return false;
     ZERA_vSetRestoreParams(h, ev);
     uint32_t removed = 0;
-    while (auto *item = static_cast<Event *>(OSAL_pvQueueNext(cursor))) {
-        if (item->u8Level == h->u8Level && CancelMatches(ev->dwEventId, item) && OSAL_boQueueRemove(cursor, 1)) {
+    while (auto *item = static_cast<Event *>(walk.Next())) {
+        if (item->u8Level == h->u8Level && CancelMatches(ev->dwEventId, item) &&
+            OSAL_boQueueRemove(walk.Cursor(), 1)) {
             ++removed;
         }
     }
     // The taker may be waiting for the event that was first.
     OSAL_boQueuePut(h->hSendQueue, nullptr, nullptr);
-    OSAL_vQueueUnlock(cursor);
+    walk.Unlock();
     ZERA_vSetRestoreParams(h, ev);
     if (removed == 0) return false;
     if (zera::trace::Hooked(zera::trace::kSend)) zera::WatchMark(h, ev, zera::trace::kCancelled, removed);
@@ -198,43 +199,33 @@ bool ApplyModify(StackHandle *h, const ModifyPlan &plan, Event *ev, Event **matc
 bool Modify(StackHandle *h, Event *ev) {
     ModifyPlan plan = PlanModify(ev);
     if ((plan.op & zera::kModifyData) && !DataReadable(ev)) return zera::Fail(OSAL_ERR_INVALID_SIZE);
-    OSAL_HQCURSOR cursor = OSAL_hQueueLock(h->hSendQueue);
-    if (cursor == nullptr) return false;
+    zera::QueueWalk walk(h->hSendQueue);
+    if (!walk.Locked()) return false;
     Event *match = nullptr;
-    while (auto *item = static_cast<Event *>(OSAL_pvQueueNext(cursor))) {
+    while (auto *item = static_cast<Event *>(walk.Next())) {
         if (item->u8Level != h->u8Level || item->i32Type != ZERA_EVENT_DATA || item->dwEventId != ev->dwEventId) {
             continue;
         }
         if (match != nullptr) {
             // Which of the two is meant cannot be told: neither is changed.
-            if (plan.resort) {
-                zera::PutBackAndUnlock(h, cursor, match);
-            } else {
-                OSAL_vQueueUnlock(cursor);
-            }
+            if (plan.resort) zera::PutBackAndUnlock(h, walk, match);
             return zera::Fail(OSAL_ERR_DUPLICATE_ID);
         }
         match = item;
         if ((plan.op & zera::kModifyData) && (ev->dwDataSize > item->dwDataSize || ev->dwDataSize > DataRoom(item))) {
             plan.resort = true;
         }
-        if (plan.resort && !OSAL_boQueueRemove(cursor, 0)) {
-            OSAL_vQueueUnlock(cursor);
-            return false;
-        }
+        if (plan.resort && !OSAL_boQueueRemove(walk.Cursor(), 0)) return false;
     }
-    if (match == nullptr) {
-        OSAL_vQueueUnlock(cursor);
-        return false;
-    }
+    if (match == nullptr) return false;
     if (!ApplyModify(h, plan, ev, &match)) {
-        zera::PutBackAndUnlock(h, cursor, match);
+        zera::PutBackAndUnlock(h, walk, match);
         return zera::Fail(OSAL_ERR_NO_MEMORY);
     }
     if (plan.resort) {
-        if (!zera::PutBackAndUnlock(h, cursor, match)) return false;
+        if (!zera::PutBackAndUnlock(h, walk, match)) return false;
     } else {
-        OSAL_vQueueUnlock(cursor);
+        walk.Unlock();
     }
     ZERA_boDeleteEvent(ev);
     return true;

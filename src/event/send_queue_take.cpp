@@ -47,14 +47,14 @@ void MarkLate(Event *copy) {
     copy->dwFlags |= ZERA_EVF_LATE;
 }
 
-// A repeating master that fell due, unlinked under `cursor`: hands out a
+// A repeating master that fell due, unlinked under `walk`: hands out a
 // copy and moves the master on by one period (or, after a long delay, to
-// the level's time), then puts it back and releases the cursor. The last
+// the level's time), then puts it back and ends the walk. The last
 // delivery hands out the master itself.
-Event *DeliverRepetition(StackHandle *h, OSAL_HQCURSOR cursor, Event *master, const TimeVal &lead) {
+Event *DeliverRepetition(StackHandle *h, zera::QueueWalk &walk, Event *master, const TimeVal &lead) {
     if (master->u16RepeatCount == 1) {
         master->u8Options |= ZERA_OPT_COPY;
-        OSAL_vQueueUnlock(cursor);
+        walk.Unlock();
         if (zera::trace::Hooked(zera::trace::kSend)) zera::WatchDeparture(h, master, zera::trace::kTaken);
         return master;
     }
@@ -79,7 +79,7 @@ Event *DeliverRepetition(StackHandle *h, OSAL_HQCURSOR cursor, Event *master, co
             MarkLate(copy);
         }
     }
-    zera::PutBackAndUnlock(h, cursor, master);
+    zera::PutBackAndUnlock(h, walk, master);
     return copy;
 }
 
@@ -113,34 +113,29 @@ Event *HandOut(StackHandle *h, Event *ev) {
 Event *TakeUnderCursor(StackHandle *h, const TimeVal &lead, TimeVal *wakeAt, bool *failed) {
     TimeVal now;
     zera::ReadLevelTime(h, &now);
-    OSAL_HQCURSOR cursor = OSAL_hQueueLock(h->hSendQueue);
-    if (cursor == nullptr) {
+    zera::QueueWalk walk(h->hSendQueue);
+    if (!walk.Locked()) {
         *failed = true;
         return nullptr;
     }
-    auto *first = static_cast<Event *>(OSAL_pvQueueNext(cursor));
+    auto *first = static_cast<Event *>(walk.Next());
     if (first == nullptr) {
-        OSAL_vQueueUnlock(cursor);
         *wakeAt = OSAL_stTimeInfinite;
         return nullptr;
     }
-    if (!DueAt(first, now, lead, wakeAt)) {
-        OSAL_vQueueUnlock(cursor);
-        return nullptr;
-    }
-    if (!OSAL_boQueueRemove(cursor, 0)) {
-        OSAL_vQueueUnlock(cursor);
+    if (!DueAt(first, now, lead, wakeAt)) return nullptr;
+    if (!OSAL_boQueueRemove(walk.Cursor(), 0)) {
         *failed = true;
         return nullptr;
     }
     if (zera::IsRepeatingType1(first)) {
         // Without a copy there is nothing to hand out this time; the master
         // has moved on all the same.
-        Event *copy = DeliverRepetition(h, cursor, first, lead);
+        Event *copy = DeliverRepetition(h, walk, first, lead);
         *failed = copy == nullptr;
         return copy;
     }
-    OSAL_vQueueUnlock(cursor);
+    walk.Unlock();
     return HandOut(h, first);
 }
 
@@ -176,10 +171,8 @@ Event *TakeIfDue(StackHandle *h, const TimeVal &lead, TimeVal *wakeAt, bool *fai
 }
 
 bool BreakIsSet(const BOOL8 *pboBreak, OSAL_HMUTEX hBreakMutex) {
-    OSAL_boMutexLock(hBreakMutex);
-    const bool set = *pboBreak != 0;
-    OSAL_vMutexUnlock(hBreakMutex);
-    return set;
+    zera::MutexHold hold(hBreakMutex, zera::LockRank::kBreakMutex);
+    return *pboBreak != 0;
 }
 
 }  // namespace
@@ -206,10 +199,11 @@ ZERA_API Event *ZERA_CALL ZERA_pstGetNextSendEvent(StackHandle *h, const TimeVal
 }
 
 ZERA_API void ZERA_CALL ZERA_vBreakSendEventWait(StackHandle *h, BOOL8 *pboBreak, OSAL_HMUTEX hBreakMutex) {
-    if (hBreakMutex != nullptr) OSAL_boMutexLock(hBreakMutex);
-    if (pboBreak != nullptr) *pboBreak = 1;
-    if (h != nullptr) OSAL_boQueuePut(h->hSendQueue, nullptr, nullptr);
-    if (hBreakMutex != nullptr) OSAL_vMutexUnlock(hBreakMutex);
+    {
+        zera::MutexHold hold(hBreakMutex, zera::LockRank::kBreakMutex);
+        if (pboBreak != nullptr) *pboBreak = 1;
+        if (h != nullptr) OSAL_boQueuePut(h->hSendQueue, nullptr, nullptr);
+    }
     if (h != nullptr && zera::trace::Hooked(zera::trace::kSend)) {
         zera::WatchMark(h, nullptr, zera::trace::kBreak, zera::trace::kSendQueue);
     }

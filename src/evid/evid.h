@@ -19,6 +19,7 @@
 
 #include "VOQ_ZERA_Comp.h"
 #include "common/common.h"
+#include "common/platform_locks.h"
 
 namespace zera {
 

@@ -109,9 +109,9 @@ inline bool LockManager(EvIdManager *manager) {
         OSAL_vSetLastError(OSAL_ERR_INVALID_ARG);
         return false;
     }
-    if (!OSAL_boMutexLock(manager->hMutex)) return false;
+    if (!LockMutex(manager->hMutex, LockRank::kIdManager)) return false;
     if (!HandleValid(manager->pstLevel)) {
-        OSAL_vMutexUnlock(manager->hMutex);
+        UnlockMutex(manager->hMutex);
         OSAL_vSetLastError(OSAL_ERR_INVALID_HANDLE);
         return false;
     }
@@ -218,9 +218,9 @@ inline Draw TakeNextId(EvIdManager *manager, uint32_t *id) {
             return Draw::kId;
         }
     }
-    if (!OSAL_boMutexLock(manager->hMutex)) return Draw::kRefused;
+    if (!LockMutex(manager->hMutex, LockRank::kIdManager)) return Draw::kRefused;
     const bool drawn = TakeNextIdLocked(manager, id);
-    OSAL_vMutexUnlock(manager->hMutex);
+    UnlockMutex(manager->hMutex);
     return drawn ? Draw::kId : Draw::kNoRun;
 }
 
@@ -242,7 +242,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdManagerInit(StackHandle *h, EvIdManager *pst
     }
     OSAL_HMUTEX mutex = OSAL_hMutexCreate();
     if (mutex == nullptr) return 0;
-    if (!OSAL_boMutexLock(mutex)) {
+    if (!zera::LockMutex(mutex, zera::LockRank::kIdManager)) {
         OSAL_vMutexDelete(mutex);
         return 0;
     }
@@ -254,7 +254,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdManagerInit(StackHandle *h, EvIdManager *pst
     }
     auto *table = static_cast<uint32_t *>(zera::Alloc(slots * sizeof(uint32_t)));
     if (table == nullptr) {
-        OSAL_vMutexUnlock(mutex);
+        zera::UnlockMutex(mutex);
         OSAL_vMutexDelete(mutex);
         OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
         return 0;
@@ -267,7 +267,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdManagerInit(StackHandle *h, EvIdManager *pst
     pstManager->u16BlockSize = idsPerSlot;
     pstManager->padwBlocks = table;
     pstManager->pstLevel = h;
-    OSAL_vMutexUnlock(mutex);
+    zera::UnlockMutex(mutex);
     return 1;
 }
 
@@ -278,7 +278,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdManagerDeinit(EvIdManager *pstManager) {
     zera::ReturnAllRuns(pstManager);
     zera::Free(pstManager->padwBlocks);
     std::memset(pstManager, 0, sizeof *pstManager);
-    OSAL_vMutexUnlock(mutex);
+    zera::UnlockMutex(mutex);
     OSAL_vMutexDelete(mutex);
     return 1;
 }
@@ -286,12 +286,12 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdManagerDeinit(EvIdManager *pstManager) {
 ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdManagerPreAllocIdBlocks(EvIdManager *pstManager) {
     if (!zera::LockManager(pstManager)) return 0;
     if ((zera::LoadRelaxed(pstManager->pstLevel->dwStatus) & ZERA_STATUS_COMPLETE) == 0) {
-        OSAL_vMutexUnlock(pstManager->hMutex);
+        zera::UnlockMutex(pstManager->hMutex);
         OSAL_vSetLastError(OSAL_ERR_NOT_COMPLETE);
         return 0;
     }
     zera::FillSlots(pstManager);
-    OSAL_vMutexUnlock(pstManager->hMutex);
+    zera::UnlockMutex(pstManager->hMutex);
     return 1;
 }
 
@@ -299,7 +299,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boEvIdManagerFreeIdBlocks(EvIdManager *pstManager)
     if (!zera::LockManager(pstManager)) return 0;
     zera::ReturnAllRuns(pstManager);
     pstManager->dwNextId = ZERA_EVID_NONE;
-    OSAL_vMutexUnlock(pstManager->hMutex);
+    zera::UnlockMutex(pstManager->hMutex);
     return 1;
 }
 

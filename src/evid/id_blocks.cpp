@@ -44,7 +44,7 @@ ZERA_PFN BoundEntry(StackHandle *next, EntrySlot slot) {
 OSAL_HSHMEM LockSegment() {
     OSAL_HSHMEM segment = UsableIdSegment();
     if (segment == nullptr) return nullptr;
-    return OSAL_boSharedMemLock(segment) ? segment : nullptr;
+    return LockSharedMem(segment, LockRank::kIdSegment) ? segment : nullptr;
 }
 
 uint32_t *WordsOf(OSAL_HSHMEM segment) { return static_cast<uint32_t *>(segment->pvData); }
@@ -55,7 +55,7 @@ bool ReturnRunToSegment(uint32_t firstId) {
     OSAL_HSHMEM segment = LockSegment();
     if (segment == nullptr) return false;
     const bool returned = ReturnIdRun(WordsOf(segment), firstId);
-    OSAL_vSharedMemUnlock(segment);
+    UnlockSharedMem(segment);
     return returned;
 }
 
@@ -152,7 +152,7 @@ uint32_t ExchangeIdRun(StackHandle *h, uint32_t count, uint32_t oldFirst) {
     if (segment == nullptr) return kNoIdRun;
     const uint32_t fresh = ReserveIdRun(WordsOf(segment), count);
     if (fresh != kNoIdRun && hasOld) ReturnIdRun(WordsOf(segment), oldFirst);
-    OSAL_vSharedMemUnlock(segment);
+    UnlockSharedMem(segment);
     return fresh;
 }
 
@@ -173,7 +173,7 @@ ZERA_API uint32_t ZERA_CALL ZERA_dwEvIdGetBlock(StackHandle *h, uint32_t dwCount
     OSAL_HSHMEM segment = zera::LockSegment();
     if (segment == nullptr) return zera::kNoIdRun;
     const uint32_t first = zera::ReserveIdRun(zera::WordsOf(segment), dwCount);
-    OSAL_vSharedMemUnlock(segment);
+    zera::UnlockSharedMem(segment);
     return first;
 }
 

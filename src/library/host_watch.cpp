@@ -30,11 +30,10 @@ bool IsLevelZero(StackHandle *h0) {
 
 // Events in a queue, counted under its cursor lock; -1 when it cannot be walked.
 long CountQueued(OSAL_HQUEUE queue) {
-    OSAL_HQCURSOR cursor = OSAL_hQueueLock(queue);
-    if (cursor == nullptr) return -1;
+    zera::QueueWalk walk(queue);
+    if (!walk.Locked()) return -1;
     long count = 0;
-    while (OSAL_pvQueueNext(cursor) != nullptr) ++count;
-    OSAL_vQueueUnlock(cursor);
+    while (walk.Next() != nullptr) ++count;
     return count;
 }
 
@@ -90,7 +89,7 @@ std::string Snapshot(StackHandle *h0) {
 class SignalWatch {
 public:
     bool Start(StackHandle *h0) {
-        std::lock_guard<std::mutex> hold(lock_);
+        std::lock_guard<decltype(lock_)> hold(lock_);
         if (running_) {
             OSAL_vSetLastErrorArgs(OSAL_ERR_NOT_AVAILABLE, OSAL_ARG_STRING, "a stack answers the signal already");
             return false;
@@ -109,11 +108,11 @@ public:
     }
 
     bool Stop() {
-        std::lock_guard<std::mutex> hold(lock_);
+        std::lock_guard<decltype(lock_)> hold(lock_);
         if (!running_) return false;
         OSAL_boCatchUserSignal(0);
         {
-            std::lock_guard<std::mutex> holdStop(stopLock_);
+            std::lock_guard<decltype(stopLock_)> holdStop(stopLock_);
             stop_ = true;
         }
         wake_.notify_all();
@@ -124,7 +123,7 @@ public:
 
 private:
     void Run(StackHandle *h0, uint32_t seen) {
-        std::unique_lock<std::mutex> hold(stopLock_);
+        std::unique_lock<decltype(stopLock_)> hold(stopLock_);
         while (!wake_.wait_for(hold, std::chrono::milliseconds(100), [this] { return stop_; })) {
             const uint32_t count = OSAL_dwGetUserSignalCount();
             if (count == seen) continue;
@@ -133,11 +132,11 @@ private:
         }
     }
 
-    std::mutex lock_;  // guards running_ and thread_ (Start and Stop)
+    zera::Ranked<zera::LockRank::kHostWatch, std::mutex> lock_;  // guards running_ and thread_ (Start and Stop)
     bool running_ = false;
     std::thread thread_;
-    std::mutex stopLock_;  // guards stop_
-    std::condition_variable wake_;
+    zera::Ranked<zera::LockRank::kHostWatchStop, std::mutex> stopLock_;  // guards stop_
+    std::condition_variable_any wake_;
     bool stop_ = false;
 };
 

@@ -19,6 +19,7 @@
 
 #include "ZERA_Component.h"
 #include "common/common.h"
+#include "common/platform_locks.h"
 
 struct ZERA_LevelThread {
     static constexpr uint32_t kMagic = 0x4c564c54u;
@@ -26,7 +27,8 @@ struct ZERA_LevelThread {
     StackHandle *h = nullptr;
     OSAL_HMUTEX breakMutex = nullptr;  // guards stop
     BOOL8 stop = 0;                    // the break flag of the loop's waits
-    std::mutex life;                   // guards thread, loop and context (start, stop and delete)
+    // Guards thread, loop and context (start, stop and delete).
+    zera::Ranked<zera::LockRank::kLevelThread, std::mutex> life;
     std::thread thread;                // joinable from a start until the stop that joins it
     std::atomic<bool> started{false};  // written under life; read by the loop's own calls too
     ZERA_PFN_LEVEL_LOOP loop = nullptr;
@@ -54,10 +56,8 @@ bool Refuse(const char *what) {
 }
 
 bool StopAsked(ZERA_LevelThread *t) {
-    OSAL_boMutexLock(t->breakMutex);
-    const bool stop = t->stop != 0;
-    OSAL_vMutexUnlock(t->breakMutex);
-    return stop;
+    zera::MutexHold hold(t->breakMutex, zera::LockRank::kBreakMutex);
+    return t->stop != 0;
 }
 
 // Sets the flag and ends both kinds of wait. The send break sets the flag
@@ -118,7 +118,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boLevelThreadDelete(ZERA_HLEVELTHREAD hThread) {
     if (t == nullptr) return 0;
     if (t_running == t) return Refuse("a level thread cannot delete itself");
     {
-        std::lock_guard<std::mutex> hold(t->life);
+        std::lock_guard<decltype(t->life)> hold(t->life);
         StopAndJoin(t);
     }
     OSAL_vMutexDelete(t->breakMutex);
@@ -136,16 +136,18 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boLevelThreadStart(ZERA_HLEVELTHREAD hThread, ZERA
         return 0;
     }
     if (t_running == t) return Refuse("a level thread cannot start itself");
-    std::lock_guard<std::mutex> hold(t->life);
+    std::lock_guard<decltype(t->life)> hold(t->life);
     if (t->thread.joinable()) return Refuse("the level thread runs already: stop it first");
     if (!zera::MayAllocate()) {  // the thread's own record
         OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
         return 0;
     }
-    OSAL_boMutexLock(t->breakMutex);
-    const BOOL8 stopBefore = t->stop;
-    t->stop = 0;
-    OSAL_vMutexUnlock(t->breakMutex);
+    BOOL8 stopBefore = 0;
+    {
+        zera::MutexHold hold(t->breakMutex, zera::LockRank::kBreakMutex);
+        stopBefore = t->stop;
+        t->stop = 0;
+    }
     t->loop = pfnLoop;
     t->context = pvContext;
     try {
@@ -156,9 +158,8 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boLevelThreadStart(ZERA_HLEVELTHREAD hThread, ZERA
         OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
     }
     if (!t->thread.joinable()) {
-        OSAL_boMutexLock(t->breakMutex);
+        zera::MutexHold hold(t->breakMutex, zera::LockRank::kBreakMutex);
         t->stop = stopBefore;
-        OSAL_vMutexUnlock(t->breakMutex);
         return 0;
     }
     t->started = true;
@@ -173,7 +174,7 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boLevelThreadStop(ZERA_HLEVELTHREAD hThread) {
         Break(t);
         return Refuse("a level thread cannot wait for its own end: the next stop joins it");
     }
-    std::lock_guard<std::mutex> hold(t->life);
+    std::lock_guard<decltype(t->life)> hold(t->life);
     StopAndJoin(t);
     return 1;
 }

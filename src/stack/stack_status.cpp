@@ -43,7 +43,7 @@ ZERA_API void ZERA_CALL ZERA_vUpdateStackStatus(StackHandle *h, uint32_t dwOldSt
 
 ZERA_API void ZERA_CALL ZERA_vUpdateStatistics(StackHandle *h, uint32_t dwKind, uint32_t dwEventsA,
                                                uint32_t dwEventsB, uint32_t dwBytesA, uint32_t dwBytesB) {
-    OSAL_boMutexLock(h->hMutex);
+    zera::MutexHold hold(h->hMutex, zera::LockRank::kLevelStatistics);
     if (dwKind < ZERA_STATS_KINDS) {
         const uint32_t increments[4] = {dwEventsA, dwEventsB, dwBytesA, dwBytesB};
         uint32_t *counters = h->astStatistics[dwKind];
@@ -56,11 +56,10 @@ ZERA_API void ZERA_CALL ZERA_vUpdateStatistics(StackHandle *h, uint32_t dwKind, 
         }
         for (int i = 0; i < 4; ++i) counters[i] += increments[i];
     }
-    OSAL_vMutexUnlock(h->hMutex);
 }
 
 ZERA_API void ZERA_CALL ZERA_vUpdateLoad(StackHandle *h, uint16_t u16LoadA, uint16_t u16LoadB) {
-    OSAL_boMutexLock(h->hMutex);
+    zera::LockMutex(h->hMutex, zera::LockRank::kLevelStatistics);
     if (u16LoadA != kLoadUnchanged) {
         if (u16LoadA > h->u16LoadAMax) h->u16LoadAMax = u16LoadA;
         h->u16LoadA = u16LoadA;
@@ -70,7 +69,7 @@ ZERA_API void ZERA_CALL ZERA_vUpdateLoad(StackHandle *h, uint16_t u16LoadA, uint
         h->u16LoadB = u16LoadB;
     }
     const uint64_t load = static_cast<uint64_t>(h->u16LoadA) << 16 | h->u16LoadB;
-    OSAL_vMutexUnlock(h->hMutex);
+    zera::UnlockMutex(h->hMutex);
     if (zera::trace::Hooked(zera::trace::kStack)) zera::WatchMark(h, nullptr, zera::trace::kLoad, load);
 }
 
@@ -87,12 +86,12 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boGetStatistics(StackHandle *h, uint8_t u8Level, u
         auto get = zera::EntryOf<zera::PfnGetStatistics>(at, zera::kEntryGetStatistics);
         return get != nullptr ? get(at, u8Level, pdwOut) : 0;
     }
-    if (!OSAL_boMutexLock(h->hMutex)) return 0;
+    if (!zera::LockMutex(h->hMutex, zera::LockRank::kLevelStatistics)) return 0;
     uint32_t words[ZERA_STATS_WORDS];
     std::memcpy(words, h->astStatistics, sizeof h->astStatistics);
     words[12] = static_cast<uint32_t>(h->u16LoadA) | static_cast<uint32_t>(h->u16LoadB) << 16;
     words[13] = static_cast<uint32_t>(h->u16LoadAMax) | static_cast<uint32_t>(h->u16LoadBMax) << 16;
-    OSAL_vMutexUnlock(h->hMutex);
+    zera::UnlockMutex(h->hMutex);
     std::memcpy(pdwOut, words, sizeof words);
     return 1;
 }
@@ -106,10 +105,10 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boResetStatistics(StackHandle *h, uint8_t u8Level)
         auto reset = zera::EntryOf<zera::PfnResetStatistics>(at, zera::kEntryResetStatistics);
         return reset != nullptr ? reset(at, u8Level) : 0;
     }
-    if (!OSAL_boMutexLock(h->hMutex)) return 0;
+    if (!zera::LockMutex(h->hMutex, zera::LockRank::kLevelStatistics)) return 0;
     std::memset(h->astStatistics, 0, sizeof h->astStatistics);
     h->u16LoadA = h->u16LoadB = h->u16LoadAMax = h->u16LoadBMax = 0;
-    OSAL_vMutexUnlock(h->hMutex);
+    zera::UnlockMutex(h->hMutex);
     return 1;
 }
 

@@ -42,7 +42,7 @@ constexpr uint32_t kRecvLaneBase = 500;    // offset of the receive queue's lane
 constexpr uint32_t kMaxLanes = 499;        // per queue; beyond, stays share the last lane
 
 // Metadata records made ready by NoteLinkPeer, for the writer.
-std::mutex g_notesLock;  // guards g_notes
+zera::Ranked<zera::LockRank::kTraceNotes, std::mutex> g_notesLock;  // guards g_notes
 std::vector<std::string> g_notes;
 
 // One level as the writer draws it.
@@ -148,7 +148,7 @@ public:
                      static_cast<long long>(wall - static_cast<long long>(ClockNs() / 1000u)));
         // Records made before this start belong to no file.
         {
-            std::lock_guard<std::mutex> hold(g_notesLock);
+            std::lock_guard<decltype(g_notesLock)> hold(g_notesLock);
             g_notes.clear();
         }
         for (Ring *ring = g_rings.load(std::memory_order_acquire); ring != nullptr; ring = ring->next) {
@@ -200,8 +200,9 @@ public:
         return lost;
     }
 
-    std::mutex lock;  // guards stopping and exited
-    std::condition_variable wake;
+    using Lock = zera::Ranked<zera::LockRank::kTraceWriter, std::mutex>;
+    Lock lock;  // guards stopping and exited
+    std::condition_variable_any wake;
     bool stopping = false;
     bool exited = false;  // the writer thread left its loop
     std::thread thread;
@@ -220,7 +221,7 @@ private:
     void WriteNotes() {
         std::vector<std::string> notes;
         {
-            std::lock_guard<std::mutex> hold(g_notesLock);
+            std::lock_guard<decltype(g_notesLock)> hold(g_notesLock);
             notes.swap(g_notes);
         }
         for (const std::string &note : notes) out_.Next() << note;
@@ -369,7 +370,7 @@ zera::Ranked<zera::LockRank::kTraceTimeline, std::mutex> g_timelineLock;
 Writer *g_writer = nullptr;
 
 void WriterLoop(Writer *writer) {
-    std::unique_lock<std::mutex> hold(writer->lock);
+    std::unique_lock<Writer::Lock> hold(writer->lock);
     size_t drained = 0;
     while (!writer->stopping) {
         if (drained < kLittle) writer->wake.wait_for(hold, kDrainPeriod);
@@ -388,7 +389,7 @@ void WriterLoop(Writer *writer) {
 bool EndWriterThread(Writer *writer, bool atExit) {
     if (!atExit) {
         {
-            std::lock_guard<std::mutex> hold(writer->lock);
+            std::lock_guard<Writer::Lock> hold(writer->lock);
             writer->stopping = true;
         }
         writer->wake.notify_all();
@@ -396,7 +397,7 @@ bool EndWriterThread(Writer *writer, bool atExit) {
         return true;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    std::unique_lock<std::mutex> hold(writer->lock, std::defer_lock);
+    std::unique_lock<Writer::Lock> hold(writer->lock, std::defer_lock);
     while (!hold.try_lock()) {
         if (std::chrono::steady_clock::now() > deadline) {
             writer->thread.detach();
@@ -505,7 +506,7 @@ bool NoteLinkPeer(uint8_t level, const char *peer, uint64_t session, int64_t off
     try {
         std::string note = "{\"ph\":\"M\",\"name\":\"link_peer\",\"ts\":0,\"pid\":1,\"tid\":0,\"args\":{\"level\":" +
                            std::to_string(level) + ",\"peer\":\"" + Escaped(peer != nullptr ? peer : "") + numbers;
-        std::lock_guard<std::mutex> hold(g_notesLock);
+        std::lock_guard<decltype(g_notesLock)> hold(g_notesLock);
         g_notes.push_back(std::move(note));
     } catch (const std::bad_alloc &) {
         OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);

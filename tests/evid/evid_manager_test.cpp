@@ -121,6 +121,19 @@ TEST(EvIdManager, PreAllocFreeAndRefillAcrossLevels) {
     EXPECT_TRUE(zt::NoBitSet(zt::SegmentSnapshot()));
 }
 
+// Slot 30 of the level above, taking a caller's break mutex: ranked before
+// the manager's lock, under which a block request comes here.
+uint32_t ZERA_CALL GetBlockTakingABreakMutex(StackHandle *, uint32_t) {
+    ZERA_vBreakSendEventWait(nullptr, nullptr, OSAL_hMutexCreate());
+    return ZERA_EVID_NONE;
+}
+
+TEST(EvIdManager, ALockTakenAgainstTheOrderUnderTheManagersLockStops) {
+    LevelChain chain(1);
+    chain[1]->apfnEntry[zera::kEntryEvIdGetBlock] = reinterpret_cast<ZERA_PFN>(&GetBlockTakingABreakMutex);
+    EXPECT_DEATH(Next(chain.Manager(0)), "lock order broken: taking a caller's break mutex .* holding a level's id");
+}
+
 // Two threads share one manager, with tiny runs (both keep exchanging runs
 // under the lock) and with the default ones (both swap identifiers without
 // it, and meet the lock at each run's end): no identifier twice, all even.

@@ -70,11 +70,9 @@ inline Event *ReceiveNow(StackHandle *h, uint32_t levels = kAll, uint32_t types 
 // The events in a queue, in queue order (they stay queued).
 inline std::vector<Event *> Queued(OSAL_HQUEUE queue) {
     std::vector<Event *> items;
-    OSAL_HQCURSOR cursor = OSAL_hQueueLock(queue);
-    EXPECT_NE(cursor, nullptr);
-    if (cursor == nullptr) return items;
-    while (auto *ev = static_cast<Event *>(OSAL_pvQueueNext(cursor))) items.push_back(ev);
-    OSAL_vQueueUnlock(cursor);
+    zera::QueueWalk walk(queue);
+    EXPECT_TRUE(walk.Locked());
+    while (auto *ev = static_cast<Event *>(walk.Next())) items.push_back(ev);
     return items;
 }
 
@@ -90,10 +88,9 @@ struct BreakFlag {
     ~BreakFlag() { OSAL_vMutexDelete(mutex); }
     // Reads the flag and, if `clear`, clears it.
     bool Set(bool clear = false) {
-        OSAL_boMutexLock(mutex);
+        zera::MutexHold hold(mutex, zera::LockRank::kBreakMutex);
         const bool set = flag != 0;
         if (clear) flag = 0;
-        OSAL_vMutexUnlock(mutex);
         return set;
     }
 };
