@@ -213,8 +213,8 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boSendEventIntl(StackHandle *h, Event *pstEvent);
  * ZERA_EVF_LATE when the master had fallen behind and was moved to now),
  * and on its last delivery the master itself with ZERA_OPT_COPY. The caller
  * owns what it gets. Null also with 1027 (h), 1028 (a null pointer or
- * mutex), or the platform's code when the queue cannot be locked. One
- * thread per level takes. */
+ * mutex), or the platform's code when the queue cannot be locked or its
+ * wait cannot be set up (1026). One thread per level takes. */
 ZERA_API Event *ZERA_CALL ZERA_pstGetNextSendEvent(StackHandle *h, const TimeVal *pstLead, BOOL8 *pboBreak,
                                                    OSAL_HMUTEX hBreakMutex);
 

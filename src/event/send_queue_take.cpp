@@ -194,7 +194,14 @@ ZERA_API Event *ZERA_CALL ZERA_pstGetNextSendEvent(StackHandle *h, const TimeVal
         Event *ev = TakeIfDue(h, lead, &wakeAt, &failed);
         if (ev != nullptr || failed) return ev;
         if (BreakIsSet(pboBreak, hBreakMutex)) return nullptr;
-        OSAL_boQueueWaitChange(h->hSendQueue, wakeAt);
+        // A wait that cannot be set up (1026: no memory for this thread's
+        // record) fails at once, and going round again would spin: the take
+        // ends with its code, as a receive does. A wait that ends at its
+        // deadline stores no code.
+        const uint32_t before = OSAL_dwGetLastError();
+        OSAL_vSetLastError(OSAL_ERR_NONE);
+        if (!OSAL_boQueueWaitChange(h->hSendQueue, wakeAt) && OSAL_dwGetLastError() != OSAL_ERR_NONE) return nullptr;
+        OSAL_vSetLastError(before);
     }
 }
 

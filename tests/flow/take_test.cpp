@@ -1,8 +1,10 @@
 // flow/take_test.cpp - taking due events: lead times, repetitions, answer
 // offsets, breaks, sleeping without CPU and wall-clock steps.
+#include <future>
 #include <random>
 
 #include "flow/flow_test_util.h"
+#include "support/alloc_sweep.h"
 #include "support/soak.h"
 
 namespace {
@@ -147,6 +149,31 @@ TEST_F(Take, ABreakEndsTheWaitAndStaysUntilItsOwnerClearsIt) {
     EXPECT_EQ(Next(), nullptr);
     EXPECT_LT(Seconds() - start, 1.0);
     EXPECT_REFUSED(ZERA_pstGetNextSendEvent(stack[1], nullptr, &brk.flag, brk.mutex), OSAL_ERR_INVALID_ARG);
+}
+
+// A taker whose wait cannot be set up (the queue's four records that need
+// no memory are in use, and memory runs out) ends with 1026, not spinning.
+TEST_F(Take, AWaitThatCannotBeSetUpEndsTheTakeWithItsCode) {
+    std::atomic<int> known{0};
+    std::atomic<bool> returned{false};
+    std::vector<std::thread> others;  // alive till the taker returns: it gets none of their records
+    while (others.size() < 4) {
+        others.emplace_back([&] {
+            OSAL_boQueueWaitChange(stack[1]->hSendQueue, OSAL_stTimeNoWait);
+            for (++known; !returned;) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+    }
+    while (known < 4) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    auto taker = std::async(std::launch::async, [&] {
+        zt::AllocFailureGuard guard;
+        OSAL_vTestFailAllocAfter(0);
+        const bool none = Next() == nullptr;
+        returned = true;
+        return none ? OSAL_dwGetLastError() : 0u;
+    });
+    EXPECT_TRUE(ReturnsSoon(returned, [&] { ZERA_vBreakSendEventWait(stack[1], &brk.flag, brk.mutex); }));
+    EXPECT_EQ(taker.get(), OSAL_ERR_NO_MEMORY);
+    for (std::thread &t : others) t.join();
 }
 
 // A taker thread new to the queue, broken at any moment of its first call
