@@ -156,8 +156,7 @@ TEST(HostKit, EventsGoUpAndComeDown) {
         ASSERT_NE(down, nullptr);
         EXPECT_TRUE(down->i32Type == ZERA_EVENT_DATA2 && down->u8Level == 1);
         ZERA_boDeleteEvent(down);
-        EXPECT_EQ(ZERA_pstHostReceiveEvent(stack.h0(), 20), nullptr);
-        EXPECT_EQ(OSAL_dwGetLastError(), 0u);
+        EXPECT_REFUSED(ZERA_pstHostReceiveEvent(stack.h0(), 20), 0u);
     }
 }
 

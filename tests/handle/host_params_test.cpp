@@ -2,13 +2,13 @@
 // statistics by level: what they refuse, with which code and text, and that
 // a refusal changes nothing; the library's own vararg set beside them.
 #include <cstring>
-#include <functional>
 #include <string>
 
 #include "stack/stack_test_util.h"
 
 namespace {
 
+using st::ExpectRefusals;
 using st::LastArg;
 using st::Stack;
 
@@ -24,21 +24,6 @@ protected:
         return v;
     }
 };
-
-struct Refusal {
-    const char *what;
-    std::function<BOOL8()> call;
-    uint32_t code;
-    const char *arg;
-};
-
-void ExpectRefusals(const std::vector<Refusal> &cases) {
-    for (const Refusal &c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_REFUSED(c.call(), c.code);
-        EXPECT_EQ(LastArg(), c.arg);
-    }
-}
 
 // A string for a dword, 5000 for 1..1000, a start-only parameter while started: 1034 with the level, its
 // component, the parameter, the value and what is permitted; nothing changes.

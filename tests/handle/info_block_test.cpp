@@ -19,8 +19,7 @@ TEST(InfoBlock, CreateCheckDeleteStoreNoCode) {
     b->dwSize = 36;
     EXPECT_TRUE(ZERA_boInfoBlockDelete(b));
     OSAL_vTestFailAllocAfter(0);
-    EXPECT_EQ(ZERA_pstInfoBlockCreate(), nullptr);
-    EXPECT_EQ(OSAL_dwGetLastError(), 0u);
+    EXPECT_REFUSED(ZERA_pstInfoBlockCreate(), 0u);
 }
 
 // P is the block of the level to be placed on top, Q the block it must suit.

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "ZERA_Harness.h"
+#include "support/refusal.h"
 
 namespace {
 
@@ -63,22 +64,18 @@ TEST(Harness, RefusalsStoreTheirCodeAndLeaveNothingBehind) {
     EXPECT_FALSE(second.crank(1, 0ms));
     EXPECT_EQ(Failure(), "1025 the harness runs without the test clock");
     EventPtr none;
-    EXPECT_FALSE(second.push_above(none));
-    EXPECT_EQ(OSAL_dwGetLastError(), 2048u);
+    EXPECT_REFUSED(second.push_above(none), 2048u);
     EXPECT_FALSE(second.above(ZERA_EVENT_DATA0));
-    EXPECT_FALSE(second.pull_up(0ms));
-    EXPECT_EQ(OSAL_dwGetLastError(), 2048u);
+    EXPECT_REFUSED(second.pull_up(0ms), 2048u);
     EXPECT_EQ(ZERA_hHarnessLevel(second.get(), 2), nullptr);
-    EXPECT_EQ(ZERA_boHarnessDestroy(nullptr), 0);
-    EXPECT_EQ(OSAL_dwGetLastError(), 1027u);
+    EXPECT_REFUSED(ZERA_boHarnessDestroy(nullptr), 1027u);
 }
 
 // A start that the component refuses names it; the stack stays stopped.
 TEST(Harness, ARefusedStartReportsTheComponentsCode) {
     Harness h("Starter", Opts(true));
     ASSERT_TRUE(h.set("Refuse", 1u));
-    EXPECT_FALSE(h.start());
-    EXPECT_EQ(OSAL_dwGetLastError(), 1036u);
+    EXPECT_REFUSED(h.start(), 1036u);
     EXPECT_NE(std::string(OSAL_pszGetLastErrorText()).find("level 1 (Starter)"), std::string::npos)
         << OSAL_pszGetLastErrorText();
     EXPECT_EQ(h.level(1)->dwStatus & ZERA_STATUS_STARTED, 0u);
@@ -86,8 +83,7 @@ TEST(Harness, ARefusedStartReportsTheComponentsCode) {
     EXPECT_TRUE(h.start());
     EXPECT_NE(h.level(2)->dwStatus & ZERA_STATUS_STARTED, 0u);
     Harness half("HalfThreads", Opts(true, false));
-    EXPECT_FALSE(half.start());
-    EXPECT_EQ(OSAL_dwGetLastError(), 1035u);
+    EXPECT_REFUSED(half.start(), 1035u);
     EXPECT_NE(std::string(OSAL_pszGetLastErrorText()).find("level 1 (HalfThreads)"), std::string::npos);
 }
 
@@ -124,8 +120,7 @@ TEST(Harness, EventsStayTheCallersOnARefusalAndGoWithTheHarness) {
     ASSERT_TRUE(h.start());
     EventPtr lost = h.below(ZERA_EVENT_DATA0, "x", 1);
     lost->u8Level = 9;  // no such level
-    EXPECT_FALSE(h.push_below(lost));
-    EXPECT_EQ(OSAL_dwGetLastError(), 1027u);
+    EXPECT_REFUSED(h.push_below(lost), 1027u);
     EXPECT_TRUE(lost);
     EventPtr wrong = h.below(ZERA_EVENT_DATA0);
     EXPECT_FALSE(h.push_above(wrong));  // not of the test level
@@ -175,8 +170,7 @@ TEST(ManualClock, QueueWaitsAndReceivesEndWhenTheClockReachesTheirDeadline) {
     EXPECT_EQ(received, nullptr);
     EXPECT_EQ(h.pending(), 0u);
     EXPECT_EQ(h.next_deadline(), Harness::Time::max());
-    EXPECT_FALSE(h.crank(1, 20ms));  // nothing waits: the clock stays
-    EXPECT_EQ(OSAL_dwGetLastError(), 0u);
+    EXPECT_REFUSED(h.crank(1, 20ms), 0u);  // nothing waits: the clock stays
     EXPECT_EQ(h.now(), kStart + 10s);
     OSAL_vQueueDelete(q);
 }
@@ -187,8 +181,7 @@ TEST(ManualClock, StopsWithItsHarness) {
     TimeVal now;
     OSAL_vGetSystemTime(&now);
     EXPECT_GT(now.i32Seconds, 1600000000);
-    EXPECT_EQ(OSAL_dwManualClockPending(nullptr), 0u);
-    EXPECT_EQ(OSAL_dwGetLastError(), 1025u);
+    EXPECT_REFUSED(OSAL_dwManualClockPending(nullptr), 1025u);
     EXPECT_EQ(OSAL_boManualClockStop(), 0);
 }
 

@@ -56,8 +56,7 @@ TEST(LevelThread, EveryLoopMeetsEveryStop) {
         ASSERT_TRUE(ZERA_boLevelThreadStart(t, Loop, &p));
         while (!p.entered) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));  // into its wait, or returned
-        EXPECT_FALSE(ZERA_boLevelThreadStart(t, Loop, &p));           // until stopped, ended or not
-        EXPECT_EQ(OSAL_dwGetLastError(), OSAL_ERR_NOT_AVAILABLE);
+        EXPECT_REFUSED(ZERA_boLevelThreadStart(t, Loop, &p), OSAL_ERR_NOT_AVAILABLE);  // until stopped, ended or not
         EXPECT_TRUE(ZERA_boLevelThreadStarted(t));
         EXPECT_TRUE(ZERA_boLevelThreadStop(t));
         EXPECT_TRUE(p.ended);

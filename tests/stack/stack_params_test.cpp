@@ -1,5 +1,4 @@
 // stack/stack_params_test.cpp - stack parameters: access classes, sets through the chain, stack-wide ones.
-#include <functional>
 #include <string>
 
 #include "stack/stack_test_util.h"
@@ -147,12 +146,7 @@ TEST(RefusalTexts, ParametersStatisticsAndAdds) {
     StackHandle *h0 = stack.h0(), *h1 = stack[1], *h2 = stack[2];
     ASSERT_NE(h2, nullptr);
     uint32_t words[ZERA_STATS_WORDS];
-    const struct {
-        const char *what;
-        std::function<bool()> call;
-        uint32_t code;
-        const char *arg;
-    } cases[] = {
+    st::ExpectRefusals({
         {"read on another level", [&] { return ZERA_pstGetStackParamA(h0, 1, "Rate") != nullptr; },
          OSAL_ERR_INVALID_ARG, "no parameter 'Rate' on level 1 (Params); it is on level 2 (Limits)"},
         {"set on another level", [&] { return ZERA_boSetStackParamA(h1, 1, "Rate", 5u) != 0; }, OSAL_ERR_INVALID_ARG,
@@ -195,12 +189,7 @@ TEST(RefusalTexts, ParametersStatisticsAndAdds) {
          "no address for the time"},
         {"a wide level asked narrow", [&] { return ZERA_pstGetStackParamW(h0, 1, st::W(u"A0")) != nullptr; },
          OSAL_ERR_INVALID_ARG, "level 1 (Params) has narrow parameters: ask with the A operations"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_REFUSED(c.call(), c.code);
-        EXPECT_EQ(st::LastArg(), c.arg);
-    }
+    });
     // A level above the topmost answers with the topmost level's figures, as the library has it.
     ZERA_vUpdateLoad(h2, 5, 6);
     ASSERT_TRUE(ZERA_boGetStatistics(h0, 9, words));

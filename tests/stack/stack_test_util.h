@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <bitset>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -69,6 +70,22 @@ private:
     }
     StackHandle *h0_;
 };
+
+// A call refused with its code and the argument it stores, for a table of
+// refusals: `what` names the row.
+struct Refusal {
+    const char *what;
+    std::function<bool()> call;
+    uint32_t code;
+    const char *arg;
+};
+inline void ExpectRefusals(const std::vector<Refusal> &cases) {
+    for (const Refusal &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_REFUSED(c.call(), c.code);
+        EXPECT_EQ(LastArg(), c.arg);
+    }
+}
 
 // Kinds of the test components' trace (tests/components/test_component.h).
 enum TraceKind : uint32_t { kInfo = 1, kInit = 2, kDeinit = 3, kNotify = 4, kStart = 5, kStop = 6, kRelease = 7 };

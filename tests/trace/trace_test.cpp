@@ -141,33 +141,19 @@ TEST(DebugOutput, StoredErrorsAreLoggedAtWarningWithTheirArgument) {
 }
 
 TEST(Timeline, RefusesWhatItCannotWriteAndAStartTwice) {
-    struct Case {
-        StackHandle *h0;
-        const char *file;
-        uint32_t code;
-    };
     FlowStack stack{"Layer"};
-    const Case cases[] = {
-        {nullptr, nullptr, OSAL_ERR_INVALID_ARG},
-        {nullptr, "", OSAL_ERR_INVALID_ARG},
-        {stack[1], "trace_test_refused.json", OSAL_ERR_INVALID_HANDLE},
-        {nullptr, "no_such_folder/t.json", OSAL_ERR_SYSTEM},
-    };
-    for (const Case &c : cases) {
-        EXPECT_FALSE(ZERA_boHostTraceStart(c.h0, c.file));
-        EXPECT_EQ(OSAL_dwGetLastError(), c.code) << (c.file != nullptr ? c.file : "null");
-    }
+    EXPECT_REFUSED(ZERA_boHostTraceStart(nullptr, nullptr), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boHostTraceStart(nullptr, ""), OSAL_ERR_INVALID_ARG);
+    EXPECT_REFUSED(ZERA_boHostTraceStart(stack[1], "trace_test_refused.json"), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_REFUSED(ZERA_boHostTraceStart(nullptr, "no_such_folder/t.json"), OSAL_ERR_SYSTEM);
     EXPECT_FALSE(tr::TimelineOn());
-    EXPECT_FALSE(ZERA_boHostTraceStop());
-    EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NOT_AVAILABLE));
-    EXPECT_FALSE(ZERA_boHostTraceLinkPeer(stack[1], "serve", 1, 2, 3));  // no timeline to record it in
-    EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NOT_AVAILABLE));
+    EXPECT_REFUSED(ZERA_boHostTraceStop(), OSAL_ERR_NOT_AVAILABLE);
+    // No timeline to record it in.
+    EXPECT_REFUSED(ZERA_boHostTraceLinkPeer(stack[1], "serve", 1, 2, 3), OSAL_ERR_NOT_AVAILABLE);
 
     ASSERT_TRUE(ZERA_boHostTraceStart(stack.h0(), "trace_test_twice.json"));
-    EXPECT_FALSE(ZERA_boHostTraceLinkPeer(nullptr, "serve", 1, 2, 3));
-    EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_HANDLE));
-    EXPECT_FALSE(ZERA_boHostTraceStart(stack.h0(), "trace_test_other.json"));
-    EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NOT_AVAILABLE));
+    EXPECT_REFUSED(ZERA_boHostTraceLinkPeer(nullptr, "serve", 1, 2, 3), OSAL_ERR_INVALID_HANDLE);
+    EXPECT_REFUSED(ZERA_boHostTraceStart(stack.h0(), "trace_test_other.json"), OSAL_ERR_NOT_AVAILABLE);
     EXPECT_TRUE(ZERA_boHostTraceStop());
     EXPECT_FALSE(tr::TimelineOn());
     EXPECT_EQ(tr::g_hookMask.load(), 0u);
@@ -264,8 +250,7 @@ TEST(Snapshot, DescribesEveryLevelWithItsQueuesAndStatistics) {
     EXPECT_NE(text.find("send queue 0, receive queue 1, dropped 0"), std::string::npos) << text;
     EXPECT_NE(text.find("statistics kind 0: answers 0, data 1, answer bytes 0, data bytes 10"), std::string::npos)
         << text;
-    EXPECT_FALSE(ZERA_boHostSnapshot(stack[1]));
-    EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_INVALID_HANDLE));
+    EXPECT_REFUSED(ZERA_boHostSnapshot(stack[1]), OSAL_ERR_INVALID_HANDLE);
 }
 
 }  // namespace
@@ -290,8 +275,7 @@ TEST(Snapshot, OnSignalOnlyWhereTheHostHasNoHandlerOfItsOwn) {
     FlowStack stack{"Layer"};
     DebugFile out("");
     ASSERT_TRUE(ZERA_boHostSnapshotOnSignal(stack.h0(), 1)) << LastText();
-    EXPECT_FALSE(ZERA_boHostSnapshotOnSignal(stack.h0(), 1));  // one stack answers
-    EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NOT_AVAILABLE));
+    EXPECT_REFUSED(ZERA_boHostSnapshotOnSignal(stack.h0(), 1), OSAL_ERR_NOT_AVAILABLE);  // one stack answers
     if (kDeliver) {
         std::raise(SIGUSR1);
         std::string text;
@@ -302,13 +286,11 @@ TEST(Snapshot, OnSignalOnlyWhereTheHostHasNoHandlerOfItsOwn) {
         EXPECT_EQ(CountOf(text, "snapshot: stack of 1 level(s) above the host"), 1u) << text;
     }
     EXPECT_TRUE(ZERA_boHostSnapshotOnSignal(nullptr, 0));
-    EXPECT_FALSE(ZERA_boHostSnapshotOnSignal(nullptr, 0));
-    EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NOT_AVAILABLE));
+    EXPECT_REFUSED(ZERA_boHostSnapshotOnSignal(nullptr, 0), OSAL_ERR_NOT_AVAILABLE);
 
     // A host's own handler stays: the call refuses and the signal reaches the host.
     ASSERT_NE(std::signal(SIGUSR1, HostHandler), SIG_ERR);
-    EXPECT_FALSE(ZERA_boHostSnapshotOnSignal(stack.h0(), 1));
-    EXPECT_EQ(OSAL_dwGetLastError(), static_cast<uint32_t>(OSAL_ERR_NOT_AVAILABLE));
+    EXPECT_REFUSED(ZERA_boHostSnapshotOnSignal(stack.h0(), 1), OSAL_ERR_NOT_AVAILABLE);
     if (kDeliver) {
         std::raise(SIGUSR1);
         EXPECT_EQ(g_hostSignals.load(), 1);
