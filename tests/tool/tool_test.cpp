@@ -97,6 +97,8 @@ TEST(Tool, CommandsShowTheirTextsAndStatus) {
         {"inspect NotComponent", 1, {"error 1035: Component module refused: the module exports \"ZERA_boDeleteStack\""}},
         {"inspect NoSuchThing", 1, {"cannot find component 'NoSuchThing': no NoSuchThing.COMPONENT in"}},
         {"", 2, {"usage: zera <command>"}}, {"frobnicate", 2, {"unknown command 'frobnicate'"}},
+        {"trace", 2, {"zera trace: a subcommand must follow", "trace merge <A> <B>", "Exit status"}},
+        {"help trace", 0, {"usage: zera trace <subcommand>", "trace merge <A> <B>"}},
         {"run --bogus", 2, {"unknown option '--bogus'"}}, {"run --json=yes", 2, {"--json takes no value"}},
         {"run --duration", 2, {"--duration needs a value"}}, {"run --duration -1", 2, {"bad duration '-1'"}},
         {"run --duration=-1", 2, {"bad duration '-1'"}}, {"run --send 3:0", 2, {"bad --send '3:0'"}},

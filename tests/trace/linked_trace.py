@@ -72,7 +72,7 @@ def main():
         out.write(text[:text.index("\n", 100) + 1])  # whole records, then nothing
     refusals = [
         (["merge", linked], 2, "usage: zera trace merge A B"),
-        (["join", linked, served], 2, "unknown command 'trace'"),
+        (["join", linked, served], 2, "zera trace: no subcommand 'join'"),
         (["merge", linked, os.path.join(folder, "none.json")], 1, "none.json: No such file"),
         (["merge", linked, broken], 1, "broken.json: the document ends early at byte"),
         (["merge", linked, lone], 1, "record no link session in common"),
