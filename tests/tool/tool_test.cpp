@@ -264,7 +264,7 @@ print(len(lines))')";
         for (const std::string &line : row->second) {
             const bool served = line.rfind(serve, 0) == 0;
             const std::string tool = served ? line : kTool + " " + line;
-            const Result r = Shell(served ? "(" + tool + parse + "); kill $pid; wait $pid" : tool + parse);
+            const Result r = Shell(served ? "(" + tool + parse + "; kill $pid; wait $pid)" : tool + parse);
             EXPECT_TRUE(r.status == 0 || served) << line << r.err;
             EXPECT_GE(std::atoi(r.out.c_str()), served && line.find("--count 2") != std::string::npos ? 2 : 1)
                 << line << r.err;
