@@ -236,7 +236,11 @@ assert lines, "no output"
 for l in lines: json.loads(l, parse_constant=refuse)
 print(len(lines))')";
     const std::string endpoint = "ipc:///tmp/zera_tool_test_" + std::to_string(getpid()) + ".sock";
-    const std::string serve = kTool + " serve Echo --set 1:Greeting= --bind " + endpoint + " >/dev/null & pid=$!; sleep 1; ";
+    // Top starts once serve has said where it serves (seconds under the thread sanitizer on a loaded machine).
+    const std::string serveOut = "/tmp/zera_tool_test_" + std::to_string(getpid()) + ".served";
+    const std::string serve = "rm -f " + serveOut + "; " + kTool + " serve Echo --set 1:Greeting= --bind " + endpoint +
+                              " >" + serveOut + " & pid=$!; for i in $(seq 300); do grep -q ' at ' " + serveOut +
+                              " && break; sleep 0.1; done; ";
     const std::vector<std::pair<std::string, std::vector<std::string>>> invocations = {
         {"run", {"run --duration 0.2 --json", "run Echo --duration 0.2 --trace --send 1:50:2 --json"}},
         {"inspect", {"inspect Limits --json", "inspect Echo --json", "inspect WideOnly --json"}},
@@ -270,6 +274,7 @@ print(len(lines))')";
                 << line << r.err;
         }
     }
+    std::remove(serveOut.c_str());
     EXPECT_GE(listed, 5u);
 }
 
