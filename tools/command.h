@@ -106,8 +106,12 @@ void SilenceStdout();
 
 // The list of commands with the search path and the exit statuses.
 void PrintMainUsage(std::FILE *to);
-// The usage of the command so named; false when there is no such command.
+// The usage of the command so named, or for the first word of commands of
+// several words ("trace") the list of them; false when there is no such
+// command.
 bool PrintCommandUsage(const std::string &name, std::FILE *to);
+// Whether word begins commands of several words ("trace" of "trace merge").
+bool IsCommandGroup(const std::string &word);
 // The tool's manual page (man(7) format): the main usage, then a section
 // per command made of the same texts as `zera help COMMAND`.
 void PrintManual(std::FILE *to);

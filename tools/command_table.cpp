@@ -44,6 +44,11 @@ int CommandVersion(const CommandLine &line);
 int CommandHelp(const CommandLine &line);
 int CommandTraceMerge(const CommandLine &line);
 
+// --trace-out as run and serve take it (tools/timeline_file.h).
+#define ZERA_TRACE_OUT_USAGE                                                           \
+    "  --trace-out FILE         write the stack's timeline to FILE (trace-event JSON\n" \
+    "                           for chrome://tracing or ui.perfetto.dev)\n"
+
 const std::vector<Command> &Commands() {
     static const std::vector<Command> commands = {
         {"run", "[<component>...]", "build a stack, run it and report (default: the sample stack)",
@@ -66,8 +71,7 @@ const std::vector<Command> &Commands() {
          "  --trace                  show each event that reaches level 0: time since\n"
          "                           the start, level, type, identifier, data in hex and\n"
          "                           attachments (with --json: in the report's \"trace\")\n"
-         "  --trace-out FILE         write the run's timeline to FILE (trace-event JSON\n"
-         "                           for chrome://tracing or ui.perfetto.dev)\n"
+         ZERA_TRACE_OUT_USAGE
          "  --latency                print each level's residence times in its send and\n"
          "                           receive queues: p50, p90, p99, p99.9, max (on\n"
          "                           stderr with --json)\n",
@@ -103,7 +107,7 @@ const std::vector<Command> &Commands() {
         {"serve", "<component>...", "serve a stack at a link endpoint",
          "usage: zera serve <component>... [--bind ENDPOINT | --connect ENDPOINT] [--name NAME]\n"
          "                  [--peer-name NAME] [--hwm N] [--interval MS] [--set LEVEL:NAME=VALUE]...\n"
-         "                  [--curve-secret FILE --allow FILE|DIR] [--insecure]\n"
+         "                  [--curve-secret FILE --allow FILE|DIR] [--insecure] [--trace-out FILE]\n"
          "\n"
          "Builds a stack from the components given (bottom to top) and serves it at a\n"
          "link endpoint until Ctrl-C or SIGTERM: a Link component at the top of a stack\n"
@@ -127,8 +131,10 @@ const std::vector<Command> &Commands() {
          "  --allow FILE|DIR         CURVE: the client keys let in (a file of public-key\n"
          "                           lines, or a folder of *.pub files); all others are\n"
          "                           refused\n"
-         "  --insecure               bind beyond loopback without CURVE (warns each time)\n",
-         {"--bind", "--connect", "--name", "--peer-name", "--hwm", "--interval", "--set", "--curve-secret", "--allow"},
+         "  --insecure               bind beyond loopback without CURVE (warns each time)\n"
+         ZERA_TRACE_OUT_USAGE,
+         {"--bind", "--connect", "--name", "--peer-name", "--hwm", "--interval", "--set", "--curve-secret", "--allow",
+          "--trace-out"},
          {"--insecure"}, kTakesVerbose, CommandServe},
         {"top", "<endpoint>", "a live view of a served stack (--describe: its\nstack description)",
          "usage: zera top <endpoint> [--count N | --describe] [--server-key KEY --key FILE] [--json]\n"

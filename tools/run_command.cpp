@@ -12,6 +12,7 @@
 #include "latency.h"
 #include "report.h"
 #include "run_session.h"
+#include "timeline_file.h"
 
 namespace tool {
 
@@ -109,13 +110,11 @@ std::string TimelinePath(const RunOptions &options) {
 int CommandRun(const CommandLine &line) {
     return RunParsed<RunOptions>(line, ParseRun, [](const RunOptions &options) {
         const std::string timeline = TimelinePath(options);
-        if (!timeline.empty() && !ZERA_boHostTraceStart(nullptr, timeline.c_str())) {
-            std::fprintf(stderr, "zera run: the timeline cannot be written: %s\n", OSAL_pszGetLastErrorText());
-            return 1;
-        }
+        TimelineFile file;
+        if (!file.Begin("run", timeline)) return kExitFailed;
         RunReport report;
         const int status = RunStack(options, &report);
-        if (!timeline.empty()) ZERA_boHostTraceStop();
+        file.End();
         std::vector<QueueLatency> latencies;
         std::string error;
         const bool latencyRead = options.latency && ReadLatencies(timeline, &latencies, &error);

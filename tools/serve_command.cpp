@@ -30,6 +30,7 @@
 #include "link_wire.h"
 #include "params.h"
 #include "stop_signals.h"
+#include "timeline_file.h"
 
 namespace tool {
 
@@ -55,6 +56,7 @@ struct ServeOptions : CommonOptions {
     uint32_t highWater = 16;       // messages per direction and connection (zlink::kDefaultHighWater)
     uint32_t intervalMs = 0;       // print the status this often (0: never)
     std::vector<ParamSetting> settings;
+    std::string traceOut;          // the timeline's file, or empty
 };
 
 bool ParseServe(const CommandLine &line, ServeOptions *out) {
@@ -78,6 +80,9 @@ bool ParseServe(const CommandLine &line, ServeOptions *out) {
             ok = !o.value.empty();
         } else if (o.name == "--allow") {
             out->allow = o.value;
+            ok = !o.value.empty();
+        } else if (o.name == "--trace-out") {
+            out->traceOut = o.value;
             ok = !o.value.empty();
         } else if (o.name == "--insecure") {
             out->insecure = true;
@@ -484,6 +489,8 @@ int CommandServe(const CommandLine &line) {
                          "anyone who reaches it can drive the stack and read its parameters\n",
                          options.endpoint.c_str());
         }
+        TimelineFile timeline;  // ends after the stack has gone
+        if (!timeline.Begin("serve", options.traceOut)) return kExitFailed;
         HostStack stack;
         std::string error;
         if (!stack.Ready(&error) || !stack.Build(options.components, &error)) {

@@ -1,6 +1,7 @@
 // tools/usage.cpp - the tool's usage texts and manual page, made from the
 // rows of the command table and the texts every command shares.
 #include <string>
+#include <vector>
 
 #include "command.h"
 
@@ -49,6 +50,22 @@ std::string MainUsage() {
     return text + kSearchText + "\n" + kExitText;
 }
 
+// The rows whose names begin with the word `group` ("trace" of "trace
+// merge"); none for a word that begins no command of several words.
+std::vector<const Command *> GroupRows(const std::string &group) {
+    std::vector<const Command *> rows;
+    for (const Command &c : Commands()) {
+        if (std::string(c.name).rfind(group + " ", 0) == 0) rows.push_back(&c);
+    }
+    return rows;
+}
+
+std::string GroupUsage(const std::string &group, const std::vector<const Command *> &rows) {
+    std::string text = "usage: zera " + group + " <subcommand> ...\n\nsubcommands:\n";
+    for (const Command *c : rows) text += CommandListLine(*c);
+    return text + "\nzera help " + group + " <subcommand> shows a subcommand's options.\n\n" + kExitText;
+}
+
 std::string CommandUsage(const Command &c) {
     const bool verbose = (c.takes & kTakesVerbose) != 0;
     std::string text = std::string(c.usage) + "\n";
@@ -90,8 +107,12 @@ bool PrintCommandUsage(const std::string &name, std::FILE *to) {
         std::fputs(CommandUsage(c).c_str(), to);
         return true;
     }
-    return false;
+    const std::vector<const Command *> rows = GroupRows(name);
+    if (!rows.empty()) std::fputs(GroupUsage(name, rows).c_str(), to);
+    return !rows.empty();
 }
+
+bool IsCommandGroup(const std::string &word) { return !GroupRows(word).empty(); }
 
 void PrintManual(std::FILE *to) {
     std::fprintf(to, ".TH ZERA 1 \"\" \"zera %s\" \"User Commands\"\n", ZERA_TOOL_VERSION);

@@ -29,10 +29,7 @@ bool IsStatusEvent(const Event *ev) {
 // Level 0's receiver: everything that comes down, waiting without a
 // deadline (so never a pending wait of the test clock).
 void Receive(ZERA_Harness *h) {
-    const TimeVal forever = OSAL_stTimeInfinite;
-    while (!StopAsked(&h->receiver)) {
-        Event *ev = ZERA_pstReceiveEvent(h->h0, kAll, kAll, &forever);
-        if (ev == nullptr) continue;
+    while (Event *ev = h->receiver.ReceiveEvent(kAll, kAll)) {
         if (IsStatusEvent(ev) && (h->flags & ZERA_HARNESS_STATUS_EVENTS) == 0) {
             ZERA_boDeleteEvent(ev);
             continue;
@@ -80,7 +77,7 @@ bool Teardown(ZERA_Harness *h) {
 
 ZERA_HHARNESS Fail(ZERA_Harness *h) {
     const SavedError error;
-    StopTaker(&h->receiver, h->h0, ZERA_vBreakRecvEventWait);
+    h->receiver.Stop();
     Teardown(h);
     h->magic = 0;
     delete h;
@@ -107,35 +104,6 @@ bool Refuse(uint32_t code, const char *argument) {
 
 ZERA_Harness *Building() { return t_building; }
 void SetBuilding(ZERA_Harness *h) { t_building = h; }
-
-bool StopAsked(Taker *t) {
-    OSAL_boMutexLock(t->breakMutex);
-    const bool stop = t->stop != 0;
-    OSAL_vMutexUnlock(t->breakMutex);
-    return stop;
-}
-
-bool StartTaker(Taker *t, void (*run)(ZERA_Harness *), ZERA_Harness *h) {
-    if (t->thread.joinable()) return true;
-    if (t->breakMutex == nullptr && (t->breakMutex = OSAL_hMutexCreate()) == nullptr) return false;
-    t->stop = 0;
-    try {
-        t->thread = std::thread([run, h] { run(h); });  // a closure: nothing of std::thread is exported
-    } catch (...) {
-        OSAL_vSetLastError(OSAL_ERR_NO_MEMORY);
-        return false;
-    }
-    return true;
-}
-
-void StopTaker(Taker *t, StackHandle *h, void(ZERA_CALL *breakWait)(StackHandle *, BOOL8 *, OSAL_HMUTEX)) {
-    if (t->thread.joinable()) {
-        breakWait(h, &t->stop, t->breakMutex);
-        t->thread.join();
-    }
-    if (t->breakMutex != nullptr) OSAL_vMutexDelete(t->breakMutex);
-    t->breakMutex = nullptr;
-}
 
 bool EventList::Push(Event *ev) {
     {
@@ -214,7 +182,7 @@ ZERA_HARNESS_API ZERA_HHARNESS ZERA_CALL ZERA_hHarnessCreateA(const char *pszCom
         if (level == 0) return harness::Fail(h);
         h->h2 = ZERA_hHandleGetNextLevel(h->h1);
     }
-    if (!harness::StartTaker(&h->receiver, harness::Receive, h)) return harness::Fail(h);
+    if (!h->receiver.Create(h->h0) || !h->receiver.Start<harness::Receive>(h)) return harness::Fail(h);
     return h;
 }
 
@@ -222,7 +190,7 @@ ZERA_HARNESS_API BOOL8 ZERA_CALL ZERA_boHarnessDestroy(ZERA_HHARNESS hHarness) {
     ZERA_Harness *h = Checked(hHarness);
     if (h == nullptr) return 0;
     if (h->h0 != nullptr) ZERA_boHostStopStack(h->h0);  // no more comes down
-    harness::StopTaker(&h->receiver, h->h0, ZERA_vBreakRecvEventWait);
+    h->receiver.Stop();
     if (!harness::Teardown(h)) return 0;
     h->magic = 0;
     delete h;

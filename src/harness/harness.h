@@ -2,7 +2,7 @@
  * harness/harness.h - the harness's record: its stack's levels, the two
  * lists of what arrived on either side with the threads that fill them, and
  * the error helpers its calls share. The harness is built on the public
- * interface only (VOQ_ZERA_Comp.h, ZERA_Host.h, VOQ_OSAL.h).
+ * interface only (VOQ_ZERA_Comp.h, ZERA_Host.h, ZERA_Component.h, VOQ_OSAL.h).
  *
  * Internal: included by src/harness/ only.
  */
@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
-#include <thread>
 
+#include "ZERA_Component.h"
 #include "ZERA_Harness.h"
 
 namespace harness {
@@ -43,14 +43,6 @@ private:
     std::deque<Event *> events_;
 };
 
-// A thread that takes what arrives on one side into a list, stopped with
-// the library's break protocol.
-struct Taker {
-    OSAL_HMUTEX breakMutex = nullptr;  // guards stop
-    BOOL8 stop = 0;
-    std::thread thread;
-};
-
 }  // namespace harness
 
 // What ZERA_HHARNESS points to.
@@ -64,8 +56,11 @@ struct ZERA_Harness {
     StackHandle *h2 = nullptr;  // the test level, or null
     harness::EventList up;      // what the component sent up (the test level's taker)
     harness::EventList down;    // what came down to level 0 (the receiver)
-    harness::Taker receiver;    // level 0's
-    harness::Taker levelTaker;  // the test level's, while the stack runs
+    // The threads that fill the lists, each a level thread (the kit's stop
+    // protocol): level 0's receiver, made with level 0, and the test level's
+    // taker, made with the test level and run while the stack runs.
+    zera::LevelThread receiver;
+    zera::LevelThread levelTaker;
 };
 
 namespace harness {
@@ -78,13 +73,6 @@ bool Refuse(uint32_t code, const char *argument);
 // (null outside ZERA_hHarnessCreateA).
 ZERA_Harness *Building();
 void SetBuilding(ZERA_Harness *h);
-// Runs the taker's loop on a thread of its own; false when the thread or
-// its mutex cannot be made.
-bool StartTaker(Taker *t, void (*run)(ZERA_Harness *), ZERA_Harness *h);
-// Breaks the taker's wait with breakWait and joins it; frees its mutex.
-void StopTaker(Taker *t, StackHandle *h, void(ZERA_CALL *breakWait)(StackHandle *, BOOL8 *, OSAL_HMUTEX));
-// Whether the taker was asked to stop.
-bool StopAsked(Taker *t);
 
 }  // namespace harness
 

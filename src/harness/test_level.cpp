@@ -11,10 +11,7 @@ namespace {
 // Takes what falls due in the test level's send queue, as a level above
 // would: a send to a later time waits (on the test clock too) until due.
 void TakeSentUp(ZERA_Harness *h) {
-    const TimeVal noLead = OSAL_stTimeNoWait;
-    while (Event *ev = ZERA_pstGetNextSendEvent(h->h2, &noLead, &h->levelTaker.stop, h->levelTaker.breakMutex)) {
-        h->up.Push(ev);
-    }
+    while (Event *ev = h->levelTaker.NextSendEvent()) h->up.Push(ev);
 }
 
 ZERA_Harness *Of(StackHandle *h) { return h != nullptr ? static_cast<ZERA_Harness *>(h->pvLevelContext) : nullptr; }
@@ -40,6 +37,7 @@ ZERA_HARNESS_API void ZERA_CALL ZERA_vHarnessLevelInfo(InfoBlock *pstInfoBlock, 
 ZERA_HARNESS_API BOOL8 ZERA_CALL ZERA_boHarnessLevelInit(StackHandle *h) {
     ZERA_Harness *owner = harness::Building();
     if (owner == nullptr) return harness::Refuse(OSAL_ERR_INVALID_ARG, "the test level is added by a harness only");
+    if (!owner->levelTaker.Create(h)) return 0;
     h->pvLevelContext = owner;
     return 1;
 }
@@ -54,12 +52,13 @@ ZERA_HARNESS_API BOOL8 ZERA_CALL ZERA_boHarnessLevelStart(StackHandle *h) {
     ZERA_Harness *owner = harness::Of(h);
     if (owner == nullptr) return 0;
     owner->h2 = h;  // the start may come before the harness has read its levels
-    return harness::StartTaker(&owner->levelTaker, harness::TakeSentUp, owner);
+    // A start of a running stack leaves the taker running.
+    return owner->levelTaker.Started() || owner->levelTaker.Start<harness::TakeSentUp>(owner);
 }
 
 ZERA_HARNESS_API BOOL8 ZERA_CALL ZERA_boHarnessLevelStop(StackHandle *h) {
     ZERA_Harness *owner = harness::Of(h);
-    if (owner != nullptr) harness::StopTaker(&owner->levelTaker, h, ZERA_vBreakSendEventWait);
+    if (owner != nullptr) owner->levelTaker.Stop();
     return 1;
 }
 

@@ -169,7 +169,11 @@ docs = [json.loads(l, parse_constant=refuse) for l in text.splitlines() if l.str
 d = docs[0]
 print(json.dumps(eval(sys.argv[1])))' )";
     const std::string endpoint = "ipc:///tmp/zera_tool_test_" + std::to_string(getpid()) + ".sock";
-    const std::string serve = kTool + " serve Echo --set 1:Greeting= --bind " + endpoint + " >/dev/null & pid=$!; sleep 1; ";
+    // Top starts once serve has said where it serves (seconds under the thread sanitizer on a loaded machine).
+    const std::string serveOut = "/tmp/zera_tool_test_" + std::to_string(getpid()) + ".served";
+    const std::string serve = "rm -f " + serveOut + "; " + kTool + " serve Echo --set 1:Greeting= --bind " + endpoint +
+                              " >" + serveOut + " & pid=$!; for i in $(seq 300); do grep -q ' at ' " + serveOut +
+                              " && break; sleep 0.1; done; ";
     const struct {
         const char *command;
         std::string args;
@@ -220,12 +224,13 @@ print(json.dumps(eval(sys.argv[1])))' )";
             ++rows;
             const bool served = c.args.rfind(serve, 0) == 0;
             const std::string tool = (served ? c.args : kTool + " " + c.args) + check + "'" + c.expression + "'";
-            const Result r = Shell(served ? "(" + tool + "); kill $pid; wait $pid" : tool);
+            const Result r = Shell(served ? "(" + tool + "; kill $pid; wait $pid)" : tool);
             EXPECT_TRUE(r.status == 0 || served) << r.err;
             EXPECT_EQ(r.out, std::string(c.expected) + "\n") << r.err;
         }
         EXPECT_GT(rows, 0u) << "no JSON case for " << command;
     }
+    std::remove(serveOut.c_str());
     EXPECT_GE(listed, 5u);
 }
 

@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 # tests/trace/linked_trace.py - two processes' timelines joined by a link:
-# `zera serve Echo` and `zera run Counter Loopback Link` each write one
-# (ZERA_TRACE), `zera trace merge` makes one of them, and check_trace.py
-# finds the events' arrows across the link running forwards within the
-# clock estimate's error. Then what the merge refuses, with its exit code
-# and message. Loopback only.
+# `zera serve Echo` (--trace-out) and `zera run Counter Loopback Link`
+# (ZERA_TRACE) each write one, `zera trace merge` makes one of them, and
+# check_trace.py finds the events' arrows across the link running forwards
+# within the clock estimate's error. Then what the merge refuses, with its
+# exit code and message. Loopback only.
 #
 # Usage: linked_trace.py BIN_DIR
 import json
@@ -31,9 +31,8 @@ def zera(*args, env=None, **kw):
 def main():
     folder = tempfile.mkdtemp(prefix="linked_trace_")
     served, linked, merged = (os.path.join(folder, n) for n in ("serve.json", "run.json", "merged.json"))
-    env = dict(os.environ, ZERA_TRACE=served)
     serve = subprocess.Popen([os.path.join(BIN, "zera"), "serve", "Echo", "--set", "1:Greeting=", "--bind",
-                              "tcp://127.0.0.1:*"], cwd=BIN, env=env, stdout=subprocess.PIPE,
+                              "tcp://127.0.0.1:*", "--trace-out", served], cwd=BIN, stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE, text=True)
     try:
         match = re.search(r" at (\S+)$", serve.stdout.readline())
@@ -72,7 +71,7 @@ def main():
         out.write(text[:text.index("\n", 100) + 1])  # whole records, then nothing
     refusals = [
         (["merge", linked], 2, "usage: zera trace merge A B"),
-        (["join", linked, served], 2, "unknown command 'trace'"),
+        (["join", linked, served], 2, "zera trace: no subcommand 'join'"),
         (["merge", linked, os.path.join(folder, "none.json")], 1, "none.json: No such file"),
         (["merge", linked, broken], 1, "broken.json: the document ends early at byte"),
         (["merge", linked, lone], 1, "record no link session in common"),
