@@ -31,6 +31,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The first answer also waits for the connection and the hello: a server
+// under load (or a sanitizer) takes seconds to say it is there.
+constexpr int kFirstAnswerWaitMs = 5000;
 constexpr int kAnswerWaitMs = 1000;
 
 struct TopOptions : CommonOptions {
@@ -172,11 +175,11 @@ private:
     std::map<uint8_t, uint32_t> last_;  // events per level at the last view
 };
 
-// Waits up to kAnswerWaitMs for an answer that take(data, size) accepts;
-// false when none came or the server refused (said on stderr).
+// Waits up to waitMs for an answer that take(data, size) accepts; false
+// when none came or the server refused (said on stderr).
 template <typename Take>
-bool AwaitAnswer(void *socket, Take take) {
-    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(kAnswerWaitMs);
+bool AwaitAnswer(void *socket, int waitMs, Take take) {
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(waitMs);
     zmq_msg_t msg;
     zmq_msg_init(&msg);
     bool taken = false;
@@ -202,7 +205,7 @@ int Describe(void *socket, const TopOptions &options) {
     zmq_send(socket, &ask, 1, 0);
     ZERA_HPACKET packet = nullptr;
     std::string error;
-    const bool answered = AwaitAnswer(socket, [&](const uint8_t *data, size_t size) {
+    const bool answered = AwaitAnswer(socket, kFirstAnswerWaitMs, [&](const uint8_t *data, size_t size) {
         if (size == 0 || data[0] != zlink::kDescription) return false;
         if (!zlink::ReadDescription(data, size, &packet)) error = "a malformed stack description: " + LastErrorText();
         return true;
@@ -250,7 +253,7 @@ int CommandTop(const CommandLine &line) {
             zmq_send(socket, &ask, 1, 0);
             zlink::Status s;
             const auto readStatus = [&s](const uint8_t *data, size_t size) { return zlink::ReadStatus(data, size, &s); };
-            if (AwaitAnswer(socket, readStatus)) {
+            if (AwaitAnswer(socket, shown == 0 ? kFirstAnswerWaitMs : kAnswerWaitMs, readStatus)) {
                 view.Show(s);
                 ++shown;
             } else if (!StopSignalled()) {
