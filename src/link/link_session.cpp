@@ -193,7 +193,7 @@ void Session::Begin(Millis now) {
     heardAt_ = sentAt_ = ackAt_ = now;
     clock_ = ClockEstimate();
     probes_ = 0;
-    probeSentUs_ = 0;
+    probeSentUs_ = lateProbeUs_ = 0;
 }
 
 bool Session::TakeClockAsk(const uint8_t *data, size_t size, Outcome *out) {
@@ -219,9 +219,12 @@ bool Session::TakeClock(const uint8_t *data, size_t size, Outcome *out) {
     ClockAnswer answer;
     // Only the answer to the probe outstanding counts: a late or repeated
     // one would pair stamps of two round trips.
-    if (!open_ || probeSentUs_ == 0 || !ReadClockAnswer(data, size, &answer) || answer.askedUs != probeSentUs_) {
-        return false;
+    if (!open_ || !ReadClockAnswer(data, size, &answer)) return false;
+    if (answer.askedUs != 0 && answer.askedUs == lateProbeUs_) {
+        lateProbeUs_ = 0;  // the probe given up on, answered at last: no fault of the server's
+        return true;
     }
+    if (probeSentUs_ == 0 || answer.askedUs != probeSentUs_) return false;
     probeSentUs_ = 0;
     const ClockEstimate sample = ClockSample(answer, config_.clockUs());
     if (!sample.known) return false;
@@ -309,7 +312,12 @@ void Session::Tick(Millis now, Bytes *hello, Bytes *ack, bool *silent, Bytes *pr
         ackAt_ = sentAt_ = now;
     }
     if (config_.server || probe == nullptr || config_.clockUs == nullptr) return;
-    if (now - probeAt_ >= (probes_ < kQuickProbes ? kQuickProbeMs : kProbeEveryMs)) {
+    // One probe out at a time: a slow server's answer would otherwise come
+    // after the next probe and pair with nothing. One unanswered for
+    // kProbeEveryMs is given up on (its answer, should it come, is ignored).
+    const bool waiting = probeSentUs_ != 0 && now - probeAt_ < kProbeEveryMs;
+    if (!waiting && now - probeAt_ >= (probes_ < kQuickProbes ? kQuickProbeMs : kProbeEveryMs)) {
+        lateProbeUs_ = probeSentUs_;
         ClockAsk ask;
         ask.sentUs = config_.clockUs();
         if (ask.sentUs == 0) ask.sentUs = 1;  // 0 means no probe is out

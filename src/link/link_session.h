@@ -180,6 +180,7 @@ private:
     uint32_t probes_ = 0;     // client: probes sent this session
     Millis probeAt_ = 0;
     uint64_t probeSentUs_ = 0;  // client: the clock of the probe not yet answered (0: none)
+    uint64_t lateProbeUs_ = 0;  // client: the probe given up on, whose answer is no fault (0: none)
 };
 
 // The fingerprint shown for a peer's key: "key " and the first 16

@@ -249,5 +249,35 @@ TEST(LinkSession, ClockProbesKeepTheTightestEstimateOnBothEnds) {
     EXPECT_EQ(client.PeerName(), "serve");
 }
 
+// A slow server: no second probe while one is out; one given up on after
+// kProbeEveryMs is answered late without counting against the server.
+TEST(LinkSession, OneProbeOutAndALateAnswerIsNoFault) {
+    Session client(Session::Config{false, "link", "", 3, 1, ClientClock});
+    Session server(Session::Config{true, "serve", "", 0, 1, ServerClock});
+    Outcome o;
+    Bytes m = client.Connected(0), hello, ack, probe, late;
+    server.Take(Route("a"), m.data(), m.size(), 0, &o);
+    client.Take(PeerId(), o.reply.data(), o.reply.size(), 0, &o);
+    bool silent = false;
+    g_clientUs = 1000;
+    client.Tick(zlink::kQuickProbeMs, &hello, &ack, &silent, &probe);
+    server.Take(Route("a"), probe.data(), probe.size(), 0, &o);
+    late = o.reply;
+    client.Tick(3 * zlink::kQuickProbeMs, &hello, &ack, &silent, &probe);
+    EXPECT_TRUE(probe.empty());
+    g_clientUs = 2000;
+    client.Tick(zlink::kQuickProbeMs + zlink::kProbeEveryMs, &hello, &ack, &silent, &probe);
+    ASSERT_FALSE(probe.empty());
+    client.Take(PeerId(), late.data(), late.size(), 0, &o);
+    EXPECT_FALSE(o.clockChanged);
+    EXPECT_FALSE(client.PeerClock().known);
+    EXPECT_EQ(client.figures().refused, 0u);
+    server.Take(Route("a"), probe.data(), probe.size(), 0, &o);
+    client.Take(PeerId(), o.reply.data(), o.reply.size(), 0, &o);
+    EXPECT_TRUE(client.PeerClock().known);
+    client.Take(PeerId(), late.data(), late.size(), 0, &o);
+    EXPECT_EQ(client.figures().refused, 1u);
+}
+
 }  // namespace
 #endif
