@@ -96,15 +96,12 @@ static inline Param *OwnParam(StackHandle *h, const char *name) {
         StandardBlocks(pstInfoBlock, pstUpperInfoBlock, ownFlags);                                                \
     }                                                                                                             \
     TC_TRACED_INIT()
-#define TC_TRACED_INIT()                                            \
-    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) { \
-        Trace(TRACE_INIT, h->u8Level);                              \
-        return 1;                                                   \
+#define TC_TRACED_EXPORT(name, kind)                      \
+    ZERA_EXPORT BOOL8 ZERA_CALL name(StackHandle *h) {    \
+        Trace(kind, h->u8Level);                          \
+        return 1;                                         \
     }
-#define TC_TRACED_DEINIT()                                            \
-    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) { \
-        Trace(TRACE_DEINIT, h->u8Level);                              \
-        return 1;                                                     \
-    }
+#define TC_TRACED_INIT() TC_TRACED_EXPORT(ZERA_boModuleInit, TRACE_INIT)
+#define TC_TRACED_DEINIT() TC_TRACED_EXPORT(ZERA_boModuleDeinit, TRACE_DEINIT)
 
 #endif /* ZERA_TESTS_COMPONENTS_TEST_COMPONENT_H */
