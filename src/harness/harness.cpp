@@ -31,8 +31,12 @@ bool IsStatusEvent(const Event *ev) {
 void Receive(ZERA_Harness *h) {
     const TimeVal forever = OSAL_stTimeInfinite;
     while (!StopAsked(&h->receiver)) {
+        OSAL_vSetLastError(OSAL_ERR_NONE);
         Event *ev = ZERA_pstReceiveEvent(h->h0, kAll, kAll, &forever);
-        if (ev == nullptr) continue;
+        if (ev == nullptr) {
+            PausedForMemory(&h->receiver);
+            continue;
+        }
         if (IsStatusEvent(ev) && (h->flags & ZERA_HARNESS_STATUS_EVENTS) == 0) {
             ZERA_boDeleteEvent(ev);
             continue;
@@ -113,6 +117,12 @@ bool StopAsked(Taker *t) {
     const bool stop = t->stop != 0;
     OSAL_vMutexUnlock(t->breakMutex);
     return stop;
+}
+
+bool PausedForMemory(Taker *t) {
+    if (OSAL_dwGetLastError() != OSAL_ERR_NO_MEMORY || StopAsked(t)) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return true;
 }
 
 bool StartTaker(Taker *t, void (*run)(ZERA_Harness *), ZERA_Harness *h) {

@@ -85,6 +85,11 @@ bool StartTaker(Taker *t, void (*run)(ZERA_Harness *), ZERA_Harness *h);
 void StopTaker(Taker *t, StackHandle *h, void(ZERA_CALL *breakWait)(StackHandle *, BOOL8 *, OSAL_HMUTEX));
 // Whether the taker was asked to stop.
 bool StopAsked(Taker *t);
+// After a take or receive of the taker that returned null: whether it failed
+// for want of memory (1026, e.g. for its wait's record) while no stop is
+// asked. Then it has paused a few milliseconds and the taker tries again: a
+// moment without memory must neither end it nor make it spin.
+bool PausedForMemory(Taker *t);
 
 }  // namespace harness
 

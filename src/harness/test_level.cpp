@@ -12,8 +12,13 @@ namespace {
 // would: a send to a later time waits (on the test clock too) until due.
 void TakeSentUp(ZERA_Harness *h) {
     const TimeVal noLead = OSAL_stTimeNoWait;
-    while (Event *ev = ZERA_pstGetNextSendEvent(h->h2, &noLead, &h->levelTaker.stop, h->levelTaker.breakMutex)) {
-        h->up.Push(ev);
+    for (;;) {
+        Event *ev = ZERA_pstGetNextSendEvent(h->h2, &noLead, &h->levelTaker.stop, h->levelTaker.breakMutex);
+        if (ev != nullptr) {
+            h->up.Push(ev);
+        } else if (!PausedForMemory(&h->levelTaker)) {
+            return;
+        }
     }
 }
 
