@@ -474,14 +474,17 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boLevelThreadStarted(ZERA_HLEVELTHREAD hThread);
 ZERA_API BOOL8 ZERA_CALL ZERA_boLevelThreadStopAsked(ZERA_HLEVELTHREAD hThread);
 /* For the loop: the next due event of the level's send queue, as
  * ZERA_pstGetNextSendEvent with the thread's break. Null once a stop was
- * asked, or with the wait's code (1027, 1028) when it cannot wait. */
+ * asked, or with the wait's code (1027, 1028) when it cannot wait. A take
+ * that fails for want of memory (1026) is not the end: it pauses for a few
+ * milliseconds and tries again (a stop asked meanwhile ends it then). */
 ZERA_API Event *ZERA_CALL ZERA_pstLevelThreadNextSendEvent(ZERA_HLEVELTHREAD hThread, const TimeVal *pstLead);
 /* For the loop: the next wanted event that comes down to the level, as
  * ZERA_pstReceiveEvent. Null once a stop was asked, after *pstTimeout, or
  * with the receive's code (1027 when the level above is gone, 1028). With
  * OSAL_stTimeInfinite it returns only so: a break of another thread's wait
- * on the same queue is sat out; with a finite time-out such a break may
- * end the wait early. */
+ * on the same queue is sat out, and a wait that cannot be set up for want
+ * of memory (1026) is tried again after a pause of a few milliseconds; with
+ * a finite time-out such a break may end the wait early, and 1026 ends it. */
 ZERA_API Event *ZERA_CALL ZERA_pstLevelThreadReceiveEvent(ZERA_HLEVELTHREAD hThread, uint32_t dwLevelMask,
                                                          uint32_t dwTypeMask, const TimeVal *pstTimeout);
 

@@ -89,10 +89,9 @@ Event *GrowEventArea(Event *event, uint32_t areaSize);
 // Locks are taken in the order of common/lock_order.h (a caller's break
 // mutex before a queue's cursor lock); a null put takes no cursor lock, so
 // a break never waits for a walk. Under a send queue's cursor lock the flow
-// reads the stack's time (slot 24) and copies events; the input filter runs
-// only after the lock is released, except within a cancel, whose
-// ZERA_vSetRestoreParams runs under its own walk's lock (the component's
-// notification and a status announcement with it).
+// reads the stack's time (slot 24) and copies events; the input filter, a
+// cancel's ZERA_vSetRestoreParams and with them every notification and
+// status announcement run only after the lock is released.
 
 // Bits of a type-1 event's u8QueueOp.
 constexpr uint8_t kQueueOpMask = 0x03;

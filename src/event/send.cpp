@@ -82,11 +82,20 @@ bool CancelMatches(uint32_t id, const Event *item) {
 
 // Removes and deletes the queued events of level h that the event's
 // identifier names. Its attachments are applied to the stack parameters
-// around the walk (a selector-1 change is thus undone again).
+// around the walk (a selector-1 change is thus undone again), outside the
+// queue's lock: the notification they bring may announce a status that
+// starts or stops level threads, whose stop joins a taker that may be
+// waiting for this lock.
 bool Cancel(StackHandle *h, Event *ev) {
-    zera::QueueWalk walk(h->hSendQueue);
-    if (!walk.Locked()) return false;
     ZERA_vSetRestoreParams(h, ev);
+    zera::QueueWalk walk(h->hSendQueue);
+    if (!walk.Locked()) {
+        // Only a lock nested in the holder's own walk fails (h is checked):
+        // the change is undone, the walk's code stands.
+        zera::KeepLastError keep;
+        ZERA_vSetRestoreParams(h, ev);
+        return false;
+    }
     uint32_t removed = 0;
     while (auto *item = static_cast<Event *>(walk.Next())) {
         if (item->u8Level == h->u8Level && CancelMatches(ev->dwEventId, item) &&

@@ -12,6 +12,7 @@
 // the loop: it can neither join itself nor wait for the lock that a stop
 // from another thread holds while it joins.
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -58,6 +59,20 @@ bool Refuse(const char *what) {
 bool StopAsked(ZERA_LevelThread *t) {
     zera::MutexHold hold(t->breakMutex, zera::LockRank::kBreakMutex);
     return t->stop != 0;
+}
+
+// How long a loop's take or receive pauses before it tries again after its
+// wait could not be set up: short, so that a stop still ends it at once.
+constexpr std::chrono::milliseconds kNoMemoryPause{2};
+
+// After a take or receive that returned null: whether it failed for want of
+// memory (1026, e.g. for the wait's record) while no stop is asked. Then it
+// has paused and the caller tries again (the try looks at the flag first),
+// so that a moment without memory does not end the loop.
+bool PausedForMemory(ZERA_LevelThread *t) {
+    if (OSAL_dwGetLastError() != OSAL_ERR_NO_MEMORY || StopAsked(t)) return false;
+    std::this_thread::sleep_for(kNoMemoryPause);
+    return true;
 }
 
 // Sets the flag and ends both kinds of wait. The send break sets the flag
@@ -191,7 +206,11 @@ ZERA_API BOOL8 ZERA_CALL ZERA_boLevelThreadStopAsked(ZERA_HLEVELTHREAD hThread) 
 
 ZERA_API Event *ZERA_CALL ZERA_pstLevelThreadNextSendEvent(ZERA_HLEVELTHREAD hThread, const TimeVal *pstLead) {
     ZERA_LevelThread *t = Checked(hThread);
-    return t != nullptr ? ZERA_pstGetNextSendEvent(t->h, pstLead, &t->stop, t->breakMutex) : nullptr;
+    if (t == nullptr) return nullptr;
+    for (;;) {
+        Event *ev = ZERA_pstGetNextSendEvent(t->h, pstLead, &t->stop, t->breakMutex);
+        if (ev != nullptr || !PausedForMemory(t)) return ev;
+    }
 }
 
 ZERA_API Event *ZERA_CALL ZERA_pstLevelThreadReceiveEvent(ZERA_HLEVELTHREAD hThread, uint32_t dwLevelMask,
@@ -210,7 +229,7 @@ ZERA_API Event *ZERA_CALL ZERA_pstLevelThreadReceiveEvent(ZERA_HLEVELTHREAD hThr
         if (StopAsked(t)) return nullptr;
         OSAL_vSetLastError(OSAL_ERR_NONE);
         if (Event *ev = ZERA_pstReceiveEvent(t->h, dwLevelMask, dwTypeMask, pstTimeout)) return ev;
-        if (!endless || OSAL_dwGetLastError() != OSAL_ERR_NONE) return nullptr;
+        if (!endless || (OSAL_dwGetLastError() != OSAL_ERR_NONE && !PausedForMemory(t))) return nullptr;
     }
 }
 

@@ -24,15 +24,14 @@ enum { TRACE_INFO = 1, TRACE_INIT, TRACE_DEINIT, TRACE_NOTIFY, TRACE_START, TRAC
 ZERA_EXPORT uint32_t TestTrace[TEST_TRACE_CAPACITY];
 ZERA_EXPORT uint32_t TestTraceCount;
 
-static inline void Trace(uint32_t kind, uint32_t level) {
+/* Records a call; true, so that a traced export can return it. */
+static inline BOOL8 Trace(uint32_t kind, uint32_t level) {
     if (TestTraceCount < TEST_TRACE_CAPACITY) TestTrace[TestTraceCount++] = kind << 8 | level;
+    return 1;
 }
 
 /* Traced calls for the kit's thread and notification macros; the start starts no thread. */
-static inline BOOL8 TracedStart(StackHandle *h) {
-    Trace(TRACE_START, h->u8Level);
-    return 1;
-}
+static inline BOOL8 TracedStart(StackHandle *h) { return Trace(TRACE_START, h->u8Level); }
 static inline void TracedStop(StackHandle *h) { Trace(TRACE_STOP, h->u8Level); }
 static inline void TracedNotify(StackHandle *h) { Trace(TRACE_NOTIFY, h->u8Level); }
 
@@ -96,15 +95,9 @@ static inline Param *OwnParam(StackHandle *h, const char *name) {
         StandardBlocks(pstInfoBlock, pstUpperInfoBlock, ownFlags);                                                \
     }                                                                                                             \
     TC_TRACED_INIT()
-#define TC_TRACED_INIT()                                            \
-    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleInit(StackHandle *h) { \
-        Trace(TRACE_INIT, h->u8Level);                              \
-        return 1;                                                   \
-    }
-#define TC_TRACED_DEINIT()                                            \
-    ZERA_EXPORT BOOL8 ZERA_CALL ZERA_boModuleDeinit(StackHandle *h) { \
-        Trace(TRACE_DEINIT, h->u8Level);                              \
-        return 1;                                                     \
-    }
+#define TC_TRACED_EXPORT(name, kind) \
+    ZERA_EXPORT BOOL8 ZERA_CALL name(StackHandle *h) { return Trace(kind, h->u8Level); }
+#define TC_TRACED_INIT() TC_TRACED_EXPORT(ZERA_boModuleInit, TRACE_INIT)
+#define TC_TRACED_DEINIT() TC_TRACED_EXPORT(ZERA_boModuleDeinit, TRACE_DEINIT)
 
 #endif /* ZERA_TESTS_COMPONENTS_TEST_COMPONENT_H */

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "event/event.h"
+#include "ZERA_Component.h"
 #include "stack/stack_test_util.h"
 
 namespace st {

@@ -25,6 +25,16 @@ void Carry(Event *ev, uint8_t level, uint8_t selector, const char *name, uint32_
     ASSERT_TRUE(ZERA_boAddParamA(1, 0, &node->pParList, &count, &cursor, type, 0, 0, 0, 0, name, value));
 }
 
+// A notification that changes the level's status, and a filter that stops a
+// level thread, as a status that stops the stack does at the levels below.
+ZERA_HLEVELTHREAD g_thread = nullptr;
+uint32_t g_announced = 0;
+void ZERA_CALL FlipBit31(StackHandle *h) { h->dwStatus ^= ZERA_STATUS_BIT31; }
+void ZERA_CALL StopThread(StackHandle *, Event *ev) {
+    g_announced += ZERA_boLevelThreadStop(g_thread);
+    ZERA_boDeleteEvent(ev);
+}
+
 TEST(RestoreParams, ChangesAreUndoneAfterwardsAndWhatDoesNotApplyIsDropped) {
     ComponentTrace trace("Layer");
     FlowStack stack{"Layer", "Layer"};
@@ -52,16 +62,23 @@ TEST(RestoreParams, ChangesAreUndoneAfterwardsAndWhatDoesNotApplyIsDropped) {
     EXPECT_EQ(Carried(ev, 2, 1), -1);
     ZERA_boDeleteEvent(ev);
 
-    // A cancel makes its change before its walk and undoes it after.
+    // A cancel makes its change before its walk and undoes it after, outside
+    // the queue's lock: the status each change announces may stop threads.
     Event *queued = Data(ZERA_EVENT_DATA, 2);
     ASSERT_TRUE(Send(stack[1], queued, Relative(60 * kSecond)));
     Event *cancel = QueueOp(2, queued->dwEventId, ZERA_QOP_CANCEL);
     ASSERT_TRUE(ZERA_boAttachParamA(stack[1], cancel, 2, 1, "Gain", 6u));
-    trace.Clear();
+    const ZERA_PFN notify = h2->apfnEntry[zera::kEntryModuleNotifyA], filter = h2->apfnEntry[zera::kEntryInputFilter];
+    h2->dwStatus |= ZERA_STATUS_COMPLETE;
+    h2->apfnEntry[zera::kEntryModuleNotifyA] = reinterpret_cast<ZERA_PFN>(FlipBit31);
+    h2->apfnEntry[zera::kEntryInputFilter] = reinterpret_cast<ZERA_PFN>(StopThread);
+    g_thread = ZERA_hLevelThreadCreate(h2);
     ASSERT_TRUE(Send(stack[1], cancel, Relative(0)));
     EXPECT_EQ(Gain(h2)->uValue.dw, 9u);
-    EXPECT_EQ(trace.Levels(kNotify), (std::vector<uint32_t>{2, 2}));
+    EXPECT_EQ(g_announced, 2u);
     EXPECT_TRUE(Queued(h2->hSendQueue).empty());
+    h2->apfnEntry[zera::kEntryModuleNotifyA] = notify, h2->apfnEntry[zera::kEntryInputFilter] = filter;
+    EXPECT_TRUE(ZERA_boLevelThreadDelete(g_thread));
 
     // A value of another type is consumed unapplied; a level above the top is dropped.
     ev = Data(ZERA_EVENT_DATA, 1);

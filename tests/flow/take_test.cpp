@@ -151,28 +151,41 @@ TEST_F(Take, ABreakEndsTheWaitAndStaysUntilItsOwnerClearsIt) {
     EXPECT_REFUSED(ZERA_pstGetNextSendEvent(stack[1], nullptr, &brk.flag, brk.mutex), OSAL_ERR_INVALID_ARG);
 }
 
+void ZERA_CALL TakeAll(ZERA_HLEVELTHREAD t, void *ended) {
+    while (Event *ev = ZERA_pstLevelThreadNextSendEvent(t, &OSAL_stTimeNoWait)) ZERA_boDeleteEvent(ev);
+    *static_cast<std::atomic<bool> *>(ended) = true;
+}
+
 // A taker whose wait cannot be set up (the queue's four records that need
-// no memory are in use, and memory runs out) ends with 1026, not spinning.
+// no memory are in use, and memory runs out) ends with 1026, not spinning;
+// a level thread's take pauses and tries again, and still stops at once.
 TEST_F(Take, AWaitThatCannotBeSetUpEndsTheTakeWithItsCode) {
     std::atomic<int> known{0};
-    std::atomic<bool> returned{false};
-    std::vector<std::thread> others;  // alive till the taker returns: it gets none of their records
+    std::atomic<bool> returned{false}, ended{false}, done{false};
+    std::vector<std::thread> others;  // alive till the takers return: they get none of their records
     while (others.size() < 4) {
         others.emplace_back([&] {
             OSAL_boQueueWaitChange(stack[1]->hSendQueue, OSAL_stTimeNoWait);
-            for (++known; !returned;) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            for (++known; !done;) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         });
     }
     while (known < 4) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ZERA_HLEVELTHREAD level = ZERA_hLevelThreadCreate(stack[1]);
+    zt::AllocFailureGuard guard;
+    OSAL_vTestFailAllocAfter(1);  // the level thread's start; no wait gets a record
+    EXPECT_TRUE(ZERA_boLevelThreadStart(level, TakeAll, &ended));
     auto taker = std::async(std::launch::async, [&] {
-        zt::AllocFailureGuard guard;
-        OSAL_vTestFailAllocAfter(0);
         const bool none = Next() == nullptr;
         returned = true;
         return none ? OSAL_dwGetLastError() : 0u;
     });
     EXPECT_TRUE(ReturnsSoon(returned, [&] { ZERA_vBreakSendEventWait(stack[1], &brk.flag, brk.mutex); }));
     EXPECT_EQ(taker.get(), OSAL_ERR_NO_MEMORY);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(ended);
+    const double start = Seconds();
+    EXPECT_TRUE(ZERA_boLevelThreadDelete(level) && ended && Seconds() - start < 1.0);
+    done = true;
     for (std::thread &t : others) t.join();
 }
 
