@@ -135,6 +135,14 @@ inline void NoteAcquire(const void *lock, LockRank rank) {
     NoteHeld(lock, rank);
 }
 
+// Before a call that may run a component's code, which may take locks of
+// its own and call back into the library: stops the process when the
+// thread holds a lock of `rank`.
+inline void NotHeldAcrossCall(LockRank rank) {
+    for (int i = 0; i < t_held.count; ++i)
+        if (t_held.rank[i] == rank) Broken("a component's code may run while holding", rank);
+}
+
 // After the thread gave `lock` up (its latest hold of it).
 inline void NoteRelease(const void *lock) {
     for (int i = t_held.count - 1; i >= 0; --i) {

@@ -53,6 +53,10 @@ void Watch(StackHandle *h, Kind kind, const zera::trace::EventFacts &facts, uint
 namespace zera {
 
 bool ReadLevelTime(StackHandle *h, TimeVal *time) {
+#if defined(ZERA_LOCK_ORDER_CHECKED)
+    // A level's time entry may be a component's.
+    lock_order::NotHeldAcrossCall(LockRank::kQueueCursor);
+#endif
     auto getTime = EntryOf<PfnGetTime>(h, kEntryGetTime);
     if (getTime == ZERA_boGetTime && NextLevelOf(h) == nullptr) {
         // The library's own entry at the top reads the system time; h is checked.

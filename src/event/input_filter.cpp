@@ -134,6 +134,8 @@ void UpdateTimeOffset(StackHandle *h, Event *ev) {
 // master (the one type-1 event of level h with the answer's identifier) is
 // moved to one period from now. Nothing happens when there are two.
 void RescheduleMaster(StackHandle *h, const Event *answer) {
+    TimeVal now;  // the level's time may come from a component: read before the lock
+    zera::ReadLevelTime(h, &now);
     zera::QueueWalk walk(h->hSendQueue);
     if (!walk.Locked()) return;
     Event *master = nullptr;
@@ -149,8 +151,6 @@ void RescheduleMaster(StackHandle *h, const Event *answer) {
         master = item;
     }
     if (master == nullptr) return;
-    TimeVal now;
-    zera::ReadLevelTime(h, &now);
     master->stTimeStamp = zera::TimeSum(now, master->stPeriod);
     zera::PutBackAndUnlock(h, walk, master);
 }

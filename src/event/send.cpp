@@ -143,10 +143,12 @@ struct ModifyPlan {
     uint8_t groups;    // option groups, by u8Options bits 0-3
     bool takeOptions;  // u8Options itself
     bool resort;       // the match's time stamp (or address) changes
+    bool nowKnown;     // `now` holds the level's time, read before the walk
+    TimeVal now;
 };
 
 ModifyPlan PlanModify(const Event *ev) {
-    ModifyPlan plan{ev->u8QueueOp, 0, false, false};
+    ModifyPlan plan{ev->u8QueueOp, 0, false, false, false, OSAL_stTimeNoWait};
     const uint8_t mode = plan.op & zera::kModifyGroupsMask;
     if (mode == 4) {
         plan.groups = kOptionGroups;
@@ -165,7 +167,7 @@ ModifyPlan PlanModify(const Event *ev) {
 // every other thread. Growing the data needs the match unlinked (PlanModify
 // and Modify see to that); *match then follows the block. False (1026) when
 // it cannot grow; nothing is changed then.
-bool ApplyModify(StackHandle *h, const ModifyPlan &plan, Event *ev, Event **match) {
+bool ApplyModify(const ModifyPlan &plan, Event *ev, Event **match) {
     Event *m = *match;
     if (plan.op & zera::kModifyData) {
         const uint32_t size = ev->dwDataSize;
@@ -193,8 +195,7 @@ bool ApplyModify(StackHandle *h, const ModifyPlan &plan, Event *ev, Event **matc
         if ((plan.op & zera::kModifyTimeStamp) == 0) {
             // The next delivery moves by the change of period, but not into the past.
             TimeVal next = zera::TimeSum(zera::TimeDifference(m->stTimeStamp, m->stPeriod), ev->stPeriod);
-            TimeVal now;
-            if (zera::ReadLevelTime(h, &now) && TimeIsLater(now, next)) next = now;
+            if (plan.nowKnown && TimeIsLater(plan.now, next)) next = plan.now;
             m->stTimeStamp = next;
         }
         m->stPeriod = ev->stPeriod;
@@ -208,6 +209,10 @@ bool ApplyModify(StackHandle *h, const ModifyPlan &plan, Event *ev, Event **matc
 bool Modify(StackHandle *h, Event *ev) {
     ModifyPlan plan = PlanModify(ev);
     if ((plan.op & zera::kModifyData) && !DataReadable(ev)) return zera::Fail(OSAL_ERR_INVALID_SIZE);
+    // The level's time may come from a component: read before the lock.
+    if ((plan.groups & ZERA_OPT_REPEATING) && (plan.op & zera::kModifyTimeStamp) == 0) {
+        plan.nowKnown = zera::ReadLevelTime(h, &plan.now);
+    }
     zera::QueueWalk walk(h->hSendQueue);
     if (!walk.Locked()) return false;
     Event *match = nullptr;
@@ -227,7 +232,7 @@ bool Modify(StackHandle *h, Event *ev) {
         if (plan.resort && !OSAL_boQueueRemove(walk.Cursor(), 0)) return false;
     }
     if (match == nullptr) return false;
-    if (!ApplyModify(h, plan, ev, &match)) {
+    if (!ApplyModify(plan, ev, &match)) {
         zera::PutBackAndUnlock(h, walk, match);
         return zera::Fail(OSAL_ERR_NO_MEMORY);
     }

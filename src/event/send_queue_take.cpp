@@ -49,9 +49,10 @@ void MarkLate(Event *copy) {
 
 // A repeating master that fell due, unlinked under `walk`: hands out a
 // copy and moves the master on by one period (or, after a long delay, to
-// the level's time), then puts it back and ends the walk. The last
-// delivery hands out the master itself.
-Event *DeliverRepetition(StackHandle *h, zera::QueueWalk &walk, Event *master, const TimeVal &lead) {
+// the level's time `now`, read before the walk), then puts it back and ends
+// the walk. The last delivery hands out the master itself.
+Event *DeliverRepetition(StackHandle *h, zera::QueueWalk &walk, Event *master, const TimeVal &lead,
+                         const TimeVal &now) {
     if (master->u16RepeatCount == 1) {
         master->u8Options |= ZERA_OPT_COPY;
         walk.Unlock();
@@ -62,8 +63,6 @@ Event *DeliverRepetition(StackHandle *h, zera::QueueWalk &walk, Event *master, c
     if (zera::trace::Hooked(zera::trace::kSend)) zera::WatchRepetition(h, master, copy);
     master->stTimeStamp = TimeSum(master->stTimeStamp, master->stPeriod);
     if (master->u16RepeatCount != 0) --master->u16RepeatCount;
-    TimeVal now;
-    zera::ReadLevelTime(h, &now);
     if (master->dwFlags & ZERA_EVF_FOLLOW_ANSWERS) {
         master->stTimeStamp = TimeSum(TimeSum(now, lead), master->stPeriod);
     } else {
@@ -111,7 +110,7 @@ Event *HandOut(StackHandle *h, Event *ev) {
 // cannot be locked, the event not unlinked, or a repetition not copied (the
 // code of what failed stands).
 Event *TakeUnderCursor(StackHandle *h, const TimeVal &lead, TimeVal *wakeAt, bool *failed) {
-    TimeVal now;
+    TimeVal now;  // the level's time may come from a component: read before the lock
     zera::ReadLevelTime(h, &now);
     zera::QueueWalk walk(h->hSendQueue);
     if (!walk.Locked()) {
@@ -131,7 +130,7 @@ Event *TakeUnderCursor(StackHandle *h, const TimeVal &lead, TimeVal *wakeAt, boo
     if (zera::IsRepeatingType1(first)) {
         // Without a copy there is nothing to hand out this time; the master
         // has moved on all the same.
-        Event *copy = DeliverRepetition(h, walk, first, lead);
+        Event *copy = DeliverRepetition(h, walk, first, lead, now);
         *failed = copy == nullptr;
         return copy;
     }
